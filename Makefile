@@ -1,0 +1,38 @@
+# Thin layer over CMake. ./dev.sh installs the Debian packages and calls these.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+
+.PHONY: all build run test unit-tests sanitizer-tests fuzz bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -G Ninja -DTOLV_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	scripts/run-program $(BUILD)
+
+test: unit-tests sanitizer-tests fuzz
+
+unit-tests: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The library and window-logic tests again, built with ASan and UBSan.
+sanitizer-tests:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DTOLV_SANITIZE=ON -DTOLV_WERROR=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(ASAN_BUILD) -L lib --output-on-failure -j $(JOBS)
+
+# Every fuzz target for a bounded time (skipped without clang).
+fuzz:
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+bench: build
+	@ls $(BUILD)/bin/bench_* 2>/dev/null
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

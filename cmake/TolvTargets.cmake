@@ -1,0 +1,27 @@
+# Helpers shared by the CMakeLists of every folder.
+#
+# The library layer is built from one object library per folder (tolv_codec,
+# tolv_flash, ...). Test programs link exactly the object libraries they need,
+# so a folder under construction never breaks the tests of another one; the
+# programs link the complete static libraries TolvWrap30 and TolvPack1.
+
+# tolv_test(<name> SOURCES <files...> LIBS <object libraries and others...>)
+# Adds a GoogleTest program and registers its tests with CTest.
+function(tolv_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} tolv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES LABELS "${TOLV_TEST_LABEL}")
+endfunction()
+
+# tolv_fuzzer(<name> SOURCES <files...> LIBS <object libraries...>)
+# Adds a libFuzzer program (only in a TOLV_FUZZ build).
+function(tolv_fuzzer name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  set_property(GLOBAL APPEND PROPERTY TOLV_FUZZERS ${name})
+endfunction()

@@ -1,0 +1,45 @@
+#!/bin/sh
+# Set-up and everyday commands for a Debian 12 machine.
+#
+#   ./dev.sh run    build TolvPack and start it
+#   ./dev.sh test   build everything and run every test
+#
+# Missing Debian packages are installed first (with sudo when not root); on a
+# machine that has them all, the build starts at once.
+set -eu
+cd "$(dirname "$0")"
+
+BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core"
+TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
+
+missing_packages() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$' || printf '%s ' "$p"
+  done
+}
+
+install_packages() {
+  missing=$(missing_packages "$@")
+  [ -z "$missing" ] && return 0
+  echo "Installing missing Debian packages: $missing"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  # shellcheck disable=SC2086
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+case "${1:-}" in
+  run)
+    install_packages $BUILD_PACKAGES
+    make run
+    ;;
+  test)
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES
+    make test
+    ;;
+  *)
+    echo "usage: ./dev.sh run | test" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,45 @@
+// The compressed block format: the bit stream of the lh5 method of the LHA
+// archive format (LZ77 over an 8192-byte window, matches of 3 to 256 bytes,
+// static Huffman codes sent at the head of every block of codes). TFD files,
+// packed flash blocks and receiver transfers all carry data in it.
+//
+// Both functions are reentrant: each call keeps its state to itself.
+#pragma once
+
+#include <cstdint>
+
+namespace tolv {
+
+// Largest stream Block_Compress emits; longer output becomes a plain copy.
+inline constexpr int32_t kBlockMaxStreamSize = 32762;
+
+// Room the destination of Block_Compress needs for a source of srcSize bytes.
+constexpr int32_t Block_CompressBound(int32_t srcSize) {
+  return srcSize > kBlockMaxStreamSize ? srcSize : kBlockMaxStreamSize;
+}
+
+// Expands the compressed stream src (srcSize bytes) into exactly dstSize bytes
+// at dst. Past the end of src the stream reads as zero bits, so a short source
+// is not an error by itself; surplus source bytes are ignored.
+//
+// Returns 1 when all dstSize bytes were produced, 0 when a code table in the
+// stream is bad (lengths that do not fill the code space exactly, a symbol
+// count above its alphabet, a run of zero lengths past the alphabet, a length
+// above 16). On 0, the 8192-byte pieces decoded before the fault are already
+// in dst and the rest of dst is untouched. A match that reaches back before
+// the first output byte yields zero bytes. dstSize 0 returns 1 without reading.
+// Never reads more than srcSize bytes from src nor writes more than dstSize
+// bytes to dst, whatever the input.
+int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize);
+
+// Compresses srcSize bytes from src into dst, which must have room for
+// Block_CompressBound(srcSize) bytes.
+//
+// Returns the number of bytes written: the stream's length when the stream is
+// at most kBlockMaxStreamSize bytes; otherwise dst receives a plain copy of src
+// and the result is srcSize (callers tell the two apart by comparing the result
+// with srcSize). The output depends only on the input: the same bytes always
+// give the same stream. An empty source gives a 7-byte stream. Never fails.
+int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst);
+
+}  // namespace tolv

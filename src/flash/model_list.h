@@ -1,0 +1,65 @@
+// Model identification: receiver model names by system ID, from the model
+// description file "Firmware.dat" (read only), and the one shared model-name
+// text that the window shows.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolv {
+
+// Longest model name kept; longer names are cut to this many characters.
+inline constexpr size_t kModelNameMax = 100;
+
+// The model records of a "Firmware.dat" image. Numbers in the file are
+// big-endian: a 20-byte header whose fields at 12 and 16 count the model
+// records (348 bytes each, system ID at 0, zero-terminated name of up to 256
+// bytes at 4) and the records of a second table (72 bytes each).
+class ModelList {
+ public:
+  // Parses fileBytes. Never reads outside them: a file shorter than its header
+  // holds no models, and one shorter than its counts claim is read as far as
+  // whole model records go.
+  static ModelList Parse(const std::vector<uint8_t>& fileBytes);
+
+  // Name of the first record with systemId (cut to kModelNameMax characters),
+  // or nothing when no record has it.
+  std::optional<std::string> Find(uint16_t systemId) const;
+
+  size_t size() const { return models_.size(); }
+
+ private:
+  struct Model {
+    uint16_t systemId;
+    std::string name;
+  };
+  std::vector<Model> models_;
+};
+
+// Loads the process's model list once: "Firmware.dat" in the current
+// directory, else beside the executable. Without either file the list stays
+// unloaded and the search is repeated on the next call. Throws FileError when
+// a file exists but cannot be read.
+void ModelList_Load();
+
+// The model name of the low 16 bits of systemId, or "unknown SysID=%d" with
+// those 16 bits, using the process's model list.
+std::string ModelList_Lookup(uint32_t systemId);
+
+// ModelList_Lookup into the shared model-name text, which is returned and
+// stays valid until the next call that writes it (this one or a packer).
+const char* Model_GetName(int32_t systemId);
+
+// The shared model-name text as it stands; the packers write built-in names
+// into it (cut to kModelNameMax characters).
+const char* Model_NameText();
+void Model_SetNameText(const std::string& name);
+
+namespace testing {
+// Forgets the loaded model list, so that the next lookup searches again.
+void ModelList_Unload();
+}  // namespace testing
+
+}  // namespace tolv

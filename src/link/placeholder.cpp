@@ -1,0 +1,1 @@
+// Replaced by this folder's sources.

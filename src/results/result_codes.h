@@ -1,0 +1,51 @@
+// Outcome codes of the library layer and their texts.
+//
+// A result code is a 32-bit signed integer, 0 for success. Other codes are
+// three hexadecimal digits: the area (bits 8..11), the operation within it
+// (bits 4..7) and the error within the operation (bits 0..3).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tolv {
+
+namespace result {
+inline constexpr int32_t kOk = 0;
+// TFD files
+inline constexpr int32_t kTfdInvalidHeaderLength = 0x0821;  // 2081
+inline constexpr int32_t kTfdInvalidHeaderCrc = 0x0822;     // 2082
+inline constexpr int32_t kTfdDecompressFailed = 0x0824;     // 2084
+inline constexpr int32_t kTfdInvalidDataCrc = 0x0825;       // 2085
+inline constexpr int32_t kTfdFileMissing = 0x0826;          // 2086
+inline constexpr int32_t kTfdUploadOpenFailed = 0x0841;     // 2113
+inline constexpr int32_t kTfdUploadCanceled = 0x0842;       // 2114
+inline constexpr int32_t kTfdUploadTimeout = 0x0843;        // 2115
+inline constexpr int32_t kTfdBlockNotPresent = 0x0861;      // 2145, returned by TFD_GetBlock
+inline constexpr int32_t kTfdBlockNotLoaded = 0x0871;       // 2161
+// Receiver link
+inline constexpr int32_t kOpenSerialFailed = 0x0911;          // 2321
+inline constexpr int32_t kOpenUsbCanceled = 0x0912;           // 2322
+inline constexpr int32_t kRebootNotOpened = 0x0931;           // 2353
+inline constexpr int32_t kDownloadModeNotOpened = 0x0941;     // 2369
+inline constexpr int32_t kDownloadModeCanceled = 0x0942;      // 2370
+inline constexpr int32_t kDownloadModeTimeout = 0x0943;       // 2371
+inline constexpr int32_t kUploadModeNotOpened = 0x0951;       // 2385
+inline constexpr int32_t kUploadModeCanceled = 0x0952;        // 2386
+inline constexpr int32_t kUploadModeTimeout = 0x0953;         // 2387
+inline constexpr int32_t kTransferNotOpened = 0x0961;         // 2401
+inline constexpr int32_t kTransferCanceled = 0x0962;          // 2402
+inline constexpr int32_t kTransferTimeout = 0x0963;           // 2403
+inline constexpr int32_t kEndNotOpened = 0x0971;              // 2417
+}  // namespace result
+
+// The message of code, or "Unknown Code $XXXX" (upper-case hexadecimal, at
+// least four digits; a negative code shows its 32-bit two's complement in
+// eight digits). Never empty.
+std::string Result_Text(int32_t code);
+
+// The same text in the one shared 256-byte buffer ResultText, which the next
+// call overwrites; callers copy it at once.
+const char* Result_GetText(int32_t code);
+
+}  // namespace tolv

@@ -1,0 +1,30 @@
+// The one way the window-layer commands speak to the user. The window shows
+// message boxes (caption "TolvPack"), the command-line tool prints to standard
+// error and answers questions from its options, tests answer from a script;
+// all of them run the very same commands.
+#pragma once
+
+#include <string>
+
+namespace tolv {
+
+class UserInteraction {
+ public:
+  virtual ~UserInteraction() = default;
+
+  // A notice or failure (information icon, OK button).
+  virtual void Information(const std::string& text) = 0;
+
+  // A plain message without icon (OK button).
+  virtual void Message(const std::string& text) = 0;
+
+  // A Yes/No question (question icon); true for Yes.
+  virtual bool Question(const std::string& text) = 0;
+
+  // A text input box with caption, prompt and preset text; returns the text
+  // entered, or the preset when the user cancels.
+  virtual std::string InputText(const std::string& caption, const std::string& prompt,
+                                const std::string& preset) = 0;
+};
+
+}  // namespace tolv

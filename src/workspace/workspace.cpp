@@ -1,0 +1,39 @@
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+size_t ComponentImageSize(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return kLoaderImageSize;
+    case ComponentKind::Firmware: return 0;
+    case ComponentKind::Flash: return kFlashImageSize;
+    case ComponentKind::Eeprom: return kEepromImageSize;
+    case ComponentKind::Defaults: return kDefaultsImageSize;
+    case ComponentKind::Background: return kBackgroundImageSize;
+  }
+  return 0;
+}
+
+const char* ComponentName(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return "Loader";
+    case ComponentKind::Firmware: return "Firmware";
+    case ComponentKind::Flash: return "Flash";
+    case ComponentKind::Eeprom: return "EEPROM";
+    case ComponentKind::Defaults: return "Defaults";
+    case ComponentKind::Background: return "Background";
+  }
+  return "";
+}
+
+Workspace::Workspace() : packedFlash(kPackedBlockSize, 0) {
+  for (ComponentKind kind : kAllComponents) Image(kind).assign(ComponentImageSize(kind), 0);
+}
+
+bool Workspace::AnyPresent() const {
+  for (bool p : present)
+    if (p) return true;
+  return false;
+}
+
+}  // namespace tolv

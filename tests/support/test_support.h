@@ -1,0 +1,105 @@
+// Shared helpers of the test programs.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workspace/user_interaction.h"
+
+namespace tolv::test {
+
+// A fresh empty directory, removed with everything in it at the end of scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Changes the current directory for the length of a scope.
+class ScopedCurrentDir {
+ public:
+  explicit ScopedCurrentDir(const std::string& dir);
+  ~ScopedCurrentDir();
+  ScopedCurrentDir(const ScopedCurrentDir&) = delete;
+  ScopedCurrentDir& operator=(const ScopedCurrentDir&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// The shared real-world test data folder (../shared/testdata beside the
+// project), or nothing when it is absent, as in a user's clone. Tests that need
+// it start with TOLV_SKIP_WITHOUT_SHARED_TESTDATA().
+std::optional<std::string> SharedTestdataDir();
+#define TOLV_SKIP_WITHOUT_SHARED_TESTDATA()                                                  \
+  do {                                                                                       \
+    if (!::tolv::test::SharedTestdataDir()) GTEST_SKIP() << "../shared/testdata is absent"; \
+  } while (0)
+
+// Folder of this project's own committed test inputs (tests/data).
+std::string ProjectTestdataDir();
+
+// Directory holding the built programs (tolv, toppy-sim, ...).
+std::string BuildBinDir();
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool Exists(const std::string& path);
+uint64_t SizeOf(const std::string& path);
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> RandomBytes(uint32_t seed, size_t count);
+
+// Machine code: the bytes of a system executable, at least count bytes long
+// (repeated when the file is shorter), cut to count.
+std::vector<uint8_t> MachineCode(size_t count);
+
+// English-like text of count bytes.
+std::vector<uint8_t> Text(size_t count);
+
+// Runs a shell command; returns its exit status and, if wanted, its output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// UserInteraction that records what was shown and answers from a script.
+// Questions without a scripted answer are answered No; inputs without one
+// return the preset (as a cancelled box does).
+class ScriptedInteraction : public UserInteraction {
+ public:
+  struct Event {
+    enum class Kind { Information, Message, Question, Input } kind;
+    std::string text;  // the message, question or prompt
+    bool operator==(const Event&) const = default;
+  };
+
+  void AnswerQuestion(bool yes) { answers_.push_back(yes); }
+  void AnswerInput(const std::string& text) { inputs_.push_back(text); }
+
+  void Information(const std::string& text) override;
+  void Message(const std::string& text) override;
+  bool Question(const std::string& text) override;
+  std::string InputText(const std::string& caption, const std::string& prompt, const std::string& preset) override;
+
+  const std::vector<Event>& events() const { return events_; }
+  // Texts of every event, in order.
+  std::vector<std::string> Texts() const;
+  void Clear() { events_.clear(); }
+  bool AllAnswersUsed() const { return answers_.empty() && inputs_.empty(); }
+
+ private:
+  std::vector<Event> events_;
+  std::deque<bool> answers_;
+  std::deque<std::string> inputs_;
+};
+
+}  // namespace tolv::test

@@ -1,0 +1,75 @@
+// Flash dumps and flash block files.
+//
+// A flash dump (".dmp") is one packed flash-format block of 131,072 bytes and
+// nothing else; no system ID is stored beside it. A flash block file holds the
+// data bytes of one section k (1..13) of the Flash image, without the 4-byte
+// section prefix, and is named "<dir><base> [kk].bin"; the number in the name
+// is the only link between a file and its section.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "workspace/user_interaction.h"
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+// Loads the flash dump at path. A file that is not 131,072 bytes is refused
+// with "Invalid file size (<>128kB)" (nothing changes). The block is read into
+// packedFlash and unpacked: on success the Flash image takes the result,
+// becomes present and gets its layout recognised; on failure the Flash becomes
+// absent with its image unchanged and "UnPackFlashData failed to unpack the
+// flash block" is shown. SystemID and EEPROM are not touched. Throws
+// FileError, with the workspace unchanged, when the file cannot be read.
+// Returns true when the Flash was loaded.
+bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
+
+// Saves the Flash as a flash dump under exactly path: rewrites the checksums
+// (Flash_UpdateChecksums), packs with the SystemID's low 16 bits (0 included)
+// into packedFlash, and writes the 131,072 bytes. A packing failure (no header
+// template for the system ID, settings that do not fit) shows "PackFlashData
+// failed to pack the data!" and writes nothing. The file replaces an existing
+// one only once complete (FileError on failure, the old file intact). Returns
+// true when the file was written.
+bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);
+
+// "<directory><baseName> [kk].bin" with k in two digits.
+std::string FlashBlock_FileName(const std::string& directory, const std::string& baseName, int section);
+
+// The section number in a flash block file name: the base name of path
+// (FileName_Split) must end in "[", two characters and "]". Returns nothing
+// when it does not; throws nothing. The two characters are returned as they
+// are in text (for the messages) and, when both are decimal digits, as a
+// number in section.
+struct FlashBlockName {
+  std::string digits;
+  std::optional<int> section;
+};
+std::optional<FlashBlockName> FlashBlock_ParseName(const std::string& path);
+
+// Saves the data of every section of the recognised layout that holds data
+// as its own file named by FlashBlock_FileName from the directory and base
+// name of path (the extension is dropped): 13 files for DVB-s, 12 for DVB-t
+// and DVB-c. Nothing in the workspace changes and no checksum is recomputed.
+// When the Flash image has no recognised layout (sectionTableMatchesFlash
+// false) nothing is written and a message says so (result empty). Each file
+// is written atomically; a FileError part-way leaves the files written before
+// it. Returns the names written, in section order.
+std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std::string& path,
+                                          UserInteraction& ui);
+
+// Loads the flash block file at path into its section of the Flash image,
+// then rewrites the checksums (Flash_UpdateChecksums). Refused with a message,
+// the workspace unchanged, when the base name lacks the "[kk]" ending ("You
+// didn't select a flash block file."), when the two characters are not a
+// decimal number or not a section number 1..13, when the Flash is absent or
+// its layout was not recognised, or when the file's size differs from the
+// section's data length. The Flash presence flag is not changed. Throws
+// FileError, with the workspace unchanged, when the file cannot be read.
+// Returns true when the section was replaced.
+bool FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
+
+}  // namespace tolv

@@ -1,0 +1,24 @@
+// The workspace's view of its flash settings: which layout the Flash image
+// has, and the checksums that must be right before the settings leave the
+// program. Thin wrappers over the flash library's workers (flash/layout.h,
+// flash/checksums.h) applied to one Workspace.
+#pragma once
+
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+// Recognises the layout of the Flash image. When a layout passes its test,
+// sets layoutVariant and sectionTable to it; when none passes, both keep
+// their values. Either way sectionTableMatchesFlash becomes whether one
+// passed. Call it right after new contents have been put into the Flash.
+void Flash_DetectLayout(Workspace& workspace);
+
+// Rewrites the checksums before a save: the headers of sections 1..12 (CRC
+// and FF FF marker; section 13 never) while the Flash is present and its own
+// layout was recognised (sectionTableMatchesFlash), so a table left from an
+// earlier image is never written into another; and the seven EEPROM record
+// CRCs while the EEPROM is present. Never fails.
+void Flash_UpdateChecksums(Workspace& workspace);
+
+}  // namespace tolv

@@ -1,0 +1,59 @@
+// STD files: a receiver's settings and EEPROM in one file of 131,392 bytes.
+//
+//   0   8  "ToPfIeLd"
+//   8   1  0x00
+//   9   1  2, the format version
+//  10   2  system ID, in the byte order of the packed block (big-endian, or
+//          least significant byte first for the little-endian form)
+//  12  52  the packed block's header template (32 or 36 bytes), then 0xFF
+//  64      the packed flash-format block (131,072 bytes)
+//  131136  the EEPROM image (256 bytes)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "workspace/user_interaction.h"
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+inline constexpr size_t kStdFileSize = 0x20140;  // 131,392
+inline constexpr size_t kStdHeaderSize = 64;
+inline constexpr size_t kStdPackedOffset = kStdHeaderSize;
+inline constexpr size_t kStdEepromOffset = kStdHeaderSize + kPackedBlockSize;  // 131,136
+
+// The system ID stored in an STD file's header (file holds at least 64 + 2
+// bytes of it: the header and the packed block's first two bytes). The byte
+// order follows the packed block: its first bytes 1D 1F mark the
+// little-endian form, whose ID is stored least significant byte first.
+uint16_t STD_ReadSystemId(const uint8_t* file, size_t fileSize);
+
+// The name an STD save writes to: the directory and base name of path
+// (FileName_Split) followed by ".std".
+std::string STD_OutputName(const std::string& path);
+
+// Loads the STD file at path. The size is checked first ("Invalid file size
+// (<>131392B)": nothing changes, result false) and the whole file is read
+// before anything changes. Then the SystemID comes from the header, the
+// EEPROM from the file (present), and the packed block is unpacked: on
+// success into the Flash image, which becomes present and gets its layout
+// recognised; on failure the Flash becomes absent with its image unchanged and
+// "UnPackFlashData failed to unpack the flash block" is shown (result false).
+// Throws FileError, with the workspace unchanged, when the file cannot be
+// read. Returns true when both the EEPROM and the Flash were loaded.
+bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
+
+// Saves the Flash and EEPROM with the SystemID as STD_OutputName(path). With
+// SystemID 0 shows "Please enter a valid system ID" (a plain message) and
+// writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums),
+// packs the Flash (low 16 bits of the SystemID) into packedFlash; a system ID
+// without a header template or settings that do not fit show "Failed to
+// pack." and write nothing. The file replaces an existing one only once it is
+// complete (FileError on failure, the old file intact). Presence flags are not
+// tested (the window offers the save while Flash and EEPROM are present).
+// Returns true when the file was written.
+bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);
+
+}  // namespace tolv

@@ -8,41 +8,63 @@
 
 namespace tolv {
 
-inline constexpr size_t kPackedBlockSize = 0x20000;         // 131,072
-inline constexpr size_t kFlashImageSize = 0x80000;          // 524,288
-inline constexpr size_t kDefaultsSettingsSize = 0x60000;    // 393,216
+inline constexpr size_t kPackedBlockSize = 0x20000;       // 131,072
+inline constexpr size_t kFlashImageSize = 0x80000;        // 524,288
+inline constexpr size_t kDefaultsSettingsSize = 0x60000;  // 393,216
 inline constexpr size_t kEepromImageSize = 256;
 
 // Writes the header template of systemId to the start of packed (which must
 // have kPackedBlockSize bytes) and reports its length (32 or 36; 0 when the
 // system ID has no template, nothing written) and whether the block takes the
-// little-endian form (template 21031). For a system ID with a built-in model
-// name, that name becomes the shared model-name text (see flash/model_list.h).
+// little-endian form (template 21031; left as it was when there is no
+// template). For a system ID with a built-in model name, that name becomes the
+// shared model-name text (see flash/model_list.h), template or not.
 void Flash_WriteModelHeader(uint16_t systemId, uint8_t* packed, int32_t& headerLength, bool& littleEndian);
 
-// True when systemId has a header template, i.e. can be packed.
+// True when systemId has a header template, i.e. can be packed: 406, 1416,
+// 10446 and the IDs sharing its template (10416, 12406), and 21031.
 bool Flash_HasModelHeader(uint16_t systemId);
 
+// True when the packed block (packedSize bytes) is in the little-endian form:
+// it begins with 1D 1F. Any other start, or fewer than 2 bytes, is the
+// big-endian form.
+bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize);
+
 // Packs the kFlashImageSize-byte settings image flash into packed
-// (kPackedBlockSize bytes, fully rewritten): 64 blocks of one 8192-byte chunk.
-// Returns false, with packed partly written but nothing outside it, when the
-// system ID has no header template or the blocks do not fit.
+// (kPackedBlockSize bytes, fully rewritten on success): 64 blocks of one
+// 8192-byte chunk, the first at offset 5120, each at a multiple of 1024.
+// Returns false with packed untouched (and the model-name text unchanged) when
+// the system ID has no header template or the blocks do not fit into
+// kPackedBlockSize bytes; nothing outside packed is ever written.
+//
+// A chunk that does not compress is stored as a plain copy of its bytes; the
+// stored size then equals the uncompressed size, which tells UnPackFlashData to
+// copy it. A compressed stream whose length happens to equal the chunk size is
+// stored as a plain copy too, so that no chunk is ambiguous.
 bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed);
 
 // Packs kDefaultsSettingsSize bytes of default settings and kEepromImageSize
-// bytes of default EEPROM into packed (kPackedBlockSize bytes). Same failures
-// as PackFlashData.
+// bytes of default EEPROM into packed (kPackedBlockSize bytes): block 0 at
+// offset 1024 holds the settings in chunks of at most 32,762 bytes, block 1 the
+// EEPROM as one chunk. Same failures and guarantees as PackFlashData.
 bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const uint8_t* defaultsEeprom,
                       uint8_t* packed);
 
 // Unpacks a packed block of packedSize bytes into dst (dstCapacity bytes). The
-// byte order is told by the first two bytes (1D 1F = little-endian form).
-// Stops with true after the last directory entry, at an entry whose offset is
-// below the previous one, or once 0x60000 bytes have been written. Returns
-// false on a block CRC mismatch, a block header whose first word is not 8, a
-// chunk the decoder rejects, and on any offset, length, chunk size or output
-// that lies outside packed or dst; never reads or writes outside them. On
-// false, dst may hold the blocks unpacked before the fault.
+// byte order is told by the first two bytes (1D 1F = little-endian form); the
+// low byte of the entry count is used, 0 meaning 64. Entries with block offset
+// 0 or block CRC 0xFFFF are passed over. Stops with true after the last
+// directory entry, at an entry whose offset is below the previous unpacked
+// one, or once 0x60000 bytes have been written (so at most 0x60000 bytes plus
+// one block's data are written). Returns false on a block CRC mismatch, a
+// block header whose first word is not 8, a chunk the decoder rejects, and on
+// any directory entry, block, chunk header or chunk data that lies outside
+// packed, or output that would pass dstCapacity; never reads or writes outside
+// them. A chunk whose stored size equals its uncompressed size is a plain copy.
+// Data CRCs, header CRCs and chunk CRCs are not checked here (see
+// flash/packed_block_check.h). On false, dst may hold the blocks unpacked
+// before the fault; callers that must not lose an image unpack into a scratch
+// buffer.
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity);
 
 }  // namespace tolv

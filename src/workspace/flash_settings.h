@@ -8,6 +8,11 @@
 
 namespace tolv {
 
+// The layout variant (kLayoutDvbS..kLayoutDvbC) whose section table table
+// is, or kLayoutNone for any other table. The table outlives the variant shown
+// (New clears only the variant), so this names the table itself.
+uint8_t SectionTable_Variant(const SectionTable& table);
+
 // Recognises the layout of the Flash image. When a layout passes its test,
 // sets layoutVariant and sectionTable to it; when none passes, both keep
 // their values. Either way sectionTableMatchesFlash becomes whether one

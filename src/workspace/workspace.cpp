@@ -1,3 +1,4 @@
+// The workspace store: image sizes, names and the empty start state.
 #include "workspace/workspace.h"
 
 namespace tolv {

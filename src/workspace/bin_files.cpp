@@ -1,0 +1,77 @@
+// Component BIN files and file-name splitting.
+#include "workspace/bin_files.h"
+
+#include <algorithm>
+
+#include "common/file_io.h"
+#include "workspace/flash_settings.h"
+
+namespace tolv {
+
+FileNameParts FileName_Split(const std::string& fullName) {
+  FileNameParts parts;
+  size_t separator = fullName.find_last_of("/\\:");
+  size_t nameStart = separator == std::string::npos ? 0 : separator + 1;
+  parts.directory = fullName.substr(0, nameStart);
+  std::string fileName = fullName.substr(nameStart);
+  size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos) {
+    parts.baseName = fileName;
+    return parts;
+  }
+  parts.baseName = fileName.substr(0, dot);
+  parts.extension = fileName.substr(dot + 1, 255);
+  return parts;
+}
+
+bool Component_BinSizeAccepted(ComponentKind kind, uint64_t fileSize) {
+  switch (kind) {
+    case ComponentKind::Firmware: return true;
+    // The settings part and default EEPROM as other tools keep them, or the
+    // whole image with its carried tail as this program saves it.
+    case ComponentKind::Defaults: return fileSize == kFlashImageSize || fileSize == kDefaultsImageSize;
+    default: return fileSize == ComponentImageSize(kind);
+  }
+}
+
+const char* Component_BinSizeMessage(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return "Invalid file size (<>64kB)";
+    case ComponentKind::Firmware: return "";
+    case ComponentKind::Flash: return "Invalid file size (<>512kB)";
+    case ComponentKind::Eeprom: return "Invalid file size (<>256B)";
+    case ComponentKind::Defaults: return "Invalid file size (<>512kB)";
+    case ComponentKind::Background: return "Invalid file size (<>256kB)";
+  }
+  return "";
+}
+
+bool Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
+                       UserInteraction& ui) {
+  if (!Component_BinSizeAccepted(kind, FileSizeOf(path))) {
+    ui.Information(Component_BinSizeMessage(kind));
+    return false;
+  }
+  // Read whole and check again: the file may have changed since its size was
+  // taken, and the image must not be left half-written.
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  if (!Component_BinSizeAccepted(kind, bytes.size())) {
+    ui.Information(Component_BinSizeMessage(kind));
+    return false;
+  }
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  if (kind == ComponentKind::Firmware) {
+    image = std::move(bytes);
+  } else {
+    std::copy(bytes.begin(), bytes.end(), image.begin());
+  }
+  workspace.Present(kind) = true;
+  if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
+  return true;
+}
+
+void Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path) {
+  SaveFileAtomically(path, ByteView(workspace.Image(kind)));
+}
+
+}  // namespace tolv

@@ -1,0 +1,147 @@
+// New, component removal, the Defaults copies, NULL Settings and the SystemID
+// edit.
+#include "workspace/commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+#include "flash/layout.h"
+#include "workspace/flash_settings.h"
+
+namespace tolv {
+
+void Workspace_Reset(Workspace& workspace) {
+  workspace.present.fill(false);
+  workspace.systemId = 0;
+  workspace.layoutVariant = kLayoutNone;
+  workspace.sectionTableMatchesFlash = false;
+}
+
+bool Workspace_New(Workspace& workspace, UserInteraction& ui) {
+  if (!ui.Question("Unload all data?")) return false;
+  Workspace_Reset(workspace);
+  return true;
+}
+
+const char* Workspace_UnloadQuestion(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return "Unload loader?";
+    case ComponentKind::Firmware: return "Unload firmware?";
+    case ComponentKind::Flash: return "Unload flash?";
+    case ComponentKind::Eeprom: return "Unload EEPROM?";
+    case ComponentKind::Defaults: return "Unload defaults?";
+    case ComponentKind::Background: return "Unload background?";
+  }
+  return "";
+}
+
+bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction& ui) {
+  if (!workspace.Present(kind)) return false;
+  if (!ui.Question(Workspace_UnloadQuestion(kind))) return false;
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  std::fill(image.begin(), image.end(), uint8_t{0});
+  workspace.Present(kind) = false;
+  // The zeroed image no longer has the layout that was recognised in it.
+  if (kind == ComponentKind::Flash) workspace.sectionTableMatchesFlash = false;
+  return true;
+}
+
+bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
+  if (!workspace.Present(ComponentKind::Flash) || !workspace.Present(ComponentKind::Eeprom)) return false;
+  if (workspace.Present(ComponentKind::Defaults) && !ui.Question("Overwrite the existing defaults?"))
+    return false;
+  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  const std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
+  std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
+  // The Defaults image: settings in the Flash layout up to 0x60000, then the
+  // default EEPROM; the rest is carried along untouched.
+  std::copy_n(flash.begin(), kDefaultsSettingsSize, defaults.begin());
+  std::copy_n(eeprom.begin(), kEepromImageSize, defaults.begin() + kDefaultsEepromOffset);
+  workspace.Present(ComponentKind::Defaults) = true;
+  return true;
+}
+
+bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
+  if (!workspace.Present(ComponentKind::Defaults)) return false;
+  if ((workspace.Present(ComponentKind::Flash) || workspace.Present(ComponentKind::Eeprom)) &&
+      !ui.Question("Overwrite the existing Flash/EEPROM?"))
+    return false;
+  const std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
+  std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  std::copy_n(defaults.begin(), kDefaultsSettingsSize, flash.begin());
+  std::copy_n(defaults.begin() + kDefaultsEepromOffset, kEepromImageSize,
+              workspace.Image(ComponentKind::Eeprom).begin());
+  workspace.Present(ComponentKind::Flash) = true;
+  workspace.Present(ComponentKind::Eeprom) = true;
+  // The variant shown is kept; the section table is trusted for checksums only
+  // when the copied settings have that same layout.
+  uint8_t tableVariant = SectionTable_Variant(workspace.sectionTable);
+  workspace.sectionTableMatchesFlash =
+      tableVariant != kLayoutNone && Flash_RecogniseLayout(flash.data(), flash.size()) == tableVariant;
+  return true;
+}
+
+void Defaults_Null(Workspace& workspace) {
+  std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
+  std::fill(defaults.begin(), defaults.end(), uint8_t{0});
+  workspace.Present(ComponentKind::Defaults) = true;
+}
+
+namespace {
+
+[[noreturn]] void NotANumber(const std::string& text) {
+  throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number.");
+}
+
+int DigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+}  // namespace
+
+int32_t SystemId_Parse(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  std::string_view digits(text.data() + begin, end - begin);
+  bool negative = false;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+    negative = digits[0] == '-';
+    digits.remove_prefix(1);
+  }
+  int base = 10;
+  if (digits.starts_with("$")) {
+    base = 16;
+    digits.remove_prefix(1);
+  } else if (digits.starts_with("0x") || digits.starts_with("0X")) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  if (digits.empty()) NotANumber(text);
+  // Accumulated as a magnitude; the negative range reaches one further.
+  const int64_t limit = negative ? int64_t{1} << 31 : std::numeric_limits<int32_t>::max();
+  int64_t value = 0;
+  for (char c : digits) {
+    int digit = DigitValue(c);
+    if (digit >= base) NotANumber(text);
+    value = value * base + digit;
+    if (value > limit) throw SystemIdTextError("\"" + text + "\" is too large for a SystemID.");
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+bool SysID_Edit(Workspace& workspace, UserInteraction& ui) {
+  std::string text =
+      ui.InputText("Tolv Pack", "Enter the targets SystemID.", std::to_string(workspace.systemId));
+  int32_t value = SystemId_Parse(text);
+  if (value == 0) return false;
+  workspace.systemId = value;
+  return true;
+}
+
+}  // namespace tolv

@@ -1,0 +1,139 @@
+// Flash dumps and flash block files.
+#include "workspace/flash_files.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/file_io.h"
+#include "flash/layout.h"
+#include "flash/packing.h"
+#include "workspace/bin_files.h"
+#include "workspace/flash_settings.h"
+
+namespace tolv {
+
+bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  if (FileSizeOf(path) != kPackedBlockSize) {
+    ui.Information("Invalid file size (<>128kB)");
+    return false;
+  }
+  std::vector<uint8_t> packed = ReadFileBytes(path);
+  if (packed.size() != kPackedBlockSize) {
+    ui.Information("Invalid file size (<>128kB)");
+    return false;
+  }
+  // Unpacked into a copy of the Flash image, so that a failure leaves it whole.
+  std::vector<uint8_t> flash = workspace.Image(ComponentKind::Flash);
+  bool unpacked = UnPackFlashData(packed.data(), packed.size(), flash.data(), flash.size());
+  workspace.packedFlash = std::move(packed);
+  if (!unpacked) {
+    workspace.Present(ComponentKind::Flash) = false;
+    ui.Information("UnPackFlashData failed to unpack the flash block");
+    return false;
+  }
+  workspace.Image(ComponentKind::Flash) = std::move(flash);
+  workspace.Present(ComponentKind::Flash) = true;
+  Flash_DetectLayout(workspace);
+  return true;
+}
+
+bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  Flash_UpdateChecksums(workspace);
+  std::vector<uint8_t> packed(kPackedBlockSize, 0);
+  if (!PackFlashData(static_cast<uint16_t>(workspace.systemId), workspace.Image(ComponentKind::Flash).data(),
+                     packed.data())) {
+    ui.Information("PackFlashData failed to pack the data!");
+    return false;
+  }
+  workspace.packedFlash = packed;
+  SaveFileAtomically(path, ByteView(packed));
+  return true;
+}
+
+std::string FlashBlock_FileName(const std::string& directory, const std::string& baseName, int section) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%2.2d", section);
+  return directory + baseName + " [" + number + "].bin";
+}
+
+std::optional<FlashBlockName> FlashBlock_ParseName(const std::string& path) {
+  const std::string base = FileName_Split(path).baseName;
+  size_t length = base.size();
+  // The base name ends in "[", two characters and "]".
+  if (length < 4 || base[length - 4] != '[' || base[length - 1] != ']') return std::nullopt;
+  FlashBlockName name;
+  name.digits = base.substr(length - 3, 2);
+  auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  if (isDigit(name.digits[0]) && isDigit(name.digits[1]))
+    name.section = (name.digits[0] - '0') * 10 + (name.digits[1] - '0');
+  return name;
+}
+
+namespace {
+
+constexpr char kNoLayoutMessage[] =
+    "The settings layout of the Flash was not recognised, so its sections are unknown.";
+
+// The Flash bytes of section k's data: from start + 4, end - start - 3 bytes.
+size_t SectionDataOffset(const SectionTable& table, int k) { return table.start[k] + 4; }
+
+}  // namespace
+
+std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std::string& path,
+                                          UserInteraction& ui) {
+  std::vector<std::string> written;
+  if (!workspace.sectionTableMatchesFlash) {
+    ui.Information(kNoLayoutMessage);
+    return written;
+  }
+  const FileNameParts parts = FileName_Split(path);
+  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  for (int k = 1; k <= kSectionCount; ++k) {
+    int32_t length = Section_DataLength(workspace.sectionTable, k);
+    if (length <= 0) continue;
+    ByteView data(flash.data() + SectionDataOffset(workspace.sectionTable, k), static_cast<size_t>(length));
+    std::string name = FlashBlock_FileName(parts.directory, parts.baseName, k);
+    SaveFileAtomically(name, data);
+    written.push_back(name);
+  }
+  return written;
+}
+
+bool FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  std::optional<FlashBlockName> name = FlashBlock_ParseName(path);
+  if (!name) {
+    ui.Information("You didn't select a flash block file.");
+    return false;
+  }
+  if (!name->section) {
+    ui.Information("\"" + name->digits + "\" in the brackets of the file name is not a flash block number.");
+    return false;
+  }
+  int k = *name->section;
+  if (k < 1 || k > kSectionCount) {
+    ui.Information("Flash block " + name->digits + " does not exist: the blocks are numbered 01 to 13.");
+    return false;
+  }
+  if (!workspace.Present(ComponentKind::Flash)) {
+    ui.Information("Load the flash settings before a flash block.");
+    return false;
+  }
+  if (!workspace.sectionTableMatchesFlash) {
+    ui.Information(kNoLayoutMessage);
+    return false;
+  }
+  const int32_t length = Section_DataLength(workspace.sectionTable, k);
+  std::vector<uint8_t> data = ReadFileBytes(path);
+  if (length <= 0 || data.size() != static_cast<size_t>(length)) {
+    ui.Information("The flash block file holds " + std::to_string(data.size()) + " bytes, but block " +
+                   name->digits + " of the " + Layout_Name(SectionTable_Variant(workspace.sectionTable)) +
+                   " layout holds " + std::to_string(std::max(length, 0)) + ".");
+    return false;
+  }
+  std::copy(data.begin(), data.end(),
+            workspace.Image(ComponentKind::Flash).begin() + SectionDataOffset(workspace.sectionTable, k));
+  Flash_UpdateChecksums(workspace);
+  return true;
+}
+
+}  // namespace tolv

@@ -1,0 +1,35 @@
+// Layout recognition and checksum update applied to the workspace.
+#include "workspace/flash_settings.h"
+
+#include "flash/checksums.h"
+#include "flash/layout.h"
+
+namespace tolv {
+
+uint8_t SectionTable_Variant(const SectionTable& table) {
+  for (uint8_t variant : {kLayoutDvbS, kLayoutDvbT, kLayoutDvbC})
+    if (Layout_Sections(variant) == table) return variant;
+  return kLayoutNone;
+}
+
+void Flash_DetectLayout(Workspace& workspace) {
+  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  uint8_t variant = Flash_RecogniseLayout(flash.data(), flash.size());
+  workspace.sectionTableMatchesFlash = variant != kLayoutNone;
+  if (variant == kLayoutNone) return;
+  workspace.layoutVariant = variant;
+  workspace.sectionTable = Layout_Sections(variant);
+}
+
+void Flash_UpdateChecksums(Workspace& workspace) {
+  if (workspace.Present(ComponentKind::Flash) && workspace.sectionTableMatchesFlash) {
+    std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+    Flash_WriteSectionChecksums(flash.data(), flash.size(), workspace.sectionTable);
+  }
+  if (workspace.Present(ComponentKind::Eeprom)) {
+    std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
+    Eeprom_WriteChecksums(eeprom.data(), eeprom.size());
+  }
+}
+
+}  // namespace tolv

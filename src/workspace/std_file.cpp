@@ -1,0 +1,112 @@
+// STD files: header, packed settings block and EEPROM in one file.
+#include "workspace/std_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "common/file_io.h"
+#include "flash/packing.h"
+#include "workspace/bin_files.h"
+#include "workspace/flash_settings.h"
+
+namespace tolv {
+namespace {
+
+constexpr char kStdMagic[] = "ToPfIeLd";
+constexpr uint8_t kStdVersion = 2;
+constexpr size_t kSystemIdOffset = 10;
+constexpr size_t kTemplateCopyOffset = 12;
+
+// The little-endian form of a packed block starts with the magic 0x1F1D stored
+// least significant byte first.
+bool PackedIsLittleEndian(const uint8_t* packed) { return PackedBlock_IsLittleEndian(packed, 2); }
+
+std::array<uint8_t, kStdHeaderSize> BuildHeader(uint16_t systemId, const uint8_t* packed) {
+  std::array<uint8_t, kStdHeaderSize> header;
+  header.fill(0xFF);
+  // Magic, a zero byte and the format version.
+  std::memcpy(header.data(), kStdMagic, 8);
+  header[8] = 0x00;
+  header[9] = kStdVersion;
+  // The big-endian templates begin with 0x1F; the ID and the copied template
+  // follow the packed block's byte order and length (32 or 36 bytes).
+  bool bigEndian = packed[0] == 0x1F;
+  uint8_t high = static_cast<uint8_t>(systemId >> 8);
+  uint8_t low = static_cast<uint8_t>(systemId);
+  header[kSystemIdOffset] = bigEndian ? high : low;
+  header[kSystemIdOffset + 1] = bigEndian ? low : high;
+  std::memcpy(header.data() + kTemplateCopyOffset, packed, bigEndian ? 32 : 36);
+  return header;
+}
+
+}  // namespace
+
+uint16_t STD_ReadSystemId(const uint8_t* file, size_t fileSize) {
+  if (fileSize < kStdPackedOffset + 2) return 0;
+  const uint8_t* id = file + kSystemIdOffset;
+  if (PackedIsLittleEndian(file + kStdPackedOffset)) return static_cast<uint16_t>(id[0] | id[1] << 8);
+  return static_cast<uint16_t>(id[0] << 8 | id[1]);
+}
+
+std::string STD_OutputName(const std::string& path) {
+  FileNameParts parts = FileName_Split(path);
+  return parts.directory + parts.baseName + ".std";
+}
+
+bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  // Size first, then the whole file, so that nothing changes unless it was read.
+  if (FileSizeOf(path) != kStdFileSize) {
+    ui.Information("Invalid file size (<>131392B)");
+    return false;
+  }
+  std::vector<uint8_t> file = ReadFileBytes(path);
+  if (file.size() != kStdFileSize) {
+    ui.Information("Invalid file size (<>131392B)");
+    return false;
+  }
+  std::vector<uint8_t> flash(kFlashImageSize);
+  // The unpacker fills at most the settings part; the rest keeps the bytes the
+  // Flash image had, as an unpack straight into it would.
+  const std::vector<uint8_t>& oldFlash = workspace.Image(ComponentKind::Flash);
+  std::copy(oldFlash.begin(), oldFlash.end(), flash.begin());
+  bool unpacked =
+      UnPackFlashData(file.data() + kStdPackedOffset, kPackedBlockSize, flash.data(), flash.size());
+
+  std::copy_n(file.begin() + kStdPackedOffset, kPackedBlockSize, workspace.packedFlash.begin());
+  std::copy_n(file.begin() + kStdEepromOffset, kEepromImageSize,
+              workspace.Image(ComponentKind::Eeprom).begin());
+  workspace.Present(ComponentKind::Eeprom) = true;
+  workspace.systemId = STD_ReadSystemId(file.data(), file.size());
+  if (!unpacked) {
+    workspace.Present(ComponentKind::Flash) = false;
+    ui.Information("UnPackFlashData failed to unpack the flash block");
+    return false;
+  }
+  workspace.Image(ComponentKind::Flash) = std::move(flash);
+  workspace.Present(ComponentKind::Flash) = true;
+  Flash_DetectLayout(workspace);
+  return true;
+}
+
+bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  if (workspace.systemId == 0) {
+    ui.Message("Please enter a valid system ID");
+    return false;
+  }
+  Flash_UpdateChecksums(workspace);
+  std::string outputName = STD_OutputName(path);
+  uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
+  std::vector<uint8_t> packed(kPackedBlockSize, 0);
+  if (!PackFlashData(systemId, workspace.Image(ComponentKind::Flash).data(), packed.data())) {
+    ui.Information("Failed to pack.");
+    return false;
+  }
+  workspace.packedFlash = packed;
+  std::array<uint8_t, kStdHeaderSize> header = BuildHeader(systemId, packed.data());
+  SaveFileAtomically(outputName,
+                     {ByteView(header), ByteView(packed), ByteView(workspace.Image(ComponentKind::Eeprom))});
+  return true;
+}
+
+}  // namespace tolv

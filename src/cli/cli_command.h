@@ -1,0 +1,28 @@
+// The sub-commands of the tolv program. Each lives in its own file and is
+// listed once in the dispatch table of main.cpp.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tolv::cli {
+
+// Exit statuses shared by every command.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // a reported failure: message, file error, bad checksum
+inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+
+struct CliCommand {
+  const char* name;     // "info", "convert", ...
+  const char* summary;  // one line for "tolv --help"
+  const char* help;     // the full text of "tolv NAME --help", with examples
+  // Runs the command on the arguments after its name ("--help" is handled by
+  // the dispatcher). Returns the exit status.
+  int (*run)(const std::vector<std::string>& args);
+};
+
+extern const CliCommand kInfoCommand;
+extern const CliCommand kVerifyCommand;
+extern const CliCommand kConvertCommand;
+
+}  // namespace tolv::cli

@@ -1,0 +1,52 @@
+// UserInteraction for the command line: every message the window would show
+// becomes one line on standard error, questions are answered by the --yes
+// option, and the SystemID box is given its text by the --sysid step.
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "workspace/user_interaction.h"
+
+namespace tolv::cli {
+
+class ConsoleInteraction : public UserInteraction {
+ public:
+  // Messages go to stream (standard error in the program). Questions are
+  // answered Yes when answerYes, else No; each question is printed with its
+  // answer ("Unload all data? -> No").
+  explicit ConsoleInteraction(bool answerYes, std::FILE* stream = stderr);
+
+  // Information and Message print the text as one line (line breaks inside
+  // it become blanks) and count as a reported failure: every message the
+  // window shows from a command is a refusal or a failure.
+  void Information(const std::string& text) override;
+  void Message(const std::string& text) override;
+  bool Question(const std::string& text) override;
+  // Returns the text set by SetNextInput (once), else the preset, as a
+  // cancelled box does.
+  std::string InputText(const std::string& caption, const std::string& prompt,
+                        const std::string& preset) override;
+
+  void SetNextInput(std::string text) { nextInput_ = std::move(text); }
+  // A line of the tool's own (a refusal the window would prevent by disabling
+  // a control, a file error): printed like a message, counted as a failure.
+  void Failure(const std::string& text);
+  // A line that reports progress; not a failure.
+  void Note(const std::string& text);
+
+  bool failureReported() const { return failureReported_; }
+  void ClearFailure() { failureReported_ = false; }
+  bool answerYes() const { return answerYes_; }
+
+ private:
+  void PrintLine(const std::string& text);
+
+  bool answerYes_;
+  std::FILE* stream_;
+  std::optional<std::string> nextInput_;
+  bool failureReported_ = false;
+};
+
+}  // namespace tolv::cli

@@ -1,0 +1,92 @@
+// What a file holds, for "tolv info" and "tolv verify": its form, the system
+// ID with the model name, the settings layout, the components it gives and
+// every checksum it carries. Inspection reads the file and changes nothing.
+//
+// The form is recognised by the inspectors of inspect.cpp in table order,
+// each looking at the extension and size; a new form is one more row (with a
+// function that fills a FileReport, using the Add...Checks helpers below).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flash/packed_block_check.h"
+#include "workspace/workspace.h"
+
+namespace tolv::cli {
+
+struct ComponentReport {
+  std::string component;  // "Flash", "EEPROM", ... or e.g. "Flash section 5"
+  uint64_t size = 0;      // bytes of the component the file gives
+  std::string note;       // how it is carried, e.g. "packed, 131072 bytes in the file"
+};
+
+struct ChecksumReport {
+  std::string group;  // "packed block", "section", "EEPROM record", "defaults section", ...
+  std::string name;   // what within the group: "entry 3 block CRC", "5", ...
+  uint32_t offset = 0;
+  uint32_t stored = 0;
+  uint32_t computed = 0;
+  bool ok = false;
+};
+
+struct FileReport {
+  std::string path;
+  std::string form;  // "STD file", "flash dump", "Loader BIN", ...
+  uint64_t size = 0;
+  std::optional<int32_t> systemId;
+  std::string modelName;              // Model_GetName of the system ID, when there is one
+  std::optional<std::string> layout;  // "DVB-s", "DVB-t", "DVB-c" or "none recognised"
+  std::vector<ComponentReport> components;
+  std::vector<ChecksumReport> checksums;
+  // Faults beyond checksums: a packed block that does not unpack, a size that
+  // fits no form. Each makes verification fail.
+  std::vector<std::string> problems;
+
+  bool AllOk() const;
+  int BadChecksumCount() const;
+};
+
+struct FileInspector {
+  const char* form;
+  // Whether this inspector takes a file with this lower-case extension ("" when
+  // none), size and name.
+  bool (*takes)(const std::string& extension, uint64_t size, const std::string& path);
+  // Fills report (path, size and form are already set) from the file's bytes.
+  void (*inspect)(const std::vector<uint8_t>& bytes, FileReport& report);
+};
+
+const std::vector<FileInspector>& FileInspectors();
+
+// Reads and inspects the file at path. Throws FileError when it cannot be
+// read. A file no inspector takes gets the form "unrecognised" and a problem.
+FileReport InspectFile(const std::string& path);
+
+// Helpers for inspectors. Each appends to report.
+// The checksums of a packed flash-format block (block, header, chunk and data
+// CRCs of every entry), with group "packed block" prefixed by prefix.
+void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                          FileReport& report);
+// Unpacks a packed settings block into a scratch image; on success adds the
+// layout and the section checksums and returns the image, else adds the
+// problem "the packed block does not unpack".
+std::optional<std::vector<uint8_t>> AddUnpackedSettings(const uint8_t* packed, size_t packedSize,
+                                                        const std::string& prefix, FileReport& report);
+// Layout and section checksums of a settings image (flash or defaults part).
+void AddSettingsChecks(const uint8_t* settings, size_t settingsSize, const std::string& prefix,
+                       FileReport& report);
+// The seven EEPROM record checksums.
+void AddEepromChecks(const uint8_t* eeprom, size_t eepromSize, const std::string& prefix, FileReport& report);
+// System ID and its model name.
+void SetSystemId(int32_t systemId, FileReport& report);
+
+// Human-readable report: a header line, then indented lines; BAD checksums are
+// listed one by one, good ones summarised per group.
+void PrintReportText(const FileReport& report, std::FILE* out);
+// One JSON object on one line, every checksum listed.
+void PrintReportJson(const FileReport& report, std::FILE* out);
+
+}  // namespace tolv::cli

@@ -1,0 +1,76 @@
+// The steps of "tolv convert" (and of every command that reads or writes the
+// workspace): inputs, operations and outputs, parsed from the command line and
+// applied to one workspace in the order given, as a user presses the window's
+// buttons.
+//
+//   input      NAME.std  NAME.dmp  NAME.<ext of a file form>  KIND=FILE  block=FILE
+//   operation  --sysid N  --flash-to-defaults  --defaults-to-flash  --null-defaults  --remove KIND
+//   output     -o NAME.std  -o NAME.dmp  -o NAME.<ext>  -o KIND=FILE  -o blocks=FILE  -o DIR/
+//
+// KIND is loader, firmware, flash (or settings), eeprom, defaults or
+// background. Extensions are matched in any case. New file forms are added to
+// the table in file_forms.cpp, not here.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/console_interaction.h"
+#include "workspace/workspace.h"
+
+namespace tolv::cli {
+
+// A command line that cannot be understood; what() is the one-line hint.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class StepRole { kInput, kOperation, kOutput };
+
+struct Step {
+  StepRole role;
+  std::string text;  // the step as given on the command line, for messages
+  // Applies the step. Returns false when it failed; the failure has then been
+  // reported through ui (a message the window would show, or a line of the
+  // tool's own). May throw FileError or another std::exception.
+  std::function<bool(Workspace&, ConsoleInteraction&)> apply;
+};
+
+// Which step kinds a command accepts.
+struct StepSyntax {
+  bool inputs = true;
+  bool operations = true;
+  bool outputs = true;
+};
+
+// "loader", "firmware", "flash"/"settings", "eeprom", "defaults",
+// "background" (any case) to a component; nothing for another word.
+std::optional<ComponentKind> ParseComponentKind(const std::string& word);
+
+// The lower-case name used in file names and on the command line
+// ("loader", ..., "flash", ..., "background").
+const char* ComponentWord(ComponentKind kind);
+
+// Parses one step starting at args[index]. Returns the step and advances
+// index past it (options with a value take two arguments). Returns nothing,
+// leaving index, when args[index] is not a step this syntax knows (for
+// example an option of the calling command). Throws UsageError when it is a
+// step that is malformed or not allowed by syntax (e.g. "-o" without a
+// name, an input of an unknown form).
+std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& index, StepSyntax syntax);
+
+// Parses every argument as a step; throws UsageError at the first that is
+// not one.
+std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax);
+
+// Applies steps in order. A step that fails (returns false, reports a
+// failure, or throws: the exception's text is printed) ends the run: no
+// later step runs, so nothing is written after a failure. Returns kExitOk
+// when every step succeeded, else kExitFailure.
+int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui);
+
+}  // namespace tolv::cli

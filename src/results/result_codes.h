@@ -26,6 +26,7 @@ inline constexpr int32_t kTfdBlockNotLoaded = 0x0871;       // 2161
 // Receiver link
 inline constexpr int32_t kOpenSerialFailed = 0x0911;          // 2321
 inline constexpr int32_t kOpenUsbCanceled = 0x0912;           // 2322
+inline constexpr int32_t kOpenUsbNotFound = 0x0913;           // 2323, unattended USB wait ended
 inline constexpr int32_t kRebootNotOpened = 0x0931;           // 2353
 inline constexpr int32_t kDownloadModeNotOpened = 0x0941;     // 2369
 inline constexpr int32_t kDownloadModeCanceled = 0x0942;      // 2370
@@ -36,6 +37,9 @@ inline constexpr int32_t kUploadModeTimeout = 0x0953;         // 2387
 inline constexpr int32_t kTransferNotOpened = 0x0961;         // 2401
 inline constexpr int32_t kTransferCanceled = 0x0962;          // 2402
 inline constexpr int32_t kTransferTimeout = 0x0963;           // 2403
+inline constexpr int32_t kTransferBlockTooLarge = 0x0964;     // 2404
+inline constexpr int32_t kTransferBadBlockData = 0x0965;      // 2405
+inline constexpr int32_t kTransferBadRequest = 0x0966;        // 2406
 inline constexpr int32_t kEndNotOpened = 0x0971;              // 2417
 }  // namespace result
 

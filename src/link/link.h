@@ -1,0 +1,246 @@
+// The receiver link: one connection to a receiver (a "Toppy") over USB or a
+// serial port, the packet dialogue on it and the session operations built from
+// that dialogue.
+//
+// `Link` holds the whole link state (device, buffers, sequence number, cancel
+// flag, callback, log). The program uses one process-wide instance through the
+// Comm_* functions of link/comm.h; tests and tools make their own, with their
+// own devices and clock.
+//
+// Single-threaded: every call, callbacks included, runs on the caller's
+// thread. The callback may call Cancel (and only Cancel) on the same link
+// re-entrantly; every wait of the link polls the cancel flag, and after a
+// cancel every wait gives up at once until the next Open.
+//
+// Result codes are those of results/result_codes.h. Log and dump writes that
+// fail throw FileError out of whichever operation was logging.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/link_log.h"
+#include "link/packet.h"
+#include "link/transport.h"
+
+namespace tolv {
+
+// Status callback of the link: status 1..9 and a value (see CommStatus).
+using CommCallback = std::function<void(uint8_t status, double value)>;
+
+// The statuses the link reports through the callback.
+namespace comm_status {
+inline constexpr uint8_t kWaitingForUsb = 1;  // before every poll for the USB receiver; value 0
+inline constexpr uint8_t kDeviceOpened = 2;   // device open; again on every pass of a serial mode wait
+inline constexpr uint8_t kDownloadMode = 3;   // download mode reached
+inline constexpr uint8_t kUploadMode = 4;     // upload mode reached
+inline constexpr uint8_t kBlockStarted = 5;   // value: the block type
+inline constexpr uint8_t kProgress = 6;       // value: percent done, 0..100
+inline constexpr uint8_t kSessionEnded = 7;
+inline constexpr uint8_t kDeviceClosed = 8;
+inline constexpr uint8_t kCancelRequested = 9;
+}  // namespace comm_status
+
+// Block types of receiver transfers (the component numbers).
+inline constexpr uint8_t kBlockLoader = 0;
+inline constexpr uint8_t kBlockFirmware = 1;
+inline constexpr uint8_t kBlockFlash = 2;
+inline constexpr uint8_t kBlockEeprom = 3;
+inline constexpr uint8_t kBlockDefaults = 4;
+
+// Size of the receiver information that follows the SystemID in a mode reply.
+inline constexpr int32_t kReceiverInfoSize = 32;
+// The work area of a firmware block's expansion: at most 8 MiB expanded.
+inline constexpr int32_t kFirmwareWorkAreaSize = 8388608;
+
+// Without a callback nobody can cancel, so the waits that otherwise last
+// until the receiver answers or the user cancels (the USB receiver wait, the
+// serial mode waits, the upload-mode retries) give up after this long.
+inline constexpr int kUnattendedWaitMs = 10000;
+
+// Monotonic time for the link's time-outs and pauses. Tests substitute a clock
+// that advances only when the fake device waits.
+class LinkClock {
+ public:
+  virtual ~LinkClock() = default;
+  virtual uint64_t NowMs() = 0;
+  virtual void SleepMs(int ms) = 0;
+};
+
+// The steady clock of the machine.
+LinkClock& SystemLinkClock();
+
+// How a link reaches its devices. Empty members fall back to the real ones:
+// Serial_Open, Link_PollUsb (the process's USB provider at the time of the
+// poll) and SystemLinkClock.
+struct LinkDevices {
+  std::function<std::unique_ptr<Transport>(const std::string& name, std::string* diagnostic)> openSerial;
+  UsbProvider pollUsb;
+  LinkClock* clock = nullptr;
+  std::function<std::string()> nowText;  // date and time of the log's opening and closing lines
+};
+
+enum class TransferDirection { Download, Upload };
+
+class Link {
+ public:
+  explicit Link(LinkDevices devices = {});
+  ~Link();
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // --- Connection -----------------------------------------------------------
+
+  // Opens device: "USB" in any case selects the USB receiver, any other text
+  // is a serial port name. Stores callback (may be empty), clears the cancel
+  // flag and the serial receive buffer. A connection still open from an
+  // earlier Open is closed first, quietly.
+  // USB: polls for the receiver about every 100 ms, calling the callback with
+  // status 1 before each poll, until it is found (then status 2, result 0) or
+  // the cancel flag is set (2322). A receiver that is present but unusable is
+  // logged with the reason (once per distinct reason) and kept polling; see
+  // usbDiagnostic(). Without a callback the wait ends after kUnattendedWaitMs
+  // with kOpenUsbNotFound.
+  // Serial: opens and sets up the port (status 2, result 0) or returns 2321
+  // without calling the callback.
+  int32_t Open(const std::string& device, CommCallback callback);
+
+  // Closes the connection if open, calls the callback with status 8. Always
+  // 0; harmless when closed.
+  int32_t Close();
+
+  bool isOpen() const { return transport_ != nullptr; }
+  bool useUsb() const { return useUsb_; }
+
+  // Why the last USB poll found the receiver unusable; empty when it was
+  // simply absent or was found.
+  const std::string& usbDiagnostic() const { return usbDiagnostic_; }
+
+  // --- Session operations ---------------------------------------------------
+
+  // Tells the receiver to restart (command 0B, then a 600 ms pause). 0, or
+  // 2353 when not open.
+  int32_t Reboot();
+
+  // Brings the receiver into download mode. USB: sends 03 and waits for the
+  // reply (command 2). Serial: waits, calling the callback with status 2 on
+  // every pass, for the receiver's announcement (command 1) after its boot,
+  // then answers 03. Takes the SystemID and the 32 information bytes from the
+  // reply (missing bytes read as zero), status 3. Results: 0; 2369 not open;
+  // 2370 cancelled; 2371 no answer in time (USB: one 200 ms read; serial:
+  // only without a callback, after kUnattendedWaitMs).
+  int32_t DownloadMode();
+
+  // As DownloadMode for upload mode: sends 02 (command code 1 on USB), status
+  // 4. Results: 0; 2385; 2386; 2387.
+  int32_t UploadMode();
+
+  // Moves one block. Status 5 with the block type first.
+  // Download (after DownloadMode): *size is set to 0, the block of blockType
+  // is fetched in chunks (30000 bytes on USB, 255 on a serial line) into
+  // buffer, and *size set to its length; a firmware block (type 1) arrives as
+  // sections and is expanded into buffer. Never writes past bufferCapacity.
+  // Upload (after UploadMode): the receiver asks for pieces of the *size bytes
+  // in buffer until it reports the block complete; *size is unchanged and
+  // buffer is only read.
+  // Results: 0; 2401 not open; 2402 cancelled; 2403 time-out;
+  // kTransferBlockTooLarge (the reported block or its expansion does not fit
+  // bufferCapacity or the work area); kTransferBadBlockData (firmware
+  // sections malformed or not decodable); kTransferBadRequest (an upload
+  // request outside the data or larger than a packet).
+  int32_t TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
+
+  // Ends the exchange (command 06), status 7. 0; 2417 when not open, without
+  // a callback call.
+  int32_t End();
+
+  // Sets the cancel flag (sends nothing), status 9. Always 0. May be called
+  // from inside the callback.
+  int32_t Cancel();
+
+  // SystemID (0..65535) and the 32 information bytes of the last mode reply.
+  // info may be null; otherwise it receives kReceiverInfoSize bytes.
+  void GetReceiverInfo(int32_t* systemId, uint8_t* info) const;
+
+  // --- Log --------------------------------------------------------------------
+
+  // See LinkLog::SetLogFile and LinkLog::Log.
+  void SetLogFile(const std::string& fileName) { log_.SetLogFile(fileName); }
+  void Log(std::string_view line) { log_.Log(line); }
+  LinkLog& log() { return log_; }
+
+  // --- Packet layer (used by the session operations; public for tests) -------
+
+  // Frames the payload in txData() (payloadSize bytes) with SeqNo and command
+  // and writes it. False on a refused size, time-out, failure or (USB) cancel.
+  bool SendPacket(uint8_t command, int32_t payloadSize);
+
+  // Receives: USB one read of up to 30208 bytes, serial at most one byte.
+  // rxPacket().Command is non-zero when a packet was parsed (its checksum
+  // matched). False when a USB read timed out or failed, or the cancel flag
+  // was set.
+  bool WaitForCMD();
+
+  bool SendCMD02();
+  bool SendCMD03();
+  bool SendCMD04(uint32_t startAddress, int32_t nrOfBytes);
+  bool SendCMD05(const uint8_t* source, int32_t nrOfBytes);
+  bool SendCMD06();
+  bool SendCMD07(uint8_t blockType);
+  bool SendCMD0B();
+
+  uint8_t* txData() { return txData_.data(); }
+  const ToppyPacketType& rxPacket() const { return rxPacket_; }
+  uint8_t seqNo() const { return seqNo_; }
+  bool canceled() const { return globalCancel_; }
+  TransferDirection transferDirection() const { return transferDirection_; }
+  int32_t serialRxCount() const { return serialRx_.count(); }
+
+ private:
+  void Notify(uint8_t status, double value);
+  void LogStep(std::string_view operation, std::string_view message);
+  LinkClock& clock() { return *clock_; }
+  int32_t OpenUsb(const CommCallback& callback);
+  int32_t OpenSerial(const std::string& device);
+  bool WaitUsb();
+  bool WaitSerial();
+  int32_t ModeHandshake(bool upload);
+  int32_t ModeWaitUsb(bool upload);
+  int32_t ModeWaitSerial(bool upload);
+  void TakeReceiverInfo();
+  int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
+  int32_t WaitBlockSize(uint32_t* blockSize);
+  int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent);
+  int32_t WaitChunkUsb(int32_t offset, int32_t chunk, double percent);
+  int32_t WaitChunkSerial(int32_t offset, int32_t chunk, double percent);
+  bool IsWantedData(int32_t chunk);
+  int32_t ExpandFirmware(uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
+  int32_t Upload(uint8_t* buffer, int32_t dataSize);
+  int32_t AnswerUploadRequest(const uint8_t* data, int32_t dataSize);
+  int32_t CancelExit();
+  int32_t FinishTransfer(int32_t size);
+
+  LinkDevices devices_;
+  LinkClock* clock_;
+  LinkLog log_;
+  CommCallback callback_;
+  std::unique_ptr<Transport> transport_;
+  bool useUsb_ = false;
+  bool globalCancel_ = false;
+  uint8_t seqNo_ = 0;
+  TransferDirection transferDirection_ = TransferDirection::Download;
+  int32_t reportedSystemId_ = 0;
+  std::array<uint8_t, kReceiverInfoSize> reportedInfo_{};
+  std::string usbDiagnostic_;
+  std::vector<uint8_t> txData_;
+  std::vector<uint8_t> txBuf_;
+  std::vector<uint8_t> usbRx_;
+  SerialReceiver serialRx_;
+  ToppyPacketType rxPacket_;
+};
+
+}  // namespace tolv

@@ -1,0 +1,188 @@
+#include "workspace/tfd_files.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "codec/block_codec.h"
+#include "flash/packed_block_check.h"
+#include "flash/packing.h"
+#include "results/result_codes.h"
+#include "workspace/flash_settings.h"
+
+namespace tolv {
+
+namespace {
+
+uint8_t BlockTypeOf(ComponentKind kind) { return static_cast<uint8_t>(kind); }
+
+// Copies a fixed-size block into its component when the size matches.
+bool ImportFixed(Workspace& workspace, const TfdStore& store, ComponentKind kind, const char* sizeMessage,
+                 UserInteraction& ui) {
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != image.size()) {
+    ui.Information(sizeMessage);
+    return false;
+  }
+  TFD_GetBlock(store, BlockTypeOf(kind), image.data(), image.size());
+  workspace.Present(kind) = true;
+  return true;
+}
+
+bool ImportFirmware(Workspace& workspace, const TfdStore& store) {
+  const size_t size = static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(ComponentKind::Firmware)));
+  std::vector<uint8_t> firmware(size);
+  TFD_GetBlock(store, BlockTypeOf(ComponentKind::Firmware), firmware.data(), firmware.size());
+  workspace.Image(ComponentKind::Firmware).swap(firmware);
+  workspace.Present(ComponentKind::Firmware) = true;
+  return true;
+}
+
+// The default EEPROM of a packed defaults block: its second directory entry,
+// one 256-byte block. The unpacker stops after the default settings, so it is
+// read here from the checked entry; nothing is written unless every checksum
+// of the entry holds and its chunks give exactly 256 bytes.
+bool UnpackDefaultsEeprom(const std::vector<uint8_t>& packed, uint8_t* eeprom) {
+  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
+  if (check.entries.size() < 2) return false;
+  const PackedEntryCheck& entry = check.entries[1];
+  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
+    return false;
+  }
+  uint8_t scratch[kEepromImageSize];
+  size_t done = 0;
+  for (const PackedChunkCheck& chunk : entry.chunks) {
+    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
+    const uint8_t* data = packed.data() + chunk.offset + 8;
+    if (chunk.storedSize == chunk.uncompressedSize) {
+      std::memcpy(scratch + done, data, chunk.uncompressedSize);
+    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
+                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
+      return false;
+    }
+    done += chunk.uncompressedSize;
+  }
+  if (done != kEepromImageSize) return false;
+  std::memcpy(eeprom, scratch, kEepromImageSize);
+  return true;
+}
+
+// Flash (type 2) and Defaults (type 4): a packed block unpacked into a copy of
+// the image, which replaces the image only when the unpack succeeded.
+bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+  const bool isFlash = kind == ComponentKind::Flash;
+  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != kPackedBlockSize) {
+    ui.Information(isFlash ? "Invalid size of flash block (<>128kB)"
+                           : "Invalid size of defaults block (<>128kB)");
+    return false;
+  }
+  workspace.packedFlash.assign(kPackedBlockSize, 0);
+  TFD_GetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), workspace.packedFlash.size());
+  std::vector<uint8_t> scratch = workspace.Image(kind);
+  if (!UnPackFlashData(workspace.packedFlash.data(), kPackedBlockSize, scratch.data(), scratch.size())) {
+    ui.Information(isFlash ? "UnPackFlashData failed to unpack the flash block"
+                           : "UnPackFlashData failed to unpack the defaults block");
+    return false;
+  }
+  if (!isFlash) UnpackDefaultsEeprom(workspace.packedFlash, scratch.data() + kDefaultsEepromOffset);
+  workspace.Image(kind).swap(scratch);
+  workspace.Present(kind) = true;
+  if (isFlash) Flash_DetectLayout(workspace);
+  return true;
+}
+
+bool ImportComponent(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+  switch (kind) {
+    case ComponentKind::Loader:
+      return ImportFixed(workspace, store, kind, "Invalid size of loader block (<>64kB)", ui);
+    case ComponentKind::Firmware: return ImportFirmware(workspace, store);
+    case ComponentKind::Flash:
+    case ComponentKind::Defaults: return ImportPacked(workspace, store, kind, ui);
+    case ComponentKind::Eeprom:
+      return ImportFixed(workspace, store, kind, "Invalid size of EEPROM block (<>256B)", ui);
+    case ComponentKind::Background:
+      return ImportFixed(workspace, store, kind, "Invalid size of Backgorund block (<>256kB)", ui);
+  }
+  return false;
+}
+
+// Packs the Flash or the Defaults into packedFlash and sets its block; false
+// (with the packer's message) when packing failed and the block is left out.
+bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+  const uint16_t systemId = static_cast<uint16_t>(workspace.systemId & 0xFFFF);
+  workspace.packedFlash.assign(kPackedBlockSize, 0);
+  const std::vector<uint8_t>& image = workspace.Image(kind);
+  bool packed;
+  if (kind == ComponentKind::Flash) {
+    packed = PackFlashData(systemId, image.data(), workspace.packedFlash.data());
+  } else {
+    packed = PackDefaultsData(systemId, image.data(), image.data() + kDefaultsEepromOffset,
+                              workspace.packedFlash.data());
+  }
+  if (!packed) {
+    ui.Information(kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data."
+                                                : "PackFlashData failed to pack the defaults data.");
+    return false;
+  }
+  TFD_SetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), kPackedBlockSize);
+  return true;
+}
+
+}  // namespace
+
+bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
+  // The file is read and checked as a whole before the workspace changes.
+  TfdHeader header;
+  const int32_t r = TFD_Load(store, fileName, &header);
+  if (r != result::kOk) {
+    ui.Information(Result_Text(r));
+    return false;
+  }
+  workspace.systemId = header.systemId;
+  bool allAccepted = true;
+  for (ComponentKind kind : kAllComponents) {
+    // A type the file does not hold leaves its component as it was.
+    if (TFD_GetBlockSize(store, BlockTypeOf(kind)) == 0) continue;
+    if (!ImportComponent(workspace, store, kind, ui)) allAccepted = false;
+  }
+  return allAccepted;
+}
+
+bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
+  if (workspace.systemId == 0) {
+    ui.Message("Please enter a valid system ID");
+    return false;
+  }
+  Flash_UpdateChecksums(workspace);
+  TFD_Clear(store);
+  bool complete = true;
+  for (ComponentKind kind : kAllComponents) {
+    if (!workspace.Present(kind)) continue;
+    if (kind == ComponentKind::Flash || kind == ComponentKind::Defaults) {
+      if (!ExportPacked(workspace, store, kind, ui)) complete = false;
+    } else {
+      const std::vector<uint8_t>& image = workspace.Image(kind);
+      const int32_t r = TFD_SetBlock(store, BlockTypeOf(kind), image.data(), image.size());
+      if (r != result::kOk) {
+        ui.Information(Result_Text(r));
+        return false;
+      }
+    }
+  }
+  const int32_t r = TFD_SaveToFile(store, fileName, static_cast<uint16_t>(workspace.systemId & 0xFFFF));
+  if (r != result::kOk) {
+    ui.Information(Result_Text(r));
+    return false;
+  }
+  return complete;
+}
+
+bool TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
+  return TFD_Import(workspace, TFD_Store(), fileName, ui);
+}
+
+bool TFD_Export(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
+  return TFD_Export(workspace, TFD_Store(), fileName, ui);
+}
+
+}  // namespace tolv

@@ -1,0 +1,79 @@
+// Most-significant-bit-first reader of a compressed stream (internal to the
+// codec). Past the end of the source the stream continues with zero bits.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace tolv::block {
+
+class BitReader {
+ public:
+  // src may be null when srcSize is 0; a negative size counts as 0.
+  BitReader(const uint8_t* src, int32_t srcSize) : next_(src), end_(srcSize > 0 ? src + srcSize : src) {
+    Refill();
+  }
+
+  // Tops the buffer up to at least kRefillBits valid bits. Every read below
+  // needs its bits to be valid: callers refill before each group of reads of
+  // at most kRefillBits bits.
+  static constexpr int kRefillBits = 56;
+  void Refill() {
+    if (validBits_ >= kRefillBits) return;
+    if (end_ - next_ >= 8) {
+      // The eight bytes are ORed in below the valid bits; bits beyond the
+      // bytes counted as taken are the stream's own next bits, so ORing
+      // them again on the next refill changes nothing.
+      uint64_t word;
+      std::memcpy(&word, next_, sizeof word);
+      buffer_ |= FromBigEndian(word) >> validBits_;
+      const int takenBytes = (63 - validBits_) >> 3;
+      next_ += takenBytes;
+      validBits_ += takenBytes * 8;
+      return;
+    }
+    while (validBits_ < kRefillBits) {
+      const uint64_t byte = next_ < end_ ? *next_++ : 0;
+      buffer_ |= byte << (56 - validBits_);
+      validBits_ += 8;
+    }
+  }
+
+  // The next 16 bits without consuming them.
+  uint32_t Peek16() const { return static_cast<uint32_t>(buffer_ >> 48); }
+  // Bit 63 - index of the buffer: bit 0 is the next stream bit.
+  bool BitAt(int index) const { return (buffer_ >> (63 - index)) & 1; }
+
+  void Consume(int bitCount) {
+    buffer_ <<= bitCount;
+    validBits_ -= bitCount;
+  }
+
+  // The next bitCount (1..32) bits as a number, consumed.
+  uint32_t Take(int bitCount) {
+    const uint32_t value = static_cast<uint32_t>(buffer_ >> (64 - bitCount));
+    Consume(bitCount);
+    return value;
+  }
+
+  // Take() for header fields: refills first when fewer than bitCount bits are
+  // valid.
+  uint32_t TakeChecked(int bitCount) {
+    if (validBits_ < bitCount) Refill();
+    return Take(bitCount);
+  }
+
+ private:
+  static uint64_t FromBigEndian(uint64_t word) {
+    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(word);
+    return word;
+  }
+
+  const uint8_t* next_;
+  const uint8_t* end_;
+  uint64_t buffer_ = 0;  // valid bits from bit 63 down, zeros below them
+  int validBits_ = 0;
+};
+
+}  // namespace tolv::block

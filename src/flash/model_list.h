@@ -60,6 +60,10 @@ void Model_SetNameText(const std::string& name);
 namespace testing {
 // Forgets the loaded model list, so that the next lookup searches again.
 void ModelList_Unload();
+// Makes the search look in dir instead of the executable's directory (dir ends
+// with a separator); std::nullopt restores the executable's directory. Lets
+// tests control the second place without touching the build folder.
+void ModelList_OverrideProgramDirectory(std::optional<std::string> dir);
 }  // namespace testing
 
 }  // namespace tolv

@@ -1,0 +1,121 @@
+#include "flash/model_list.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "codec/crc16.h"
+#include "common/file_io.h"
+
+namespace tolv {
+namespace {
+
+// "Firmware.dat": a 20-byte header, then N1 model records of 348 bytes and N2
+// records of a second table (72 bytes each) that model lookup does not need.
+constexpr size_t kHeaderSize = 20;
+constexpr size_t kModelCountOffset = 12;
+constexpr size_t kModelRecordSize = 348;
+constexpr size_t kRecordSystemIdOffset = 0;
+constexpr size_t kRecordNameOffset = 4;
+constexpr size_t kRecordNameField = 256;
+
+constexpr const char* kModelFileName = "Firmware.dat";
+
+// The process's model list; empty until a file has been found.
+std::optional<ModelList>& LoadedList() {
+  static std::optional<ModelList> list;
+  return list;
+}
+
+// Replaces the executable's directory in tests.
+std::optional<std::string>& ProgramDirectoryOverride() {
+  static std::optional<std::string> dir;
+  return dir;
+}
+
+// The shared model-name text: up to kModelNameMax characters and a terminator.
+char g_modelNameText[kModelNameMax + 1] = {};
+
+// A name field: characters up to the first 0x00, at most the field's 256
+// bytes, cut to kModelNameMax.
+std::string NameFromField(const uint8_t* field) {
+  const uint8_t* fieldEnd = field + kRecordNameField;
+  const uint8_t* nameEnd = std::find(field, fieldEnd, uint8_t{0});
+  const size_t length = std::min<size_t>(static_cast<size_t>(nameEnd - field), kModelNameMax);
+  return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+std::string UnknownText(uint16_t systemId) {
+  char text[32];
+  std::snprintf(text, sizeof text, "unknown SysID=%d", static_cast<int>(systemId));
+  return text;
+}
+
+}  // namespace
+
+ModelList ModelList::Parse(const std::vector<uint8_t>& fileBytes) {
+  ModelList list;
+  if (fileBytes.size() < kHeaderSize) return list;
+  // Only whole records inside the file count, whatever the header claims.
+  const size_t claimed = ReadBE32(fileBytes.data() + kModelCountOffset);
+  const size_t present = (fileBytes.size() - kHeaderSize) / kModelRecordSize;
+  const size_t count = std::min(claimed, present);
+  list.models_.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* record = fileBytes.data() + kHeaderSize + i * kModelRecordSize;
+    list.models_.push_back({static_cast<uint16_t>(ReadBE16(record + kRecordSystemIdOffset)),
+                            NameFromField(record + kRecordNameOffset)});
+  }
+  return list;
+}
+
+std::optional<std::string> ModelList::Find(uint16_t systemId) const {
+  for (const Model& model : models_) {
+    if (model.systemId == systemId) return model.name;
+  }
+  return std::nullopt;
+}
+
+void ModelList_Load() {
+  if (LoadedList()) return;
+  std::string path = kModelFileName;
+  if (!FileExists(path)) {
+    const std::string programDir = ProgramDirectoryOverride().value_or(ExecutableDirectory());
+    if (programDir.empty()) return;
+    path = programDir + kModelFileName;
+    if (!FileExists(path)) return;
+  }
+  LoadedList() = ModelList::Parse(ReadFileBytes(path));
+}
+
+std::string ModelList_Lookup(uint32_t systemId) {
+  ModelList_Load();
+  const uint16_t id = static_cast<uint16_t>(systemId);
+  if (LoadedList()) {
+    if (std::optional<std::string> name = LoadedList()->Find(id)) return *name;
+  }
+  return UnknownText(id);
+}
+
+const char* Model_GetName(int32_t systemId) {
+  Model_SetNameText(ModelList_Lookup(static_cast<uint32_t>(systemId)));
+  return g_modelNameText;
+}
+
+const char* Model_NameText() { return g_modelNameText; }
+
+void Model_SetNameText(const std::string& name) {
+  const size_t length = std::min(name.size(), kModelNameMax);
+  std::memcpy(g_modelNameText, name.data(), length);
+  g_modelNameText[length] = '\0';
+}
+
+namespace testing {
+void ModelList_Unload() { LoadedList().reset(); }
+void ModelList_OverrideProgramDirectory(std::optional<std::string> dir) {
+  ProgramDirectoryOverride() = std::move(dir);
+}
+}  // namespace testing
+
+}  // namespace tolv

@@ -1,0 +1,139 @@
+#include "flash/packed_block_check.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "codec/block_codec.h"
+#include "codec/crc16.h"
+#include "flash/packed_format.h"
+#include "flash/packing.h"
+
+namespace tolv {
+namespace {
+
+using packed::DirectoryEntry;
+
+constexpr size_t kLargestChunk = 0xFFFF;  // the uncompressed size is a 16-bit field
+
+// Reads the chunk at position, which lies inside the block ending at
+// blockEnd; false when it does not. Decodes it into scratch and continues the
+// data CRC while the entry is still decodable.
+bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd, std::vector<uint8_t>& scratch,
+                PackedEntryCheck& check) {
+  if (blockEnd - position < packed::kChunkHeaderSize) return false;
+  const uint8_t* chunk = packed + position;
+  const uint32_t chunkLength = ReadBE16(chunk);
+  if (chunkLength < packed::kChunkLengthExtra) return false;
+  const uint32_t storedSize = chunkLength - packed::kChunkLengthExtra;
+  if (blockEnd - position - packed::kChunkHeaderSize < storedSize) return false;
+  PackedChunkCheck chunkCheck;
+  chunkCheck.offset = static_cast<uint32_t>(position);
+  chunkCheck.storedSize = storedSize;
+  chunkCheck.uncompressedSize = ReadBE16(chunk + 6);
+  chunkCheck.storedCrc = ReadBE16(chunk + 2);
+  chunkCheck.computedCrc = CRC16_Calc(chunk + 4, static_cast<int32_t>(storedSize + 4));
+  check.chunks.push_back(chunkCheck);
+  if (!check.decoded) return true;
+  // The data: a plain copy when the stored size equals the uncompressed size.
+  const uint8_t* stored = chunk + packed::kChunkHeaderSize;
+  const uint32_t size = chunkCheck.uncompressedSize;
+  if (storedSize == size) {
+    std::copy(stored, stored + size, scratch.begin());
+  } else if (Block_Decompress(stored, static_cast<int32_t>(storedSize), scratch.data(),
+                              static_cast<int32_t>(size)) == 0) {
+    check.decoded = false;
+    return true;
+  }
+  check.computedDataCrc = CRC16_Update(check.computedDataCrc, scratch.data(), static_cast<int32_t>(size));
+  check.decodedLength += size;
+  return true;
+}
+
+// The block of an entry that lies inside the packed block.
+void CheckBlock(const uint8_t* packed, std::vector<uint8_t>& scratch, PackedEntryCheck& check) {
+  const uint8_t* block = packed + check.blockOffset;
+  check.computedBlockCrc = CRC16_Calc(block, static_cast<int32_t>(check.blockLength));
+  const size_t blockEnd = static_cast<size_t>(check.blockOffset) + check.blockLength;
+  if (check.blockLength < packed::kBlockHeaderSize) {
+    check.chunksInside = false;
+    return;
+  }
+  // Block header: 8, CRC of bytes 4..9, FFFF, 1, chunk count.
+  check.headerWord = ReadBE16(block);
+  check.storedHeaderCrc = ReadBE16(block + 2);
+  check.computedHeaderCrc = CRC16_Calc(block + 4, 6);
+  check.chunkCount = ReadBE16(block + 8);
+  check.decoded = true;
+  size_t position = check.blockOffset + packed::kBlockHeaderSize;
+  for (uint32_t c = 0; c < check.chunkCount; ++c) {
+    if (!CheckChunk(packed, position, blockEnd, scratch, check)) {
+      check.chunksInside = false;
+      check.decoded = false;
+      return;
+    }
+    position += packed::kChunkHeaderSize + check.chunks.back().storedSize;
+  }
+}
+
+PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index, const DirectoryEntry& entry,
+                            std::vector<uint8_t>& scratch) {
+  PackedEntryCheck check;
+  check.index = index;
+  check.blockOffset = entry.blockOffset;
+  check.blockLength = entry.blockLength;
+  check.dataLength = entry.dataLength;
+  check.storedBlockCrc = entry.blockCrc;
+  check.storedDataCrc = entry.dataCrc;
+  if (entry.blockOffset == 0 || entry.blockCrc == 0xFFFF) {
+    check.state = PackedEntryState::kSkipped;
+  } else if (entry.blockOffset > packedSize || packedSize - entry.blockOffset < entry.blockLength) {
+    check.state = PackedEntryState::kOutside;
+  } else {
+    CheckBlock(packed, scratch, check);
+  }
+  return check;
+}
+
+}  // namespace
+
+bool PackedEntryCheck::ChunksOk() const {
+  return chunksInside &&
+         std::all_of(chunks.begin(), chunks.end(), [](const PackedChunkCheck& c) { return c.Ok(); });
+}
+
+bool PackedEntryCheck::Ok() const {
+  if (state == PackedEntryState::kSkipped) return true;
+  return state == PackedEntryState::kChecked && BlockCrcOk() && HeaderOk() && ChunksOk() && DataOk();
+}
+
+bool PackedBlockCheck::Ok() const {
+  return directoryInside &&
+         std::all_of(entries.begin(), entries.end(), [](const PackedEntryCheck& e) { return e.Ok(); });
+}
+
+PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize) {
+  PackedBlockCheck result;
+  result.littleEndian = PackedBlock_IsLittleEndian(packed, packedSize);
+  const packed::Form form = packed::FormOf(result.littleEndian);
+  // The model header holds the system ID at bytes 5..6.
+  if (packedSize >= 7) result.systemId = packed::Read16(packed + 5, result.littleEndian);
+  if (packedSize <= form.countLowByteOffset) {
+    result.directoryInside = false;
+    return result;
+  }
+  result.entryCount =
+      packed[form.countLowByteOffset] == 0 ? packed::kMaxEntries : packed[form.countLowByteOffset];
+  std::vector<uint8_t> scratch(kLargestChunk);
+  for (int j = 0; j < result.entryCount; ++j) {
+    const size_t entryAt = form.directoryOffset + static_cast<size_t>(j) * packed::kEntrySize;
+    if (entryAt > packedSize || packedSize - entryAt < packed::kEntryFieldsSize) {
+      result.directoryInside = false;
+      break;
+    }
+    result.entries.push_back(
+        CheckEntry(packed, packedSize, j, packed::ReadEntry(packed + entryAt, result.littleEndian), scratch));
+  }
+  return result;
+}
+
+}  // namespace tolv

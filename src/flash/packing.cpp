@@ -1,0 +1,153 @@
+#include "flash/packing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "codec/block_codec.h"
+#include "codec/crc16.h"
+#include "flash/model_header_internal.h"
+#include "flash/packed_format.h"
+
+namespace tolv {
+namespace {
+
+using packed::DirectoryEntry;
+
+constexpr size_t kSettingsChunkSize = 8192;
+constexpr size_t kSettingsBlockCount = kFlashImageSize / kSettingsChunkSize;  // 64
+constexpr size_t kSettingsFirstBlock = 5120;
+constexpr size_t kDefaultsChunkSize = static_cast<size_t>(kBlockMaxStreamSize);  // 32,762
+constexpr size_t kDefaultsFirstBlock = 1024;
+
+size_t AlignUp(size_t offset) {
+  return (offset + packed::kBlockAlignment - 1) / packed::kBlockAlignment * packed::kBlockAlignment;
+}
+
+// Builds a packed block in a scratch buffer of its own, so that a failure
+// leaves the caller's block as it was.
+class PackedBlockWriter {
+ public:
+  PackedBlockWriter(const packed::HeaderTemplate& header, size_t firstBlockOffset)
+      : block_(kPackedBlockSize, 0x00),
+        form_(packed::FormOf(header.littleEndian)),
+        next_(firstBlockOffset),
+        chunkBuffer_(static_cast<size_t>(Block_CompressBound(kDefaultsChunkSize))) {
+    // The model header template opens the block.
+    std::copy(header.bytes.begin(), header.bytes.end(), block_.begin());
+  }
+
+  // Adds a block carrying sourceSize bytes in chunks of at most chunkSize
+  // bytes, at the next multiple of 1024. False when it does not fit.
+  bool AddBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize);
+
+  // Writes the entry count and the directory, then the block to packed.
+  void Finish(uint8_t* packed);
+
+ private:
+  bool AddChunk(const uint8_t* source, size_t size, size_t& position);
+
+  std::vector<uint8_t> block_;
+  packed::Form form_;
+  size_t next_;
+  std::vector<DirectoryEntry> directory_;
+  std::vector<uint8_t> chunkBuffer_;
+};
+
+bool PackedBlockWriter::AddBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize) {
+  const size_t blockOffset = next_;
+  if (blockOffset > kPackedBlockSize || kPackedBlockSize - blockOffset < packed::kBlockHeaderSize)
+    return false;
+  size_t position = blockOffset + packed::kBlockHeaderSize;
+  uint32_t chunkCount = 0;
+  for (size_t done = 0; done < sourceSize; done += chunkSize, ++chunkCount) {
+    if (!AddChunk(source + done, std::min(chunkSize, sourceSize - done), position)) return false;
+  }
+  // Block header: 8 header bytes follow; their CRC covers FFFF, 1 and the chunk count.
+  uint8_t* header = block_.data() + blockOffset;
+  WriteBE16(header, packed::kBlockHeaderWord);
+  WriteBE16(header + 4, 0xFFFF);
+  WriteBE16(header + 6, 1);
+  WriteBE16(header + 8, chunkCount);
+  WriteBE16(header + 2, CRC16_Calc(header + 4, 6));
+
+  const size_t blockLength = position - blockOffset;
+  DirectoryEntry entry;
+  entry.blockCrc = CRC16_Calc(header, static_cast<int32_t>(blockLength));
+  entry.dataCrc = CRC16_Calc(source, static_cast<int32_t>(sourceSize));
+  entry.blockOffset = static_cast<uint32_t>(blockOffset);
+  entry.blockLength = static_cast<uint32_t>(blockLength);
+  entry.dataLength = static_cast<uint32_t>(sourceSize);
+  directory_.push_back(entry);
+  next_ = AlignUp(position);
+  return true;
+}
+
+bool PackedBlockWriter::AddChunk(const uint8_t* source, size_t size, size_t& position) {
+  const int32_t sourceSize = static_cast<int32_t>(size);
+  int32_t storedSize = Block_Compress(source, sourceSize, chunkBuffer_.data());
+  if (storedSize <= 0) return false;
+  // A stored size equal to the chunk size means a plain copy; a stream that
+  // happens to have exactly that length is stored as a copy instead.
+  if (storedSize == sourceSize && std::memcmp(chunkBuffer_.data(), source, size) != 0) {
+    std::memcpy(chunkBuffer_.data(), source, size);
+  }
+  const size_t stored = static_cast<size_t>(storedSize);
+  if (position > kPackedBlockSize || kPackedBlockSize - position < packed::kChunkHeaderSize + stored) {
+    return false;
+  }
+  // Chunk header: length after this field, CRC, FFFF, uncompressed size; the
+  // CRC covers the last two header words and the stored bytes.
+  uint8_t* chunk = block_.data() + position;
+  WriteBE16(chunk, static_cast<uint32_t>(stored + packed::kChunkLengthExtra));
+  WriteBE16(chunk + 4, 0xFFFF);
+  WriteBE16(chunk + 6, static_cast<uint32_t>(size));
+  std::memcpy(chunk + packed::kChunkHeaderSize, chunkBuffer_.data(), stored);
+  WriteBE16(chunk + 2, CRC16_Calc(chunk + 4, static_cast<int32_t>(stored + 4)));
+  position += packed::kChunkHeaderSize + stored;
+  return true;
+}
+
+void PackedBlockWriter::Finish(uint8_t* packed) {
+  // Entry count after the model header, then the directory 32 bytes later,
+  // both in the form's byte order.
+  packed::Write16(block_.data() + form_.countOffset, static_cast<uint32_t>(directory_.size()),
+                  form_.littleEndian);
+  for (size_t i = 0; i < directory_.size(); ++i) {
+    packed::WriteEntry(block_.data() + form_.directoryOffset + i * packed::kEntrySize, directory_[i],
+                       form_.littleEndian);
+  }
+  std::memcpy(packed, block_.data(), kPackedBlockSize);
+}
+
+}  // namespace
+
+bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed) {
+  const std::optional<packed::HeaderTemplate> header = packed::HeaderTemplateOf(systemId);
+  if (!header) return false;
+  // Settings: 64 blocks of one 8192-byte chunk each, the first at 5120.
+  PackedBlockWriter writer(*header, kSettingsFirstBlock);
+  for (size_t k = 0; k < kSettingsBlockCount; ++k) {
+    if (!writer.AddBlock(flash + k * kSettingsChunkSize, kSettingsChunkSize, kSettingsChunkSize))
+      return false;
+  }
+  writer.Finish(packed);
+  packed::SetBuiltInModelName(systemId);
+  return true;
+}
+
+bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const uint8_t* defaultsEeprom,
+                      uint8_t* packed) {
+  const std::optional<packed::HeaderTemplate> header = packed::HeaderTemplateOf(systemId);
+  if (!header) return false;
+  // Defaults: block 0 at 1024 with the settings in chunks of up to 32,762
+  // bytes, block 1 with the default EEPROM as one chunk.
+  PackedBlockWriter writer(*header, kDefaultsFirstBlock);
+  if (!writer.AddBlock(defaultsSettings, kDefaultsSettingsSize, kDefaultsChunkSize)) return false;
+  if (!writer.AddBlock(defaultsEeprom, kEepromImageSize, kEepromImageSize)) return false;
+  writer.Finish(packed);
+  packed::SetBuiltInModelName(systemId);
+  return true;
+}
+
+}  // namespace tolv

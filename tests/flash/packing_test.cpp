@@ -1,0 +1,337 @@
+#include "flash/packing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include "codec/block_codec.h"
+#include "flash/model_list.h"
+#include "flash/packed_block_check.h"
+#include "flash_test_util.h"
+#include "test_support.h"
+
+namespace tolv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const Bytes kTemplate406 = {0x1F, 0x1D, 0x1D, 0xFF, 0x01, 0x01, 0x96, 0x06, 0x00, 0x00, 0x00,
+                            0x8F, 0x22, 0x1E, 0xD0, 0x90, 0x0F, 0x04, 0x00, 0x88, 0x10, 0x13,
+                            0xFF, 0x0B, 0xB8, 0x0D, 0xAC, 0x05, 0xDC, 0x00, 0x17, 0x02};
+const Bytes kTemplate21031 = {0x1D, 0x1F, 0x1D, 0xB7, 0x01, 0x27, 0x52, 0x0C, 0x00, 0x00, 0x00, 0xFF,
+                              0xF2, 0xFF, 0xFF, 0xFF, 0x22, 0xF2, 0x06, 0x03, 0x38, 0x02, 0x24, 0x08,
+                              0x01, 0x62, 0x78, 0x0B, 0xB8, 0xAC, 0x0D, 0x05, 0xDC, 0x17, 0x00, 0x02};
+
+uint32_t BE16(const Bytes& b, size_t at) { return static_cast<uint32_t>(b[at]) << 8 | b[at + 1]; }
+uint32_t LE32(const Bytes& b, size_t at) {
+  return b[at] | static_cast<uint32_t>(b[at + 1]) << 8 | static_cast<uint32_t>(b[at + 2]) << 16 |
+         static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+struct HeaderResult {
+  Bytes bytes;
+  int32_t length;
+  bool littleEndian;
+};
+
+HeaderResult WriteHeader(uint16_t systemId) {
+  HeaderResult result{Bytes(kPackedBlockSize, 0xAB), -1, false};
+  Flash_WriteModelHeader(systemId, result.bytes.data(), result.length, result.littleEndian);
+  return result;
+}
+
+TEST(ModelHeader, TemplatesWithTheirChecksumProperty) {
+  const std::pair<uint16_t, uint16_t> templateOf[] = {{406, 406},     {1416, 1416},   {10446, 10446},
+                                                      {10416, 10446}, {12406, 10446}, {21031, 21031}};
+  for (const auto& [systemId, templateId] : templateOf) {
+    SCOPED_TRACE(systemId);
+    const HeaderResult header = WriteHeader(systemId);
+    const bool little = systemId == 21031;
+    ASSERT_EQ(header.length, little ? 36 : 32);
+    EXPECT_EQ(header.littleEndian, little);
+    EXPECT_TRUE(Flash_HasModelHeader(systemId));
+    const Bytes bytes(header.bytes.begin(), header.bytes.begin() + header.length);
+    // Magic 0x1F1D and the template's system ID in the form's byte order.
+    EXPECT_EQ(bytes[0], little ? 0x1D : 0x1F);
+    EXPECT_EQ(bytes[1], little ? 0x1F : 0x1D);
+    const uint32_t storedId = little ? (bytes[5] | bytes[6] << 8) : BE16(bytes, 5);
+    EXPECT_EQ(storedId, templateId);
+    EXPECT_EQ(std::accumulate(bytes.begin() + 3, bytes.end(), 0u) % 256, 0xFFu);
+    EXPECT_EQ(header.bytes[static_cast<size_t>(header.length)], 0xAB);  // nothing written after it
+  }
+  const Bytes header406 = WriteHeader(406).bytes;
+  const Bytes header21031 = WriteHeader(21031).bytes;
+  EXPECT_EQ(Bytes(header406.begin(), header406.begin() + 32), kTemplate406);
+  EXPECT_EQ(Bytes(header21031.begin(), header21031.begin() + 36), kTemplate21031);
+}
+
+TEST(ModelHeader, BuiltInNamesAndIdsWithoutTemplate) {
+  Model_SetNameText("before");
+  WriteHeader(1416);
+  EXPECT_STREQ(Model_NameText(), "before");  // a template without a name
+  WriteHeader(10416);
+  EXPECT_STREQ(Model_NameText(), "Procaster 5101C (Finnish Toppy clone)");
+  WriteHeader(21031);
+  EXPECT_STREQ(Model_NameText(), "TF606CI");
+
+  // A name but no template: the name is taken, nothing is written.
+  HeaderResult header{Bytes(kPackedBlockSize, 0xAB), -1, true};
+  Flash_WriteModelHeader(466, header.bytes.data(), header.length, header.littleEndian);
+  EXPECT_EQ(header.length, 0);
+  EXPECT_TRUE(header.littleEndian);  // left as it was
+  EXPECT_EQ(header.bytes, Bytes(kPackedBlockSize, 0xAB));
+  EXPECT_STREQ(Model_NameText(), "TF5000t Black Panther / White Polar (AUS)");
+  EXPECT_FALSE(Flash_HasModelHeader(466));
+
+  Model_SetNameText("kept");
+  for (uint16_t unknown : {0, 1, 405, 65535}) {
+    EXPECT_EQ(WriteHeader(unknown).length, 0);
+    EXPECT_FALSE(Flash_HasModelHeader(unknown));
+  }
+  EXPECT_STREQ(Model_NameText(), "kept");
+}
+
+TEST(PackSettings, BigEndianKnownAnswers) {
+  const Bytes flash = test::SettingsLikeImage(1);
+  Bytes packed(kPackedBlockSize, 0xCC);
+  ASSERT_TRUE(PackFlashData(406, flash.data(), packed.data()));
+  EXPECT_TRUE(std::equal(kTemplate406.begin(), kTemplate406.end(), packed.begin()));
+  EXPECT_EQ(packed[32], 0x00);
+  EXPECT_EQ(packed[33], 0x40);
+  EXPECT_TRUE(std::all_of(packed.begin() + 34, packed.begin() + 64, [](uint8_t b) { return b == 0; }));
+  uint32_t previousEnd = 0;
+  for (int j = 0; j < 64; ++j) {
+    SCOPED_TRACE(j);
+    const size_t entry = 64 + 64 * static_cast<size_t>(j);
+    const uint32_t offset = test::EntryBlockOffset(packed, j);
+    const uint32_t length = test::EntryBlockLength(packed, j);
+    EXPECT_EQ(offset % 1024, 0u);
+    EXPECT_GE(offset, j == 0 ? 5120u : previousEnd);
+    if (j == 0) {
+      EXPECT_EQ(offset, 5120u);
+    }
+    EXPECT_LT(offset - previousEnd, j == 0 ? 5121u : 1024u);  // the next multiple of 1024
+    EXPECT_EQ(BE16(packed, entry + 12), 0u);
+    EXPECT_EQ(BE16(packed, entry + 14), 8192u);  // data length
+    EXPECT_EQ(BE16(packed, entry), test::BitwiseCrc16(packed.data() + offset, length));
+    EXPECT_EQ(BE16(packed, entry + 2), test::BitwiseCrc16(flash.data() + 8192 * j, 8192));
+    EXPECT_TRUE(std::all_of(packed.begin() + static_cast<std::ptrdiff_t>(entry + 16),
+                            packed.begin() + static_cast<std::ptrdiff_t>(entry + 64),
+                            [](uint8_t b) { return b == 0; }));
+    // Block header 8, 0x1B90, FFFF, 1, 1 chunk; chunk of 8192 bytes.
+    const Bytes header(packed.begin() + offset, packed.begin() + offset + 10);
+    EXPECT_EQ(header, (Bytes{0x00, 0x08, 0x1B, 0x90, 0xFF, 0xFF, 0x00, 0x01, 0x00, 0x01}));
+    EXPECT_EQ(BE16(packed, offset + 10), length - 12);
+    EXPECT_EQ(BE16(packed, offset + 14), 0xFFFFu);
+    EXPECT_EQ(BE16(packed, offset + 16), 8192u);
+    EXPECT_EQ(BE16(packed, offset + 12), test::BitwiseCrc16(packed.data() + offset + 14, length - 14));
+    previousEnd = offset + length;
+  }
+  // Zero bytes everywhere else: between the directory and the first block,
+  // in the gaps, and after the last block.
+  EXPECT_TRUE(
+      std::all_of(packed.begin() + 64 + 4096, packed.begin() + 5120, [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(packed.begin() + previousEnd, packed.end(), [](uint8_t b) { return b == 0; }));
+  EXPECT_STREQ(Model_NameText(), "TF5000 (EUR)");
+}
+
+TEST(PackSettings, LittleEndianKnownAnswers) {
+  const Bytes flash = test::SettingsLikeImage(2);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackFlashData(21031, flash.data(), packed.data()));
+  EXPECT_TRUE(std::equal(kTemplate21031.begin(), kTemplate21031.end(), packed.begin()));
+  EXPECT_EQ(packed[36], 0x40);
+  EXPECT_EQ(packed[37], 0x00);
+  EXPECT_TRUE(PackedBlock_IsLittleEndian(packed.data(), packed.size()));
+  for (int j = 0; j < 64; ++j) {
+    const size_t entry = 68 + 64 * static_cast<size_t>(j);
+    const uint32_t offset = LE32(packed, entry + 4);
+    const uint32_t length = LE32(packed, entry + 8);
+    if (j == 0) {
+      EXPECT_EQ(offset, 5120u);
+    }
+    EXPECT_EQ(offset % 1024, 0u);
+    EXPECT_EQ(LE32(packed, entry + 12), 8192u);
+    EXPECT_EQ(packed[entry] | packed[entry + 1] << 8, test::BitwiseCrc16(packed.data() + offset, length));
+    EXPECT_TRUE(std::all_of(packed.begin() + static_cast<std::ptrdiff_t>(entry + 16),
+                            packed.begin() + static_cast<std::ptrdiff_t>(entry + 64),
+                            [](uint8_t b) { return b == 0xFF; }));
+    // Block and chunk headers stay big-endian.
+    EXPECT_EQ(BE16(packed, offset), 8u);
+    EXPECT_EQ(BE16(packed, offset + 16), 8192u);
+  }
+}
+
+TEST(PackSettings, RoundTripForEveryTemplateAndByteOrder) {
+  for (uint16_t systemId : {406, 1416, 10446, 10416, 12406, 21031}) {
+    SCOPED_TRACE(systemId);
+    const Bytes flash = test::SettingsLikeImage(systemId);
+    Bytes packed(kPackedBlockSize);
+    ASSERT_TRUE(PackFlashData(systemId, flash.data(), packed.data()));
+    const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
+    EXPECT_TRUE(check.Ok());
+    EXPECT_EQ(check.systemId, systemId == 10416 || systemId == 12406 ? 10446u : systemId);
+    EXPECT_EQ(check.entries.size(), 64u);
+
+    Bytes image(kFlashImageSize, 0xEE);
+    ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), image.data(), image.size()));
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 0x60000, image.begin()));
+    // The unpacker stops after 0x60000 bytes: the last 16 blocks are not read.
+    EXPECT_TRUE(std::all_of(image.begin() + 0x60000, image.end(), [](uint8_t b) { return b == 0xEE; }));
+  }
+}
+
+TEST(PackSettings, SameInputSameBlock) {
+  const Bytes flash = test::SettingsLikeImage(5);
+  Bytes first(kPackedBlockSize), second(kPackedBlockSize, 0x77);
+  ASSERT_TRUE(PackFlashData(406, flash.data(), first.data()));
+  ASSERT_TRUE(PackFlashData(406, flash.data(), second.data()));
+  EXPECT_EQ(first, second);
+}
+
+TEST(PackSettings, RefusesWithoutTemplateAndLeavesEverythingAsItWas) {
+  const Bytes flash = test::SettingsLikeImage(3);
+  Model_SetNameText("unchanged");
+  for (uint16_t systemId : {0, 416, 1505, 39321, 65535}) {
+    Bytes packed(kPackedBlockSize, 0x5C);
+    EXPECT_FALSE(PackFlashData(systemId, flash.data(), packed.data())) << systemId;
+    EXPECT_EQ(packed, Bytes(kPackedBlockSize, 0x5C));
+    const Bytes settings(kDefaultsSettingsSize, 0), eeprom(kEepromImageSize, 0);
+    EXPECT_FALSE(PackDefaultsData(systemId, settings.data(), eeprom.data(), packed.data())) << systemId;
+    EXPECT_EQ(packed, Bytes(kPackedBlockSize, 0x5C));
+  }
+  EXPECT_STREQ(Model_NameText(), "unchanged");
+}
+
+TEST(PackSettings, ImageThatDoesNotFitIsRefused) {
+  // Noise does not compress: 64 blocks of about 8 kB cannot fit in 128 kB.
+  const Bytes noise = test::RandomBytes(9, kFlashImageSize);
+  Bytes packed(kPackedBlockSize, 0x5C);
+  Model_SetNameText("unchanged");
+  EXPECT_FALSE(PackFlashData(406, noise.data(), packed.data()));
+  EXPECT_EQ(packed, Bytes(kPackedBlockSize, 0x5C));
+  EXPECT_STREQ(Model_NameText(), "unchanged");
+
+  // Noise in the first half only: it fails part-way through as well.
+  Bytes half = test::SettingsLikeImage(4);
+  std::copy(noise.begin(), noise.begin() + 0x40000, half.begin());
+  EXPECT_FALSE(PackFlashData(21031, half.data(), packed.data()));
+  EXPECT_EQ(packed, Bytes(kPackedBlockSize, 0x5C));
+}
+
+// Chunk sizes of block j of a packed block in the big-endian form.
+std::vector<uint32_t> ChunkSizes(const Bytes& packed, int j) {
+  const uint32_t offset = test::EntryBlockOffset(packed, j);
+  std::vector<uint32_t> sizes;
+  size_t p = offset + 10;
+  for (uint32_t c = 0; c < BE16(packed, offset + 8); ++c) {
+    sizes.push_back(BE16(packed, p + 6));
+    p += 2 + BE16(packed, p);
+  }
+  return sizes;
+}
+
+TEST(PackDefaults, KnownAnswersAndRoundTrip) {
+  const Bytes image = test::SettingsLikeImage(6, 0x60000 + 256);
+  const Bytes eeprom = test::RandomBytes(6, 256);
+  Bytes packed(kPackedBlockSize, 0x99);
+  Model_SetNameText("x");
+  ASSERT_TRUE(PackDefaultsData(10446, image.data(), eeprom.data(), packed.data()));
+  EXPECT_STREQ(Model_NameText(), "TF5200c");
+  EXPECT_EQ(BE16(packed, 32), 2u);
+  EXPECT_EQ(test::EntryBlockOffset(packed, 0), 1024u);
+  EXPECT_EQ(BE16(packed, 64 + 14) | BE16(packed, 64 + 12) << 16, 0x60000u);
+  const std::vector<uint32_t> sizes = ChunkSizes(packed, 0);
+  ASSERT_EQ(sizes.size(), 13u);
+  for (size_t c = 0; c < 12; ++c) EXPECT_EQ(sizes[c], 32762u);
+  EXPECT_EQ(sizes[12], 72u);
+  EXPECT_EQ(BE16(packed, 1024 + 2), test::BitwiseCrc16(packed.data() + 1024 + 4, 6));  // header CRC
+
+  const uint32_t end0 = 1024 + test::EntryBlockLength(packed, 0);
+  EXPECT_EQ(test::EntryBlockOffset(packed, 1), (end0 + 1023) / 1024 * 1024);
+  EXPECT_EQ(ChunkSizes(packed, 1), std::vector<uint32_t>{256});
+  EXPECT_EQ(BE16(packed, 128 + 14), 256u);
+  EXPECT_EQ(BE16(packed, 128 + 2), test::BitwiseCrc16(eeprom.data(), 256));
+  EXPECT_EQ(BE16(packed, 64 + 2), test::BitwiseCrc16(image.data(), 0x60000));
+  EXPECT_TRUE(PackedBlock_Check(packed.data(), packed.size()).Ok());
+
+  // Unpacking fills the settings part and stops before the EEPROM block.
+  Bytes defaults(0x80100, 0xEE);
+  ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x60000, defaults.begin()));
+  EXPECT_TRUE(std::all_of(defaults.begin() + 0x60000, defaults.end(), [](uint8_t b) { return b == 0xEE; }));
+}
+
+TEST(PackDefaults, LittleEndianForm) {
+  const Bytes image = test::SettingsLikeImage(7, 0x60000);
+  const Bytes eeprom(256, 0x00);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackDefaultsData(21031, image.data(), eeprom.data(), packed.data()));
+  EXPECT_EQ(packed[36], 2);
+  EXPECT_EQ(packed[37], 0);
+  EXPECT_EQ(LE32(packed, 68 + 4), 1024u);
+  EXPECT_EQ(LE32(packed, 68 + 12), 0x60000u);
+  EXPECT_EQ(LE32(packed, 132 + 12), 256u);
+  EXPECT_TRUE(
+      std::all_of(packed.begin() + 68 + 16, packed.begin() + 132, [](uint8_t b) { return b == 0xFF; }));
+  Bytes defaults(0x80100, 0);
+  ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), defaults.begin()));
+}
+
+TEST(PackDefaults, IncompressibleChunksAreStoredAsPlainCopies) {
+  // The first chunk is noise (no stream fits in 32,762 bytes), the rest compresses.
+  Bytes image = test::SettingsLikeImage(8, 0x60000);
+  const Bytes noise = test::RandomBytes(8, 32762);
+  std::copy(noise.begin(), noise.end(), image.begin());
+  const Bytes eeprom = test::RandomBytes(80, 256);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackDefaultsData(406, image.data(), eeprom.data(), packed.data()));
+  EXPECT_EQ(BE16(packed, 1024 + 10), 32762u + 6);  // stored size equals the chunk size
+  EXPECT_TRUE(std::equal(noise.begin(), noise.end(), packed.begin() + 1024 + 18));
+  Bytes defaults(0x80100, 0);
+  ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), defaults.begin()));
+  EXPECT_TRUE(PackedBlock_Check(packed.data(), packed.size()).Ok());
+
+  // Noise all through does not fit.
+  const Bytes allNoise = test::RandomBytes(81, 0x60000);
+  Bytes untouched(kPackedBlockSize, 0x42);
+  EXPECT_FALSE(PackDefaultsData(406, allNoise.data(), eeprom.data(), untouched.data()));
+  EXPECT_EQ(untouched, Bytes(kPackedBlockSize, 0x42));
+}
+
+TEST(PackDefaults, AStreamAsLongAsItsChunkIsStoredAsACopy) {
+  // EEPROM contents whose compressed stream is exactly 256 bytes long: part
+  // noise, part zeros, searched for.
+  std::optional<Bytes> eeprom;
+  Bytes stream(static_cast<size_t>(Block_CompressBound(256)));
+  for (uint32_t seed = 0; seed < 100 && !eeprom; ++seed) {
+    for (size_t noisy = 120; noisy <= 256 && !eeprom; ++noisy) {
+      Bytes candidate(256, 0x00);
+      const Bytes noise = test::RandomBytes(seed, noisy);
+      std::copy(noise.begin(), noise.end(), candidate.begin());
+      if (Block_Compress(candidate.data(), 256, stream.data()) == 256 &&
+          !std::equal(candidate.begin(), candidate.end(), stream.begin())) {
+        eeprom = candidate;
+      }
+    }
+  }
+  ASSERT_TRUE(eeprom) << "no input found whose stream is exactly 256 bytes";
+
+  const Bytes settings(kDefaultsSettingsSize, 0x00);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackDefaultsData(406, settings.data(), eeprom->data(), packed.data()));
+  const uint32_t block1 = test::EntryBlockOffset(packed, 1);
+  EXPECT_EQ(BE16(packed, block1 + 10), 256u + 6);
+  EXPECT_TRUE(std::equal(eeprom->begin(), eeprom->end(), packed.begin() + block1 + 18));
+  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
+  EXPECT_TRUE(check.Ok());
+  EXPECT_TRUE(check.entries.at(1).DataOk());
+}
+
+}  // namespace
+}  // namespace tolv

@@ -1,0 +1,245 @@
+// toppy-sim: an emulated receiver on a pseudo-terminal, for trying the tool
+// and testing it without a real receiver.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/file_io.h"
+#include "pty_port.h"
+#include "receiver.h"
+
+namespace {
+
+using namespace tolv::sim;
+
+volatile sig_atomic_t gStopSignal = 0;
+volatile sig_atomic_t gDumpSignal = 0;
+
+extern "C" void OnStopSignal(int) { gStopSignal = 1; }
+extern "C" void OnDumpSignal(int) { gDumpSignal = 1; }
+
+constexpr const char* kUsage = R"(usage: toppy-sim [OPTIONS]
+
+Plays a receiver (in its loader) on a pseudo-terminal. The first line printed
+is the serial port to give the tool, e.g.  tolv download --port /dev/pts/4 ...
+The receiver runs until interrupted (Ctrl-C); what it does goes to standard
+error. It starts running normally: the tool's reboot command starts its loader.
+
+Memory (default: built-in contents):
+  --sysid N            SystemID of the receiver (default 406)
+  --seed DIR           take loader.bin, firmware.bin, flash.bin or flash.dmp,
+                       eeprom.bin, defaults.bin or defaults.dmp, background.bin
+                       from DIR (each optional)
+  --loader FILE  --firmware FILE  --flash FILE  --eeprom FILE
+  --defaults FILE  --background FILE
+                       one component (flash/defaults: unpacked image or packed
+                       131072-byte block)
+  --dump DIR           write the memory to DIR (loader.bin, firmware.bin,
+                       flash.dmp, eeprom.bin, defaults.dmp, background.bin,
+                       sysid.txt) after every accepted upload, on SIGUSR1 and
+                       at exit
+Line and timing:
+  --baud N             line rate (N/10 bytes per second; default 115200;
+                       0 = as fast as possible)
+  --boot-ms N          reboot until the loader speaks (default 1500)
+  --mode-wait-ms N     how long the loader waits for the mode request
+                       (default 3000)
+  --idle-ms N          a session without requests ends after N ms (30000)
+  --start-in-loader    start as if just rebooted
+  --link PATH          also make PATH a symbolic link to the port
+  --quiet              no event lines
+Faults:
+  --silent             never answer
+  --ignore CMD[,CMD]   do not act on these commands (hexadecimal, e.g. 04)
+  --drop-every N       leave out every Nth data reply
+  --corrupt-every N    send every Nth data reply with a wrong checksum
+  --delay-ms N         wait N ms before every reply
+  --disconnect-after N pull the cable instead of data reply N+1
+  --size-delta N       report every block N bytes longer (or shorter)
+  --junk N             send N junk bytes before every reply
+  --any-sysid          take uploads made for any model
+)";
+
+struct Options {
+  ReceiverOptions receiver;
+  uint16_t systemId = 406;
+  uint32_t baud = 115200;
+  std::string seedDir, dumpDir, linkPath;
+  std::vector<std::pair<SimBlockType, std::string>> components;
+  bool quiet = false;
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+long ParseNumber(const std::string& option, const std::string& text, long low, long high, int base = 10) {
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, base);
+  if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+    throw UsageError(option + " needs a number from " + std::to_string(low) + " to " + std::to_string(high) +
+                     ", not \"" + text + "\"");
+  }
+  return value;
+}
+
+void ParseIgnored(const std::string& list, FaultSwitches& faults) {
+  std::stringstream stream(list);
+  for (std::string item; std::getline(stream, item, ',');) {
+    faults.ignoredCommands.set(static_cast<size_t>(ParseNumber("--ignore", item, 0, 255, 16)));
+  }
+}
+
+bool ParseComponentOption(const std::string& option, const std::string& value, Options& options) {
+  static const std::pair<const char*, SimBlockType> kOptions[] = {
+      {"--loader", kSimLoader}, {"--firmware", kSimFirmware}, {"--flash", kSimFlash},
+      {"--eeprom", kSimEeprom}, {"--defaults", kSimDefaults}, {"--background", kSimBackground}};
+  for (const auto& [name, type] : kOptions) {
+    if (option == name) {
+      options.components.emplace_back(type, value);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseValueOption(const std::string& option, const std::string& value, Options& options) {
+  ReceiverTiming& timing = options.receiver.timing;
+  FaultSwitches& faults = options.receiver.faults;
+  const long kMax = 1000000000;
+  if (option == "--sysid")
+    options.systemId = static_cast<uint16_t>(ParseNumber(option, value, 1, 65535));
+  else if (option == "--seed")
+    options.seedDir = value;
+  else if (option == "--dump")
+    options.dumpDir = value;
+  else if (option == "--link")
+    options.linkPath = value;
+  else if (option == "--baud")
+    options.baud = static_cast<uint32_t>(ParseNumber(option, value, 0, 100000000));
+  else if (option == "--boot-ms")
+    timing.bootMs = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--mode-wait-ms")
+    timing.modeWaitMs = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--idle-ms")
+    timing.sessionIdleMs = static_cast<int>(ParseNumber(option, value, 1, kMax));
+  else if (option == "--ignore")
+    ParseIgnored(value, faults);
+  else if (option == "--drop-every")
+    faults.dropEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--corrupt-every")
+    faults.corruptEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--delay-ms")
+    faults.replyDelayMs = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--disconnect-after")
+    faults.disconnectAfterData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--size-delta")
+    faults.blockSizeDelta = static_cast<int32_t>(ParseNumber(option, value, -0xFFFFFF, 0xFFFFFF));
+  else if (option == "--junk")
+    faults.junkBeforeReplies = static_cast<int>(ParseNumber(option, value, 0, 4096));
+  else
+    return ParseComponentOption(option, value, options);
+  return true;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--help" || option == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    }
+    if (option == "--silent")
+      options.receiver.faults.silent = true;
+    else if (option == "--any-sysid")
+      options.receiver.faults.acceptAnySystemId = true;
+    else if (option == "--start-in-loader")
+      options.receiver.startInLoader = true;
+    else if (option == "--quiet")
+      options.quiet = true;
+    else if (i + 1 < argc && ParseValueOption(option, argv[i + 1], options))
+      ++i;
+    else
+      throw UsageError("unknown option or missing value: " + option);
+  }
+  return options;
+}
+
+ReceiverMemory SeedMemory(const Options& options) {
+  ReceiverMemory memory = ReceiverMemory::Builtin(options.systemId);
+  if (!options.seedDir.empty()) Memory_LoadDirectory(memory, options.seedDir);
+  for (const auto& [type, path] : options.components) Memory_LoadComponent(memory, type, path);
+  return memory;
+}
+
+void Dump(const Receiver& receiver, const std::string& dir) {
+  if (dir.empty()) return;
+  try {
+    Memory_Dump(receiver.MemorySnapshot(), dir);
+  } catch (const std::exception& e) {
+    std::cerr << "toppy-sim: cannot dump the memory: " << e.what() << std::endl;
+  }
+}
+
+int Run(const Options& options) {
+  ReceiverMemory memory = SeedMemory(options);
+  auto port = std::make_unique<PtyReceiverPort>(options.baud / 10);
+  const std::string path = port->SlavePath();
+  if (!options.linkPath.empty()) {
+    unlink(options.linkPath.c_str());
+    if (symlink(path.c_str(), options.linkPath.c_str()) != 0) {
+      throw std::runtime_error("cannot make the link " + options.linkPath + ": " + std::strerror(errno));
+    }
+  }
+  SimulatedReceiver sim(std::move(port), std::move(memory), options.receiver);
+  const std::string dumpDir = options.dumpDir;
+  const bool quiet = options.quiet;
+  sim.receiver().SetEventSink([&sim, dumpDir, quiet](const std::string& event) {
+    if (!quiet) std::cerr << "toppy-sim: " << event << std::endl;
+    if (event.find("image accepted") != std::string::npos) Dump(sim.receiver(), dumpDir);
+  });
+  std::cout << path << std::endl;
+  while (!gStopSignal) {
+    if (gDumpSignal) {
+      gDumpSignal = 0;
+      Dump(sim.receiver(), dumpDir);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  Dump(sim.receiver(), dumpDir);
+  if (!options.linkPath.empty()) unlink(options.linkPath.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGINT, OnStopSignal);
+  signal(SIGTERM, OnStopSignal);
+  signal(SIGUSR1, OnDumpSignal);
+  signal(SIGPIPE, SIG_IGN);
+  try {
+    return Run(ParseOptions(argc, argv));
+  } catch (const UsageError& e) {
+    std::cerr << "toppy-sim: " << e.what() << "\n(toppy-sim --help explains the options)" << std::endl;
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "toppy-sim: " << e.what() << std::endl;
+    return 1;
+  }
+}

@@ -1,0 +1,381 @@
+#include "receiver.h"
+
+#include <algorithm>
+
+namespace tolv::sim {
+namespace {
+
+// Commands of the protocol.
+constexpr uint8_t kCmdAnnounce = 0x01;      // serial: the loader announces itself
+constexpr uint8_t kCmdUsbUpload = 0x01;     // USB: host asks for upload mode
+constexpr uint8_t kCmdModeReply = 0x02;     // USB: answer to a mode request
+constexpr uint8_t kCmdSerialUpload = 0x02;  // serial: host asks for upload mode
+constexpr uint8_t kCmdDownload = 0x03;
+constexpr uint8_t kCmdRequestData = 0x04;
+constexpr uint8_t kCmdData = 0x05;
+constexpr uint8_t kCmdEnd = 0x06;
+constexpr uint8_t kCmdSelectBlock = 0x07;
+constexpr uint8_t kCmdBlockSize = 0x08;
+constexpr uint8_t kCmdReboot = 0x0B;
+constexpr uint8_t kCmdText = 0xFF;
+
+constexpr size_t kUsbUploadPiece = 0x8000;
+constexpr size_t kMaxUploadImage = 0xFFFFFF;  // offsets are 24 bits
+
+// Line noise of a booting receiver; never contains the magic.
+const std::vector<uint8_t> kBootJunk = {0x00, 0xFF, 0x0D, 0x0A, 'B', 'O', 'O', 'T', 0x0D, 0x0A, 0x00};
+
+void PutBE16(std::vector<uint8_t>& out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value >> 8));
+  out.push_back(static_cast<uint8_t>(value));
+}
+
+void PutBE24(std::vector<uint8_t>& out, uint32_t value) {
+  out.push_back(static_cast<uint8_t>(value >> 16));
+  PutBE16(out, value);
+}
+
+uint32_t GetBE(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < width; ++i) value = (value << 8) | bytes[at + i];
+  return value;
+}
+
+}  // namespace
+
+Receiver::Receiver(ReceiverMemory memory, ReceiverOptions options)
+    : options_(std::move(options)), memory_(std::move(memory)) {}
+
+void Receiver::Run(ReceiverPort& port, std::stop_token stop) {
+  if (options_.startInLoader) StartLoader(port, stop);
+  while (!stop.stop_requested()) {
+    switch (CurrentState()) {
+      case State::Normal: RunNormal(port, stop); break;
+      case State::Loader: RunLoader(port, stop); break;
+      case State::Download: RunDownload(port, stop); break;
+      case State::Upload: RunUpload(port, stop); break;
+      case State::Disconnected: SleepFor(50, stop); break;
+    }
+  }
+}
+
+ReceiverMemory Receiver::MemorySnapshot() const {
+  std::lock_guard lock(mutex_);
+  return memory_;
+}
+
+ReceiverStats Receiver::Stats() const {
+  std::lock_guard lock(mutex_);
+  return stats_;
+}
+
+Receiver::State Receiver::CurrentState() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+std::vector<std::string> Receiver::Events() const {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+bool Receiver::WaitForEvent(const std::string& text, int timeoutMs) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return std::any_of(events_.begin(), events_.end(),
+                       [&](const std::string& e) { return e.find(text) != std::string::npos; });
+  });
+}
+
+void Receiver::SetEventSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = std::move(sink);
+}
+
+void Receiver::Note(const std::string& event) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back(event);
+    sink = sink_;
+  }
+  changed_.notify_all();
+  if (sink) sink(event);
+}
+
+void Receiver::SetState(State state) {
+  {
+    std::lock_guard lock(mutex_);
+    state_ = state;
+  }
+  changed_.notify_all();
+}
+
+bool Receiver::SleepFor(int ms, const std::stop_token& stop) {
+  std::mutex m;
+  std::condition_variable_any cv;
+  std::unique_lock lock(m);
+  cv.wait_for(lock, stop, std::chrono::milliseconds(ms), [] { return false; });
+  return !stop.stop_requested();
+}
+
+bool Receiver::Ignored(const SimPacket& packet) const {
+  return options_.faults.ignoredCommands.test(packet.command);
+}
+
+std::vector<uint8_t> Receiver::ModePayload() const {
+  std::lock_guard lock(mutex_);
+  // SystemID (16 bits), then the 32 information bytes.
+  std::vector<uint8_t> payload(2 + memory_.info.size());
+  payload[0] = static_cast<uint8_t>(memory_.systemId >> 8);
+  payload[1] = static_cast<uint8_t>(memory_.systemId);
+  std::copy(memory_.info.begin(), memory_.info.end(), payload.begin() + 2);
+  return payload;
+}
+
+void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
+                          const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
+  const FaultSwitches& faults = options_.faults;
+  if (faults.silent) return;
+  if (faults.replyDelayMs > 0 && !SleepFor(faults.replyDelayMs, stop)) return;
+  std::vector<uint8_t> bytes = port.IsUsb() ? EncodeUsbPacket(sequence, command, payload)
+                                            : EncodeSerialPacket(sequence, command, payload);
+  if (isData) {
+    int n;
+    {
+      std::lock_guard lock(mutex_);
+      n = ++stats_.dataReplies;
+    }
+    if (faults.disconnectAfterData >= 0 && n > faults.disconnectAfterData) {
+      Note("cable pulled after " + std::to_string(n - 1) + " data replies");
+      port.Disconnect();
+      SetState(State::Disconnected);
+      return;
+    }
+    if (faults.dropEveryNthData > 0 && n % faults.dropEveryNthData == 0) {
+      std::lock_guard lock(mutex_);
+      ++stats_.droppedReplies;
+      return;
+    }
+    if (faults.corruptEveryNthData > 0 && n % faults.corruptEveryNthData == 0) {
+      bytes.back() ^= 0x5A;
+      std::lock_guard lock(mutex_);
+      ++stats_.corruptedReplies;
+    }
+  }
+  if (!port.IsUsb() && faults.junkBeforeReplies > 0) {
+    std::vector<uint8_t> junk(static_cast<size_t>(faults.junkBeforeReplies));
+    for (size_t i = 0; i < junk.size(); ++i) junk[i] = kBootJunk[i % kBootJunk.size()];
+    bytes.insert(bytes.begin(), junk.begin(), junk.end());
+  }
+  port.Send(bytes, stop);
+}
+
+void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
+  // Running normally: only the reboot command is heard.
+  auto packet = port.Receive(SimClock::now() + std::chrono::milliseconds(100), stop);
+  if (packet && !Ignored(*packet) && packet->command == kCmdReboot) Reboot(port, stop);
+}
+
+void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
+  {
+    std::lock_guard lock(mutex_);
+    ++stats_.reboots;
+  }
+  Note("reboot");
+  port.BeginReboot();
+  if (!SleepFor(options_.timing.bootMs, stop)) return;
+  port.EndReboot();
+  StartLoader(port, stop);
+}
+
+void Receiver::StartLoader(ReceiverPort& port, const std::stop_token& stop) {
+  loaderDeadline_ = SimClock::now() + std::chrono::milliseconds(options_.timing.modeWaitMs);
+  SetState(State::Loader);
+  if (port.IsUsb() || options_.faults.silent) return;
+  // A serial loader clears its throat, says hello in plain text and announces
+  // its SystemID; the host answers with the mode it wants.
+  port.Send(kBootJunk, stop);
+  const std::string hello = "Loader started\r\n";
+  port.Send(EncodeSerialPacket(sequence_, kCmdText, std::vector<uint8_t>(hello.begin(), hello.end())), stop);
+  SendPacket(port, sequence_, kCmdAnnounce, ModePayload(), false, stop);
+  Note("loader announced");
+}
+
+void Receiver::RunLoader(ReceiverPort& port, const std::stop_token& stop) {
+  auto packet = port.Receive(loaderDeadline_, stop);
+  if (!packet) {
+    if (!stop.stop_requested() && SimClock::now() >= loaderDeadline_) {
+      Note("no mode request; booting normally");
+      SetState(State::Normal);
+    }
+    return;
+  }
+  if (Ignored(*packet)) return;
+  const uint8_t command = packet->command;
+  if (command == kCmdReboot) return Reboot(port, stop);
+  const bool usb = port.IsUsb();
+  const bool download = command == kCmdDownload;
+  const bool upload = usb ? command == kCmdUsbUpload : command == kCmdSerialUpload;
+  if (!download && !upload) return;
+  if (usb) {
+    // On USB the loader answers the mode request with its identity.
+    sequence_ = packet->sequence;
+    SendPacket(port, packet->sequence, kCmdModeReply, ModePayload(), false, stop);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    ++stats_.modeReplies;
+  }
+  Note(download ? "download mode" : "upload mode");
+  SetState(download ? State::Download : State::Upload);
+}
+
+void Receiver::RunDownload(ReceiverPort& port, const std::stop_token& stop) {
+  std::vector<uint8_t> block;
+  while (!stop.stop_requested() && CurrentState() == State::Download) {
+    auto packet =
+        port.Receive(SimClock::now() + std::chrono::milliseconds(options_.timing.sessionIdleMs), stop);
+    if (!packet) {
+      if (stop.stop_requested()) return;
+      Note("download session idle; booting normally");
+      return SetState(State::Normal);
+    }
+    if (Ignored(*packet)) continue;
+    switch (packet->command) {
+      case kCmdSelectBlock: {
+        const uint8_t type = packet->payload.empty() ? 0 : packet->payload[0];
+        block = [&] {
+          std::lock_guard lock(mutex_);
+          ++stats_.blockRequests;
+          return Memory_BlockForDownload(memory_, type);
+        }();
+        // The reported size may be made wrong; bytes beyond the block read as 0.
+        const int64_t reported = std::clamp<int64_t>(
+            static_cast<int64_t>(block.size()) + options_.faults.blockSizeDelta, 0, 0xFFFFFF);
+        block.resize(static_cast<size_t>(reported), 0);
+        Note("block " + std::to_string(type) + ": " + std::to_string(reported) + " bytes");
+        std::vector<uint8_t> size;
+        PutBE24(size, static_cast<uint32_t>(reported));
+        SendPacket(port, packet->sequence, kCmdBlockSize, size, false, stop);
+        break;
+      }
+      case kCmdRequestData: ServeData(port, *packet, block, stop); break;
+      case kCmdEnd: Note("download session ended"); return SetState(State::Normal);
+      case kCmdReboot: return Reboot(port, stop);
+      default: break;
+    }
+  }
+}
+
+void Receiver::ServeData(ReceiverPort& port, const SimPacket& request, const std::vector<uint8_t>& block,
+                         const std::stop_token& stop) {
+  // Request: count (USB 16 bits, serial 8 bits), then the offset in 24 bits.
+  const size_t countWidth = port.IsUsb() ? 2 : 1;
+  if (request.payload.size() < countWidth + 3) return;
+  const size_t count = GetBE(request.payload, 0, countWidth);
+  const size_t offset = GetBE(request.payload, countWidth, 3);
+  {
+    std::lock_guard lock(mutex_);
+    ++stats_.dataRequests;
+  }
+  const size_t from = std::min(offset, block.size());
+  const size_t to = std::min(block.size(), from + count);
+  const std::vector<uint8_t> data(block.begin() + static_cast<ptrdiff_t>(from),
+                                  block.begin() + static_cast<ptrdiff_t>(to));
+  SendPacket(port, request.sequence, kCmdData, data, true, stop);
+}
+
+void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
+  std::vector<uint8_t> image;
+  // The TFD header tells how many blocks follow; each block header tells its
+  // length. That is all the receiver needs to ask for the whole image.
+  bool complete = FetchUpload(port, 0, 10, image, stop) && GetBE(image, 0, 2) == 8;
+  const size_t blockCount = complete ? GetBE(image, 8, 2) : 0;
+  for (size_t i = 0, position = 10; complete && i < blockCount; ++i) {
+    complete = FetchUpload(port, position, 8, image, stop);
+    const size_t length = complete ? GetBE(image, position, 2) : 0;
+    complete = complete && length >= 6 && FetchUpload(port, position + 8, length - 6, image, stop);
+    position += length + 2;
+  }
+  if (stop.stop_requested()) return;
+  if (rebootRequested_) {
+    rebootRequested_ = false;
+    return Reboot(port, stop);
+  }
+  if (!complete) {
+    Note("upload: the image did not come; booting normally");
+    return SetState(State::Normal);
+  }
+  SendPacket(port, sequence_, kCmdEnd, {}, false, stop);
+  // Only now is the image checked and taken, all or nothing.
+  ReceiverMemory updated = MemorySnapshot();
+  const TfdIntake intake = Memory_TakeTfdImage(updated, image, !options_.faults.acceptAnySystemId);
+  {
+    std::lock_guard lock(mutex_);
+    if (intake.accepted) memory_ = std::move(updated);
+    ++(intake.accepted ? stats_.uploadsAccepted : stats_.uploadsRefused);
+  }
+  SetState(State::Normal);
+  Note("upload: " + intake.verdict);
+}
+
+bool Receiver::FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
+                           const std::stop_token& stop) {
+  if (offset + count > kMaxUploadImage) return false;
+  const size_t piece = port.IsUsb() ? kUsbUploadPiece : kSerialMaxPayload;
+  for (size_t done = 0; done < count; done += piece) {
+    if (!FetchPiece(port, offset + done, std::min(piece, count - done), image, stop)) return false;
+  }
+  return true;
+}
+
+bool Receiver::FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
+                          const std::stop_token& stop) {
+  const uint8_t sequence = ++sequence_;
+  std::vector<uint8_t> request;
+  if (port.IsUsb()) {
+    PutBE16(request, static_cast<uint32_t>(count));
+  } else {
+    request.push_back(static_cast<uint8_t>(count));
+  }
+  PutBE24(request, static_cast<uint32_t>(offset));
+  for (int attempt = 0; attempt < options_.timing.uploadRequestTries; ++attempt) {
+    {
+      std::lock_guard lock(mutex_);
+      ++stats_.uploadRequests;
+    }
+    SendPacket(port, sequence, kCmdRequestData, request, false, stop);
+    const auto deadline = SimClock::now() + std::chrono::milliseconds(options_.timing.uploadReplyTimeoutMs);
+    while (auto packet = port.Receive(deadline, stop)) {
+      if (Ignored(*packet)) continue;
+      if (packet->command == kCmdReboot) {
+        rebootRequested_ = true;
+        return false;
+      }
+      // Only the answer to this very request counts; late answers are stale.
+      if (packet->command != kCmdData || packet->sequence != sequence || packet->payload.size() != count)
+        continue;
+      if (image.size() < offset + count) image.resize(offset + count);
+      std::copy(packet->payload.begin(), packet->payload.end(),
+                image.begin() + static_cast<ptrdiff_t>(offset));
+      return true;
+    }
+    if (stop.stop_requested()) return false;
+  }
+  Note("upload: no answer for offset " + std::to_string(offset));
+  return false;
+}
+
+SimulatedReceiver::SimulatedReceiver(std::unique_ptr<ReceiverPort> port, ReceiverMemory memory,
+                                     ReceiverOptions options)
+    : port_(std::move(port)), receiver_(std::move(memory), std::move(options)) {
+  thread_ = std::jthread([this](std::stop_token stop) { receiver_.Run(*port_, stop); });
+}
+
+SimulatedReceiver::~SimulatedReceiver() {
+  thread_.request_stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace tolv::sim

@@ -1,0 +1,174 @@
+// The emulated receiver: a model of a receiver's loader that speaks the packet
+// protocol over a ReceiverPort (a pseudo-terminal or emulated USB pipes).
+//
+// What it does, as a real receiver does:
+// - Running normally it ignores the link, except for the reboot command (0B).
+// - After a reboot it starts its loader. On a serial line the loader sends
+//   some junk bytes, a text packet (command 0xFF) and its announcement
+//   (command 1: SystemID and 32 information bytes), then waits a short time
+//   for 03 (download) or 02 (upload); on USB it waits for 03 or 01 and answers
+//   with command 2 (same payload). Without an answer it boots normally.
+// - Download: 07 selects a block and is answered by 08 with the block size
+//   (24 bits); 04 (count, offset) is answered by 05 with the data. The
+//   firmware goes out as sections; 06 ends the session.
+// - Upload: the receiver asks for the TFD image piece by piece with 04, ends
+//   with 06, then checks the whole image and takes its blocks (all or nothing).
+//
+// The fault switches make it misbehave in the ways a real line or receiver
+// can. The receiver runs on its own thread (SimulatedReceiver); its memory,
+// events and counters may be read from any thread.
+#pragma once
+
+#include <bitset>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "receiver_memory.h"
+#include "sim_packets.h"
+
+namespace tolv::sim {
+
+using SimClock = std::chrono::steady_clock;
+
+// The receiver's end of the cable.
+class ReceiverPort {
+ public:
+  virtual ~ReceiverPort() = default;
+  virtual bool IsUsb() const = 0;
+  // The next valid packet from the host, waiting until deadline; nothing on
+  // time-out or when stop is requested. Malformed input is dropped here.
+  virtual std::optional<SimPacket> Receive(SimClock::time_point deadline, const std::stop_token& stop) = 0;
+  // Sends framed bytes (a USB port pads them to a whole transfer). Bytes sent
+  // while the cable is out are lost.
+  virtual void Send(const std::vector<uint8_t>& bytes, const std::stop_token& stop) = 0;
+  // Reboot: the receiver leaves the line (USB: the device is unplugged), and
+  // comes back with its loader, with nothing buffered from before.
+  virtual void BeginReboot() = 0;
+  virtual void EndReboot() = 0;
+  // The cable is pulled for good.
+  virtual void Disconnect() = 0;
+};
+
+struct ReceiverTiming {
+  int bootMs = 1500;                // reboot command until the loader is on the line
+  int modeWaitMs = 3000;            // loader waits this long for the mode request
+  int sessionIdleMs = 30000;        // a session without a request for this long ends
+  int uploadReplyTimeoutMs = 1000;  // upload: wait for each 05 before asking again
+  int uploadRequestTries = 5;       // upload: tries per piece before giving up
+};
+
+struct FaultSwitches {
+  bool silent = false;               // sends nothing at all
+  std::bitset<256> ignoredCommands;  // requests with these codes are not acted on
+  int dropEveryNthData = 0;          // every Nth data reply (05) is not sent
+  int corruptEveryNthData = 0;       // every Nth data reply (05) has a wrong checksum
+  int replyDelayMs = 0;              // pause before every reply
+  int disconnectAfterData = -1;      // the cable is pulled instead of data reply N+1
+  int32_t blockSizeDelta = 0;        // added to every reported block size; extra bytes read as 0
+  int junkBeforeReplies = 0;         // serial: junk bytes sent before every reply
+  bool acceptAnySystemId = false;    // upload: take images made for another model too
+};
+
+struct ReceiverOptions {
+  ReceiverTiming timing;
+  FaultSwitches faults;
+  bool startInLoader = false;  // start as just rebooted (else running normally)
+};
+
+struct ReceiverStats {
+  int reboots = 0;
+  int modeReplies = 0;
+  int blockRequests = 0;  // 07
+  int dataRequests = 0;   // 04 in download
+  int dataReplies = 0;    // 05 sent (dropped ones included)
+  int droppedReplies = 0;
+  int corruptedReplies = 0;
+  int uploadRequests = 0;  // 04 sent in upload (repeats included)
+  int uploadsAccepted = 0;
+  int uploadsRefused = 0;
+};
+
+class Receiver {
+ public:
+  enum class State { Normal, Loader, Download, Upload, Disconnected };
+
+  Receiver(ReceiverMemory memory, ReceiverOptions options);
+
+  // Runs the receiver on port until stop is requested.
+  void Run(ReceiverPort& port, std::stop_token stop);
+
+  ReceiverMemory MemorySnapshot() const;
+  ReceiverStats Stats() const;
+  State CurrentState() const;
+  // Every event so far, in order ("reboot", "download mode", "upload: image
+  // accepted: blocks 0 2", ...).
+  std::vector<std::string> Events() const;
+  // Waits up to timeoutMs for an event containing text; true when one came.
+  bool WaitForEvent(const std::string& text, int timeoutMs) const;
+  // Also hands every event to sink as it happens (from the receiver thread).
+  void SetEventSink(std::function<void(const std::string&)> sink);
+
+ private:
+  void Note(const std::string& event);
+  void SetState(State state);
+  bool SleepFor(int ms, const std::stop_token& stop);
+  void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,
+                  bool isData, const std::stop_token& stop);
+  std::vector<uint8_t> ModePayload() const;
+  bool Ignored(const SimPacket& packet) const;
+
+  void RunNormal(ReceiverPort& port, const std::stop_token& stop);
+  void Reboot(ReceiverPort& port, const std::stop_token& stop);
+  void StartLoader(ReceiverPort& port, const std::stop_token& stop);
+  void RunLoader(ReceiverPort& port, const std::stop_token& stop);
+  void RunDownload(ReceiverPort& port, const std::stop_token& stop);
+  void ServeData(ReceiverPort& port, const SimPacket& request, const std::vector<uint8_t>& block,
+                 const std::stop_token& stop);
+  void RunUpload(ReceiverPort& port, const std::stop_token& stop);
+  bool FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
+                   const std::stop_token& stop);
+  bool FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
+                  const std::stop_token& stop);
+
+  const ReceiverOptions options_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  ReceiverMemory memory_;
+  ReceiverStats stats_;
+  State state_ = State::Normal;
+  std::vector<std::string> events_;
+  std::function<void(const std::string&)> sink_;
+  uint8_t sequence_ = 0;          // the receiver's own sequence counter
+  bool rebootRequested_ = false;  // a 0B came in during an upload
+  SimClock::time_point loaderDeadline_{};
+};
+
+// A receiver running on its own thread over a port it owns. Destruction stops
+// the thread and waits for it.
+class SimulatedReceiver {
+ public:
+  SimulatedReceiver(std::unique_ptr<ReceiverPort> port, ReceiverMemory memory, ReceiverOptions options);
+  ~SimulatedReceiver();
+  SimulatedReceiver(const SimulatedReceiver&) = delete;
+  SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
+
+  Receiver& receiver() { return receiver_; }
+  const Receiver& receiver() const { return receiver_; }
+  ReceiverPort& port() { return *port_; }
+
+ private:
+  std::unique_ptr<ReceiverPort> port_;
+  Receiver receiver_;
+  std::jthread thread_;
+};
+
+}  // namespace tolv::sim

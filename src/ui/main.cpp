@@ -1,0 +1,75 @@
+// TolvPack: the main window program.
+//
+//   TolvPack                    opens the window
+//   TolvPack --quit-after-show  opens the window and ends as soon as it is
+//                               shown (for start-up timings)
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "link/comm.h"
+#include "ui/main_window.h"
+#include "ui/qt_file_dialogs.h"
+#include "ui/qt_interaction.h"
+#include "workspace/workspace.h"
+
+namespace {
+
+// Without a display the toolkit can only give up; say so in plain words
+// instead of a crash report.
+bool DisplayAvailable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0') return true;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+constexpr const char* kNoDisplay =
+    "TolvPack: no display is available, so the window cannot be opened.\n"
+    "Start TolvPack from a desktop session (or with DISPLAY set to a running X server),\n"
+    "or use the command-line tool \"tolv\" instead.\n";
+
+// The toolkit ends the program when it cannot reach the display it was given
+// (DISPLAY set, but no server answering); end with the same plain text.
+void FatalMessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtFatalMsg) {
+    std::fputs(kNoDisplay, stderr);
+    std::fprintf(stderr, "(%s)\n", message.toLocal8Bit().constData());
+    std::_Exit(1);
+  }
+  std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  bool quitAfterShow = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quit-after-show") == 0) {
+      quitAfterShow = true;
+    } else {
+      std::fprintf(stderr, "usage: TolvPack [--quit-after-show]\n");
+      return 2;
+    }
+  }
+  if (!DisplayAvailable()) {
+    std::fputs(kNoDisplay, stderr);
+    return 1;
+  }
+  qInstallMessageHandler(FatalMessageHandler);
+  QApplication app(argc, argv);
+  qInstallMessageHandler(nullptr);
+
+  tolv::Workspace workspace;
+  tolv::QtUserInteraction interaction;
+  tolv::QtFileDialogs fileDialogs(nullptr);
+  tolv::WindowServices services{&workspace, &interaction, &fileDialogs, &tolv::Comm_ListSerialPorts};
+  tolv::TForm1 window(services);
+  window.show();
+  if (quitAfterShow) QTimer::singleShot(0, &app, &QApplication::quit);
+  return app.exec();
+}

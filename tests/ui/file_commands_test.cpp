@@ -1,0 +1,247 @@
+// The load and save commands of the window: what each one's dialog is set to,
+// and that the chosen file reaches the right format's operation (round trips
+// through real files).
+#include <QAction>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "flash/layout.h"
+#include "ui_test_support.h"
+
+namespace tolv::test {
+namespace {
+
+using Dlg = FileDialogRequest::Kind;
+
+constexpr const char* kStd = "Topfield STD (*.std)|*.std|All files|*.*";
+constexpr const char* kTfd = "Topfield TFD (*.tfd)|*.tfd|All files|*.*";
+constexpr const char* kBin = "Binaries (*.bin)|*.bin|All files|*.*";
+constexpr const char* kDmp = "Flash Dump (*.dmp)|*.dmp|All files|*.*";
+constexpr const char* kBlocks = "Block binaries (*[??].bin)|*[??].bin|All files|*.*";
+
+struct Command {
+  const char* control;  // a button or a menu entry
+  FileDialogRequest request;
+};
+
+const Command kCommands[] = {
+    {"ButtonLoadSTD", {Dlg::Open, "std", "TolvPack: Load a std files", kStd}},
+    {"ButtonLoadTFD", {Dlg::Open, "tfd", "TolvPack: Load a tfd files", kTfd}},
+    {"ButtonSaveSTD", {Dlg::Save, "std", "TolvPack: Save a std files", kStd}},
+    {"ButtonSaveTFD", {Dlg::Save, "tfd", "TolvPack: Save a tfd file", kTfd}},
+    {"MenuLoadLoaderBIN", {Dlg::Open, "bin", "TolvPack: Load a Loader BIN", kBin}},
+    {"MenuLoadFirmwareBIN", {Dlg::Open, "bin", "TolvPack: Load a Firmware BIN", kBin}},
+    {"MenuLoadFlashBIN", {Dlg::Open, "bin", "TolvPack: Load a Flash BIN", kBin}},
+    {"MenuLoadEEPROMBIN", {Dlg::Open, "bin", "TolvPack: Load a EEPROM BIN", kBin}},
+    {"MenuLoadDefaultsBIN", {Dlg::Open, "bin", "TolvPack: Load a Defaults BIN", kBin}},
+    {"MenuLoadBackgroundBIN", {Dlg::Open, "bin", "TolvPack: Load a Background BIN", kBin}},
+    {"MenuLoadFlashDMP", {Dlg::Open, "dmp", "TolvPack: Load a Flash Dump", kDmp}},
+    {"MenuLoadFlashBlock", {Dlg::Open, "bin", "TolvPack: Load flash blocks", kBlocks}},
+    {"MenuSaveLoaderBIN", {Dlg::Save, "bin", "TolvPack: Save a Loader BIN", kBin}},
+    {"MenuSaveFirmwareBIN", {Dlg::Save, "bin", "TolvPack: Save a Firmware BIN", kBin}},
+    {"MenuSaveFlashBIN", {Dlg::Save, "bin", "TolvPack: Save a Flash BIN", kBin}},
+    {"MenuSaveEEPROMBIN", {Dlg::Save, "bin", "TolvPack: Save a EEPROM BIN", kBin}},
+    {"MenuSaveDefaultsBIN", {Dlg::Save, "bin", "TolvPack: Save a Defaults BIN", kBin}},
+    {"MenuSaveBackgroundBIN", {Dlg::Save, "bin", "TolvPack: Save a Background BIN", kBin}},
+    {"MenuSaveFlashDMP", {Dlg::Save, "dmp", "TolvPack: Save a Flash Dump", kDmp}},
+    {"MenuSaveFlashBlocks", {Dlg::Save, "bin", "TolvPack: Save flash blocks", kBlocks}},
+};
+
+// Presses a button or picks a menu entry by its name, as a person would.
+void Press(TForm1& window, const char* control) {
+  if (auto* button = window.findChild<QPushButton*>(control)) {
+    button->click();
+  } else if (auto* action = window.findChild<QAction*>(control)) {
+    action->trigger();
+  } else {
+    ADD_FAILURE() << "no control " << control;
+  }
+}
+
+class FileCommandTest : public WindowTest {
+ protected:
+  // Presses control with fileName as the dialog's answer.
+  void Run(const char* control, const std::string& fileName) {
+    dialogs.Answer(fileName);
+    Press(*window, control);
+    EXPECT_TRUE(dialogs.AllAnswersUsed()) << control << " showed no dialog";
+  }
+  // A workspace holding all six components, with SystemID 406.
+  void FillWorkspace() {
+    workspace.Image(ComponentKind::Loader) = RandomBytes(1, kLoaderImageSize);
+    workspace.Image(ComponentKind::Firmware) = MachineCode(100000);
+    workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbS, 2);
+    workspace.Image(ComponentKind::Eeprom) = RandomBytes(3, kEepromImageSize);
+    std::vector<uint8_t> defaults = SettingsImage(kLayoutDvbS, 4);
+    defaults.resize(kDefaultsImageSize, 0);
+    workspace.Image(ComponentKind::Defaults) = defaults;
+    workspace.Image(ComponentKind::Background) = RandomBytes(5, kBackgroundImageSize);
+    workspace.present.fill(true);
+    workspace.systemId = 406;
+    workspace.layoutVariant = kLayoutDvbS;
+    workspace.sectionTable = Layout_Sections(kLayoutDvbS);
+    workspace.sectionTableMatchesFlash = true;
+    window->Status_Refresh();
+  }
+  // Forgets everything as New does, with the image bytes cleared as well.
+  void EmptyWorkspace() {
+    workspace = Workspace();
+    window->Status_Refresh();
+  }
+};
+
+TEST_F(FileCommandTest, EachCommandPreparesItsOwnDialog) {
+  FillWorkspace();  // every save command enabled
+  for (const Command& command : kCommands) Press(*window, command.control);
+  ASSERT_EQ(dialogs.requests().size(), std::size(kCommands));
+  for (size_t i = 0; i < std::size(kCommands); ++i) {
+    SCOPED_TRACE(kCommands[i].control);
+    EXPECT_EQ(dialogs.requests()[i], kCommands[i].request);
+  }
+}
+
+TEST_F(FileCommandTest, CancellingChangesNothingAndDoesNotRefresh) {
+  FillWorkspace();
+  const Workspace before = workspace;
+  SetLabelColour(window->Label1, 0x123456);  // a refresh would repaint it
+  for (const Command& command : kCommands) Press(*window, command.control);
+  EXPECT_EQ(workspace.images, before.images);
+  EXPECT_EQ(workspace.present, before.present);
+  EXPECT_EQ(workspace.systemId, before.systemId);
+  EXPECT_EQ(LabelColour(window->Label1), 0x123456u);
+  EXPECT_TRUE(ui.events().empty());
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()),
+      0);
+}
+
+TEST_F(FileCommandTest, BinFilesGoOutAndComeBackByteForByte) {
+  FillWorkspace();
+  const Workspace saved = workspace;
+  const struct {
+    ComponentKind kind;
+    const char* save;
+    const char* load;
+    size_t fileSize;
+  } cases[] = {
+      {ComponentKind::Loader, "MenuSaveLoaderBIN", "MenuLoadLoaderBIN", 65536},
+      {ComponentKind::Firmware, "MenuSaveFirmwareBIN", "MenuLoadFirmwareBIN", 100000},
+      {ComponentKind::Flash, "MenuSaveFlashBIN", "MenuLoadFlashBIN", 524288},
+      {ComponentKind::Eeprom, "MenuSaveEEPROMBIN", "MenuLoadEEPROMBIN", 256},
+      {ComponentKind::Defaults, "MenuSaveDefaultsBIN", "MenuLoadDefaultsBIN", 524544},
+      {ComponentKind::Background, "MenuSaveBackgroundBIN", "MenuLoadBackgroundBIN", 262144},
+  };
+  for (const auto& c : cases) Run(c.save, dir.File(std::string(c.save) + ".bin"));
+  for (const auto& c : cases) EXPECT_EQ(SizeOf(dir.File(std::string(c.save) + ".bin")), c.fileSize) << c.save;
+
+  EmptyWorkspace();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.load);
+    Run(c.load, dir.File(std::string(c.save) + ".bin"));
+    EXPECT_TRUE(workspace.Present(c.kind));
+    EXPECT_EQ(workspace.Image(c.kind), saved.Image(c.kind));
+  }
+  EXPECT_EQ(workspace.systemId, 0) << "BIN files carry no SystemID";
+  EXPECT_EQ(LabelColour(window->Label6), kColourLayoutLit) << "the loaded Flash's layout is shown";
+  EXPECT_EQ(LabelColour(window->Label11), kColourPresent);
+  EXPECT_TRUE(window->ButtonSaveSTD->isEnabled());
+}
+
+TEST_F(FileCommandTest, StdFileRoundTrip) {
+  FillWorkspace();
+  Run("ButtonSaveSTD", dir.File("settings.std"));
+  ASSERT_EQ(SizeOf(dir.File("settings.std")), 131392u);
+  const Workspace saved = workspace;  // with the checksums the save rewrote
+
+  EmptyWorkspace();
+  Run("ButtonLoadSTD", dir.File("settings.std"));
+  EXPECT_EQ(workspace.systemId, 406);
+  EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
+  EXPECT_TRUE(workspace.Present(ComponentKind::Eeprom));
+  EXPECT_EQ(workspace.Image(ComponentKind::Eeprom), saved.Image(ComponentKind::Eeprom));
+  EXPECT_TRUE(std::equal(saved.Image(ComponentKind::Flash).begin(),
+                         saved.Image(ComponentKind::Flash).begin() + kDefaultsSettingsSize,
+                         workspace.Image(ComponentKind::Flash).begin()));
+  EXPECT_EQ(LabelColour(window->Label6), kColourLayoutLit);
+  EXPECT_EQ(window->Label9->text().toStdString().substr(0, 5), "406 (");
+  EXPECT_TRUE(ui.events().empty());
+}
+
+TEST_F(FileCommandTest, TfdFileRoundTrip) {
+  FillWorkspace();
+  Run("ButtonSaveTFD", dir.File("all.tfd"));
+  const Workspace saved = workspace;
+
+  EmptyWorkspace();
+  Run("ButtonLoadTFD", dir.File("all.tfd"));
+  EXPECT_TRUE(ui.events().empty()) << ui.Texts().front();
+  EXPECT_EQ(workspace.systemId, 406);
+  for (ComponentKind kind : kAllComponents) EXPECT_TRUE(workspace.Present(kind)) << ComponentName(kind);
+  for (ComponentKind kind :
+       {ComponentKind::Loader, ComponentKind::Firmware, ComponentKind::Eeprom, ComponentKind::Background})
+    EXPECT_EQ(workspace.Image(kind), saved.Image(kind)) << ComponentName(kind);
+  EXPECT_TRUE(std::equal(saved.Image(ComponentKind::Flash).begin(),
+                         saved.Image(ComponentKind::Flash).begin() + kDefaultsSettingsSize,
+                         workspace.Image(ComponentKind::Flash).begin()));
+  for (const char* label : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11"})
+    EXPECT_EQ(LabelColour(window->findChild<QLabel*>(label)), kColourPresent) << label;
+}
+
+TEST_F(FileCommandTest, FlashDumpRoundTrip) {
+  FillWorkspace();
+  Run("MenuSaveFlashDMP", dir.File("flash.dmp"));
+  ASSERT_EQ(SizeOf(dir.File("flash.dmp")), 131072u);
+  const std::vector<uint8_t> flash = workspace.Image(ComponentKind::Flash);
+
+  EmptyWorkspace();
+  Run("MenuLoadFlashDMP", dir.File("flash.dmp"));
+  EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + kDefaultsSettingsSize,
+                         workspace.Image(ComponentKind::Flash).begin()));
+  EXPECT_EQ(workspace.systemId, 0) << "a dump carries no SystemID";
+  EXPECT_EQ(LabelColour(window->Label3), kColourPresent);
+}
+
+TEST_F(FileCommandTest, FlashBlocksGoOutAsSectionFilesAndOneComesBack) {
+  FillWorkspace();
+  Run("MenuSaveFlashBlocks", dir.File("mysettings.bin"));
+  const SectionTable& table = Layout_Sections(kLayoutDvbS);
+  for (int k = 1; k <= kSectionCount; ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "mysettings [%02d].bin", k);
+    ASSERT_TRUE(Exists(dir.File(name))) << name;
+    EXPECT_EQ(SizeOf(dir.File(name)), static_cast<uint64_t>(Section_DataLength(table, k))) << name;
+  }
+
+  // Section 5 replaced from its file with new contents.
+  const std::string five = dir.File("mysettings [05].bin");
+  std::vector<uint8_t> data = RandomBytes(9, static_cast<size_t>(Section_DataLength(table, 5)));
+  WriteBytes(five, data);
+  Run("MenuLoadFlashBlock", five);
+  EXPECT_TRUE(ui.events().empty());
+  EXPECT_TRUE(std::equal(data.begin(), data.end(),
+                         workspace.Image(ComponentKind::Flash).begin() + table.start[5] + 4));
+}
+
+TEST_F(FileCommandTest, SaveReplacesAnExistingFileWithoutAQuestion) {
+  FillWorkspace();
+  WriteBytes(dir.File("eeprom.bin"), {1, 2, 3});
+  Run("MenuSaveEEPROMBIN", dir.File("eeprom.bin"));
+  EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
+  EXPECT_TRUE(ui.events().empty());
+}
+
+TEST_F(FileCommandTest, AWrongSizeIsRefusedByTheFormatWithItsMessage) {
+  WriteBytes(dir.File("loader.bin"), std::vector<uint8_t>(65537, 1));
+  Run("MenuLoadLoaderBIN", dir.File("loader.bin"));
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Invalid file size (<>64kB)"});
+  EXPECT_FALSE(workspace.Present(ComponentKind::Loader));
+  EXPECT_EQ(LabelColour(window->Label1), kColourAbsent);
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -1,0 +1,448 @@
+// The main window: its controls at start-up, the status display, removals,
+// the system ID edit, the link lists, Exit and the general error handling.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <cstring>
+
+#include "flash/layout.h"
+#include "flash/model_list.h"
+#include "ui_test_support.h"
+
+namespace tolv::test {
+namespace {
+
+using Kind = ScriptedInteraction::Event::Kind;
+
+struct Placement {
+  const char* name;
+  const char* parent;
+  int left, top, width, height;  // width/height 0: not fixed here
+  const char* caption;
+};
+
+// Where each control sits and what it says.
+const Placement kPlacements[] = {
+    {"GroupBox1", "ClientArea", 8, 8, 161, 281, "Load"},
+    {"ButtonNew", "GroupBox1", 17, 24, 121, 17, "New"},
+    {"ButtonLoadSTD", "GroupBox1", 16, 48, 121, 17, "STD"},
+    {"ButtonLoadTFD", "GroupBox1", 16, 64, 121, 17, "TFD"},
+    {"GroupBox3", "GroupBox1", 8, 88, 145, 185, ""},
+    {"ComboBox1", "GroupBox3", 8, 12, 121, 0, nullptr},
+    {"CheckBox1", "GroupBox3", 8, 40, 0, 0, "Loader"},
+    {"CheckBox2", "GroupBox3", 8, 56, 0, 0, "Firmware"},
+    {"CheckBox3", "GroupBox3", 8, 72, 0, 0, "Settings"},
+    {"CheckBox4", "GroupBox3", 8, 88, 0, 0, "EEPROM"},
+    {"CheckBox5", "GroupBox3", 8, 104, 0, 0, "Defaults"},
+    {"CheckBox13", "GroupBox3", 8, 120, 0, 0, "Background"},
+    {"CheckBox11", "GroupBox3", 8, 136, 0, 0, "Log transfer"},
+    {"ButtonLoadFromToppy", "GroupBox3", 8, 160, 121, 17, "From Toppy"},
+    {"GroupBox2", "ClientArea", 176, 8, 161, 281, "Save"},
+    {"ButtonSaveSTD", "GroupBox2", 8, 48, 121, 17, "STD"},
+    {"ButtonSaveTFD", "GroupBox2", 8, 64, 121, 17, "TFD"},
+    {"GroupBox4", "GroupBox2", 8, 88, 145, 185, ""},
+    {"ComboBox2", "GroupBox4", 8, 12, 121, 0, nullptr},
+    {"CheckBox6", "GroupBox4", 8, 40, 0, 0, "Loader"},
+    {"CheckBox7", "GroupBox4", 8, 56, 0, 0, "Firmware"},
+    {"CheckBox8", "GroupBox4", 8, 72, 0, 0, "Settings"},
+    {"CheckBox9", "GroupBox4", 8, 88, 0, 0, "EEPROM"},
+    {"CheckBox10", "GroupBox4", 8, 104, 0, 0, "Defaults"},
+    {"CheckBox14", "GroupBox4", 8, 120, 0, 0, "Background"},
+    {"CheckBox12", "GroupBox4", 8, 136, 0, 0, "Log transfer"},
+    {"ButtonSaveToToppy", "GroupBox4", 8, 160, 121, 17, "To Toppy"},
+    {"Label10", "ClientArea", 8, 296, 0, 0, "-"},
+    {"PB1", "ClientArea", 8, 312, 329, 17, nullptr},
+    {"Label1", "ClientArea", 8, 338, 105, 23, "Loader"},
+    {"Label2", "ClientArea", 120, 338, 105, 23, "Firmware"},
+    {"Label3", "ClientArea", 8, 362, 105, 23, "Flash"},
+    {"Label4", "ClientArea", 120, 362, 105, 23, "EEPROM"},
+    {"Label5", "ClientArea", 232, 362, 105, 23, "Defaults"},
+    {"Label11", "ClientArea", 8, 386, 105, 23, "Background"},
+    {"Label6", "ClientArea", 8, 410, 105, 23, "DVB-s"},
+    {"Label7", "ClientArea", 120, 410, 105, 23, "DVB-t"},
+    {"Label8", "ClientArea", 232, 410, 105, 23, "DVB-c"},
+    {"Label9", "ClientArea", 8, 434, 329, 23, ""},
+};
+
+std::string CaptionOf(QWidget* widget) {
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text().toStdString();
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title().toStdString();
+  if (auto* label = qobject_cast<QLabel*>(widget)) return label->text().toStdString();
+  return "";
+}
+
+std::vector<std::string> MenuEntries(QMenu* menu) {
+  std::vector<std::string> entries;
+  for (QAction* action : menu->actions())
+    entries.push_back(action->isSeparator()
+                          ? "-"
+                          : action->objectName().toStdString() + "=" + action->text().toStdString());
+  return entries;
+}
+
+QAction* Action(const TForm1& window, const char* name) { return window.findChild<QAction*>(name); }
+QWidget* Widget(const TForm1& window, const char* name) { return window.findChild<QWidget*>(name); }
+QLabel* LabelNamed(const TForm1& window, const char* name) { return window.findChild<QLabel*>(name); }
+
+TEST_F(WindowTest, ControlsSitWhereTheyBelongWithTheirCaptions) {
+  EXPECT_EQ(window->windowTitle().toStdString(), "Tolv Pack");
+  EXPECT_EQ(window->centralWidget()->size(), QSize(kClientWidth, kClientHeight));
+  EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window is not resizable";
+  EXPECT_EQ(window->pos(), QPoint(0, 0));
+  EXPECT_EQ(window->font().pixelSize(), 11);
+  for (const Placement& p : kPlacements) {
+    SCOPED_TRACE(p.name);
+    QWidget* widget = Widget(*window, p.name);
+    ASSERT_NE(widget, nullptr);
+    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), p.parent);
+    EXPECT_EQ(widget->x(), p.left);
+    EXPECT_EQ(widget->y(), p.top);
+    if (p.width != 0) {
+      EXPECT_EQ(widget->width(), p.width);
+    }
+    if (p.height != 0) {
+      EXPECT_EQ(widget->height(), p.height);
+    }
+    if (p.caption != nullptr) {
+      EXPECT_EQ(CaptionOf(widget), p.caption);
+    }
+  }
+  for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11", "Label6", "Label7",
+                           "Label8", "Label9"}) {
+    QLabel* label = LabelNamed(*window, name);
+    EXPECT_TRUE(label->font().bold()) << name;
+    EXPECT_EQ(label->font().pixelSize(), 16) << name;
+    EXPECT_TRUE(label->autoFillBackground()) << name;
+  }
+  for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11"})
+    EXPECT_EQ(LabelNamed(*window, name)->toolTip().toStdString(), "Double click to remove this block");
+  EXPECT_EQ(window->Label9->toolTip().toStdString(), "Double click to edit SysID");
+  EXPECT_EQ(window->PB1->minimum(), 0);
+  EXPECT_EQ(window->PB1->maximum(), 100);
+}
+
+TEST_F(WindowTest, MainMenuHoldsEveryEntryInOrder) {
+  const QList<QAction*> menus = window->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 5);
+  const char* titles[] = {"&File", "&Load", "&Save", "&Defaults", "&Remove"};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(menus[i]->text().toStdString(), titles[i]);
+  using V = std::vector<std::string>;
+  EXPECT_EQ(MenuEntries(window->MenuFile),
+            (V{"MenuFileChangeSysID=Change SysID", "-", "MenuFileExit=E&xit"}));
+  EXPECT_EQ(MenuEntries(window->MenuLoad),
+            (V{"MenuLoadLoaderBIN=Loader BIN", "MenuLoadFirmwareBIN=Firmware BIN",
+               "MenuLoadFlashBIN=Flash BIN", "MenuLoadEEPROMBIN=EEPROM BIN",
+               "MenuLoadDefaultsBIN=Defaults BIN", "MenuLoadBackgroundBIN=Background BIN", "-",
+               "MenuLoadFlashDMP=Flash DMP", "MenuLoadFlashBlock=Flash Block"}));
+  EXPECT_EQ(MenuEntries(window->MenuSave),
+            (V{"MenuSaveLoaderBIN=Loader BIN", "MenuSaveFirmwareBIN=Firmware BIN",
+               "MenuSaveFlashBIN=Flash BIN", "MenuSaveEEPROMBIN=EEPROM BIN",
+               "MenuSaveDefaultsBIN=Defaults BIN", "MenuSaveBackgroundBIN=Background BIN", "-",
+               "MenuSaveFlashDMP=Flash DMP", "MenuSaveFlashBlocks=Flash Blocks"}));
+  EXPECT_EQ(MenuEntries(window->MenuDefaults), (V{"MenuFlashEEPROMDefaults=Flash && EEPROM => Defaults",
+                                                  "MenuDefaultsFlashEEPROM=Defaults => Flash && EEPROM",
+                                                  "MenuDefaultsNULLSettings=NULL Settings"}));
+  EXPECT_EQ(MenuEntries(window->MenuRemove),
+            (V{"MenuRemoveLoader=Loader", "MenuRemoveFirmware=Firmware", "MenuRemoveSettings=Settings",
+               "MenuRemoveEEPROM=EEPROM", "MenuRemoveDefaults=Defaults"}));
+}
+
+const char* const kSaveMenu[] = {"MenuSaveLoaderBIN", "MenuSaveFirmwareBIN", "MenuSaveFlashBIN",
+                                 "MenuSaveEEPROMBIN", "MenuSaveDefaultsBIN", "MenuSaveBackgroundBIN",
+                                 "MenuSaveFlashDMP",  "MenuSaveFlashBlocks"};
+const char* const kSaveBoxes[] = {"CheckBox6", "CheckBox7",  "CheckBox8",
+                                  "CheckBox9", "CheckBox10", "CheckBox14"};
+
+TEST_F(WindowTest, StartsEmptyWithOnlyTheLoadSideOffered) {
+  for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11"})
+    EXPECT_EQ(LabelColour(LabelNamed(*window, name)), kColourAbsent) << name;
+  for (const char* name : {"Label6", "Label7", "Label8"})
+    EXPECT_EQ(LabelColour(LabelNamed(*window, name)), kColourLayoutUnlit) << name;
+  EXPECT_EQ(LabelColour(window->Label9), kColourSystemIdUnset);
+  EXPECT_EQ(window->Label9->text().toStdString(), "") << "the stored caption is never shown";
+  EXPECT_EQ(window->Label10->text().toStdString(), "-");
+  EXPECT_EQ(window->PB1->value(), 0);
+
+  for (const char* name : kSaveMenu) EXPECT_FALSE(Action(*window, name)->isEnabled()) << name;
+  for (const char* name : kSaveBoxes) EXPECT_FALSE(Widget(*window, name)->isEnabled()) << name;
+  EXPECT_FALSE(window->MenuDefaultsFlashEEPROM->isEnabled());
+  EXPECT_FALSE(window->MenuFlashEEPROMDefaults->isEnabled());
+  EXPECT_FALSE(window->ButtonSaveSTD->isEnabled());
+  EXPECT_FALSE(window->ButtonSaveTFD->isEnabled());
+  EXPECT_FALSE(window->ButtonSaveToToppy->isEnabled());
+
+  for (QAction* action : window->MenuLoad->actions()) EXPECT_TRUE(action->isEnabled());
+  for (const char* name : {"ButtonNew", "ButtonLoadSTD", "ButtonLoadTFD", "ComboBox1", "CheckBox1",
+                           "CheckBox2", "CheckBox3", "CheckBox4", "CheckBox5", "CheckBox13", "CheckBox11",
+                           "ButtonLoadFromToppy", "CheckBox12", "ComboBox2"})
+    EXPECT_TRUE(Widget(*window, name)->isEnabled()) << name;
+  EXPECT_TRUE(window->MenuDefaultsNULLSettings->isEnabled());
+  EXPECT_TRUE(window->MenuFileChangeSysID->isEnabled());
+  EXPECT_TRUE(window->MenuFileExit->isEnabled());
+  for (QAction* action : window->MenuRemove->actions()) EXPECT_TRUE(action->isEnabled());
+
+  for (QCheckBox* box : window->findChildren<QCheckBox*>()) EXPECT_FALSE(box->isChecked());
+  EXPECT_EQ(ComboItems(*window, "ComboBox1"), std::vector<std::string>{"USB"});
+  EXPECT_EQ(ComboItems(*window, "ComboBox2"), std::vector<std::string>{"USB"});
+  EXPECT_TRUE(ui.events().empty());
+}
+
+// Which save-side controls are enabled with the given components present.
+struct Offered {
+  std::vector<std::string> saveMenu;
+  bool saveStd, saveTfd, toToppy, toDefaults, fromDefaults;
+};
+
+Offered OfferedNow(const TForm1& window) {
+  Offered offered{};
+  for (const char* name : kSaveMenu)
+    if (Action(window, name)->isEnabled()) offered.saveMenu.push_back(name);
+  offered.saveStd = window.ButtonSaveSTD->isEnabled();
+  offered.saveTfd = window.ButtonSaveTFD->isEnabled();
+  offered.toToppy = window.ButtonSaveToToppy->isEnabled();
+  offered.toDefaults = window.MenuFlashEEPROMDefaults->isEnabled();
+  offered.fromDefaults = window.MenuDefaultsFlashEEPROM->isEnabled();
+  return offered;
+}
+
+TEST_F(WindowTest, SavingIsOfferedForWhatIsPresent) {
+  using V = std::vector<std::string>;
+  workspace.Present(ComponentKind::Flash) = true;
+  window->Status_Refresh();
+  Offered o = OfferedNow(*window);
+  EXPECT_EQ(o.saveMenu, (V{"MenuSaveFlashBIN", "MenuSaveFlashDMP", "MenuSaveFlashBlocks"}));
+  EXPECT_FALSE(o.saveStd) << "the STD save needs the EEPROM too";
+  EXPECT_TRUE(o.saveTfd);
+  EXPECT_TRUE(o.toToppy);
+  EXPECT_FALSE(o.toDefaults);
+  EXPECT_TRUE(window->CheckBox8->isEnabled());
+  EXPECT_FALSE(window->CheckBox9->isEnabled());
+
+  workspace.Present(ComponentKind::Eeprom) = true;
+  window->Status_Refresh();
+  o = OfferedNow(*window);
+  EXPECT_EQ(o.saveMenu,
+            (V{"MenuSaveFlashBIN", "MenuSaveEEPROMBIN", "MenuSaveFlashDMP", "MenuSaveFlashBlocks"}));
+  EXPECT_TRUE(o.saveStd);
+  EXPECT_TRUE(o.toDefaults);
+  EXPECT_FALSE(o.fromDefaults);
+
+  workspace.present = {};
+  workspace.Present(ComponentKind::Background) = true;
+  window->Status_Refresh();
+  o = OfferedNow(*window);
+  EXPECT_EQ(o.saveMenu, (V{"MenuSaveBackgroundBIN"}));
+  EXPECT_TRUE(o.saveTfd);
+  EXPECT_TRUE(o.toToppy);
+  EXPECT_FALSE(o.saveStd);
+  EXPECT_EQ(LabelColour(window->Label11), kColourPresent);
+  EXPECT_EQ(LabelColour(window->Label3), kColourAbsent);
+
+  workspace.present = {};
+  workspace.Present(ComponentKind::Defaults) = true;
+  window->Status_Refresh();
+  o = OfferedNow(*window);
+  EXPECT_TRUE(o.fromDefaults);
+  EXPECT_FALSE(o.toDefaults);
+}
+
+TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariant) {
+  QLabel* labels[] = {window->Label6, window->Label7, window->Label8};
+  for (uint8_t variant = kLayoutNone; variant <= kLayoutDvbC; ++variant) {
+    workspace.layoutVariant = variant;
+    window->Status_Refresh();
+    for (int i = 0; i < 3; ++i)
+      EXPECT_EQ(LabelColour(labels[i]), variant == i + 1 ? kColourLayoutLit : kColourLayoutUnlit)
+          << "variant " << int(variant) << " label " << i;
+  }
+}
+
+TEST_F(WindowTest, SystemIdLabelNamesTheModel) {
+  // A model list naming 406, in the current directory.
+  std::vector<uint8_t> file(20 + 348, 0);
+  file[15] = 1;                      // one model record
+  file[20] = 0x01, file[21] = 0x96;  // system ID 406
+  std::memcpy(&file[24], "TF 5000 Test", 12);
+  WriteBytes(dir.File("Firmware.dat"), file);
+  ScopedCurrentDir cwd(dir.path());
+  tolv::testing::ModelList_Unload();
+
+  workspace.systemId = 406;
+  window->Status_Refresh();
+  EXPECT_EQ(window->Label9->text().toStdString(), "406 (TF 5000 Test)");
+  EXPECT_EQ(LabelColour(window->Label9), kColourSystemIdSet);
+
+  workspace.systemId = 416;
+  window->Status_Refresh();
+  EXPECT_EQ(window->Label9->text().toStdString(), "416 (unknown SysID=416)");
+
+  workspace.systemId = 0;
+  window->Status_Refresh();
+  EXPECT_EQ(window->Label9->text().toStdString(), "");
+  EXPECT_EQ(LabelColour(window->Label9), kColourSystemIdUnset);
+}
+
+TEST_F(WindowTest, LinkListsOfferUsbThenTheSerialPortsFoundAtStartUp) {
+  OpenWindow({"/dev/ttyS0", "/dev/ttyS2"});
+  const std::vector<std::string> expected = {"USB", "/dev/ttyS0", "/dev/ttyS2"};
+  EXPECT_EQ(ComboItems(*window, "ComboBox1"), expected);
+  EXPECT_EQ(ComboItems(*window, "ComboBox2"), expected);
+  EXPECT_EQ(window->ComboBox1->currentText().toStdString(), "USB");
+  EXPECT_EQ(window->ComboBox2->currentText().toStdString(), "USB");
+}
+
+TEST_F(WindowTest, DoubleClickOnAPresentLabelRemovesTheComponentAfterAsking) {
+  workspace.Present(ComponentKind::Eeprom) = true;
+  workspace.Image(ComponentKind::Eeprom).assign(256, 0x5A);
+  window->Status_Refresh();
+  window->CheckBox9->setChecked(true);
+  window->CheckBox4->setChecked(true);
+
+  ui.AnswerQuestion(false);
+  QTest::mouseDClick(window->Label4, Qt::LeftButton);
+  EXPECT_TRUE(workspace.Present(ComponentKind::Eeprom)) << "No keeps it";
+  EXPECT_TRUE(window->CheckBox9->isChecked());
+
+  ui.AnswerQuestion(true);
+  QTest::mouseDClick(window->Label4, Qt::LeftButton);
+  EXPECT_FALSE(workspace.Present(ComponentKind::Eeprom));
+  EXPECT_EQ(workspace.Image(ComponentKind::Eeprom), std::vector<uint8_t>(256, 0));
+  EXPECT_FALSE(window->CheckBox9->isChecked()) << "its Save box is unchecked";
+  EXPECT_TRUE(window->CheckBox4->isChecked()) << "the Load box stays";
+  EXPECT_EQ(LabelColour(window->Label4), kColourAbsent);
+  EXPECT_FALSE(window->MenuSaveEEPROMBIN->isEnabled());
+  EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Unload EEPROM?", "Unload EEPROM?"}));
+}
+
+TEST_F(WindowTest, DoubleClickOnAnAbsentLabelDoesNothing) {
+  SetLabelColour(window->Label2, 0x123456);  // a refresh would repaint it
+  QTest::mouseDClick(window->Label2, Qt::LeftButton);
+  EXPECT_TRUE(ui.events().empty());
+  EXPECT_EQ(LabelColour(window->Label2), 0x123456u);
+  QTest::mouseDClick(window->Label6, Qt::LeftButton);  // layout labels have no action
+  EXPECT_TRUE(ui.events().empty());
+}
+
+TEST_F(WindowTest, EveryRemovalReachesItsComponent) {
+  struct Case {
+    std::function<void()> trigger;
+    ComponentKind kind;
+    const char* question;
+  };
+  const Case cases[] = {
+      {[&] { window->MenuRemoveLoader->trigger(); }, ComponentKind::Loader, "Unload loader?"},
+      {[&] { window->MenuRemoveFirmware->trigger(); }, ComponentKind::Firmware, "Unload firmware?"},
+      {[&] { window->MenuRemoveSettings->trigger(); }, ComponentKind::Flash, "Unload flash?"},
+      {[&] { window->MenuRemoveEEPROM->trigger(); }, ComponentKind::Eeprom, "Unload EEPROM?"},
+      {[&] { window->MenuRemoveDefaults->trigger(); }, ComponentKind::Defaults, "Unload defaults?"},
+      {[&] { QTest::mouseDClick(window->Label1, Qt::LeftButton); }, ComponentKind::Loader, "Unload loader?"},
+      {[&] { QTest::mouseDClick(window->Label2, Qt::LeftButton); }, ComponentKind::Firmware,
+       "Unload firmware?"},
+      {[&] { QTest::mouseDClick(window->Label3, Qt::LeftButton); }, ComponentKind::Flash, "Unload flash?"},
+      {[&] { QTest::mouseDClick(window->Label5, Qt::LeftButton); }, ComponentKind::Defaults,
+       "Unload defaults?"},
+      {[&] { QTest::mouseDClick(window->Label11, Qt::LeftButton); }, ComponentKind::Background,
+       "Unload background?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.question);
+    workspace.present.fill(true);
+    window->Status_Refresh();
+    ui.Clear();
+    ui.AnswerQuestion(true);
+    c.trigger();
+    for (ComponentKind kind : kAllComponents) EXPECT_EQ(workspace.Present(kind), kind != c.kind);
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{c.question});
+  }
+}
+
+TEST_F(WindowTest, ChangeSysIdStoresNonZeroNumbersAndShowsBadText) {
+  workspace.systemId = 406;
+  window->Status_Refresh();
+
+  ui.AnswerInput("0");
+  window->MenuFileChangeSysID->trigger();
+  EXPECT_EQ(workspace.systemId, 406) << "0 cannot clear the SystemID";
+  ASSERT_EQ(ui.events().size(), 1u);
+  EXPECT_EQ(ui.events()[0].kind, Kind::Input);
+  EXPECT_EQ(ui.events()[0].text, "Enter the targets SystemID.");
+
+  ui.AnswerInput("70000");
+  QTest::mouseDClick(window->Label9, Qt::LeftButton);
+  EXPECT_EQ(workspace.systemId, 70000);
+  EXPECT_EQ(window->Label9->text().toStdString(), std::string("70000 (") + Model_GetName(70000) + ")");
+
+  ui.Clear();
+  ui.AnswerInput("4O6");
+  window->MenuFileChangeSysID->trigger();
+  EXPECT_EQ(workspace.systemId, 70000);
+  ASSERT_EQ(ui.events().size(), 2u);
+  EXPECT_EQ(ui.events()[1].kind, Kind::Information) << "the general error handling shows the error";
+  EXPECT_FALSE(ui.events()[1].text.empty());
+
+  ui.Clear();
+  window->MenuFileChangeSysID->trigger();  // cancelled: the preset comes back
+  EXPECT_EQ(workspace.systemId, 70000);
+  EXPECT_EQ(ui.events().size(), 1u);
+}
+
+TEST_F(WindowTest, NewAsksAndClearsEverything) {
+  workspace.present.fill(true);
+  workspace.systemId = 406;
+  workspace.layoutVariant = kLayoutDvbS;
+  window->Status_Refresh();
+  QTest::mouseClick(window->ButtonNew, Qt::LeftButton);  // unanswered: No
+  EXPECT_EQ(workspace.systemId, 406);
+  ui.AnswerQuestion(true);
+  QTest::mouseClick(window->ButtonNew, Qt::LeftButton);
+  EXPECT_FALSE(workspace.AnyPresent());
+  EXPECT_EQ(window->Label9->text().toStdString(), "");
+  EXPECT_EQ(LabelColour(window->Label6), kColourLayoutUnlit);
+  EXPECT_FALSE(window->ButtonSaveTFD->isEnabled());
+  EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Unload all data?", "Unload all data?"}));
+}
+
+TEST_F(WindowTest, DefaultsMenuCopiesAndNulls) {
+  window->MenuDefaultsNULLSettings->trigger();
+  EXPECT_TRUE(workspace.Present(ComponentKind::Defaults));
+  EXPECT_EQ(LabelColour(window->Label5), kColourPresent);
+  EXPECT_TRUE(window->MenuDefaultsFlashEEPROM->isEnabled());
+
+  window->MenuDefaultsFlashEEPROM->trigger();  // nothing to lose: no question
+  EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
+  EXPECT_TRUE(workspace.Present(ComponentKind::Eeprom));
+  EXPECT_TRUE(window->ButtonSaveSTD->isEnabled());
+
+  window->MenuFlashEEPROMDefaults->trigger();  // Defaults present: asks, unanswered is No
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Overwrite the existing defaults?"});
+}
+
+TEST_F(WindowTest, ExitClosesTheWindow) {
+  window->show();
+  ASSERT_TRUE(window->isVisible());
+  window->MenuFileExit->trigger();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_TRUE(ui.events().empty()) << "no question";
+}
+
+TEST_F(WindowTest, ErrorsOfACommandAreShownAndTheWindowGoesOn) {
+  dialogs.Answer(dir.File("no such file.bin"));
+  window->MenuLoadLoaderBIN->trigger();
+  ASSERT_EQ(ui.events().size(), 1u);
+  EXPECT_EQ(ui.events()[0].kind, Kind::Information);
+  EXPECT_NE(ui.events()[0].text.find("no such file.bin"), std::string::npos) << ui.events()[0].text;
+  EXPECT_FALSE(workspace.Present(ComponentKind::Loader));
+
+  window->RunGuarded([] { throw 42; });
+  EXPECT_EQ(ui.events().size(), 2u) << "even an unknown error is shown, not fatal";
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -1,0 +1,191 @@
+// The two receiver transfer workflows, "From Toppy" and "To Toppy", without
+// their window: the window (and the command line) lock their controls, show
+// the progress and offer the cancel; everything else runs here, so that both
+// run the very same steps.
+//
+// From Toppy: open the link, reboot the receiver, close, reopen and ask for
+// download mode until the receiver answers (each 2371 is retried, without a
+// limit: the user cancels), take over the SystemID it reports, fetch each
+// selected block into the workspace (Flash and Defaults arrive packed and are
+// unpacked), end the session, close, and ask "Reboot the Toppy?".
+//
+// To Toppy: fill the TFD store with the selected present components (Flash
+// and Defaults packed for the SystemID), upload its image in one session and
+// ask "Reboot the Toppy?".
+//
+// The workers are given the link, the TFD store and the workspace; the
+// wrappers without those arguments use the process-wide link (link/comm.h) and
+// TFD store. Both run on the caller's thread and call the hooks there; a
+// cancel requested from inside the progress hook (Link::Cancel, Comm_Cancel)
+// makes the operation under way give up, and the workflow then runs on to
+// its end (reboot question included) without starting anything new.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/link.h"
+#include "tfd/tfd_store.h"
+#include "workspace/user_interaction.h"
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+// Name of the transfer log a workflow writes when asked to (in the current
+// directory; "CommDump.bin" lies beside it).
+inline constexpr const char* kTransferLogName = "TolvPack.log";
+
+// Room for one received block. The firmware, the largest, expands to at most
+// the link's 8 MiB work area, so no block the link accepts is refused for
+// want of room.
+inline constexpr int32_t kReceiveBufferSize = kFirmwareWorkAreaSize;
+
+// What the window adds to a workflow. Every member may be empty.
+struct TransferHooks {
+  // Every link status (1 to 9) with its value, as the link reports it. The
+  // window updates its status line and progress bar here and processes its
+  // pending events; this is where a cancel can come in.
+  CommCallback progress;
+  // Texts the workflow itself puts into the status line: the block's label
+  // ("Loader:", ...) before a block is fetched, an empty text after it.
+  std::function<void(const std::string& text)> statusLine;
+  // Before a block moves: its kind and its size on the wire in bytes when
+  // known in advance (0 when not: a firmware download). For an upload, kind is
+  // Flash (the link reports the image as block type 2) and the size is that
+  // of the whole TFD image.
+  std::function<void(ComponentKind kind, int64_t byteCount)> blockStarting;
+};
+
+// Which components a transfer moves, by ComponentKind number.
+using ComponentSelection = std::array<bool, kComponentCount>;
+
+struct DownloadRequest {
+  std::string port;                // "USB" (any case) or a serial port name
+  ComponentSelection selection{};  // Background is never fetched
+  bool log = false;                // write kTransferLogName while the transfer runs
+  // Tell the user through UserInteraction when something failed (a block not
+  // received, the receiver not reached), before the reboot question. Not when
+  // the user cancelled. The window wants this; a caller that reports the
+  // outcome itself turns it off.
+  bool reportFailures = true;
+};
+
+struct UploadRequest {
+  std::string port;
+  ComponentSelection selection{};  // only present components go
+  bool log = false;
+  bool reportFailures = true;
+};
+
+// What became of one block of a download.
+struct BlockOutcome {
+  ComponentKind kind = ComponentKind::Loader;
+  int32_t result = 0;     // the link's result; 0 when the whole block arrived
+  int32_t byteCount = 0;  // bytes received (expanded, for the firmware)
+  bool stored = false;    // taken into the workspace
+  std::string failure;    // empty when stored; else why not, one sentence
+};
+
+struct DownloadReport {
+  int32_t openResult = 0;            // the last Open before the mode handshake
+  int32_t modeResult = 0;            // 0 when the receiver reached download mode
+  int32_t systemId = 0;              // as the receiver reported it (when modeResult is 0)
+  bool canceled = false;             // the user cancelled at some point
+  std::vector<BlockOutcome> blocks;  // one per selected block, in block order
+  bool rebooted = false;             // the reboot question was answered Yes
+
+  // True when download mode was reached and every selected block was stored.
+  bool AllStored() const;
+};
+
+struct UploadReport {
+  int32_t systemId = 0;                   // the SystemID the image was made for
+  std::vector<ComponentKind> sent;        // components put into the image, in order
+  std::vector<std::string> packFailures;  // the messages of components left out
+  int64_t imageSize = 0;                  // bytes of the TFD image offered
+  bool started = false;                   // the upload was attempted at all
+  int32_t result = 0;                     // of the upload (TFD_SaveImageToToppy); 0 = done
+  bool canceled = false;
+  bool rebooted = false;
+
+  // True when the upload ran to the end and nothing selected was left out.
+  bool Succeeded() const;
+};
+
+// --- Status line and progress bar --------------------------------------------
+
+// What the window shows for one link status.
+struct TransferProgressView {
+  int barPosition = 0;  // the value truncated toward zero, held to 0..100
+  // The status line's new text, or nothing for statuses that leave it
+  // (0 and above 9).
+  std::optional<std::string> statusText;
+  // Status 9: the From Toppy button reads "From Toppy" again at once.
+  bool restoreFromToppyCaption = false;
+};
+
+// Status 1 "Waiting for USB interface", 2 "Device opened", 3 "Set to download
+// mode", 4 "Set to upload mode", 5 "Transfer of block %d started" (value
+// truncated), 6 "%1.1f%% done\r" with decimalPoint as the separator (42.5 ->
+// "42,5% done\r" for ","), 7 "End of communication", 8 "Device closed",
+// 9 "Communication has been canceled".
+TransferProgressView Transfer_Progress(uint8_t status, double value, const std::string& decimalPoint);
+
+// The same with the decimal separator of the C library's current numeric
+// locale (the one the program set with setlocale).
+TransferProgressView Transfer_Progress(uint8_t status, double value);
+
+// The status line's label of a block: "Loader:", "Firmware:", "Flash:",
+// "EEPROM:", "Default:"; "" for the Background.
+const char* Transfer_BlockLabel(ComponentKind kind);
+
+// --- Workflows ----------------------------------------------------------------
+
+// One block of From Toppy: fetches block kind into receiveBuffer (of
+// receiveBufferCapacity bytes) and stores it in workspace:
+// - Loader and EEPROM: exactly 65,536 and 256 bytes, else refused;
+// - Firmware: any size; the Firmware becomes exactly what arrived;
+// - Flash and Defaults: a packed block of at most 131,072 bytes (a longer one
+//   is refused, not cut), copied into a zero-filled packedFlash and unpacked
+//   into a scratch copy of the image, which replaces the image only when the
+//   unpack succeeds; else "UnPackFlashData failed to unpack the flash block"
+//   (for the Defaults too, as the window always said) is shown and the image
+//   and its flag stay as they were. The Defaults also take the default EEPROM
+//   from the block when it carries a sound one; a new Flash gets its layout
+//   recognised.
+// Sets the status line to the block's label first and to "" at the end.
+BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
+                                uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
+                                const TransferHooks& hooks);
+
+// From Toppy on link. Never throws for link failures (they are in the
+// report); a log file that cannot be written throws FileError, after the link
+// has been closed and the log stopped.
+DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteraction& ui,
+                                  const DownloadRequest& request, const TransferHooks& hooks);
+DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
+                                  const TransferHooks& hooks);
+
+// To Toppy on link and store. With SystemID 0 the SystemID box is shown
+// first (SysID_Edit); if the SystemID is still 0 afterwards, "Please enter a
+// valid system ID" is shown and nothing is sent (no receiver could take an
+// image made for no model). A Flash or Defaults that does not pack shows
+// "PackFlashData failed to pack the flash block" / "... the defaults block"
+// and is left out; the rest still goes. The Flash and EEPROM go out with the
+// checksums they hold (no checksum update). Throws FileError as From Toppy.
+UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
+                              const UploadRequest& request, const TransferHooks& hooks);
+UploadReport Transfer_ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
+                              const TransferHooks& hooks);
+
+// One line for the user on how a transfer went: what arrived or went, and
+// what failed with the result text, e.g. "Received Loader, Firmware; not
+// received: EEPROM (Comm_TransferBlock: Timeout while waiting or a response)".
+std::string Transfer_Summary(const DownloadReport& report);
+std::string Transfer_Summary(const UploadReport& report);
+
+}  // namespace tolv

@@ -114,6 +114,7 @@ class Link {
   int32_t Close();
 
   bool isOpen() const { return transport_ != nullptr; }
+  LinkClock& clock() { return *clock_; }
   bool useUsb() const { return useUsb_; }
 
   // Why the last USB poll found the receiver unusable; empty when it was
@@ -203,8 +204,7 @@ class Link {
  private:
   void Notify(uint8_t status, double value);
   void LogStep(std::string_view operation, std::string_view message);
-  LinkClock& clock() { return *clock_; }
-  int32_t OpenUsb(const CommCallback& callback);
+  int32_t OpenUsb();
   int32_t OpenSerial(const std::string& device);
   bool WaitUsb();
   bool WaitSerial();
@@ -215,12 +215,15 @@ class Link {
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t WaitBlockSize(uint32_t* blockSize);
   int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent);
+  void RequestChunk(int32_t offset, int32_t chunk);
   int32_t WaitChunkUsb(int32_t offset, int32_t chunk, double percent);
   int32_t WaitChunkSerial(int32_t offset, int32_t chunk, double percent);
+  int32_t ChunkTimedOut(int* timeouts, int32_t offset, int32_t chunk, double percent);
   bool IsWantedData(int32_t chunk);
-  int32_t ExpandFirmware(uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t Upload(uint8_t* buffer, int32_t dataSize);
-  int32_t AnswerUploadRequest(const uint8_t* data, int32_t dataSize);
+  int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
+  int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
+  int32_t Upload(const uint8_t* data, int32_t dataSize);
+  int32_t AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t* requestedOffset);
   int32_t CancelExit();
   int32_t FinishTransfer(int32_t size);
 
@@ -231,6 +234,7 @@ class Link {
   std::unique_ptr<Transport> transport_;
   bool useUsb_ = false;
   bool globalCancel_ = false;
+  bool serialFaultLogged_ = false;
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;

@@ -1,0 +1,172 @@
+// The link object: connection, callback, cancel flag and receiver information.
+
+#include "link/link.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <thread>
+
+#include "link/link_internal.h"
+#include "results/result_codes.h"
+
+namespace tolv {
+
+using namespace link_detail;
+
+namespace link_detail {
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+  va_end(args);
+  return text;
+}
+
+}  // namespace link_detail
+
+namespace {
+
+class SteadyLinkClock : public LinkClock {
+ public:
+  uint64_t NowMs() override {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  }
+  void SleepMs(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+bool IsUsbDeviceName(const std::string& device) {
+  std::string upper(device);
+  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+  return upper == "USB";
+}
+
+}  // namespace
+
+LinkClock& SystemLinkClock() {
+  static SteadyLinkClock clock;
+  return clock;
+}
+
+Link::Link(LinkDevices devices)
+    : devices_(std::move(devices)),
+      clock_(devices_.clock ? devices_.clock : &SystemLinkClock()),
+      log_(devices_.nowText),
+      txData_(kLinkBufferSize),
+      // Room for the padding of the longest USB packet to a multiple of 512.
+      txBuf_(Packet_UsbPaddedSize(kLinkBufferSize)),
+      usbRx_(kLinkBufferSize) {
+  if (!devices_.openSerial) devices_.openSerial = Serial_Open;
+  if (!devices_.pollUsb) devices_.pollUsb = Link_PollUsb;
+}
+
+Link::~Link() = default;
+
+void Link::Notify(uint8_t status, double value) {
+  // A copy, so that the callback may replace the link's callback re-entrantly.
+  const CommCallback callback = callback_;
+  if (callback) callback(status, value);
+}
+
+void Link::LogStep(std::string_view operation, std::string_view message) {
+  if (log_.enabled()) log_.Log(LinkLog_StepLine(operation, message));
+}
+
+int32_t Link::Open(const std::string& device, CommCallback callback) {
+  if (log_.enabled()) LogStep("Comm_Open", "called by main program: Device=" + device);
+  // A connection left open would keep the port or the interface claimed.
+  transport_.reset();
+  callback_ = std::move(callback);
+  serialRx_.Clear();
+  useUsb_ = IsUsbDeviceName(device);
+  globalCancel_ = false;
+  serialFaultLogged_ = false;
+  usbDiagnostic_.clear();
+  return useUsb_ ? OpenUsb() : OpenSerial(device);
+}
+
+int32_t Link::OpenUsb() {
+  const uint64_t start = clock().NowMs();
+  std::string lastLogged;
+  for (;;) {
+    Notify(comm_status::kWaitingForUsb, 0);
+    if (globalCancel_) {
+      LogStep("Comm_Open", "Exiting due to GlobalCancel");
+      return result::kOpenUsbCanceled;
+    }
+    std::string diagnostic;
+    std::unique_ptr<Transport> found = devices_.pollUsb(&diagnostic);
+    if (found) {
+      transport_ = std::move(found);
+      break;
+    }
+    usbDiagnostic_ = diagnostic;
+    if (!diagnostic.empty() && diagnostic != lastLogged) {
+      LogStep("Comm_Open", "Topfield USB device found but not usable: " + diagnostic);
+      lastLogged = diagnostic;
+    }
+    if (!callback_ && clock().NowMs() - start >= static_cast<uint64_t>(kUnattendedWaitMs)) {
+      LogStep("Comm_Open",
+              Format("No Topfield USB interface found within %d seconds", kUnattendedWaitMs / 1000));
+      return result::kOpenUsbNotFound;
+    }
+    clock().SleepMs(kUsbPollIntervalMs);
+  }
+  usbDiagnostic_.clear();
+  LogStep("Comm_Open", "Topfield USB interface enumerated as " + transport_->Description());
+  Notify(comm_status::kDeviceOpened, 0);
+  return result::kOk;
+}
+
+int32_t Link::OpenSerial(const std::string& device) {
+  std::string diagnostic;
+  std::unique_ptr<Transport> port = devices_.openSerial(device, &diagnostic);
+  if (!port) {
+    LogStep("Comm_Open", "Failed to open serial port: " + diagnostic);
+    return result::kOpenSerialFailed;
+  }
+  transport_ = std::move(port);
+  Notify(comm_status::kDeviceOpened, 0);
+  return result::kOk;
+}
+
+int32_t Link::Close() {
+  LogStep("Comm_Close", "called by main program");
+  transport_.reset();
+  Notify(comm_status::kDeviceClosed, 0);
+  return result::kOk;
+}
+
+int32_t Link::Cancel() {
+  LogStep("Comm_Cancel", "called by main program");
+  globalCancel_ = true;
+  LogStep("Comm_Cancel", "Called by main program");
+  Notify(comm_status::kCancelRequested, 0);
+  return result::kOk;
+}
+
+void Link::GetReceiverInfo(int32_t* systemId, uint8_t* info) const {
+  if (systemId) *systemId = reportedSystemId_;
+  if (info) std::copy(reportedInfo_.begin(), reportedInfo_.end(), info);
+}
+
+void Link::TakeReceiverInfo() {
+  // Mode reply: SystemID (BE16), then 32 bytes of receiver information. A
+  // shorter reply leaves the missing bytes zero.
+  std::array<uint8_t, 2 + kReceiverInfoSize> payload{};
+  const size_t n = std::min(payload.size(), rxPacket_.Data.size());
+  std::copy_n(rxPacket_.Data.begin(), n, payload.begin());
+  reportedSystemId_ = payload[0] << 8 | payload[1];
+  std::copy(payload.begin() + 2, payload.end(), reportedInfo_.begin());
+}
+
+}  // namespace tolv

@@ -1,0 +1,48 @@
+// Time-outs, limits and helpers shared by the link's implementation files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tolv::link_detail {
+
+// A serial read of one byte returns it or, after this long, nothing.
+inline constexpr int kSerialReadTimeoutMs = 50;
+// A serial write of n bytes may take 100 ms per byte plus 1000 ms.
+inline constexpr int kSerialWriteMsPerByte = 100;
+inline constexpr int kSerialWriteBaseMs = 1000;
+// One USB read must complete within 200 ms, one write within 100 ms.
+inline constexpr int kUsbReadTimeoutMs = 200;
+inline constexpr int kUsbWriteTimeoutMs = 100;
+// Pause after the reboot command, so the receiver takes it before the port closes.
+inline constexpr int kRebootPauseMs = 600;
+// Pace of the polls for the USB receiver.
+inline constexpr int kUsbPollIntervalMs = 100;
+
+// Download chunks: one 30208-byte USB read holds a 30000-byte reply; a serial
+// packet carries at most 255 bytes.
+inline constexpr int32_t kUsbChunkSize = 30000;
+inline constexpr int32_t kSerialChunkSize = 255;
+// A serial chunk reply counts as late when the line has been silent this long.
+inline constexpr int kSerialSilenceMs = 300;
+// The fifth time-out of one chunk ends the transfer.
+inline constexpr int kMaxTimeouts = 5;
+// Requests of one chunk, first and repeated, before the transfer is given up
+// even though bytes keep arriving (a line that never completes a reply).
+inline constexpr int kMaxRequestsPerChunk = 16;
+// Replies that do not come although the line is not silent (stray packets or
+// bytes only): a USB wait gives up after this long, a serial chunk is asked
+// for again, a serial block-size wait gives up.
+inline constexpr int kUsbReplyDeadlineMs = 1000;
+inline constexpr int kSerialChunkDeadlineMs = 2000;
+inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
+// During a serial upload the receiver asks for every piece; it is given up
+// after this long without a request.
+inline constexpr int kSerialUploadSilenceMs = 60000;
+// Callback calls during long waits that otherwise make none.
+inline constexpr int kKeepAliveMs = 250;
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace tolv::link_detail

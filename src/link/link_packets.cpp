@@ -1,0 +1,201 @@
+// Sending and receiving single packets, and the commands the program sends.
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/link.h"
+#include "link/link_internal.h"
+
+namespace tolv {
+
+using namespace link_detail;
+
+namespace {
+
+constexpr const char* kSendPacket = "SendPacket";
+constexpr const char* kWaitForCmd = "WaitForCMD";
+
+}  // namespace
+
+bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
+  if (!transport_) return false;
+  uint8_t* tx = txBuf_.data();
+  const int32_t packetSize =
+      useUsb_ ? Packet_FrameUsb(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize)
+              : Packet_FrameSerial(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize);
+  if (packetSize < 0) {
+    LogStep(kSendPacket, Format("Packet with %d data bytes refused: too long", payloadSize));
+    return false;
+  }
+  if (!useUsb_) {
+    if (log_.enabled()) LogStep(kSendPacket, "Sending serial data: " + LinkLog_HexDump(tx, packetSize));
+    // The port's write time-out: 100 ms per byte plus 1000 ms.
+    const IoResult written =
+        transport_->Write(tx, packetSize, kSerialWriteMsPerByte * packetSize + kSerialWriteBaseMs);
+    log_.Dump(tx, written.byteCount);
+    if (written.status != IoResult::Status::Ok) {
+      LogStep(kSendPacket, "WriteFile on serial port failed.");
+      return false;
+    }
+    return true;
+  }
+  if (log_.enabled()) LogStep(kSendPacket, "Sending USB data: " + LinkLog_HexDump(tx, packetSize));
+  // A USB packet goes out padded with zeros to a multiple of 512 bytes.
+  const int32_t paddedSize = Packet_UsbPaddedSize(packetSize);
+  std::fill(tx + packetSize, tx + paddedSize, uint8_t{0});
+  if (globalCancel_) {
+    LogStep(kSendPacket, "Exiting due to GlobalCancel");
+    return false;
+  }
+  const IoResult written = transport_->Write(tx, paddedSize, kUsbWriteTimeoutMs);
+  log_.Dump(tx, paddedSize);
+  if (written.status == IoResult::Status::Timeout) {
+    LogStep(kSendPacket, "WriteFile on USB interface timed out.");
+    return false;
+  }
+  if (written.status == IoResult::Status::Fault) {
+    LogStep(kSendPacket, "WriteFile on USB interface failed.");
+    return false;
+  }
+  return true;
+}
+
+bool Link::WaitForCMD() {
+  rxPacket_.Command = 0;
+  if (globalCancel_) {
+    LogStep(kWaitForCmd, "Exiting due to GlobalCancel");
+    return false;
+  }
+  if (!transport_) return false;
+  return useUsb_ ? WaitUsb() : WaitSerial();
+}
+
+bool Link::WaitUsb() {
+  const IoResult read = transport_->Read(usbRx_.data(), kUsbReadSize, kUsbReadTimeoutMs);
+  if (read.status == IoResult::Status::Timeout) {
+    LogStep(kWaitForCmd, "ReadFile on USB interface timed out.");
+    return false;
+  }
+  if (read.status == IoResult::Status::Fault) {
+    LogStep(kWaitForCmd, "ReadFile on USB interface failed.");
+    return false;
+  }
+  const int32_t byteCount = std::clamp(read.byteCount, 0, kUsbReadSize);
+  log_.Dump(usbRx_.data(), byteCount);
+  switch (Packet_ParseUsb(usbRx_.data(), byteCount, rxPacket_)) {
+    case PacketParse::Empty: LogStep(kWaitForCmd, "No USB data received."); break;
+    case PacketParse::Ok:
+      if (log_.enabled())
+        LogStep(kWaitForCmd, "Received USB data: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+      break;
+    case PacketParse::Truncated:
+      // The declared length runs past the bytes read: no packet.
+      rxPacket_.Command = 0;
+      if (log_.enabled())
+        LogStep(kWaitForCmd, "Incomplete USB packet ignored: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+      break;
+    case PacketParse::BadChecksum:
+      // A corrupted packet is never taken; the waits' time-outs recover.
+      rxPacket_.Command = 0;
+      if (log_.enabled())
+        LogStep(kWaitForCmd,
+                "Checksum error, USB packet ignored: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+      break;
+  }
+  return true;
+}
+
+bool Link::WaitSerial() {
+  const int32_t dropped = serialRx_.MakeRoom();
+  if (dropped > 0)
+    LogStep(kWaitForCmd, Format("Receive buffer full: %d bytes without a packet dropped", dropped));
+  uint8_t* slot = serialRx_.WritePointer();
+  const IoResult read = transport_->Read(slot, 1, kSerialReadTimeoutMs);
+  if (read.status == IoResult::Status::Fault) {
+    // A failed port (an adapter pulled out) reads as a silent line, at the
+    // pace of the read time-out, so the callers' time-outs and cancel apply.
+    if (!serialFaultLogged_) LogStep(kWaitForCmd, "ReadFile on serial port failed.");
+    serialFaultLogged_ = true;
+    clock().SleepMs(kSerialReadTimeoutMs);
+    return true;
+  }
+  const int32_t byteCount = std::clamp(read.byteCount, 0, 1);
+  if (byteCount == 0) return true;
+  log_.Dump(slot, byteCount);
+  serialRx_.Commit(byteCount);
+  std::vector<uint8_t> raw;
+  switch (serialRx_.TakePacket(rxPacket_, log_.enabled() ? &raw : nullptr)) {
+    case SerialReceiver::Result::None: break;
+    case SerialReceiver::Result::Packet:
+      if (log_.enabled())
+        LogStep(kWaitForCmd,
+                "Received serial data: " + LinkLog_HexDump(raw.data(), static_cast<int32_t>(raw.size())));
+      break;
+    case SerialReceiver::Result::BadChecksum:
+      rxPacket_.Command = 0;
+      if (log_.enabled())
+        LogStep(kWaitForCmd, "Checksum error, serial packet ignored: " +
+                                 LinkLog_HexDump(raw.data(), static_cast<int32_t>(raw.size())));
+      break;
+  }
+  return true;
+}
+
+// --- Commands ---------------------------------------------------------------
+// 02 upload mode (code 1 on USB), 03 download mode, 04 data request,
+// 05 data, 06 end of the exchange, 07 block selection, 0B reboot.
+
+bool Link::SendCMD02() {
+  LogStep("SendCMD02", "called by TolvWrap");
+  return SendPacket(useUsb_ ? 0x01 : 0x02, 0);
+}
+
+bool Link::SendCMD03() {
+  LogStep("SendCMD03", "called by TolvWrap");
+  return SendPacket(0x03, 0);
+}
+
+bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
+  if (log_.enabled())
+    LogStep("SendCMD04",
+            Format("called by TolvWrap: StartAddress=%4.4X, NrOfBytes=%d", startAddress, nrOfBytes));
+  ++seqNo_;
+  uint8_t* p = txData_.data();
+  int32_t n = 0;
+  // Count: 16 bits on USB, 8 bits on a serial line; then the 24-bit start address.
+  if (useUsb_) p[n++] = static_cast<uint8_t>(nrOfBytes >> 8);
+  p[n++] = static_cast<uint8_t>(nrOfBytes);
+  p[n++] = static_cast<uint8_t>(startAddress >> 16);
+  p[n++] = static_cast<uint8_t>(startAddress >> 8);
+  p[n++] = static_cast<uint8_t>(startAddress);
+  return SendPacket(0x04, n);
+}
+
+bool Link::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
+  if (log_.enabled()) LogStep("SendCMD05", Format("called by TolvWrap: NrOfBytes=%d", nrOfBytes));
+  if (nrOfBytes < 0 || nrOfBytes > kUsbMaxPayload) return SendPacket(0x05, nrOfBytes);  // refused there
+  if (nrOfBytes > 0) std::memcpy(txData_.data(), source, static_cast<size_t>(nrOfBytes));
+  return SendPacket(0x05, nrOfBytes);
+}
+
+bool Link::SendCMD06() {
+  LogStep("SendCMD06", "called by TolvWrap");
+  ++seqNo_;
+  return SendPacket(0x06, 0);
+}
+
+bool Link::SendCMD07(uint8_t blockType) {
+  LogStep("SendCMD07", "called by TolvWrap");
+  ++seqNo_;
+  txData_[0] = blockType;
+  return SendPacket(0x07, 1);
+}
+
+bool Link::SendCMD0B() {
+  LogStep("SendCMD0B", "called by TolvWrap");
+  const bool sent = SendPacket(0x0B, 0);
+  clock().SleepMs(kRebootPauseMs);
+  return sent;
+}
+
+}  // namespace tolv

@@ -1,0 +1,268 @@
+// Serial ports on POSIX systems (termios), pseudo-terminals included.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "link/transport.h"
+
+namespace tolv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void SetDiagnostic(std::string* diagnostic, const std::string& text) {
+  if (diagnostic) *diagnostic = text;
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A UUCP lock file (/var/lock/LCK..ttyS0) of a process that still runs: the
+// port belongs to another program even if it took no lock of its own kind.
+bool HeldByLockFile(const std::string& name) {
+  for (const char* dir : {"/var/lock/", "/run/lock/"}) {
+    std::ifstream lock(std::string(dir) + "LCK.." + BaseName(name));
+    if (!lock) continue;
+    long pid = 0;
+    if (!(lock >> pid) || pid <= 0 || pid == static_cast<long>(getpid())) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return true;
+  }
+  return false;
+}
+
+// Opens name for reading and writing without making it the controlling
+// terminal, and makes sure no other program holds it. Returns the descriptor
+// (non-blocking) or -1 with the reason.
+int OpenExclusive(const std::string& name, std::string* diagnostic) {
+  const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SetDiagnostic(diagnostic, name + ": " + std::strerror(errno));
+    return -1;
+  }
+  const auto refuse = [&](const std::string& why) {
+    close(fd);
+    SetDiagnostic(diagnostic, name + ": " + why);
+    return -1;
+  };
+  if (!isatty(fd)) return refuse("not a serial port");
+  int exclusive = 0;
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return refuse("in use by another program");
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse("in use by another program");
+  if (HeldByLockFile(name)) return refuse("in use by another program (lock file)");
+  return fd;
+}
+
+// Raw 8-bit mode at 115200 baud. Parity, stop bits and hardware flow control
+// stay as the port had them; software flow control, which would swallow the
+// bytes 0x11 and 0x13 of binary packets, is turned off.
+bool ConfigureRaw(int fd, std::string* diagnostic, const std::string& name) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) {
+    SetDiagnostic(diagnostic, name + ": cannot read the port settings: " + std::strerror(errno));
+    return false;
+  }
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | IMAXBEL);
+  tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, B115200);
+  cfsetospeed(&tio, B115200);
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+    SetDiagnostic(diagnostic, name + ": cannot set up the port: " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+class SerialPort : public Transport {
+ public:
+  SerialPort(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+  ~SerialPort() override;
+  IoResult Write(const uint8_t* data, int32_t byteCount, int timeoutMs) override;
+  IoResult Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) override;
+  void Purge() override;
+  std::string Description() const override { return name_; }
+
+ private:
+  bool WaitFor(short events, int timeoutMs, bool* fault);
+  int32_t TakePending(uint8_t* dst, int32_t dstCapacity);
+
+  int fd_;
+  std::string name_;
+  // Bytes read from the port but not yet handed out: one system call brings
+  // whatever has arrived, the link takes it a byte at a time.
+  uint8_t pending_[4096];
+  int32_t pendingStart_ = 0;
+  int32_t pendingEnd_ = 0;
+};
+
+SerialPort::~SerialPort() {
+  // Let the last bytes (an end or reboot command) leave, but never wait long
+  // for a line held up by flow control; then the close itself cannot block.
+  const auto deadline = Clock::now() + std::chrono::milliseconds(500);
+  int queued = 0;
+  while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  tcflush(fd_, TCOFLUSH);
+  ioctl(fd_, TIOCNXCL);
+  close(fd_);
+}
+
+// Waits until fd_ is ready for events; false on time-out, and on a fault
+// with *fault set.
+bool SerialPort::WaitFor(short events, int timeoutMs, bool* fault) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  *fault = false;
+  for (;;) {
+    pollfd p{fd_, events, 0};
+    const int ready = poll(&p, 1, RemainingMs(deadline));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) {
+      *fault = true;
+      return false;
+    }
+    if (ready == 0) return false;
+    if (p.revents & events) return true;
+    *fault = true;  // POLLERR, POLLHUP or POLLNVAL: the device is gone
+    return false;
+  }
+}
+
+int32_t SerialPort::TakePending(uint8_t* dst, int32_t dstCapacity) {
+  const int32_t n = std::min(dstCapacity, pendingEnd_ - pendingStart_);
+  std::memcpy(dst, pending_ + pendingStart_, static_cast<size_t>(n));
+  pendingStart_ += n;
+  return n;
+}
+
+IoResult SerialPort::Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) {
+  if (dstCapacity <= 0) return {};
+  if (pendingStart_ < pendingEnd_) return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+  bool fault = false;
+  if (!WaitFor(POLLIN, timeoutMs, &fault)) return {fault ? IoResult::Status::Fault : IoResult::Status::Ok, 0};
+  ssize_t n;
+  do {
+    n = read(fd_, pending_, sizeof pending_);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {};
+  if (n <= 0) return {IoResult::Status::Fault, 0};  // end of file or error: the device is gone
+  pendingStart_ = 0;
+  pendingEnd_ = static_cast<int32_t>(n);
+  return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+}
+
+IoResult SerialPort::Write(const uint8_t* data, int32_t byteCount, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  int32_t written = 0;
+  while (written < byteCount) {
+    const ssize_t n = write(fd_, data + written, static_cast<size_t>(byteCount - written));
+    if (n > 0) {
+      written += static_cast<int32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {IoResult::Status::Fault, written};
+    bool fault = false;
+    if (!WaitFor(POLLOUT, RemainingMs(deadline), &fault))
+      return {fault ? IoResult::Status::Fault : IoResult::Status::Timeout, written};
+  }
+  return {IoResult::Status::Ok, written};
+}
+
+void SerialPort::Purge() {
+  tcflush(fd_, TCIOFLUSH);
+  pendingStart_ = pendingEnd_ = 0;
+}
+
+// Orders "ttyS2" before "ttyS10": the text before the trailing digits, then
+// the number they form.
+bool NaturalLess(const std::string& a, const std::string& b) {
+  const auto split = [](const std::string& s) {
+    size_t digits = s.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1]))) --digits;
+    const std::string tail = s.substr(digits);
+    return std::make_pair(s.substr(0, digits), tail.empty() ? -1L : std::stol(tail.substr(0, 9)));
+  };
+  return split(a) < split(b);
+}
+
+bool IsSerialDeviceName(const std::string& entry) {
+  for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
+    const size_t n = std::strlen(prefix);
+    if (entry.size() > n && entry.compare(0, n, prefix) == 0 &&
+        std::all_of(entry.begin() + static_cast<long>(n), entry.end(),
+                    [](unsigned char c) { return std::isdigit(c); }))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<Transport> Serial_Open(const std::string& name, std::string* diagnostic) {
+  const int fd = OpenExclusive(name, diagnostic);
+  if (fd < 0) return nullptr;
+  // Exclusive use: further opens of the port fail while the link holds it.
+  ioctl(fd, TIOCEXCL);
+  if (!ConfigureRaw(fd, diagnostic, name)) {
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+    return nullptr;
+  }
+  // Not purged: bytes that arrived since the port opened may be the start of
+  // the receiver's announcement.
+  return std::make_unique<SerialPort>(fd, name);
+}
+
+bool IsDeviceAvailable(const std::string& name) {
+  // The same open as the link's, without changing the port's settings.
+  const int fd = OpenExclusive(name, nullptr);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+std::vector<std::string> Serial_ListPorts() {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir("/dev")) {
+    while (const dirent* entry = readdir(dir)) {
+      if (IsSerialDeviceName(entry->d_name)) names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end(), NaturalLess);
+  std::vector<std::string> ports;
+  for (const std::string& name : names) {
+    const std::string path = "/dev/" + name;
+    if (IsDeviceAvailable(path)) ports.push_back(path);
+  }
+  return ports;
+}
+
+}  // namespace tolv

@@ -181,6 +181,7 @@ constexpr ResultMessage kMessages[] = {
     // Receiver link
     {0x0911, "Comm_Open: Failed to open serial port"},
     {0x0912, "Comm_Open: Canceled while waiting for USB interface"},
+    {0x0913, "Comm_Open: No USB interface found in time"},
     {0x0921, "Comm_SetupSerial: Device not opened"},
     {0x0922, "Comm_SetupSerial: Canceled while waiting for reply"},
     {0x0931, "Comm_Reboot: Device not opened"},
@@ -193,6 +194,9 @@ constexpr ResultMessage kMessages[] = {
     {0x0961, "Comm_TransferBlock: Device not opened"},
     {0x0962, "Comm_TransferBlock: Canceled while transfering data"},
     {0x0963, "Comm_TransferBlock: Timeout while waiting or a response"},
+    {0x0964, "Comm_TransferBlock: Block too large for the receive buffer"},
+    {0x0965, "Comm_TransferBlock: Invalid block data received"},
+    {0x0966, "Comm_TransferBlock: Invalid data request from the receiver"},
     {0x0971, "Comm_End: Device not opened"},
     // Clock
     {0x0A0F, "Clock_GetParameter: No valid Flash loaded"},

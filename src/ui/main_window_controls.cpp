@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,12 +17,23 @@
 namespace tolv {
 namespace {
 
-// The window's typeface where installed, else sans faces of close width and
-// height, so that every caption fits its control.
+// The window's typeface where installed, else the first installed sans face
+// of close width, so that every caption fits its control. Installed faces are
+// looked up by name: the font configuration would otherwise hand a wider
+// stand-in for a missing face.
+QString WindowFontFamily() {
+  static const QString family = [] {
+    for (const char* candidate :
+         {"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow", "Liberation Sans", "DejaVu Sans"})
+      if (QFontDatabase::hasFamily(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
+    return QString();
+  }();
+  return family;
+}
+
 QFont WindowFont(int pixelSize, bool bold) {
   QFont font;
-  font.setFamilies(QStringList{"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow", "Liberation Sans",
-                               "DejaVu Sans"});
+  if (!WindowFontFamily().isEmpty()) font.setFamily(WindowFontFamily());
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelSize);
   font.setBold(bold);

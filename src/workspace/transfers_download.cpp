@@ -1,0 +1,202 @@
+// From Toppy: fetching components from the receiver into the workspace.
+#include <algorithm>
+#include <cstring>
+
+#include "codec/block_codec.h"
+#include "flash/packed_block_check.h"
+#include "flash/packing.h"
+#include "link/comm.h"
+#include "results/result_codes.h"
+#include "workspace/flash_settings.h"
+#include "workspace/transfers.h"
+#include "workspace/transfers_internal.h"
+
+namespace tolv {
+namespace {
+
+using transfer_detail::CancelWatch;
+using transfer_detail::CloseOnUnwind;
+using transfer_detail::LogScope;
+
+constexpr const char* kUnpackFailed = "UnPackFlashData failed to unpack the flash block";
+
+void SetStatusLine(const TransferHooks& hooks, const std::string& text) {
+  if (hooks.statusLine) hooks.statusLine(text);
+}
+
+// Bytes a block takes on the wire, when known before it arrives.
+int64_t ExpectedWireSize(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return static_cast<int64_t>(kLoaderImageSize);
+    case ComponentKind::Flash:
+    case ComponentKind::Defaults: return static_cast<int64_t>(kPackedBlockSize);
+    case ComponentKind::Eeprom: return static_cast<int64_t>(kEepromImageSize);
+    case ComponentKind::Background: return static_cast<int64_t>(kBackgroundImageSize);
+    case ComponentKind::Firmware: return 0;  // sections, expanded on arrival
+  }
+  return 0;
+}
+
+// The default EEPROM of a packed defaults block: its second directory entry,
+// one block of 256 bytes. The unpacker stops after the default settings, so
+// it is read here, and only from an entry whose every checksum holds.
+bool UnpackDefaultsEeprom(const std::vector<uint8_t>& packed, uint8_t* eeprom) {
+  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
+  if (check.entries.size() < 2) return false;
+  const PackedEntryCheck& entry = check.entries[1];
+  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
+    return false;
+  }
+  uint8_t scratch[kEepromImageSize];
+  size_t done = 0;
+  for (const PackedChunkCheck& chunk : entry.chunks) {
+    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
+    const uint8_t* data = packed.data() + chunk.offset + 8;
+    if (chunk.storedSize == chunk.uncompressedSize) {
+      std::memcpy(scratch + done, data, chunk.uncompressedSize);
+    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
+                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
+      return false;
+    }
+    done += chunk.uncompressedSize;
+  }
+  if (done != kEepromImageSize) return false;
+  std::memcpy(eeprom, scratch, kEepromImageSize);
+  return true;
+}
+
+// A component of fixed size takes a block of exactly that size.
+std::string StoreFixed(Workspace& workspace, ComponentKind kind, const uint8_t* data, int32_t size) {
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  if (static_cast<size_t>(size) != image.size()) {
+    return "the receiver sent " + std::to_string(size) + " bytes instead of " + std::to_string(image.size()) +
+           "; not stored";
+  }
+  std::copy(data, data + size, image.begin());
+  workspace.Present(kind) = true;
+  return {};
+}
+
+std::string StoreFirmware(Workspace& workspace, const uint8_t* data, int32_t size) {
+  // An empty firmware is a fault of the receiver, not a firmware: keep the
+  // one the workspace holds.
+  if (size <= 0) return "the receiver sent an empty firmware; not stored";
+  workspace.Image(ComponentKind::Firmware).assign(data, data + size);
+  workspace.Present(ComponentKind::Firmware) = true;
+  return {};
+}
+
+// Flash and Defaults arrive packed; a block longer than the packed form is
+// refused rather than cut, and the image changes only when the unpack works.
+std::string StorePacked(Workspace& workspace, UserInteraction& ui, ComponentKind kind, const uint8_t* data,
+                        int32_t size) {
+  if (static_cast<size_t>(size) > kPackedBlockSize) {
+    return "the receiver sent " + std::to_string(size) +
+           " bytes, more than the 131072 of a packed block; not stored";
+  }
+  workspace.packedFlash.assign(kPackedBlockSize, 0);
+  std::copy(data, data + size, workspace.packedFlash.begin());
+  std::vector<uint8_t> scratch = workspace.Image(kind);
+  if (!UnPackFlashData(workspace.packedFlash.data(), kPackedBlockSize, scratch.data(), scratch.size())) {
+    ui.Information(kUnpackFailed);
+    return kUnpackFailed;
+  }
+  if (kind == ComponentKind::Defaults)
+    UnpackDefaultsEeprom(workspace.packedFlash, scratch.data() + kDefaultsEepromOffset);
+  workspace.Image(kind).swap(scratch);
+  workspace.Present(kind) = true;
+  if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
+  return {};
+}
+
+std::string StoreBlock(Workspace& workspace, UserInteraction& ui, ComponentKind kind, const uint8_t* data,
+                       int32_t size) {
+  switch (kind) {
+    case ComponentKind::Firmware: return StoreFirmware(workspace, data, size);
+    case ComponentKind::Flash:
+    case ComponentKind::Defaults: return StorePacked(workspace, ui, kind, data, size);
+    default: return StoreFixed(workspace, kind, data, size);
+  }
+}
+
+// Opens, reboots the receiver, then closes, reopens and asks for download
+// mode for as long as the receiver does not answer in time.
+void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch,
+                       DownloadReport& report) {
+  link.Open(port, watch.callback());
+  link.Reboot();
+  do {
+    link.Close();
+    if (watch.requested()) {
+      // Open would forget the cancel; the user asked to stop.
+      report.modeResult = result::kDownloadModeCanceled;
+      return;
+    }
+    report.openResult = link.Open(port, watch.callback());
+    report.modeResult = link.DownloadMode();
+  } while (report.modeResult == result::kDownloadModeTimeout);
+}
+
+}  // namespace
+
+BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
+                                uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
+                                const TransferHooks& hooks) {
+  BlockOutcome outcome;
+  outcome.kind = kind;
+  SetStatusLine(hooks, Transfer_BlockLabel(kind));
+  if (hooks.blockStarting) hooks.blockStarting(kind, ExpectedWireSize(kind));
+  int32_t size = 0;
+  outcome.result =
+      link.TransferBlock(static_cast<uint8_t>(kind), receiveBuffer, receiveBufferCapacity, &size);
+  outcome.byteCount = size;
+  if (outcome.result == result::kOk) {
+    outcome.failure =
+        StoreBlock(workspace, ui, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity));
+    outcome.stored = outcome.failure.empty();
+  } else {
+    outcome.failure = Result_Text(outcome.result);
+  }
+  SetStatusLine(hooks, "");
+  return outcome;
+}
+
+DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteraction& ui,
+                                  const DownloadRequest& request, const TransferHooks& hooks) {
+  DownloadReport report;
+  std::vector<uint8_t> receiveBuffer(kReceiveBufferSize);
+  const CancelWatch watch(hooks);
+  TransferHooks blockHooks = hooks;
+  blockHooks.progress = watch.callback();
+  LogScope log(link, request.log);
+  {
+    CloseOnUnwind closeOnError(link);
+    ReachDownloadMode(link, request.port, watch, report);
+    if (report.modeResult == result::kOk) {
+      link.GetReceiverInfo(&report.systemId, nullptr);
+      workspace.systemId = report.systemId;
+      // The Background is never fetched.
+      for (ComponentKind kind : {ComponentKind::Loader, ComponentKind::Firmware, ComponentKind::Flash,
+                                 ComponentKind::Eeprom, ComponentKind::Defaults}) {
+        if (!request.selection[static_cast<size_t>(kind)]) continue;
+        report.blocks.push_back(Toppy_ReceiveBlock(link, workspace, ui, kind, receiveBuffer.data(),
+                                                   kReceiveBufferSize, blockHooks));
+      }
+    }
+    link.End();
+    link.Close();  // also after a failed handshake: the port must not stay held
+  }
+  report.canceled = watch.requested();
+  if (request.reportFailures && !report.canceled && !report.AllStored())
+    ui.Information(Transfer_Summary(report));
+  report.rebooted = transfer_detail::OfferReboot(link, ui, request.port);
+  log.Stop();
+  return report;
+}
+
+DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
+                                  const TransferHooks& hooks) {
+  return Transfer_FromToppy(Comm_Link(), workspace, ui, request, hooks);
+}
+
+}  // namespace tolv

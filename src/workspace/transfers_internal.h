@@ -1,0 +1,57 @@
+// Pieces shared by the two transfer workflows.
+#pragma once
+
+#include "link/link.h"
+#include "workspace/transfers.h"
+
+namespace tolv::transfer_detail {
+
+// Logging for the length of a workflow: started at construction when asked
+// for, stopped by Stop() (which may throw FileError) or, when the workflow
+// ends by an exception, quietly by the destructor. A log the workflow did not
+// start is left alone.
+class LogScope {
+ public:
+  LogScope(Link& link, bool enabled);
+  ~LogScope();
+  LogScope(const LogScope&) = delete;
+  LogScope& operator=(const LogScope&) = delete;
+  void Stop();
+
+ private:
+  Link& link_;
+  bool active_;
+};
+
+// Closes the link if the workflow ends by an exception.
+class CloseOnUnwind {
+ public:
+  explicit CloseOnUnwind(Link& link);
+  ~CloseOnUnwind();
+  CloseOnUnwind(const CloseOnUnwind&) = delete;
+  CloseOnUnwind& operator=(const CloseOnUnwind&) = delete;
+
+ private:
+  Link& link_;
+  int uncaught_;
+};
+
+// The caller's progress hook, watched for a cancel request (status 9). The
+// link forgets a cancel at its next Open; the workflow must not, or a cancel
+// pressed between two link operations would be lost.
+class CancelWatch {
+ public:
+  explicit CancelWatch(const TransferHooks& hooks);
+  const CommCallback& callback() const { return callback_; }
+  bool requested() const { return *requested_; }
+
+ private:
+  std::shared_ptr<bool> requested_;
+  CommCallback callback_;
+};
+
+// Asks "Reboot the Toppy?" and reboots on Yes (without a callback: the
+// reboot's own waits are bounded). True when the answer was Yes.
+bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port);
+
+}  // namespace tolv::transfer_detail

@@ -1,0 +1,129 @@
+// The window's view of a transfer's progress, and the one-line summaries of
+// how a transfer went.
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <string>
+
+#include "results/result_codes.h"
+#include "workspace/transfers.h"
+
+namespace tolv {
+namespace {
+
+int BarPosition(double value) {
+  if (!(value > 0)) return 0;  // also NaN
+  if (value >= 100) return 100;
+  return static_cast<int>(value);  // truncated toward zero
+}
+
+// "42.5" with decimalPoint in place of the point, whatever the C locale says.
+std::string OneDecimal(double value, const std::string& decimalPoint) {
+  char digits[64];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 1);
+  std::string text(digits, error == std::errc() ? end : digits);
+  if (const size_t point = text.find('.'); point != std::string::npos) text.replace(point, 1, decimalPoint);
+  return text;
+}
+
+std::string ComponentList(const std::vector<ComponentKind>& kinds) {
+  std::string list;
+  for (ComponentKind kind : kinds) list += (list.empty() ? "" : ", ") + std::string(ComponentName(kind));
+  return list;
+}
+
+}  // namespace
+
+bool DownloadReport::AllStored() const {
+  if (modeResult != 0) return false;
+  for (const BlockOutcome& block : blocks) {
+    if (!block.stored) return false;
+  }
+  return true;
+}
+
+bool UploadReport::Succeeded() const { return started && result == 0 && packFailures.empty(); }
+
+TransferProgressView Transfer_Progress(uint8_t status, double value, const std::string& decimalPoint) {
+  TransferProgressView view;
+  view.barPosition = BarPosition(value);
+  switch (status) {
+    case 1: view.statusText = "Waiting for USB interface"; break;
+    case 2: view.statusText = "Device opened"; break;
+    case 3: view.statusText = "Set to download mode"; break;
+    case 4: view.statusText = "Set to upload mode"; break;
+    case 5:
+      view.statusText = "Transfer of block " +
+                        std::to_string(std::isfinite(value) ? static_cast<int>(value) : 0) + " started";
+      break;
+    case 6: view.statusText = OneDecimal(value, decimalPoint) + "% done\r"; break;
+    case 7: view.statusText = "End of communication"; break;
+    case 8: view.statusText = "Device closed"; break;
+    case 9:
+      view.statusText = "Communication has been canceled";
+      view.restoreFromToppyCaption = true;
+      break;
+    default: break;
+  }
+  return view;
+}
+
+TransferProgressView Transfer_Progress(uint8_t status, double value) {
+  const std::lconv* numeric = std::localeconv();
+  const char* point =
+      numeric && numeric->decimal_point && *numeric->decimal_point ? numeric->decimal_point : ".";
+  return Transfer_Progress(status, value, point);
+}
+
+const char* Transfer_BlockLabel(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return "Loader:";
+    case ComponentKind::Firmware: return "Firmware:";
+    case ComponentKind::Flash: return "Flash:";
+    case ComponentKind::Eeprom: return "EEPROM:";
+    case ComponentKind::Defaults: return "Default:";
+    case ComponentKind::Background: return "";
+  }
+  return "";
+}
+
+std::string Transfer_Summary(const DownloadReport& report) {
+  if (report.modeResult != 0) {
+    // The handshake reports a device that did not open as "not opened"; the
+    // open's own result says why.
+    const int32_t cause = report.openResult != 0 ? report.openResult : report.modeResult;
+    return (report.canceled ? "Cancelled; nothing received: " : "Nothing received: ") + Result_Text(cause);
+  }
+  std::string received, failed;
+  for (const BlockOutcome& block : report.blocks) {
+    std::string& list = block.stored ? received : failed;
+    list += list.empty() ? "" : ", ";
+    list += ComponentName(block.kind);
+    list += block.stored ? " (" + std::to_string(block.byteCount) + " bytes)" : " (" + block.failure + ")";
+  }
+  std::string text =
+      (report.canceled ? "Cancelled. SystemID " : "SystemID ") + std::to_string(report.systemId) + ".";
+  if (report.blocks.empty()) return text + " No blocks requested.";
+  if (!received.empty()) text += " Received: " + received + ".";
+  if (!failed.empty()) text += " Not received: " + failed + ".";
+  return text;
+}
+
+std::string Transfer_Summary(const UploadReport& report) {
+  std::string text;
+  if (!report.started) {
+    text = report.result != 0 ? "Nothing sent: " + Result_Text(report.result) : "Nothing sent: no SystemID.";
+  } else if (report.result != 0) {
+    text = (report.canceled ? "Cancelled; upload of " : "Upload of ") +
+           (report.sent.empty() ? std::string("an empty image") : ComponentList(report.sent)) +
+           " not completed: " + Result_Text(report.result);
+  } else {
+    text = "Sent for SystemID " + std::to_string(report.systemId) + ": " +
+           (report.sent.empty() ? std::string("an empty image") : ComponentList(report.sent)) + " (" +
+           std::to_string(report.imageSize) + " bytes).";
+  }
+  for (const std::string& failure : report.packFailures) text += " Left out: " + failure + ".";
+  return text;
+}
+
+}  // namespace tolv

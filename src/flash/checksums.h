@@ -30,16 +30,18 @@ struct ChecksumCheck {
 
 // Rewrites the headers of sections 1..12 of table in the image of flashSize
 // bytes: marker FF FF at S+2, then the CRC-16 of bytes S+4..E at S. Sections
-// with start >= end, or reaching past flashSize, are left alone. Section 13 is
-// never touched.
+// with start >= end (empty), too short for the 4-byte header, or reaching past
+// flashSize are left alone. Section 13 is never touched.
 void Flash_WriteSectionChecksums(uint8_t* flash, size_t flashSize, const SectionTable& table);
 
 // Rewrites the seven EEPROM record CRCs. An image shorter than 82 bytes is left
 // alone.
 void Eeprom_WriteChecksums(uint8_t* eeprom, size_t eepromSize);
 
-// The section checksums (sections 1..12 with data) and the EEPROM record
-// checksums as they stand, for reports; nothing is changed.
+// The section checksums (sections 1..12 that hold data inside the image, in
+// section order) and the seven EEPROM record checksums (none for an image
+// shorter than 82 bytes) as they stand, for reports; nothing is changed. The
+// FF FF marker of a section is not part of the check.
 std::vector<ChecksumCheck> Flash_CheckSectionChecksums(const uint8_t* flash, size_t flashSize,
                                                        const SectionTable& table);
 std::vector<ChecksumCheck> Eeprom_CheckChecksums(const uint8_t* eeprom, size_t eepromSize);

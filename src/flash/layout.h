@@ -40,7 +40,8 @@ int32_t Section_DataLength(const SectionTable& table, int k);
 // layout in the order DVB-s, DVB-t, DVB-c the six bytes at its section 5 start
 // are read as three big-endian words W0, W1, W2; the layout passes when
 // W0 != 0xFFFF, W1 == 0xFFFF and W2 != 0xFFFF. Returns the last passing
-// variant, or kLayoutNone when none passes (or the image is too short to test).
+// variant, or kLayoutNone when none passes. A layout whose six bytes lie
+// beyond flashSize does not pass; nothing outside the image is read.
 uint8_t Flash_RecogniseLayout(const uint8_t* flash, size_t flashSize);
 
 }  // namespace tolv

@@ -21,6 +21,10 @@ struct CliCommand {
   int (*run)(const std::vector<std::string>& args);
 };
 
+// The FILE... arguments of info and verify ("--" ends the options); throws
+// UsageError for an unknown option or when no file is given.
+std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args);
+
 extern const CliCommand kInfoCommand;
 extern const CliCommand kVerifyCommand;
 extern const CliCommand kConvertCommand;

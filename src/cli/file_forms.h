@@ -25,6 +25,9 @@ struct FileForm {
   // nothing when it would: e.g. "Saving an STD file needs the Flash and the
   // EEPROM." nullptr when the save is always offered.
   std::optional<std::string> (*saveRefusal)(const Workspace& workspace);
+  // The name the save actually writes for path (the STD save replaces the
+  // extension), or nullptr when it writes path itself.
+  std::string (*outputName)(const std::string& path);
 };
 
 const std::vector<FileForm>& FileForms();

@@ -45,6 +45,9 @@ struct FileReport {
   // Faults beyond checksums: a packed block that does not unpack, a size that
   // fits no form. Each makes verification fail.
   std::vector<std::string> problems;
+  // Remarks that are not faults (how a value was found, what else a file of
+  // this size could be).
+  std::vector<std::string> notes;
 
   bool AllOk() const;
   int BadChecksumCount() const;

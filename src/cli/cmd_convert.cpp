@@ -1,0 +1,74 @@
+// tolv convert: the window's load, edit and save commands on one workspace.
+#include "cli/cli_command.h"
+#include "cli/steps.h"
+
+namespace tolv::cli {
+namespace {
+
+int RunConvert(const std::vector<std::string>& args) {
+  bool yes = false;
+  std::vector<std::string> stepArgs;
+  for (const std::string& arg : args) {
+    if (arg == "--yes" || arg == "-y") {
+      yes = true;
+    } else {
+      stepArgs.push_back(arg);
+    }
+  }
+  std::vector<Step> steps = ParseSteps(stepArgs, StepSyntax{});
+  if (steps.empty()) throw UsageError("no step given");
+  Workspace workspace;
+  ConsoleInteraction ui(yes);
+  return RunSteps(steps, workspace, ui);
+}
+
+}  // namespace
+
+const CliCommand kConvertCommand = {
+    "convert", "load, change and save receiver images, step by step",
+    "usage: tolv convert [--yes] STEP...\n"
+    "\n"
+    "Runs the steps on one workspace from left to right, as the window's buttons\n"
+    "would be pressed. Messages the window would show go to standard error, one\n"
+    "line each; every file written is named on standard output.\n"
+    "\n"
+    "Inputs:\n"
+    "  NAME.std              load an STD file (settings, EEPROM and SystemID)\n"
+    "  NAME.dmp              load a flash dump (the settings only)\n"
+    "  KIND=FILE             load a component BIN file\n"
+    "  block=FILE            load one flash block file (\"NAME [05].bin\") into its\n"
+    "                        section of the settings\n"
+    "Operations:\n"
+    "  --sysid N             set the SystemID (0 leaves it as it is)\n"
+    "  --flash-to-defaults   copy the settings and EEPROM into the Defaults\n"
+    "  --defaults-to-flash   copy the Defaults into the settings and EEPROM\n"
+    "  --null-defaults       make the Defaults all zero\n"
+    "  --remove KIND         remove one component\n"
+    "Outputs:\n"
+    "  -o NAME.std           save settings and EEPROM as an STD file (needs a SystemID)\n"
+    "  -o NAME.dmp           save the settings as a flash dump\n"
+    "  -o KIND=FILE          save one component as a BIN file\n"
+    "  -o blocks=FILE        save each settings section as \"FILE [01].bin\" ...\n"
+    "  -o DIR/               save every present component as DIR/KIND.bin\n"
+    "\n"
+    "KIND is loader, firmware, flash (or settings), eeprom, defaults or background.\n"
+    "Extensions are matched in any case. A question (\"Overwrite the existing\n"
+    "defaults?\", \"Unload flash?\") is answered No unless --yes is given.\n"
+    "Checksums of the settings and EEPROM are brought up to date before an STD\n"
+    "file or flash dump is written. Every file is replaced only once the new one\n"
+    "is complete.\n"
+    "\n"
+    "Once a step fails, no later step runs and nothing more is written.\n"
+    "Exit status: 0 when every step succeeded, 1 after a failure, 2 when the\n"
+    "command line is wrong.\n"
+    "\n"
+    "Examples:\n"
+    "  tolv convert settings.std -o settings.dmp\n"
+    "  tolv convert backup.dmp eeprom=eeprom.bin --sysid 406 -o restored.std\n"
+    "  tolv convert settings.std -o blocks=channels.bin\n"
+    "  tolv convert settings.std \"block=other [01].bin\" -o merged.std\n"
+    "  tolv convert --yes settings.std --flash-to-defaults -o defaults=defaults.bin\n"
+    "  tolv convert loader=loader.bin firmware=fw.bin settings.std -o parts/\n",
+    &RunConvert};
+
+}  // namespace tolv::cli

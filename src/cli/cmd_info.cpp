@@ -1,0 +1,77 @@
+// tolv info: what a file holds.
+#include <cstdio>
+
+#include "cli/cli_command.h"
+#include "cli/inspect.h"
+#include "cli/steps.h"
+
+namespace tolv::cli {
+namespace {
+
+// Splits the arguments into files and the --json flag.
+std::vector<std::string> ParseFiles(const std::vector<std::string>& args, bool* json) {
+  std::vector<std::string> files;
+  bool optionsEnded = false;
+  for (const std::string& arg : args) {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && json && arg == "--json") {
+      *json = true;
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option \"" + arg + "\"");
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.empty()) throw UsageError("no file given");
+  return files;
+}
+
+int RunInfo(const std::vector<std::string>& args) {
+  bool json = false;
+  std::vector<std::string> files = ParseFiles(args, &json);
+  int status = kExitOk;
+  for (const std::string& file : files) {
+    try {
+      FileReport report = InspectFile(file);
+      if (json) {
+        PrintReportJson(report, stdout);
+      } else {
+        PrintReportText(report, stdout);
+      }
+      if (report.form == "unrecognised") status = kExitFailure;
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      status = kExitFailure;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args) {
+  return ParseFiles(args, nullptr);
+}
+
+const CliCommand kInfoCommand = {
+    "info", "what a file holds: form, SystemID and model, layout, components, checksums",
+    "usage: tolv info [--json] FILE...\n"
+    "\n"
+    "Shows what each file holds: its form (STD file, flash dump, flash block file,\n"
+    "or a component BIN told by its size), its size, the SystemID with the model\n"
+    "name from Firmware.dat (current folder, else beside the program), the settings\n"
+    "layout (DVB-s, DVB-t, DVB-c), each component it gives with its size, and every\n"
+    "checksum it carries (packed-block CRCs, section CRCs, EEPROM record CRCs) as\n"
+    "OK or BAD. Good checksums are counted per group; bad ones are named.\n"
+    "\n"
+    "  --json   one JSON object per file, on one line, listing every checksum\n"
+    "\n"
+    "Exit status: 0, or 1 when a file cannot be read or is of no known form.\n"
+    "\n"
+    "Examples:\n"
+    "  tolv info settings.std\n"
+    "  tolv info --json backup.dmp \"mysettings [05].bin\" loader.bin\n",
+    &RunInfo};
+
+}  // namespace tolv::cli

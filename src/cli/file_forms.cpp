@@ -1,0 +1,47 @@
+// The file forms a plain file name stands for, by extension.
+#include "cli/file_forms.h"
+
+#include <cctype>
+
+#include "workspace/bin_files.h"
+#include "workspace/flash_files.h"
+#include "workspace/std_file.h"
+
+namespace tolv::cli {
+namespace {
+
+std::optional<std::string> StdRefusal(const Workspace& workspace) {
+  if (workspace.Present(ComponentKind::Flash) && workspace.Present(ComponentKind::Eeprom))
+    return std::nullopt;
+  return "Saving an STD file needs both the Flash and the EEPROM.";
+}
+
+std::optional<std::string> DumpRefusal(const Workspace& workspace) {
+  if (workspace.Present(ComponentKind::Flash)) return std::nullopt;
+  return "Saving a flash dump needs the Flash.";
+}
+
+}  // namespace
+
+const std::vector<FileForm>& FileForms() {
+  static const std::vector<FileForm> forms = {
+      {"std", "STD file", &STD_Load, &STD_Save, &StdRefusal, &STD_OutputName},
+      {"dmp", "flash dump", &FlashDump_Load, &FlashDump_Save, &DumpRefusal, nullptr},
+  };
+  return forms;
+}
+
+std::string LowerExtension(const std::string& path) {
+  std::string extension = FileName_Split(path).extension;
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
+}
+
+const FileForm* FindFileForm(const std::string& path) {
+  const std::string extension = LowerExtension(path);
+  for (const FileForm& form : FileForms())
+    if (extension == form.extension) return &form;
+  return nullptr;
+}
+
+}  // namespace tolv::cli

@@ -1,0 +1,333 @@
+// What a file holds: form, system ID, layout, components and checksums.
+#include "cli/inspect.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "cli/file_forms.h"
+#include "common/file_io.h"
+#include "flash/checksums.h"
+#include "flash/layout.h"
+#include "flash/model_list.h"
+#include "flash/packing.h"
+#include "workspace/flash_files.h"
+#include "workspace/std_file.h"
+
+namespace tolv::cli {
+namespace {
+
+std::string Hex(uint32_t value, int digits) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+  return text;
+}
+
+void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
+              uint32_t stored, uint32_t computed) {
+  report.checksums.push_back({group, name, offset, stored, computed, stored == computed});
+}
+
+void AddEntryChecks(const PackedEntryCheck& entry, const std::string& group, FileReport& report) {
+  const std::string name = "entry " + std::to_string(entry.index);
+  AddCheck(report, group, name + " block CRC", entry.blockOffset, entry.storedBlockCrc,
+           entry.computedBlockCrc);
+  if (entry.headerWord != 8)
+    report.problems.push_back(group + " " + name + ": block header word is " +
+                              std::to_string(entry.headerWord) + ", not 8");
+  AddCheck(report, group, name + " header CRC", entry.blockOffset + 2, entry.storedHeaderCrc,
+           entry.computedHeaderCrc);
+  for (size_t c = 0; c < entry.chunks.size(); ++c) {
+    const PackedChunkCheck& chunk = entry.chunks[c];
+    AddCheck(report, group, name + " chunk " + std::to_string(c) + " CRC", chunk.offset + 2, chunk.storedCrc,
+             chunk.computedCrc);
+  }
+  if (!entry.chunksInside)
+    report.problems.push_back(group + " " + name + ": its chunks reach past the block");
+  if (!entry.decoded || entry.decodedLength != entry.dataLength) {
+    report.problems.push_back(group + " " + name + ": its data does not decode to " +
+                              std::to_string(entry.dataLength) + " bytes");
+    return;
+  }
+  AddCheck(report, group, name + " data CRC", entry.blockOffset, entry.storedDataCrc, entry.computedDataCrc);
+}
+
+// --- the forms --------------------------------------------------------------
+
+bool TakesStd(const std::string& extension, uint64_t size, const std::string&) {
+  return extension == "std" || size == kStdFileSize;
+}
+
+void InspectStd(const std::vector<uint8_t>& bytes, FileReport& report) {
+  if (bytes.size() != kStdFileSize) {
+    report.problems.push_back("an STD file has 131392 bytes");
+    return;
+  }
+  if (std::memcmp(bytes.data(), "ToPfIeLd", 8) != 0)
+    report.notes.push_back("the header does not begin \"ToPfIeLd\"");
+  SetSystemId(STD_ReadSystemId(bytes.data(), bytes.size()), report);
+  const uint8_t* packed = bytes.data() + kStdPackedOffset;
+  AddPackedBlockChecks(packed, kPackedBlockSize, "", report);
+  if (AddUnpackedSettings(packed, kPackedBlockSize, "", report))
+    report.components.push_back({"Flash", kFlashImageSize, "packed, 131072 bytes at offset 64"});
+  report.components.push_back({"EEPROM", kEepromImageSize, "at offset 131136"});
+  AddEepromChecks(bytes.data() + kStdEepromOffset, kEepromImageSize, "", report);
+}
+
+bool TakesDump(const std::string& extension, uint64_t size, const std::string&) {
+  return extension == "dmp" || size == kPackedBlockSize;
+}
+
+void InspectDump(const std::vector<uint8_t>& bytes, FileReport& report) {
+  if (bytes.size() != kPackedBlockSize) {
+    report.problems.push_back("a flash dump has 131072 bytes");
+    return;
+  }
+  PackedBlockCheck check = PackedBlock_Check(bytes.data(), bytes.size());
+  SetSystemId(static_cast<int32_t>(check.systemId), report);
+  report.notes.push_back("a flash dump stores no system ID; this one is the packed block's model header");
+  AddPackedBlockChecks(bytes.data(), bytes.size(), "", report);
+  if (AddUnpackedSettings(bytes.data(), bytes.size(), "", report))
+    report.components.push_back({"Flash", kFlashImageSize, "packed, 131072 bytes"});
+}
+
+bool TakesBlock(const std::string&, uint64_t, const std::string& path) {
+  std::optional<FlashBlockName> name = FlashBlock_ParseName(path);
+  return name && name->section;
+}
+
+void InspectBlock(const std::vector<uint8_t>& bytes, FileReport& report) {
+  const int k = *FlashBlock_ParseName(report.path)->section;
+  report.components.push_back({"Flash section " + std::to_string(k), bytes.size(), "section data"});
+  std::string fits;
+  for (uint8_t variant : {kLayoutDvbS, kLayoutDvbT, kLayoutDvbC}) {
+    int32_t length = Section_DataLength(Layout_Sections(variant), k);
+    if (length > 0 && static_cast<uint64_t>(length) == bytes.size())
+      fits += std::string(fits.empty() ? "" : ", ") + Layout_Name(variant);
+  }
+  if (fits.empty()) {
+    report.problems.push_back("its size fits section " + std::to_string(k) + " of no layout");
+  } else {
+    report.layout = fits;
+  }
+}
+
+bool TakesLoader(const std::string&, uint64_t size, const std::string&) { return size == kLoaderImageSize; }
+bool TakesFlash(const std::string&, uint64_t size, const std::string&) { return size == kFlashImageSize; }
+bool TakesEeprom(const std::string&, uint64_t size, const std::string&) { return size == kEepromImageSize; }
+bool TakesDefaults(const std::string&, uint64_t size, const std::string&) {
+  return size == kDefaultsImageSize;
+}
+bool TakesBackground(const std::string&, uint64_t size, const std::string&) {
+  return size == kBackgroundImageSize;
+}
+bool TakesFirmware(const std::string& extension, uint64_t, const std::string&) { return extension == "bin"; }
+
+void InspectLoader(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"Loader", bytes.size(), ""});
+}
+
+void InspectFlash(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"Flash", bytes.size(), "unpacked settings"});
+  report.notes.push_back("a Defaults BIN of 524288 bytes has the same size and layout");
+  AddSettingsChecks(bytes.data(), bytes.size(), "", report);
+}
+
+void InspectEeprom(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"EEPROM", bytes.size(), ""});
+  AddEepromChecks(bytes.data(), bytes.size(), "", report);
+}
+
+void InspectDefaults(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"Defaults", bytes.size(), "settings, default EEPROM at 393216, carried rest"});
+  AddSettingsChecks(bytes.data(), kDefaultsSettingsSize, "defaults ", report);
+  AddEepromChecks(bytes.data() + kDefaultsEepromOffset, kEepromImageSize, "defaults ", report);
+}
+
+void InspectBackground(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"Background", bytes.size(), ""});
+}
+
+void InspectFirmware(const std::vector<uint8_t>& bytes, FileReport& report) {
+  report.components.push_back({"Firmware", bytes.size(), ""});
+}
+
+}  // namespace
+
+bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
+
+int FileReport::BadChecksumCount() const {
+  return static_cast<int>(
+      std::count_if(checksums.begin(), checksums.end(), [](const ChecksumReport& c) { return !c.ok; }));
+}
+
+const std::vector<FileInspector>& FileInspectors() {
+  static const std::vector<FileInspector> inspectors = {
+      {"STD file", &TakesStd, &InspectStd},
+      {"flash dump", &TakesDump, &InspectDump},
+      {"flash block file", &TakesBlock, &InspectBlock},
+      {"Loader BIN", &TakesLoader, &InspectLoader},
+      {"Flash BIN", &TakesFlash, &InspectFlash},
+      {"EEPROM BIN", &TakesEeprom, &InspectEeprom},
+      {"Defaults BIN", &TakesDefaults, &InspectDefaults},
+      {"Background BIN", &TakesBackground, &InspectBackground},
+      {"Firmware BIN", &TakesFirmware, &InspectFirmware},
+  };
+  return inspectors;
+}
+
+FileReport InspectFile(const std::string& path) {
+  FileReport report;
+  report.path = path;
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  report.size = bytes.size();
+  const std::string extension = LowerExtension(path);
+  for (const FileInspector& inspector : FileInspectors()) {
+    if (!inspector.takes(extension, bytes.size(), path)) continue;
+    report.form = inspector.form;
+    inspector.inspect(bytes, report);
+    return report;
+  }
+  report.form = "unrecognised";
+  report.problems.push_back("neither its name nor its size is that of a file this tool reads");
+  return report;
+}
+
+void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                          FileReport& report) {
+  const std::string group = prefix + "packed block";
+  PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
+  if (!check.directoryInside) report.problems.push_back(group + ": its directory reaches past the block");
+  for (const PackedEntryCheck& entry : check.entries) {
+    if (entry.state == PackedEntryState::kSkipped) continue;
+    if (entry.state == PackedEntryState::kOutside) {
+      report.problems.push_back(group + " entry " + std::to_string(entry.index) + " lies outside the block");
+      continue;
+    }
+    AddEntryChecks(entry, group, report);
+  }
+}
+
+std::optional<std::vector<uint8_t>> AddUnpackedSettings(const uint8_t* packed, size_t packedSize,
+                                                        const std::string& prefix, FileReport& report) {
+  std::vector<uint8_t> image(kFlashImageSize, 0);
+  if (!UnPackFlashData(packed, packedSize, image.data(), image.size())) {
+    report.problems.push_back(prefix + "packed block does not unpack");
+    return std::nullopt;
+  }
+  AddSettingsChecks(image.data(), kDefaultsSettingsSize, prefix, report);
+  return image;
+}
+
+void AddSettingsChecks(const uint8_t* settings, size_t settingsSize, const std::string& prefix,
+                       FileReport& report) {
+  const uint8_t variant = Flash_RecogniseLayout(settings, settingsSize);
+  if (!report.layout) report.layout = variant == kLayoutNone ? "none recognised" : Layout_Name(variant);
+  if (variant == kLayoutNone) {
+    report.notes.push_back(prefix + "settings: no layout recognised, so no section checksums to check");
+    return;
+  }
+  for (const ChecksumCheck& check :
+       Flash_CheckSectionChecksums(settings, settingsSize, Layout_Sections(variant)))
+    AddCheck(report, prefix + "section", std::to_string(check.number), check.offset, check.stored,
+             check.computed);
+}
+
+void AddEepromChecks(const uint8_t* eeprom, size_t eepromSize, const std::string& prefix,
+                     FileReport& report) {
+  for (const ChecksumCheck& check : Eeprom_CheckChecksums(eeprom, eepromSize))
+    AddCheck(report, prefix + "EEPROM record", std::to_string(check.number), check.offset, check.stored,
+             check.computed);
+}
+
+void SetSystemId(int32_t systemId, FileReport& report) {
+  report.systemId = systemId;
+  report.modelName = Model_GetName(systemId);
+}
+
+// --- printing ----------------------------------------------------------------
+
+namespace {
+
+std::string Describe(const ChecksumReport& c) {
+  return c.group + " " + c.name + " (stored " + Hex(c.stored, 4) + ", computed " + Hex(c.computed, 4) +
+         ", at " + Hex(c.offset, 5) + ")";
+}
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", c);
+      out += escape;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + JsonString(items[i]);
+  return out + "]";
+}
+
+}  // namespace
+
+void PrintReportText(const FileReport& report, std::FILE* out) {
+  std::fprintf(out, "%s: %s, %llu bytes\n", report.path.c_str(), report.form.c_str(),
+               static_cast<unsigned long long>(report.size));
+  if (report.systemId)
+    std::fprintf(out, "  SystemID: %d (%s)\n", static_cast<int>(*report.systemId), report.modelName.c_str());
+  if (report.layout) std::fprintf(out, "  Layout: %s\n", report.layout->c_str());
+  for (const ComponentReport& c : report.components)
+    std::fprintf(out, "  Component: %s, %llu bytes%s%s\n", c.component.c_str(),
+                 static_cast<unsigned long long>(c.size), c.note.empty() ? "" : ", ", c.note.c_str());
+  // Good checksums counted per group in order of appearance, bad ones named.
+  std::vector<std::string> groups;
+  std::map<std::string, std::pair<int, int>> counts;
+  for (const ChecksumReport& c : report.checksums) {
+    if (!counts.count(c.group)) groups.push_back(c.group);
+    (c.ok ? counts[c.group].first : counts[c.group].second)++;
+  }
+  for (const std::string& group : groups)
+    std::fprintf(out, "  Checksums: %s: %d OK, %d BAD\n", group.c_str(), counts[group].first,
+                 counts[group].second);
+  for (const ChecksumReport& c : report.checksums)
+    if (!c.ok) std::fprintf(out, "  BAD %s\n", Describe(c).c_str());
+  for (const std::string& problem : report.problems) std::fprintf(out, "  Problem: %s\n", problem.c_str());
+  for (const std::string& note : report.notes) std::fprintf(out, "  Note: %s\n", note.c_str());
+}
+
+void PrintReportJson(const FileReport& report, std::FILE* out) {
+  std::string json = "{\"file\":" + JsonString(report.path) + ",\"form\":" + JsonString(report.form) +
+                     ",\"size\":" + std::to_string(report.size);
+  if (report.systemId)
+    json +=
+        ",\"systemId\":" + std::to_string(*report.systemId) + ",\"model\":" + JsonString(report.modelName);
+  if (report.layout) json += ",\"layout\":" + JsonString(*report.layout);
+  json += ",\"components\":[";
+  for (size_t i = 0; i < report.components.size(); ++i) {
+    const ComponentReport& c = report.components[i];
+    json += std::string(i ? "," : "") + "{\"component\":" + JsonString(c.component) +
+            ",\"size\":" + std::to_string(c.size) + ",\"note\":" + JsonString(c.note) + "}";
+  }
+  json += "],\"checksums\":[";
+  for (size_t i = 0; i < report.checksums.size(); ++i) {
+    const ChecksumReport& c = report.checksums[i];
+    json += std::string(i ? "," : "") + "{\"group\":" + JsonString(c.group) +
+            ",\"name\":" + JsonString(c.name) + ",\"offset\":" + std::to_string(c.offset) +
+            ",\"stored\":" + std::to_string(c.stored) + ",\"computed\":" + std::to_string(c.computed) +
+            ",\"ok\":" + (c.ok ? "true" : "false") + "}";
+  }
+  json += "],\"problems\":" + JsonList(report.problems) + ",\"notes\":" + JsonList(report.notes) +
+          ",\"ok\":" + (report.AllOk() ? "true" : "false") + "}";
+  std::fprintf(out, "%s\n", json.c_str());
+}
+
+}  // namespace tolv::cli

@@ -1,0 +1,304 @@
+// Parsing and applying the steps of the command line.
+#include "cli/steps.h"
+
+#include <cctype>
+#include <filesystem>
+
+#include "cli/cli_command.h"
+#include "cli/file_forms.h"
+#include "workspace/bin_files.h"
+#include "workspace/commands.h"
+#include "workspace/flash_files.h"
+
+namespace tolv::cli {
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "KIND=FILE": the word before the first "=" and the rest.
+bool SplitAssignment(const std::string& arg, std::string& word, std::string& file) {
+  size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  word = Lower(arg.substr(0, eq));
+  file = arg.substr(eq + 1);
+  return true;
+}
+
+std::string FormExtensions() {
+  std::string list;
+  for (const FileForm& form : FileForms())
+    list += std::string(list.empty() ? "" : ", ") + "NAME." + form.extension;
+  return list;
+}
+
+// --- inputs ---------------------------------------------------------------
+
+Step LoadBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
+  return {StepRole::kInput, arg, [kind, path](Workspace& ws, ConsoleInteraction& ui) {
+            return Component_LoadBin(ws, kind, path, ui);
+          }};
+}
+
+Step LoadBlockStep(const std::string& arg, const std::string& path) {
+  return {StepRole::kInput, arg,
+          [path](Workspace& ws, ConsoleInteraction& ui) { return FlashBlock_Load(ws, path, ui); }};
+}
+
+Step LoadFormStep(const std::string& arg, const FileForm& form) {
+  return {StepRole::kInput, arg,
+          [&form, arg](Workspace& ws, ConsoleInteraction& ui) { return form.load(ws, arg, ui); }};
+}
+
+Step ParseInput(const std::string& arg) {
+  std::string word, file;
+  if (SplitAssignment(arg, word, file)) {
+    if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
+    if (word == "block") return LoadBlockStep(arg, file);
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return LoadBinStep(arg, *kind, file);
+  }
+  const FileForm* form = FindFileForm(arg);
+  if (form && form->load) return LoadFormStep(arg, *form);
+  throw UsageError("cannot tell how to read \"" + arg + "\": give " + FormExtensions() +
+                   ", KIND=FILE or block=FILE");
+}
+
+// --- operations -----------------------------------------------------------
+
+Step SysIdStep(const std::string& text) {
+  return {StepRole::kOperation, "--sysid " + text, [text](Workspace& ws, ConsoleInteraction& ui) {
+            ui.SetNextInput(text);
+            SysID_Edit(ws, ui);
+            return true;
+          }};
+}
+
+Step FlashToDefaultsStep() {
+  return {StepRole::kOperation, "--flash-to-defaults", [](Workspace& ws, ConsoleInteraction& ui) {
+            if (!ws.Present(ComponentKind::Flash) || !ws.Present(ComponentKind::Eeprom)) {
+              ui.Failure("Flash && EEPROM => Defaults needs both the Flash and the EEPROM.");
+              return false;
+            }
+            Defaults_FromFlash(ws, ui);
+            return true;
+          }};
+}
+
+Step DefaultsToFlashStep() {
+  return {StepRole::kOperation, "--defaults-to-flash", [](Workspace& ws, ConsoleInteraction& ui) {
+            if (!ws.Present(ComponentKind::Defaults)) {
+              ui.Failure("Defaults => Flash && EEPROM needs the Defaults.");
+              return false;
+            }
+            Defaults_ToFlash(ws, ui);
+            return true;
+          }};
+}
+
+Step NullDefaultsStep() {
+  return {StepRole::kOperation, "--null-defaults", [](Workspace& ws, ConsoleInteraction&) {
+            Defaults_Null(ws);
+            return true;
+          }};
+}
+
+Step RemoveStep(ComponentKind kind) {
+  return {StepRole::kOperation, std::string("--remove ") + ComponentWord(kind),
+          [kind](Workspace& ws, ConsoleInteraction& ui) {
+            if (!ws.Present(kind)) ui.Note(std::string("The ") + ComponentName(kind) + " is not present.");
+            Workspace_Unload(ws, kind, ui);
+            return true;
+          }};
+}
+
+// --- outputs --------------------------------------------------------------
+
+std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
+  if (ws.Present(kind)) return std::nullopt;
+  return std::string("The ") + ComponentName(kind) + " is not present: there is nothing to save.";
+}
+
+void Wrote(const std::string& path) { std::printf("Wrote %s\n", path.c_str()); }
+
+Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
+  return {StepRole::kOutput, arg, [kind, path](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind)) {
+              ui.Failure(*refusal);
+              return false;
+            }
+            Component_SaveBin(ws, kind, path);
+            Wrote(path);
+            return true;
+          }};
+}
+
+Step SaveBlocksStep(const std::string& arg, const std::string& path) {
+  return {StepRole::kOutput, arg, [path](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash)) {
+              ui.Failure(*refusal);
+              return false;
+            }
+            std::vector<std::string> written = FlashBlocks_Save(ws, path, ui);
+            for (const std::string& name : written) Wrote(name);
+            return !written.empty();
+          }};
+}
+
+Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
+  return {StepRole::kOutput, arg, [&form, path](Workspace& ws, ConsoleInteraction& ui) {
+            if (form.saveRefusal) {
+              if (std::optional<std::string> refusal = form.saveRefusal(ws)) {
+                ui.Failure(*refusal);
+                return false;
+              }
+            }
+            if (!form.save(ws, path, ui)) return false;
+            Wrote(form.outputName ? form.outputName(path) : path);
+            return true;
+          }};
+}
+
+// Every present component as DIR/<kind>.bin.
+Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
+  return {StepRole::kOutput, arg, [dir](Workspace& ws, ConsoleInteraction& ui) {
+            if (!ws.AnyPresent()) {
+              ui.Failure("No component is present: there is nothing to save in " + dir);
+              return false;
+            }
+            std::error_code error;
+            std::filesystem::create_directories(dir, error);
+            if (error) {
+              ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
+              return false;
+            }
+            for (ComponentKind kind : kAllComponents) {
+              if (!ws.Present(kind)) continue;
+              std::string path = dir + ComponentWord(kind) + ".bin";
+              Component_SaveBin(ws, kind, path);
+              Wrote(path);
+            }
+            return true;
+          }};
+}
+
+Step ParseOutput(const std::string& value) {
+  const std::string arg = "-o " + value;
+  if (value.empty()) throw UsageError("\"-o\" needs a file name");
+  if (value.back() == '/') return SaveDirectoryStep(arg, value);
+  std::string word, file;
+  if (SplitAssignment(value, word, file)) {
+    if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
+    if (word == "blocks") return SaveBlocksStep(arg, file);
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return SaveBinStep(arg, *kind, file);
+  }
+  const FileForm* form = FindFileForm(value);
+  if (form && form->save) return SaveFormStep(arg, *form, value);
+  throw UsageError("cannot tell how to write \"" + value + "\": give -o " + FormExtensions() +
+                   ", -o KIND=FILE, -o blocks=FILE or -o DIR/");
+}
+
+const std::string& ValueOf(const std::vector<std::string>& args, size_t& index) {
+  if (index + 1 >= args.size()) throw UsageError("\"" + args[index] + "\" needs a value");
+  index += 2;
+  return args[index - 1];
+}
+
+void Require(bool allowed, const std::string& arg, const char* what) {
+  if (!allowed) throw UsageError("\"" + arg + "\": this command takes no " + what);
+}
+
+std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t& index) {
+  const std::string& arg = args[index];
+  if (arg == "--sysid") return SysIdStep(ValueOf(args, index));
+  if (arg == "--remove") {
+    const std::string& word = ValueOf(args, index);
+    std::optional<ComponentKind> kind = ParseComponentKind(word);
+    if (!kind)
+      throw UsageError("\"--remove " + word + "\": the components are " +
+                       "loader, firmware, flash, eeprom, defaults and background");
+    return RemoveStep(*kind);
+  }
+  std::optional<Step> step;
+  if (arg == "--flash-to-defaults") step = FlashToDefaultsStep();
+  if (arg == "--defaults-to-flash") step = DefaultsToFlashStep();
+  if (arg == "--null-defaults") step = NullDefaultsStep();
+  if (step) ++index;
+  return step;
+}
+
+}  // namespace
+
+std::optional<ComponentKind> ParseComponentKind(const std::string& word) {
+  const std::string lower = Lower(word);
+  if (lower == "settings") return ComponentKind::Flash;
+  for (ComponentKind kind : kAllComponents)
+    if (lower == ComponentWord(kind)) return kind;
+  return std::nullopt;
+}
+
+const char* ComponentWord(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return "loader";
+    case ComponentKind::Firmware: return "firmware";
+    case ComponentKind::Flash: return "flash";
+    case ComponentKind::Eeprom: return "eeprom";
+    case ComponentKind::Defaults: return "defaults";
+    case ComponentKind::Background: return "background";
+  }
+  return "";
+}
+
+std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& index, StepSyntax syntax) {
+  const std::string& arg = args[index];
+  if (arg == "-o" || arg == "--output") {
+    Require(syntax.outputs, arg, "outputs");
+    return ParseOutput(ValueOf(args, index));
+  }
+  if (arg.size() > 2 && arg.starts_with("-o") && arg[2] != '-') {
+    Require(syntax.outputs, arg, "outputs");
+    ++index;
+    return ParseOutput(arg.substr(2));
+  }
+  if (arg.starts_with("-") && arg.size() > 1) {
+    size_t at = index;
+    std::optional<Step> step = ParseOperation(args, at);
+    if (!step) return std::nullopt;
+    Require(syntax.operations, arg, "operations");
+    index = at;
+    return step;
+  }
+  Require(syntax.inputs, arg, "inputs");
+  ++index;
+  return ParseInput(arg);
+}
+
+std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax) {
+  std::vector<Step> steps;
+  for (size_t index = 0; index < args.size();) {
+    std::optional<Step> step = ParseStep(args, index, syntax);
+    if (!step) throw UsageError("unknown option \"" + args[index] + "\"");
+    steps.push_back(std::move(*step));
+  }
+  return steps;
+}
+
+int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
+  for (size_t i = 0; i < steps.size(); ++i) {
+    ui.ClearFailure();
+    bool ok = false;
+    try {
+      ok = steps[i].apply(workspace, ui) && !ui.failureReported();
+    } catch (const std::exception& error) {
+      ui.Failure(error.what());
+    }
+    if (ok) continue;
+    if (i + 1 < steps.size())
+      ui.Note("tolv: stopped at \"" + steps[i].text + "\"; the steps after it were not run.");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace tolv::cli

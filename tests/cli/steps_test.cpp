@@ -1,0 +1,149 @@
+// The command-line steps in-process: parsing, the stop after a failure, and
+// how messages and questions reach the terminal.
+#include "cli/steps.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "cli/cli_command.h"
+#include "common/file_io.h"
+#include "test_support.h"
+
+namespace tolv::cli {
+namespace {
+
+std::vector<StepRole> Roles(const std::vector<std::string>& args) {
+  std::vector<StepRole> roles;
+  for (const Step& step : ParseSteps(args, StepSyntax{})) roles.push_back(step.role);
+  return roles;
+}
+
+// What a ConsoleInteraction printed.
+class CapturedConsole {
+ public:
+  CapturedConsole(bool yes) : file_(std::tmpfile()), ui(yes, file_) {}
+  ~CapturedConsole() { std::fclose(file_); }
+  std::string Text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    char buf[512];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) text.append(buf, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+
+ public:
+  ConsoleInteraction ui;
+};
+
+TEST(ParseComponentKind, WordsInAnyCaseAndSettingsForFlash) {
+  EXPECT_EQ(ParseComponentKind("loader"), ComponentKind::Loader);
+  EXPECT_EQ(ParseComponentKind("FIRMWARE"), ComponentKind::Firmware);
+  EXPECT_EQ(ParseComponentKind("Settings"), ComponentKind::Flash);
+  EXPECT_EQ(ParseComponentKind("flash"), ComponentKind::Flash);
+  EXPECT_EQ(ParseComponentKind("eeprom"), ComponentKind::Eeprom);
+  EXPECT_EQ(ParseComponentKind("defaults"), ComponentKind::Defaults);
+  EXPECT_EQ(ParseComponentKind("background"), ComponentKind::Background);
+  EXPECT_FALSE(ParseComponentKind("block").has_value());
+  EXPECT_FALSE(ParseComponentKind("").has_value());
+  for (ComponentKind kind : kAllComponents) EXPECT_EQ(ParseComponentKind(ComponentWord(kind)), kind);
+}
+
+TEST(ParseSteps, EachArgumentBecomesItsStepInOrder) {
+  using R = StepRole;
+  EXPECT_EQ(Roles({"a.std", "B.DMP", "flash=f.bin", "Settings=g.bin", "block=x [05].bin", "my=box.std"}),
+            (std::vector<R>{R::kInput, R::kInput, R::kInput, R::kInput, R::kInput, R::kInput}));
+  EXPECT_EQ(Roles({"--sysid", "406", "--flash-to-defaults", "--defaults-to-flash", "--null-defaults",
+                   "--remove", "EEPROM"}),
+            (std::vector<R>{R::kOperation, R::kOperation, R::kOperation, R::kOperation, R::kOperation}));
+  EXPECT_EQ(Roles({"-o", "x.STD", "-o", "y.dmp", "-o", "loader=l.bin", "-o", "blocks=b.bin", "-o", "dir/",
+                   "--output", "z.std", "-oq.dmp"}),
+            (std::vector<R>(7, R::kOutput)));
+  std::vector<Step> steps = ParseSteps({"--remove", "settings", "-o", "out/"}, StepSyntax{});
+  EXPECT_EQ(steps[0].text, "--remove flash");
+  EXPECT_EQ(steps[1].text, "-o out/");
+}
+
+TEST(ParseSteps, MalformedStepsAreUsageErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"-o"},          {"--sysid"},     {"--remove"},     {"--remove", "gizmo"},
+      {"notes.txt"},   {"noextension"}, {"flash="},       {"-o", "flash="},
+      {"-o", "x.bin"}, {"-o", ""},      {"--frobnicate"}, {"-o", "gizmo=x.bin"},
+      {"gizmo=x.bin"}};
+  for (const auto& args : bad) EXPECT_THROW(ParseSteps(args, StepSyntax{}), UsageError) << args[0];
+}
+
+TEST(ParseStep, LeavesUnknownOptionsToTheCallerAndHonoursTheSyntax) {
+  std::vector<std::string> args = {"--port", "USB", "-o", "x.std"};
+  size_t index = 0;
+  EXPECT_FALSE(ParseStep(args, index, StepSyntax{}).has_value());
+  EXPECT_EQ(index, 0u);
+  index = 2;
+  ASSERT_TRUE(ParseStep(args, index, StepSyntax{}).has_value());
+  EXPECT_EQ(index, 4u);
+  StepSyntax outputsOnly{false, false, true};
+  EXPECT_THROW(ParseSteps({"a.std"}, outputsOnly), UsageError);
+  EXPECT_THROW(ParseSteps({"--null-defaults"}, outputsOnly), UsageError);
+  StepSyntax inputsOnly{true, false, false};
+  EXPECT_THROW(ParseSteps({"-o", "a.std"}, inputsOnly), UsageError);
+}
+
+TEST(RunSteps, AFailureStopsEveryLaterStep) {
+  CapturedConsole console(false);
+  Workspace ws;
+  int ran = 0;
+  auto counting = [&ran](Workspace&, ConsoleInteraction&) {
+    ++ran;
+    return true;
+  };
+  std::vector<Step> steps = {{StepRole::kInput, "first", counting},
+                             {StepRole::kOperation, "shows a message",
+                              [](Workspace&, ConsoleInteraction& ui) {
+                                ui.Information("Invalid file size (<>64kB)");
+                                return true;  // a message alone marks the failure
+                              }},
+                             {StepRole::kOutput, "-o never", counting}};
+  EXPECT_EQ(RunSteps(steps, ws, console.ui), kExitFailure);
+  EXPECT_EQ(ran, 1);
+  EXPECT_EQ(console.Text(),
+            "Invalid file size (<>64kB)\n"
+            "tolv: stopped at \"shows a message\"; the steps after it were not run.\n");
+}
+
+TEST(RunSteps, ExceptionsAreReportedAndStopTheRun) {
+  CapturedConsole console(false);
+  Workspace ws;
+  std::vector<Step> steps = {
+      {StepRole::kInput, "x.std",
+       [](Workspace&, ConsoleInteraction&) -> bool { throw FileError("Cannot open file \"x.std\": gone"); }},
+      {StepRole::kOutput, "-o y.dmp",
+       [](Workspace&, ConsoleInteraction&) -> bool { throw std::logic_error("ran"); }}};
+  EXPECT_EQ(RunSteps(steps, ws, console.ui), kExitFailure);
+  EXPECT_EQ(console.Text(),
+            "Cannot open file \"x.std\": gone\n"
+            "tolv: stopped at \"x.std\"; the steps after it were not run.\n");
+}
+
+TEST(ConsoleInteraction, QuestionsShowTheirAnswerAndMessagesStayOnOneLine) {
+  CapturedConsole no(false);
+  EXPECT_FALSE(no.ui.Question("Unload all data?"));
+  no.ui.Information("two\nlines");
+  EXPECT_TRUE(no.ui.failureReported());
+  EXPECT_EQ(no.Text(), "Unload all data? -> No (--yes answers Yes)\ntwo lines\n");
+  CapturedConsole yes(true);
+  EXPECT_TRUE(yes.ui.Question("Unload flash?"));
+  EXPECT_FALSE(yes.ui.failureReported());
+  EXPECT_EQ(yes.Text(), "Unload flash? -> Yes\n");
+  // The SystemID box gets the text of --sysid once, then behaves as cancelled.
+  yes.ui.SetNextInput("406");
+  EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "406");
+  EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "0");
+}
+
+}  // namespace
+}  // namespace tolv::cli

@@ -1,0 +1,340 @@
+// The built tolv program end to end, on real files in a temporary folder:
+// standard output, standard error and exit status of every kind of run.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "flash/checksums.h"
+#include "test_support.h"
+#include "workspace/bin_files.h"
+#include "workspace/flash_files.h"
+#include "workspace/std_file.h"
+#include "workspace_fixtures.h"
+
+namespace tolv {
+namespace {
+
+using test::ScriptedInteraction;
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class TolvProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Settings whose bytes past 0x60000 are zero come back from a dump
+    // exactly, so whole files can be compared after a round trip.
+    ws = test::SettingsWorkspace(kLayoutDvbT, 406, 21);
+    std::fill(ws.Image(ComponentKind::Flash).begin() + kDefaultsSettingsSize,
+              ws.Image(ComponentKind::Flash).end(), uint8_t{0});
+    ScriptedInteraction ui;
+    ASSERT_TRUE(STD_Save(ws, Work("settings.std"), ui));
+    Component_SaveBin(ws, ComponentKind::Eeprom, Work("eeprom.bin"));
+    Component_SaveBin(ws, ComponentKind::Flash, Work("flash.bin"));
+  }
+
+  std::string Work(const std::string& name) const { return work.File(name); }
+
+  // Runs tolv with args (already shell-quoted) in the work folder.
+  Result Tolv(const std::string& args, const std::string& cwd = "") const {
+    const std::string out = logs.File("out.txt");
+    const std::string err = logs.File("err.txt");
+    std::string command = "( cd '" + (cwd.empty() ? work.path() : cwd) + "' && '" + test::BuildBinDir() +
+                          "/tolv' " + args + " >'" + out + "' 2>'" + err + "' )";
+    Result result;
+    result.status = test::RunCommand(command);
+    std::vector<uint8_t> outBytes = test::ReadBytes(out);
+    std::vector<uint8_t> errBytes = test::ReadBytes(err);
+    result.out.assign(outBytes.begin(), outBytes.end());
+    result.err.assign(errBytes.begin(), errBytes.end());
+    return result;
+  }
+
+  test::TempDir work;
+  test::TempDir logs;
+  Workspace ws;
+};
+
+TEST_F(TolvProgram, HelpExplainsEveryCommandWithExamples) {
+  Result overview = Tolv("--help");
+  EXPECT_EQ(overview.status, 0);
+  for (const char* command : {"info", "verify", "convert"}) {
+    EXPECT_TRUE(Contains(overview.out, std::string("  ") + command)) << command;
+    Result help = Tolv(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_TRUE(Contains(help.out, "Examples:")) << command;
+    EXPECT_TRUE(Contains(help.out, std::string("usage: tolv ") + command)) << command;
+  }
+}
+
+TEST_F(TolvProgram, UsageErrorsExitTwoWithAOneLineHint) {
+  const char* cases[] = {"",
+                         "frobnicate",
+                         "convert",
+                         "convert notes.txt",
+                         "convert settings.std -o",
+                         "convert --remove gizmo",
+                         "convert -o x.bin",
+                         "info",
+                         "info --bogus settings.std",
+                         "verify",
+                         "convert settings.std --sysid"};
+  for (const char* args : cases) {
+    Result r = Tolv(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << args << ": " << r.err;
+    EXPECT_TRUE(Contains(r.err, "--help")) << args;
+    EXPECT_TRUE(r.out.empty()) << args;
+  }
+  EXPECT_FALSE(test::Exists(Work("x.bin")));
+}
+
+TEST_F(TolvProgram, StdToDumpAndBackIsExact) {
+  Result toDump = Tolv("convert settings.std -o settings.dmp -o eeprom=ee.bin");
+  EXPECT_EQ(toDump.status, 0) << toDump.err;
+  EXPECT_EQ(toDump.out, "Wrote settings.dmp\nWrote ee.bin\n");
+  EXPECT_TRUE(toDump.err.empty());
+  std::vector<uint8_t> std = test::ReadBytes(Work("settings.std"));
+  std::vector<uint8_t> dump = test::ReadBytes(Work("settings.dmp"));
+  EXPECT_TRUE(std::equal(dump.begin(), dump.end(), std.begin() + 64));
+
+  Result back = Tolv("convert settings.dmp eeprom=ee.bin --sysid 406 -o back.STD");
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(back.out, "Wrote back.std\n");
+  EXPECT_EQ(test::ReadBytes(Work("back.std")), std);
+}
+
+TEST_F(TolvProgram, ComponentsOutToAFolderAndBack) {
+  std::vector<uint8_t> loader = test::RandomBytes(3, kLoaderImageSize);
+  test::WriteBytes(Work("l.bin"), loader);
+  Result r = Tolv("convert LOADER=l.bin settings.std -o parts/");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote parts/loader.bin\nWrote parts/flash.bin\nWrote parts/eeprom.bin\n");
+  EXPECT_EQ(test::ReadBytes(Work("parts/loader.bin")), loader);
+  EXPECT_EQ(test::ReadBytes(Work("parts/eeprom.bin")), ws.Image(ComponentKind::Eeprom));
+  EXPECT_EQ(test::ReadBytes(Work("parts/flash.bin")), ws.Image(ComponentKind::Flash));
+  Result again = Tolv("convert flash=parts/flash.bin eeprom=parts/eeprom.bin --sysid 406 -o again.std");
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(test::ReadBytes(Work("again.std")), test::ReadBytes(Work("settings.std")));
+}
+
+TEST_F(TolvProgram, BlocksOutAndOneBlockBackIn) {
+  Workspace other = test::SettingsWorkspace(kLayoutDvbT, 406, 22);
+  ScriptedInteraction ui;
+  ASSERT_EQ(FlashBlocks_Save(other, Work("other.bin"), ui).size(), 12u);
+  Result r = Tolv("convert settings.std 'block=other [05].bin' -o merged.std -o blocks=mine.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 13u);
+  EXPECT_EQ(test::ReadBytes(Work("mine [05].bin")), test::ReadBytes(Work("other [05].bin")));
+  EXPECT_EQ(test::ReadBytes(Work("mine [04].bin")).size(), 4'084u);
+  EXPECT_FALSE(test::Exists(Work("mine [12].bin")));
+  Result verify = Tolv("verify merged.std");
+  EXPECT_EQ(verify.status, 0) << verify.out;
+}
+
+TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
+  test::WriteBytes(Work("short.std"), test::RandomBytes(1, 1000));
+  Result r = Tolv("convert short.std -o out.dmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err),
+            (std::vector<std::string>{"Invalid file size (<>131392B)",
+                                      "tolv: stopped at \"short.std\"; the steps after it were not run."}));
+  EXPECT_FALSE(test::Exists(Work("out.dmp")));
+
+  std::vector<uint8_t> damaged = test::ReadBytes(Work("settings.std"));
+  damaged[64 + 5120 + 30] ^= 0x40;
+  test::WriteBytes(Work("damaged.std"), damaged);
+  r = Tolv("convert damaged.std -o eeprom=e.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "UnPackFlashData failed to unpack the flash block");
+  EXPECT_FALSE(test::Exists(Work("e.bin")));
+
+  r = Tolv("convert missing.std -o out.dmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.err, "missing.std"));
+  EXPECT_FALSE(test::Exists(Work("out.dmp")));
+
+  r = Tolv("convert settings.std --sysid four -o out.dmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(Lines(r.err)[0], "four"));
+  EXPECT_FALSE(test::Exists(Work("out.dmp")));
+
+  r = Tolv("convert settings.std 'block=x (05).bin' -o out.dmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "You didn't select a flash block file.");
+}
+
+TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
+  Result r = Tolv("convert flash=flash.bin eeprom=eeprom.bin -o eeprom=first.bin -o x.std -o later.dmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "Please enter a valid system ID");
+  EXPECT_TRUE(test::Exists(Work("first.bin")));
+  EXPECT_FALSE(test::Exists(Work("x.std")));
+  EXPECT_FALSE(test::Exists(Work("later.dmp")));
+
+  r = Tolv("convert eeprom=eeprom.bin --sysid 406 -o flash=f.bin");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "The Flash is not present: there is nothing to save.\n");
+  r = Tolv("convert eeprom=eeprom.bin --sysid 406 -o y.std");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(test::Exists(Work("y.std")));
+  r = Tolv("convert --sysid 406 -o parts/");
+  EXPECT_EQ(r.status, 1);
+  r = Tolv("convert eeprom=eeprom.bin --flash-to-defaults");
+  EXPECT_EQ(r.status, 1);
+  r = Tolv("convert --defaults-to-flash");
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(TolvProgram, QuestionsAreAnsweredNoUnlessYesIsGiven) {
+  test::WriteBytes(Work("d.bin"), test::RandomBytes(4, kDefaultsImageSize));
+  Result no = Tolv("convert settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
+  EXPECT_EQ(no.status, 0) << no.err;
+  EXPECT_EQ(no.err, "Overwrite the existing defaults? -> No (--yes answers Yes)\n");
+  EXPECT_EQ(test::ReadBytes(Work("out.bin")), test::ReadBytes(Work("d.bin")));
+
+  Result yes = Tolv("convert --yes settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
+  EXPECT_EQ(yes.status, 0) << yes.err;
+  EXPECT_EQ(yes.err, "Overwrite the existing defaults? -> Yes\n");
+  std::vector<uint8_t> defaults = test::ReadBytes(Work("out.bin"));
+  ASSERT_EQ(defaults.size(), kDefaultsImageSize);
+  EXPECT_TRUE(test::SamePrefix(defaults, ws.Image(ComponentKind::Flash), kDefaultsSettingsSize));
+  EXPECT_TRUE(std::equal(defaults.begin() + kDefaultsEepromOffset,
+                         defaults.begin() + kDefaultsEepromOffset + 256,
+                         ws.Image(ComponentKind::Eeprom).begin()));
+
+  Result keep = Tolv("convert settings.std --remove flash -o flash=f.bin");
+  EXPECT_EQ(keep.status, 0) << keep.err;
+  Result removed = Tolv("convert settings.std --remove flash -o flash=g.bin -y");
+  EXPECT_EQ(removed.status, 1);
+  EXPECT_EQ(Lines(removed.err),
+            (std::vector<std::string>{"Unload flash? -> Yes",
+                                      "The Flash is not present: there is nothing to save."}));
+}
+
+TEST_F(TolvProgram, NullDefaultsAndDefaultsToFlash) {
+  Result r = Tolv("convert --null-defaults --defaults-to-flash --sysid 406 -o zero.std -o defaults=z.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadBytes(Work("z.bin")), std::vector<uint8_t>(kDefaultsImageSize, 0));
+  EXPECT_EQ(test::SizeOf(Work("zero.std")), kStdFileSize);
+}
+
+TEST_F(TolvProgram, InfoTellsEachFormWithItsContents) {
+  ScriptedInteraction ui;
+  ASSERT_TRUE(FlashDump_Save(ws, Work("s.dmp"), ui));
+  ASSERT_EQ(FlashBlocks_Save(ws, Work("s.bin"), ui).size(), 12u);
+  test::WriteBytes(Work("loader.bin"), test::RandomBytes(1, kLoaderImageSize));
+  test::WriteBytes(Work("bg.bin"), test::RandomBytes(1, kBackgroundImageSize));
+  test::WriteBytes(Work("fw.bin"), test::RandomBytes(1, 12'345));
+  test::WriteBytes(Work("notes.txt"), test::Text(100));
+  Result r = Tolv("info settings.std s.dmp 's [13].bin' loader.bin flash.bin eeprom.bin bg.bin fw.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string& out = r.out;
+  EXPECT_TRUE(Contains(out, "settings.std: STD file, 131392 bytes\n  SystemID: 406 ("));
+  EXPECT_TRUE(Contains(out, "  Layout: DVB-t\n  Component: Flash, 524288 bytes"));
+  EXPECT_TRUE(Contains(out, "  Component: EEPROM, 256 bytes"));
+  EXPECT_TRUE(Contains(out,
+                       "  Checksums: packed block: 256 OK, 0 BAD\n  Checksums: section: 11 OK, 0 BAD\n"
+                       "  Checksums: EEPROM record: 7 OK, 0 BAD\n"));
+  EXPECT_TRUE(Contains(out, "s.dmp: flash dump, 131072 bytes\n"));
+  EXPECT_TRUE(Contains(out, "s [13].bin: flash block file, 235100 bytes\n  Layout: DVB-t\n"));
+  EXPECT_TRUE(Contains(out, "loader.bin: Loader BIN, 65536 bytes\n"));
+  EXPECT_TRUE(Contains(out, "flash.bin: Flash BIN, 524288 bytes\n  Layout: DVB-t\n"));
+  EXPECT_TRUE(Contains(out, "eeprom.bin: EEPROM BIN, 256 bytes\n"));
+  EXPECT_TRUE(Contains(out, "bg.bin: Background BIN, 262144 bytes\n"));
+  EXPECT_TRUE(Contains(out, "fw.bin: Firmware BIN, 12345 bytes\n"));
+  EXPECT_FALSE(Contains(out, "BAD "));
+
+  Result unknown = Tolv("info notes.txt");
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_TRUE(Contains(unknown.out, "notes.txt: unrecognised, 100 bytes"));
+  EXPECT_EQ(Tolv("info nothing.std").status, 1);
+}
+
+TEST_F(TolvProgram, InfoJsonIsOneObjectPerFileListingEveryChecksum) {
+  Result r = Tolv("info --json settings.std eeprom.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(
+      lines[0].starts_with("{\"file\":\"settings.std\",\"form\":\"STD file\",\"size\":131392,"
+                           "\"systemId\":406,"));
+  EXPECT_TRUE(Contains(lines[0], "\"layout\":\"DVB-t\""));
+  EXPECT_TRUE(Contains(lines[0], "{\"group\":\"EEPROM record\",\"name\":\"7\",\"offset\":72,"));
+  EXPECT_TRUE(lines[0].ends_with(",\"ok\":true}"));
+  EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '{'), 1 + 2 + 256 + 11 + 7);
+  EXPECT_TRUE(lines[1].starts_with("{\"file\":\"eeprom.bin\",\"form\":\"EEPROM BIN\""));
+}
+
+TEST_F(TolvProgram, VerifyNamesEveryWrongChecksum) {
+  Result good = Tolv("verify settings.std eeprom.bin flash.bin");
+  EXPECT_EQ(good.status, 0) << good.out;
+  EXPECT_EQ(Lines(good.out), (std::vector<std::string>{"settings.std: OK (STD file, 274 checksums)",
+                                                       "eeprom.bin: OK (EEPROM BIN, 7 checksums)",
+                                                       "flash.bin: OK (Flash BIN, 11 checksums)"}));
+
+  std::vector<uint8_t> eeprom = ws.Image(ComponentKind::Eeprom);
+  eeprom[50] ^= 0x01;  // covered by record 4 (CRC at 46)
+  test::WriteBytes(Work("bad-eeprom.bin"), eeprom);
+  std::vector<uint8_t> flash = ws.Image(ComponentKind::Flash);
+  flash[ws.sectionTable.start[3] + 10] ^= 0x01;
+  flash[ws.sectionTable.start[9] + 10] ^= 0x01;
+  test::WriteBytes(Work("bad-flash.bin"), flash);
+  Result bad = Tolv("verify bad-eeprom.bin eeprom.bin bad-flash.bin");
+  EXPECT_EQ(bad.status, 1);
+  std::vector<std::string> lines = Lines(bad.out);
+  ASSERT_EQ(lines.size(), 4u) << bad.out;
+  EXPECT_TRUE(lines[0].starts_with("bad-eeprom.bin: BAD EEPROM record 4 CRC stored 0x")) << lines[0];
+  EXPECT_EQ(lines[1], "eeprom.bin: OK (EEPROM BIN, 7 checksums)");
+  EXPECT_TRUE(lines[2].starts_with("bad-flash.bin: BAD section 3 CRC stored 0x")) << lines[2];
+  EXPECT_TRUE(lines[3].starts_with("bad-flash.bin: BAD section 9 CRC stored 0x")) << lines[3];
+
+  std::vector<uint8_t> dump(test::ReadBytes(Work("settings.std")));
+  dump.erase(dump.begin(), dump.begin() + 64);
+  dump.resize(kPackedBlockSize);
+  dump[5120 + 20] ^= 0x01;  // inside the first block's compressed data
+  test::WriteBytes(Work("bad.dmp"), dump);
+  Result badDump = Tolv("verify bad.dmp");
+  EXPECT_EQ(badDump.status, 1);
+  EXPECT_TRUE(Contains(badDump.out, "bad.dmp: BAD packed block entry 0 block CRC CRC stored"));
+  EXPECT_TRUE(Contains(badDump.out, "bad.dmp: BAD packed block does not unpack"));
+}
+
+TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatInTheCurrentFolder) {
+  TOLV_SKIP_WITHOUT_SHARED_TESTDATA();
+  std::filesystem::copy_file(*test::SharedTestdataDir() + "/Firmware.dat", Work("Firmware.dat"));
+  Result r = Tolv("info settings.std");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Contains(r.out, "  SystemID: 406 (TF5000PVR, TF5500PVR)\n")) << r.out;
+}
+
+TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatBesideTheProgram) {
+  TOLV_SKIP_WITHOUT_SHARED_TESTDATA();
+  const std::string beside = test::BuildBinDir() + "/Firmware.dat";
+  std::error_code ignored;
+  std::filesystem::copy_file(*test::SharedTestdataDir() + "/Firmware.dat", beside,
+                             std::filesystem::copy_options::skip_existing, ignored);
+  test::TempDir elsewhere;
+  Result r = Tolv("info '" + Work("settings.std") + "'", elsewhere.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Contains(r.out, "  SystemID: 406 (TF5000PVR, TF5500PVR)\n")) << r.out;
+}
+
+}  // namespace
+}  // namespace tolv

@@ -1,4 +1,4 @@
-#include <cstring>
+#include <algorithm>
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
@@ -32,7 +32,7 @@ bool UnpackChunk(const uint8_t* packed, size_t packedSize, size_t& position, Out
   const uint8_t* stored = chunk + packed::kChunkHeaderSize;
   uint8_t* target = out.dst + out.written;
   if (storedSize == size) {
-    std::memcpy(target, stored, size);
+    std::copy_n(stored, size, target);
   } else if (Block_Decompress(stored, static_cast<int32_t>(storedSize), target, static_cast<int32_t>(size)) ==
              0) {
     return false;

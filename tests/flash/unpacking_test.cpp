@@ -242,6 +242,7 @@ TEST(UnpackBounds, ShortInputs) {
   }
   // No destination room at all.
   EXPECT_FALSE(UnPackFlashData(p.block.data(), p.block.size(), dst.data(), 0));
+  EXPECT_FALSE(UnPackFlashData(p.block.data(), p.block.size(), nullptr, 0));
 }
 
 TEST(UnpackBounds, AllZeroAndAllErasedBlocks) {

@@ -38,7 +38,7 @@ std::vector<uint8_t> NoiseBytes(uint32_t seed, size_t count) {
 std::vector<uint8_t> RecordBytes(const char* kind, size_t count, size_t recordSpacing) {
   std::vector<uint8_t> bytes(count, 0);
   for (size_t at = 0, n = 0; at + 48 <= count; at += recordSpacing, ++n) {
-    char record[49];
+    char record[49] = {};
     std::snprintf(record, sizeof record, "%s %06zu freq=%05zu sr=27500 pol=%c ", kind, n, 10700 + n % 2000,
                   n % 2 ? 'H' : 'V');
     std::copy(record, record + 48, bytes.begin() + static_cast<ptrdiff_t>(at));

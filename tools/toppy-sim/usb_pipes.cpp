@@ -148,8 +148,4 @@ void EmulatedUsbPort::Disconnect() {
   bus_->changed.notify_all();
 }
 
-ScopedUsbProvider::ScopedUsbProvider(const EmulatedUsbPort& port) { Link_SetUsbProvider(port.Provider()); }
-
-ScopedUsbProvider::~ScopedUsbProvider() { Link_SetUsbProvider({}); }
-
 }  // namespace tolv::sim

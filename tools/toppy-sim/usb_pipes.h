@@ -49,8 +49,8 @@ class EmulatedUsbPort : public ReceiverPort {
 // life of this object; the link's own USB access comes back afterwards.
 class ScopedUsbProvider {
  public:
-  explicit ScopedUsbProvider(const EmulatedUsbPort& port);
-  ~ScopedUsbProvider();
+  explicit ScopedUsbProvider(const EmulatedUsbPort& port) { Link_SetUsbProvider(port.Provider()); }
+  ~ScopedUsbProvider() { Link_SetUsbProvider({}); }
   ScopedUsbProvider(const ScopedUsbProvider&) = delete;
   ScopedUsbProvider& operator=(const ScopedUsbProvider&) = delete;
 };

@@ -1,0 +1,289 @@
+// The receiver emulator on its own: its framing, its firmware sections, its
+// intake of uploaded images and its emulated USB cable. The end-to-end tests
+// rely on it behaving as a receiver does, so it is checked against the codec,
+// the TFD builder and the packers directly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "codec/block_codec.h"
+#include "codec/crc16.h"
+#include "common/file_io.h"
+#include "flash/packing.h"
+#include "receiver_memory.h"
+#include "sim_packets.h"
+#include "test_support.h"
+#include "tfd/tfd_store.h"
+#include "usb_pipes.h"
+
+namespace tolv::sim {
+namespace {
+
+using test::RandomBytes;
+using test::Text;
+
+std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// Expands firmware sections the way the host must, independently of the link.
+std::vector<uint8_t> ExpandSections(const std::vector<uint8_t>& wire, int* compressedSections,
+                                    int* rawSections) {
+  std::vector<uint8_t> out;
+  size_t at = 0;
+  for (;;) {
+    EXPECT_LE(at + 6, wire.size());
+    if (at + 6 > wire.size()) return out;
+    const size_t expanded = ReadBE16(&wire[at]);
+    const size_t stored = ReadBE16(&wire[at + 2]);
+    if (ReadBE16(&wire[at + 4]) == 0xFFFF) {
+      EXPECT_EQ(at + 6, wire.size()) << "bytes after the end marker";
+      return out;
+    }
+    const size_t start = out.size();
+    out.resize(start + expanded);
+    if (stored == expanded) {
+      std::copy(wire.begin() + static_cast<ptrdiff_t>(at + 6),
+                wire.begin() + static_cast<ptrdiff_t>(at + 6 + stored),
+                out.begin() + static_cast<ptrdiff_t>(start));
+      ++*rawSections;
+    } else {
+      EXPECT_EQ(1, Block_Decompress(&wire[at + 6], static_cast<int32_t>(stored), &out[start],
+                                    static_cast<int32_t>(expanded)));
+      ++*compressedSections;
+    }
+    at += 6 + stored;
+  }
+}
+
+TEST(EmulatorFraming, SerialPacketsSurviveJunkSplitsAndDamage) {
+  const auto first = EncodeSerialPacket(7, 0x04, std::vector<uint8_t>{1, 2, 3, 4});
+  auto damaged = EncodeSerialPacket(8, 0x05, std::vector<uint8_t>{9, 9});
+  damaged.back() ^= 1;
+  const auto second = EncodeSerialPacket(9, 0x06, {});
+  const auto stream = Concat({{0x00, 'T', 'o', 0x0D}, first, damaged, second});
+  SerialPacketParser parser;
+  std::vector<SimPacket> packets;
+  for (size_t i = 0; i < stream.size(); i += 3) {  // arriving in pieces
+    parser.Feed(std::span(stream).subspan(i, std::min<size_t>(3, stream.size() - i)));
+    while (auto packet = parser.Next()) packets.push_back(*packet);
+  }
+  ASSERT_EQ(2u, packets.size());
+  EXPECT_EQ(0x04, packets[0].command);
+  EXPECT_EQ(7, packets[0].sequence);
+  EXPECT_EQ((std::vector<uint8_t>{1, 2, 3, 4}), packets[0].payload);
+  EXPECT_EQ(0x06, packets[1].command);
+  EXPECT_EQ(1, parser.rejectedCount());
+}
+
+TEST(EmulatorFraming, SerialParserNeverHoardsBytesWithoutMagic) {
+  SerialPacketParser parser;
+  const auto noise = std::vector<uint8_t>(100000, 'x');
+  parser.Feed(noise);
+  EXPECT_FALSE(parser.Next());
+  EXPECT_LE(parser.buffered(), 3u);
+  // A magic split over two feeds is still found.
+  const auto packet = EncodeSerialPacket(1, 0x0B, {});
+  parser.Feed(std::span(packet).first(2));
+  EXPECT_FALSE(parser.Next());
+  parser.Feed(std::span(packet).subspan(2));
+  ASSERT_TRUE(parser.Next());
+}
+
+TEST(EmulatorFraming, UsbPacketsKnownAnswerAndPadding) {
+  const auto packet = EncodeUsbPacket(0x10, 0x03, {});
+  EXPECT_EQ((std::vector<uint8_t>{0x54, 0x6F, 0x46, 0x69, 0x10, 0x03, 0x00, 0x00, 0x13}), packet);
+  EXPECT_EQ(512u, UsbPaddedSize(9));
+  EXPECT_EQ(512u, UsbPaddedSize(512));
+  EXPECT_EQ(1024u, UsbPaddedSize(513));
+  EXPECT_EQ(30208u, UsbPaddedSize(30009));  // the largest download reply fills one 30208-byte read
+
+  std::vector<uint8_t> transfer(512, 0xEE);
+  const auto data = EncodeUsbPacket(3, 0x05, RandomBytes(1, 503));
+  ASSERT_EQ(512u, data.size());
+  std::copy(data.begin(), data.end(), transfer.begin());
+  auto parsed = ParseUsbTransfer(transfer);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(RandomBytes(1, 503), parsed->payload);
+  transfer[511] ^= 0xFF;  // the checksum
+  EXPECT_FALSE(ParseUsbTransfer(transfer));
+  EXPECT_FALSE(ParseUsbTransfer(std::span(data).first(100)));  // shorter than its length field says
+}
+
+TEST(EmulatorMemory, FirmwareSectionsExpandToTheFirmware) {
+  // Text compresses, noise does not: both kinds of section must appear.
+  const auto firmware = Concat({Text(100000), RandomBytes(2, 70000), Text(5)});
+  const auto wire = EncodeFirmwareSections(firmware, kSimFirmwareSectionSize);
+  int compressed = 0, raw = 0;
+  EXPECT_EQ(firmware, ExpandSections(wire, &compressed, &raw));
+  EXPECT_GT(compressed, 0);
+  EXPECT_GT(raw, 0);
+  EXPECT_LT(wire.size(), firmware.size());
+
+  const auto empty = EncodeFirmwareSections({}, kSimFirmwareSectionSize);
+  EXPECT_EQ((std::vector<uint8_t>{0, 0, 0, 0, 0xFF, 0xFF}), empty);
+}
+
+TEST(EmulatorMemory, BuiltinMemoryIsDeterministicAndUnpacks) {
+  const ReceiverMemory memory = ReceiverMemory::Builtin(406);
+  EXPECT_EQ(memory, ReceiverMemory::Builtin(406));
+  EXPECT_EQ(kSimLoaderSize, memory.loader.size());
+  EXPECT_EQ(kSimPackedSize, memory.packedFlash.size());
+  std::vector<uint8_t> settings(kSimSettingsSize);
+  EXPECT_TRUE(UnPackFlashData(memory.packedFlash.data(), memory.packedFlash.size(), settings.data(),
+                              settings.size()));
+  EXPECT_EQ(0x01, memory.packedFlash[5]);  // template 406 carries its SystemID in bytes 5 and 6
+  EXPECT_EQ(0x96, memory.packedFlash[6]);
+  // A model without a header template has erased settings.
+  EXPECT_EQ(std::vector<uint8_t>(kSimPackedSize, 0xFF), ReceiverMemory::Builtin(416).packedFlash);
+}
+
+// An image as the program builds it, of every component of a workspace.
+struct UploadCase {
+  ReceiverMemory expected;
+  std::vector<uint8_t> image;
+};
+
+UploadCase MakeUpload(uint16_t imageSystemId, uint16_t packSystemId) {
+  UploadCase c;
+  c.expected = ReceiverMemory::Builtin(packSystemId);
+  c.expected.loader = RandomBytes(10, kSimLoaderSize);
+  c.expected.firmware = Concat({Text(200000), RandomBytes(11, 40000)});
+  c.expected.eeprom = RandomBytes(12, kSimEepromSize);
+  c.expected.background = RandomBytes(13, kSimBackgroundSize);
+  std::vector<uint8_t> settings = Text(kSimSettingsSize);
+  c.expected.packedFlash.assign(kSimPackedSize, 0);
+  EXPECT_TRUE(PackFlashData(packSystemId, settings.data(), c.expected.packedFlash.data()));
+  TfdStore store;
+  TFD_SetBlock(store, 0, c.expected.loader.data(), c.expected.loader.size());
+  TFD_SetBlock(store, 1, c.expected.firmware.data(), c.expected.firmware.size());
+  TFD_SetBlock(store, 2, c.expected.packedFlash.data(), c.expected.packedFlash.size());
+  TFD_SetBlock(store, 3, c.expected.eeprom.data(), c.expected.eeprom.size());
+  TFD_SetBlock(store, 4, c.expected.packedDefaults.data(), c.expected.packedDefaults.size());
+  TFD_SetBlock(store, 5, c.expected.background.data(), c.expected.background.size());
+  EXPECT_EQ(0, TFD_BuildImage(store, imageSystemId, c.image));
+  return c;
+}
+
+TEST(EmulatorMemory, TakesAWholeUploadedImage) {
+  const UploadCase upload = MakeUpload(406, 406);
+  ReceiverMemory memory = ReceiverMemory::Builtin(406);
+  const TfdIntake intake = Memory_TakeTfdImage(memory, upload.image, true);
+  EXPECT_TRUE(intake.accepted) << intake.verdict;
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4, 5}), intake.blockTypesTaken);
+  EXPECT_EQ(upload.expected, memory);
+}
+
+TEST(EmulatorMemory, RefusesDamagedOrForeignImagesAndChangesNothing) {
+  const UploadCase upload = MakeUpload(406, 406);
+  const ReceiverMemory before = ReceiverMemory::Builtin(406);
+  const auto refused = [&](std::vector<uint8_t> image, bool ownOnly) {
+    ReceiverMemory memory = before;
+    const TfdIntake intake = Memory_TakeTfdImage(memory, image, ownOnly);
+    if (!intake.accepted) {
+      EXPECT_EQ(before, memory) << intake.verdict;
+    }
+    return !intake.accepted;
+  };
+  auto image = upload.image;
+  image[200] ^= 1;  // inside the first block: its CRC fails
+  EXPECT_TRUE(refused(image, true));
+  image = upload.image;
+  image[3] ^= 1;  // header CRC
+  EXPECT_TRUE(refused(image, true));
+  EXPECT_TRUE(refused(std::vector<uint8_t>(upload.image.begin(), upload.image.end() - 1), true));
+  EXPECT_TRUE(refused(MakeUpload(1416, 406).image, true));    // made for another model
+  EXPECT_FALSE(refused(MakeUpload(1416, 406).image, false));  // ... unless any model is welcome
+  ReceiverMemory memory = before;
+  EXPECT_TRUE(Memory_TakeTfdImage(memory, MakeUpload(kWildcardSystemId, 406).image, true).accepted);
+
+  // A loader of the wrong size spoils the whole image, not just itself.
+  TfdStore store;
+  const auto shortLoader = RandomBytes(3, 1000);
+  const auto eeprom = RandomBytes(4, 256);
+  TFD_SetBlock(store, 0, shortLoader.data(), shortLoader.size());
+  TFD_SetBlock(store, 3, eeprom.data(), eeprom.size());
+  std::vector<uint8_t> mixed;
+  ASSERT_EQ(0, TFD_BuildImage(store, 406, mixed));
+  EXPECT_TRUE(refused(mixed, true));
+}
+
+TEST(EmulatorMemory, SeedsAndDumpsRoundTrip) {
+  test::TempDir dir;
+  const ReceiverMemory original = MakeUpload(406, 406).expected;
+  Memory_Dump(original, dir.path());
+  const auto sysid = test::ReadBytes(dir.File("sysid.txt"));
+  EXPECT_EQ("406\n", std::string(sysid.begin(), sysid.end()));
+  ReceiverMemory seeded = ReceiverMemory::Builtin(406);
+  Memory_LoadDirectory(seeded, dir.path());
+  EXPECT_EQ(original, seeded);
+
+  // Unpacked settings are packed for the receiver's model on seeding.
+  const auto settings = Text(kSimSettingsSize);
+  test::WriteBytes(dir.File("flash.bin"), settings);
+  std::filesystem::remove(dir.File("flash.dmp"));
+  Memory_LoadDirectory(seeded, dir.path());
+  std::vector<uint8_t> expected(kSimPackedSize);
+  ASSERT_TRUE(PackFlashData(406, settings.data(), expected.data()));
+  EXPECT_EQ(expected, seeded.packedFlash);
+
+  // A seed of the wrong size changes nothing, not even the seeds before it.
+  test::WriteBytes(dir.File("eeprom.bin"), RandomBytes(5, 255));
+  test::WriteBytes(dir.File("loader.bin"), RandomBytes(6, kSimLoaderSize));
+  const ReceiverMemory before = seeded;
+  EXPECT_THROW(Memory_LoadDirectory(seeded, dir.path()), SeedError);
+  EXPECT_EQ(before, seeded);
+}
+
+TEST(EmulatedUsb, PipesCarryOneTransferPerReadAndTimeOut) {
+  EmulatedUsbPort port;
+  std::string diagnostic = "x";
+  auto host = port.Provider()(&diagnostic);
+  ASSERT_TRUE(host);
+  EXPECT_TRUE(diagnostic.empty());
+
+  // Host to receiver: the packet at the start of a padded transfer.
+  std::vector<uint8_t> transfer(512, 0);
+  const auto request = EncodeUsbPacket(1, 0x03, {});
+  std::copy(request.begin(), request.end(), transfer.begin());
+  EXPECT_EQ(IoResult::Status::Ok, host->Write(transfer.data(), 512, 100).status);
+  std::stop_source stop;
+  auto received = port.Receive(SimClock::now() + std::chrono::seconds(1), stop.get_token());
+  ASSERT_TRUE(received);
+  EXPECT_EQ(0x03, received->command);
+
+  // Receiver to host: two replies stay two reads, each padded to 512.
+  port.Send(EncodeUsbPacket(1, 0x02, RandomBytes(7, 34)), stop.get_token());
+  port.Send(EncodeUsbPacket(2, 0x05, RandomBytes(8, 600)), stop.get_token());
+  std::vector<uint8_t> buffer(30208);
+  EXPECT_EQ(512, host->Read(buffer.data(), 30208, 100).byteCount);
+  EXPECT_EQ(0x02, buffer[5]);
+  EXPECT_EQ(1024, host->Read(buffer.data(), 30208, 100).byteCount);
+  EXPECT_EQ(IoResult::Status::Timeout, host->Read(buffer.data(), 30208, 20).status);
+  port.Send(EncodeUsbPacket(3, 0x05, RandomBytes(9, 600)), stop.get_token());
+  EXPECT_EQ(IoResult::Status::Fault, host->Read(buffer.data(), 512, 100).status);  // overflow
+}
+
+TEST(EmulatedUsb, RebootTakesTheDeviceOffTheBus) {
+  EmulatedUsbPort port;
+  std::string diagnostic;
+  auto before = port.Provider()(&diagnostic);
+  ASSERT_TRUE(before);
+  port.BeginReboot();
+  EXPECT_FALSE(port.Provider()(&diagnostic));
+  uint8_t byte = 0;
+  EXPECT_EQ(IoResult::Status::Fault, before->Read(&byte, 1, 1000).status);  // at once, not after 1 s
+  port.EndReboot();
+  EXPECT_EQ(IoResult::Status::Fault, before->Write(&byte, 1, 100).status);  // the old handle stays dead
+  auto after = port.Provider()(&diagnostic);
+  ASSERT_TRUE(after);
+  EXPECT_EQ(IoResult::Status::Ok, after->Write(&byte, 1, 100).status);
+  port.Disconnect();
+  EXPECT_FALSE(port.Provider()(&diagnostic));
+}
+
+}  // namespace
+}  // namespace tolv::sim

@@ -20,7 +20,7 @@ int32_t UploadOpenResult(int32_t openResult) {
 // Reopens and asks for upload mode until the receiver answers. Without a
 // callback nobody can cancel: the tries end after kUnattendedWaitMs.
 int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback) {
-  LinkClock& clock = SystemLinkClock();
+  LinkClock& clock = link.clock();
   const uint64_t start = clock.NowMs();
   for (;;) {
     link.Close();

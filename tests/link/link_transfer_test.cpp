@@ -1,0 +1,351 @@
+// Block transfers: request patterns, time-outs and recovery, limits, firmware
+// sections, cancel, upload.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "codec/block_codec.h"
+#include "link_fixture.h"
+#include "results/result_codes.h"
+#include "test_support.h"
+
+namespace tolv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class TransferTest : public test::LinkTest {
+ protected:
+  // Downloads blockType into a buffer of capacity bytes followed by guard
+  // bytes, which must stay untouched.
+  int32_t Download(uint8_t blockType, int32_t capacity = 1 << 20) {
+    buffer.assign(static_cast<size_t>(capacity) + kGuard, 0xCC);
+    size = -1;
+    const int32_t r = link->TransferBlock(blockType, buffer.data(), capacity, &size);
+    EXPECT_TRUE(std::all_of(buffer.end() - kGuard, buffer.end(), [](uint8_t b) { return b == 0xCC; }))
+        << "wrote past the buffer";
+    return r;
+  }
+  Bytes Received() const { return Bytes(buffer.begin(), buffer.begin() + std::max(size, 0)); }
+  std::string Log() const { return test::ReadText(dir.File("TolvPack.log")); }
+
+  static constexpr int kGuard = 64;
+  test::TempDir dir;
+  Bytes buffer;
+  int32_t size = 0;
+};
+
+TEST_F(TransferTest, RequestPatterns) {
+  const Bytes block = test::RandomBytes(1, 70000);
+  for (const bool usb : {true, false}) {
+    OpenInMode(usb, false);
+    receiver->blocks[2] = block;
+    ASSERT_EQ(Download(2), 0);
+    EXPECT_EQ(size, 70000);
+    EXPECT_EQ(Received(), block);
+    std::vector<std::pair<uint32_t, int>> expected;
+    const int chunk = usb ? 30000 : 255;
+    for (int offset = 0; offset < 70000; offset += chunk)
+      expected.emplace_back(offset, std::min(chunk, 70000 - offset));
+    EXPECT_EQ(receiver->dataRequests, expected);
+    EXPECT_EQ(expected.size(), usb ? 3u : 275u);
+    EXPECT_EQ(expected.back().second, usb ? 10000 : 130);
+    // Statuses: block started, one progress per chunk, 100 at the end.
+    EXPECT_EQ(statuses.front(), std::make_pair(uint8_t{5}, 2.0));
+    EXPECT_EQ(CountStatus(6), static_cast<int>(expected.size()) + 1);
+    EXPECT_EQ(statuses.back(), std::make_pair(uint8_t{6}, 100.0));
+    if (usb) {
+      EXPECT_NEAR(statuses[2].second, 30000.0 / 70000 * 100, 1e-9);
+    } else {
+      EXPECT_EQ(line->purges, 275);  // the serial queues are emptied before every request
+    }
+  }
+}
+
+TEST_F(TransferTest, EmptyBlock) {
+  OpenInMode(false, false);
+  receiver->blocks[3] = {};
+  ASSERT_EQ(Download(3), 0);
+  EXPECT_EQ(size, 0);
+  EXPECT_EQ(receiver->dataRequests, (std::vector<std::pair<uint32_t, int>>{{0, 0}}));
+  EXPECT_EQ(CountStatus(6), 2);
+  EXPECT_EQ(statuses[1], std::make_pair(uint8_t{6}, 0.0));
+}
+
+TEST_F(TransferTest, SequenceNumberWraps) {
+  Make(true);
+  receiver->replySequence = 254;
+  ASSERT_EQ(link->Open("USB", {}), 0);
+  ASSERT_EQ(link->DownloadMode(), 0);
+  receiver->blocks[3] = Bytes(256, 1);
+  line->writes.clear();
+  ASSERT_EQ(Download(3), 0);
+  const auto written = Written();
+  ASSERT_EQ(written.size(), 2u);
+  EXPECT_EQ(written[0].command, 0x07);
+  EXPECT_EQ(written[0].sequence, 255);
+  EXPECT_EQ(written[1].command, 0x04);
+  EXPECT_EQ(written[1].sequence, 0);
+}
+
+TEST_F(TransferTest, SilentSerialReceiverGivesUpAfterFiveTimeouts) {
+  OpenInMode(false, false);
+  link->SetLogFile(dir.File("TolvPack.log"));
+  receiver->blocks[3] = Bytes(256, 1);
+  receiver->silentData = true;
+  EXPECT_EQ(Download(3), result::kTransferTimeout);
+  EXPECT_EQ(size, 0);
+  const std::string log = Log();
+  size_t at = 0;
+  for (int i = 1; i <= 5; ++i) {
+    const std::string expected =
+        "Comm_TransferBlock: WaitForCMD has reported timeout # " + std::to_string(i) + ".\r\n";
+    const size_t found = log.find(expected, at);
+    ASSERT_NE(found, std::string::npos) << i;
+    at = found;
+  }
+  EXPECT_EQ(log.find("timeout # 6"), std::string::npos);
+  EXPECT_NE(
+      log.find("Comm_TransferBlock: exiting because WaitForCMD failed in the data transfer loop.\r\n", at),
+      std::string::npos);
+  // The first request and four repeats, each after emptying the queues.
+  EXPECT_EQ(receiver->dataRequests.size(), 5u);
+}
+
+TEST_F(TransferTest, SilentUsbReceiverIsBoundedToo) {
+  OpenInMode(true, false);
+  receiver->blocks[3] = Bytes(256, 1);
+  receiver->silentData = true;
+  EXPECT_EQ(Download(3), result::kTransferTimeout);
+  EXPECT_EQ(receiver->dataRequests.size(), 5u);
+}
+
+TEST_F(TransferTest, LostAndCorruptedRepliesAreRecovered) {
+  const Bytes block = test::RandomBytes(2, 5000);
+  for (const bool usb : {true, false}) {
+    OpenInMode(usb, false);
+    receiver->blocks[0] = block;
+    // Four faults in a row: the fifth request of the chunk succeeds.
+    receiver->dropDataReplies = 1;
+    receiver->corruptDataReplies = 2;
+    receiver->overlongDataReplies = 1;
+    ASSERT_EQ(Download(0), 0) << usb;
+    // A corrupted or overlong packet is never stored: the data are exact.
+    EXPECT_EQ(Received(), block) << usb;
+  }
+}
+
+TEST_F(TransferTest, EndlessEmptyRepliesEnd) {
+  OpenInMode(true, false);
+  receiver->blocks[3] = {};
+  receiver->sizeOverride = 256;  // claims 256 bytes, then serves none
+  EXPECT_EQ(Download(3), result::kTransferTimeout);
+  EXPECT_EQ(receiver->dataRequests.size(), 5u);
+}
+
+TEST_F(TransferTest, BlockLargerThanTheBufferIsRefused) {
+  OpenInMode(false, false);
+  receiver->blocks[4] = Bytes(1000, 3);
+  EXPECT_EQ(Download(4, 999), result::kTransferBlockTooLarge);
+  EXPECT_TRUE(receiver->dataRequests.empty());
+  EXPECT_EQ(size, 0);
+  ASSERT_EQ(Download(4, 1000), 0);
+  EXPECT_EQ(Received(), Bytes(1000, 3));
+}
+
+TEST_F(TransferTest, SilentBlockSizeWaitIsBounded) {
+  for (const bool usb : {true, false}) {
+    OpenInMode(usb, false);
+    receiver->silent = true;
+    EXPECT_EQ(Download(4), result::kTransferTimeout) << usb;
+  }
+}
+
+TEST_F(TransferTest, CancelMidBlock) {
+  OpenInMode(false, false);
+  link->SetLogFile(dir.File("TolvPack.log"));
+  receiver->blocks[2] = test::RandomBytes(3, 3000);
+  onStatus = [&](uint8_t status, double value) {
+    if (status == 6 && value > 20) link->Cancel();
+  };
+  EXPECT_EQ(Download(2), result::kTransferCanceled);
+  EXPECT_NE(Log().find("Comm_Transferblock: Exiting due to GlobalCancel\r\n"), std::string::npos);
+  EXPECT_LT(receiver->dataRequests.size(), 12u);
+  // Every later wait gives up at once, without sending a request.
+  const size_t requests = receiver->dataRequests.size();
+  EXPECT_EQ(Download(2), result::kTransferCanceled);
+  EXPECT_EQ(receiver->dataRequests.size(), requests);
+}
+
+TEST_F(TransferTest, CancelDuringASilentChunk) {
+  OpenInMode(true, false);
+  receiver->blocks[2] = Bytes(100, 1);
+  receiver->silentData = true;
+  // A silent receiver still gives the window a callback to cancel in.
+  onStatus = [&](uint8_t status, double) {
+    if (status == 6 && CountStatus(6) == 2) link->Cancel();
+  };
+  EXPECT_EQ(Download(2), result::kTransferCanceled);
+}
+
+// --- Firmware sections -----------------------------------------------------------
+
+Bytes Section(const Bytes& expanded, bool compress) {
+  Bytes stored = expanded;
+  if (compress) {
+    stored.resize(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(expanded.size()))));
+    stored.resize(static_cast<size_t>(
+        Block_Compress(expanded.data(), static_cast<int32_t>(expanded.size()), stored.data())));
+  }
+  Bytes section = {static_cast<uint8_t>(expanded.size() >> 8),
+                   static_cast<uint8_t>(expanded.size()),
+                   static_cast<uint8_t>(stored.size() >> 8),
+                   static_cast<uint8_t>(stored.size()),
+                   0,
+                   0};
+  section.resize(6 + stored.size());
+  std::copy(stored.begin(), stored.end(), section.begin() + 6);
+  return section;
+}
+
+const Bytes kEndMarker = {0, 0, 0, 0, 0xFF, 0xFF};
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+TEST_F(TransferTest, FirmwareSectionsAreExpanded) {
+  const Bytes a = test::RandomBytes(4, 700);  // does not compress: stored
+  const Bytes b = test::Text(20000);          // compresses
+  const Bytes c = test::MachineCode(30000);
+  Bytes bStored = Section(b, true);
+  ASSERT_LT(bStored.size(), b.size() + 6);
+  OpenInMode(true, false);
+  receiver->blocks[1] = Concat({Section(a, false), bStored, Section(c, true), kEndMarker, {0x12, 0x34}});
+  ASSERT_EQ(Download(1), 0);
+  EXPECT_EQ(Received(), Concat({a, b, c}));
+
+  // A series that starts with the end marker is an empty firmware.
+  receiver->blocks[1] = kEndMarker;
+  ASSERT_EQ(Download(1), 0);
+  EXPECT_EQ(size, 0);
+}
+
+TEST_F(TransferTest, MalformedFirmwareSectionsAreRefused) {
+  const Bytes a = test::Text(4000);
+  const Bytes good = Section(a, true);
+  OpenInMode(true, false);
+  // No end marker.
+  receiver->blocks[1] = good;
+  EXPECT_EQ(Download(1), result::kTransferBadBlockData);
+  EXPECT_EQ(size, 0);
+  // A section that runs past the block.
+  receiver->blocks[1] = Concat({Bytes(good.begin(), good.end() - 1)});
+  EXPECT_EQ(Download(1), result::kTransferBadBlockData);
+  // A header cut short.
+  receiver->blocks[1] = Concat({good, {0, 0, 0xFF}});
+  EXPECT_EQ(Download(1), result::kTransferBadBlockData);
+  // Expanded larger than the buffer.
+  receiver->blocks[1] = Concat({good, good, kEndMarker});
+  EXPECT_EQ(Download(1, 7999), result::kTransferBlockTooLarge);
+  ASSERT_EQ(Download(1, 8000), 0);
+  EXPECT_EQ(Received(), Concat({a, a}));
+  // A compressed section whose code tables are broken.
+  Bytes broken = {0x0F, 0xA0, 0x00, 0x10, 0x00, 0x00};
+  broken.insert(broken.end(), 16, 0xFF);
+  Bytes probe(4000);
+  ASSERT_EQ(Block_Decompress(broken.data() + 6, 16, probe.data(), 4000), 0);
+  receiver->blocks[1] = Concat({broken, kEndMarker});
+  EXPECT_EQ(Download(1), result::kTransferBadBlockData);
+}
+
+// --- Upload -------------------------------------------------------------------
+
+TEST_F(TransferTest, UploadServesEveryRequest) {
+  const Bytes image = test::RandomBytes(5, 70000);
+  for (const bool usb : {true, false}) {
+    Make(usb);
+    receiver->uploadSize = 70000;
+    receiver->uploadPiece = usb ? 30000 : 255;
+    ASSERT_EQ(link->Open(usb ? "USB" : "/dev/ttyFAKE", Recorder()), 0);
+    if (!usb) receiver->Announce(5);
+    ASSERT_EQ(link->UploadMode(), 0);
+    Bytes data = image;
+    int32_t dataSize = 70000;
+    ASSERT_EQ(link->TransferBlock(2, data.data(), 70000, &dataSize), 0);
+    EXPECT_EQ(dataSize, 70000);
+    EXPECT_EQ(receiver->uploaded, image);
+    EXPECT_EQ(link->seqNo(), receiver->replySequence);  // taken from every request
+    EXPECT_EQ(statuses.back(), std::make_pair(uint8_t{6}, 100.0));
+  }
+}
+
+TEST_F(TransferTest, UploadRefusesRequestsOutsideTheData) {
+  const Bytes image = test::RandomBytes(6, 1000);
+  struct Case {
+    bool usb;
+    uint32_t offset, count;
+  };
+  for (const Case& c :
+       {Case{false, 900, 101}, Case{false, 1001, 0}, Case{true, 0, 1001}, Case{true, 0xFFFFFF, 255}}) {
+    Make(c.usb);
+    receiver->uploadSize = 1000;
+    receiver->extraUploadRequests = {{c.offset, c.count}};
+    ASSERT_EQ(link->Open(c.usb ? "USB" : "/dev/ttyFAKE", Recorder()), 0);
+    if (!c.usb) receiver->Announce(5);
+    ASSERT_EQ(link->UploadMode(), 0);
+    Bytes data = image;
+    int32_t dataSize = 1000;
+    EXPECT_EQ(link->TransferBlock(2, data.data(), 1000, &dataSize), result::kTransferBadRequest)
+        << c.offset << " " << c.count;
+  }
+  // A request for more than one USB packet carries.
+  Make(true);
+  Bytes big = test::RandomBytes(7, 50000);
+  receiver->uploadSize = 50000;
+  receiver->extraUploadRequests = {{0, 39996}};
+  ASSERT_EQ(link->Open("USB", {}), 0);
+  ASSERT_EQ(link->UploadMode(), 0);
+  int32_t bigSize = 50000;
+  EXPECT_EQ(link->TransferBlock(2, big.data(), 50000, &bigSize), result::kTransferBadRequest);
+  // The largest one is served.
+  Make(true);
+  receiver->uploadSize = 50000;
+  receiver->extraUploadRequests = {{0, 39995}};
+  ASSERT_EQ(link->Open("USB", {}), 0);
+  ASSERT_EQ(link->UploadMode(), 0);
+  EXPECT_EQ(link->TransferBlock(2, big.data(), 50000, &bigSize), 0);
+  EXPECT_EQ(receiver->uploaded, big);
+}
+
+TEST_F(TransferTest, UploadWaitsAreBoundedAndCancellable) {
+  // USB: one read without a request ends the upload.
+  OpenInMode(true, true);
+  line->incoming.clear();  // the receiver asks for nothing
+  Bytes data(100, 1);
+  int32_t dataSize = 100;
+  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferTimeout);
+  // Serial: a long silence ends it.
+  OpenInMode(false, true);
+  line->incoming.clear();
+  const uint64_t start = clock.now;
+  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferTimeout);
+  EXPECT_GE(clock.now - start, 60000u);
+  // And a cancel from the callback ends it at once.
+  OpenInMode(false, true);
+  line->incoming.clear();
+  onStatus = [&](uint8_t status, double) {
+    if (status == 6 && CountStatus(6) == 3) link->Cancel();
+  };
+  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferCanceled);
+  // Data larger than the buffer said to hold it is refused.
+  OpenInMode(false, true);
+  dataSize = 101;
+  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferBlockTooLarge);
+}
+
+}  // namespace
+}  // namespace tolv

@@ -61,23 +61,23 @@ bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui
     return false;
   }
   std::vector<uint8_t> file = ReadFileBytes(path);
-  if (file.size() != kStdFileSize) {
+  return STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
+}
+
+bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui) {
+  if (fileSize != kStdFileSize) {
     ui.Information("Invalid file size (<>131392B)");
     return false;
   }
-  std::vector<uint8_t> flash(kFlashImageSize);
   // The unpacker fills at most the settings part; the rest keeps the bytes the
   // Flash image had, as an unpack straight into it would.
-  const std::vector<uint8_t>& oldFlash = workspace.Image(ComponentKind::Flash);
-  std::copy(oldFlash.begin(), oldFlash.end(), flash.begin());
-  bool unpacked =
-      UnPackFlashData(file.data() + kStdPackedOffset, kPackedBlockSize, flash.data(), flash.size());
+  std::vector<uint8_t> flash = workspace.Image(ComponentKind::Flash);
+  bool unpacked = UnPackFlashData(file + kStdPackedOffset, kPackedBlockSize, flash.data(), flash.size());
 
-  std::copy_n(file.begin() + kStdPackedOffset, kPackedBlockSize, workspace.packedFlash.begin());
-  std::copy_n(file.begin() + kStdEepromOffset, kEepromImageSize,
-              workspace.Image(ComponentKind::Eeprom).begin());
+  std::copy_n(file + kStdPackedOffset, kPackedBlockSize, workspace.packedFlash.begin());
+  std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;
-  workspace.systemId = STD_ReadSystemId(file.data(), file.size());
+  workspace.systemId = STD_ReadSystemId(file, fileSize);
   if (!unpacked) {
     workspace.Present(ComponentKind::Flash) = false;
     ui.Information("UnPackFlashData failed to unpack the flash block");

@@ -45,6 +45,10 @@ std::string STD_OutputName(const std::string& path);
 // read. Returns true when both the EEPROM and the Flash were loaded.
 bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
+// STD_Load of a file already in memory: fileSize bytes at file. Never reads
+// outside them; the size check and everything after it are those of STD_Load.
+bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui);
+
 // Saves the Flash and EEPROM with the SystemID as STD_OutputName(path). With
 // SystemID 0 shows "Please enter a valid system ID" (a plain message) and
 // writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums),

@@ -1,0 +1,47 @@
+// Arbitrary STD files through the STD load into a workspace, then the checksum
+// update and the flash block save a user might follow it with. The input is
+// padded with zeros (or cut) to the 131,392 bytes of an STD file, so that
+// every run gets past the size check.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "flash/layout.h"
+#include "workspace/flash_settings.h"
+#include "workspace/std_file.h"
+#include "workspace/user_interaction.h"
+
+namespace {
+
+class QuietInteraction : public tolv::UserInteraction {
+ public:
+  void Information(const std::string&) override {}
+  void Message(const std::string&) override {}
+  bool Question(const std::string&) override { return false; }
+  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
+    return preset;
+  }
+};
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> file(tolv::kStdFileSize, 0);
+  std::memcpy(file.data(), data, size < file.size() ? size : file.size());
+  tolv::Workspace workspace;
+  QuietInteraction ui;
+  const std::vector<uint8_t> flashBefore = workspace.Image(tolv::ComponentKind::Flash);
+  bool loaded = tolv::STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
+  Check(workspace.Present(tolv::ComponentKind::Eeprom));
+  Check(workspace.Present(tolv::ComponentKind::Flash) == loaded);
+  Check(workspace.Image(tolv::ComponentKind::Flash).size() == tolv::kFlashImageSize);
+  // A failed unpack leaves the Flash image as it was.
+  if (!loaded) Check(workspace.Image(tolv::ComponentKind::Flash) == flashBefore);
+  tolv::Flash_UpdateChecksums(workspace);
+  return 0;
+}

@@ -54,7 +54,9 @@ int32_t AppendChunk(const uint8_t* image, const TfdFileBlock& block, tTFDBlock& 
   const size_t oldSize = slot.data.size();
   slot.data.resize(oldSize + block.uncompressedSize);
   uint8_t* dst = slot.data.data() + oldSize;
-  if (block.stored()) {
+  if (block.uncompressedSize == 0) {
+    // Nothing to add (an empty slot's buffer may not even exist).
+  } else if (block.stored()) {
     std::memcpy(dst, data, block.uncompressedSize);
   } else if (Block_Decompress(data, static_cast<int32_t>(block.dataLength()), dst, block.uncompressedSize) ==
              0) {

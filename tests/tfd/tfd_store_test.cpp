@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "codec/block_codec.h"
@@ -340,6 +341,35 @@ TEST(TfdLoad, FilesByNameAndTheirFailures) {
   // A directory is no file; the store is emptied all the same.
   EXPECT_EQ(TFD_Load(*store, dir.path()), result::kTfdFileMissing);
   EXPECT_TRUE(StoreEmpty(*store));
+}
+
+TEST(TfdLoad, RegressionInputsLoadOrAreRefusedAndLoadedOnesRebuild) {
+  const std::string dir = test::ProjectTestdataDir() + "/../tfd/regressions";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    ++count;
+    const std::vector<uint8_t> file = test::ReadBytes(entry.path().string());
+    auto store = NewStore();
+    if (TFD_LoadImage(*store, file.data(), file.size()) != result::kOk) continue;
+    auto again = NewStore();
+    const std::vector<uint8_t> image = Build(*store, 1);
+    ASSERT_EQ(TFD_LoadImage(*again, image.data(), image.size()), result::kOk);
+    for (int type = 0; type < kTfdSlotCount; ++type) {
+      EXPECT_EQ((*store)[type].present, (*again)[type].present) << type;
+      EXPECT_EQ((*store)[type].data, (*again)[type].data) << type;
+    }
+  }
+  EXPECT_GE(count, 1);
+}
+
+TEST(TfdLoad, AnEmptyStoredChunkMakesAPresentEmptySlot) {
+  const std::vector<uint8_t> file =
+      test::ReadBytes(test::ProjectTestdataDir() + "/../tfd/regressions/empty-stored-chunk-into-empty-slot");
+  auto store = NewStore();
+  ASSERT_EQ(TFD_LoadImage(*store, file.data(), file.size()), result::kOk);
+  EXPECT_TRUE((*store)[5].present);
+  EXPECT_EQ(TFD_GetBlockSize(*store, 5), 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 //   TolvPack --quit-after-show  opens the window and ends as soon as it is
 //                               shown (for start-up timings)
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 
 #include <cstdio>
@@ -44,6 +45,18 @@ void FatalMessageHandler(QtMsgType type, const QMessageLogContext&, const QStrin
   std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// Ends the program once the window has been painted for the first time.
+class QuitWhenPainted : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) QTimer::singleShot(0, qApp, &QApplication::quit);
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -69,7 +82,8 @@ int main(int argc, char* argv[]) {
   tolv::QtFileDialogs fileDialogs(nullptr);
   tolv::WindowServices services{&workspace, &interaction, &fileDialogs, &tolv::Comm_ListSerialPorts};
   tolv::TForm1 window(services);
+  QuitWhenPainted quitWhenPainted;
+  if (quitAfterShow) window.centralWidget()->installEventFilter(&quitWhenPainted);
   window.show();
-  if (quitAfterShow) QTimer::singleShot(0, &app, &QApplication::quit);
   return app.exec();
 }

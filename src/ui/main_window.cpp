@@ -129,21 +129,25 @@ void TForm1::Status_Refresh() {
     Label9->setText(QString::fromStdString(std::to_string(ws.systemId) + " (" + modelName + ")"));
   }
 
-  // Saving is offered for what is present.
+  // Saving is offered for what is present. While a transfer runs, the
+  // controls it locked stay locked whatever a command in between refreshes:
+  // a save started then would work on the TFD store and the packed block that
+  // the transfer is using.
+  const bool idle = !transferBusy_;
   const bool flash = ws.Present(ComponentKind::Flash);
   const bool eeprom = ws.Present(ComponentKind::Eeprom);
   for (ComponentKind kind : kAllComponents) {
-    SaveBinAction(kind)->setEnabled(ws.Present(kind));
-    SaveCheckBox(kind)->setEnabled(ws.Present(kind));
+    SaveBinAction(kind)->setEnabled(idle && ws.Present(kind));
+    SaveCheckBox(kind)->setEnabled(idle && ws.Present(kind));
   }
-  MenuSaveFlashDMP->setEnabled(flash);
-  MenuSaveFlashBlocks->setEnabled(flash);
+  MenuSaveFlashDMP->setEnabled(idle && flash);
+  MenuSaveFlashBlocks->setEnabled(idle && flash);
   MenuDefaultsFlashEEPROM->setEnabled(ws.Present(ComponentKind::Defaults));
   MenuFlashEEPROMDefaults->setEnabled(flash && eeprom);
-  ButtonSaveSTD->setEnabled(flash && eeprom);
-  ButtonSaveTFD->setEnabled(ws.AnyPresent());
+  ButtonSaveSTD->setEnabled(idle && flash && eeprom);
+  ButtonSaveTFD->setEnabled(idle && ws.AnyPresent());
   // A running upload keeps its button as the way to cancel.
-  if (!transferBusy_) ButtonSaveToToppy->setEnabled(ws.AnyPresent());
+  if (idle) ButtonSaveToToppy->setEnabled(ws.AnyPresent());
 }
 
 void TForm1::UnloadComponent(ComponentKind kind) {

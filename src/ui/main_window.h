@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ui/file_dialogs.h"
+#include "workspace/transfers.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -236,7 +237,9 @@ class TForm1 : public QMainWindow {
   void LoadBin(ComponentKind kind, const char* title);
   void SaveBin(ComponentKind kind, const char* title);
   void SetStatusText(const std::string& text);
-  void FinishTransfer(QPushButton* button, QCheckBox* logCheckBox, const char* caption);
+  TransferHooks TransferHooksForWindow();
+  void BeginTransfer(QPushButton* button);
+  void FinishTransfer(QPushButton* button, const char* caption);
 
   WindowServices services_;
   Workspace& workspace_;

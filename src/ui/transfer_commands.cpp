@@ -2,9 +2,18 @@
 // cancel button and the locking of the controls that must not run meanwhile.
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 
+#include <iterator>
+#include <string>
+
+#include "link/comm.h"
 #include "ui/main_window.h"
+#include "workspace/transfers.h"
 
 namespace tolv {
 
@@ -36,16 +45,97 @@ void TForm1::Controls_Unlock() {
     box->setEnabled(true);
 }
 
-void TForm1::RequestTransferCancel() {}
+void TForm1::RequestTransferCancel() { Comm_Cancel(); }
+
+TransferHooks TForm1::TransferHooksForWindow() {
+  TransferHooks hooks;
+  hooks.progress = [this](uint8_t status, double value) { Transfer_Progress(status, value); };
+  // The block's label goes up at once, before the block's first packet.
+  hooks.statusLine = [this](const std::string& text) {
+    SetStatusText(text);
+    Label10->repaint();
+  };
+  return hooks;
+}
+
+void TForm1::BeginTransfer(QPushButton* button) {
+  Controls_Lock();
+  button->setText("Cancel transfer");
+  button->setEnabled(true);
+  transferBusy_ = true;
+}
+
+void TForm1::FinishTransfer(QPushButton* button, const char* caption) {
+  SetStatusText("-");
+  transferBusy_ = false;
+  button->setText(caption);
+  Controls_Unlock();
+  Status_Refresh();
+  PB1->setValue(0);
+  if (closeRequested_) close();
+}
 
 void TForm1::ButtonLoadFromToppyClick() {
-  interaction_.Information("Receiver transfers are not available yet.");
+  if (transferBusy_) {
+    RequestTransferCancel();
+    return;
+  }
+  BeginTransfer(ButtonLoadFromToppy);
+  DownloadRequest request;
+  request.port = ComboBox1->currentText().toStdString();
+  // The Background is never fetched: its box on this side selects nothing.
+  const QCheckBox* boxes[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
+  for (size_t kind = 0; kind < std::size(boxes); ++kind) request.selection[kind] = boxes[kind]->isChecked();
+  request.log = CheckBox11->isChecked();
+  request.reportFailures = true;
+  // The finish step runs on every way out; an error then reaches the
+  // general error handling.
+  try {
+    Transfer_FromToppy(workspace_, interaction_, request, TransferHooksForWindow());
+  } catch (...) {
+    FinishTransfer(ButtonLoadFromToppy, "From Toppy");
+    throw;
+  }
+  FinishTransfer(ButtonLoadFromToppy, "From Toppy");
 }
 
 void TForm1::ButtonSaveToToppyClick() {
-  interaction_.Information("Receiver transfers are not available yet.");
+  if (transferBusy_) {
+    RequestTransferCancel();
+    return;
+  }
+  BeginTransfer(ButtonSaveToToppy);
+  UploadRequest request;
+  request.port = ComboBox2->currentText().toStdString();
+  for (ComponentKind kind : kAllComponents)
+    request.selection[static_cast<size_t>(kind)] = SaveCheckBox(kind)->isChecked();
+  request.log = CheckBox12->isChecked();
+  request.reportFailures = true;
+  try {
+    Transfer_ToToppy(workspace_, interaction_, request, TransferHooksForWindow());
+  } catch (...) {
+    FinishTransfer(ButtonSaveToToppy, "To Toppy");
+    throw;
+  }
+  FinishTransfer(ButtonSaveToToppy, "To Toppy");
 }
 
-void TForm1::Transfer_Progress(uint8_t, double) {}
+void TForm1::Transfer_Progress(uint8_t status, double value) {
+  const TransferProgressView view =
+      tolv::Transfer_Progress(status, value, QLocale().decimalPoint().toStdString());
+  PB1->setValue(view.barPosition);
+  if (view.statusText) SetStatusText(*view.statusText);
+  if (view.restoreFromToppyCaption) ButtonLoadFromToppy->setText("From Toppy");
+  // The only point at which the user's clicks get through during a transfer.
+  QCoreApplication::processEvents();
+}
+
+void TForm1::SetStatusText(const std::string& text) {
+  // The progress text ends in a carriage return, which a one-line label does
+  // not show.
+  std::string shown = text;
+  while (!shown.empty() && (shown.back() == '\r' || shown.back() == '\n')) shown.pop_back();
+  Label10->setText(QString::fromStdString(shown));
+}
 
 }  // namespace tolv

@@ -12,13 +12,15 @@
 namespace tolv::test {
 
 void EnsureQtApplication() {
-  static std::unique_ptr<QApplication> app;
-  if (app) return;
+  // Made once and never destroyed: the toolkit's own globals may be gone by
+  // the time static objects are destroyed at exit.
+  static QApplication* app = nullptr;
+  if (app != nullptr) return;
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static int argc = 1;
   static char name[] = "ui_tests";
   static char* argv[] = {name, nullptr};
-  app = std::make_unique<QApplication>(argc, argv);
+  app = new QApplication(argc, argv);
 }
 
 std::string ScriptedFileDialogs::Choose(const FileDialogRequest& request) {

@@ -1,0 +1,311 @@
+// The receiver transfers from the window: the progress display, the locked
+// controls, and From Toppy / To Toppy against the receiver emulator on a
+// pseudo-terminal, including a cancel while the window waits for the
+// receiver.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLocale>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "flash/layout.h"
+#include "flash/packing.h"
+#include "receiver_memory.h"
+#include "ui_test_support.h"
+
+namespace tolv::test {
+namespace {
+
+// Runs the emulator program; the first line it prints is its serial port.
+class SimProcess {
+ public:
+  SimProcess(const std::vector<std::string>& options, const std::string& logFile) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(fds[1], 1);
+      const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (log >= 0) ::dup2(log, 2);
+      ::close(fds[0]);
+      std::vector<std::string> args = {BuildBinDir() + "/toppy-sim"};
+      args.insert(args.end(), options.begin(), options.end());
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    port_ = ReadLine(fds[0]);
+    ::close(fds[0]);
+  }
+  ~SimProcess() { Stop(); }
+
+  const std::string& port() const { return port_; }
+
+  // Ends the emulator; with --dump it writes its memory first.
+  void Stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+
+ private:
+  static std::string ReadLine(int fd) {
+    std::string line;
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) break;
+      char c;
+      if (::read(fd, &c, 1) != 1 || c == '\n') break;
+      line += c;
+    }
+    return line;
+  }
+
+  pid_t pid_ = -1;
+  std::string port_;
+};
+
+class TransferTest : public WindowTest {
+ protected:
+  // Starts the emulator and opens a window that lists its port, selected in
+  // both groups.
+  void StartReceiver(std::vector<std::string> options) {
+    options.insert(options.end(), {"--baud", "0", "--boot-ms", "50", "--dump", dir.path()});
+    sim = std::make_unique<SimProcess>(options, dir.File("toppy-sim.log"));
+    ASSERT_FALSE(sim->port().empty()) << "the emulator did not start (is toppy-sim built?)";
+    OpenWindow({sim->port()});
+    window->ComboBox1->setCurrentIndex(1);
+    window->ComboBox2->setCurrentIndex(1);
+  }
+  // Runs action the first time the window processes its events after delayMs.
+  void During(int delayMs, std::function<void()> action) {
+    QTimer::singleShot(delayMs, window.get(), action);
+  }
+
+  void ExpectIdle() {
+    EXPECT_FALSE(window->TransferBusy());
+    EXPECT_EQ(window->Label10->text().toStdString(), "-");
+    EXPECT_EQ(window->PB1->value(), 0);
+    EXPECT_EQ(window->ButtonLoadFromToppy->text().toStdString(), "From Toppy");
+    EXPECT_EQ(window->ButtonSaveToToppy->text().toStdString(), "To Toppy");
+    EXPECT_TRUE(window->ButtonLoadFromToppy->isEnabled());
+    EXPECT_TRUE(window->ButtonLoadSTD->isEnabled());
+    EXPECT_TRUE(window->CheckBox1->isEnabled());
+    EXPECT_TRUE(window->MenuLoadFlashDMP->isEnabled());
+  }
+
+  std::unique_ptr<SimProcess> sim;
+};
+
+std::vector<uint8_t> Unpacked(const std::vector<uint8_t>& packed, size_t size) {
+  std::vector<uint8_t> image(size, 0);
+  EXPECT_TRUE(UnPackFlashData(packed.data(), packed.size(), image.data(), image.size()));
+  return image;
+}
+
+// The settings part (the first 393,216 bytes) of two images, compared.
+::testing::AssertionResult SameSettings(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() < kDefaultsSettingsSize || b.size() < kDefaultsSettingsSize)
+    return ::testing::AssertionFailure() << "sizes " << a.size() << " and " << b.size();
+  const auto mismatch = std::mismatch(a.begin(), a.begin() + kDefaultsSettingsSize, b.begin());
+  if (mismatch.first == a.begin() + kDefaultsSettingsSize) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "first difference at offset " << (mismatch.first - a.begin())
+                                       << ": " << int(*mismatch.first) << " vs " << int(*mismatch.second);
+}
+
+TEST_F(WindowTest, ProgressShowsTheStatusTextAndMovesTheBar) {
+  window->Transfer_Progress(6, 42.5);
+  EXPECT_EQ(window->Label10->text().toStdString(), "42.5% done");
+  EXPECT_EQ(window->PB1->value(), 42);
+
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  window->Transfer_Progress(6, 42.5);
+  QLocale::setDefault(QLocale::c());
+  EXPECT_EQ(window->Label10->text().toStdString(), "42,5% done") << "the user's decimal separator";
+
+  window->Transfer_Progress(5, 2);
+  EXPECT_EQ(window->Label10->text().toStdString(), "Transfer of block 2 started");
+  EXPECT_EQ(window->PB1->value(), 2);
+  window->Transfer_Progress(0, 0);
+  window->Transfer_Progress(10, 0);
+  EXPECT_EQ(window->Label10->text().toStdString(), "Transfer of block 2 started") << "0 and above 9 keep it";
+  EXPECT_EQ(window->PB1->value(), 0);
+
+  const std::pair<uint8_t, const char*> texts[] = {
+      {1, "Waiting for USB interface"},      {2, "Device opened"},
+      {3, "Set to download mode"},           {4, "Set to upload mode"},
+      {7, "End of communication"},           {8, "Device closed"},
+      {9, "Communication has been canceled"}};
+  for (const auto& [status, text] : texts) {
+    window->Transfer_Progress(status, 0);
+    EXPECT_EQ(window->Label10->text().toStdString(), text);
+  }
+  window->ButtonLoadFromToppy->setText("Cancel transfer");
+  window->Transfer_Progress(9, 0);
+  EXPECT_EQ(window->ButtonLoadFromToppy->text().toStdString(), "From Toppy");
+}
+
+TEST_F(WindowTest, LockingDisablesExactlyTheTransferSensitiveControls) {
+  workspace.present.fill(true);
+  window->Status_Refresh();
+  window->Controls_Lock();
+  for (QAction* action : window->MenuLoad->actions())
+    EXPECT_FALSE(action->isEnabled() && !action->isSeparator());
+  for (QAction* action : window->MenuSave->actions())
+    EXPECT_FALSE(action->isEnabled() && !action->isSeparator());
+  for (QPushButton* button : {window->ButtonLoadSTD, window->ButtonLoadTFD, window->ButtonLoadFromToppy,
+                              window->ButtonSaveSTD, window->ButtonSaveTFD, window->ButtonSaveToToppy})
+    EXPECT_FALSE(button->isEnabled()) << button->objectName().toStdString();
+  for (QCheckBox* box : window->findChildren<QCheckBox*>()) {
+    const bool logBox = box == window->CheckBox11 || box == window->CheckBox12;
+    EXPECT_EQ(box->isEnabled(), logBox) << box->objectName().toStdString();
+  }
+  EXPECT_TRUE(window->ButtonNew->isEnabled());
+  EXPECT_TRUE(window->ComboBox1->isEnabled());
+  EXPECT_TRUE(window->ComboBox2->isEnabled());
+  for (QMenu* menu : {window->MenuFile, window->MenuDefaults, window->MenuRemove})
+    for (QAction* action : menu->actions()) EXPECT_TRUE(action->isEnabled());
+
+  window->ButtonNew->setEnabled(false);
+  window->Controls_Unlock();
+  for (QAction* action : window->MenuSave->actions()) EXPECT_TRUE(action->isEnabled());
+  for (QCheckBox* box : window->findChildren<QCheckBox*>()) EXPECT_TRUE(box->isEnabled());
+  EXPECT_TRUE(window->ButtonNew->isEnabled());
+  EXPECT_TRUE(window->ButtonSaveToToppy->isEnabled());
+}
+
+TEST_F(TransferTest, FromToppyFetchesTheCheckedBlocks) {
+  StartReceiver({"--sysid", "406"});
+  for (QCheckBox* box : {window->CheckBox1, window->CheckBox2, window->CheckBox3, window->CheckBox4,
+                         window->CheckBox5, window->CheckBox13})
+    box->setChecked(true);
+  window->ButtonLoadFromToppy->click();
+
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
+  const sim::ReceiverMemory memory = sim::ReceiverMemory::Builtin(406);
+  EXPECT_EQ(workspace.systemId, 406);
+  EXPECT_EQ(workspace.Image(ComponentKind::Loader), memory.loader);
+  EXPECT_EQ(workspace.Image(ComponentKind::Firmware), memory.firmware);
+  EXPECT_EQ(workspace.Image(ComponentKind::Eeprom), memory.eeprom);
+  EXPECT_TRUE(
+      SameSettings(workspace.Image(ComponentKind::Flash), Unpacked(memory.packedFlash, kFlashImageSize)));
+  EXPECT_TRUE(SameSettings(workspace.Image(ComponentKind::Defaults),
+                           Unpacked(memory.packedDefaults, kDefaultsImageSize)));
+  for (ComponentKind kind : kAllComponents)
+    EXPECT_EQ(workspace.Present(kind), kind != ComponentKind::Background) << ComponentName(kind);
+  EXPECT_EQ(window->Label9->text().toStdString().substr(0, 5), "406 (");
+  EXPECT_EQ(LabelColour(window->Label3), kColourPresent);
+  EXPECT_EQ(LabelColour(window->Label11), kColourAbsent) << "the Background is never fetched";
+  EXPECT_TRUE(window->ButtonSaveSTD->isEnabled());
+  ExpectIdle();
+}
+
+TEST_F(TransferTest, FromToppyWithNothingCheckedTakesTheSystemIdOnly) {
+  StartReceiver({"--sysid", "1416"});
+  window->ButtonLoadFromToppy->click();
+  EXPECT_EQ(workspace.systemId, 1416);
+  EXPECT_FALSE(workspace.AnyPresent());
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
+  ExpectIdle();
+}
+
+TEST_F(TransferTest, ToToppySendsTheCheckedPresentComponents) {
+  StartReceiver({"--sysid", "406"});
+  workspace.Image(ComponentKind::Loader) = RandomBytes(11, kLoaderImageSize);
+  workspace.Image(ComponentKind::Firmware) = MachineCode(5000);
+  workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbS, 12);
+  workspace.Image(ComponentKind::Eeprom) = RandomBytes(13, kEepromImageSize);
+  workspace.Image(ComponentKind::Background) = RandomBytes(14, kBackgroundImageSize);
+  for (ComponentKind kind : {ComponentKind::Loader, ComponentKind::Firmware, ComponentKind::Flash,
+                             ComponentKind::Eeprom, ComponentKind::Background})
+    workspace.Present(kind) = true;
+  workspace.systemId = 406;
+  window->Status_Refresh();
+  // The Firmware is present but not checked: it stays here.
+  for (QCheckBox* box : {window->CheckBox6, window->CheckBox8, window->CheckBox9, window->CheckBox14})
+    box->setChecked(true);
+  window->ButtonSaveToToppy->click();
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
+  ExpectIdle();
+
+  sim->Stop();  // writes the receiver's memory
+  const sim::ReceiverMemory before = sim::ReceiverMemory::Builtin(406);
+  EXPECT_EQ(ReadBytes(dir.File("loader.bin")), workspace.Image(ComponentKind::Loader));
+  EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
+  EXPECT_EQ(ReadBytes(dir.File("background.bin")), workspace.Image(ComponentKind::Background));
+  EXPECT_EQ(ReadBytes(dir.File("firmware.bin")), before.firmware) << "an unchecked component is not sent";
+  EXPECT_TRUE(SameSettings(Unpacked(ReadBytes(dir.File("flash.dmp")), kFlashImageSize),
+                           workspace.Image(ComponentKind::Flash)));
+}
+
+TEST_F(TransferTest, CancelWhileWaitingForDownloadModeReturnsToIdle) {
+  StartReceiver({"--silent"});
+  workspace.Present(ComponentKind::Flash) = true;
+  window->Status_Refresh();
+  window->CheckBox1->setChecked(true);
+  bool sawRunning = false;
+  During(300, [&] {
+    sawRunning = window->TransferBusy();
+    EXPECT_EQ(window->ButtonLoadFromToppy->text().toStdString(), "Cancel transfer");
+    EXPECT_TRUE(window->ButtonLoadFromToppy->isEnabled());
+    EXPECT_FALSE(window->ButtonSaveToToppy->isEnabled());
+    EXPECT_FALSE(window->ButtonLoadSTD->isEnabled());
+    EXPECT_TRUE(window->ButtonNew->isEnabled());
+    // A command that refreshes the display meanwhile leaves the locked
+    // controls locked.
+    window->MenuDefaultsNULLSettings->trigger();
+    EXPECT_FALSE(window->ButtonSaveTFD->isEnabled());
+    EXPECT_FALSE(window->MenuSaveFlashBIN->isEnabled());
+    EXPECT_FALSE(window->CheckBox8->isEnabled());
+    EXPECT_EQ(LabelColour(window->Label5), kColourPresent);
+    window->ButtonLoadFromToppy->click();  // "Cancel transfer"
+  });
+  window->ButtonLoadFromToppy->click();
+  EXPECT_TRUE(sawRunning);
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"})
+      << "a cancel is not reported as a failure";
+  EXPECT_FALSE(workspace.Present(ComponentKind::Loader));
+  ExpectIdle();
+  EXPECT_TRUE(window->ButtonSaveTFD->isEnabled());
+  EXPECT_TRUE(window->CheckBox8->isEnabled());
+}
+
+TEST_F(TransferTest, ClosingTheWindowDuringATransferCancelsItFirst) {
+  StartReceiver({"--silent"});
+  window->show();
+  During(300, [&] { window->MenuFileExit->trigger(); });
+  window->ButtonLoadFromToppy->click();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(window->TransferBusy());
+}
+
+TEST_F(TransferTest, ABlockLongerThanItsPlaceIsRefusedAndSaid) {
+  StartReceiver({"--size-delta", "16"});
+  window->CheckBox3->setChecked(true);
+  window->ButtonLoadFromToppy->click();
+  EXPECT_FALSE(workspace.Present(ComponentKind::Flash));
+  ASSERT_EQ(ui.events().size(), 2u) << ::testing::PrintToString(ui.Texts());
+  EXPECT_EQ(ui.events()[0].kind, ScriptedInteraction::Event::Kind::Information);
+  EXPECT_NE(ui.events()[0].text.find("Not received: Flash"), std::string::npos) << ui.events()[0].text;
+  EXPECT_EQ(ui.events()[1].text, "Reboot the Toppy?");
+  ExpectIdle();
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -1,6 +1,5 @@
 // Model headers of the packed flash-format block and the built-in model names.
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <span>
 

@@ -44,7 +44,9 @@ uint32_t GetBE(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
 }  // namespace
 
 Receiver::Receiver(ReceiverMemory memory, ReceiverOptions options)
-    : options_(std::move(options)), memory_(std::move(memory)) {}
+    : options_(std::move(options)),
+      memory_(std::move(memory)),
+      firmwareSections_(Memory_BlockForDownload(memory_, kSimFirmware)) {}
 
 void Receiver::Run(ReceiverPort& port, std::stop_token stop) {
   if (options_.startInLoader) StartLoader(port, stop);
@@ -248,7 +250,7 @@ void Receiver::RunDownload(ReceiverPort& port, const std::stop_token& stop) {
         block = [&] {
           std::lock_guard lock(mutex_);
           ++stats_.blockRequests;
-          return Memory_BlockForDownload(memory_, type);
+          return type == kSimFirmware ? firmwareSections_ : Memory_BlockForDownload(memory_, type);
         }();
         // The reported size may be made wrong; bytes beyond the block read as 0.
         const int64_t reported = std::clamp<int64_t>(
@@ -311,8 +313,11 @@ void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
   // Only now is the image checked and taken, all or nothing.
   ReceiverMemory updated = MemorySnapshot();
   const TfdIntake intake = Memory_TakeTfdImage(updated, image, !options_.faults.acceptAnySystemId);
+  std::vector<uint8_t> sections =
+      intake.accepted ? Memory_BlockForDownload(updated, kSimFirmware) : firmwareSections_;
   {
     std::lock_guard lock(mutex_);
+    firmwareSections_ = std::move(sections);
     if (intake.accepted) memory_ = std::move(updated);
     ++(intake.accepted ? stats_.uploadsAccepted : stats_.uploadsRefused);
   }

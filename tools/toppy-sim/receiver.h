@@ -143,6 +143,9 @@ class Receiver {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   ReceiverMemory memory_;
+  // The firmware as a download sends it, made ahead: a receiver answers the
+  // block request at once.
+  std::vector<uint8_t> firmwareSections_;
   ReceiverStats stats_;
   State state_ = State::Normal;
   std::vector<std::string> events_;

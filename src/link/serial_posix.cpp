@@ -200,9 +200,9 @@ void SerialPort::Purge() {
   pendingStart_ = pendingEnd_ = 0;
 }
 
-// Orders "ttyS2" before "ttyS10": the text before the trailing digits, then
-// the number they form.
-bool NaturalLess(const std::string& a, const std::string& b) {
+}  // namespace
+
+bool Serial_PortNameLess(const std::string& a, const std::string& b) {
   const auto split = [](const std::string& s) {
     size_t digits = s.size();
     while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1]))) --digits;
@@ -211,6 +211,8 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   };
   return split(a) < split(b);
 }
+
+namespace {
 
 bool IsSerialDeviceName(const std::string& entry) {
   for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
@@ -256,7 +258,7 @@ std::vector<std::string> Serial_ListPorts() {
     }
     closedir(dir);
   }
-  std::sort(names.begin(), names.end(), NaturalLess);
+  std::sort(names.begin(), names.end(), Serial_PortNameLess);
   std::vector<std::string> ports;
   for (const std::string& name : names) {
     const std::string path = "/dev/" + name;

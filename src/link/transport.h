@@ -83,6 +83,10 @@ std::unique_ptr<Transport> Serial_Open(const std::string& name, std::string* dia
 // (/dev/ttyS2 before /dev/ttyS10). Each is probed with IsDeviceAvailable.
 std::vector<std::string> Serial_ListPorts();
 
+// The order of Serial_ListPorts: by the text before the trailing digits, then
+// by the number they form ("ttyS2" before "ttyS10", "ttyACM0" before "ttyS0").
+bool Serial_PortNameLess(const std::string& a, const std::string& b);
+
 // True when the serial port name could be opened now, exactly as the link
 // opens it (exclusive); the port is closed again at once. False for a port
 // that another program holds.

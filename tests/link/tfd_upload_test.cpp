@@ -1,0 +1,176 @@
+// The TFD upload and the stand-alone reboot: whole dialogues, every way out.
+
+#include "link/tfd_upload.h"
+
+#include <gtest/gtest.h>
+
+#include "link/comm.h"
+#include "link_fixture.h"
+#include "results/result_codes.h"
+#include "test_support.h"
+#include "tfd/tfd_store.h"
+
+namespace tolv {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class UploadTest : public test::LinkTest {
+ protected:
+  int32_t Upload(const std::string& device, const Bytes& image, bool withCallback = true) {
+    return TFD_SaveImageToToppy(*link, device, withCallback ? Recorder() : CommCallback{}, image.data(),
+                                static_cast<int32_t>(image.size()));
+  }
+  std::vector<uint8_t> CommandsReceived() const {
+    std::vector<uint8_t> commands;
+    for (const auto& p : receiver->received) commands.push_back(p.command);
+    return commands;
+  }
+};
+
+TEST_F(UploadTest, SerialUploadFromRebootToEnd) {
+  const Bytes image = test::RandomBytes(21, 3000);
+  Make(false);
+  receiver->announceAfterRebootMs = 1500;
+  receiver->uploadSize = 3000;
+  EXPECT_EQ(Upload("/dev/ttyFAKE", image), 0);
+  EXPECT_EQ(receiver->uploaded, image);
+  const auto commands = CommandsReceived();
+  ASSERT_GE(commands.size(), 3u);
+  EXPECT_EQ(commands.front(), 0x0B);
+  EXPECT_EQ(commands[1], 0x02);
+  EXPECT_EQ(commands.back(), 0x06);
+  EXPECT_EQ(line->openTransports, 0);
+  // Status 5 reports block type 2; the block type is never sent.
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), std::make_pair(uint8_t{5}, 2.0)), statuses.end());
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x07), 0);
+}
+
+TEST_F(UploadTest, UsbRetriesTheHandshakeWithAReopen) {
+  const Bytes image = test::RandomBytes(22, 70000);
+  Make(true);
+  receiver->ignoreModeRequests = 2;
+  receiver->uploadSize = 70000;
+  receiver->uploadPiece = 30000;
+  EXPECT_EQ(Upload("USB", image), 0);
+  EXPECT_EQ(receiver->uploaded, image);
+  EXPECT_EQ(line->opens, 4);  // the first open, then one per handshake
+  EXPECT_EQ(line->openTransports, 0);
+}
+
+TEST_F(UploadTest, EveryCancelIsReportedAsCancelAndLeavesNothingOpen) {
+  const Bytes image(1000, 7);
+  // In the USB wait of the first open.
+  Make(true);
+  line->usbPollsUntilPresent = 1000000;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 1 && CountStatus(1) == 3) link->Cancel();
+  };
+  EXPECT_EQ(Upload("USB", image), result::kTfdUploadCanceled);
+  EXPECT_EQ(line->openTransports, 0);
+  // In the serial mode wait.
+  Make(false);
+  statuses.clear();
+  onStatus = [&](uint8_t status, double) {
+    if (status == 2 && CountStatus(2) == 30) link->Cancel();
+  };
+  EXPECT_EQ(Upload("/dev/ttyFAKE", image), result::kTfdUploadCanceled);
+  EXPECT_EQ(line->openTransports, 0);
+  // During the transfer.
+  Make(true);
+  statuses.clear();
+  receiver->uploadSize = 1000;
+  receiver->uploadPiece = 100;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 6 && CountStatus(6) == 4) link->Cancel();
+  };
+  EXPECT_EQ(Upload("USB", image), result::kTfdUploadCanceled);
+  EXPECT_EQ(line->openTransports, 0);
+  EXPECT_LT(receiver->uploaded.size(), 1000u);
+}
+
+TEST_F(UploadTest, FailuresAreNeverReportedAsSuccess) {
+  const Bytes image(1000, 7);
+  // The receiver stops asking: time-out.
+  Make(true);
+  receiver->uploadSize = 1000;
+  receiver->uploadPiece = 100;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 6 && CountStatus(6) == 3) receiver->silent = true;
+  };
+  EXPECT_EQ(Upload("USB", image), result::kTfdUploadTimeout);
+  EXPECT_EQ(line->openTransports, 0);
+  // A request outside the image.
+  Make(true);
+  onStatus = nullptr;
+  receiver->uploadSize = 1000;
+  receiver->extraUploadRequests = {{999, 2}};
+  EXPECT_EQ(Upload("USB", image), result::kTransferBadRequest);
+  EXPECT_EQ(line->openTransports, 0);
+  // A serial port that cannot be opened.
+  Make(false);
+  line->serialOpenFails = true;
+  EXPECT_EQ(Upload("/dev/ttyNONE", image), result::kTfdUploadOpenFailed);
+  EXPECT_TRUE(line->writes.empty());
+  // No callback and a receiver that never answers: bounded.
+  Make(true);
+  receiver->silent = true;
+  const uint64_t start = clock.now;
+  EXPECT_EQ(Upload("USB", image, false), result::kUploadModeTimeout);
+  EXPECT_GE(clock.now - start, static_cast<uint64_t>(kUnattendedWaitMs));
+  EXPECT_EQ(line->openTransports, 0);
+}
+
+TEST_F(UploadTest, EmptyImageIsOffered) {
+  // An empty store still gives a header-only image, which the receiver fetches.
+  TfdStore store;
+  std::vector<uint8_t> image;
+  ASSERT_EQ(TFD_BuildImage(store, 406, image), 0);
+  ASSERT_EQ(image.size(), 10u);
+  Make(true);
+  receiver->uploadSize = 10;
+  EXPECT_EQ(Upload("USB", image), 0);
+  EXPECT_EQ(receiver->uploaded, image);
+}
+
+TEST_F(UploadTest, RebootOpensRebootsAndCloses) {
+  Make(false);
+  line->serialOpenFails = true;
+  EXPECT_EQ(Toppy_Reboot(*link, "/dev/ttyNONE", {}), 0);
+  EXPECT_TRUE(line->writes.empty());
+
+  Make(false);
+  EXPECT_EQ(Toppy_Reboot(*link, "/dev/ttyFAKE", {}), 0);
+  ASSERT_EQ(Written().size(), 1u);
+  EXPECT_EQ(Written()[0].command, 0x0B);
+  EXPECT_EQ(line->openTransports, 0);
+
+  // Without a callback the USB wait ends by itself.
+  Make(true);
+  line->usbPollsUntilPresent = 1000000;
+  EXPECT_EQ(Toppy_Reboot(*link, "USB", {}), 0);
+  EXPECT_TRUE(line->writes.empty());
+}
+
+TEST_F(UploadTest, ProcessWideUploadSendsTheStoresImage) {
+  Make(true);
+  Link_SetUsbProvider(
+      [line = line](std::string* diagnostic) { return MakeDevices(line).pollUsb(diagnostic); });
+  TFD_Clear();
+  const Bytes eeprom = test::RandomBytes(23, 256);
+  TFD_SetBlock(3, eeprom.data(), eeprom.size());
+  int32_t built = 0;
+  const Bytes image = TFD_BuildImage(1416, built);
+  ASSERT_EQ(built, 0);
+  receiver->uploadSize = static_cast<int32_t>(image.size());
+  receiver->uploadPiece = 30000;
+  const int32_t result = TFD_SaveToToppy("USB", Recorder(), 1416 + 0x10000);  // only the low 16 bits count
+  Link_SetUsbProvider({});
+  TFD_Clear();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(receiver->uploaded, image);
+  EXPECT_FALSE(Comm_Link().isOpen());
+}
+
+}  // namespace
+}  // namespace tolv

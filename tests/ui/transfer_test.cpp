@@ -216,13 +216,38 @@ TEST_F(TransferTest, FromToppyFetchesTheCheckedBlocks) {
   ExpectIdle();
 }
 
-TEST_F(TransferTest, FromToppyWithNothingCheckedTakesTheSystemIdOnly) {
+TEST_F(TransferTest, FromToppyWithNothingCheckedTakesTheSystemIdAndLogsWhenAsked) {
   StartReceiver({"--sysid", "1416"});
+  ScopedCurrentDir cwd(dir.path());
+  window->CheckBox11->setChecked(true);  // "Log transfer"
   window->ButtonLoadFromToppy->click();
   EXPECT_EQ(workspace.systemId, 1416);
   EXPECT_FALSE(workspace.AnyPresent());
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
   ExpectIdle();
+  ASSERT_TRUE(Exists(dir.File("TolvPack.log")));
+  const std::vector<uint8_t> log = ReadBytes(dir.File("TolvPack.log"));
+  const std::string text(log.begin(), log.end());
+  EXPECT_NE(text.find("Log file opened"), std::string::npos);
+  EXPECT_NE(text.find("Log file closed"), std::string::npos) << "the log ends with the transfer";
+}
+
+TEST_F(TransferTest, ToToppyAsksForAMissingSystemIdFirst) {
+  StartReceiver({"--sysid", "406"});
+  workspace.Image(ComponentKind::Eeprom) = RandomBytes(21, kEepromImageSize);
+  workspace.Present(ComponentKind::Eeprom) = true;
+  window->Status_Refresh();
+  window->CheckBox9->setChecked(true);
+  ui.AnswerInput("406");
+  window->ButtonSaveToToppy->click();
+  ASSERT_FALSE(ui.events().empty());
+  EXPECT_EQ(ui.events()[0].kind, ScriptedInteraction::Event::Kind::Input);
+  EXPECT_EQ(ui.Texts().back(), "Reboot the Toppy?");
+  EXPECT_EQ(workspace.systemId, 406);
+  EXPECT_EQ(window->Label9->text().toStdString().substr(0, 5), "406 (");
+  ExpectIdle();
+  sim->Stop();
+  EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
 }
 
 TEST_F(TransferTest, ToToppySendsTheCheckedPresentComponents) {

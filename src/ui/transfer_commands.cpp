@@ -70,9 +70,11 @@ void TForm1::FinishTransfer(QPushButton* button, const char* caption) {
   transferBusy_ = false;
   button->setText(caption);
   Controls_Unlock();
-  Status_Refresh();
   PB1->setValue(0);
+  // Closed during the transfer: close now that it has wound down. The refresh
+  // comes last because it may raise a file error (an unreadable model list).
   if (closeRequested_) close();
+  Status_Refresh();
 }
 
 void TForm1::ButtonLoadFromToppyClick() {

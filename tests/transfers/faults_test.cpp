@@ -1,0 +1,140 @@
+// From Toppy against a receiver or line that misbehaves: silence, junk,
+// dropped and damaged replies, a cable pulled part-way. Every case must end
+// on its own, with nothing wrong stored.
+#include <gtest/gtest.h>
+
+#include "results/result_codes.h"
+#include "sim_rig.h"
+#include "test_support.h"
+
+namespace tolv::test {
+namespace {
+
+struct Outcome {
+  DownloadReport report;
+  Workspace workspace;
+  sim::ReceiverStats stats;
+};
+
+Outcome Download(SimRig& rig, ComponentSelection selection, bool log = false) {
+  Outcome run;
+  ScriptedInteraction ui;
+  ProgressWatcher watcher;
+  DownloadRequest request = MakeDownload(rig, selection);
+  request.log = log;
+  run.report = Transfer_FromToppy(rig.link(), run.workspace, ui, request, watcher.Hooks());
+  run.stats = rig.receiver().Stats();
+  return run;
+}
+
+std::string FileText(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(SilentReceiver, FiveTimeOutsOnASerialChunkThenTheBlockFails) {
+  TempDir dir;
+  ScopedCurrentDir inDir(dir.path());
+  sim::ReceiverOptions options = FastOptions();
+  options.faults.ignoredCommands.set(0x04);  // answers everything but the data requests
+  auto rig = SimRig::Serial(TestMemory(1000), options);
+  const Outcome run = Download(*rig, Only({ComponentKind::Eeprom}), /*log=*/true);
+  ASSERT_EQ(1u, run.report.blocks.size());
+  EXPECT_EQ(result::kTransferTimeout, run.report.blocks[0].result);
+  EXPECT_FALSE(run.workspace.Present(ComponentKind::Eeprom));
+  const std::string log = FileText(dir.File("TolvPack.log"));
+  size_t at = 0;
+  for (int n = 1; n <= 5; ++n) {
+    const std::string line =
+        "Comm_TransferBlock: WaitForCMD has reported timeout # " + std::to_string(n) + ".\r\n";
+    at = log.find(line, at);
+    ASSERT_NE(std::string::npos, at) << line;
+  }
+  EXPECT_EQ(std::string::npos, log.find("timeout # 6."));
+  EXPECT_NE(std::string::npos,
+            log.find("Comm_TransferBlock: exiting because WaitForCMD failed in the data transfer loop."));
+  EXPECT_NE(std::string::npos, log.find("Log file closed   @ "));
+  EXPECT_GT(SizeOf(dir.File("CommDump.bin")), 0u);
+}
+
+TEST(LineNoise, JunkBeforeEverySerialReplyIsPassedOver) {
+  sim::ReceiverOptions options = FastOptions();
+  options.faults.junkBeforeReplies = 23;
+  auto rig = SimRig::Serial(TestMemory(1000), options);
+  const Outcome run = Download(*rig, Only({ComponentKind::Loader, ComponentKind::Eeprom}));
+  const sim::ReceiverMemory memory = rig->receiver().MemorySnapshot();
+  EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+  EXPECT_EQ(memory.loader, run.workspace.Image(ComponentKind::Loader));
+  EXPECT_EQ(memory.eeprom, run.workspace.Image(ComponentKind::Eeprom));
+}
+
+TEST(LostReplies, DroppedDataRepliesAreAskedForAgain) {
+  {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.dropEveryNthData = 60;
+    auto rig = SimRig::Serial(TestMemory(1000), options);
+    const Outcome run = Download(*rig, Only({ComponentKind::Loader}));
+    EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+    EXPECT_GE(run.stats.droppedReplies, 3);
+    EXPECT_EQ(rig->receiver().MemorySnapshot().loader, run.workspace.Image(ComponentKind::Loader));
+  }
+  {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.dropEveryNthData = 2;
+    auto rig = SimRig::Usb(TestMemory(300000), options);
+    const Outcome run = Download(*rig, Only({ComponentKind::Firmware, ComponentKind::Flash}));
+    EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+    EXPECT_GE(run.stats.droppedReplies, 3);
+    EXPECT_EQ(rig->receiver().MemorySnapshot().firmware, run.workspace.Image(ComponentKind::Firmware));
+  }
+}
+
+TEST(DamagedReplies, DataWithABadChecksumIsNeverStored) {
+  {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.corruptEveryNthData = 50;
+    auto rig = SimRig::Serial(TestMemory(1000), options);
+    const Outcome run = Download(*rig, Only({ComponentKind::Loader}));
+    EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+    EXPECT_GE(run.stats.corruptedReplies, 3);
+    EXPECT_EQ(rig->receiver().MemorySnapshot().loader, run.workspace.Image(ComponentKind::Loader));
+  }
+  {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.corruptEveryNthData = 3;
+    auto rig = SimRig::Usb(TestMemory(300000), options);
+    const Outcome run = Download(*rig, Only({ComponentKind::Firmware}));
+    EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+    EXPECT_GE(run.stats.corruptedReplies, 2);
+    EXPECT_EQ(rig->receiver().MemorySnapshot().firmware, run.workspace.Image(ComponentKind::Firmware));
+  }
+}
+
+TEST(PulledCable, APartWayDisconnectFailsTheRestAndEnds) {
+  for (bool usb : {true, false}) {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.disconnectAfterData = usb ? 20 : 100;
+    auto rig =
+        usb ? SimRig::Usb(TestMemory(4 * 1024 * 1024), options) : SimRig::Serial(TestMemory(1000), options);
+    // On a serial line each later block would wait 5 s for its size reply:
+    // one block is enough there.
+    const Outcome run =
+        Download(*rig, usb ? Only({ComponentKind::Loader, ComponentKind::Firmware, ComponentKind::Eeprom})
+                           : Only({ComponentKind::Loader}));
+    ASSERT_EQ(usb ? 3u : 1u, run.report.blocks.size());
+    EXPECT_FALSE(run.report.AllStored());
+    // What arrived before the cable went is whole; nothing after it is stored.
+    for (const BlockOutcome& block : run.report.blocks) {
+      if (block.kind == ComponentKind::Loader && usb) {
+        EXPECT_TRUE(block.stored);
+      } else {
+        EXPECT_FALSE(block.stored) << ComponentName(block.kind) << (usb ? " USB" : " serial");
+        EXPECT_FALSE(run.workspace.Present(block.kind));
+      }
+    }
+    EXPECT_FALSE(rig->link().isOpen());
+  }
+}
+
+}  // namespace
+}  // namespace tolv::test

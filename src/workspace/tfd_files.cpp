@@ -14,6 +14,9 @@ namespace tolv {
 
 namespace {
 
+// A chunk of a packed block: 8 header bytes, then its stored bytes.
+constexpr size_t kPackedChunkHeaderSize = 8;
+
 uint8_t BlockTypeOf(ComponentKind kind) { return static_cast<uint8_t>(kind); }
 
 // Copies a fixed-size block into its component when the size matches.
@@ -38,35 +41,6 @@ bool ImportFirmware(Workspace& workspace, const TfdStore& store) {
   return true;
 }
 
-// The default EEPROM of a packed defaults block: its second directory entry,
-// one 256-byte block. The unpacker stops after the default settings, so it is
-// read here from the checked entry; nothing is written unless every checksum
-// of the entry holds and its chunks give exactly 256 bytes.
-bool UnpackDefaultsEeprom(const std::vector<uint8_t>& packed, uint8_t* eeprom) {
-  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
-  if (check.entries.size() < 2) return false;
-  const PackedEntryCheck& entry = check.entries[1];
-  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
-    return false;
-  }
-  uint8_t scratch[kEepromImageSize];
-  size_t done = 0;
-  for (const PackedChunkCheck& chunk : entry.chunks) {
-    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
-    const uint8_t* data = packed.data() + chunk.offset + 8;
-    if (chunk.storedSize == chunk.uncompressedSize) {
-      std::memcpy(scratch + done, data, chunk.uncompressedSize);
-    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
-                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
-      return false;
-    }
-    done += chunk.uncompressedSize;
-  }
-  if (done != kEepromImageSize) return false;
-  std::memcpy(eeprom, scratch, kEepromImageSize);
-  return true;
-}
-
 // Flash (type 2) and Defaults (type 4): a packed block unpacked into a copy of
 // the image, which replaces the image only when the unpack succeeded.
 bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
@@ -84,7 +58,13 @@ bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kin
                            : "UnPackFlashData failed to unpack the defaults block");
     return false;
   }
-  if (!isFlash) UnpackDefaultsEeprom(workspace.packedFlash, scratch.data() + kDefaultsEepromOffset);
+  // The unpacker stops after the default settings; the default EEPROM
+  // follows in the block's second entry and is kept as it was when that entry
+  // is unsound.
+  if (!isFlash) {
+    UnPackDefaultsEeprom(workspace.packedFlash.data(), kPackedBlockSize,
+                         scratch.data() + kDefaultsEepromOffset);
+  }
   workspace.Image(kind).swap(scratch);
   workspace.Present(kind) = true;
   if (isFlash) Flash_DetectLayout(workspace);
@@ -129,6 +109,32 @@ bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, Use
 }
 
 }  // namespace
+
+bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom) {
+  const PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
+  if (check.entries.size() < 2) return false;
+  const PackedEntryCheck& entry = check.entries[1];
+  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
+    return false;
+  }
+  // The checked chunks lie inside the block; each is a plain copy or a stream.
+  uint8_t scratch[kEepromImageSize];
+  size_t done = 0;
+  for (const PackedChunkCheck& chunk : entry.chunks) {
+    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
+    const uint8_t* data = packed + chunk.offset + kPackedChunkHeaderSize;
+    if (chunk.storedSize == chunk.uncompressedSize) {
+      std::memcpy(scratch + done, data, chunk.uncompressedSize);
+    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
+                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
+      return false;
+    }
+    done += chunk.uncompressedSize;
+  }
+  if (done != kEepromImageSize) return false;
+  std::memcpy(eeprom, scratch, kEepromImageSize);
+  return true;
+}
 
 bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
   // The file is read and checked as a whole before the workspace changes.

@@ -15,6 +15,7 @@ sim::ReceiverOptions FastOptions() {
   options.timing.bootMs = 50;
   options.timing.modeWaitMs = 5000;
   options.timing.sessionIdleMs = 20000;
+  options.timing.uploadReplyTimeoutMs = 300;
   return options;
 }
 

@@ -1,13 +1,11 @@
 // From Toppy: fetching components from the receiver into the workspace.
 #include <algorithm>
-#include <cstring>
 
-#include "codec/block_codec.h"
-#include "flash/packed_block_check.h"
 #include "flash/packing.h"
 #include "link/comm.h"
 #include "results/result_codes.h"
 #include "workspace/flash_settings.h"
+#include "workspace/tfd_files.h"
 #include "workspace/transfers.h"
 #include "workspace/transfers_internal.h"
 
@@ -35,34 +33,6 @@ int64_t ExpectedWireSize(ComponentKind kind) {
     case ComponentKind::Firmware: return 0;  // sections, expanded on arrival
   }
   return 0;
-}
-
-// The default EEPROM of a packed defaults block: its second directory entry,
-// one block of 256 bytes. The unpacker stops after the default settings, so
-// it is read here, and only from an entry whose every checksum holds.
-bool UnpackDefaultsEeprom(const std::vector<uint8_t>& packed, uint8_t* eeprom) {
-  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
-  if (check.entries.size() < 2) return false;
-  const PackedEntryCheck& entry = check.entries[1];
-  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
-    return false;
-  }
-  uint8_t scratch[kEepromImageSize];
-  size_t done = 0;
-  for (const PackedChunkCheck& chunk : entry.chunks) {
-    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
-    const uint8_t* data = packed.data() + chunk.offset + 8;
-    if (chunk.storedSize == chunk.uncompressedSize) {
-      std::memcpy(scratch + done, data, chunk.uncompressedSize);
-    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
-                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
-      return false;
-    }
-    done += chunk.uncompressedSize;
-  }
-  if (done != kEepromImageSize) return false;
-  std::memcpy(eeprom, scratch, kEepromImageSize);
-  return true;
 }
 
 // A component of fixed size takes a block of exactly that size.
@@ -101,8 +71,12 @@ std::string StorePacked(Workspace& workspace, UserInteraction& ui, ComponentKind
     ui.Information(kUnpackFailed);
     return kUnpackFailed;
   }
-  if (kind == ComponentKind::Defaults)
-    UnpackDefaultsEeprom(workspace.packedFlash, scratch.data() + kDefaultsEepromOffset);
+  // The unpacker stops after the default settings; the default EEPROM is
+  // taken from the block too when it carries a sound one.
+  if (kind == ComponentKind::Defaults) {
+    UnPackDefaultsEeprom(workspace.packedFlash.data(), kPackedBlockSize,
+                         scratch.data() + kDefaultsEepromOffset);
+  }
   workspace.Image(kind).swap(scratch);
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);

@@ -6,8 +6,9 @@
 // is the root of the strings starting with byte b; 8192..16383 are also the
 // leaves, one per text position (roots are only ever parents and leaves only
 // children, so the ranges may overlap). The children of a node are found
-// through hashed, doubly linked chains whose heads sit at
-// 16384 + node + 16 * byte.
+// through doubly linked chains, one per hash value of (node, byte); a node has
+// at most one child per byte, so the hash affects speed only, never which
+// match is found.
 #pragma once
 
 #include <cstdint>
@@ -44,14 +45,19 @@ class MatchFinder {
   uint32_t matchPosition() const { return matchPosition_; }
 
  private:
-  static constexpr uint32_t kRootBase = kWindowSize;                    // root of byte b: 8192 + b
-  static constexpr int kNodeSlots = kWindowSize + 256;                  // inner nodes and roots
-  static constexpr int kTreeNodes = 2 * kWindowSize;                    // inner nodes and leaves
-  static constexpr uint32_t kHashBase = 2 * kWindowSize;                // first chain head
-  static constexpr int kLinkSlots = kHashBase + kNodeSlots + 16 * 255;  // 28912
-  static constexpr uint16_t kPendingUpdate = 0x8000;                    // node position still to be refreshed
+  static constexpr uint32_t kRootBase = kWindowSize;      // root of byte b: 8192 + b
+  static constexpr int kNodeSlots = kWindowSize + 256;    // inner nodes and roots
+  static constexpr int kTreeNodes = 2 * kWindowSize;      // inner nodes and leaves
+  static constexpr uint32_t kHashBase = 2 * kWindowSize;  // first chain head
+  static constexpr int kHashBits = 15;
+  static constexpr int kLinkSlots = kHashBase + (1 << kHashBits);
+  static constexpr uint16_t kPendingUpdate = 0x8000;  // node position still to be refreshed
 
-  static uint32_t ChainHead(uint32_t node, uint8_t byte) { return kHashBase + node + 16u * byte; }
+  // Multiplicative hashing spreads the (node, byte) pairs of similar texts
+  // over all chains; heads must stay below 65536 to fit a backward link.
+  static uint32_t ChainHead(uint32_t node, uint8_t byte) {
+    return kHashBase + (((node << 8 | byte) * 0x9E3779B1u) >> (32 - kHashBits));
+  }
   uint32_t Child(uint32_t node, uint8_t byte);
   void MakeChild(uint32_t node, uint8_t byte, uint32_t child);
   void ReplaceInChain(uint32_t oldNode, uint32_t newNode);
@@ -67,6 +73,7 @@ class MatchFinder {
   uint16_t parent_[kTreeNodes];  // 0 = not in the tree
   uint16_t previous_[kTreeNodes];
   uint16_t next_[kLinkSlots];  // chain links; a free inner node's next free node
+  static_assert(kLinkSlots <= 65536);
   uint32_t freeList_ = 0;
   uint32_t matchLength_ = 0;
   uint32_t matchPosition_ = 0;

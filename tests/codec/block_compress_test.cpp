@@ -185,3 +185,44 @@ TEST(BlockCompress, LongSourcesThatCompressWellStayStreams) {
 
 }  // namespace
 }  // namespace tolv
+
+namespace tolv {
+namespace {
+
+uint32_t Fnv1a(const std::vector<uint8_t>& bytes) {
+  uint32_t hash = 2166136261u;
+  for (uint8_t b : bytes) hash = (hash ^ b) * 16777619u;
+  return hash;
+}
+
+// Stored files and receivers see these exact bytes: the fingerprints of the
+// streams for fixed inputs catch any change to the encoder's choices (match
+// selection, block cuts, code lengths), which round trips alone would not.
+TEST(BlockCompress, StreamsKeepTheirRecordedFingerprints) {
+  struct Golden {
+    const char* name;
+    std::vector<uint8_t> input;
+    int32_t size;
+    uint32_t fingerprint;
+  };
+  const Golden goldens[] = {
+      {"word text", test::WordText(32762, 1), 8562, 0xAA6DFD4A},
+      {"repetitive text", test::Text(30000), 322, 0x8282C3A4},
+      {"settings-like", test::SettingsLikeBlock(8192), 1138, 0x0CA3D9E1},
+      {"no repeated triples", test::NoRepeatedTriples(32762), 20875, 0x13863B4C},
+      {"mixed 1", test::MixedData(32762, 1), 8169, 0x3EF34470},
+      {"mixed 3", test::MixedData(32762, 3), 5008, 0xF76C6A63},
+      {"mixed 4 long", test::MixedData(120000, 4), 28675, 0xA5B6374D},
+      {"long settings-like", test::SettingsLikeBlock(200000), 25068, 0xA32BCAE2},
+      {"long repetitive text", test::Text(300000), 1507, 0xD20A4FED},
+  };
+  for (const Golden& g : goldens) {
+    int32_t size = 0;
+    const std::vector<uint8_t> stream = CompressChecked(g.input, &size);
+    EXPECT_EQ(size, g.size) << g.name;
+    EXPECT_EQ(Fnv1a(stream), g.fingerprint) << g.name;
+  }
+}
+
+}  // namespace
+}  // namespace tolv

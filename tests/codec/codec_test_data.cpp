@@ -1,5 +1,6 @@
 #include "codec_test_data.h"
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 
@@ -64,6 +65,30 @@ std::vector<uint8_t> NoRepeatedTriples(size_t count) {
   return sequence;
 }
 
+std::vector<uint8_t> MixedData(size_t count, uint32_t seed) {
+  const std::vector<uint8_t> random = RandomBytes(seed, count / 64 + 64);
+  std::vector<uint8_t> data;
+  for (size_t i = 0; data.size() < count; i += 4) {
+    const size_t length = 64 + (size_t{random[i % random.size()]} << 4);
+    std::vector<uint8_t> piece;
+    switch (random[(i + 1) % random.size()] % 5) {
+      case 0: piece = WordText(length, seed + static_cast<uint32_t>(i)); break;
+      case 1: piece = SettingsLikeBlock(length); break;
+      case 2: piece = RandomBytes(seed + static_cast<uint32_t>(i), length / 4); break;
+      case 3: piece.assign(length, random[(i + 2) % random.size()]); break;
+      default: {
+        // A repeat of earlier data, up to 9000 bytes back.
+        const size_t back = std::min(data.size(), size_t{random[(i + 2) % random.size()]} * 36);
+        piece.assign(data.end() - static_cast<ptrdiff_t>(back),
+                     data.end() - static_cast<ptrdiff_t>(back / 2));
+      }
+    }
+    data.insert(data.end(), piece.begin(), piece.end());
+  }
+  data.resize(count);
+  return data;
+}
+
 std::vector<NamedData> RoundTripCases() {
   return {
       {"empty", {}},
@@ -78,6 +103,8 @@ std::vector<NamedData> RoundTripCases() {
       {"no repeated triples 32762", NoRepeatedTriples(32762)},
       {"zeros 200000", std::vector<uint8_t>(200000, 0)},
       {"text 100000", WordText(100000, 2)},
+      {"mixed 32762", MixedData(32762, 1)},
+      {"mixed 500000", MixedData(500000, 2)},
   };
 }
 

@@ -35,6 +35,7 @@ const CliCommand kConvertCommand = {
     "Inputs:\n"
     "  NAME.std              load an STD file (settings, EEPROM and SystemID)\n"
     "  NAME.dmp              load a flash dump (the settings only)\n"
+    "  NAME.tfd              load a TFD file (every component it holds, SystemID)\n"
     "  KIND=FILE             load a component BIN file\n"
     "  block=FILE            load one flash block file (\"NAME [05].bin\") into its\n"
     "                        section of the settings\n"
@@ -47,6 +48,8 @@ const CliCommand kConvertCommand = {
     "Outputs:\n"
     "  -o NAME.std           save settings and EEPROM as an STD file (needs a SystemID)\n"
     "  -o NAME.dmp           save the settings as a flash dump\n"
+    "  -o NAME.tfd           save every present component as a TFD file (needs a\n"
+    "                        SystemID)\n"
     "  -o KIND=FILE          save one component as a BIN file\n"
     "  -o blocks=FILE        save each settings section as \"FILE [01].bin\" ...\n"
     "  -o DIR/               save every present component as DIR/KIND.bin\n"
@@ -55,8 +58,8 @@ const CliCommand kConvertCommand = {
     "Extensions are matched in any case. A question (\"Overwrite the existing\n"
     "defaults?\", \"Unload flash?\") is answered No unless --yes is given.\n"
     "Checksums of the settings and EEPROM are brought up to date before an STD\n"
-    "file or flash dump is written. Every file is replaced only once the new one\n"
-    "is complete.\n"
+    "file, TFD file or flash dump is written. Every file is replaced only once\n"
+    "the new one is complete.\n"
     "\n"
     "Once a step fails, no later step runs and nothing more is written.\n"
     "Exit status: 0 when every step succeeded, 1 after a failure, 2 when the\n"
@@ -68,7 +71,9 @@ const CliCommand kConvertCommand = {
     "  tolv convert settings.std -o blocks=channels.bin\n"
     "  tolv convert settings.std \"block=other [01].bin\" -o merged.std\n"
     "  tolv convert --yes settings.std --flash-to-defaults -o defaults=defaults.bin\n"
-    "  tolv convert loader=loader.bin firmware=fw.bin settings.std -o parts/\n",
+    "  tolv convert loader=loader.bin firmware=fw.bin settings.std -o parts/\n"
+    "  tolv convert receiver.tfd -o parts/\n"
+    "  tolv convert loader=loader.bin firmware=fw.bin --sysid 406 -o receiver.tfd\n",
     &RunConvert};
 
 }  // namespace tolv::cli

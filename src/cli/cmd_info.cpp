@@ -58,19 +58,21 @@ const CliCommand kInfoCommand = {
     "info", "what a file holds: form, SystemID and model, layout, components, checksums",
     "usage: tolv info [--json] FILE...\n"
     "\n"
-    "Shows what each file holds: its form (STD file, flash dump, flash block file,\n"
-    "or a component BIN told by its size), its size, the SystemID with the model\n"
-    "name from Firmware.dat (current folder, else beside the program), the settings\n"
-    "layout (DVB-s, DVB-t, DVB-c), each component it gives with its size, and every\n"
-    "checksum it carries (packed-block CRCs, section CRCs, EEPROM record CRCs) as\n"
-    "OK or BAD. Good checksums are counted per group; bad ones are named.\n"
+    "Shows what each file holds: its form (TFD file, STD file, flash dump, flash\n"
+    "block file, or a component BIN told by its size), its size, the SystemID with\n"
+    "the model name from Firmware.dat (current folder, else beside the program),\n"
+    "the settings layout (DVB-s, DVB-t, DVB-c), each component it gives with its\n"
+    "size (for a TFD file also its block type and chunks), and every checksum it\n"
+    "carries (TFD header and block CRCs, packed-block CRCs, section CRCs, EEPROM\n"
+    "record CRCs) as OK or BAD. Good checksums are counted per group; bad ones are\n"
+    "named.\n"
     "\n"
     "  --json   one JSON object per file, on one line, listing every checksum\n"
     "\n"
     "Exit status: 0, or 1 when a file cannot be read or is of no known form.\n"
     "\n"
     "Examples:\n"
-    "  tolv info settings.std\n"
+    "  tolv info settings.std receiver.tfd\n"
     "  tolv info --json backup.dmp \"mysettings [05].bin\" loader.bin\n",
     &RunInfo};
 

@@ -47,16 +47,16 @@ const CliCommand kVerifyCommand = {
     "verify", "check every checksum of files; exit status 1 when any is wrong",
     "usage: tolv verify FILE...\n"
     "\n"
-    "Checks every checksum each file carries (packed-block CRCs, section CRCs,\n"
-    "EEPROM record CRCs) and that its packed settings unpack. Prints one line\n"
-    "\"FILE: OK (...)\" per sound file, and one line \"FILE: BAD ...\" for each\n"
-    "wrong checksum or fault, naming it.\n"
+    "Checks every checksum each file carries (TFD header and block CRCs,\n"
+    "packed-block CRCs, section CRCs, EEPROM record CRCs) and that its packed\n"
+    "settings unpack. Prints one line \"FILE: OK (...)\" per sound file, and one\n"
+    "line \"FILE: BAD ...\" for each wrong checksum or fault, naming it.\n"
     "\n"
     "Exit status: 0 when everything is right; 1 when any checksum is wrong or a\n"
     "file cannot be read or is of no known form.\n"
     "\n"
     "Examples:\n"
-    "  tolv verify settings.std backup.dmp\n"
+    "  tolv verify settings.std backup.dmp receiver.tfd\n"
     "  tolv verify eeprom.bin && echo intact\n",
     &RunVerify};
 

@@ -6,6 +6,7 @@
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
+#include "workspace/tfd_files.h"
 
 namespace tolv::cli {
 namespace {
@@ -21,12 +22,18 @@ std::optional<std::string> DumpRefusal(const Workspace& workspace) {
   return "Saving a flash dump needs the Flash.";
 }
 
+std::optional<std::string> TfdRefusal(const Workspace& workspace) {
+  if (workspace.AnyPresent()) return std::nullopt;
+  return "Saving a TFD file needs at least one component.";
+}
+
 }  // namespace
 
 const std::vector<FileForm>& FileForms() {
   static const std::vector<FileForm> forms = {
       {"std", "STD file", &STD_Load, &STD_Save, &StdRefusal, &STD_OutputName},
       {"dmp", "flash dump", &FlashDump_Load, &FlashDump_Save, &DumpRefusal, nullptr},
+      {"tfd", "TFD file", &TFD_Import, &TFD_Export, &TfdRefusal, nullptr},
   };
   return forms;
 }

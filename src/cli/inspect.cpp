@@ -163,6 +163,7 @@ int FileReport::BadChecksumCount() const {
 
 const std::vector<FileInspector>& FileInspectors() {
   static const std::vector<FileInspector> inspectors = {
+      {"TFD file", &TakesTfd, &InspectTfd},
       {"STD file", &TakesStd, &InspectStd},
       {"flash dump", &TakesDump, &InspectDump},
       {"flash block file", &TakesBlock, &InspectBlock},

@@ -64,6 +64,12 @@ struct FileInspector {
 
 const std::vector<FileInspector>& FileInspectors();
 
+// TFD files (inspect_tfd.cpp): taken by the extension "tfd"; the header CRC
+// and every block CRC, the block types with their chunks, and each component
+// the import would take with the checksums it carries.
+bool TakesTfd(const std::string& extension, uint64_t size, const std::string& path);
+void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report);
+
 // Reads and inspects the file at path. Throws FileError when it cannot be
 // read. A file no inspector takes gets the form "unrecognised" and a problem.
 FileReport InspectFile(const std::string& path);

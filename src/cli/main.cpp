@@ -22,7 +22,8 @@ void PrintOverview(std::FILE* out) {
                "\n"
                "Takes a Topfield receiver's memory images apart and puts them together\n"
                "again: loader, firmware, settings (flash), EEPROM, defaults, background,\n"
-               "as component BIN files, flash dumps (.dmp), flash block files and STD files.\n"
+               "as component BIN files, flash dumps (.dmp), flash block files, STD files\n"
+               "and TFD files.\n"
                "\n"
                "Commands:\n");
   for (const CliCommand* command : kCommands)

@@ -1,0 +1,125 @@
+// What a TFD file holds: its header, every block's CRC, the block types with
+// their chunks, and the components the import would take from them.
+#include <map>
+#include <memory>
+
+#include "cli/inspect.h"
+#include "results/result_codes.h"
+#include "tfd/tfd_store.h"
+#include "workspace/tfd_files.h"
+
+namespace tolv::cli {
+namespace {
+
+void AddCrc(FileReport& report, const std::string& group, const std::string& name, size_t offset,
+            uint32_t stored, uint32_t computed) {
+  report.checksums.push_back(
+      {group, name, static_cast<uint32_t>(offset), stored, computed, stored == computed});
+}
+
+// The chunks of one block type as the file holds them.
+struct TypeSummary {
+  int chunks = 0;
+  int stored = 0;
+  uint64_t size = 0;       // uncompressed bytes
+  uint64_t fileBytes = 0;  // block headers and data in the file
+};
+
+std::string Describe(uint16_t type, const TypeSummary& s) {
+  return "block type " + std::to_string(type) + ", " + std::to_string(s.chunks) +
+         (s.chunks == 1 ? " chunk" : " chunks") + " (" + std::to_string(s.stored) + " stored), " +
+         std::to_string(s.fileBytes) + " bytes in the file";
+}
+
+// The size the import requires of a component's block; 0 for any size.
+uint64_t RequiredSize(uint16_t type) {
+  switch (type) {
+    case 0: return kLoaderImageSize;
+    case 2:
+    case 4: return kPackedBlockSize;
+    case 3: return kEepromImageSize;
+    case 5: return kBackgroundImageSize;
+    default: return 0;
+  }
+}
+
+// What the import takes from a component block that has the right size.
+void AddComponent(uint16_t type, const tTFDBlock& slot, const std::string& how, FileReport& report) {
+  const ComponentKind kind = static_cast<ComponentKind>(type);
+  const uint8_t* data = slot.data.data();
+  const size_t size = slot.data.size();
+  if (kind == ComponentKind::Flash) {
+    report.components.push_back({"Flash", kFlashImageSize, "packed, " + how});
+    AddPackedBlockChecks(data, size, "flash ", report);
+    AddUnpackedSettings(data, size, "flash ", report);
+  } else if (kind == ComponentKind::Defaults) {
+    report.components.push_back({"Defaults", kDefaultsSettingsSize + kEepromImageSize,
+                                 "settings and default EEPROM, packed, " + how});
+    AddPackedBlockChecks(data, size, "defaults ", report);
+    AddUnpackedSettings(data, size, "defaults ", report);
+    uint8_t eeprom[kEepromImageSize];
+    if (UnPackDefaultsEeprom(data, size, eeprom)) AddEepromChecks(eeprom, sizeof eeprom, "defaults ", report);
+  } else {
+    report.components.push_back({ComponentName(kind), size, how});
+    if (kind == ComponentKind::Eeprom) AddEepromChecks(data, size, "", report);
+  }
+}
+
+void AddBlockTypes(const TfdFileInfo& info, const TfdStore& store, FileReport& report) {
+  std::map<uint16_t, TypeSummary> types;
+  for (const TfdFileBlock& block : info.blocks) {
+    TypeSummary& s = types[block.blockType];
+    ++s.chunks;
+    s.stored += block.stored() ? 1 : 0;
+    s.size += block.uncompressedSize;
+    s.fileBytes += 2u + block.blockLength;
+  }
+  for (const auto& [type, summary] : types) {
+    const std::string how = Describe(type, summary);
+    if (type >= kComponentCount || summary.size == 0) {
+      report.notes.push_back(how + ", " + std::to_string(summary.size) +
+                             " bytes: " + (summary.size == 0 ? "empty" : "not a component") +
+                             ", the import passes it over");
+    } else if (RequiredSize(type) != 0 && summary.size != RequiredSize(type)) {
+      report.problems.push_back(std::string(ComponentName(static_cast<ComponentKind>(type))) + " block (" +
+                                how + ") holds " + std::to_string(summary.size) + " bytes, not " +
+                                std::to_string(RequiredSize(type)));
+    } else {
+      AddComponent(type, store[type], how, report);
+    }
+  }
+}
+
+}  // namespace
+
+bool TakesTfd(const std::string& extension, uint64_t, const std::string&) { return extension == "tfd"; }
+
+void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report) {
+  TfdFileInfo info;
+  const int32_t scan = TFD_Scan(bytes.data(), bytes.size(), info);
+  if (bytes.size() >= kTfdHeaderSize) {
+    AddCrc(report, "TFD file", "header", 2, info.header.headerCrc, info.header.computedCrc);
+    SetSystemId(info.header.systemId, report);
+  }
+  for (size_t i = 0; i < info.blocks.size(); ++i) {
+    const TfdFileBlock& block = info.blocks[i];
+    AddCrc(report, "TFD block", std::to_string(i) + " (type " + std::to_string(block.blockType) + ")",
+           block.offset + 2, block.storedCrc, block.computedCrc);
+  }
+  // A bad header CRC is already a BAD checksum; other faults are problems.
+  if (scan != result::kOk) {
+    if (scan != result::kTfdInvalidHeaderCrc) report.problems.push_back(Result_Text(scan));
+    report.notes.push_back("the blocks after the fault were not read");
+    return;
+  }
+  auto store = std::make_unique<TfdStore>();
+  const int32_t load = TFD_LoadImage(*store, bytes.data(), bytes.size());
+  if (load != result::kOk) {
+    if (load != result::kTfdInvalidDataCrc) report.problems.push_back(Result_Text(load));
+    report.notes.push_back("the blocks were not expanded, so the components are not listed");
+    return;
+  }
+  AddBlockTypes(info, *store, report);
+}
+
+}  // namespace tolv::cli

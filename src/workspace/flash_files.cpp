@@ -22,16 +22,13 @@ bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteracti
     ui.Information("Invalid file size (<>128kB)");
     return false;
   }
-  // Unpacked into a copy of the Flash image, so that a failure leaves it whole.
-  std::vector<uint8_t> flash = workspace.Image(ComponentKind::Flash);
-  bool unpacked = UnPackFlashData(packed.data(), packed.size(), flash.data(), flash.size());
+  bool unpacked = Flash_UnpackSettings(packed.data(), packed.size(), workspace.Image(ComponentKind::Flash));
   workspace.packedFlash = std::move(packed);
   if (!unpacked) {
     workspace.Present(ComponentKind::Flash) = false;
     ui.Information("UnPackFlashData failed to unpack the flash block");
     return false;
   }
-  workspace.Image(ComponentKind::Flash) = std::move(flash);
   workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
   return true;

@@ -69,10 +69,8 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
     ui.Information("Invalid file size (<>131392B)");
     return false;
   }
-  // The unpacker fills at most the settings part; the rest keeps the bytes the
-  // Flash image had, as an unpack straight into it would.
-  std::vector<uint8_t> flash = workspace.Image(ComponentKind::Flash);
-  bool unpacked = UnPackFlashData(file + kStdPackedOffset, kPackedBlockSize, flash.data(), flash.size());
+  bool unpacked =
+      Flash_UnpackSettings(file + kStdPackedOffset, kPackedBlockSize, workspace.Image(ComponentKind::Flash));
 
   std::copy_n(file + kStdPackedOffset, kPackedBlockSize, workspace.packedFlash.begin());
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
@@ -83,7 +81,6 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
     ui.Information("UnPackFlashData failed to unpack the flash block");
     return false;
   }
-  workspace.Image(ComponentKind::Flash) = std::move(flash);
   workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
   return true;

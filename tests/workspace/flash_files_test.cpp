@@ -108,7 +108,12 @@ TEST(FlashDump, BlockThatDoesNotUnpackMakesTheFlashAbsentButKeepsItsBytes) {
   std::vector<uint8_t> damaged = test::ReadBytes(dir.File("good.dmp"));
   damaged[30'000] ^= 0x01;  // inside a middle block: blocks before it would already be written
   test::WriteBytes(dir.File("bad.dmp"), damaged);
-  for (const std::vector<uint8_t>& bytes : {damaged, test::RandomBytes(3, kPackedBlockSize)}) {
+  // A zeroed or erased block names no block at all: it holds no settings and
+  // must not pass for them (the image would keep whatever it held before).
+  const std::vector<std::vector<uint8_t>> cases = {damaged, test::RandomBytes(3, kPackedBlockSize),
+                                                   std::vector<uint8_t>(kPackedBlockSize, 0x00),
+                                                   std::vector<uint8_t>(kPackedBlockSize, 0xFF)};
+  for (const std::vector<uint8_t>& bytes : cases) {
     test::WriteBytes(dir.File("bad.dmp"), bytes);
     Workspace ws = test::SettingsWorkspace(kLayoutDvbS, 406, 1);
     const Workspace before = ws;

@@ -220,6 +220,17 @@ TEST_F(StdLoadRefusal, PackedBlockThatDoesNotUnpackKeepsTheImageAndTakesEepromAn
   EXPECT_EQ(ws.systemId, 406);
 }
 
+TEST_F(StdLoadRefusal, ErasedPackedBlockIsNotTakenForSettings) {
+  std::vector<uint8_t> bytes = good;
+  std::fill_n(bytes.begin() + 64, kPackedBlockSize, 0xFF);
+  test::WriteBytes(dir.File("erased.std"), bytes);
+  EXPECT_FALSE(STD_Load(ws, dir.File("erased.std"), ui));
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"UnPackFlashData failed to unpack the flash block"});
+  EXPECT_FALSE(ws.Present(ComponentKind::Flash));
+  EXPECT_EQ(ws.Image(ComponentKind::Flash), before.Image(ComponentKind::Flash));
+  EXPECT_TRUE(ws.Present(ComponentKind::Eeprom));
+}
+
 TEST_F(StdLoadRefusal, AllZeroHeaderStillLoadsWithSystemIdZero) {
   std::vector<uint8_t> bytes = good;
   std::fill_n(bytes.begin(), 64, 0);

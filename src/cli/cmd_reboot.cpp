@@ -1,0 +1,53 @@
+// tolv reboot: restart the receiver.
+#include "cli/cli_command.h"
+#include "cli/steps.h"
+#include "cli/transfer_console.h"
+#include "link/comm.h"
+#include "results/result_codes.h"
+
+namespace tolv::cli {
+namespace {
+
+int RunReboot(const std::vector<std::string>& args) {
+  std::string port;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--port" && i + 1 < args.size()) {
+      port = args[++i];
+    } else {
+      throw UsageError("unknown option \"" + args[i] + "\"");
+    }
+  }
+  if (port.empty()) throw UsageError("--port PORT is needed (\"tolv ports\" lists them)");
+  ProgressDisplay display(stderr, StderrIsTerminal());
+  InterruptGuard interrupt;
+  const TransferHooks hooks = ConsoleTransferHooks(display, false);
+  // Open (waiting for a USB receiver until it comes or Ctrl-C), reboot, close.
+  const int32_t opened = Comm_Open(port, hooks.progress);
+  const int32_t rebooted = opened == result::kOk ? Comm_Reboot() : opened;
+  Comm_Close();
+  display.EndLine();
+  if (rebooted != result::kOk) {
+    std::fprintf(stderr, "Not rebooted: %s\n", Result_Text(rebooted).c_str());
+    return kExitFailure;
+  }
+  std::fprintf(stderr, "Reboot sent to the receiver on %s.\n", port.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+const CliCommand kRebootCommand = {
+    "reboot", "restart a receiver",
+    "usage: tolv reboot --port PORT\n"
+    "\n"
+    "Sends the reboot command to the receiver on PORT (USB, or a serial port\n"
+    "such as /dev/ttyUSB0). On USB it waits until a receiver is there; Ctrl-C\n"
+    "stops the wait.\n"
+    "Exit status: 0 when the command went out, 1 when the port could not be\n"
+    "opened or the wait was cancelled, 2 when the command line is wrong.\n"
+    "\n"
+    "Example:\n"
+    "  tolv reboot --port USB\n",
+    &RunReboot};
+
+}  // namespace tolv::cli

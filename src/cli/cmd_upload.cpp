@@ -1,0 +1,136 @@
+// tolv upload: the inputs of "tolv convert", then To Toppy.
+#include <cstdlib>
+
+#include "cli/cli_command.h"
+#include "cli/steps.h"
+#include "cli/transfer_console.h"
+#include "link/comm.h"
+
+namespace tolv::cli {
+namespace {
+
+struct UploadArgs {
+  UploadRequest request;
+  bool only = false;
+  bool reboot = false;
+  int64_t systemId = 0;  // 0: the one the inputs carry
+  std::vector<Step> inputs;
+};
+
+int64_t ParseSystemId(const std::string& text) {
+  char* end = nullptr;
+  const long long value = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value <= 0 || value > 0x7FFFFFFF) {
+    throw UsageError("--sysid needs a model number from 1 up, not \"" + text + "\"");
+  }
+  return value;
+}
+
+UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
+  UploadArgs parsed;
+  parsed.request.selection.fill(true);
+  parsed.request.reportFailures = false;  // the final line says it
+  for (size_t i = 0; i < args.size();) {
+    const std::string& arg = args[i];
+    const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid";
+    if (takesValue && i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+    if (arg == "--port") {
+      parsed.request.port = args[i + 1];
+    } else if (arg == "--only") {
+      parsed.request.selection = ParseOnlyList(args[i + 1], true);
+      parsed.only = true;
+    } else if (arg == "--sysid") {
+      parsed.systemId = ParseSystemId(args[i + 1]);
+    } else if (arg == "--reboot" || arg == "--log") {
+      (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
+      ++i;
+      continue;
+    } else if (std::optional<Step> step = ParseStep(args, i, StepSyntax{true, true, false})) {
+      parsed.inputs.push_back(std::move(*step));
+      continue;
+    } else {
+      throw UsageError("unknown option \"" + arg + "\"");
+    }
+    i += 2;
+  }
+  if (parsed.request.port.empty()) throw UsageError("--port PORT is needed (\"tolv ports\" lists them)");
+  if (parsed.inputs.empty()) throw UsageError("no input given: nothing to send");
+  return parsed;
+}
+
+// Checks that there is something to send and a model to send it for; says
+// why not otherwise.
+bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& request,
+                 ConsoleInteraction& ui) {
+  if (parsed.systemId != 0) workspace.systemId = static_cast<int32_t>(parsed.systemId);
+  if (workspace.systemId == 0) {
+    ui.Failure("tolv upload: no SystemID: the inputs carry none; give the receiver's model with --sysid N.");
+    return false;
+  }
+  bool any = false;
+  for (ComponentKind kind : kAllComponents) {
+    bool& selected = request.selection[static_cast<size_t>(kind)];
+    if (selected && !workspace.Present(kind) && parsed.only) {
+      ui.Failure(std::string("tolv upload: --only names ") + ComponentWord(kind) + ", which no input holds.");
+      return false;
+    }
+    selected = selected && workspace.Present(kind);
+    any = any || selected;
+  }
+  if (!any) ui.Failure("tolv upload: the inputs hold no component to send.");
+  return any;
+}
+
+int RunUpload(const std::vector<std::string>& args) {
+  const UploadArgs parsed = ParseUploadArgs(args);
+  ProgressDisplay display(stderr, StderrIsTerminal());
+  TransferConsole ui(parsed.reboot, display);
+  Workspace workspace;
+  if (RunSteps(parsed.inputs, workspace, ui) != kExitOk) return kExitFailure;
+  UploadRequest request = parsed.request;
+  if (!ReadyToSend(parsed, workspace, request, ui)) return kExitFailure;
+  ui.ClearFailure();
+  UploadReport report;
+  {
+    InterruptGuard interrupt;
+    report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true));
+  }
+  display.EndLine();
+  ui.Note(Transfer_Summary(report));
+  return report.Succeeded() ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+const CliCommand kUploadCommand = {
+    "upload", "send components to a receiver (To Toppy)",
+    "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--reboot] [--log] INPUT...\n"
+    "\n"
+    "Loads the inputs as \"tolv convert\" does, then reboots the receiver, waits\n"
+    "until its loader is ready to take data and lets it fetch the components as\n"
+    "one TFD image. Settings and defaults are packed for the SystemID; the\n"
+    "settings and EEPROM go with the checksums they hold.\n"
+    "\n"
+    "  --port PORT    USB, or a serial port such as /dev/ttyUSB0 (\"tolv ports\")\n"
+    "  --only LIST    components to send, separated by commas: loader, firmware,\n"
+    "                 settings (or flash), eeprom, defaults, background\n"
+    "                 (default: every component the inputs hold)\n"
+    "  --sysid N      the receiver's SystemID (default: the one the inputs carry,\n"
+    "                 e.g. from an STD or TFD file). Without one nothing is sent.\n"
+    "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
+    "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
+    "Inputs (and operations) as in \"tolv convert\": NAME.std, NAME.dmp,\n"
+    "NAME.tfd, KIND=FILE, block=FILE, --flash-to-defaults, ...\n"
+    "\n"
+    "Progress goes to standard error; Ctrl-C cancels cleanly (a second Ctrl-C\n"
+    "ends the program at once). The last line says what went and what failed.\n"
+    "Exit status: 0 when everything chosen was sent, 1 otherwise, 2 when the\n"
+    "command line is wrong.\n"
+    "\n"
+    "Examples:\n"
+    "  tolv upload --port USB settings.std\n"
+    "  tolv upload --port /dev/ttyUSB0 --sysid 406 firmware=fw.bin\n"
+    "  tolv upload --port USB --only settings,eeprom --reboot backup.tfd\n",
+    &RunUpload};
+
+}  // namespace tolv::cli

@@ -1,0 +1,184 @@
+// The terminal side of the receiver transfer commands.
+#include "cli/transfer_console.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "cli/steps.h"
+#include "link/comm.h"
+
+namespace tolv::cli {
+namespace {
+
+volatile sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = 1;
+  // A second Ctrl-C ends the program the ordinary way.
+  signal(SIGINT, SIG_DFL);
+}
+
+std::string Bytes(double count) {
+  char text[32];
+  if (count >= 1024.0 * 1024.0) {
+    std::snprintf(text, sizeof text, "%.1f MiB", count / (1024.0 * 1024.0));
+  } else if (count >= 1024.0) {
+    std::snprintf(text, sizeof text, "%.1f KiB", count / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.0f B", count);
+  }
+  return text;
+}
+
+std::string Duration(double seconds) {
+  const long total = std::lround(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+  return text;
+}
+
+std::string Bar(double percent) {
+  constexpr int kWidth = 24;
+  const int filled = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 100.0 * kWidth);
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(kWidth - filled), '-') + "]";
+}
+
+}  // namespace
+
+ProgressDisplay::ProgressDisplay(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}
+
+void ProgressDisplay::PrintLine(const std::string& text) {
+  EndLine();
+  std::fprintf(stream_, "%s\n", text.c_str());
+  std::fflush(stream_);
+}
+
+void ProgressDisplay::EndLine() {
+  if (!lineOpen_) return;
+  std::fputc('\n', stream_);
+  std::fflush(stream_);
+  lineOpen_ = false;
+}
+
+void ProgressDisplay::OnBlockStarting(const std::string& name, int64_t byteCount) {
+  blockName_ = name;
+  blockBytes_ = byteCount;
+  lastQuarter_ = -1;
+  blockStart_ = std::chrono::steady_clock::now();
+  lastDraw_ = {};
+}
+
+void ProgressDisplay::OnStatus(uint8_t status, double value) {
+  if (status == comm_status::kProgress) return ShowProgress(value);
+  const TransferProgressView view = Transfer_Progress(status, value, ".");
+  if (!view.statusText || *view.statusText == lastText_) return;  // the serial mode wait repeats itself
+  lastText_ = *view.statusText;
+  PrintLine(lastText_);
+}
+
+void ProgressDisplay::ShowProgress(double percent) {
+  lastText_.clear();
+  const std::string name = blockName_.empty() ? "Block" : blockName_;
+  if (!terminal_) {
+    const int quarter = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 25.0);
+    if (quarter == lastQuarter_) return;
+    lastQuarter_ = quarter;
+    return PrintLine(name + ": " + std::to_string(quarter * 25) + "% done");
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (percent < 100 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  lastDraw_ = now;
+  const double seconds = std::chrono::duration<double>(now - blockStart_).count();
+  char head[64];
+  std::snprintf(head, sizeof head, "%-10s %s %5.1f%%", name.c_str(), Bar(percent).c_str(), percent);
+  std::string line = head;
+  if (blockBytes_ > 0) {
+    const double done = static_cast<double>(blockBytes_) * percent / 100.0;
+    line += "  " + Bytes(done) + " of " + Bytes(static_cast<double>(blockBytes_));
+    if (seconds > 0.2) line += "  " + Bytes(done / seconds) + "/s";
+  }
+  if (percent > 0.5 && percent < 100 && seconds > 0.2) {
+    line += "  " + Duration(seconds * (100.0 - percent) / percent) + " left";
+  }
+  std::fprintf(stream_, "\r%-79s", line.c_str());
+  std::fflush(stream_);
+  lineOpen_ = true;
+}
+
+InterruptGuard::InterruptGuard() {
+  gInterrupted = 0;
+  signal(SIGINT, OnInterrupt);
+}
+
+InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
+
+bool InterruptGuard::Requested() { return gInterrupted != 0; }
+
+TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display)
+    : ConsoleInteraction(reboot), reboot_(reboot), display_(display) {}
+
+void TransferConsole::Information(const std::string& text) {
+  display_.EndLine();
+  ConsoleInteraction::Information(text);
+}
+
+void TransferConsole::Message(const std::string& text) {
+  display_.EndLine();
+  ConsoleInteraction::Message(text);
+}
+
+bool TransferConsole::Question(const std::string& text) {
+  display_.EndLine();
+  Note(text + (reboot_ ? " -> Yes" : " -> No (--reboot answers Yes)"));
+  return reboot_;
+}
+
+TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload) {
+  TransferHooks hooks;
+  auto cancelSent = std::make_shared<bool>(false);
+  hooks.progress = [&display, cancelSent](uint8_t status, double value) {
+    display.OnStatus(status, value);
+    if (InterruptGuard::Requested() && !*cancelSent) {
+      *cancelSent = true;
+      Comm_Cancel();
+    }
+  };
+  hooks.blockStarting = [&display, upload](ComponentKind kind, int64_t byteCount) {
+    display.OnBlockStarting(upload ? "TFD image" : ComponentName(kind), byteCount);
+  };
+  return hooks;
+}
+
+ComponentSelection ParseOnlyList(const std::string& list, bool allowBackground) {
+  ComponentSelection selection{};
+  std::stringstream stream(list);
+  bool any = false;
+  for (std::string word; std::getline(stream, word, ',');) {
+    const std::optional<ComponentKind> kind = ParseComponentKind(word);
+    if (!kind) throw UsageError("--only: \"" + word + "\" is not a component");
+    if (*kind == ComponentKind::Background && !allowBackground) {
+      throw UsageError("--only: the background is never fetched from the receiver");
+    }
+    selection[static_cast<size_t>(*kind)] = true;
+    any = true;
+  }
+  if (!any) throw UsageError("--only needs a list of components");
+  return selection;
+}
+
+std::string SelectionText(const ComponentSelection& selection) {
+  std::string text;
+  for (ComponentKind kind : kAllComponents) {
+    if (selection[static_cast<size_t>(kind)])
+      text += (text.empty() ? "" : ",") + std::string(ComponentWord(kind));
+  }
+  return text;
+}
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+}  // namespace tolv::cli

@@ -28,5 +28,9 @@ std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args
 extern const CliCommand kInfoCommand;
 extern const CliCommand kVerifyCommand;
 extern const CliCommand kConvertCommand;
+extern const CliCommand kPortsCommand;
+extern const CliCommand kDownloadCommand;
+extern const CliCommand kUploadCommand;
+extern const CliCommand kRebootCommand;
 
 }  // namespace tolv::cli

@@ -14,6 +14,10 @@ const CliCommand* const kCommands[] = {
     &kInfoCommand,
     &kVerifyCommand,
     &kConvertCommand,
+    &kPortsCommand,
+    &kDownloadCommand,
+    &kUploadCommand,
+    &kRebootCommand,
 };
 
 void PrintOverview(std::FILE* out) {

@@ -29,7 +29,7 @@
 
 namespace tolv {
 
-// Status callback of the link: status 1..9 and a value (see CommStatus).
+// Status callback of the link: status 1..9 and a value (see comm_status).
 using CommCallback = std::function<void(uint8_t status, double value)>;
 
 // The statuses the link reports through the callback.
@@ -145,6 +145,10 @@ class Link {
   // is fetched in chunks (30000 bytes on USB, 255 on a serial line) into
   // buffer, and *size set to its length; a firmware block (type 1) arrives as
   // sections and is expanded into buffer. Never writes past bufferCapacity.
+  // A chunk whose reply is late is asked for again (the serial queues emptied
+  // first); the fifth time-out of one chunk ends the transfer. Replies whose
+  // checksum fails, or that are longer than asked for, are never stored: the
+  // time-out path recovers them. On any failure *size stays 0.
   // Upload (after UploadMode): the receiver asks for pieces of the *size bytes
   // in buffer until it reports the block complete; *size is unchanged and
   // buffer is only read.
@@ -153,6 +157,7 @@ class Link {
   // bufferCapacity or the work area); kTransferBadBlockData (firmware
   // sections malformed or not decodable); kTransferBadRequest (an upload
   // request outside the data or larger than a packet).
+  // size is never null; buffer may be null only with bufferCapacity 0.
   int32_t TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
 
   // Ends the exchange (command 06), status 7. 0; 2417 when not open, without

@@ -1,0 +1,163 @@
+// The tolv transfer commands against the toppy-sim program on a
+// pseudo-terminal: both programs as a user runs them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "child_process.h"
+#include "flash/packing.h"
+#include "sim_rig.h"
+#include "test_support.h"
+
+namespace tolv::test {
+namespace {
+
+constexpr size_t kUnpackedSettings = 0x60000;
+
+bool SamePrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t n) {
+  return a.size() >= n && b.size() >= n &&
+         std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(n), b.begin());
+}
+
+class CliAgainstSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_.File("seed"));
+    std::filesystem::create_directories(dir_.File("dump"));
+    WriteBytes(dir_.File("seed/loader.bin"), RandomBytes(41, kLoaderImageSize));
+    WriteBytes(dir_.File("seed/firmware.bin"), Text(300000));
+    WriteBytes(dir_.File("seed/flash.bin"), DvbSSettings(42));
+    WriteBytes(dir_.File("seed/eeprom.bin"), RandomBytes(43, kEepromImageSize));
+  }
+
+  // Starts toppy-sim seeded from seed/, dumping into dump/; the port's path.
+  std::string StartSim(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--baud",          "0",      "--boot-ms",      "100", "--seed",
+                                     dir_.File("seed"), "--dump", dir_.File("dump")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    sim_ = std::make_unique<ChildProcess>(BuildBinDir() + "/toppy-sim", args, dir_.File("sim.err"));
+    const std::optional<std::string> port = sim_->ReadLine(10000);
+    EXPECT_TRUE(port && port->starts_with("/dev/")) << Log("sim.err");
+    return port.value_or("");
+  }
+
+  // Ends toppy-sim, which dumps its memory on the way out.
+  void StopSim() {
+    sim_->Signal(SIGTERM);
+    EXPECT_EQ(0, sim_->Wait(10000));
+  }
+
+  int Tolv(const std::string& args, std::string* output) {
+    return RunCommand("cd '" + dir_.path() + "' && '" + BuildBinDir() + "/tolv' " + args, output);
+  }
+
+  std::string Log(const std::string& name) {
+    const std::vector<uint8_t> bytes =
+        Exists(dir_.File(name)) ? ReadBytes(dir_.File(name)) : std::vector<uint8_t>{};
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  std::vector<uint8_t> File(const std::string& name) { return ReadBytes(dir_.File(name)); }
+
+  TempDir dir_;
+  std::unique_ptr<ChildProcess> sim_;
+};
+
+TEST_F(CliAgainstSim, DownloadSavesWhatTheReceiverHolds) {
+  const std::string port = StartSim();
+  std::string output;
+  ASSERT_EQ(0, Tolv("download --port " + port + " --log -o got/", &output)) << output;
+  EXPECT_NE(std::string::npos,
+            output.find("SystemID 406. Received: Loader (65536 bytes), Firmware (300000 bytes)"))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("Reboot the Toppy? -> No (--reboot answers Yes)")) << output;
+  StopSim();
+  EXPECT_EQ(File("seed/loader.bin"), File("got/loader.bin"));
+  EXPECT_EQ(File("seed/firmware.bin"), File("got/firmware.bin"));
+  EXPECT_EQ(File("seed/eeprom.bin"), File("got/eeprom.bin"));
+  EXPECT_TRUE(SamePrefix(File("seed/flash.bin"), File("got/flash.bin"), kUnpackedSettings));
+  EXPECT_TRUE(SamePrefix(Unpacked(File("dump/defaults.dmp"), kDefaultsImageSize), File("got/defaults.bin"),
+                         kUnpackedSettings));
+  EXPECT_FALSE(Exists(dir_.File("got/background.bin")));
+  EXPECT_NE(std::string::npos, Log("TolvPack.log").find("Comm_DownloadMode : reported SystemID=406"));
+}
+
+TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
+  const std::string port = StartSim();
+  WriteBytes(dir_.File("new_loader.bin"), RandomBytes(44, kLoaderImageSize));
+  WriteBytes(dir_.File("new_eeprom.bin"), RandomBytes(45, kEepromImageSize));
+  std::string output;
+  ASSERT_EQ(
+      0, Tolv("upload --port " + port + " --sysid 406 loader=new_loader.bin eeprom=new_eeprom.bin --reboot",
+              &output))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("Sent for SystemID 406: Loader, EEPROM")) << output;
+  EXPECT_NE(std::string::npos, output.find("Reboot the Toppy? -> Yes")) << output;
+  StopSim();
+  EXPECT_EQ(File("new_loader.bin"), File("dump/loader.bin"));
+  EXPECT_EQ(File("new_eeprom.bin"), File("dump/eeprom.bin"));
+  EXPECT_EQ(File("seed/firmware.bin"), File("dump/firmware.bin"));
+  // The reboot after the upload reached the receiver too.
+  const std::string events = Log("sim.err");
+  EXPECT_NE(events.find("reboot"), events.rfind("reboot")) << events;
+}
+
+TEST_F(CliAgainstSim, UploadWithoutSystemIdSendsNothing) {
+  const std::string port = StartSim();
+  std::string output;
+  EXPECT_EQ(1, Tolv("upload --port " + port + " loader=seed/loader.bin", &output));
+  EXPECT_NE(std::string::npos, output.find("no SystemID")) << output;
+  StopSim();
+  EXPECT_EQ(std::string::npos, Log("sim.err").find("reboot"));
+}
+
+TEST_F(CliAgainstSim, AFailedBlockIsNamedWithItsReasonAndFailsTheRun) {
+  const std::string port = StartSim({"--ignore", "04"});
+  std::string output;
+  EXPECT_EQ(1, Tolv("download --port " + port + " --only eeprom -o got/", &output));
+  EXPECT_NE(std::string::npos,
+            output.find("SystemID 406. Not received: EEPROM (Comm_TransferBlock: Timeout while waiting or a "
+                        "response)."))
+      << output;
+  EXPECT_FALSE(Exists(dir_.File("got/eeprom.bin")));
+}
+
+TEST_F(CliAgainstSim, CtrlCCancelsCleanly) {
+  const std::string port = StartSim({"--silent"});
+  ChildProcess tolv(BuildBinDir() + "/tolv", {"download", "--port", port, "-o", dir_.File("got/")},
+                    dir_.File("tolv.err"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // in the mode wait by now
+  tolv.Signal(SIGINT);
+  EXPECT_EQ(1, tolv.Wait(10000));
+  const std::string errors = Log("tolv.err");
+  EXPECT_NE(std::string::npos, errors.find("Communication has been canceled")) << errors;
+  EXPECT_NE(std::string::npos, errors.find("Cancelled; nothing written.")) << errors;
+  EXPECT_FALSE(Exists(dir_.File("got")));
+}
+
+TEST_F(CliAgainstSim, RebootReachesTheReceiver) {
+  const std::string port = StartSim();
+  std::string output;
+  EXPECT_EQ(0, Tolv("reboot --port " + port, &output)) << output;
+  EXPECT_EQ(1, Tolv("reboot --port " + dir_.File("no-such-port"), &output));
+  EXPECT_NE(std::string::npos, output.find("Not rebooted: Comm_Open: Failed to open serial port")) << output;
+  StopSim();
+  EXPECT_NE(std::string::npos, Log("sim.err").find("reboot"));
+}
+
+TEST(CliUsage, WrongCommandLinesExitWithTwo) {
+  for (const char* args :
+       {"download -o x/", "download --port USB", "download --port USB --only background -o x/",
+        "download --port USB --only nonsense -o x/", "upload --port USB",
+        "upload --port USB --sysid 0 eeprom=x.bin", "reboot", "ports extra"}) {
+    std::string output;
+    EXPECT_EQ(2, RunCommand("'" + BuildBinDir() + "/tolv' " + args, &output)) << args << "\n" << output;
+  }
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -1,0 +1,156 @@
+// Receiver transfers through the emulated receiver.
+//
+// Serial: a download at 115200 baud (11,520 bytes per second on the line).
+// Each 255-byte chunk costs a 12-byte request and a 263-byte reply on the
+// line, so the ideal payload rate is 255 / 275 * 11,520 = 10,682 bytes per
+// second; of_ideal is the share of it reached (target: at least 0.90).
+//
+// USB: the emulated pipes move each packet at once (no pacing, no sleep in
+// the data path), so the figures show what the link and the emulator cost:
+// raw blocks, the firmware in compressed sections (expanded by the link),
+// and an upload of a TFD image.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <memory>
+
+#include "link/link.h"
+#include "pty_port.h"
+#include "receiver.h"
+#include "tfd/tfd_store.h"
+#include "usb_pipes.h"
+
+namespace {
+
+using namespace tolv;
+using namespace tolv::sim;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kLineBytesPerSecond = 11520.0;
+constexpr double kIdealSerialRate = 255.0 / (12.0 + 263.0) * kLineBytesPerSecond;
+
+ReceiverOptions BenchOptions() {
+  ReceiverOptions options;
+  options.timing.bootMs = 100;
+  options.timing.sessionIdleMs = 600000;
+  return options;
+}
+
+// A firmware of byteCount bytes, half compressible, half not.
+std::vector<uint8_t> Firmware(size_t byteCount) {
+  std::vector<uint8_t> firmware(byteCount);
+  uint32_t state = 12345;
+  for (size_t i = 0; i < byteCount; ++i) {
+    state = state * 1103515245 + 12345;
+    firmware[i] = i < byteCount / 2 ? static_cast<uint8_t>("receiver firmware text "[i % 23])
+                                    : static_cast<uint8_t>(state >> 16);
+  }
+  return firmware;
+}
+
+// Open, reboot, reopen and ask for the mode until the receiver answers.
+bool ReachMode(Link& link, const std::string& port, bool upload) {
+  const CommCallback keepWaiting = [](uint8_t, double) {};
+  link.Open(port, keepWaiting);
+  link.Reboot();
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    link.Close();
+    link.Open(port, keepWaiting);
+    const int32_t result = upload ? link.UploadMode() : link.DownloadMode();
+    if (result == 0) return true;
+  }
+  return false;
+}
+
+// Downloads blockType again and again; bytes received per second of wall time.
+void DownloadLoop(benchmark::State& state, Link& link, uint8_t blockType) {
+  std::vector<uint8_t> buffer(kFirmwareWorkAreaSize);
+  int64_t bytes = 0;
+  const auto start = Clock::now();
+  for (auto _ : state) {
+    int32_t size = 0;
+    if (link.TransferBlock(blockType, buffer.data(), static_cast<int32_t>(buffer.size()), &size) != 0) {
+      state.SkipWithError("transfer failed");
+      break;
+    }
+    bytes += size;
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  link.End();
+  link.Close();
+  state.SetBytesProcessed(bytes);
+  state.counters["payload_Bps"] = static_cast<double>(bytes) / seconds;
+  state.counters["MiB_per_s"] = static_cast<double>(bytes) / seconds / (1024.0 * 1024.0);
+}
+
+void BM_SerialDownloadAt115200(benchmark::State& state) {
+  auto port = std::make_unique<PtyReceiverPort>(static_cast<uint32_t>(kLineBytesPerSecond));
+  const std::string name = port->SlavePath();
+  SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(406), BenchOptions());
+  Link link;
+  if (!ReachMode(link, name, false)) return state.SkipWithError("no download mode");
+  DownloadLoop(state, link, kBlockLoader);
+  state.counters["ideal_Bps"] = kIdealSerialRate;
+  state.counters["of_ideal"] = state.counters["payload_Bps"].value / kIdealSerialRate;
+}
+BENCHMARK(BM_SerialDownloadAt115200)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+
+struct UsbReceiver {
+  explicit UsbReceiver(ReceiverMemory memory) {
+    auto port = std::make_unique<EmulatedUsbPort>();
+    LinkDevices devices;
+    devices.pollUsb = port->Provider();
+    sim = std::make_unique<SimulatedReceiver>(std::move(port), std::move(memory), BenchOptions());
+    link = std::make_unique<Link>(devices);
+  }
+  std::unique_ptr<SimulatedReceiver> sim;
+  std::unique_ptr<Link> link;
+};
+
+void BM_UsbDownloadRawBlock(benchmark::State& state) {
+  UsbReceiver usb(ReceiverMemory::Builtin(406));
+  if (!ReachMode(*usb.link, "USB", false)) return state.SkipWithError("no download mode");
+  DownloadLoop(state, *usb.link, 5);  // 256 KiB stored as it is
+}
+BENCHMARK(BM_UsbDownloadRawBlock)->Iterations(40)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_UsbDownloadFirmware4MiB(benchmark::State& state) {
+  ReceiverMemory memory = ReceiverMemory::Builtin(406);
+  memory.firmware = Firmware(4 * 1024 * 1024);
+  UsbReceiver usb(std::move(memory));
+  if (!ReachMode(*usb.link, "USB", false)) return state.SkipWithError("no download mode");
+  DownloadLoop(state, *usb.link, kBlockFirmware);
+}
+BENCHMARK(BM_UsbDownloadFirmware4MiB)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_UsbUploadImage4MiB(benchmark::State& state) {
+  UsbReceiver usb(ReceiverMemory::Builtin(406));
+  TfdStore store;
+  const std::vector<uint8_t> firmware = Firmware(4 * 1024 * 1024);
+  TFD_SetBlock(store, kBlockFirmware, firmware.data(), firmware.size());
+  std::vector<uint8_t> image;
+  TFD_BuildImage(store, 406, image);
+  int64_t bytes = 0;
+  double seconds = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!ReachMode(*usb.link, "USB", true)) return state.SkipWithError("no upload mode");
+    state.ResumeTiming();
+    const auto start = Clock::now();
+    int32_t size = static_cast<int32_t>(image.size());
+    if (usb.link->TransferBlock(2, image.data(), size, &size) != 0)
+      return state.SkipWithError("upload failed");
+    seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    bytes += size;
+    state.PauseTiming();
+    usb.link->End();
+    usb.link->Close();
+    usb.sim->receiver().WaitForEvent("image accepted", 10000);
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(bytes);
+  state.counters["MiB_per_s"] = static_cast<double>(bytes) / seconds / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_UsbUploadImage4MiB)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

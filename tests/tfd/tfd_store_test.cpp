@@ -302,6 +302,19 @@ TEST(TfdLoad, EveryCorruptionGivesItsCodeAndMessageAndLeavesTheStoreEmpty) {
   }
 }
 
+TEST(TfdLoad, BlocksClaimingMoreThan2GBAreRefusedBeforeAnythingIsExpanded) {
+  // 32769 empty compressed chunks that each claim 65535 bytes: 8 bytes apiece
+  // in the file, 2^31 + 32767 bytes together.
+  const uint16_t count = 32769;
+  std::vector<uint8_t> file = test::RawHeader(406, count);
+  const std::vector<uint8_t> block = test::RawBlockBytes({1, {}, 65535});
+  for (int i = 0; i < count; ++i) file.insert(file.end(), block.begin(), block.end());
+  auto store = NewStore();
+  EXPECT_EQ(TFD_LoadImage(*store, file.data(), file.size()), result::kTfdBlocksTooLarge);
+  EXPECT_EQ(Result_Text(result::kTfdBlocksTooLarge), "TFD_Load: The blocks are larger than 2 GB");
+  EXPECT_TRUE(StoreEmpty(*store));
+}
+
 TEST(TfdLoad, ChangingAnyByteOfABlockFromItsTypeOnFailsTheCrc) {
   const std::vector<uint8_t> good = RawTfd(406, {Stored(3, test::Text(24))});
   auto store = NewStore();
@@ -394,6 +407,10 @@ TEST(TfdBlocks, SetGetAndTheAbsentSlot) {
   EXPECT_EQ(TFD_GetBlock(*store, 17, dst, 3), result::kOk);
   EXPECT_TRUE(std::equal(second.begin(), second.end(), dst));
   EXPECT_EQ(dst[3], 4);
+
+  // A size past the 32-bit range is refused before a byte is read.
+  EXPECT_EQ(TFD_SetBlock(*store, 17, first.data(), size_t{1} << 31), result::kTfdBlockTooLarge);
+  EXPECT_EQ(TFD_GetBlockSize(*store, 17), 3);
 
   TFD_Clear(*store);
   EXPECT_TRUE(StoreEmpty(*store));

@@ -2,9 +2,7 @@
 // codec). Past the end of the source the stream continues with zero bits.
 #pragma once
 
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 namespace tolv::block {
 
@@ -25,9 +23,9 @@ class BitReader {
       // The eight bytes are ORed in below the valid bits; bits beyond the
       // bytes counted as taken are the stream's own next bits, so ORing
       // them again on the next refill changes nothing.
-      uint64_t word;
-      std::memcpy(&word, next_, sizeof word);
-      buffer_ |= FromBigEndian(word) >> validBits_;
+      uint64_t word = 0;
+      for (int i = 0; i < 8; ++i) word = (word << 8) | next_[i];  // first byte most significant
+      buffer_ |= word >> validBits_;
       const int takenBytes = (63 - validBits_) >> 3;
       next_ += takenBytes;
       validBits_ += takenBytes * 8;
@@ -65,11 +63,6 @@ class BitReader {
   }
 
  private:
-  static uint64_t FromBigEndian(uint64_t word) {
-    if constexpr (std::endian::native == std::endian::little) return __builtin_bswap64(word);
-    return word;
-  }
-
   const uint8_t* next_;
   const uint8_t* end_;
   uint64_t buffer_ = 0;  // valid bits from bit 63 down, zeros below them

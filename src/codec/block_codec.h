@@ -25,11 +25,13 @@ constexpr int32_t Block_CompressBound(int32_t srcSize) {
 // Returns 1 when all dstSize bytes were produced, 0 when a code table in the
 // stream is bad (lengths that do not fill the code space exactly, a symbol
 // count above its alphabet, a run of zero lengths past the alphabet, a length
-// above 16). On 0, the 8192-byte pieces decoded before the fault are already
-// in dst and the rest of dst is untouched. A match that reaches back before
-// the first output byte yields zero bytes. dstSize 0 returns 1 without reading.
-// Never reads more than srcSize bytes from src nor writes more than dstSize
-// bytes to dst, whatever the input.
+// above 16, a code sent as a single symbol outside its alphabet). On 0, the
+// 8192-byte pieces decoded before the fault are already in dst and the rest of
+// dst is untouched. A match that reaches back before the first output byte
+// yields zero bytes. dstSize 0 or less returns 1 without reading; srcSize 0 or
+// less reads as an empty source (src may then be null). Never reads more than
+// srcSize bytes from src nor writes more than dstSize bytes to dst, whatever
+// the input. Works on the stack (about 30 KB) without allocating.
 int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize);
 
 // Compresses srcSize bytes from src into dst, which must have room for
@@ -39,7 +41,9 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
 // at most kBlockMaxStreamSize bytes; otherwise dst receives a plain copy of src
 // and the result is srcSize (callers tell the two apart by comparing the result
 // with srcSize). The output depends only on the input: the same bytes always
-// give the same stream. An empty source gives a 7-byte stream. Never fails.
+// give the same stream. An empty source (srcSize 0 or less; src may then be
+// null) gives a 7-byte stream. Allocates about 250 KB of working memory per
+// call (std::bad_alloc when that fails); otherwise never fails.
 int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst);
 
 }  // namespace tolv

@@ -79,6 +79,9 @@ TEST(BlockCompress, EmptySourceGivesSevenZeroBytes) {
   const std::vector<uint8_t> stream = CompressChecked({}, &result);
   EXPECT_EQ(result, 7);
   EXPECT_EQ(stream, std::vector<uint8_t>(7, 0));
+  std::vector<uint8_t> dst(kBlockMaxStreamSize, kGuard);
+  EXPECT_EQ(Block_Compress(nullptr, -3, dst.data()), 7);  // a negative size counts as empty
+  EXPECT_EQ(std::vector<uint8_t>(dst.begin(), dst.begin() + 7), std::vector<uint8_t>(7, 0));
 }
 
 TEST(BlockCompress, RoundTripsAndStructureOfEveryCase) {

@@ -59,6 +59,9 @@ TEST(BlockDecompress, EmptyOrAllZeroSourceGivesZeroBytes) {
       EXPECT_EQ(decoded.bytes, Repeated(0, outputSize)) << sourceSize << " -> " << outputSize;
     }
   }
+  std::vector<uint8_t> out(100, kUntouched);
+  EXPECT_EQ(Block_Decompress(nullptr, -5, out.data(), 100), 1);  // a negative size reads nothing
+  EXPECT_EQ(out, Repeated(0, 100));
 }
 
 TEST(BlockDecompress, SingleSymbolLiteralCodeRepeatsItsByteWithoutBits) {

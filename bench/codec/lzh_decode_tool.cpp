@@ -1,0 +1,93 @@
+// Command-line helper for timing the block decoder against other LZH
+// decoders on the same archives:
+//   bench_lzh_decode make <text|code|settings> <size> <file>   writes sample data
+//   bench_lzh_decode decode <archive.lzh>                       writes the first entry to stdout
+// The archive must have a level-0 header and an lh5 entry (jlha c0 makes one).
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/block_codec.h"
+#include "codec/crc16.h"
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), {});
+}
+
+uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// Level-0 header: size of the rest of the header, its sum, method, packed
+// size, original size, time stamp, attribute, level, name, CRC-16.
+int Decode(const char* path) {
+  const std::vector<uint8_t> archive = ReadAll(path);
+  if (archive.size() < 24 || std::memcmp(archive.data() + 2, "-lh5-", 5) != 0 || archive[20] != 0) {
+    std::fprintf(stderr, "%s: not an archive with a level-0 -lh5- entry first\n", path);
+    return 2;
+  }
+  const size_t dataStart = 2 + archive[0];
+  const uint32_t packedSize = LE32(&archive[7]), originalSize = LE32(&archive[11]);
+  const size_t nameLength = archive[21];
+  if (dataStart + packedSize > archive.size() || 24 + nameLength > archive.size()) {
+    std::fprintf(stderr, "%s: truncated archive\n", path);
+    return 2;
+  }
+  const uint32_t crc = archive[22 + nameLength] | archive[23 + nameLength] << 8;
+  std::vector<uint8_t> out(originalSize);
+  const int32_t result = tolv::Block_Decompress(&archive[dataStart], static_cast<int32_t>(packedSize),
+                                                out.data(), static_cast<int32_t>(originalSize));
+  if (result != 1 || tolv::CRC16_Calc(out.data(), static_cast<int32_t>(out.size())) != crc) {
+    std::fprintf(stderr, "%s: bad stream or CRC\n", path);
+    return 1;
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
+std::vector<uint8_t> Sample(const std::string& kind, size_t size) {
+  std::mt19937 rng(11);
+  std::vector<uint8_t> data;
+  if (kind == "code") {
+    for (const char* path : {"/usr/bin/cmake", "/usr/bin/perl", "/bin/bash"}) {
+      const std::vector<uint8_t> bytes = ReadAll(path);
+      data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    while (!data.empty() && data.size() < size) data.insert(data.end(), data.begin(), data.end());
+  } else if (kind == "settings") {
+    data.assign(size, 0);
+    for (size_t offset = 16; offset + 24 < size; offset += 96 + rng() % 160)
+      for (size_t k = 0; k < 12 + rng() % 12; ++k) data[offset + k] = static_cast<uint8_t>(rng());
+  } else {
+    static const char* const kWords[] = {
+        "the",     "receiver", "keeps",  "its",       "settings", "in",       "flash",  "memory", "service",
+        "timer",   "group",    "and",    "channel",   "section",  "checksum", "before", "loader", "firmware",
+        "picture", "tuner",    "signal", "frequency", "symbol",   "rate",     "record"};
+    while (data.size() < size) {
+      const std::string word =
+          std::string(kWords[rng() % std::size(kWords)]) + (rng() % 12 == 0 ? ". " : " ");
+      data.insert(data.end(), word.begin(), word.end());
+    }
+  }
+  data.resize(size);
+  return data;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2]);
+  if (argc == 5 && std::strcmp(argv[1], "make") == 0) {
+    const std::vector<uint8_t> data = Sample(argv[2], std::stoul(argv[3]));
+    std::ofstream(argv[4], std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return 0;
+  }
+  std::fprintf(stderr, "usage: %s make <text|code|settings> <size> <file> | decode <archive.lzh>\n", argv[0]);
+  return 2;
+}

@@ -13,9 +13,10 @@ namespace tolv {
 namespace {
 
 constexpr uint64_t kInt32Max = 0x7FFFFFFF;
-// A slot's buffer is reserved up front only up to this size; beyond it the
-// buffer grows with the data actually expanded, so a small file that merely
-// claims huge blocks cannot make the loader allocate them.
+// The slots' buffers are reserved up front only while the file's blocks add
+// up to at most this size; beyond it they grow with the data actually
+// expanded, so a small file that merely claims huge blocks cannot make the
+// loader allocate them.
 constexpr uint64_t kReserveLimit = 64u << 20;
 // The 16-bit block count of the file header.
 constexpr uint64_t kMaxFileBlocks = 0xFFFF;
@@ -146,9 +147,14 @@ int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, T
   if (header != nullptr && imageSize >= kTfdHeaderSize) *header = info.header;
   if (r != result::kOk) return r;
   std::array<uint64_t, kTfdSlotCount> totals{};
-  for (const TfdFileBlock& block : info.blocks) totals[block.blockType] += block.uncompressedSize;
-  for (int type = 0; type < kTfdSlotCount; ++type)
-    store[type].data.reserve(std::min(totals[type], kReserveLimit));
+  uint64_t fileTotal = 0;
+  for (const TfdFileBlock& block : info.blocks) {
+    totals[block.blockType] += block.uncompressedSize;
+    fileTotal += block.uncompressedSize;
+  }
+  if (fileTotal <= kReserveLimit) {
+    for (int type = 0; type < kTfdSlotCount; ++type) store[type].data.reserve(totals[type]);
+  }
   // Every chunk is checked and appended after what its type holds so far.
   for (const TfdFileBlock& block : info.blocks) {
     tTFDBlock& slot = store[block.blockType];
@@ -174,14 +180,15 @@ int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header
 int32_t TFD_BuildImage(const TfdStore& store, uint16_t systemId, std::vector<uint8_t>& image) {
   image.clear();
   uint64_t blockCount = 0;
-  uint64_t worstSize = kTfdHeaderSize;
+  // Room for the image as if every chunk were stored: a close guess.
+  uint64_t estimatedSize = kTfdHeaderSize;
   for (const tTFDBlock& slot : store) {
     if (!slot.present) continue;
     blockCount += ChunkCount(slot);
-    worstSize += ChunkCount(slot) * kTfdBlockHeaderSize + std::max<uint64_t>(slot.data.size(), 7);
+    estimatedSize += ChunkCount(slot) * kTfdBlockHeaderSize + std::max<uint64_t>(slot.data.size(), 7);
   }
   if (blockCount > kMaxFileBlocks) return result::kTfdTooManyBlocks;
-  image.reserve(std::min(worstSize, kInt32Max));
+  image.reserve(std::min(estimatedSize, kInt32Max));
   image.resize(kTfdHeaderSize);
   // Each present slot in increasing type, as one run of chunks.
   for (int type = 0; type < kTfdSlotCount; ++type) {

@@ -4,6 +4,10 @@
 // the TFD builder and the packers directly.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <thread>
 
@@ -11,6 +15,8 @@
 #include "codec/crc16.h"
 #include "common/file_io.h"
 #include "flash/packing.h"
+#include "pty_port.h"
+#include "receiver.h"
 #include "receiver_memory.h"
 #include "sim_packets.h"
 #include "test_support.h"
@@ -283,6 +289,83 @@ TEST(EmulatedUsb, RebootTakesTheDeviceOffTheBus) {
   EXPECT_EQ(IoResult::Status::Ok, after->Write(&byte, 1, 100).status);
   port.Disconnect();
   EXPECT_FALSE(port.Provider()(&diagnostic));
+}
+
+// Sends one request over the emulated cable and returns the reply's command
+// (0 when none came within waitMs).
+uint8_t Ask(Transport& host, uint8_t command, int waitMs) {
+  std::vector<uint8_t> transfer(512, 0);
+  const auto packet = EncodeUsbPacket(9, command, {});
+  std::copy(packet.begin(), packet.end(), transfer.begin());
+  if (host.Write(transfer.data(), 512, 100).status != IoResult::Status::Ok) return 0;
+  std::vector<uint8_t> reply(30208);
+  const IoResult read = host.Read(reply.data(), 30208, waitMs);
+  return read.status == IoResult::Status::Ok && read.byteCount >= 9 ? reply[5] : 0;
+}
+
+std::unique_ptr<Transport> WaitForDevice(const EmulatedUsbPort& port) {
+  std::string diagnostic;
+  for (int i = 0; i < 200; ++i) {
+    if (auto host = port.Provider()(&diagnostic)) return host;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return nullptr;
+}
+
+TEST(EmulatedReceiver, TheLoaderWaitsOnlyAShortTimeForTheModeRequest) {
+  ReceiverOptions options;
+  options.timing.bootMs = 20;
+  options.timing.modeWaitMs = 200;
+  auto port = std::make_unique<EmulatedUsbPort>();
+  EmulatedUsbPort& usb = *port;
+  SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(406), options);
+  auto host = WaitForDevice(usb);
+  ASSERT_TRUE(host);
+  EXPECT_EQ(0, Ask(*host, 0x03, 200));  // running normally: no mode reply
+  Ask(*host, 0x0B, 0);                  // reboot: the device leaves the bus
+  ASSERT_TRUE(sim.receiver().WaitForEvent("reboot", 1000));
+  host = WaitForDevice(usb);
+  ASSERT_TRUE(host);
+  ASSERT_TRUE(sim.receiver().WaitForEvent("no mode request; booting normally", 2000));
+  EXPECT_EQ(0, Ask(*host, 0x03, 200));  // too late: it booted normally
+  Ask(*host, 0x0B, 0);
+  for (int i = 0; i < 100 && sim.receiver().Stats().reboots < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  host = WaitForDevice(usb);
+  ASSERT_TRUE(host);
+  EXPECT_EQ(0x02, Ask(*host, 0x03, 500));  // in time: the loader answers
+  EXPECT_EQ(2, sim.receiver().Stats().reboots);
+}
+
+TEST(EmulatedReceiver, ASerialLoaderClearsItsThroatThenAnnouncesItself) {
+  ReceiverOptions options;
+  options.startInLoader = true;
+  auto port = std::make_unique<PtyReceiverPort>(0);
+  const std::string path = port->SlavePath();
+  const int line = open(path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(line, 0);
+  SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(1416), options);
+  std::vector<uint8_t> received;
+  SerialPacketParser parser;
+  std::vector<SimPacket> packets;
+  for (int i = 0; i < 100 && packets.size() < 2; ++i) {
+    pollfd p{line, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) continue;
+    uint8_t buffer[512];
+    const ssize_t n = read(line, buffer, sizeof buffer);
+    if (n <= 0) continue;
+    received.insert(received.end(), buffer, buffer + n);
+    parser.Feed(std::span<const uint8_t>(buffer, static_cast<size_t>(n)));
+    while (auto packet = parser.Next()) packets.push_back(*packet);
+  }
+  close(line);
+  ASSERT_EQ(2u, packets.size());
+  EXPECT_NE('T', received[0]);  // junk first
+  EXPECT_EQ(0xFF, packets[0].command);
+  EXPECT_EQ(0x01, packets[1].command);
+  ASSERT_EQ(34u, packets[1].payload.size());
+  EXPECT_EQ(1416, ReadBE16(packets[1].payload.data()));
 }
 
 }  // namespace

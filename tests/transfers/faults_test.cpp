@@ -110,6 +110,17 @@ TEST(DamagedReplies, DataWithABadChecksumIsNeverStored) {
   }
 }
 
+TEST(SlowReceiver, RepliesThatTakeTheirTimeStillArrive) {
+  for (bool usb : {true, false}) {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.replyDelayMs = 120;  // below the link's 200 ms (USB) and 300 ms (serial) patience
+    auto rig = usb ? SimRig::Usb(TestMemory(1000), options) : SimRig::Serial(TestMemory(1000), options);
+    const Outcome run = Download(*rig, Only({ComponentKind::Eeprom}));
+    EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+    EXPECT_EQ(rig->receiver().MemorySnapshot().eeprom, run.workspace.Image(ComponentKind::Eeprom));
+  }
+}
+
 TEST(PulledCable, APartWayDisconnectFailsTheRestAndEnds) {
   for (bool usb : {true, false}) {
     sim::ReceiverOptions options = FastOptions();

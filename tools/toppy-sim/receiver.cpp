@@ -180,12 +180,13 @@ void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
 }
 
 void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
+  // Off the line first: whoever sees the reboot counted finds it gone.
+  port.BeginReboot();
   {
     std::lock_guard lock(mutex_);
     ++stats_.reboots;
   }
   Note("reboot");
-  port.BeginReboot();
   if (!SleepFor(options_.timing.bootMs, stop)) return;
   port.EndReboot();
   StartLoader(port, stop);

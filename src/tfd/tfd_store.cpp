@@ -250,7 +250,7 @@ int32_t TFD_GetBlockSize(const TfdStore& store, uint8_t blockType) {
 
 int32_t TFD_GetBlock(const TfdStore& store, uint8_t blockType, uint8_t* dst, size_t dstCapacity) {
   const tTFDBlock& slot = store[blockType];
-  if (!slot.present) return result::kTfdBlockNotLoaded;
+  if (!slot.present) return result::kTfdBlockNotPresent;
   if (slot.data.size() > dstCapacity) return result::kTfdDestinationTooSmall;
   if (!slot.data.empty()) std::memcpy(dst, slot.data.data(), slot.data.size());
   return result::kOk;

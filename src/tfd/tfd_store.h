@@ -137,7 +137,8 @@ int32_t TFD_SetBlock(TfdStore& store, uint8_t blockType, const uint8_t* src, siz
 int32_t TFD_GetBlockSize(const TfdStore& store, uint8_t blockType);
 
 // Copies slot blockType (TFD_GetBlockSize bytes) to dst of dstCapacity bytes.
-// Returns 0; kTfdBlockNotLoaded when the slot is not present;
+// Returns 0; kTfdBlockNotPresent (2145) when the slot is not present (no
+// caller shows its text, which the result table does not hold);
 // kTfdDestinationTooSmall when dstCapacity is below its size. Nothing is
 // copied on failure.
 int32_t TFD_GetBlock(const TfdStore& store, uint8_t blockType, uint8_t* dst, size_t dstCapacity);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -182,7 +183,12 @@ Options ParseOptions(int argc, char** argv) {
 
 ReceiverMemory SeedMemory(const Options& options) {
   ReceiverMemory memory = ReceiverMemory::Builtin(options.systemId);
-  if (!options.seedDir.empty()) Memory_LoadDirectory(memory, options.seedDir);
+  if (!options.seedDir.empty()) {
+    if (!std::filesystem::is_directory(options.seedDir)) {
+      throw std::runtime_error("--seed " + options.seedDir + ": no such folder");
+    }
+    Memory_LoadDirectory(memory, options.seedDir);
+  }
   for (const auto& [type, path] : options.components) Memory_LoadComponent(memory, type, path);
   return memory;
 }

@@ -17,8 +17,11 @@
 namespace {
 
 std::vector<uint8_t> ReadAll(const char* path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(file)), {});
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::vector<uint8_t> bytes(file ? static_cast<size_t>(file.tellg()) : 0);
+  file.seekg(0);
+  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }

@@ -23,9 +23,7 @@ class BitReader {
       // The eight bytes are ORed in below the valid bits; bits beyond the
       // bytes counted as taken are the stream's own next bits, so ORing
       // them again on the next refill changes nothing.
-      uint64_t word = 0;
-      for (int i = 0; i < 8; ++i) word = (word << 8) | next_[i];  // first byte most significant
-      buffer_ |= word >> validBits_;
+      buffer_ |= LoadBigEndian64(next_) >> validBits_;
       const int takenBytes = (63 - validBits_) >> 3;
       next_ += takenBytes;
       validBits_ += takenBytes * 8;
@@ -63,6 +61,13 @@ class BitReader {
   }
 
  private:
+  // The first byte most significant, whatever the host's byte order (compilers
+  // turn this into one load and a byte swap).
+  static uint64_t LoadBigEndian64(const uint8_t* p) {
+    return uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 | uint64_t{p[3]} << 32 |
+           uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | uint64_t{p[7]};
+  }
+
   const uint8_t* next_;
   const uint8_t* end_;
   uint64_t buffer_ = 0;  // valid bits from bit 63 down, zeros below them

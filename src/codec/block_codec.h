@@ -40,9 +40,10 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
 // Returns the number of bytes written: the stream's length when the stream is
 // at most kBlockMaxStreamSize bytes; otherwise dst receives a plain copy of src
 // and the result is srcSize (callers tell the two apart by comparing the result
-// with srcSize). The output depends only on the input: the same bytes always
-// give the same stream. An empty source (srcSize 0 or less; src may then be
-// null) gives a 7-byte stream. Allocates about 250 KB of working memory per
+// with srcSize). Bytes of dst beyond the returned count are unspecified. The
+// output depends only on the input: the same bytes always give the same
+// stream. An empty source (srcSize 0 or less; src may then be null) gives a
+// 7-byte stream. Allocates about 250 KB of working memory per
 // call (std::bad_alloc when that fails); otherwise never fails.
 int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst);
 

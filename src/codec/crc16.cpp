@@ -1,31 +1,45 @@
 #include "codec/crc16.h"
 
 #include <array>
+#include <cstddef>
 
 namespace tolv {
 namespace {
 
-// Table of the reflected CRC-16 with polynomial 0x8005: the right-shifting form
-// uses the reversed polynomial 0xA001. Entry i is the CRC register after eight
-// shifts starting from i.
-constexpr std::array<uint16_t, 256> MakeCrcTable() {
-  std::array<uint16_t, 256> table{};
+using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+
+// Table 0 is the reflected CRC-16 with polynomial 0x8005: the right-shifting
+// form uses the reversed polynomial 0xA001, and entry i is the register after
+// eight shifts starting from i. Table k gives the effect of a byte followed by
+// k zero bytes, so that eight bytes can be taken in one step.
+constexpr CrcTables MakeCrcTables() {
+  CrcTables tables{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? (c >> 1) ^ 0xA001u : c >> 1;
-    table[i] = static_cast<uint16_t>(c);
+    tables[0][i] = static_cast<uint16_t>(c);
   }
-  return table;
+  for (size_t k = 1; k < tables.size(); ++k)
+    for (size_t i = 0; i < 256; ++i)
+      tables[k][i] = static_cast<uint16_t>((tables[k - 1][i] >> 8) ^ tables[0][tables[k - 1][i] & 0xFF]);
+  return tables;
 }
 
-constexpr std::array<uint16_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0xC0C1 && kCrcTable[128] == 0xA001 && kCrcTable[255] == 0x4040);
+constexpr CrcTables kCrcTables = MakeCrcTables();
+static_assert(kCrcTables[0][1] == 0xC0C1 && kCrcTables[0][128] == 0xA001 && kCrcTables[0][255] == 0x4040);
 
 }  // namespace
 
 uint32_t CRC16_Update(uint32_t crc, const uint8_t* data, int32_t byteCount) {
+  const auto& t = kCrcTables;
   uint32_t value = crc & 0xFFFFu;
-  for (int32_t i = 0; i < byteCount; ++i) value = kCrcTable[(data[i] ^ value) & 0xFFu] ^ (value >> 8);
+  int32_t i = 0;
+  for (; i + 8 <= byteCount; i += 8) {
+    const uint8_t* p = data + i;
+    value = t[7][(p[0] ^ value) & 0xFF] ^ t[6][(p[1] ^ (value >> 8)) & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^
+            t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+  }
+  for (; i < byteCount; ++i) value = t[0][(data[i] ^ value) & 0xFF] ^ (value >> 8);
   return value;
 }
 

@@ -12,9 +12,7 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "codec/block_format.h"
 
@@ -56,10 +54,12 @@ class MatchFinder {
   static_assert(kHashBase + (1 << kHashBits) <= 65536, "a chain head must fit a backward link");
   static constexpr uint16_t kPendingUpdate = 0x8000;  // node position still to be refreshed
 
-  // Multiplicative hashing spreads the (node, byte) pairs of similar texts
-  // over all chains; heads must stay below 65536 to fit a backward link.
+  // The byte, times an odd number, offsets the node: pairs of similar texts
+  // spread over all chains, while the children of neighbouring nodes for one
+  // byte (runs of zero bytes in settings data) keep neighbouring heads. Heads
+  // must stay below 65536 to fit a backward link.
   static uint32_t ChainHead(uint32_t node, uint8_t byte) {
-    return kHashBase + (((node << 8 | byte) * 0x9E3779B1u) >> (32 - kHashBits));
+    return kHashBase + ((node + uint32_t{byte} * 929u) & ((1u << kHashBits) - 1));
   }
   uint32_t Child(uint32_t node, uint8_t byte);
   void MakeChild(uint32_t node, uint8_t byte, uint32_t child);
@@ -68,27 +68,6 @@ class MatchFinder {
   void UpdatePositionsOnInsert(uint32_t node, uint32_t position);
   void UpdatePositionsOnDelete(uint32_t deletedNode, uint32_t position, uint32_t leafPosition);
   uint32_t ResumeNode(uint32_t& node);
-
-  // The first index from start on, below end, where a and b differ; end when
-  // none does. Compares eight bytes at a time, so it may read up to seven
-  // bytes past end (the text buffer has room for that).
-  static uint32_t CommonLength(const uint8_t* a, const uint8_t* b, uint32_t start, uint32_t end) {
-    for (uint32_t i = start; i < end; i += 8) {
-      uint64_t wordA, wordB;
-      std::memcpy(&wordA, a + i, 8);
-      std::memcpy(&wordB, b + i, 8);
-      if (const uint64_t difference = wordA ^ wordB; difference != 0) {
-        const uint32_t index = i + static_cast<uint32_t>(FirstDifferingByte(difference));
-        return index < end ? index : end;
-      }
-    }
-    return end;
-  }
-  // Index of the first byte in memory order that is not zero.
-  static int FirstDifferingByte(uint64_t difference) {
-    if constexpr (std::endian::native == std::endian::little) return std::countr_zero(difference) / 8;
-    return std::countl_zero(difference) / 8;
-  }
 
   // Links of inner nodes and leaves, and the position of inner nodes and
   // roots (a root shares its record with a leaf, which has no position).
@@ -114,7 +93,7 @@ class MatchFinder {
     return index < kHashBase ? nodes_[index].next : heads_[index - kHashBase];
   }
 
-  uint8_t text_[kTextSize + 8];  // with room for the last word compare
+  uint8_t text_[kTextSize];
   Node nodes_[kTreeNodes];
   Shape shapes_[kNodeSlots];  // inner nodes and roots
   uint16_t heads_[1 << kHashBits];
@@ -246,10 +225,11 @@ inline void MatchFinder::Insert(uint32_t position) {
     if (matchPosition_ >= position) matchPosition_ -= kWindowSize;
     const uint8_t* current = text_ + position;
     const uint8_t* earlier = text_ + matchPosition_;
-    matchLength_ = CommonLength(current, earlier, matchLength_, edgeEnd);
-    if (matchLength_ < edgeEnd) {
-      Split(node, position);
-      return;
+    for (; matchLength_ < edgeEnd; ++matchLength_) {
+      if (current[matchLength_] != earlier[matchLength_]) {
+        Split(node, position);
+        return;
+      }
     }
     if (matchLength_ >= kMaxMatch) break;
     Position(node) = static_cast<uint16_t>(position);

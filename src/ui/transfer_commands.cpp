@@ -106,8 +106,11 @@ void TForm1::ButtonSaveToToppyClick() {
     RequestTransferCancel();
     return;
   }
+  // The SystemID box comes before the controls are locked.
+  if (workspace_.systemId == 0) SysID_Edit();
   BeginTransfer(ButtonSaveToToppy);
   UploadRequest request;
+  request.askForSystemId = false;
   request.port = ComboBox2->currentText().toStdString();
   for (ComponentKind kind : kAllComponents)
     request.selection[static_cast<size_t>(kind)] = SaveCheckBox(kind)->isChecked();

@@ -79,6 +79,9 @@ struct UploadRequest {
   ComponentSelection selection{};  // only present components go
   bool log = false;
   bool reportFailures = true;
+  // Show the SystemID box when the SystemID is 0. The window asks before it
+  // locks its controls and then turns this off.
+  bool askForSystemId = true;
 };
 
 // What became of one block of a download.

@@ -62,7 +62,7 @@ void FillStore(Workspace& workspace, TfdStore& store, const ComponentSelection& 
 UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
                               const UploadRequest& request, const TransferHooks& hooks) {
   UploadReport report;
-  if (workspace.systemId == 0) SysID_Edit(workspace, ui);
+  if (workspace.systemId == 0 && request.askForSystemId) SysID_Edit(workspace, ui);
   if (workspace.systemId == 0) {
     // An image for no model: no receiver could take it.
     ui.Message("Please enter a valid system ID");

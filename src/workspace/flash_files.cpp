@@ -24,14 +24,7 @@ bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteracti
   }
   bool unpacked = Flash_UnpackSettings(packed.data(), packed.size(), workspace.Image(ComponentKind::Flash));
   workspace.packedFlash = std::move(packed);
-  if (!unpacked) {
-    workspace.Present(ComponentKind::Flash) = false;
-    ui.Information("UnPackFlashData failed to unpack the flash block");
-    return false;
-  }
-  workspace.Present(ComponentKind::Flash) = true;
-  Flash_DetectLayout(workspace);
-  return true;
+  return Flash_FinishSettingsLoad(workspace, unpacked, ui);
 }
 
 bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {

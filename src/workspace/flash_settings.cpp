@@ -67,4 +67,14 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   return true;
 }
 
+bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteraction& ui) {
+  workspace.Present(ComponentKind::Flash) = unpacked;
+  if (!unpacked) {
+    ui.Information("UnPackFlashData failed to unpack the flash block");
+    return false;
+  }
+  Flash_DetectLayout(workspace);
+  return true;
+}
+
 }  // namespace tolv

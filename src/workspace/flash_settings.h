@@ -4,6 +4,7 @@
 // flash/checksums.h) applied to one Workspace.
 #pragma once
 
+#include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
 namespace tolv {
@@ -33,5 +34,11 @@ void Flash_UpdateChecksums(Workspace& workspace);
 // unused: offset 0 or CRC 0xFFFF, as in an erased or zeroed block) holds no
 // settings and counts as a failure, so such a file never passes for settings.
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash);
+
+// Ends the settings part of an STD or flash dump load, given whether the
+// unpack succeeded: the Flash becomes present and its layout is recognised;
+// or it becomes absent and "UnPackFlashData failed to unpack the flash block"
+// is shown. Returns unpacked.
+bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteraction& ui);
 
 }  // namespace tolv

@@ -76,14 +76,7 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.systemId = STD_ReadSystemId(file, fileSize);
-  if (!unpacked) {
-    workspace.Present(ComponentKind::Flash) = false;
-    ui.Information("UnPackFlashData failed to unpack the flash block");
-    return false;
-  }
-  workspace.Present(ComponentKind::Flash) = true;
-  Flash_DetectLayout(workspace);
-  return true;
+  return Flash_FinishSettingsLoad(workspace, unpacked, ui);
 }
 
 bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {

@@ -3,6 +3,9 @@
 //   TolvPack                    opens the window
 //   TolvPack --quit-after-show  opens the window and ends as soon as it is
 //                               shown (for start-up timings)
+//   TolvPack --port PATH        also lists the serial port PATH (one the
+//                               machine's port list does not hold, such as
+//                               the pseudo-terminal of the receiver emulator)
 #include <QApplication>
 #include <QEvent>
 #include <QTimer>
@@ -10,8 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "link/comm.h"
+#include "link/transport.h"
 #include "ui/main_window.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/qt_interaction.h"
@@ -61,11 +67,14 @@ class QuitWhenPainted : public QObject {
 
 int main(int argc, char* argv[]) {
   bool quitAfterShow = false;
+  std::vector<std::string> extraPorts;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quit-after-show") == 0) {
       quitAfterShow = true;
+    } else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+      extraPorts.emplace_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: TolvPack [--quit-after-show]\n");
+      std::fprintf(stderr, "usage: TolvPack [--quit-after-show] [--port PATH]...\n");
       return 2;
     }
   }
@@ -80,7 +89,13 @@ int main(int argc, char* argv[]) {
   tolv::Workspace workspace;
   tolv::QtUserInteraction interaction;
   tolv::QtFileDialogs fileDialogs(nullptr);
-  tolv::WindowServices services{&workspace, &interaction, &fileDialogs, &tolv::Comm_ListSerialPorts};
+  auto listPorts = [&extraPorts] {
+    std::vector<std::string> ports = tolv::Comm_ListSerialPorts();
+    for (const std::string& port : extraPorts)
+      if (tolv::IsDeviceAvailable(port)) ports.push_back(port);
+    return ports;
+  };
+  tolv::WindowServices services{&workspace, &interaction, &fileDialogs, listPorts};
   tolv::TForm1 window(services);
   QuitWhenPainted quitWhenPainted;
   if (quitAfterShow) window.centralWidget()->installEventFilter(&quitWhenPainted);

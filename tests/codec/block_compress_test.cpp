@@ -186,12 +186,6 @@ TEST(BlockCompress, LongSourcesThatCompressWellStayStreams) {
   }
 }
 
-}  // namespace
-}  // namespace tolv
-
-namespace tolv {
-namespace {
-
 uint32_t Fnv1a(const std::vector<uint8_t>& bytes) {
   uint32_t hash = 2166136261u;
   for (uint8_t b : bytes) hash = (hash ^ b) * 16777619u;

@@ -45,7 +45,7 @@ TEST(ResultCodes, UnknownCodesAreFormattedInUpperCaseHexadecimal) {
 // area-and-operation digit pair, error 0xF and 0xE with their fixed texts.
 TEST(ResultCodes, TableFollowsTheNumberingRules) {
   const auto table = Result_Table();
-  ASSERT_GE(table.size(), 166u);  // the receiver-era codes, and those added since
+  ASSERT_GE(table.size(), 166u);  // the 166 original codes, and any added since
   std::map<int32_t, std::string> operationOf;
   for (size_t i = 0; i < table.size(); ++i) {
     const ResultMessage& entry = table[i];

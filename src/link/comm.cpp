@@ -22,6 +22,7 @@ int32_t Comm_TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCap
 int32_t Comm_End() { return Comm_Link().End(); }
 int32_t Comm_Cancel() { return Comm_Link().Cancel(); }
 void Comm_GetReceiverInfo(int32_t* systemId, uint8_t* info) { Comm_Link().GetReceiverInfo(systemId, info); }
+int32_t Comm_TransferSize() { return Comm_Link().transferSize(); }
 void Comm_SetLogFile(const std::string& fileName) { Comm_Link().SetLogFile(fileName); }
 void Comm_Log(const std::string& line) { Comm_Link().Log(line); }
 std::string Comm_UsbDiagnostic() { return Comm_Link().usbDiagnostic(); }

@@ -39,6 +39,9 @@ int32_t Comm_End();
 int32_t Comm_Cancel();
 // info (may be null) receives kReceiverInfoSize bytes.
 void Comm_GetReceiverInfo(int32_t* systemId, uint8_t* info);
+// Bytes on the wire of the block under way (Link::transferSize): 0 until the
+// receiver has reported its size. May be called from inside the callback.
+int32_t Comm_TransferSize();
 // A name starts logging to that file (and "CommDump.bin" beside it); an empty
 // name stops it. Throws FileError.
 void Comm_SetLogFile(const std::string& fileName);

@@ -89,7 +89,7 @@ int32_t Link::Open(const std::string& device, CommCallback callback) {
   serialRx_.Clear();
   useUsb_ = IsUsbDeviceName(device);
   globalCancel_ = false;
-  serialFaultLogged_ = false;
+  serialFault_ = false;
   usbDiagnostic_.clear();
   return useUsb_ ? OpenUsb() : OpenSerial(device);
 }

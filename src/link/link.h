@@ -172,6 +172,14 @@ class Link {
   // info may be null; otherwise it receives kReceiverInfoSize bytes.
   void GetReceiverInfo(int32_t* systemId, uint8_t* info) const;
 
+  // Bytes of the block under way as they travel on the wire: in a download
+  // the size the receiver reported (a firmware's sections, not its expanded
+  // size), in an upload the size of the data offered. 0 from the start of
+  // TransferBlock until the receiver has reported the size; afterwards the
+  // last block's size. With status 6's percentage it gives the bytes moved,
+  // for a display of bytes and rate.
+  int32_t transferSize() const { return transferSize_; }
+
   // --- Log --------------------------------------------------------------------
 
   // See LinkLog::SetLogFile and LinkLog::Log.
@@ -188,7 +196,10 @@ class Link {
   // Receives: USB one read of up to 30208 bytes, serial at most one byte.
   // rxPacket().Command is non-zero when a packet was parsed (its checksum
   // matched). False when a USB read timed out or failed, or the cancel flag
-  // was set.
+  // was set; on a serial line false from the first fault of the port (a
+  // read or a write) until the next Open, after a pause of the read
+  // time-out: a port that failed (an adapter pulled out) brings no reply any
+  // more, so the waits built on this one give up at once.
   bool WaitForCMD();
 
   bool SendCMD02();
@@ -239,10 +250,11 @@ class Link {
   std::unique_ptr<Transport> transport_;
   bool useUsb_ = false;
   bool globalCancel_ = false;
-  bool serialFaultLogged_ = false;
+  bool serialFault_ = false;  // the serial port reported a fault since Open
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;
+  int32_t transferSize_ = 0;
   std::array<uint8_t, kReceiverInfoSize> reportedInfo_{};
   std::string usbDiagnostic_;
   std::vector<uint8_t> txData_;

@@ -35,6 +35,7 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
     log_.Dump(tx, written.byteCount);
     if (written.status != IoResult::Status::Ok) {
       LogStep(kSendPacket, "WriteFile on serial port failed.");
+      serialFault_ = serialFault_ || written.status == IoResult::Status::Fault;
       return false;
     }
     return true;
@@ -109,15 +110,20 @@ bool Link::WaitSerial() {
   const int32_t dropped = serialRx_.MakeRoom();
   if (dropped > 0)
     LogStep(kWaitForCmd, Format("Receive buffer full: %d bytes without a packet dropped", dropped));
+  // A failed port (an adapter pulled out) brings nothing any more: every
+  // later wait fails, after the pause a silent read would take, so that
+  // callers which retry (the mode waits with a new Open) keep a modest pace.
+  if (serialFault_) {
+    clock().SleepMs(kSerialReadTimeoutMs);
+    return false;
+  }
   uint8_t* slot = serialRx_.WritePointer();
   const IoResult read = transport_->Read(slot, 1, kSerialReadTimeoutMs);
   if (read.status == IoResult::Status::Fault) {
-    // A failed port (an adapter pulled out) reads as a silent line, at the
-    // pace of the read time-out, so the callers' time-outs and cancel apply.
-    if (!serialFaultLogged_) LogStep(kWaitForCmd, "ReadFile on serial port failed.");
-    serialFaultLogged_ = true;
+    LogStep(kWaitForCmd, "ReadFile on serial port failed.");
+    serialFault_ = true;
     clock().SleepMs(kSerialReadTimeoutMs);
-    return true;
+    return false;
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, 1);
   if (byteCount == 0) return true;

@@ -47,6 +47,7 @@ int32_t Link::TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
     LogStep(kTransfer, "exiting because hDevice=0");
     return result::kTransferNotOpened;
   }
+  transferSize_ = 0;
   Notify(comm_status::kBlockStarted, blockType);
   const int32_t capacity = buffer ? std::max(bufferCapacity, 0) : 0;
   if (transferDirection_ == TransferDirection::Download) return Download(blockType, buffer, capacity, size);
@@ -55,6 +56,7 @@ int32_t Link::TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
             Format("exiting because the data size %d exceeds the buffer of %d bytes.", *size, capacity));
     return result::kTransferBlockTooLarge;
   }
+  transferSize_ = *size;
   return Upload(buffer, *size);
 }
 
@@ -83,6 +85,7 @@ int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacit
     return result::kTransferBlockTooLarge;
   }
   const int32_t total = static_cast<int32_t>(blockSize);
+  transferSize_ = total;
   const int32_t chunkLimit = useUsb_ ? kUsbChunkSize : kSerialChunkSize;
   int32_t done = 0;
   int emptyReplies = 0;

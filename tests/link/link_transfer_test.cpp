@@ -113,6 +113,53 @@ TEST_F(TransferTest, SilentSerialReceiverGivesUpAfterFiveTimeouts) {
   EXPECT_EQ(receiver->dataRequests.size(), 5u);
 }
 
+TEST_F(TransferTest, AFailedSerialPortFailsEveryLaterWaitAtOnce) {
+  // The adapter is pulled out part-way through a block: that block ends as
+  // with a silent receiver; later waits fail without waiting for replies that
+  // cannot come (the size wait would take 5 s a block), until the next Open.
+  OpenInMode(false, false);
+  link->SetLogFile(dir.File("TolvPack.log"));
+  receiver->blocks[0] = test::RandomBytes(9, 3000);
+  receiver->blocks[3] = Bytes(256, 1);
+  onStatus = [&](uint8_t status, double value) {
+    if (status == 6 && value > 20) line->readFault = true;
+  };
+  EXPECT_EQ(Download(0), result::kTransferTimeout);
+  // Were the failed port taken for a silent one, the mode wait would last
+  // until the user cancels: cancel after many passes instead of hanging.
+  onStatus = [&](uint8_t status, double) {
+    if (status == 2 && CountStatus(2) == 100) link->Cancel();
+  };
+  const uint64_t before = clock.now;
+  EXPECT_EQ(Download(3), result::kTransferTimeout);
+  EXPECT_EQ(link->DownloadMode(), result::kDownloadModeTimeout);
+  EXPECT_LT(clock.now - before, 1000u);
+  const std::string log = Log();
+  for (int i = 1; i <= 5; ++i)
+    EXPECT_NE(log.find("timeout # " + std::to_string(i) + "."), std::string::npos) << i;
+  EXPECT_NE(log.find("Comm_TransferBlock: exiting because WaitForCMD failed\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Comm_DownloadMode : WaitForCMD failed\r\n"), std::string::npos);
+  const std::string faultLine = "WaitForCMD        : ReadFile on serial port failed.\r\n";
+  const size_t fault = log.find(faultLine);
+  ASSERT_NE(fault, std::string::npos);
+  EXPECT_EQ(log.find(faultLine, fault + 1), std::string::npos) << "logged once";
+
+  // A new Open starts afresh: the port (plugged in again) is read again.
+  line->readFault = false;
+  onStatus = nullptr;
+  ASSERT_EQ(link->Open("/dev/ttyFAKE", Recorder()), 0);
+  receiver->Announce(5);
+  ASSERT_EQ(link->DownloadMode(), 0);
+  ASSERT_EQ(Download(3), 0);
+  EXPECT_EQ(Received(), Bytes(256, 1));
+
+  // A write that fails counts as much as a read.
+  line->writeFault = true;
+  const uint64_t writeFailed = clock.now;
+  EXPECT_EQ(Download(3), result::kTransferTimeout);
+  EXPECT_LT(clock.now - writeFailed, 1000u);
+}
+
 TEST_F(TransferTest, SilentUsbReceiverIsBoundedToo) {
   OpenInMode(true, false);
   receiver->blocks[3] = Bytes(256, 1);
@@ -232,6 +279,40 @@ TEST_F(TransferTest, FirmwareSectionsAreExpanded) {
   receiver->blocks[1] = kEndMarker;
   ASSERT_EQ(Download(1), 0);
   EXPECT_EQ(size, 0);
+}
+
+TEST_F(TransferTest, TransferSizeIsTheBlockOnTheWire) {
+  // A display of bytes and rate needs the size behind status 6's percentage:
+  // for the firmware that is the sections as sent, not the expanded image.
+  const Bytes wire =
+      Concat({Section(test::Text(50000), true), Section(test::RandomBytes(7, 900), false), kEndMarker});
+  std::vector<std::pair<uint8_t, int32_t>> seen;
+  for (const bool usb : {true, false}) {
+    onStatus = nullptr;
+    OpenInMode(usb, false);
+    receiver->blocks[1] = wire;
+    seen.clear();
+    onStatus = [&](uint8_t status, double) { seen.emplace_back(status, link->transferSize()); };
+    ASSERT_EQ(Download(1), 0) << usb;
+    EXPECT_EQ(size, 50900) << usb;
+    ASSERT_GE(seen.size(), 3u) << usb;
+    EXPECT_EQ(seen.front(), std::make_pair(uint8_t{5}, 0)) << "not known before the size reply";
+    for (size_t i = 1; i < seen.size(); ++i)
+      EXPECT_EQ(seen[i], std::make_pair(uint8_t{6}, static_cast<int32_t>(wire.size()))) << usb << " " << i;
+  }
+  // An upload: the data offered.
+  onStatus = nullptr;
+  OpenInMode(true, true);
+  receiver->uploadSize = 5000;
+  receiver->uploadPiece = 1000;
+  int32_t sizeSeen = -1;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 6) sizeSeen = link->transferSize();
+  };
+  Bytes data = test::RandomBytes(8, 5000);
+  int32_t dataSize = 5000;
+  ASSERT_EQ(link->TransferBlock(2, data.data(), 5000, &dataSize), 0);
+  EXPECT_EQ(sizeSeen, 5000);
 }
 
 TEST_F(TransferTest, MalformedFirmwareSectionsAreRefused) {

@@ -72,6 +72,10 @@ void ProgressDisplay::OnBlockStarting(const std::string& name, int64_t byteCount
   lastDraw_ = {};
 }
 
+void ProgressDisplay::OnTransferSize(int64_t byteCount) {
+  if (byteCount > 0) blockBytes_ = byteCount;
+}
+
 void ProgressDisplay::OnStatus(uint8_t status, double value) {
   if (status == comm_status::kProgress) return ShowProgress(value);
   const TransferProgressView view = Transfer_Progress(status, value, ".");
@@ -87,7 +91,11 @@ void ProgressDisplay::ShowProgress(double percent) {
     const int quarter = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 25.0);
     if (quarter == lastQuarter_) return;
     lastQuarter_ = quarter;
-    return PrintLine(name + ": " + std::to_string(quarter * 25) + "% done");
+    std::string line = name + ": " + std::to_string(quarter * 25) + "% done";
+    if (blockBytes_ > 0)
+      line += " (" + Bytes(static_cast<double>(blockBytes_) * percent / 100.0) + " of " +
+              Bytes(static_cast<double>(blockBytes_)) + ")";
+    return PrintLine(line);
   }
   const auto now = std::chrono::steady_clock::now();
   if (percent < 100 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
@@ -141,6 +149,9 @@ TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload) {
   TransferHooks hooks;
   auto cancelSent = std::make_shared<bool>(false);
   hooks.progress = [&display, cancelSent](uint8_t status, double value) {
+    // The percentage alone cannot tell bytes and rate: the link knows the
+    // block's size once the receiver has reported it (a firmware's too).
+    if (status == comm_status::kProgress) display.OnTransferSize(Comm_TransferSize());
     display.OnStatus(status, value);
     if (InterruptGuard::Requested() && !*cancelSent) {
       *cancelSent = true;

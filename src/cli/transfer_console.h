@@ -17,7 +17,8 @@ namespace tolv::cli {
 // The progress of a transfer on a stream (standard error). On a terminal one
 // line is redrawn: the block, a bar, the percentage, the bytes moved and the
 // block's size when known, the rate and the time left. Otherwise plain lines:
-// each new status text once, and the progress of a block in quarters.
+// each new status text once, and the progress of a block in quarters (with
+// the bytes moved when the size is known).
 class ProgressDisplay {
  public:
   ProgressDisplay(std::FILE* stream, bool terminal);
@@ -26,6 +27,9 @@ class ProgressDisplay {
   void OnStatus(uint8_t status, double value);
   // Before a block: its name and its size on the wire (0: not known).
   void OnBlockStarting(const std::string& name, int64_t byteCount);
+  // The block's size on the wire as the link learnt it (the size the receiver
+  // reported); 0 leaves the size as it was.
+  void OnTransferSize(int64_t byteCount);
   // Ends a redrawn line, so that other output starts on a line of its own.
   void EndLine();
 
@@ -70,8 +74,9 @@ class TransferConsole : public ConsoleInteraction {
   ProgressDisplay& display_;
 };
 
-// Hooks that show the progress on display and cancel the process-wide link
-// once Ctrl-C has been pressed. upload names the block "TFD image".
+// Hooks that show the progress on display (with the size of the block under
+// way from the process-wide link) and cancel that link once Ctrl-C has been
+// pressed. upload names the block "TFD image".
 TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload);
 
 // Parses --only's list: component words separated by commas ("loader,

@@ -91,7 +91,10 @@ void ProgressDisplay::ShowProgress(double percent) {
     const int quarter = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 25.0);
     if (quarter == lastQuarter_) return;
     lastQuarter_ = quarter;
-    std::string line = name + ": " + std::to_string(quarter * 25) + "% done";
+    // One line per quarter passed, with the figures of the moment.
+    char head[32];
+    std::snprintf(head, sizeof head, "%.0f%% done", std::floor(std::clamp(percent, 0.0, 100.0)));
+    std::string line = name + ": " + head;
     if (blockBytes_ > 0)
       line += " (" + Bytes(static_cast<double>(blockBytes_) * percent / 100.0) + " of " +
               Bytes(static_cast<double>(blockBytes_)) + ")";

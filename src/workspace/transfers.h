@@ -94,7 +94,7 @@ struct BlockOutcome {
 };
 
 struct DownloadReport {
-  int32_t openResult = 0;            // the last Open before the mode handshake
+  int32_t openResult = 0;            // the last Open made (the one before the reboot when no other followed)
   int32_t modeResult = 0;            // 0 when the receiver reached download mode
   int32_t systemId = 0;              // as the receiver reported it (when modeResult is 0)
   bool canceled = false;             // the user cancelled at some point

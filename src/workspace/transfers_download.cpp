@@ -97,7 +97,8 @@ std::string StoreBlock(Workspace& workspace, UserInteraction& ui, ComponentKind 
 // mode for as long as the receiver does not answer in time.
 void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch,
                        DownloadReport& report) {
-  link.Open(port, watch.callback());
+  // Kept, so that a cancel during the first wait for USB is told as such.
+  report.openResult = link.Open(port, watch.callback());
   link.Reboot();
   do {
     link.Close();

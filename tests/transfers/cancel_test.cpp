@@ -49,6 +49,9 @@ TEST(CancelDownload, WhileWaitingForTheUsbReceiver) {
   });
   ExpectCleanEnd(*run, *rig);
   EXPECT_NE(result::kOk, run->report.modeResult);
+  EXPECT_EQ(result::kOpenUsbCanceled, run->report.openResult);
+  EXPECT_EQ("Cancelled; nothing received: " + Result_Text(result::kOpenUsbCanceled),
+            Transfer_Summary(run->report));
   EXPECT_EQ(3, run->watcher.Count(comm_status::kWaitingForUsb));  // no second wait after the cancel
   EXPECT_EQ(0, run->watcher.Count(comm_status::kDeviceOpened));
 }

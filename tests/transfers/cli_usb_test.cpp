@@ -1,0 +1,269 @@
+// The tolv transfer commands over USB: the command runner in this process,
+// the emulated receiver behind emulated USB pipes that the process-wide link
+// finds as its USB receiver. Standard output and standard error go to files,
+// as a user's redirection sends them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <regex>
+#include <thread>
+
+#include "cli/commands.h"
+#include "link/comm.h"
+#include "sim_rig.h"
+#include "test_support.h"
+#include "workspace/tfd_files.h"
+
+namespace tolv::test {
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+
+  // The last line on standard error: what arrived or went.
+  std::string FinalLine() const {
+    std::string text = err;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const size_t start = text.rfind('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+  }
+};
+
+std::string FileText(const std::string& path) {
+  const std::vector<uint8_t> bytes = Exists(path) ? ReadBytes(path) : std::vector<uint8_t>{};
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Points standard output and standard error at files for its lifetime.
+class RedirectedOutput {
+ public:
+  explicit RedirectedOutput(const TempDir& dir)
+      : outPath_(dir.File("stdout.txt")), errPath_(dir.File("stderr.txt")) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    savedOut_ = dup(STDOUT_FILENO);
+    savedErr_ = dup(STDERR_FILENO);
+    Redirect(outPath_, STDOUT_FILENO);
+    Redirect(errPath_, STDERR_FILENO);
+  }
+  ~RedirectedOutput() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut_, STDOUT_FILENO);
+    dup2(savedErr_, STDERR_FILENO);
+    close(savedOut_);
+    close(savedErr_);
+  }
+  RedirectedOutput(const RedirectedOutput&) = delete;
+  RedirectedOutput& operator=(const RedirectedOutput&) = delete;
+
+  const std::string& outPath() const { return outPath_; }
+  const std::string& errPath() const { return errPath_; }
+
+ private:
+  static void Redirect(const std::string& path, int stream) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0) << path;
+    dup2(fd, stream);
+    close(fd);
+  }
+
+  std::string outPath_, errPath_;
+  int savedOut_ = -1, savedErr_ = -1;
+};
+
+// Runs "tolv ARGS..." in this process.
+CliRun RunTolv(const std::vector<std::string>& args) {
+  TempDir outputs;
+  CliRun run;
+  {
+    RedirectedOutput redirected(outputs);
+    run.status = cli::Run(args);
+  }
+  run.out = FileText(outputs.File("stdout.txt"));
+  run.err = FileText(outputs.File("stderr.txt"));
+  return run;
+}
+
+// The emulated USB receiver that the process-wide link finds.
+struct UsbReceiver {
+  explicit UsbReceiver(sim::ReceiverMemory memory, uint32_t bytesPerSecond = 0)
+      : rig(SimRig::Usb(std::move(memory), FastOptions(), bytesPerSecond)),
+        provider(dynamic_cast<sim::EmulatedUsbPort&>(rig->port())) {}
+
+  std::unique_ptr<SimRig> rig;
+  sim::ScopedUsbProvider provider;
+};
+
+// Presses Ctrl-C at the command running on this thread, once the command has
+// taken over Ctrl-C (before that it would end the test program) and when
+// ready() says so. The caller makes sure the transfer cannot end before.
+class CtrlC {
+ public:
+  explicit CtrlC(std::function<bool()> ready)
+      : target_(pthread_self()), thread_([this, ready = std::move(ready)](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+            if (Taken() && ready()) {
+              pthread_kill(target_, SIGINT);
+              pressed_ = true;
+              return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+        }) {}
+
+  bool pressed() const { return pressed_; }
+
+ private:
+  static bool Taken() {
+    struct sigaction current {};
+    sigaction(SIGINT, nullptr, &current);
+    return current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN;
+  }
+
+  pthread_t target_;
+  std::atomic<bool> pressed_{false};
+  std::jthread thread_;
+};
+
+constexpr size_t kFirmwareSize = 5 * 1024 * 1024;
+
+TEST(CliOverUsb, DownloadWritesEveryBlockByteForByte) {
+  UsbReceiver usb(TestMemory(kFirmwareSize));
+  TempDir dir;
+  const CliRun run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
+  const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_EQ("SystemID 406. Received: Loader (65536 bytes), Firmware (" + std::to_string(kFirmwareSize) +
+                " bytes), Flash (" + std::to_string(memory.packedFlash.size()) +
+                " bytes), EEPROM (256 bytes), Defaults (" + std::to_string(memory.packedDefaults.size()) +
+                " bytes).",
+            run.FinalLine())
+      << run.err;
+  EXPECT_EQ(memory.loader, ReadBytes(dir.File("got/loader.bin")));
+  EXPECT_EQ(memory.firmware, ReadBytes(dir.File("got/firmware.bin")));
+  EXPECT_EQ(memory.eeprom, ReadBytes(dir.File("got/eeprom.bin")));
+  // The settings the receiver packed, restored whole.
+  EXPECT_EQ(DvbSSettings(25), ReadBytes(dir.File("got/flash.bin")));
+  // The defaults with the default EEPROM that their packed block carries.
+  std::vector<uint8_t> defaults = Unpacked(memory.packedDefaults, kDefaultsImageSize);
+  const std::vector<uint8_t> defaultEeprom = TestDefaultEeprom();
+  std::copy(defaultEeprom.begin(), defaultEeprom.end(),
+            defaults.begin() + static_cast<ptrdiff_t>(kDefaultsEepromOffset));
+  EXPECT_EQ(defaults, ReadBytes(dir.File("got/defaults.bin")));
+  EXPECT_FALSE(Exists(dir.File("got/background.bin")));  // never fetched
+  // The firmware's size is known only from the receiver's reply; the
+  // progress lines show its bytes all the same.
+  std::smatch done;
+  EXPECT_TRUE(std::regex_search(run.err, done, std::regex("Firmware: 100% done \\(([0-9.]+ MiB) of \\1\\)")))
+      << run.err;
+  EXPECT_EQ(1, usb.rig->receiver().Stats().reboots);  // the one before the transfer; "No" after it
+}
+
+TEST(CliOverUsb, UploadPutsEveryComponentIntoTheReceiver) {
+  UsbReceiver usb(TestMemory(1000));
+  TempDir dir;
+  std::vector<uint8_t> defaults(kDefaultsImageSize, 0);
+  const std::vector<uint8_t> text = Text(40000);
+  std::copy(text.begin(), text.end(), defaults.begin() + 0x2000);
+  const std::vector<uint8_t> defaultEeprom = RandomBytes(51, kEepromImageSize);
+  std::copy(defaultEeprom.begin(), defaultEeprom.end(),
+            defaults.begin() + static_cast<ptrdiff_t>(kDefaultsEepromOffset));
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"loader", RandomBytes(52, kLoaderImageSize)},
+      {"firmware", Text(kFirmwareSize)},
+      {"flash", DvbSSettings(53)},
+      {"eeprom", RandomBytes(54, kEepromImageSize)},
+      {"defaults", defaults},
+      {"background", RandomBytes(55, kBackgroundImageSize)}};
+  std::vector<std::string> args = {"upload", "--port", "USB", "--sysid", "406"};
+  for (const auto& [kind, bytes] : files) {
+    WriteBytes(dir.File(kind + ".bin"), bytes);
+    args.push_back(kind + "=" + dir.File(kind + ".bin"));
+  }
+  const CliRun run = RunTolv(args);
+  EXPECT_EQ(0, run.status) << run.err;
+  EXPECT_TRUE(run.FinalLine().starts_with(
+      "Sent for SystemID 406: Loader, Firmware, Flash, EEPROM, Defaults, Background ("))
+      << run.err;
+  ASSERT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4 5", 5000));
+  const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
+  EXPECT_EQ(files[0].second, memory.loader);
+  EXPECT_EQ(files[1].second, memory.firmware);
+  EXPECT_EQ(files[3].second, memory.eeprom);
+  EXPECT_EQ(files[5].second, memory.background);
+  // Settings and defaults went packed; unpacked they are what was sent.
+  EXPECT_EQ(files[2].second, Unpacked(memory.packedFlash, kFlashImageSize));
+  std::vector<uint8_t> defaultsBack = Unpacked(memory.packedDefaults, kDefaultsImageSize);
+  std::vector<uint8_t> eepromBack(kEepromImageSize, 0);
+  ASSERT_TRUE(
+      UnPackDefaultsEeprom(memory.packedDefaults.data(), memory.packedDefaults.size(), eepromBack.data()));
+  EXPECT_EQ(defaultEeprom, eepromBack);
+  std::copy(eepromBack.begin(), eepromBack.end(),
+            defaultsBack.begin() + static_cast<ptrdiff_t>(kDefaultsEepromOffset));
+  EXPECT_EQ(defaults, defaultsBack);
+}
+
+TEST(CliOverUsb, CtrlCWhileWaitingForTheReceiverCancelsCleanly) {
+  UsbReceiver usb(TestMemory(1000));
+  usb.rig->port().Disconnect();  // nothing on the bus: the open waits until Ctrl-C
+  TempDir dir;
+  CliRun run;
+  {
+    CtrlC ctrlC([] { return true; });
+    run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
+    EXPECT_TRUE(ctrlC.pressed());
+  }
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Waiting for USB interface")) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
+  EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
+            run.FinalLine());
+  EXPECT_FALSE(Exists(dir.File("got")));
+}
+
+TEST(CliOverUsb, CtrlCMidFirmwareCancelsCleanly) {
+  // 300,000 bytes a second on the pipes: the firmware would take seconds
+  // more when the cancel comes, so Ctrl-C cannot arrive after the command has
+  // given Ctrl-C back.
+  UsbReceiver usb(TestMemory(kFirmwareSize), 300000);
+  TempDir dir;
+  CliRun run;
+  {
+    // The loader takes three data requests; three more are the firmware's.
+    CtrlC ctrlC([&] { return usb.rig->receiver().Stats().dataRequests >= 6; });
+    run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
+    EXPECT_TRUE(ctrlC.pressed());
+  }
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
+  EXPECT_TRUE(
+      run.FinalLine().starts_with("Cancelled. SystemID 406. Received: Loader (65536 bytes). Not "
+                                  "received: Firmware (Comm_TransferBlock: "))
+      << run.err;
+  EXPECT_FALSE(Exists(dir.File("got")));
+  // The session was ended and the link let go of the receiver.
+  EXPECT_FALSE(Comm_Link().isOpen());
+  EXPECT_LT(usb.rig->receiver().Stats().dataRequests, 60);
+}
+
+TEST(CliOverview, NamesTheReceiverCommandsToo) {
+  const CliRun run = RunTolv({"--help"});
+  EXPECT_EQ(0, run.status);
+  for (const char* command : {"info", "verify", "convert", "ports", "download", "upload", "reboot"})
+    EXPECT_NE(std::string::npos, run.out.find(std::string("\n  ") + command + " ")) << command;
+  EXPECT_NE(std::string::npos, run.out.find("talks to the receiver itself, over USB or a serial")) << run.out;
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -133,7 +133,8 @@ class Link {
   // then answers 03. Takes the SystemID and the 32 information bytes from the
   // reply (missing bytes read as zero), status 3. Results: 0; 2369 not open;
   // 2370 cancelled; 2371 no answer in time (USB: one 200 ms read; serial:
-  // only without a callback, after kUnattendedWaitMs).
+  // without a callback after kUnattendedWaitMs, and at once when the port has
+  // failed, see WaitForCMD).
   int32_t DownloadMode();
 
   // As DownloadMode for upload mode: sends 02 (command code 1 on USB), status

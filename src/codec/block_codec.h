@@ -43,7 +43,7 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
 // with srcSize). Bytes of dst beyond the returned count are unspecified. The
 // output depends only on the input: the same bytes always give the same
 // stream. An empty source (srcSize 0 or less; src may then be null) gives a
-// 7-byte stream. Allocates about 250 KB of working memory per
+// 7-byte stream. Allocates about 350 KB of working memory per
 // call (std::bad_alloc when that fails); otherwise never fails.
 int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst);
 

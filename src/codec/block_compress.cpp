@@ -109,7 +109,7 @@ uint32_t Encoder::ReadSource(uint8_t* to, uint32_t maxCount) {
 // Moves on one position. At the end of the text buffer the second half and the
 // look-ahead move down and more source follows. The leaf of the string 8192
 // positions back leaves the tree before the new position enters it.
-void Encoder::Advance(uint32_t& position, uint32_t& bytesLeft) {
+[[gnu::always_inline]] inline void Encoder::Advance(uint32_t& position, uint32_t& bytesLeft) {
   --bytesLeft;
   if (++position == MatchFinder::kEndPosition) {
     uint8_t* text = finder.text();

@@ -9,6 +9,12 @@
 // through doubly linked chains, one per hash value of (node, byte); a node has
 // at most one child per byte, so the hash affects speed only, never which
 // match is found.
+//
+// The search runs once per source byte and its branches depend on the data, so
+// the code is shaped for the processor: the forward links of nodes and the
+// chain heads share one array (unlinking needs no test for which of the two a
+// link is), and the lazy position updates are computed with masks rather than
+// branches.
 #pragma once
 
 #include <algorithm>
@@ -49,32 +55,29 @@ class MatchFinder {
   static constexpr uint32_t kRootBase = kWindowSize;      // root of byte b: 8192 + b
   static constexpr int kNodeSlots = kWindowSize + 256;    // inner nodes and roots
   static constexpr int kTreeNodes = 2 * kWindowSize;      // inner nodes and leaves
-  static constexpr uint32_t kHashBase = 2 * kWindowSize;  // first chain head
-  static constexpr int kHashBits = 15;
-  static_assert(kHashBase + (1 << kHashBits) <= 65536, "a chain head must fit a backward link");
+  static constexpr uint32_t kHeadBase = 2 * kWindowSize;  // first chain head in next_
+  static constexpr int kHeadBits = 16;
   static constexpr uint16_t kPendingUpdate = 0x8000;  // node position still to be refreshed
 
   // The byte, times an odd number, offsets the node: pairs of similar texts
   // spread over all chains, while the children of neighbouring nodes for one
-  // byte (runs of zero bytes in settings data) keep neighbouring heads. Heads
-  // must stay below 65536 to fit a backward link.
+  // byte (runs of zero bytes in settings data) keep neighbouring heads.
   static uint32_t ChainHead(uint32_t node, uint8_t byte) {
-    return kHashBase + ((node + uint32_t{byte} * 929u) & ((1u << kHashBits) - 1));
+    return kHeadBase + ((node + uint32_t{byte} * 929u) & ((1u << kHeadBits) - 1));
   }
   uint32_t Child(uint32_t node, uint8_t byte);
   void MakeChild(uint32_t node, uint8_t byte, uint32_t child);
+  void Unlink(uint32_t node);
   void ReplaceInChain(uint32_t oldNode, uint32_t newNode);
   void Split(uint32_t oldNode, uint32_t position);
   void UpdatePositionsOnInsert(uint32_t node, uint32_t position);
-  void UpdatePositionsOnDelete(uint32_t deletedNode, uint32_t position, uint32_t leafPosition);
+  void UpdatePositionsOnDelete(uint32_t node, uint32_t position, uint32_t newest);
   uint32_t ResumeNode(uint32_t& node);
 
-  // Links of inner nodes and leaves, and the position of inner nodes and
-  // roots (a root shares its record with a leaf, which has no position).
+  // A leaf uses only its parent; inner nodes and roots (a root shares its
+  // record with a leaf) also the position of a leaf below them.
   struct Node {
     uint16_t parent;    // 0 = not in the tree
-    uint16_t next;      // chain link; a free inner node's next free node
-    uint16_t previous;  // chain link; the front of a chain holds its head
     uint16_t position;  // a leaf position below the node; bit 15 marks a pending update
   };
   struct Shape {
@@ -83,20 +86,18 @@ class MatchFinder {
   };
 
   uint16_t& Parent(uint32_t node) { return nodes_[node].parent; }
-  uint16_t& Previous(uint32_t node) { return nodes_[node].previous; }
   uint16_t& Position(uint32_t node) { return nodes_[node].position; }
   uint8_t& Depth(uint32_t node) { return shapes_[node].depth; }
   uint8_t& ChildCount(uint32_t node) { return shapes_[node].childCount; }
-  uint16_t& Head(uint32_t head) { return heads_[head - kHashBase]; }
-  // The forward link of a node or of a chain head.
-  uint16_t& Next(uint32_t index) {
-    return index < kHashBase ? nodes_[index].next : heads_[index - kHashBase];
-  }
 
   uint8_t text_[kTextSize];
   Node nodes_[kTreeNodes];
   Shape shapes_[kNodeSlots];  // inner nodes and roots
-  uint16_t heads_[1 << kHashBits];
+  // Forward links: 0..16383 the chain successor of a node (a free inner node's
+  // next free node, a replaced leaf's replacement), then the chain heads.
+  uint16_t next_[kHeadBase + (1u << kHeadBits)];
+  // The index in next_ of the link that points at a node.
+  uint32_t previous_[kTreeNodes];
   uint32_t freeList_ = 0;
   uint32_t matchLength_ = 0;
   uint32_t matchPosition_ = 0;
@@ -108,32 +109,40 @@ class MatchFinder {
 // The child of node for byte, or 0. The node's own number in Parent(0) stops
 // the chain walk at its end.
 inline uint32_t MatchFinder::Child(uint32_t node, uint8_t byte) {
-  uint32_t candidate = Head(ChainHead(node, byte));
+  uint32_t candidate = next_[ChainHead(node, byte)];
   Parent(0) = static_cast<uint16_t>(node);
-  while (Parent(candidate) != node) candidate = nodes_[candidate].next;
+  while (Parent(candidate) != node) candidate = next_[candidate];
   return candidate;
 }
 
 // Puts child at the front of the chain of (node, byte).
 inline void MatchFinder::MakeChild(uint32_t node, uint8_t byte, uint32_t child) {
   const uint32_t head = ChainHead(node, byte);
-  const uint32_t oldFront = Head(head);
-  Head(head) = static_cast<uint16_t>(child);
-  nodes_[child].next = static_cast<uint16_t>(oldFront);
-  Previous(oldFront) = static_cast<uint16_t>(child);
-  Previous(child) = static_cast<uint16_t>(head);
+  const uint32_t oldFront = next_[head];
+  next_[head] = static_cast<uint16_t>(child);
+  next_[child] = static_cast<uint16_t>(oldFront);
+  previous_[oldFront] = child;
+  previous_[child] = head;
   Parent(child) = static_cast<uint16_t>(node);
   ++ChildCount(node);
 }
 
+// Takes node out of its chain (entry 0 absorbs the writes at a chain's end).
+inline void MatchFinder::Unlink(uint32_t node) {
+  const uint32_t before = previous_[node];
+  const uint32_t after = next_[node];
+  next_[before] = static_cast<uint16_t>(after);
+  previous_[after] = before;
+}
+
 // newNode takes oldNode's place between oldNode's chain neighbours.
 inline void MatchFinder::ReplaceInChain(uint32_t oldNode, uint32_t newNode) {
-  const uint32_t before = Previous(oldNode);
-  const uint32_t after = nodes_[oldNode].next;
-  Previous(newNode) = static_cast<uint16_t>(before);
-  Next(before) = static_cast<uint16_t>(newNode);
-  nodes_[newNode].next = static_cast<uint16_t>(after);
-  Previous(after) = static_cast<uint16_t>(newNode);
+  const uint32_t before = previous_[oldNode];
+  const uint32_t after = next_[oldNode];
+  previous_[newNode] = before;
+  next_[before] = static_cast<uint16_t>(newNode);
+  next_[newNode] = static_cast<uint16_t>(after);
+  previous_[after] = newNode;
 }
 
 // The edge into oldNode splits where the new string departs from it: a new
@@ -141,7 +150,7 @@ inline void MatchFinder::ReplaceInChain(uint32_t oldNode, uint32_t newNode) {
 // children.
 inline void MatchFinder::Split(uint32_t oldNode, uint32_t position) {
   const uint32_t node = freeList_;
-  freeList_ = nodes_[node].next;
+  freeList_ = next_[node];
   ChildCount(node) = 0;
   ReplaceInChain(oldNode, node);
   Parent(node) = Parent(oldNode);
@@ -151,32 +160,53 @@ inline void MatchFinder::Split(uint32_t oldNode, uint32_t position) {
   MakeChild(node, text_[position + matchLength_], position);
 }
 
+// All-ones when condition holds, else 0.
+inline uint32_t MaskIf(bool condition) { return 0u - static_cast<uint32_t>(condition); }
+
 // Node positions are refreshed lazily: marked nodes on the path up take the new
-// position, and the first unmarked inner node is marked.
+// position, and the first unmarked inner node takes it marked. Roots keep 0.
+// Two levels are done per round without branches; the pair's stores rewrite
+// the upper position unchanged unless the lower node was marked (a root is
+// never marked; its Parent() is its leaf's, whose position is only rewritten).
 inline void MatchFinder::UpdatePositionsOnInsert(uint32_t node, uint32_t position) {
-  while (Position(node) & kPendingUpdate) {
-    Position(node) = static_cast<uint16_t>(position);
-    node = Parent(node);
+  for (;;) {
+    const uint32_t up = Parent(node);
+    const uint32_t lower = Position(node);
+    const uint32_t upper = Position(up);
+    const uint32_t lowerTaken = (position | (~lower & kPendingUpdate)) & MaskIf(node < kWindowSize);
+    const uint32_t upperTaken = (position | (~upper & kPendingUpdate)) & MaskIf(up < kWindowSize);
+    Position(node) = static_cast<uint16_t>(lowerTaken);
+    Position(up) = static_cast<uint16_t>(upper ^ ((upper ^ upperTaken) & (0u - (lower >> 15))));
+    if ((lower & upper & kPendingUpdate) == 0) return;
+    node = Parent(up);
   }
-  if (node < kWindowSize) Position(node) = static_cast<uint16_t>(position | kPendingUpdate);
 }
 
 // When an inner node is merged away, its ancestors' positions must stay the
-// positions of leaves that are still present: each takes the newest of its
-// own (aged by one pass where it lies ahead) and the merged node's.
+// positions of leaves that are still present: each marked ancestor and the
+// first unmarked inner one take the newest of their own (aged by one pass where
+// it lies ahead) and those below; the unmarked one is marked. Roots keep 0.
+// Two levels per round, as on insert.
 inline void MatchFinder::UpdatePositionsOnDelete(uint32_t node, uint32_t position, uint32_t newest) {
-  uint32_t stored;
-  while ((stored = Position(node)) & kPendingUpdate) {
+  const auto aged = [position](uint32_t stored) {
     stored &= ~uint32_t{kPendingUpdate};
-    if (stored >= position) stored -= kWindowSize;
-    newest = std::max(newest, stored);
-    Position(node) = static_cast<uint16_t>(newest | kWindowSize);
-    node = Parent(node);
-  }
-  if (node < kWindowSize) {
-    if (stored >= position) stored -= kWindowSize;
-    newest = std::max(newest, stored);
-    Position(node) = static_cast<uint16_t>(newest | kWindowSize | kPendingUpdate);
+    return stored >= position ? stored - kWindowSize : stored;
+  };
+  for (;;) {
+    const uint32_t up = Parent(node);
+    const uint32_t lower = Position(node);
+    const uint32_t upper = Position(up);
+    const uint32_t lowerNewest = std::max(newest, aged(lower));
+    const uint32_t upperNewest = std::max(lowerNewest, aged(upper));
+    const uint32_t lowerTaken =
+        (lowerNewest | kWindowSize | (~lower & kPendingUpdate)) & MaskIf(node < kWindowSize);
+    const uint32_t upperTaken =
+        (upperNewest | kWindowSize | (~upper & kPendingUpdate)) & MaskIf(up < kWindowSize);
+    Position(node) = static_cast<uint16_t>(lowerTaken);
+    Position(up) = static_cast<uint16_t>(upper ^ ((upper ^ upperTaken) & (0u - (lower >> 15))));
+    if ((lower & upper & kPendingUpdate) == 0) return;
+    newest = upperNewest;
+    node = Parent(up);
   }
 }
 
@@ -189,7 +219,7 @@ inline uint32_t MatchFinder::ResumeNode(uint32_t& node) {
   node = (matchPosition_ + 1) | kWindowSize;
   uint32_t parent;
   // A leaf that was replaced by an equal string forwards to its replacement.
-  while ((parent = Parent(node)) == 0) node = nodes_[node].next;
+  while ((parent = Parent(node)) == 0) node = next_[node];
   while (Depth(parent) >= matchLength_) {
     node = parent;
     parent = Parent(parent);
@@ -197,7 +227,7 @@ inline uint32_t MatchFinder::ResumeNode(uint32_t& node) {
   return parent;
 }
 
-inline void MatchFinder::Insert(uint32_t position) {
+[[gnu::always_inline]] inline void MatchFinder::Insert(uint32_t position) {
   uint32_t parent;
   uint32_t node;
   if (matchLength_ >= 4) {
@@ -246,16 +276,13 @@ inline void MatchFinder::Insert(uint32_t position) {
   ReplaceInChain(node, position);
   Parent(position) = static_cast<uint16_t>(parent);
   Parent(node) = 0;
-  nodes_[node].next = static_cast<uint16_t>(position);
+  next_[node] = static_cast<uint16_t>(position);
 }
 
-inline void MatchFinder::Delete(uint32_t position) {
-  if (Parent(position) == 0) return;
-  const uint32_t before = Previous(position);
-  const uint32_t after = nodes_[position].next;
-  Next(before) = static_cast<uint16_t>(after);
-  Previous(after) = static_cast<uint16_t>(before);
+[[gnu::always_inline]] inline void MatchFinder::Delete(uint32_t position) {
   const uint32_t node = Parent(position);
+  if (node == 0) return;
+  Unlink(position);
   Parent(position) = 0;
   if (node >= kWindowSize || --ChildCount(node) > 1) return;
 
@@ -265,14 +292,11 @@ inline void MatchFinder::Delete(uint32_t position) {
   if (leafPosition >= position) leafPosition -= kWindowSize;
   UpdatePositionsOnDelete(Parent(node), position, leafPosition);
   const uint32_t onlyChild = Child(node, text_[leafPosition + Depth(node)]);
-  const uint32_t childBefore = Previous(onlyChild);
-  const uint32_t childAfter = nodes_[onlyChild].next;
-  Next(childBefore) = static_cast<uint16_t>(childAfter);
-  Previous(childAfter) = static_cast<uint16_t>(childBefore);
+  Unlink(onlyChild);
   ReplaceInChain(node, onlyChild);
   Parent(onlyChild) = Parent(node);
   Parent(node) = 0;
-  nodes_[node].next = static_cast<uint16_t>(freeList_);
+  next_[node] = static_cast<uint16_t>(freeList_);
   freeList_ = node;
 }
 

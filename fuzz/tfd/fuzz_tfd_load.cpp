@@ -16,16 +16,6 @@
 
 namespace {
 
-class SilentInteraction : public tolv::UserInteraction {
- public:
-  void Information(const std::string&) override {}
-  void Message(const std::string&) override {}
-  bool Question(const std::string&) override { return false; }
-  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
-    return preset;
-  }
-};
-
 // Rebuilding is skipped for stores this large, to keep each run fast.
 constexpr size_t kRebuildLimit = 64 << 10;
 
@@ -60,7 +50,7 @@ void CheckImport(const uint8_t* data, size_t size, bool loads) {
   static tolv::Workspace* const workspace = new tolv::Workspace();
   static tolv::TfdStore* const store = new tolv::TfdStore();
   for (tolv::ComponentKind kind : tolv::kAllComponents) workspace->Present(kind) = false;
-  SilentInteraction ui;
+  tolv::SilentInteraction ui;
   workspace->systemId = 77;
   tolv::TFD_Import(*workspace, *store, path, ui);
   // A refused file leaves even the SystemID as it was.

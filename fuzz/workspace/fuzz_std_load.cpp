@@ -14,16 +14,6 @@
 
 namespace {
 
-class QuietInteraction : public tolv::UserInteraction {
- public:
-  void Information(const std::string&) override {}
-  void Message(const std::string&) override {}
-  bool Question(const std::string&) override { return false; }
-  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
-    return preset;
-  }
-};
-
 void Check(bool condition) {
   if (!condition) std::abort();
 }
@@ -34,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> file(tolv::kStdFileSize, 0);
   std::memcpy(file.data(), data, size < file.size() ? size : file.size());
   tolv::Workspace workspace;
-  QuietInteraction ui;
+  tolv::SilentInteraction ui;
   const std::vector<uint8_t> flashBefore = workspace.Image(tolv::ComponentKind::Flash);
   bool loaded = tolv::STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
   Check(workspace.Present(tolv::ComponentKind::Eeprom));

@@ -27,4 +27,16 @@ class UserInteraction {
                                 const std::string& preset) = 0;
 };
 
+// Shows nothing, answers every question No and every input box with its
+// preset: for runs without anybody to ask (fuzzing, batch checks).
+class SilentInteraction : public UserInteraction {
+ public:
+  void Information(const std::string&) override {}
+  void Message(const std::string&) override {}
+  bool Question(const std::string&) override { return false; }
+  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
+    return preset;
+  }
+};
+
 }  // namespace tolv

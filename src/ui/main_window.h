@@ -222,6 +222,9 @@ class TForm1 : public QMainWindow {
  private:
   void ApplyWindowFont();
   void BuildControls();
+  void BuildLoadGroup(QWidget* client);
+  void BuildSaveGroup(QWidget* client);
+  void BuildStatusDisplay(QWidget* client);
   void BuildMenu();
   void ApplyWindowFrame();
   void ConnectHandlers();

@@ -113,8 +113,13 @@ void TForm1::BuildControls() {
   palette.setColor(QPalette::Window, palette.color(QPalette::Button));
   client->setPalette(palette);
   setCentralWidget(client);
+  BuildLoadGroup(client);
+  BuildSaveGroup(client);
+  BuildStatusDisplay(client);
+}
 
-  // Load group: New, STD, TFD, and the receiver download box.
+// Load group: New, STD, TFD, and the receiver download box.
+void TForm1::BuildLoadGroup(QWidget* client) {
   GroupBox1 = MakeGroup(client, "GroupBox1", "Load", 8, 8, 161, 281);
   ButtonNew = MakeButton(GroupBox1, "ButtonNew", "New", 17, 24);
   ButtonLoadSTD = MakeButton(GroupBox1, "ButtonLoadSTD", "STD", 16, 48);
@@ -130,8 +135,10 @@ void TForm1::BuildControls() {
   CheckBox13 = MakeCheckBox(GroupBox3, "CheckBox13", "Background", 120);
   CheckBox11 = MakeCheckBox(GroupBox3, "CheckBox11", "Log transfer", 136);
   ButtonLoadFromToppy = MakeButton(GroupBox3, "ButtonLoadFromToppy", "From Toppy", 8, 160);
+}
 
-  // Save group: STD, TFD, and the receiver upload box.
+// Save group: STD, TFD, and the receiver upload box.
+void TForm1::BuildSaveGroup(QWidget* client) {
   GroupBox2 = MakeGroup(client, "GroupBox2", "Save", 176, 8, 161, 281);
   ButtonSaveSTD = MakeButton(GroupBox2, "ButtonSaveSTD", "STD", 8, 48);
   ButtonSaveTFD = MakeButton(GroupBox2, "ButtonSaveTFD", "TFD", 8, 64);
@@ -146,8 +153,11 @@ void TForm1::BuildControls() {
   CheckBox14 = MakeCheckBox(GroupBox4, "CheckBox14", "Background", 120);
   CheckBox12 = MakeCheckBox(GroupBox4, "CheckBox12", "Log transfer", 136);
   ButtonSaveToToppy = MakeButton(GroupBox4, "ButtonSaveToToppy", "To Toppy", 8, 160);
+}
 
-  // Status line and progress bar.
+// Status line, progress bar, component labels, layout labels and the system
+// ID label.
+void TForm1::BuildStatusDisplay(QWidget* client) {
   Label10 = Make<QLabel>(client, "Label10", QString::fromLatin1("-"));
   Label10->setGeometry(8, 296, 329, 14);
   PB1 = Make<QProgressBar>(client, "PB1");
@@ -155,8 +165,6 @@ void TForm1::BuildControls() {
   PB1->setRange(0, 100);
   PB1->setValue(0);
   PB1->setTextVisible(false);
-
-  // Component labels, layout labels and the system ID label.
   Label1 = MakeColouredLabel(client, "Label1", "Loader", 8, 338, 105, kColourAbsent);
   Label2 = MakeColouredLabel(client, "Label2", "Firmware", 120, 338, 105, kColourAbsent);
   Label3 = MakeColouredLabel(client, "Label3", "Flash", 8, 362, 105, kColourAbsent);

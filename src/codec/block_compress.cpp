@@ -320,8 +320,9 @@ void Encoder::WriteBufferedCodes(uint32_t codeCount) {
 int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst) {
   auto encoder = std::make_unique<Encoder>(src, srcSize, dst);
   encoder->Run();
-  if (encoder->out.size() == 0 || encoder->out.overflowed()) {
-    if (srcSize <= 0) return 0;
+  // Every stream holds at least one block header, so the copy is made only for
+  // a stream past the limit, which needs a non-empty source.
+  if (encoder->out.overflowed()) {
     std::memcpy(dst, src, static_cast<size_t>(srcSize));
     return srcSize;
   }

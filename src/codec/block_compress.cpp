@@ -91,6 +91,8 @@ struct Encoder {
   void Advance(uint32_t& position, uint32_t& bytesLeft);
   void BufferCode(uint32_t symbol, uint32_t distanceField);
   void SendBlock();
+  template <typename Send>
+  void ForEachLitLenLengthSymbol(Send send) const;
   void CountLengthCodeFrequencies();
   void WriteShortCodeLengths(int symbolCount, int countBits, int specialPosition);
   void WriteLitLenCodeLengths();
@@ -217,31 +219,38 @@ int SentLength(const uint8_t* lengths, int symbolCount) {
   return symbolCount;
 }
 
-// How often each length-code symbol will be sent: 3..18 for the lengths 1..16;
-// a run of k zero lengths as k times 0 (k <= 2), 1 (3..18), 0 and 1 (19) or
-// 2 (20 and more).
-void Encoder::CountLengthCodeFrequencies() {
-  std::fill_n(lengthCodeFrequency, block::kLengthCodeSymbols, uint16_t{0});
+// The sent literal/length code lengths as length-code symbols: 3..18 for the
+// lengths 1..16; a run of k zero lengths as k times 0 (k <= 2), as 1 and k - 3
+// in 4 bits (3..18), as 0 and then 1 with 15 (19) or as 2 and k - 20 in 9 bits
+// (20 and more). Calls send(symbol, extraBitCount, extraBits) for each.
+template <typename Send>
+void Encoder::ForEachLitLenLengthSymbol(Send send) const {
   const int sentCount = SentLength(litLenLengths, block::kLitLenSymbols);
   for (int i = 0; i < sentCount;) {
     const int length = litLenLengths[i++];
     if (length != 0) {
-      ++lengthCodeFrequency[length + block::kLengthSymbolBias];
+      send(length + block::kLengthSymbolBias, 0, 0u);
       continue;
     }
-    int run = 1;
+    uint32_t run = 1;
     while (i < sentCount && litLenLengths[i] == 0) ++i, ++run;
     if (run <= 2) {
-      lengthCodeFrequency[0] = static_cast<uint16_t>(lengthCodeFrequency[0] + run);
+      for (uint32_t k = 0; k < run; ++k) send(0, 0, 0u);
     } else if (run <= 18) {
-      ++lengthCodeFrequency[1];
+      send(1, block::kShortRunBits, run - block::kShortRunBase);
     } else if (run == 19) {
-      ++lengthCodeFrequency[0];
-      ++lengthCodeFrequency[1];
+      send(0, 0, 0u);
+      send(1, block::kShortRunBits, run - 1 - block::kShortRunBase);
     } else {
-      ++lengthCodeFrequency[2];
+      send(2, block::kLongRunBits, run - block::kLongRunBase);
     }
   }
+}
+
+// How often each length-code symbol will be sent.
+void Encoder::CountLengthCodeFrequencies() {
+  std::fill_n(lengthCodeFrequency, block::kLengthCodeSymbols, uint16_t{0});
+  ForEachLitLenLengthSymbol([this](int symbol, int, uint32_t) { ++lengthCodeFrequency[symbol]; });
 }
 
 // Lengths of the length code or the distance-class code: the count, then each
@@ -266,30 +275,12 @@ void Encoder::WriteShortCodeLengths(int symbolCount, int countBits, int specialP
 }
 
 void Encoder::WriteLitLenCodeLengths() {
-  const int sentCount = SentLength(litLenLengths, block::kLitLenSymbols);
-  out.PutBits(block::kLitLenCountBits, static_cast<uint32_t>(sentCount));
-  for (int i = 0; i < sentCount;) {
-    const int length = litLenLengths[i++];
-    if (length != 0) {
-      PutShortCode(length + block::kLengthSymbolBias);
-      continue;
-    }
-    uint32_t run = 1;
-    while (i < sentCount && litLenLengths[i] == 0) ++i, ++run;
-    if (run <= 2) {
-      for (uint32_t k = 0; k < run; ++k) PutShortCode(0);
-    } else if (run <= 18) {
-      PutShortCode(1);
-      out.PutBits(block::kShortRunBits, run - block::kShortRunBase);
-    } else if (run == 19) {
-      PutShortCode(0);
-      PutShortCode(1);
-      out.PutBits(block::kShortRunBits, 15);
-    } else {
-      PutShortCode(2);
-      out.PutBits(block::kLongRunBits, run - block::kLongRunBase);
-    }
-  }
+  out.PutBits(block::kLitLenCountBits,
+              static_cast<uint32_t>(SentLength(litLenLengths, block::kLitLenSymbols)));
+  ForEachLitLenLengthSymbol([this](int symbol, int extraBitCount, uint32_t extraBits) {
+    PutShortCode(symbol);
+    out.PutBits(extraBitCount, extraBits);
+  });
 }
 
 // The buffered codes: a literal in its literal/length code; a match as its

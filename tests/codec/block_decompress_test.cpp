@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "codec/block_codec.h"
+#include "codec_test_data.h"
 #include "stream_test_support.h"
 #include "test_support.h"
 
@@ -336,16 +337,9 @@ std::vector<std::vector<uint8_t>> SampleSources() {
   return {test::Text(20000), test::MachineCode(32762), mixed};
 }
 
-std::vector<uint8_t> Compress(const std::vector<uint8_t>& source) {
-  std::vector<uint8_t> stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(source.size()))));
-  stream.resize(
-      static_cast<size_t>(Block_Compress(source.data(), static_cast<int32_t>(source.size()), stream.data())));
-  return stream;
-}
-
 TEST(BlockDecompress, TruncatedSourceReadsAsZeroBitsAndSurplusIsIgnored) {
   for (const std::vector<uint8_t>& source : SampleSources()) {
-    const std::vector<uint8_t> stream = Compress(source);
+    const std::vector<uint8_t> stream = test::CompressBlock(source);
     ASSERT_LT(stream.size(), source.size());
     EXPECT_EQ(Decode(Concat(stream, test::RandomBytes(9, 50)), source.size()).bytes, source);
     for (size_t cut : {size_t{0}, size_t{1}, stream.size() / 3, stream.size() - 1}) {
@@ -365,7 +359,7 @@ TEST(BlockDecompress, DamagedStreamsAgreeWithTheReferenceReader) {
   const std::vector<uint8_t> noise = test::RandomBytes(77, 4 * 400);
   for (int trial = 0; trial < 400; ++trial) {
     const std::vector<uint8_t>& source = sources[trial % sources.size()];
-    std::vector<uint8_t> stream = Compress(source);
+    std::vector<uint8_t> stream = test::CompressBlock(source);
     const uint8_t* r = &noise[4 * static_cast<size_t>(trial)];
     const size_t bit = ((size_t{r[0]} << 16 | size_t{r[1]} << 8 | r[2]) % (stream.size() * 8));
     stream[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));

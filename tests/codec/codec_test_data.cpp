@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 
+#include "codec/block_codec.h"
 #include "test_support.h"
 
 namespace tolv::test {
@@ -89,6 +90,14 @@ std::vector<uint8_t> MixedData(size_t count, uint32_t seed) {
   return data;
 }
 
+std::vector<uint8_t> TextCodeSettings(size_t pieceSize, uint32_t seed) {
+  std::vector<uint8_t> data = WordText(pieceSize, seed);
+  const std::vector<uint8_t> code = MachineCode(pieceSize), settings = SettingsLikeBlock(pieceSize);
+  data.insert(data.end(), code.begin(), code.end());
+  data.insert(data.end(), settings.begin(), settings.end());
+  return data;
+}
+
 std::vector<NamedData> RoundTripCases() {
   return {
       {"empty", {}},
@@ -106,6 +115,17 @@ std::vector<NamedData> RoundTripCases() {
       {"mixed 32762", MixedData(32762, 1)},
       {"mixed 500000", MixedData(500000, 2)},
   };
+}
+
+std::vector<uint8_t> CompressBlock(const std::vector<uint8_t>& source) {
+  const int32_t srcSize = static_cast<int32_t>(source.size());
+  std::vector<uint8_t> output(static_cast<size_t>(Block_CompressBound(srcSize)));
+  output.resize(static_cast<size_t>(Block_Compress(source.data(), srcSize, output.data())));
+  return output;
+}
+
+bool IsPlainCopy(const std::vector<uint8_t>& source, const std::vector<uint8_t>& output) {
+  return source.size() > static_cast<size_t>(kBlockMaxStreamSize) - 100 && output == source;
 }
 
 }  // namespace tolv::test

@@ -29,10 +29,7 @@ uint16_t Crc(const std::vector<uint8_t>& bytes) {
 // The round-trip cases and prefixes of mixed data at every length class.
 std::vector<test::NamedData> InteropCases() {
   std::vector<test::NamedData> cases = test::RoundTripCases();
-  std::vector<uint8_t> mixed = test::WordText(11000, 4);
-  const std::vector<uint8_t> code = test::MachineCode(11000), settings = test::SettingsLikeBlock(11000);
-  mixed.insert(mixed.end(), code.begin(), code.end());
-  mixed.insert(mixed.end(), settings.begin(), settings.end());
+  const std::vector<uint8_t> mixed = test::TextCodeSettings(11000, 4);
   for (size_t length : {2u, 3u, 255u, 256u, 257u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 16383u, 16384u,
                         16385u, 24576u, 32761u, 32762u}) {
     cases.push_back({"mixed " + std::to_string(length),
@@ -43,11 +40,9 @@ std::vector<test::NamedData> InteropCases() {
 
 // The case's stream, or nothing when Block_Compress fell back to a copy.
 std::optional<std::vector<uint8_t>> StreamOf(const std::vector<uint8_t>& source) {
-  std::vector<uint8_t> out(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(source.size()))));
-  const int32_t size = Block_Compress(source.data(), static_cast<int32_t>(source.size()), out.data());
-  out.resize(static_cast<size_t>(size));
-  if (size == static_cast<int32_t>(source.size()) && out == source && size > 30000) return std::nullopt;
-  return out;
+  std::vector<uint8_t> stream = test::CompressBlock(source);
+  if (test::IsPlainCopy(source, stream)) return std::nullopt;
+  return stream;
 }
 
 std::string EntryName(size_t index) { return "case" + std::to_string(index) + ".bin"; }

@@ -5,7 +5,6 @@
 // The archive must have a level-0 header and an lh5 entry (jlha c0 makes one).
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
@@ -13,23 +12,16 @@
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
+#include "common/file_io.h"
 
 namespace {
-
-std::vector<uint8_t> ReadAll(const char* path) {
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  std::vector<uint8_t> bytes(file ? static_cast<size_t>(file.tellg()) : 0);
-  file.seekg(0);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return bytes;
-}
 
 uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 // Level-0 header: size of the rest of the header, its sum, method, packed
 // size, original size, time stamp, attribute, level, name, CRC-16.
 int Decode(const char* path) {
-  const std::vector<uint8_t> archive = ReadAll(path);
+  const std::vector<uint8_t> archive = tolv::ReadFileBytes(path);
   if (archive.size() < 24 || std::memcmp(archive.data() + 2, "-lh5-", 5) != 0 || archive[20] != 0) {
     std::fprintf(stderr, "%s: not an archive with a level-0 -lh5- entry first\n", path);
     return 2;
@@ -58,7 +50,8 @@ std::vector<uint8_t> Sample(const std::string& kind, size_t size) {
   std::vector<uint8_t> data;
   if (kind == "code") {
     for (const char* path : {"/usr/bin/cmake", "/usr/bin/perl", "/bin/bash"}) {
-      const std::vector<uint8_t> bytes = ReadAll(path);
+      if (!tolv::FileExists(path)) continue;
+      const std::vector<uint8_t> bytes = tolv::ReadFileBytes(path);
       data.insert(data.end(), bytes.begin(), bytes.end());
     }
     while (!data.empty() && data.size() < size) data.insert(data.end(), data.begin(), data.end());
@@ -83,14 +76,15 @@ std::vector<uint8_t> Sample(const std::string& kind, size_t size) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   if (argc == 3 && std::strcmp(argv[1], "decode") == 0) return Decode(argv[2]);
   if (argc == 5 && std::strcmp(argv[1], "make") == 0) {
-    const std::vector<uint8_t> data = Sample(argv[2], std::stoul(argv[3]));
-    std::ofstream(argv[4], std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    tolv::SaveFileAtomically(argv[4], Sample(argv[2], std::stoul(argv[3])));
     return 0;
   }
   std::fprintf(stderr, "usage: %s make <text|code|settings> <size> <file> | decode <archive.lzh>\n", argv[0]);
+  return 2;
+} catch (const tolv::FileError& e) {
+  std::fprintf(stderr, "%s\n", e.what());
   return 2;
 }

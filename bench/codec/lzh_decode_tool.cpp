@@ -3,6 +3,7 @@
 //   bench_lzh_decode make <text|code|settings> <size> <file>   writes sample data
 //   bench_lzh_decode decode <archive.lzh>                       writes the first entry to stdout
 // The archive must have a level-0 header and an lh5 entry (jlha c0 makes one).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -54,7 +55,11 @@ std::vector<uint8_t> Sample(const std::string& kind, size_t size) {
       const std::vector<uint8_t> bytes = tolv::ReadFileBytes(path);
       data.insert(data.end(), bytes.begin(), bytes.end());
     }
-    while (!data.empty() && data.size() < size) data.insert(data.end(), data.begin(), data.end());
+    // Doubled until long enough (a vector may not insert a range of itself).
+    for (size_t have = data.size(); have != 0 && have < size; have *= 2) {
+      data.resize(2 * have);
+      std::copy_n(data.begin(), have, data.begin() + static_cast<ptrdiff_t>(have));
+    }
   } else if (kind == "settings") {
     data.assign(size, 0);
     for (size_t offset = 16; offset + 24 < size; offset += 96 + rng() % 160)

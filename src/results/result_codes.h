@@ -30,8 +30,8 @@ inline constexpr int32_t kTfdUploadOpenFailed = 0x0841;     // 2113
 inline constexpr int32_t kTfdUploadCanceled = 0x0842;       // 2114
 inline constexpr int32_t kTfdUploadTimeout = 0x0843;        // 2115
 inline constexpr int32_t kTfdBlockTooLarge = 0x0851;        // 2129, TFD_SetBlock of more than 2^31 - 1 bytes
-inline constexpr int32_t kTfdBlockNotPresent = 0x0861;      // 2145, returned by TFD_GetBlock; no text of its own
-inline constexpr int32_t kTfdBlockNotLoaded = 0x0871;  // 2161
+inline constexpr int32_t kTfdBlockNotPresent = 0x0861;  // 2145, returned by TFD_GetBlock; no text of its own
+inline constexpr int32_t kTfdBlockNotLoaded = 0x0871;   // 2161
 inline constexpr int32_t kTfdDestinationTooSmall = 0x0872;  // 2162, TFD_GetBlock into too small a buffer
 // Receiver link
 inline constexpr int32_t kOpenSerialFailed = 0x0911;       // 2321

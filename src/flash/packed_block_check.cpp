@@ -1,6 +1,7 @@
 #include "flash/packed_block_check.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "codec/block_codec.h"
@@ -84,7 +85,7 @@ PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index,
   check.dataLength = entry.dataLength;
   check.storedBlockCrc = entry.blockCrc;
   check.storedDataCrc = entry.dataCrc;
-  if (entry.blockOffset == 0 || entry.blockCrc == 0xFFFF) {
+  if (packed::IsUnused(entry)) {
     check.state = PackedEntryState::kSkipped;
   } else if (entry.blockOffset > packedSize || packedSize - entry.blockOffset < entry.blockLength) {
     check.state = PackedEntryState::kOutside;
@@ -117,21 +118,21 @@ PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize) {
   const packed::Form form = packed::FormOf(result.littleEndian);
   // The model header holds the system ID at bytes 5..6.
   if (packedSize >= 7) result.systemId = packed::Read16(packed + 5, result.littleEndian);
-  if (packedSize <= form.countLowByteOffset) {
+  const std::optional<int> count = packed::EntryCount(packed, packedSize, form);
+  if (!count) {
     result.directoryInside = false;
     return result;
   }
-  result.entryCount =
-      packed[form.countLowByteOffset] == 0 ? packed::kMaxEntries : packed[form.countLowByteOffset];
+  result.entryCount = *count;
   std::vector<uint8_t> scratch(kLargestChunk);
   for (int j = 0; j < result.entryCount; ++j) {
-    const size_t entryAt = form.directoryOffset + static_cast<size_t>(j) * packed::kEntrySize;
-    if (entryAt > packedSize || packedSize - entryAt < packed::kEntryFieldsSize) {
+    const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, j);
+    if (!entryAt) {
       result.directoryInside = false;
       break;
     }
-    result.entries.push_back(
-        CheckEntry(packed, packedSize, j, packed::ReadEntry(packed + entryAt, result.littleEndian), scratch));
+    result.entries.push_back(CheckEntry(packed, packedSize, j,
+                                        packed::ReadEntry(packed + *entryAt, result.littleEndian), scratch));
   }
   return result;
 }

@@ -29,6 +29,18 @@ Form FormOf(bool littleEndian) {
           headerLength + kCountToDirectory};
 }
 
+std::optional<int> EntryCount(const uint8_t* packed, size_t packedSize, const Form& form) {
+  if (packedSize <= form.countLowByteOffset) return std::nullopt;
+  const uint8_t count = packed[form.countLowByteOffset];
+  return count == 0 ? kMaxEntries : count;
+}
+
+std::optional<size_t> EntryOffset(size_t packedSize, const Form& form, int j) {
+  const size_t entryAt = form.directoryOffset + static_cast<size_t>(j) * kEntrySize;
+  if (entryAt > packedSize || packedSize - entryAt < kEntryFieldsSize) return std::nullopt;
+  return entryAt;
+}
+
 uint32_t Read16(const uint8_t* p, bool littleEndian) {
   return littleEndian ? static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 : ReadBE16(p);
 }

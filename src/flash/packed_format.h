@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace tolv::packed {
 
@@ -36,6 +37,11 @@ struct DirectoryEntry {
   uint32_t dataLength = 0;
 };
 
+// An entry the unpacker passes over: block offset 0 or block CRC 0xFFFF.
+inline bool IsUnused(const DirectoryEntry& entry) {
+  return entry.blockOffset == 0 || entry.blockCrc == 0xFFFF;
+}
+
 // Where the count and the directory lie in a block of the given form.
 struct Form {
   bool littleEndian;
@@ -44,6 +50,14 @@ struct Form {
   size_t directoryOffset;
 };
 Form FormOf(bool littleEndian);
+
+// Entries in the directory of a block of packedSize bytes: the low byte of the
+// stored count, 0 read as kMaxEntries; nothing when that byte lies outside.
+std::optional<int> EntryCount(const uint8_t* packed, size_t packedSize, const Form& form);
+
+// Where directory entry j starts, or nothing when its fields reach past
+// packedSize bytes.
+std::optional<size_t> EntryOffset(size_t packedSize, const Form& form, int j);
 
 // The fields of the entry at p (kEntryFieldsSize bytes) in the form's byte order.
 DirectoryEntry ReadEntry(const uint8_t* p, bool littleEndian);

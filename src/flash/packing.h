@@ -67,4 +67,11 @@ bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const 
 // buffer.
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity);
 
+// True when the directory of the packed block (packedSize bytes) names at
+// least one block: an entry within the entry count (read as UnPackFlashData
+// reads it) and inside packed whose block offset is not 0 and whose block CRC
+// is not 0xFFFF. An erased or zeroed block names none, so UnPackFlashData
+// would succeed on it without writing anything. Never reads outside packed.
+bool PackedBlock_NamesABlock(const uint8_t* packed, size_t packedSize);
+
 }  // namespace tolv

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <optional>
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
@@ -62,24 +63,34 @@ bool UnpackBlock(const uint8_t* packed, size_t packedSize, const DirectoryEntry&
 
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity) {
   const packed::Form form = packed::FormOf(PackedBlock_IsLittleEndian(packed, packedSize));
-  if (packedSize <= form.countLowByteOffset) return false;
   // Only the low byte of the entry count is read; 0 stands for 64.
-  const int count =
-      packed[form.countLowByteOffset] == 0 ? packed::kMaxEntries : packed[form.countLowByteOffset];
+  const std::optional<int> count = packed::EntryCount(packed, packedSize, form);
+  if (!count) return false;
   Output out{dst, dstCapacity, 0};
   uint32_t previousOffset = 0;
-  for (int j = 0; j < count; ++j) {
-    const size_t entryAt = form.directoryOffset + static_cast<size_t>(j) * packed::kEntrySize;
-    if (entryAt > packedSize || packedSize - entryAt < packed::kEntryFieldsSize) return false;
-    const DirectoryEntry entry = packed::ReadEntry(packed + entryAt, form.littleEndian);
+  for (int j = 0; j < *count; ++j) {
+    const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, j);
+    if (!entryAt) return false;
+    const DirectoryEntry entry = packed::ReadEntry(packed + *entryAt, form.littleEndian);
     // Unused entries are passed over.
-    if (entry.blockOffset == 0 || entry.blockCrc == 0xFFFF) continue;
+    if (packed::IsUnused(entry)) continue;
     // A block below the previous one, or enough output, ends the directory.
     if (previousOffset > entry.blockOffset || out.written >= packed::kUnpackLimit) return true;
     if (!UnpackBlock(packed, packedSize, entry, out)) return false;
     previousOffset = entry.blockOffset;
   }
   return true;
+}
+
+bool PackedBlock_NamesABlock(const uint8_t* packed, size_t packedSize) {
+  const packed::Form form = packed::FormOf(PackedBlock_IsLittleEndian(packed, packedSize));
+  const int count = packed::EntryCount(packed, packedSize, form).value_or(0);
+  for (int j = 0; j < count; ++j) {
+    const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, j);
+    if (!entryAt) return false;
+    if (!packed::IsUnused(packed::ReadEntry(packed + *entryAt, form.littleEndian))) return true;
+  }
+  return false;
 }
 
 }  // namespace tolv

@@ -33,34 +33,9 @@ void Flash_UpdateChecksums(Workspace& workspace) {
   }
 }
 
-namespace {
-
-// Whether the packed block's directory names at least one block. The entry
-// count is the low byte of the stored count (0 meaning 64); each 64-byte entry
-// starts with the block CRC and then the block offset, in the block's byte
-// order; offset 0 or CRC 0xFFFF marks an unused entry.
-bool DirectoryNamesABlock(const uint8_t* packed, size_t packedSize) {
-  if (packedSize < 70) return false;
-  const bool little = PackedBlock_IsLittleEndian(packed, packedSize);
-  int count = packed[little ? 36 : 33];
-  if (count == 0) count = 64;
-  const size_t base = little ? 68 : 64;
-  for (int j = 0; j < count; ++j) {
-    const size_t entry = base + 64 * static_cast<size_t>(j);
-    if (entry + 8 > packedSize) break;
-    const uint8_t* e = packed + entry;
-    uint32_t crc = little ? (e[0] | e[1] << 8) : (e[0] << 8 | e[1]);
-    uint32_t offset = little ? (e[4] | e[5] << 8 | e[6] << 16 | static_cast<uint32_t>(e[7]) << 24)
-                             : (static_cast<uint32_t>(e[4]) << 24 | e[5] << 16 | e[6] << 8 | e[7]);
-    if (offset != 0 && crc != 0xFFFF) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash) {
-  if (!DirectoryNamesABlock(packed, packedSize)) return false;
+  // A block whose directory names nothing holds no settings.
+  if (!PackedBlock_NamesABlock(packed, packedSize)) return false;
   std::vector<uint8_t> scratch = flash;
   if (!UnPackFlashData(packed, packedSize, scratch.data(), scratch.size())) return false;
   flash = std::move(scratch);

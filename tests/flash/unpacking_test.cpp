@@ -247,13 +247,34 @@ TEST(UnpackBounds, ShortInputs) {
 
 TEST(UnpackBounds, AllZeroAndAllErasedBlocks) {
   // All zero: 64 entries (count byte 0), all unused. All 0xFF: 255 entries
-  // whose block CRC is FFFF, all unused. Both end with true and write nothing.
+  // whose block CRC is FFFF, all unused. Both end with true and write nothing,
+  // and neither names a block.
   for (uint8_t fill : {0x00, 0xFF}) {
     const Bytes block(kPackedBlockSize, fill);
     Bytes dst(kFlashImageSize, kUntouched);
     EXPECT_TRUE(Unpack(block, dst));
     EXPECT_TRUE(Untouched(dst, 0, dst.size()));
+    EXPECT_FALSE(PackedBlock_NamesABlock(block.data(), block.size()));
   }
+}
+
+TEST(UnpackDirectory, ABlockIsNamedByAnyUsedEntryWithinTheCount) {
+  Packed p = PackedSettings(30);
+  EXPECT_TRUE(PackedBlock_NamesABlock(p.block.data(), p.block.size()));
+  // Every entry but the last unused: still named.
+  for (int j = 0; j < 63; ++j) test::SetEntryBlockCrc(p.block, j, 0xFFFF);
+  EXPECT_TRUE(PackedBlock_NamesABlock(p.block.data(), p.block.size()));
+  // The last one beyond the count, or unused by offset 0: none.
+  p.block[33] = 63;
+  EXPECT_FALSE(PackedBlock_NamesABlock(p.block.data(), p.block.size()));
+  p.block[33] = 64;
+  test::SetEntryField32(p.block, 63, 4, 0);
+  EXPECT_FALSE(PackedBlock_NamesABlock(p.block.data(), p.block.size()));
+  // Too short for the count byte.
+  EXPECT_FALSE(PackedBlock_NamesABlock(p.block.data(), 33));
+  // The little-endian form reads its count and entries in its own places.
+  const Packed little = PackedSettings(31, 21031);
+  EXPECT_TRUE(PackedBlock_NamesABlock(little.block.data(), little.block.size()));
 }
 
 }  // namespace

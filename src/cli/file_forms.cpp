@@ -31,9 +31,9 @@ std::optional<std::string> TfdRefusal(const Workspace& workspace) {
 
 const std::vector<FileForm>& FileForms() {
   static const std::vector<FileForm> forms = {
-      {"std", "STD file", &STD_Load, &STD_Save, &StdRefusal, &STD_OutputName},
-      {"dmp", "flash dump", &FlashDump_Load, &FlashDump_Save, &DumpRefusal, nullptr},
-      {"tfd", "TFD file", &TFD_Import, &TFD_Export, &TfdRefusal, nullptr},
+      {"std", &STD_Load, &STD_Save, &StdRefusal, &STD_OutputName},
+      {"dmp", &FlashDump_Load, &FlashDump_Save, &DumpRefusal, nullptr},
+      {"tfd", &TFD_Import, &TFD_Export, &TfdRefusal, nullptr},
   };
   return forms;
 }

@@ -14,7 +14,6 @@ namespace tolv::cli {
 
 struct FileForm {
   const char* extension;  // lower case, without the dot: "std"
-  const char* name;       // for messages and help: "STD file"
   // Loads path into the workspace as the window's Load command does; false
   // when it reported a failure. nullptr when the form cannot be read.
   bool (*load)(Workspace& workspace, const std::string& path, UserInteraction& ui);

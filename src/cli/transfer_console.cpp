@@ -130,7 +130,7 @@ InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
 bool InterruptGuard::Requested() { return gInterrupted != 0; }
 
 TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display)
-    : ConsoleInteraction(reboot), reboot_(reboot), display_(display) {}
+    : ConsoleInteraction(reboot), display_(display) {}
 
 void TransferConsole::Information(const std::string& text) {
   display_.EndLine();
@@ -144,8 +144,8 @@ void TransferConsole::Message(const std::string& text) {
 
 bool TransferConsole::Question(const std::string& text) {
   display_.EndLine();
-  Note(text + (reboot_ ? " -> Yes" : " -> No (--reboot answers Yes)"));
-  return reboot_;
+  Note(text + (answerYes() ? " -> Yes" : " -> No (--reboot answers Yes)"));
+  return answerYes();
 }
 
 TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload) {
@@ -182,15 +182,6 @@ ComponentSelection ParseOnlyList(const std::string& list, bool allowBackground) 
   }
   if (!any) throw UsageError("--only needs a list of components");
   return selection;
-}
-
-std::string SelectionText(const ComponentSelection& selection) {
-  std::string text;
-  for (ComponentKind kind : kAllComponents) {
-    if (selection[static_cast<size_t>(kind)])
-      text += (text.empty() ? "" : ",") + std::string(ComponentWord(kind));
-  }
-  return text;
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

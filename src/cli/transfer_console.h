@@ -70,7 +70,6 @@ class TransferConsole : public ConsoleInteraction {
   bool Question(const std::string& text) override;
 
  private:
-  bool reboot_;
   ProgressDisplay& display_;
 };
 
@@ -84,9 +83,6 @@ TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload);
 // background). Throws UsageError for an unknown word, an empty list, and for
 // the Background when allowBackground is false.
 ComponentSelection ParseOnlyList(const std::string& list, bool allowBackground);
-
-// The names of the selected components, lower case, separated by commas.
-std::string SelectionText(const ComponentSelection& selection);
 
 // True when standard error is a terminal.
 bool StderrIsTerminal();

@@ -71,7 +71,7 @@ bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& 
   for (ComponentKind kind : kAllComponents) {
     bool& selected = request.selection[static_cast<size_t>(kind)];
     if (selected && !workspace.Present(kind) && parsed.only) {
-      ui.Failure(std::string("tolv upload: --only names ") + ComponentWord(kind) + ", which no input holds.");
+      ui.Failure("tolv upload: --only names " + ComponentWord(kind) + ", which no input holds.");
       return false;
     }
     selected = selected && workspace.Present(kind);

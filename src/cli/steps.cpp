@@ -105,7 +105,7 @@ Step NullDefaultsStep() {
 }
 
 Step RemoveStep(ComponentKind kind) {
-  return {StepRole::kOperation, std::string("--remove ") + ComponentWord(kind),
+  return {StepRole::kOperation, "--remove " + ComponentWord(kind),
           [kind](Workspace& ws, ConsoleInteraction& ui) {
             if (!ws.Present(kind)) ui.Note(std::string("The ") + ComponentName(kind) + " is not present.");
             Workspace_Unload(ws, kind, ui);
@@ -238,17 +238,7 @@ std::optional<ComponentKind> ParseComponentKind(const std::string& word) {
   return std::nullopt;
 }
 
-const char* ComponentWord(ComponentKind kind) {
-  switch (kind) {
-    case ComponentKind::Loader: return "loader";
-    case ComponentKind::Firmware: return "firmware";
-    case ComponentKind::Flash: return "flash";
-    case ComponentKind::Eeprom: return "eeprom";
-    case ComponentKind::Defaults: return "defaults";
-    case ComponentKind::Background: return "background";
-  }
-  return "";
-}
+std::string ComponentWord(ComponentKind kind) { return Lower(ComponentName(kind)); }
 
 std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& index, StepSyntax syntax) {
   const std::string& arg = args[index];

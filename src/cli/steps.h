@@ -51,9 +51,9 @@ struct StepSyntax {
 // "background" (any case) to a component; nothing for another word.
 std::optional<ComponentKind> ParseComponentKind(const std::string& word);
 
-// The lower-case name used in file names and on the command line
-// ("loader", ..., "flash", ..., "background").
-const char* ComponentWord(ComponentKind kind);
+// The lower-case name used in file names and on the command line: the
+// component's name in lower case ("loader", ..., "flash", ..., "background").
+std::string ComponentWord(ComponentKind kind);
 
 // Parses one step starting at args[index]. Returns the step and advances
 // index past it (options with a value take two arguments). Returns nothing,

@@ -1,8 +1,9 @@
 // tolv download: From Toppy, then the outputs of "tolv convert".
+#include <algorithm>
+
 #include "cli/cli_command.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
-#include "link/comm.h"
 
 namespace tolv::cli {
 namespace {

@@ -1,10 +1,8 @@
 // tolv upload: the inputs of "tolv convert", then To Toppy.
-#include <cstdlib>
-
 #include "cli/cli_command.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
-#include "link/comm.h"
+#include "workspace/commands.h"
 
 namespace tolv::cli {
 namespace {
@@ -13,17 +11,20 @@ struct UploadArgs {
   UploadRequest request;
   bool only = false;
   bool reboot = false;
-  int64_t systemId = 0;  // 0: the one the inputs carry
+  int32_t systemId = 0;  // 0: the one the inputs carry
   std::vector<Step> inputs;
 };
 
-int64_t ParseSystemId(const std::string& text) {
-  char* end = nullptr;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value <= 0 || value > 0x7FFFFFFF) {
-    throw UsageError("--sysid needs a model number from 1 up, not \"" + text + "\"");
+// The SystemID as the SystemID box reads it, but only a model number from 1
+// up: 0 would send an image made for no model.
+int32_t ParseSystemId(const std::string& text) {
+  try {
+    const int32_t value = SystemId_Parse(text);
+    if (value > 0) return value;
+  } catch (const SystemIdTextError&) {
+    // Not a number at all: the same hint as for 0.
   }
-  return value;
+  throw UsageError("--sysid needs a model number from 1 up, not \"" + text + "\"");
 }
 
 UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
@@ -62,7 +63,7 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
 // why not otherwise.
 bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& request,
                  ConsoleInteraction& ui) {
-  if (parsed.systemId != 0) workspace.systemId = static_cast<int32_t>(parsed.systemId);
+  if (parsed.systemId != 0) workspace.systemId = parsed.systemId;
   if (workspace.systemId == 0) {
     ui.Failure("tolv upload: no SystemID: the inputs carry none; give the receiver's model with --sysid N.");
     return false;

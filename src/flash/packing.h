@@ -67,6 +67,14 @@ bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const 
 // buffer.
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity);
 
+// The default EEPROM of a packed defaults block (packedSize bytes): the 256
+// bytes of its second directory entry, which UnPackFlashData does not reach.
+// Writes kEepromImageSize bytes to eeprom and returns true only when the entry
+// is there and every checksum of it holds (block, header, chunk and data
+// CRCs) and its chunks give exactly 256 bytes; otherwise writes nothing.
+// Never reads outside packed.
+bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom);
+
 // True when the directory of the packed block (packedSize bytes) names at
 // least one block: an entry within the entry count (read as UnPackFlashData
 // reads it) and inside packed whose block offset is not 0 and whose block CRC

@@ -3,6 +3,7 @@
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
+#include "flash/packed_block_check.h"
 #include "flash/packed_format.h"
 #include "flash/packing.h"
 
@@ -79,6 +80,23 @@ bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, siz
     if (!UnpackBlock(packed, packedSize, entry, out)) return false;
     previousOffset = entry.blockOffset;
   }
+  return true;
+}
+
+bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom) {
+  // The second directory entry, with every checksum it carries sound.
+  const PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
+  if (check.entries.size() < 2) return false;
+  const PackedEntryCheck& entry = check.entries[1];
+  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
+    return false;
+  }
+  uint8_t scratch[kEepromImageSize];
+  Output out{scratch, sizeof scratch, 0};
+  const DirectoryEntry fields{entry.storedBlockCrc, entry.storedDataCrc, entry.blockOffset, entry.blockLength,
+                              entry.dataLength};
+  if (!UnpackBlock(packed, packedSize, fields, out) || out.written != kEepromImageSize) return false;
+  std::copy_n(scratch, kEepromImageSize, eeprom);
   return true;
 }
 

@@ -1,11 +1,7 @@
 #include "workspace/tfd_files.h"
 
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
-#include "codec/block_codec.h"
-#include "flash/packed_block_check.h"
 #include "flash/packing.h"
 #include "results/result_codes.h"
 #include "workspace/flash_settings.h"
@@ -13,9 +9,6 @@
 namespace tolv {
 
 namespace {
-
-// A chunk of a packed block: 8 header bytes, then its stored bytes.
-constexpr size_t kPackedChunkHeaderSize = 8;
 
 uint8_t BlockTypeOf(ComponentKind kind) { return static_cast<uint8_t>(kind); }
 
@@ -109,32 +102,6 @@ bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, Use
 }
 
 }  // namespace
-
-bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom) {
-  const PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
-  if (check.entries.size() < 2) return false;
-  const PackedEntryCheck& entry = check.entries[1];
-  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
-    return false;
-  }
-  // The checked chunks lie inside the block; each is a plain copy or a stream.
-  uint8_t scratch[kEepromImageSize];
-  size_t done = 0;
-  for (const PackedChunkCheck& chunk : entry.chunks) {
-    if (chunk.uncompressedSize > kEepromImageSize - done) return false;
-    const uint8_t* data = packed + chunk.offset + kPackedChunkHeaderSize;
-    if (chunk.storedSize == chunk.uncompressedSize) {
-      std::memcpy(scratch + done, data, chunk.uncompressedSize);
-    } else if (Block_Decompress(data, static_cast<int32_t>(chunk.storedSize), scratch + done,
-                                static_cast<int32_t>(chunk.uncompressedSize)) == 0) {
-      return false;
-    }
-    done += chunk.uncompressedSize;
-  }
-  if (done != kEepromImageSize) return false;
-  std::memcpy(eeprom, scratch, kEepromImageSize);
-  return true;
-}
 
 bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
   // The file is read and checked as a whole before the workspace changes.

@@ -15,8 +15,6 @@
 // block they handled.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "tfd/tfd_store.h"
@@ -65,13 +63,6 @@ bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileNa
 // Returns true when the file was written and nothing was left out. Throws
 // FileError when the file cannot be written (an existing file then intact).
 bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
-
-// The default EEPROM of a packed defaults block (packedSize bytes): the 256
-// bytes of its second directory entry, which UnPackFlashData does not reach.
-// Writes kEepromImageSize bytes to eeprom and returns true only when the entry
-// is there and every checksum of it holds (block, header, chunk and data
-// CRCs) and its chunks give exactly 256 bytes; otherwise writes nothing.
-bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom);
 
 // The same two operations through the library's process-wide TFD store.
 bool TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui);

@@ -263,6 +263,37 @@ TEST(PackDefaults, KnownAnswersAndRoundTrip) {
   ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
   EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x60000, defaults.begin()));
   EXPECT_TRUE(std::all_of(defaults.begin() + 0x60000, defaults.end(), [](uint8_t b) { return b == 0xEE; }));
+  // The default EEPROM comes from the second entry.
+  Bytes eepromBack(256, 0xEE);
+  ASSERT_TRUE(UnPackDefaultsEeprom(packed.data(), packed.size(), eepromBack.data()));
+  EXPECT_EQ(eepromBack, eeprom);
+}
+
+TEST(PackDefaults, TheDefaultEepromComesBackOnlyWhenEveryChecksumOfItsEntryHolds) {
+  const Bytes image = test::SettingsLikeImage(9, 0x60000);
+  const Bytes eeprom = test::RandomBytes(9, 256);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackDefaultsData(406, image.data(), eeprom.data(), packed.data()));
+  const Bytes untouched(256, 0xEE);
+  Bytes back = untouched;
+  const uint32_t block1 = test::EntryBlockOffset(packed, 1);
+  // A changed data byte with the block CRC made right again: the chunk CRC
+  // and the data CRC still catch it.
+  Bytes damaged = packed;
+  damaged[block1 + 20] ^= 0x01;
+  test::RefreshBlockCrc(damaged, 1);
+  EXPECT_FALSE(UnPackDefaultsEeprom(damaged.data(), damaged.size(), back.data()));
+  // One entry only, or a block cut before the second entry.
+  Bytes oneEntry = packed;
+  oneEntry[33] = 1;
+  EXPECT_FALSE(UnPackDefaultsEeprom(oneEntry.data(), oneEntry.size(), back.data()));
+  EXPECT_FALSE(UnPackDefaultsEeprom(packed.data(), 64 + 64 + 15, back.data()));
+  // A settings block's second entry holds 8192 bytes, not an EEPROM.
+  const Bytes flash = test::SettingsLikeImage(9);
+  Bytes settings(kPackedBlockSize);
+  ASSERT_TRUE(PackFlashData(406, flash.data(), settings.data()));
+  EXPECT_FALSE(UnPackDefaultsEeprom(settings.data(), settings.size(), back.data()));
+  EXPECT_EQ(back, untouched);
 }
 
 TEST(PackDefaults, LittleEndianForm) {
@@ -280,6 +311,9 @@ TEST(PackDefaults, LittleEndianForm) {
   Bytes defaults(0x80100, 0);
   ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
   EXPECT_TRUE(std::equal(image.begin(), image.end(), defaults.begin()));
+  Bytes eepromBack(256, 0xEE);
+  ASSERT_TRUE(UnPackDefaultsEeprom(packed.data(), packed.size(), eepromBack.data()));
+  EXPECT_EQ(eepromBack, eeprom);
 }
 
 TEST(PackDefaults, IncompressibleChunksAreStoredAsPlainCopies) {

@@ -22,17 +22,13 @@ void SetStatusLine(const TransferHooks& hooks, const std::string& text) {
   if (hooks.statusLine) hooks.statusLine(text);
 }
 
-// Bytes a block takes on the wire, when known before it arrives.
+// Bytes a block takes on the wire, when known before it arrives: Flash and
+// Defaults travel packed, the others as their image (the Firmware, sent as
+// sections and expanded on arrival, has no fixed size: 0).
 int64_t ExpectedWireSize(ComponentKind kind) {
-  switch (kind) {
-    case ComponentKind::Loader: return static_cast<int64_t>(kLoaderImageSize);
-    case ComponentKind::Flash:
-    case ComponentKind::Defaults: return static_cast<int64_t>(kPackedBlockSize);
-    case ComponentKind::Eeprom: return static_cast<int64_t>(kEepromImageSize);
-    case ComponentKind::Background: return static_cast<int64_t>(kBackgroundImageSize);
-    case ComponentKind::Firmware: return 0;  // sections, expanded on arrival
-  }
-  return 0;
+  if (kind == ComponentKind::Flash || kind == ComponentKind::Defaults)
+    return static_cast<int64_t>(kPackedBlockSize);
+  return static_cast<int64_t>(ComponentImageSize(kind));
 }
 
 // A component of fixed size takes a block of exactly that size.

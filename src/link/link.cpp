@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "codec/crc16.h"
 #include "link/link_internal.h"
 #include "results/result_codes.h"
 
@@ -162,10 +163,8 @@ void Link::GetReceiverInfo(int32_t* systemId, uint8_t* info) const {
 void Link::TakeReceiverInfo() {
   // Mode reply: SystemID (BE16), then 32 bytes of receiver information. A
   // shorter reply leaves the missing bytes zero.
-  std::array<uint8_t, 2 + kReceiverInfoSize> payload{};
-  const size_t n = std::min(payload.size(), rxPacket_.Data.size());
-  std::copy_n(rxPacket_.Data.begin(), n, payload.begin());
-  reportedSystemId_ = payload[0] << 8 | payload[1];
+  const auto payload = PayloadHead<2 + kReceiverInfoSize>(rxPacket_);
+  reportedSystemId_ = static_cast<int32_t>(ReadBE16(payload.data()));
   std::copy(payload.begin() + 2, payload.end(), reportedInfo_.begin());
 }
 

@@ -1,8 +1,13 @@
 // Time-outs, limits and helpers shared by the link's implementation files.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "link/packet.h"
 
 namespace tolv::link_detail {
 
@@ -41,6 +46,15 @@ inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
 inline constexpr int kSerialUploadSilenceMs = 60000;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
+
+// The first N payload bytes of packet, zero past its end: the fields of a
+// short reply read as if its missing bytes were zero.
+template <size_t N>
+std::array<uint8_t, N> PayloadHead(const ToppyPacketType& packet) {
+  std::array<uint8_t, N> head{};
+  std::copy_n(packet.Data.begin(), std::min(N, packet.Data.size()), head.begin());
+  return head;
+}
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));

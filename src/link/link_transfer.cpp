@@ -34,11 +34,6 @@ double Percent(int64_t done, int64_t total) {
   return total > 0 ? static_cast<double>(done) / total * 100.0 : 0;
 }
 
-// Payload byte i of a packet, zero past its end.
-uint8_t PayloadByte(const ToppyPacketType& packet, size_t i) {
-  return i < packet.Data.size() ? packet.Data[i] : 0;
-}
-
 }  // namespace
 
 int32_t Link::TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
@@ -135,8 +130,7 @@ int32_t Link::WaitBlockSize(uint32_t* blockSize) {
     }
   }
   // Block size: BE24; a shorter reply reads as zero bytes.
-  *blockSize = static_cast<uint32_t>(PayloadByte(rxPacket_, 0)) << 16 | PayloadByte(rxPacket_, 1) << 8 |
-               PayloadByte(rxPacket_, 2);
+  *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
   return result::kOk;
 }
 
@@ -314,12 +308,9 @@ int32_t Link::Upload(const uint8_t* data, int32_t dataSize) {
 
 int32_t Link::AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t* requestedOffset) {
   // Request: count (BE16 on USB, one byte on a serial line), then offset BE24.
-  const ToppyPacketType& p = rxPacket_;
-  size_t i = 0;
-  uint32_t count = PayloadByte(p, i++);
-  if (useUsb_) count = count << 8 | PayloadByte(p, i++);
-  const uint32_t offset =
-      static_cast<uint32_t>(PayloadByte(p, i)) << 16 | PayloadByte(p, i + 1) << 8 | PayloadByte(p, i + 2);
+  const auto request = PayloadHead<5>(rxPacket_);
+  const uint32_t count = useUsb_ ? ReadBE16(request.data()) : request[0];
+  const uint32_t offset = ReadBE24(request.data() + (useUsb_ ? 2 : 1));
   const uint32_t packetLimit = useUsb_ ? kUsbMaxPayload : kSerialMaxPayload;
   if (offset > static_cast<uint32_t>(dataSize) || count > static_cast<uint32_t>(dataSize) - offset ||
       count > packetLimit) {

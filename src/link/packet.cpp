@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codec/crc16.h"
+
 namespace tolv {
 
 namespace {
@@ -34,8 +36,7 @@ int32_t Packet_FrameUsb(uint8_t sequence, uint8_t command, const uint8_t* payloa
   if (payloadSize < 0 || payloadSize > 0xFFFF || payloadSize > dstCapacity - kUsbPacketOverhead) return -1;
   WriteHead(dst, sequence, command);
   // Length: 16 bits, most significant byte first.
-  dst[6] = static_cast<uint8_t>(payloadSize >> 8);
-  dst[7] = static_cast<uint8_t>(payloadSize);
+  WriteBE16(dst + 6, static_cast<uint32_t>(payloadSize));
   if (payloadSize > 0) std::memcpy(dst + kUsbHeaderSize, payload, static_cast<size_t>(payloadSize));
   // Checksum over everything after the magic.
   dst[kUsbHeaderSize + payloadSize] = Packet_Sum(dst + 4, kUsbHeaderSize - 4 + payloadSize);
@@ -69,7 +70,7 @@ void FillPacket(const uint8_t* src, int32_t headerSize, int32_t payloadSize, Top
 PacketParse Packet_ParseUsb(const uint8_t* src, int32_t srcSize, ToppyPacketType& packet) {
   if (srcSize <= 0) return PacketParse::Empty;
   if (srcSize < kUsbPacketOverhead) return PacketParse::Truncated;
-  const int32_t payloadSize = src[6] << 8 | src[7];
+  const int32_t payloadSize = static_cast<int32_t>(ReadBE16(src + 6));
   if (payloadSize > srcSize - kUsbPacketOverhead) return PacketParse::Truncated;
   FillPacket(src, kUsbHeaderSize, payloadSize, packet);
   const uint8_t expected = Packet_Sum(src + 4, kUsbHeaderSize - 4 + payloadSize);

@@ -5,7 +5,6 @@
 #include "link/comm.h"
 #include "results/result_codes.h"
 #include "workspace/flash_settings.h"
-#include "workspace/tfd_files.h"
 #include "workspace/transfers.h"
 #include "workspace/transfers_internal.h"
 

@@ -85,11 +85,8 @@ void LinkLog::SetLogFile(const std::string& fileName) {
     Log(std::string(80, '-'));
   }
   logFileName_ = fileName;
-  if (fileName.empty()) {
-    dumpFileName_.clear();
-    return;
-  }
   dumpFileName_.clear();  // the dump starts only once the log has its opening line
+  if (fileName.empty()) return;
   try {
     Log("Log file opened   @ " + nowText_());
     const std::string dumpName = DirectoryOf(fileName) + kDumpFileName;

@@ -137,4 +137,15 @@ PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize) {
   return result;
 }
 
+std::optional<PackedEntryCheck> PackedBlock_CheckEntry(const uint8_t* packed, size_t packedSize, int index) {
+  const packed::Form form = packed::FormOf(PackedBlock_IsLittleEndian(packed, packedSize));
+  const std::optional<int> count = packed::EntryCount(packed, packedSize, form);
+  if (!count || index < 0 || index >= *count) return std::nullopt;
+  const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, index);
+  if (!entryAt) return std::nullopt;
+  std::vector<uint8_t> scratch(kLargestChunk);
+  return CheckEntry(packed, packedSize, index, packed::ReadEntry(packed + *entryAt, form.littleEndian),
+                    scratch);
+}
+
 }  // namespace tolv

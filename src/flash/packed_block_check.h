@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace tolv {
@@ -81,5 +82,10 @@ struct PackedBlockCheck {
 // holds; a block too short for its directory gives directoryInside false and
 // the entries that fit. Changes nothing; allocates about 64 kB of scratch.
 PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize);
+
+// The check of directory entry index alone, the same as PackedBlock_Check
+// reports it, reading only that entry and its block; nothing when the
+// directory holds fewer entries or the entry reaches past the packed block.
+std::optional<PackedEntryCheck> PackedBlock_CheckEntry(const uint8_t* packed, size_t packedSize, int index);
 
 }  // namespace tolv

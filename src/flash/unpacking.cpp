@@ -85,16 +85,15 @@ bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, siz
 
 bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom) {
   // The second directory entry, with every checksum it carries sound.
-  const PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
-  if (check.entries.size() < 2) return false;
-  const PackedEntryCheck& entry = check.entries[1];
-  if (entry.state != PackedEntryState::kChecked || !entry.Ok() || entry.dataLength != kEepromImageSize) {
+  const std::optional<PackedEntryCheck> entry = PackedBlock_CheckEntry(packed, packedSize, 1);
+  if (!entry || entry->state != PackedEntryState::kChecked || !entry->Ok() ||
+      entry->dataLength != kEepromImageSize) {
     return false;
   }
   uint8_t scratch[kEepromImageSize];
   Output out{scratch, sizeof scratch, 0};
-  const DirectoryEntry fields{entry.storedBlockCrc, entry.storedDataCrc, entry.blockOffset, entry.blockLength,
-                              entry.dataLength};
+  const DirectoryEntry fields{entry->storedBlockCrc, entry->storedDataCrc, entry->blockOffset,
+                              entry->blockLength, entry->dataLength};
   if (!UnpackBlock(packed, packedSize, fields, out) || out.written != kEepromImageSize) return false;
   std::copy_n(scratch, kEepromImageSize, eeprom);
   return true;

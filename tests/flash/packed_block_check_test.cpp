@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "flash/packing.h"
@@ -112,6 +113,34 @@ TEST(PackedBlockCheck, UnusedAndOutsideEntries) {
   EXPECT_FALSE(check.entries[4].chunksInside);
   EXPECT_TRUE(check.entries[4].chunks.empty());
   EXPECT_EQ(BadEntries(check), (std::vector<int>{2, 3, 4}));
+}
+
+TEST(PackedBlockCheck, OneEntryAloneIsCheckedAsInTheWholeBlock) {
+  Bytes packed = PackedOf(35);
+  test::SetEntryBlockCrc(packed, 1, 0xFFFF);
+  test::SetEntryField32(packed, 2, 4, kPackedBlockSize - 4);
+  packed[test::EntryBlockOffset(packed, 3) + 30] ^= 0x01;
+  const PackedBlockCheck whole = PackedBlock_Check(packed.data(), packed.size());
+  for (int j : {0, 1, 2, 3, 63}) {
+    SCOPED_TRACE(j);
+    const std::optional<PackedEntryCheck> alone = PackedBlock_CheckEntry(packed.data(), packed.size(), j);
+    ASSERT_TRUE(alone);
+    const PackedEntryCheck& in = whole.entries[static_cast<size_t>(j)];
+    EXPECT_EQ(alone->state, in.state);
+    EXPECT_EQ(alone->Ok(), in.Ok());
+    EXPECT_EQ(alone->computedBlockCrc, in.computedBlockCrc);
+    EXPECT_EQ(alone->chunks.size(), in.chunks.size());
+    EXPECT_EQ(alone->decoded, in.decoded);
+    EXPECT_EQ(alone->computedDataCrc, in.computedDataCrc);
+  }
+  // Beyond the entry count, before the first entry, or cut off.
+  EXPECT_FALSE(PackedBlock_CheckEntry(packed.data(), packed.size(), 64));
+  EXPECT_FALSE(PackedBlock_CheckEntry(packed.data(), packed.size(), -1));
+  packed[33] = 3;
+  EXPECT_FALSE(PackedBlock_CheckEntry(packed.data(), packed.size(), 3));
+  EXPECT_TRUE(PackedBlock_CheckEntry(packed.data(), packed.size(), 2));
+  EXPECT_FALSE(PackedBlock_CheckEntry(packed.data(), 64 + 64 * 2 + 15, 2));
+  EXPECT_FALSE(PackedBlock_CheckEntry(packed.data(), 33, 0));
 }
 
 TEST(PackedBlockCheck, ShortAndEmptyInputs) {

@@ -105,6 +105,11 @@ void Receiver::Note(const std::string& event) {
   if (sink) sink(event);
 }
 
+int Receiver::Count(int ReceiverStats::*counter) {
+  std::lock_guard lock(mutex_);
+  return ++(stats_.*counter);
+}
+
 void Receiver::SetState(State state) {
   {
     std::lock_guard lock(mutex_);
@@ -143,11 +148,7 @@ void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
   std::vector<uint8_t> bytes = port.IsUsb() ? EncodeUsbPacket(sequence, command, payload)
                                             : EncodeSerialPacket(sequence, command, payload);
   if (isData) {
-    int n;
-    {
-      std::lock_guard lock(mutex_);
-      n = ++stats_.dataReplies;
-    }
+    const int n = Count(&ReceiverStats::dataReplies);
     if (faults.disconnectAfterData >= 0 && n > faults.disconnectAfterData) {
       Note("cable pulled after " + std::to_string(n - 1) + " data replies");
       port.Disconnect();
@@ -155,14 +156,12 @@ void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
       return;
     }
     if (faults.dropEveryNthData > 0 && n % faults.dropEveryNthData == 0) {
-      std::lock_guard lock(mutex_);
-      ++stats_.droppedReplies;
+      Count(&ReceiverStats::droppedReplies);
       return;
     }
     if (faults.corruptEveryNthData > 0 && n % faults.corruptEveryNthData == 0) {
       bytes.back() ^= 0x5A;
-      std::lock_guard lock(mutex_);
-      ++stats_.corruptedReplies;
+      Count(&ReceiverStats::corruptedReplies);
     }
   }
   if (!port.IsUsb() && faults.junkBeforeReplies > 0) {
@@ -182,10 +181,7 @@ void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
 void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
   // Off the line first: whoever sees the reboot counted finds it gone.
   port.BeginReboot();
-  {
-    std::lock_guard lock(mutex_);
-    ++stats_.reboots;
-  }
+  Count(&ReceiverStats::reboots);
   Note("reboot");
   if (!SleepFor(options_.timing.bootMs, stop)) return;
   port.EndReboot();
@@ -226,10 +222,7 @@ void Receiver::RunLoader(ReceiverPort& port, const std::stop_token& stop) {
     sequence_ = packet->sequence;
     SendPacket(port, packet->sequence, kCmdModeReply, ModePayload(), false, stop);
   }
-  {
-    std::lock_guard lock(mutex_);
-    ++stats_.modeReplies;
-  }
+  Count(&ReceiverStats::modeReplies);
   Note(download ? "download mode" : "upload mode");
   SetState(download ? State::Download : State::Upload);
 }
@@ -278,10 +271,7 @@ void Receiver::ServeData(ReceiverPort& port, const SimPacket& request, const std
   if (request.payload.size() < countWidth + 3) return;
   const size_t count = GetBE(request.payload, 0, countWidth);
   const size_t offset = GetBE(request.payload, countWidth, 3);
-  {
-    std::lock_guard lock(mutex_);
-    ++stats_.dataRequests;
-  }
+  Count(&ReceiverStats::dataRequests);
   const size_t from = std::min(offset, block.size());
   const size_t to = std::min(block.size(), from + count);
   const std::vector<uint8_t> data(block.begin() + static_cast<ptrdiff_t>(from),
@@ -347,10 +337,7 @@ bool Receiver::FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::
   }
   PutBE24(request, static_cast<uint32_t>(offset));
   for (int attempt = 0; attempt < options_.timing.uploadRequestTries; ++attempt) {
-    {
-      std::lock_guard lock(mutex_);
-      ++stats_.uploadRequests;
-    }
+    Count(&ReceiverStats::uploadRequests);
     SendPacket(port, sequence, kCmdRequestData, request, false, stop);
     const auto deadline = SimClock::now() + std::chrono::milliseconds(options_.timing.uploadReplyTimeoutMs);
     while (auto packet = port.Receive(deadline, stop)) {

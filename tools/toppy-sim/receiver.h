@@ -119,6 +119,8 @@ class Receiver {
 
  private:
   void Note(const std::string& event);
+  // Adds one to a counter of stats_; returns its new value.
+  int Count(int ReceiverStats::*counter);
   void SetState(State state);
   bool SleepFor(int ms, const std::stop_token& stop);
   void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,

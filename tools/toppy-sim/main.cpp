@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -11,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>

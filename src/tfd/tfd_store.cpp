@@ -77,11 +77,11 @@ uint64_t ChunkCount(const tTFDBlock& slot) {
 void AppendBlock(const uint8_t* src, int32_t chunkSize, uint16_t blockType, std::vector<uint8_t>& image) {
   uint8_t staging[kTfdBlockHeaderSize + kTfdMaxChunkSize];
   uint8_t* data = staging + kTfdBlockHeaderSize;
-  static const uint8_t kNoBytes[1] = {0};
-  const int32_t dataLength = Block_Compress(chunkSize > 0 ? src : kNoBytes, chunkSize, data);
+  // An empty chunk (src may then be null) compresses to a 7-byte stream.
+  const int32_t dataLength = Block_Compress(src, chunkSize, data);
   // A data length equal to the chunk length always means stored: the chunk's
   // own bytes, whatever the compressor produced.
-  if (dataLength == chunkSize && chunkSize > 0) std::memcpy(data, src, static_cast<size_t>(chunkSize));
+  if (dataLength == chunkSize) std::memcpy(data, src, static_cast<size_t>(chunkSize));
   WriteBE16(staging, static_cast<uint32_t>(dataLength + 6));
   WriteBE16(staging + 4, blockType);
   WriteBE16(staging + 6, static_cast<uint32_t>(chunkSize));

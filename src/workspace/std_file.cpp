@@ -29,14 +29,14 @@ std::array<uint8_t, kStdHeaderSize> BuildHeader(uint16_t systemId, const uint8_t
   std::memcpy(header.data(), kStdMagic, 8);
   header[8] = 0x00;
   header[9] = kStdVersion;
-  // The big-endian templates begin with 0x1F; the ID and the copied template
-  // follow the packed block's byte order and length (32 or 36 bytes).
-  bool bigEndian = packed[0] == 0x1F;
+  // The ID and the copied template follow the packed block's byte order and
+  // length (32 bytes big-endian, 36 bytes little-endian).
+  const bool littleEndian = PackedIsLittleEndian(packed);
   uint8_t high = static_cast<uint8_t>(systemId >> 8);
   uint8_t low = static_cast<uint8_t>(systemId);
-  header[kSystemIdOffset] = bigEndian ? high : low;
-  header[kSystemIdOffset + 1] = bigEndian ? low : high;
-  std::memcpy(header.data() + kTemplateCopyOffset, packed, bigEndian ? 32 : 36);
+  header[kSystemIdOffset] = littleEndian ? low : high;
+  header[kSystemIdOffset + 1] = littleEndian ? high : low;
+  std::memcpy(header.data() + kTemplateCopyOffset, packed, littleEndian ? 36 : 32);
   return header;
 }
 

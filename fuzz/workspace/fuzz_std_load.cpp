@@ -1,13 +1,12 @@
 // Arbitrary STD files through the STD load into a workspace, then the checksum
-// update and the flash block save a user might follow it with. The input is
-// padded with zeros (or cut) to the 131,392 bytes of an STD file, so that
-// every run gets past the size check.
+// update a save would follow it with. The input is padded with zeros (or cut)
+// to the 131,392 bytes of an STD file, so that every run gets past the size
+// check.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "flash/layout.h"
 #include "workspace/flash_settings.h"
 #include "workspace/std_file.h"
 #include "workspace/user_interaction.h"

@@ -36,25 +36,50 @@ std::vector<uint8_t> DvbSSettings(uint32_t seed) {
 
 std::vector<uint8_t> TestDefaultEeprom() { return RandomBytes(26, sim::kSimEepromSize); }
 
+namespace {
+
+// The packed settings and defaults of every test memory: the same each time,
+// so packed once.
+const std::vector<uint8_t>& TestPackedFlash() {
+  static const std::vector<uint8_t> packed = [] {
+    const std::vector<uint8_t> settings = DvbSSettings(25);
+    std::vector<uint8_t> block(kPackedBlockSize, 0);
+    EXPECT_TRUE(PackFlashData(406, settings.data(), block.data()));
+    return block;
+  }();
+  return packed;
+}
+
+const std::vector<uint8_t>& TestPackedDefaults() {
+  static const std::vector<uint8_t> packed = [] {
+    std::vector<uint8_t> defaults(sim::kSimDefaultsImageSize, 0);
+    const std::vector<uint8_t> text = Text(50000);
+    std::copy(text.begin(), text.end(), defaults.begin() + 0x1000);
+    const std::vector<uint8_t> defaultEeprom = TestDefaultEeprom();
+    std::copy(defaultEeprom.begin(), defaultEeprom.end(), defaults.begin() + sim::kSimDefaultsEepromOffset);
+    std::vector<uint8_t> block(kPackedBlockSize, 0);
+    EXPECT_TRUE(PackDefaultsData(406, defaults.data(), defaults.data() + sim::kSimDefaultsEepromOffset,
+                                 block.data()));
+    return block;
+  }();
+  return packed;
+}
+
+}  // namespace
+
 sim::ReceiverMemory TestMemory(size_t firmwareSize) {
-  sim::ReceiverMemory memory = sim::ReceiverMemory::Builtin(406);
+  // Every component is set here, so the memory starts empty rather than from
+  // the emulator's built-in contents.
+  sim::ReceiverMemory memory;
+  memory.systemId = 406;
   memory.loader = RandomBytes(21, sim::kSimLoaderSize);
   memory.firmware = Text(firmwareSize / 2);
   const std::vector<uint8_t> noise = RandomBytes(22, firmwareSize - firmwareSize / 2);
   memory.firmware.insert(memory.firmware.end(), noise.begin(), noise.end());
   memory.eeprom = RandomBytes(23, sim::kSimEepromSize);
   memory.background = RandomBytes(24, sim::kSimBackgroundSize);
-  const std::vector<uint8_t> settings = DvbSSettings(25);
-  memory.packedFlash.assign(kPackedBlockSize, 0);
-  EXPECT_TRUE(PackFlashData(406, settings.data(), memory.packedFlash.data()));
-  std::vector<uint8_t> defaults(sim::kSimDefaultsImageSize, 0);
-  const std::vector<uint8_t> text = Text(50000);
-  std::copy(text.begin(), text.end(), defaults.begin() + 0x1000);
-  const std::vector<uint8_t> defaultEeprom = TestDefaultEeprom();
-  std::copy(defaultEeprom.begin(), defaultEeprom.end(), defaults.begin() + sim::kSimDefaultsEepromOffset);
-  memory.packedDefaults.assign(kPackedBlockSize, 0);
-  EXPECT_TRUE(PackDefaultsData(406, defaults.data(), defaults.data() + sim::kSimDefaultsEepromOffset,
-                               memory.packedDefaults.data()));
+  memory.packedFlash = TestPackedFlash();
+  memory.packedDefaults = TestPackedDefaults();
   return memory;
 }
 

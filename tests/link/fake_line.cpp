@@ -123,11 +123,14 @@ void MiniReceiver::Reply(uint8_t command, const std::vector<uint8_t>& payload, b
   line_->Send(bytes, replyDelayMs);
 }
 
-void MiniReceiver::Announce(uint64_t delayMs) {
+std::vector<uint8_t> MiniReceiver::ModePayload() const {
   std::vector<uint8_t> payload = {static_cast<uint8_t>(systemId >> 8), static_cast<uint8_t>(systemId)};
   payload.insert(payload.end(), info.begin(), info.end());
-  std::vector<uint8_t> bytes = FramePacket(line_->usb, replySequence, 0x01, payload);
-  line_->Send(bytes, delayMs);
+  return payload;
+}
+
+void MiniReceiver::Announce(uint64_t delayMs) {
+  line_->Send(FramePacket(line_->usb, replySequence, 0x01, ModePayload()), delayMs);
 }
 
 void MiniReceiver::RequestUpload(uint32_t offset, uint32_t count) {
@@ -161,11 +164,7 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
   received.push_back(packet);
   if (silent) return;
   const bool usb = line_->usb;
-  const auto modeReply = [&] {
-    std::vector<uint8_t> payload = {static_cast<uint8_t>(systemId >> 8), static_cast<uint8_t>(systemId)};
-    payload.insert(payload.end(), info.begin(), info.end());
-    Reply(0x02, payload);
-  };
+  const auto modeReply = [&] { Reply(0x02, ModePayload()); };
   const auto startUpload = [&] {
     uploaded.clear();
     pendingRequests_.assign(extraUploadRequests.begin(), extraUploadRequests.end());

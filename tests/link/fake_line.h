@@ -113,6 +113,8 @@ class MiniReceiver {
   std::vector<std::pair<uint32_t, int>> dataRequests;  // (offset, count) of every 04
 
  private:
+  // SystemID (BE16) and the information bytes: the announcement and the mode reply.
+  std::vector<uint8_t> ModePayload() const;
   void OnPacket(const WirePacket& packet);
   void Reply(uint8_t command, const std::vector<uint8_t>& payload, bool corrupt = false);
   void RequestUpload(uint32_t offset, uint32_t count);

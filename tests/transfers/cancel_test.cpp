@@ -33,11 +33,11 @@ std::unique_ptr<Cancelled> DownloadCancelledWhen(SimRig& rig, ComponentSelection
   return run;
 }
 
-void ExpectCleanEnd(const Cancelled& run, const SimRig& rig) {
+void ExpectCleanEnd(const Cancelled& run, SimRig& rig) {
   EXPECT_TRUE(run.report.canceled);
   EXPECT_EQ((std::vector<std::string>{"Reboot the Toppy?"}), run.shown);
   EXPECT_EQ(RandomBytes(7, 5000), run.workspace.Image(ComponentKind::Firmware));
-  EXPECT_FALSE(const_cast<SimRig&>(rig).link().isOpen());
+  EXPECT_FALSE(rig.link().isOpen());
 }
 
 TEST(CancelDownload, WhileWaitingForTheUsbReceiver) {

@@ -228,6 +228,7 @@ class TForm1 : public QMainWindow {
   void BuildMenu();
   void ApplyWindowFrame();
   void ConnectHandlers();
+  void SetTransferSensitiveEnabled(bool enabled);
   void RequestTransferCancel();
   QAction* SaveBinAction(ComponentKind kind) const;
   void UnloadComponent(ComponentKind kind);
@@ -241,7 +242,10 @@ class TForm1 : public QMainWindow {
   void SaveBin(ComponentKind kind, const char* title);
   void SetStatusText(const std::string& text);
   TransferHooks TransferHooksForWindow();
-  void BeginTransfer(QPushButton* button);
+  // Locks the controls, turns button into "Cancel transfer" and runs
+  // transfer; then, also when it throws, restores button's caption, the
+  // controls and the display.
+  void RunTransfer(QPushButton* button, const char* caption, const std::function<void()>& transfer);
   void FinishTransfer(QPushButton* button, const char* caption);
 
   WindowServices services_;

@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -17,32 +18,29 @@
 
 namespace tolv {
 
-void TForm1::Controls_Lock() {
+// Every control that must not run while a transfer uses the link, the TFD
+// store and the packed block: the file loads and saves, both transfer
+// buttons and the component boxes. New stays usable; the log boxes, the link
+// lists and the other menus stay as they are.
+void TForm1::SetTransferSensitiveEnabled(bool enabled) {
   for (QAction* action : {MenuLoadLoaderBIN, MenuLoadFirmwareBIN, MenuLoadFlashBIN, MenuLoadEEPROMBIN,
                           MenuLoadDefaultsBIN, MenuLoadBackgroundBIN, MenuLoadFlashDMP, MenuLoadFlashBlock,
                           MenuSaveLoaderBIN, MenuSaveFirmwareBIN, MenuSaveFlashBIN, MenuSaveEEPROMBIN,
                           MenuSaveDefaultsBIN, MenuSaveBackgroundBIN, MenuSaveFlashDMP, MenuSaveFlashBlocks})
-    action->setEnabled(false);
+    action->setEnabled(enabled);
   for (QPushButton* button :
        {ButtonLoadSTD, ButtonLoadTFD, ButtonLoadFromToppy, ButtonSaveSTD, ButtonSaveTFD, ButtonSaveToToppy})
-    button->setEnabled(false);
+    button->setEnabled(enabled);
   for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7,
                          CheckBox8, CheckBox9, CheckBox10, CheckBox13, CheckBox14})
-    box->setEnabled(false);
+    box->setEnabled(enabled);
 }
 
+void TForm1::Controls_Lock() { SetTransferSensitiveEnabled(false); }
+
 void TForm1::Controls_Unlock() {
-  for (QAction* action : {MenuLoadLoaderBIN, MenuLoadFirmwareBIN, MenuLoadFlashBIN, MenuLoadEEPROMBIN,
-                          MenuLoadDefaultsBIN, MenuLoadBackgroundBIN, MenuLoadFlashDMP, MenuLoadFlashBlock,
-                          MenuSaveLoaderBIN, MenuSaveFirmwareBIN, MenuSaveFlashBIN, MenuSaveEEPROMBIN,
-                          MenuSaveDefaultsBIN, MenuSaveBackgroundBIN, MenuSaveFlashDMP, MenuSaveFlashBlocks})
-    action->setEnabled(true);
-  for (QPushButton* button : {ButtonLoadSTD, ButtonLoadTFD, ButtonLoadFromToppy, ButtonSaveSTD, ButtonSaveTFD,
-                              ButtonSaveToToppy, ButtonNew})
-    button->setEnabled(true);
-  for (QCheckBox* box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5, CheckBox6, CheckBox7,
-                         CheckBox8, CheckBox9, CheckBox10, CheckBox13, CheckBox14})
-    box->setEnabled(true);
+  SetTransferSensitiveEnabled(true);
+  ButtonNew->setEnabled(true);
 }
 
 void TForm1::RequestTransferCancel() { Comm_Cancel(); }
@@ -58,11 +56,20 @@ TransferHooks TForm1::TransferHooksForWindow() {
   return hooks;
 }
 
-void TForm1::BeginTransfer(QPushButton* button) {
+void TForm1::RunTransfer(QPushButton* button, const char* caption, const std::function<void()>& transfer) {
   Controls_Lock();
   button->setText("Cancel transfer");
   button->setEnabled(true);
   transferBusy_ = true;
+  // The finish step runs on every way out; an error then reaches the
+  // general error handling.
+  try {
+    transfer();
+  } catch (...) {
+    FinishTransfer(button, caption);
+    throw;
+  }
+  FinishTransfer(button, caption);
 }
 
 void TForm1::FinishTransfer(QPushButton* button, const char* caption) {
@@ -82,23 +89,14 @@ void TForm1::ButtonLoadFromToppyClick() {
     RequestTransferCancel();
     return;
   }
-  BeginTransfer(ButtonLoadFromToppy);
   DownloadRequest request;
   request.port = ComboBox1->currentText().toStdString();
   // The Background is never fetched: its box on this side selects nothing.
   const QCheckBox* boxes[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
   for (size_t kind = 0; kind < std::size(boxes); ++kind) request.selection[kind] = boxes[kind]->isChecked();
   request.log = CheckBox11->isChecked();
-  request.reportFailures = true;
-  // The finish step runs on every way out; an error then reaches the
-  // general error handling.
-  try {
-    Transfer_FromToppy(workspace_, interaction_, request, TransferHooksForWindow());
-  } catch (...) {
-    FinishTransfer(ButtonLoadFromToppy, "From Toppy");
-    throw;
-  }
-  FinishTransfer(ButtonLoadFromToppy, "From Toppy");
+  RunTransfer(ButtonLoadFromToppy, "From Toppy",
+              [&] { Transfer_FromToppy(workspace_, interaction_, request, TransferHooksForWindow()); });
 }
 
 void TForm1::ButtonSaveToToppyClick() {
@@ -108,21 +106,14 @@ void TForm1::ButtonSaveToToppyClick() {
   }
   // The SystemID box comes before the controls are locked.
   if (workspace_.systemId == 0) SysID_Edit();
-  BeginTransfer(ButtonSaveToToppy);
   UploadRequest request;
   request.askForSystemId = false;
   request.port = ComboBox2->currentText().toStdString();
   for (ComponentKind kind : kAllComponents)
     request.selection[static_cast<size_t>(kind)] = SaveCheckBox(kind)->isChecked();
   request.log = CheckBox12->isChecked();
-  request.reportFailures = true;
-  try {
-    Transfer_ToToppy(workspace_, interaction_, request, TransferHooksForWindow());
-  } catch (...) {
-    FinishTransfer(ButtonSaveToToppy, "To Toppy");
-    throw;
-  }
-  FinishTransfer(ButtonSaveToToppy, "To Toppy");
+  RunTransfer(ButtonSaveToToppy, "To Toppy",
+              [&] { Transfer_ToToppy(workspace_, interaction_, request, TransferHooksForWindow()); });
 }
 
 void TForm1::Transfer_Progress(uint8_t status, double value) {

@@ -69,7 +69,8 @@ QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, int
   return group;
 }
 
-// A 105 x 23 label with centred bold text on an opaque coloured background.
+// A label 23 pixels high with centred bold text on an opaque coloured
+// background.
 ClickableLabel* MakeColouredLabel(QWidget* parent, const char* name, const char* caption, int left, int top,
                                   int width, uint32_t rgb) {
   auto* label = Make<ClickableLabel>(parent, name, QString::fromLatin1(caption));
@@ -78,9 +79,9 @@ ClickableLabel* MakeColouredLabel(QWidget* parent, const char* name, const char*
   label->setFont(WindowFont(16, true));
   label->setAutoFillBackground(true);
   QPalette palette = label->palette();
-  palette.setColor(QPalette::Window, Rgb(rgb));
   palette.setColor(QPalette::WindowText, parent->palette().color(QPalette::Text));
   label->setPalette(palette);
+  SetLabelColour(label, rgb);
   return label;
 }
 

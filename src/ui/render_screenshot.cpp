@@ -17,17 +17,16 @@
 
 #include "flash/layout.h"
 #include "ui/main_window.h"
+#include "workspace/user_interaction.h"
 
 namespace {
 
-class SilentInteraction : public tolv::UserInteraction {
+// Nobody to ask: questions are answered No, but a message (a model list that
+// cannot be read, say) is printed.
+class PrintingInteraction : public tolv::SilentInteraction {
  public:
   void Information(const std::string& text) override { std::cerr << text << "\n"; }
   void Message(const std::string& text) override { std::cerr << text << "\n"; }
-  bool Question(const std::string&) override { return false; }
-  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
-    return preset;
-  }
 };
 
 class NoFileDialogs : public tolv::FileDialogs {
@@ -88,7 +87,7 @@ int main(int argc, char* argv[]) {
 
   tolv::Workspace workspace;
   FillDemoWorkspace(workspace);
-  SilentInteraction interaction;
+  PrintingInteraction interaction;
   NoFileDialogs dialogs;
   tolv::WindowServices services{&workspace, &interaction, &dialogs, {}};
   tolv::TForm1 window(services);

@@ -11,6 +11,7 @@
 
 #include "flash/layout.h"
 #include "ui_test_support.h"
+#include "workspace_fixtures.h"
 
 namespace tolv::test {
 namespace {

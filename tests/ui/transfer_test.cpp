@@ -9,87 +9,37 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 
+#include "child_process.h"
 #include "flash/layout.h"
 #include "flash/packing.h"
 #include "receiver_memory.h"
 #include "ui_test_support.h"
+#include "workspace_fixtures.h"
 
 namespace tolv::test {
 namespace {
 
-// Runs the emulator program; the first line it prints is its serial port.
-class SimProcess {
- public:
-  SimProcess(const std::vector<std::string>& options, const std::string& logFile) {
-    int fds[2];
-    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(fds[1], 1);
-      const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (log >= 0) ::dup2(log, 2);
-      ::close(fds[0]);
-      std::vector<std::string> args = {BuildBinDir() + "/toppy-sim"};
-      args.insert(args.end(), options.begin(), options.end());
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(fds[1]);
-    port_ = ReadLine(fds[0]);
-    ::close(fds[0]);
-  }
-  ~SimProcess() { Stop(); }
-
-  const std::string& port() const { return port_; }
-
-  // Ends the emulator; with --dump it writes its memory first.
-  void Stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-
- private:
-  static std::string ReadLine(int fd) {
-    std::string line;
-    for (;;) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 10000) <= 0) break;
-      char c;
-      if (::read(fd, &c, 1) != 1 || c == '\n') break;
-      line += c;
-    }
-    return line;
-  }
-
-  pid_t pid_ = -1;
-  std::string port_;
-};
-
 class TransferTest : public WindowTest {
  protected:
-  // Starts the emulator and opens a window that lists its port, selected in
-  // both groups.
+  // Starts the emulator program (the first line it prints is its serial
+  // port) and opens a window that lists its port, selected in both groups.
   void StartReceiver(std::vector<std::string> options) {
     options.insert(options.end(), {"--baud", "0", "--boot-ms", "50", "--dump", dir.path()});
-    sim = std::make_unique<SimProcess>(options, dir.File("toppy-sim.log"));
-    ASSERT_FALSE(sim->port().empty()) << "the emulator did not start (is toppy-sim built?)";
-    OpenWindow({sim->port()});
+    sim = std::make_unique<ChildProcess>(BuildBinDir() + "/toppy-sim", options, dir.File("toppy-sim.log"));
+    const std::string port = sim->ReadLine(10000).value_or("");
+    ASSERT_FALSE(port.empty()) << "the emulator did not start (is toppy-sim built?)";
+    OpenWindow({port});
     window->ComboBox1->setCurrentIndex(1);
     window->ComboBox2->setCurrentIndex(1);
+  }
+  // Ends the emulator, which writes the receiver's memory (--dump) first.
+  void StopReceiver() {
+    sim->Signal(SIGTERM);
+    sim->Wait(10000);
   }
   // Runs action the first time the window processes its events after delayMs.
   void During(int delayMs, std::function<void()> action) {
@@ -108,7 +58,7 @@ class TransferTest : public WindowTest {
     EXPECT_TRUE(window->MenuLoadFlashDMP->isEnabled());
   }
 
-  std::unique_ptr<SimProcess> sim;
+  std::unique_ptr<ChildProcess> sim;
 };
 
 std::vector<uint8_t> Unpacked(const std::vector<uint8_t>& packed, size_t size) {
@@ -183,7 +133,7 @@ TEST_F(TransferTest, ToToppyAsksForAMissingSystemIdFirst) {
   EXPECT_EQ(workspace.systemId, 406);
   EXPECT_EQ(window->Label9->text().toStdString().substr(0, 5), "406 (");
   ExpectIdle();
-  sim->Stop();
+  StopReceiver();
   EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
 }
 
@@ -206,7 +156,7 @@ TEST_F(TransferTest, ToToppySendsTheCheckedPresentComponents) {
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
   ExpectIdle();
 
-  sim->Stop();  // writes the receiver's memory
+  StopReceiver();
   const sim::ReceiverMemory before = sim::ReceiverMemory::Builtin(406);
   EXPECT_EQ(ReadBytes(dir.File("loader.bin")), workspace.Image(ComponentKind::Loader));
   EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));

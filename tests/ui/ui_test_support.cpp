@@ -5,9 +5,7 @@
 
 #include <cstdlib>
 
-#include "flash/layout.h"
 #include "flash/model_list.h"
-#include "flash/packing.h"
 
 namespace tolv::test {
 
@@ -52,18 +50,6 @@ void WindowTest::OpenWindow(std::vector<std::string> ports) {
   services.fileDialogs = &dialogs;
   services.listSerialPorts = [ports] { return ports; };
   window = std::make_unique<TForm1>(services);
-}
-
-std::vector<uint8_t> SettingsImage(uint8_t variant, uint32_t seed) {
-  // Mostly blank (0xFF, like erased flash) with some records, so it packs.
-  std::vector<uint8_t> image(kFlashImageSize, 0xFF);
-  const std::vector<uint8_t> records = RandomBytes(seed, 4096);
-  std::copy(records.begin(), records.end(), image.begin() + 0x100);
-  // Section 5 of the layout begins with a CRC, the FF FF marker and data.
-  const uint32_t start = Layout_Sections(variant).start[5];
-  const uint8_t marker[6] = {0x12, 0x34, 0xFF, 0xFF, 0x00, 0x01};
-  std::copy(std::begin(marker), std::end(marker), image.begin() + start);
-  return image;
 }
 
 std::vector<std::string> ComboItems(const TForm1& window, const char* name) {

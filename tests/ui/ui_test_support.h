@@ -51,10 +51,6 @@ class WindowTest : public ::testing::Test {
   TempDir dir;
 };
 
-// A 524,288-byte settings image that packs and whose layout is recognised as
-// variant (kLayoutDvbS..kLayoutDvbC).
-std::vector<uint8_t> SettingsImage(uint8_t variant, uint32_t seed);
-
 // The texts of the items of the named combo box.
 std::vector<std::string> ComboItems(const TForm1& window, const char* name);
 

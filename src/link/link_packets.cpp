@@ -179,8 +179,9 @@ bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
 
 bool Link::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
   if (log_.enabled()) LogStep("SendCMD05", Format("called by TolvWrap: NrOfBytes=%d", nrOfBytes));
-  if (nrOfBytes < 0 || nrOfBytes > kUsbMaxPayload) return SendPacket(0x05, nrOfBytes);  // refused there
-  if (nrOfBytes > 0) std::memcpy(txData_.data(), source, static_cast<size_t>(nrOfBytes));
+  // A size no packet can carry is not copied; SendPacket refuses it.
+  if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload)
+    std::memcpy(txData_.data(), source, static_cast<size_t>(nrOfBytes));
   return SendPacket(0x05, nrOfBytes);
 }
 

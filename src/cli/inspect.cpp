@@ -23,11 +23,6 @@ std::string Hex(uint32_t value, int digits) {
   return text;
 }
 
-void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
-              uint32_t stored, uint32_t computed) {
-  report.checksums.push_back({group, name, offset, stored, computed, stored == computed});
-}
-
 void AddEntryChecks(const PackedEntryCheck& entry, const std::string& group, FileReport& report) {
   const std::string name = "entry " + std::to_string(entry.index);
   AddCheck(report, group, name + " block CRC", entry.blockOffset, entry.storedBlockCrc,
@@ -154,6 +149,11 @@ void InspectFirmware(const std::vector<uint8_t>& bytes, FileReport& report) {
 
 }  // namespace
 
+void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
+              uint32_t stored, uint32_t computed) {
+  report.checksums.push_back({group, name, offset, stored, computed, stored == computed});
+}
+
 bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
 
 int FileReport::BadChecksumCount() const {
@@ -209,15 +209,15 @@ void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::s
   }
 }
 
-std::optional<std::vector<uint8_t>> AddUnpackedSettings(const uint8_t* packed, size_t packedSize,
-                                                        const std::string& prefix, FileReport& report) {
+bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                         FileReport& report) {
   std::vector<uint8_t> image(kFlashImageSize, 0);
   if (!UnPackFlashData(packed, packedSize, image.data(), image.size())) {
     report.problems.push_back(prefix + "packed block does not unpack");
-    return std::nullopt;
+    return false;
   }
   AddSettingsChecks(image.data(), kDefaultsSettingsSize, prefix, report);
-  return image;
+  return true;
 }
 
 void AddSettingsChecks(const uint8_t* settings, size_t settingsSize, const std::string& prefix,

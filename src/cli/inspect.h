@@ -75,15 +75,18 @@ void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report);
 FileReport InspectFile(const std::string& path);
 
 // Helpers for inspectors. Each appends to report.
+// One checksum: good when stored equals computed.
+void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
+              uint32_t stored, uint32_t computed);
 // The checksums of a packed flash-format block (block, header, chunk and data
 // CRCs of every entry), with group "packed block" prefixed by prefix.
 void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
                           FileReport& report);
 // Unpacks a packed settings block into a scratch image; on success adds the
-// layout and the section checksums and returns the image, else adds the
-// problem "the packed block does not unpack".
-std::optional<std::vector<uint8_t>> AddUnpackedSettings(const uint8_t* packed, size_t packedSize,
-                                                        const std::string& prefix, FileReport& report);
+// layout and the section checksums and returns true, else adds the problem
+// "the packed block does not unpack".
+bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                         FileReport& report);
 // Layout and section checksums of a settings image (flash or defaults part).
 void AddSettingsChecks(const uint8_t* settings, size_t settingsSize, const std::string& prefix,
                        FileReport& report);

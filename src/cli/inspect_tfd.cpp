@@ -11,12 +11,6 @@
 namespace tolv::cli {
 namespace {
 
-void AddCrc(FileReport& report, const std::string& group, const std::string& name, size_t offset,
-            uint32_t stored, uint32_t computed) {
-  report.checksums.push_back(
-      {group, name, static_cast<uint32_t>(offset), stored, computed, stored == computed});
-}
-
 // The chunks of one block type as the file holds them.
 struct TypeSummary {
   int chunks = 0;
@@ -31,16 +25,13 @@ std::string Describe(uint16_t type, const TypeSummary& s) {
          std::to_string(s.fileBytes) + " bytes in the file";
 }
 
-// The size the import requires of a component's block; 0 for any size.
+// The size the import requires of a component's block: the image size, or
+// that of a packed block for the Flash and the Defaults; 0 (the Firmware's)
+// for any size.
 uint64_t RequiredSize(uint16_t type) {
-  switch (type) {
-    case 0: return kLoaderImageSize;
-    case 2:
-    case 4: return kPackedBlockSize;
-    case 3: return kEepromImageSize;
-    case 5: return kBackgroundImageSize;
-    default: return 0;
-  }
+  const ComponentKind kind = static_cast<ComponentKind>(type);
+  if (kind == ComponentKind::Flash || kind == ComponentKind::Defaults) return kPackedBlockSize;
+  return ComponentImageSize(kind);
 }
 
 // What the import takes from a component block that has the right size.
@@ -98,13 +89,13 @@ void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report) {
   TfdFileInfo info;
   const int32_t scan = TFD_Scan(bytes.data(), bytes.size(), info);
   if (bytes.size() >= kTfdHeaderSize) {
-    AddCrc(report, "TFD file", "header", 2, info.header.headerCrc, info.header.computedCrc);
+    AddCheck(report, "TFD file", "header", 2, info.header.headerCrc, info.header.computedCrc);
     SetSystemId(info.header.systemId, report);
   }
   for (size_t i = 0; i < info.blocks.size(); ++i) {
     const TfdFileBlock& block = info.blocks[i];
-    AddCrc(report, "TFD block", std::to_string(i) + " (type " + std::to_string(block.blockType) + ")",
-           block.offset + 2, block.storedCrc, block.computedCrc);
+    AddCheck(report, "TFD block", std::to_string(i) + " (type " + std::to_string(block.blockType) + ")",
+             static_cast<uint32_t>(block.offset + 2), block.storedCrc, block.computedCrc);
   }
   // A bad header CRC is already a BAD checksum; other faults are problems.
   if (scan != result::kOk) {

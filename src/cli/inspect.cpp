@@ -12,6 +12,7 @@
 #include "flash/model_list.h"
 #include "flash/packing.h"
 #include "workspace/flash_files.h"
+#include "workspace/flash_settings.h"
 #include "workspace/std_file.h"
 
 namespace tolv::cli {
@@ -211,8 +212,10 @@ void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::s
 
 bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
                          FileReport& report) {
+  // The loads' own rule, so that a block they refuse (one whose directory
+  // names no block, as in an erased or zeroed block) never passes here.
   std::vector<uint8_t> image(kFlashImageSize, 0);
-  if (!UnPackFlashData(packed, packedSize, image.data(), image.size())) {
+  if (!Flash_UnpackSettings(packed, packedSize, image)) {
     report.problems.push_back(prefix + "packed block does not unpack");
     return false;
   }

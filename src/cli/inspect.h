@@ -82,9 +82,10 @@ void AddCheck(FileReport& report, const std::string& group, const std::string& n
 // CRCs of every entry), with group "packed block" prefixed by prefix.
 void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
                           FileReport& report);
-// Unpacks a packed settings block into a scratch image; on success adds the
-// layout and the section checksums and returns true, else adds the problem
-// "the packed block does not unpack".
+// Unpacks a packed settings block into a scratch image as the loads do
+// (Flash_UnpackSettings); on success adds the layout and the section
+// checksums and returns true, else adds the problem "the packed block does
+// not unpack".
 bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
                          FileReport& report);
 // Layout and section checksums of a settings image (flash or defaults part).

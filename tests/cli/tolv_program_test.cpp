@@ -314,6 +314,12 @@ TEST_F(TolvProgram, VerifyNamesEveryWrongChecksum) {
   EXPECT_EQ(badDump.status, 1);
   EXPECT_TRUE(Contains(badDump.out, "bad.dmp: BAD packed block entry 0 block CRC CRC stored"));
   EXPECT_TRUE(Contains(badDump.out, "bad.dmp: BAD packed block does not unpack"));
+
+  // A zeroed block names no block and holds no settings: no load takes it.
+  test::WriteBytes(Work("zero.dmp"), std::vector<uint8_t>(kPackedBlockSize, 0));
+  Result zero = Tolv("verify zero.dmp");
+  EXPECT_EQ(zero.status, 1);
+  EXPECT_TRUE(Contains(zero.out, "zero.dmp: BAD packed block does not unpack")) << zero.out;
 }
 
 TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatInTheCurrentFolder) {

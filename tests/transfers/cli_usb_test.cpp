@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "cli/commands.h"
+#include "flash/packing.h"
 #include "link/comm.h"
 #include "sim_rig.h"
 #include "test_support.h"
-#include "workspace/tfd_files.h"
 
 namespace tolv::test {
 namespace {

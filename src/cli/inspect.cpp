@@ -79,10 +79,9 @@ void InspectDump(const std::vector<uint8_t>& bytes, FileReport& report) {
     report.problems.push_back("a flash dump has 131072 bytes");
     return;
   }
-  PackedBlockCheck check = PackedBlock_Check(bytes.data(), bytes.size());
+  const PackedBlockCheck check = AddPackedBlockChecks(bytes.data(), bytes.size(), "", report);
   SetSystemId(static_cast<int32_t>(check.systemId), report);
   report.notes.push_back("a flash dump stores no system ID; this one is the packed block's model header");
-  AddPackedBlockChecks(bytes.data(), bytes.size(), "", report);
   if (AddUnpackedSettings(bytes.data(), bytes.size(), "", report))
     report.components.push_back({"Flash", kFlashImageSize, "packed, 131072 bytes"});
 }
@@ -195,8 +194,8 @@ FileReport InspectFile(const std::string& path) {
   return report;
 }
 
-void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
-                          FileReport& report) {
+PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                                      FileReport& report) {
   const std::string group = prefix + "packed block";
   PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
   if (!check.directoryInside) report.problems.push_back(group + ": its directory reaches past the block");
@@ -208,6 +207,7 @@ void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::s
     }
     AddEntryChecks(entry, group, report);
   }
+  return check;
 }
 
 bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,

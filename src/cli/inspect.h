@@ -79,9 +79,10 @@ FileReport InspectFile(const std::string& path);
 void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
               uint32_t stored, uint32_t computed);
 // The checksums of a packed flash-format block (block, header, chunk and data
-// CRCs of every entry), with group "packed block" prefixed by prefix.
-void AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
-                          FileReport& report);
+// CRCs of every entry), with group "packed block" prefixed by prefix. Returns
+// the block's check, for what else it tells (the model header's system ID).
+PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
+                                      FileReport& report);
 // Unpacks a packed settings block into a scratch image as the loads do
 // (Flash_UnpackSettings); on success adds the layout and the section
 // checksums and returns true, else adds the problem "the packed block does

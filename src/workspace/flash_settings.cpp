@@ -52,4 +52,15 @@ bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteracti
   return true;
 }
 
+bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind) {
+  const uint8_t* packed = workspace.packedFlash.data();
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  if (!Flash_UnpackSettings(packed, workspace.packedFlash.size(), image)) return false;
+  if (kind == ComponentKind::Defaults)
+    UnPackDefaultsEeprom(packed, workspace.packedFlash.size(), image.data() + kDefaultsEepromOffset);
+  workspace.Present(kind) = true;
+  if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
+  return true;
+}
+
 }  // namespace tolv

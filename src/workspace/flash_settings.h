@@ -41,4 +41,14 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
 // is shown. Returns unpacked.
 bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteraction& ui);
 
+// Takes the packed Flash or Defaults block that packedFlash holds into its
+// image, as the TFD import and a receiver download do: unpacked as under
+// Flash_UnpackSettings (a block that names no block fails); the Defaults
+// also take their default EEPROM from the block's second entry when that
+// entry is sound (the unpacker alone stops after the default settings). On
+// success the component is present and, for the Flash, its layout
+// recognised; on failure nothing changes and false is returned (the callers
+// own the message).
+bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind);
+
 }  // namespace tolv

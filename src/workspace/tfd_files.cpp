@@ -45,22 +45,11 @@ bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kin
   }
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   TFD_GetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), workspace.packedFlash.size());
-  std::vector<uint8_t> scratch = workspace.Image(kind);
-  if (!UnPackFlashData(workspace.packedFlash.data(), kPackedBlockSize, scratch.data(), scratch.size())) {
+  if (!Workspace_TakePackedBlock(workspace, kind)) {
     ui.Information(isFlash ? "UnPackFlashData failed to unpack the flash block"
                            : "UnPackFlashData failed to unpack the defaults block");
     return false;
   }
-  // The unpacker stops after the default settings; the default EEPROM
-  // follows in the block's second entry and is kept as it was when that entry
-  // is unsound.
-  if (!isFlash) {
-    UnPackDefaultsEeprom(workspace.packedFlash.data(), kPackedBlockSize,
-                         scratch.data() + kDefaultsEepromOffset);
-  }
-  workspace.Image(kind).swap(scratch);
-  workspace.Present(kind) = true;
-  if (isFlash) Flash_DetectLayout(workspace);
   return true;
 }
 

@@ -61,20 +61,10 @@ std::string StorePacked(Workspace& workspace, UserInteraction& ui, ComponentKind
   }
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   std::copy(data, data + size, workspace.packedFlash.begin());
-  std::vector<uint8_t> scratch = workspace.Image(kind);
-  if (!UnPackFlashData(workspace.packedFlash.data(), kPackedBlockSize, scratch.data(), scratch.size())) {
+  if (!Workspace_TakePackedBlock(workspace, kind)) {
     ui.Information(kUnpackFailed);
     return kUnpackFailed;
   }
-  // The unpacker stops after the default settings; the default EEPROM is
-  // taken from the block too when it carries a sound one.
-  if (kind == ComponentKind::Defaults) {
-    UnPackDefaultsEeprom(workspace.packedFlash.data(), kPackedBlockSize,
-                         scratch.data() + kDefaultsEepromOffset);
-  }
-  workspace.Image(kind).swap(scratch);
-  workspace.Present(kind) = true;
-  if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
   return {};
 }
 

@@ -272,6 +272,28 @@ TEST_F(TfdFilesTest, APackedBlockThatFailsToUnpackLeavesItsImageAsItWas) {
   ExpectSameWorkspace(*ws, *expected);
 }
 
+TEST_F(TfdFilesTest, AnErasedPackedBlockIsRefusedNotTakenAsSettings) {
+  // An all-zero or all-0xFF block names no block at all: it holds no settings,
+  // so the image and flag stay as they were instead of marking old bytes present.
+  for (uint8_t fill : {0x00, 0xFF}) {
+    TFD_Clear(*store_);
+    const std::vector<uint8_t> erased(kPackedBlockSize, fill);
+    for (uint8_t type : {2, 4}) TFD_SetBlock(*store_, type, erased.data(), erased.size());
+    const std::string path = dir_.File("erased.tfd");
+    ASSERT_EQ(TFD_SaveToFile(*store_, path, 406), result::kOk);
+
+    auto ws = MixedWorkspace();
+    ws->Present(Kind::Flash) = false;
+    auto expected = std::make_unique<Workspace>(*ws);
+    expected->systemId = 406;
+    ui_.Clear();
+    EXPECT_FALSE(TFD_Import(*ws, *store_, path, ui_));
+    EXPECT_EQ(ui_.Texts(), std::vector<std::string>({"UnPackFlashData failed to unpack the flash block",
+                                                     "UnPackFlashData failed to unpack the defaults block"}));
+    ExpectSameWorkspace(*ws, *expected);
+  }
+}
+
 TEST_F(TfdFilesTest, ADamagedDefaultEepromKeepsThePreviousOne) {
   Workspace source;
   FillAll(source, 406);

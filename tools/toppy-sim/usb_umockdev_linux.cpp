@@ -1,5 +1,6 @@
 #include "usb_umockdev_linux.h"
 
+#include <sys/stat.h>
 #include <umockdev.h>
 #include <unistd.h>
 
@@ -100,6 +101,9 @@ class UsbBusThread {
       gchar* root = umockdev_testbed_get_root_dir(testbed_);
       root_ = root;
       g_free(root);
+      // A command run as another user uses the bus too: it reads the
+      // testbed and makes its uevent sockets in this folder.
+      chmod(root_.c_str(), 01777);
     });
   }
 
@@ -138,6 +142,7 @@ class UsbBusThread {
         return;
       }
       handlers_.emplace_back(path, handler);
+      chmod((root_ + "/ioctl" + path).c_str(), 0666);  // for a command run as another user
       if (!umockdev_testbed_add_from_string(testbed_, DeviceDescription(devnum).c_str(), &error)) {
         failure = std::string("cannot add the device: ") + (error ? error->message : "?");
         g_clear_error(&error);

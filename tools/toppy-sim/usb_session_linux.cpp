@@ -1,5 +1,6 @@
 // toppy-sim --usb on Linux: the receiver on an umockdev bus, the command run
 // with the umockdev preload library.
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,16 +26,24 @@ constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 // library too. Without it, toppy-sim starts itself again with it (before any
 // thread is started).
 void RunUnderPreload() {
-  const char* preload = std::getenv("LD_PRELOAD");
-  if (preload && std::strstr(preload, kPreloadLibrary)) return;
+  constexpr const char* kTried = "TOPPY_SIM_PRELOADED";
+  if (dlopen(kPreloadLibrary, RTLD_LAZY | RTLD_NOLOAD)) {
+    unsetenv(kTried);
+    return;
+  }
+  if (std::getenv(kTried))
+    throw std::runtime_error(std::string("the umockdev preload library ") + kPreloadLibrary +
+                             " cannot be loaded (Debian package umockdev)");
   std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
   std::vector<std::string> args;
   for (std::string arg; std::getline(cmdline, arg, '\0');) args.push_back(arg);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  const char* preload = std::getenv("LD_PRELOAD");
   const std::string libraries = std::string(kPreloadLibrary) + (preload && *preload ? std::string(":") + preload : "");
   setenv("LD_PRELOAD", libraries.c_str(), 1);
+  setenv(kTried, "1", 1);
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string asanOptions = (asan && *asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
   setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);

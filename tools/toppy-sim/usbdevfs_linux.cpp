@@ -24,8 +24,9 @@ constexpr size_t kMaxPacket = 512;
 // of the kernel's own user-space interface, i.e. another program's claim.
 constexpr const char* kKernelDriverName = "usbserial_generic";
 constexpr const char* kOtherProgram = "usbfs";
-// A modern host controller: transfers of any length in one URB, zero-length
-// packets on request, URBs that can still be reaped after an unplug.
+// A host controller without scatter-gather (as EHCI): libusb splits long
+// transfers into URBs of 16 KiB that continue one another; zero-length
+// packets on request; URBs can still be reaped after an unplug.
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
                                    USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
 
@@ -76,6 +77,7 @@ UsbdevfsNode::UsbdevfsNode(const std::string& fifoPath, const UsbDeviceSwitches&
 UsbdevfsNode::~UsbdevfsNode() {
   for (Urb& urb : pendingIn_) Release(urb);
   for (Urb& urb : completed_) Release(urb);
+  for (UMockdevIoctlClient* client : inStopped_) g_object_unref(client);
   if (fifo_ >= 0) close(fifo_);
 }
 
@@ -243,7 +245,18 @@ int UsbdevfsNode::SubmitUrb(UMockdevIoctlClient* client, int* error) {
   urb.client = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
   urb.clientAddress = data->client_addr;
   urb.capacity = static_cast<size_t>(header.buffer_length);
+  urb.flags = header.flags;
   if (header.endpoint == kEndpointIn) {
+    const bool continues = (header.flags & USBDEVFS_URB_BULK_CONTINUATION) != 0;
+    const auto stopped = std::find(inStopped_.begin(), inStopped_.end(), client);
+    if (stopped != inStopped_.end() && continues) {
+      Complete(std::move(urb), -EREMOTEIO);  // its transfer has already ended
+      return 0;
+    }
+    if (stopped != inStopped_.end()) {
+      g_object_unref(*stopped);
+      inStopped_.erase(stopped);
+    }
     pendingIn_.push_back(std::move(urb));
     FillPending();
     return 0;
@@ -337,10 +350,28 @@ void UsbdevfsNode::FillPending() {
       return;
     }
     urb.in.resize(static_cast<size_t>(filled));
+    const bool shortEnd = urb.in.size() < urb.capacity && (urb.flags & USBDEVFS_URB_SHORT_NOT_OK) != 0;
     Urb done = std::move(urb);
     pendingIn_.pop_front();
-    Complete(std::move(done), 0);
+    UMockdevIoctlClient* client = done.client;
+    Complete(std::move(done), shortEnd ? -EREMOTEIO : 0);
+    if (shortEnd) EndContinuation(client);
   }
+}
+
+void UsbdevfsNode::EndContinuation(UMockdevIoctlClient* client) {
+  // The client's URBs that continue the ended transfer are given back
+  // unfilled, and so are those it submits until a new transfer starts.
+  for (auto it = pendingIn_.begin(); it != pendingIn_.end();) {
+    if (it->client == client && (it->flags & USBDEVFS_URB_BULK_CONTINUATION) != 0) {
+      Complete(std::move(*it), -ECONNRESET);
+      it = pendingIn_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (std::find(inStopped_.begin(), inStopped_.end(), client) == inStopped_.end())
+    inStopped_.push_back(UMOCKDEV_IOCTL_CLIENT(g_object_ref(client)));
 }
 
 void UsbdevfsNode::DropVanished() {
@@ -353,6 +384,11 @@ void UsbdevfsNode::DropVanished() {
   };
   std::erase_if(pendingIn_, vanished);
   std::erase_if(completed_, vanished);
+  std::erase_if(inStopped_, [](UMockdevIoctlClient* client) {
+    if (umockdev_ioctl_client_get_connected(client)) return false;
+    g_object_unref(client);
+    return true;
+  });
   SetReady(!completed_.empty());
 }
 

@@ -13,7 +13,12 @@
 //
 // The bytes move through a UsbWire: an OUT URB's data goes to the receiver,
 // an IN URB is filled from the receiver's next reply (a reply longer than the
-// URB continues in the next one, as on a real bus).
+// URB continues in the next one, as on a real bus). libusb splits a long
+// transfer into URBs that continue one another (flag BULK_CONTINUATION, all
+// but the last SHORT_NOT_OK); as the kernel does, a short packet ends the
+// transfer: that URB completes with -EREMOTEIO and the URBs continuing it
+// with -ECONNRESET, without data, so that the next reply waits for the next
+// transfer.
 //
 // Thread-safety: every member may be called from any thread; one lock guards
 // the state. The wire is called with that lock held and must not call back.
@@ -76,6 +81,7 @@ class UsbdevfsNode {
     UMockdevIoctlClient* client = nullptr;
     unsigned long clientAddress = 0;  // the URB's address in the client, what DISCARDURB names
     size_t capacity = 0;              // buffer_length
+    unsigned int flags = 0;           // USBDEVFS_URB_*
     int status = 0;
     std::vector<uint8_t> in;  // IN: the bytes that arrived
   };
@@ -91,6 +97,7 @@ class UsbdevfsNode {
   int Dispatch(UMockdevIoctlClient* client, unsigned long request, int* error);
 
   void FillPending();
+  void EndContinuation(UMockdevIoctlClient* client);
   void DropVanished();
   void Complete(Urb urb, int status);
   static bool HandOver(UMockdevIoctlClient* client, Urb& urb);
@@ -104,6 +111,9 @@ class UsbdevfsNode {
   bool ready_ = false;
   bool gone_ = false;
   bool driverBound_ = false;
+  // Clients whose IN transfer ended short: their URBs that continue it are
+  // not filled (until a URB starts a new transfer).
+  std::vector<UMockdevIoctlClient*> inStopped_;
   std::deque<Urb> pendingIn_;  // IN URBs waiting for a reply, oldest first
   std::deque<Urb> completed_;  // URBs for the client to reap, oldest first
 };

@@ -97,6 +97,7 @@ class UsbBusThread {
       g_main_context_pop_thread_default(context_);
     });
     Invoke([this] {
+      KeepSocketPathsShort();
       testbed_ = umockdev_testbed_new();
       gchar* root = umockdev_testbed_get_root_dir(testbed_);
       root_ = root;
@@ -123,6 +124,8 @@ class UsbBusThread {
   }
 
   const std::string& root() const { return root_; }
+  // TMPDIR as it was before the testbed was made (empty: unset).
+  const std::string& userTmpDir() const { return userTmpDir_; }
 
   // Puts the device on the bus with the next device number; its node.
   UsbdevfsNode* AddDevice(const UsbDeviceSwitches& switches, UsbWire& wire) {
@@ -173,6 +176,15 @@ class UsbBusThread {
   }
 
  private:
+  // The testbed is made in TMPDIR, and its device node's ioctl socket lies
+  // 42 characters deeper; a socket's path has room for 107. A deep TMPDIR
+  // (as in some CI set-ups) is replaced by /tmp for the testbed.
+  void KeepSocketPathsShort() {
+    const char* tmp = std::getenv("TMPDIR");
+    userTmpDir_ = tmp ? tmp : "";
+    if (userTmpDir_.size() > 60) setenv("TMPDIR", "/tmp", 1);
+  }
+
   // Runs job on the loop's thread and waits for it.
   void Invoke(std::function<void()> job) {
     struct Call {
@@ -200,6 +212,7 @@ class UsbBusThread {
   std::thread thread_;
   UMockdevTestbed* testbed_ = nullptr;
   std::string root_;
+  std::string userTmpDir_;
   int devnum_ = 1;  // the host controller's root hub is device 1
   std::vector<std::pair<std::string, UMockdevIoctlBase*>> handlers_;
   std::vector<std::unique_ptr<UsbdevfsNode>> nodes_;  // every appearance, kept for clients still holding one
@@ -221,6 +234,7 @@ UmockdevUsbPort::~UmockdevUsbPort() {
 std::map<std::string, std::string> UmockdevUsbPort::ChildEnvironment() const {
   std::map<std::string, std::string> env;
   env["UMOCKDEV_DIR"] = bus_->root();
+  if (!bus_->userTmpDir().empty()) env["TMPDIR"] = bus_->userTmpDir();
   const char* preload = std::getenv("LD_PRELOAD");
   env["LD_PRELOAD"] = std::string(kPreloadLibrary) + (preload && *preload ? std::string(":") + preload : "");
   // A program built with AddressSanitizer refuses to start when another

@@ -247,30 +247,38 @@ int UsbdevfsNode::SubmitUrb(UMockdevIoctlClient* client, int* error) {
   urb.capacity = static_cast<size_t>(header.buffer_length);
   urb.flags = header.flags;
   if (header.endpoint == kEndpointIn) {
-    const bool continues = (header.flags & USBDEVFS_URB_BULK_CONTINUATION) != 0;
-    const auto stopped = std::find(inStopped_.begin(), inStopped_.end(), client);
-    if (stopped != inStopped_.end() && continues) {
-      Complete(std::move(urb), -EREMOTEIO);  // its transfer has already ended
-      return 0;
-    }
-    if (stopped != inStopped_.end()) {
-      g_object_unref(*stopped);
-      inStopped_.erase(stopped);
-    }
-    pendingIn_.push_back(std::move(urb));
-    FillPending();
+    SubmitIn(client, std::move(urb));
     return 0;
   }
-  // OUT: the device takes every packet at once.
+  return SubmitOut(std::move(urb), error);
+}
+
+void UsbdevfsNode::SubmitIn(UMockdevIoctlClient* client, Urb urb) {
+  const bool continues = (urb.flags & USBDEVFS_URB_BULK_CONTINUATION) != 0;
+  const auto stopped = std::find(inStopped_.begin(), inStopped_.end(), client);
+  if (stopped != inStopped_.end() && continues) {
+    Complete(std::move(urb), -EREMOTEIO);  // its transfer has already ended
+    return;
+  }
+  if (stopped != inStopped_.end()) {
+    g_object_unref(*stopped);
+    inStopped_.erase(stopped);
+  }
+  pendingIn_.push_back(std::move(urb));
+  FillPending();
+}
+
+int UsbdevfsNode::SubmitOut(Urb urb, int* error) {
+  // The device takes every packet at once.
   UMockdevIoctlData* buffer =
-      urb.capacity > 0 ? Resolve(data, offsetof(usbdevfs_urb, buffer), urb.capacity) : nullptr;
+      urb.capacity > 0 ? Resolve(urb.urb, offsetof(usbdevfs_urb, buffer), urb.capacity) : nullptr;
   if (urb.capacity > 0 && !buffer) {
     Release(urb);
     *error = EFAULT;
     return -1;
   }
   const bool shortPacket = urb.capacity % kMaxPacket != 0;
-  const bool zeroPacket = (header.flags & USBDEVFS_URB_ZERO_PACKET) != 0;
+  const bool zeroPacket = (urb.flags & USBDEVFS_URB_ZERO_PACKET) != 0;
   wire_.FromHost(std::span<const uint8_t>(buffer ? buffer->data : nullptr, urb.capacity),
                  shortPacket || zeroPacket);
   if (buffer) g_object_unref(buffer);

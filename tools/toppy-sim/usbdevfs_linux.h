@@ -87,6 +87,8 @@ class UsbdevfsNode {
   };
 
   int SubmitUrb(UMockdevIoctlClient* client, int* error);
+  void SubmitIn(UMockdevIoctlClient* client, Urb urb);
+  int SubmitOut(Urb urb, int* error);
   int ReapUrb(UMockdevIoctlClient* client, int* error);
   int DiscardUrb(UMockdevIoctlClient* client, int* error);
   int Driver(UMockdevIoctlClient* client, int* error);

@@ -111,6 +111,10 @@ class UsbBusThread {
   ~UsbBusThread() {
     Invoke([this] {
       for (const auto& [path, handler] : handlers_) {
+        // A client still holding a node (a process the command left behind)
+        // no longer reaches the nodes that go now.
+        g_signal_handlers_disconnect_matched(handler, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                             reinterpret_cast<gpointer>(ServeIoctl), nullptr);
         umockdev_testbed_detach_ioctl(testbed_, path.c_str(), nullptr);
         g_object_unref(handler);
       }
@@ -251,7 +255,12 @@ void UmockdevUsbPort::StartClock() {
     std::unique_lock lock(m);
     std::condition_variable_any cv;
     if (cv.wait_for(lock, stop, std::chrono::milliseconds(switches_.appearAfterMs), [] { return false; })) return;
-    if (!stop.stop_requested()) Plug();
+    if (stop.stop_requested()) return;
+    try {
+      Plug();
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "toppy-sim: the device cannot come onto the bus: %s\n", e.what());
+    }
   });
 }
 

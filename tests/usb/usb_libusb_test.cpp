@@ -35,7 +35,9 @@ std::string TextOf(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // toppy-sim --usb ... -- COMMAND..., run in a folder, standard output and
 // error to files there.
@@ -92,8 +94,8 @@ class SimRun {
 
   // Ctrl-C at the command, as the terminal sends it.
   void CtrlC() {
-    std::istringstream children(TextOf("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) +
-                                       "/children"));
+    std::istringstream children(
+        TextOf("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children"));
     for (pid_t child = 0; children >> child;) kill(child, SIGINT);
   }
 
@@ -138,7 +140,7 @@ class UsbThroughLibusb : public ::testing::Test {
   // and its memory dumped into dump/ at the end, then the switches, then
   // "--" and the command (tolv when it starts with a tolv command name).
   std::unique_ptr<SimRun> Start(const std::vector<std::string>& switches, std::vector<std::string> command) {
-    std::vector<std::string> args = {"--usb",    "--boot-ms",   "100",         "--loader",
+    std::vector<std::string> args = {"--usb",      "--boot-ms",  "100",          "--loader",
                                      "loader.bin", "--firmware", "firmware.bin", "--eeprom",
                                      "eeprom.bin", "--dump",     "dump"};
     args.insert(args.end(), switches.begin(), switches.end());
@@ -179,7 +181,8 @@ TEST_F(UsbThroughLibusb, DownloadBringsEveryBlockByteForByte) {
   EXPECT_EQ(settings, File("got/flash.bin"));
   const std::vector<uint8_t> packedDefaults = File("dump/defaults.dmp");
   std::vector<uint8_t> defaults(kDefaultsImageSize, 0);
-  ASSERT_TRUE(UnPackFlashData(packedDefaults.data(), packedDefaults.size(), defaults.data(), defaults.size()));
+  ASSERT_TRUE(
+      UnPackFlashData(packedDefaults.data(), packedDefaults.size(), defaults.data(), defaults.size()));
   ASSERT_TRUE(UnPackDefaultsEeprom(packedDefaults.data(), packedDefaults.size(),
                                    defaults.data() + kDefaultsEepromOffset));
   EXPECT_EQ(defaults, File("got/defaults.bin"));
@@ -196,8 +199,9 @@ TEST_F(UsbThroughLibusb, UploadPutsEveryComponentIntoTheReceiverAndRebootsIt) {
   WriteBytes(dir_.File("new/firmware.bin"), RandomBytes(82, 700000));
   WriteBytes(dir_.File("new/eeprom.bin"), RandomBytes(83, kEepromImageSize));
   WriteBytes(dir_.File("new/background.bin"), RandomBytes(84, kBackgroundImageSize));
-  auto run = Start({}, {"upload", "--port", "USB", "--sysid", "406", "--reboot", "loader=new/loader.bin",
-                        "firmware=new/firmware.bin", "eeprom=new/eeprom.bin", "background=new/background.bin"});
+  auto run =
+      Start({}, {"upload", "--port", "USB", "--sysid", "406", "--reboot", "loader=new/loader.bin",
+                 "firmware=new/firmware.bin", "eeprom=new/eeprom.bin", "background=new/background.bin"});
   ASSERT_EQ(0, run->Wait()) << run->Err();
   EXPECT_TRUE(run->FinalLine().starts_with("Sent for SystemID 406: Loader, Firmware, EEPROM, Background"))
       << run->Err();
@@ -229,12 +233,14 @@ TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
     // Replies 20 ms late: the firmware takes a second or more.
     auto run = Start({"--delay-ms", "20"}, {"download", "--port", "USB", "-o", "got/"});
     ExpectCleanCancel(*run, "run.err", "toppy-sim: block 1:");
-    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Firmware (Comm_TransferBlock: Canceled")) << run->Err();
+    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Firmware (Comm_TransferBlock: Canceled"))
+        << run->Err();
   }
   {
     SCOPED_TRACE("in the middle of an upload");
     WriteBytes(dir_.File("other.bin"), RandomBytes(74, 1000000));
-    auto run = Start({"--delay-ms", "20"}, {"upload", "--port", "USB", "--sysid", "406", "firmware=other.bin"});
+    auto run =
+        Start({"--delay-ms", "20"}, {"upload", "--port", "USB", "--sysid", "406", "firmware=other.bin"});
     ExpectCleanCancel(*run, "run.err", "toppy-sim: upload mode");
     EXPECT_FALSE(Contains(run->Err(), "image accepted")) << run->Err();
     EXPECT_EQ(File("firmware.bin"), File("dump/firmware.bin"));  // the receiver's is untouched
@@ -242,7 +248,8 @@ TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
 }
 
 TEST_F(UsbThroughLibusb, ADeviceThatAppearsLateIsWaitedFor) {
-  auto run = Start({"--usb-appear-ms", "2500"}, {"download", "--port", "USB", "--only", "eeprom", "-o", "got/"});
+  auto run =
+      Start({"--usb-appear-ms", "2500"}, {"download", "--port", "USB", "--only", "eeprom", "-o", "got/"});
   ASSERT_EQ(0, run->Wait()) << run->Err();
   const std::string err = run->Err();
   EXPECT_LT(err.find("Waiting for USB interface"), err.find("Device opened")) << err;
@@ -251,11 +258,12 @@ TEST_F(UsbThroughLibusb, ADeviceThatAppearsLateIsWaitedFor) {
 
 TEST_F(UsbThroughLibusb, ADeviceUnpluggedMidTransferFailsTheBlock) {
   // The loader takes three data replies; the cable goes during the firmware.
-  auto run = Start({"--disconnect-after", "5"}, {"download", "--port", "USB", "--only", "loader,firmware", "-o",
-                                                  "got/"});
+  auto run = Start({"--disconnect-after", "5"},
+                   {"download", "--port", "USB", "--only", "loader,firmware", "-o", "got/"});
   EXPECT_EQ(1, run->Wait()) << run->Err();
   EXPECT_TRUE(Contains(run->Err(), "cable pulled after 5 data replies")) << run->Err();
-  EXPECT_TRUE(run->FinalLine().starts_with("SystemID 406. Received: Loader (65536 bytes). Not received: Firmware ("))
+  EXPECT_TRUE(
+      run->FinalLine().starts_with("SystemID 406. Received: Loader (65536 bytes). Not received: Firmware ("))
       << run->Err();
   EXPECT_EQ(File("loader.bin"), File("got/loader.bin"));
   EXPECT_FALSE(Exists(dir_.File("got/firmware.bin")));
@@ -270,7 +278,8 @@ TEST_F(UsbThroughLibusb, AKernelDriverOnTheInterfaceIsDetached) {
 TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
   {
     SCOPED_TRACE("interface held by another program");
-    auto run = Start({"--usb-busy"}, {"download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"});
+    auto run =
+        Start({"--usb-busy"}, {"download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"});
     ExpectCleanCancel(*run, "TolvPack.log", "its interface is held by another program");
   }
   {
@@ -279,8 +288,8 @@ TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
     std::filesystem::remove(dir_.File("TolvPack.log"));
     std::filesystem::remove(dir_.File("CommDump.bin"));
     // Root may open any node: the command runs as nobody then.
-    std::vector<std::string> command = {BuildBinDir() + "/tolv", "download", "--port", "USB", "--log", "--only",
-                                        "eeprom", "-o", "got/"};
+    std::vector<std::string> command = {
+        BuildBinDir() + "/tolv", "download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"};
     if (geteuid() == 0) {
       if (RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" + command[0] + "'") != 0)
         GTEST_SKIP() << "running as root, and user nobody cannot run " << command[0];
@@ -296,7 +305,8 @@ TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
 TEST_F(UsbThroughLibusb, LateRepliesAreNeverTakenForLaterOnes) {
   // Every reply comes after the link's 200 ms wait has given up: the blocks
   // fail, and the stale replies the next reads find are not taken as data.
-  auto run = Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "got/"});
+  auto run =
+      Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "got/"});
   EXPECT_EQ(1, run->Wait()) << run->Err();
   EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout")) << run->Err();
   EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();

@@ -246,8 +246,10 @@ int RunUsb(const Options& options) {
 }
 
 int Run(const Options& options) {
+  if (options.usb.enabled != !options.usb.command.empty())
+    throw UsageError(options.usb.enabled ? "--usb needs a command after --, e.g. -- tolv ports"
+                                         : "a command after -- needs --usb");
   if (options.usb.enabled) return RunUsb(options);
-  if (!options.usb.command.empty()) throw UsageError("a command after -- needs --usb");
   ReceiverMemory memory = SeedMemory(options);
   auto port = std::make_unique<PtyReceiverPort>(options.baud / 10);
   const std::string path = port->SlavePath();

@@ -28,7 +28,8 @@ int ParseMilliseconds(const std::string& option, const std::string& text) {
     end = 0;
   }
   if (end == 0 || end != text.size() || value < 0 || value > 3600000)
-    throw std::invalid_argument(option + " needs a number of milliseconds from 0 to 3600000, not \"" + text + "\"");
+    throw std::invalid_argument(option + " needs a number of milliseconds from 0 to 3600000, not \"" + text +
+                                "\"");
   return static_cast<int>(value);
 }
 

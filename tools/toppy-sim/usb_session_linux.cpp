@@ -41,14 +41,17 @@ void RunUnderPreload() {
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const char* preload = std::getenv("LD_PRELOAD");
-  const std::string libraries = std::string(kPreloadLibrary) + (preload && *preload ? std::string(":") + preload : "");
+  const std::string libraries =
+      std::string(kPreloadLibrary) + (preload && *preload ? std::string(":") + preload : "");
   setenv("LD_PRELOAD", libraries.c_str(), 1);
   setenv(kTried, "1", 1);
   const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions = (asan && *asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
+  const std::string asanOptions =
+      (asan && *asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
   setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
   execv("/proc/self/exe", argv.data());
-  throw std::runtime_error(std::string("cannot start under the umockdev preload library: ") + std::strerror(errno));
+  throw std::runtime_error(std::string("cannot start under the umockdev preload library: ") +
+                           std::strerror(errno));
 }
 
 // Starts command with env added to this process's environment; its id.

@@ -244,7 +244,8 @@ std::map<std::string, std::string> UmockdevUsbPort::ChildEnvironment() const {
   // A program built with AddressSanitizer refuses to start when another
   // library is loaded before the sanitizer's runtime.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  env["ASAN_OPTIONS"] = (asan && *asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
+  env["ASAN_OPTIONS"] =
+      (asan && *asan ? std::string(asan) + ":" : std::string()) + "verify_asan_link_order=0";
   return env;
 }
 
@@ -254,7 +255,8 @@ void UmockdevUsbPort::StartClock() {
     std::mutex m;
     std::unique_lock lock(m);
     std::condition_variable_any cv;
-    if (cv.wait_for(lock, stop, std::chrono::milliseconds(switches_.appearAfterMs), [] { return false; })) return;
+    if (cv.wait_for(lock, stop, std::chrono::milliseconds(switches_.appearAfterMs), [] { return false; }))
+      return;
     if (stop.stop_requested()) return;
     try {
       Plug();
@@ -264,7 +266,8 @@ void UmockdevUsbPort::StartClock() {
   });
 }
 
-std::optional<SimPacket> UmockdevUsbPort::Receive(SimClock::time_point deadline, const std::stop_token& stop) {
+std::optional<SimPacket> UmockdevUsbPort::Receive(SimClock::time_point deadline,
+                                                  const std::stop_token& stop) {
   std::unique_lock lock(mutex_);
   while (changed_.wait_until(lock, stop, deadline, [&] { return !toReceiver_.empty(); })) {
     std::vector<uint8_t> transfer = std::move(toReceiver_.front());

@@ -69,8 +69,8 @@ class UmockdevUsbPort : public ReceiverPort, private UsbWire {
   std::mutex mutex_;
   std::condition_variable_any changed_;
   bool plugged_ = false;
-  bool pulled_ = false;  // Disconnect: off the bus for good
-  std::vector<uint8_t> fromHost_;               // an OUT transfer being put together
+  bool pulled_ = false;                          // Disconnect: off the bus for good
+  std::vector<uint8_t> fromHost_;                // an OUT transfer being put together
   std::deque<std::vector<uint8_t>> toReceiver_;  // complete transfers from the host
   std::deque<std::vector<uint8_t>> toHost_;      // replies, each padded to whole packets
   size_t toHostSent_ = 0;                        // bytes of toHost_.front() already sent

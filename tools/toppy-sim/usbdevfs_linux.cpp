@@ -67,7 +67,8 @@ UsbdevfsNode::UsbdevfsNode(const std::string& fifoPath, const UsbDeviceSwitches&
   if (mkfifo(fifoPath.c_str(), 0600) != 0)
     throw std::runtime_error("cannot make the device node " + fifoPath + ": " + std::strerror(errno));
   fifo_ = open(fifoPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fifo_ < 0) throw std::runtime_error("cannot open the device node " + fifoPath + ": " + std::strerror(errno));
+  if (fifo_ < 0)
+    throw std::runtime_error("cannot open the device node " + fifoPath + ": " + std::strerror(errno));
   fcntl(fifo_, F_SETPIPE_SZ, 4096);
   ready_ = true;
   SetReady(false);
@@ -313,7 +314,9 @@ bool UsbdevfsNode::HandOver(UMockdevIoctlClient* client, Urb& urb) {
   header.status = urb.status;
   const bool in = header.endpoint == kEndpointIn;
   // A discarded or unplugged OUT URB moved nothing.
-  header.actual_length = in ? static_cast<int>(urb.in.size()) : urb.status == 0 ? static_cast<int>(urb.capacity) : 0;
+  header.actual_length = in                ? static_cast<int>(urb.in.size())
+                         : urb.status == 0 ? static_cast<int>(urb.capacity)
+                                           : 0;
   if (in && !urb.in.empty()) {
     UMockdevIoctlData* buffer = Resolve(urb.urb, offsetof(usbdevfs_urb, buffer), urb.in.size());
     if (!buffer) return false;

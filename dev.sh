@@ -9,7 +9,7 @@
 set -eu
 cd "$(dirname "$0")"
 
-BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core"
+BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core umockdev libumockdev-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
 
 missing_packages() {

@@ -18,6 +18,7 @@
 #include "common/file_io.h"
 #include "pty_port.h"
 #include "receiver.h"
+#include "usb_session.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ using namespace tolv::sim;
 volatile sig_atomic_t gStopSignal = 0;
 volatile sig_atomic_t gDumpSignal = 0;
 
-extern "C" void OnStopSignal(int) { gStopSignal = 1; }
+extern "C" void OnStopSignal(int signal) { gStopSignal = signal; }
 extern "C" void OnDumpSignal(int) { gDumpSignal = 1; }
 
 constexpr const char* kUsage = R"(usage: toppy-sim [OPTIONS]
@@ -78,6 +79,7 @@ struct Options {
   std::string seedDir, dumpDir, linkPath;
   std::vector<std::pair<SimBlockType, std::string>> components;
   bool quiet = false;
+  UsbSessionOptions usb;
 };
 
 class UsageError : public std::runtime_error {
@@ -155,14 +157,31 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
   return true;
 }
 
+bool ParseUsbArgument(int argc, char** argv, int& i, UsbSessionOptions& usb) {
+  const std::vector<std::string> args(argv, argv + argc);
+  size_t at = static_cast<size_t>(i);
+  try {
+    if (!ParseUsbOption(args, at, usb)) return false;
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(e.what());
+  }
+  i = static_cast<int>(at);
+  return true;
+}
+
 Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
-      std::cout << kUsage;
+      std::cout << kUsage << kUsbUsage;
       std::exit(0);
     }
+    if (option == "--") {
+      options.usb.command.assign(argv + i + 1, argv + argc);
+      break;
+    }
+    if (ParseUsbArgument(argc, argv, i, options.usb)) continue;
     if (option == "--silent")
       options.receiver.faults.silent = true;
     else if (option == "--any-sysid")
@@ -200,7 +219,37 @@ void Dump(const Receiver& receiver, const std::string& dir) {
   }
 }
 
+// Prints the receiver's events (unless quiet) and dumps its memory after every
+// accepted upload.
+void WatchEvents(SimulatedReceiver& sim, const Options& options) {
+  const std::string dumpDir = options.dumpDir;
+  const bool quiet = options.quiet;
+  sim.receiver().SetEventSink([&sim, dumpDir, quiet](const std::string& event) {
+    if (!quiet) std::cerr << "toppy-sim: " << event << std::endl;
+    if (event.find("image accepted") != std::string::npos) Dump(sim.receiver(), dumpDir);
+  });
+}
+
+// --usb: the receiver on an emulated USB bus while the command runs.
+int RunUsb(const Options& options) {
+  ReceiverMemory memory = SeedMemory(options);
+  std::unique_ptr<SimulatedReceiver> sim;
+  const int status = RunUsbSession(
+      options.usb,
+      [&](std::unique_ptr<ReceiverPort> port) {
+        sim = std::make_unique<SimulatedReceiver>(std::move(port), std::move(memory), options.receiver);
+        WatchEvents(*sim, options);
+      },
+      gStopSignal);
+  Dump(sim->receiver(), options.dumpDir);
+  return status;
+}
+
 int Run(const Options& options) {
+  if (options.usb.enabled != !options.usb.command.empty())
+    throw UsageError(options.usb.enabled ? "--usb needs a command after --, e.g. -- tolv ports"
+                                         : "a command after -- needs --usb");
+  if (options.usb.enabled) return RunUsb(options);
   ReceiverMemory memory = SeedMemory(options);
   auto port = std::make_unique<PtyReceiverPort>(options.baud / 10);
   const std::string path = port->SlavePath();
@@ -211,13 +260,9 @@ int Run(const Options& options) {
     }
   }
   SimulatedReceiver sim(std::move(port), std::move(memory), options.receiver);
-  const std::string dumpDir = options.dumpDir;
-  const bool quiet = options.quiet;
-  sim.receiver().SetEventSink([&sim, dumpDir, quiet](const std::string& event) {
-    if (!quiet) std::cerr << "toppy-sim: " << event << std::endl;
-    if (event.find("image accepted") != std::string::npos) Dump(sim.receiver(), dumpDir);
-  });
+  WatchEvents(sim, options);
   std::cout << path << std::endl;
+  const std::string& dumpDir = options.dumpDir;
   while (!gStopSignal) {
     if (gDumpSignal) {
       gDumpSignal = 0;

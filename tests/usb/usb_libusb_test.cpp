@@ -1,0 +1,323 @@
+// The tolv transfer commands through the link's own libusb transport, against
+// the emulated receiver as a USB device behind usbdevfs: each case runs
+//   toppy-sim --usb [switches] -- tolv ...
+// as a user would, and checks what arrived, what the receiver holds and what
+// the user was told. Skipped where toppy-sim has no USB bus (umockdev missing).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "flash/packing.h"
+#include "test_support.h"
+#include "workspace/workspace.h"
+
+namespace tolv::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Generous: the machine may be slow and busy; a run that takes this long hangs.
+constexpr int kRunTimeoutMs = 90000;
+constexpr int kEventTimeoutMs = 30000;
+
+std::string TextOf(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// toppy-sim --usb ... -- COMMAND..., run in a folder, standard output and
+// error to files there.
+class SimRun {
+ public:
+  SimRun(const std::string& dir, const std::vector<std::string>& args) : dir_(dir) {
+    std::vector<std::string> all = {BuildBinDir() + "/toppy-sim"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      const int out = open("run.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open("run.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~SimRun() {
+    if (!status_ && pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  SimRun(const SimRun&) = delete;
+  SimRun& operator=(const SimRun&) = delete;
+
+  // toppy-sim's exit status (the command's); nothing when it did not end in time.
+  std::optional<int> Wait(int timeoutMs = kRunTimeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!status_ && Clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_)
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return status_;
+  }
+
+  // Waits until the text shows in the file (in the run's folder).
+  bool WaitForText(const std::string& file, const std::string& text, int timeoutMs = kEventTimeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+      if (Contains(TextOf(dir_ + "/" + file), text)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // Ctrl-C at the command, as the terminal sends it.
+  void CtrlC() {
+    std::istringstream children(
+        TextOf("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) + "/children"));
+    for (pid_t child = 0; children >> child;) kill(child, SIGINT);
+  }
+
+  std::string Out() const { return TextOf(dir_ + "/run.out"); }
+  std::string Err() const { return TextOf(dir_ + "/run.err"); }
+  // The command's final line (what arrived or went).
+  std::string FinalLine() const {
+    std::string text = Err();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    const size_t start = text.find_last_of('\n');
+    return start == std::string::npos ? text : text.substr(start + 1);
+  }
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+class UsbThroughLibusb : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Is there a USB bus? Without umockdev (at build time or at run time)
+    // the cases skip; any other failure of toppy-sim --usb fails them.
+    TempDir probe;
+    SimRun run(probe.path(), {"--usb", "--quiet", "--", "true"});
+    if (run.Wait() == 0) return;
+    const std::string err = run.Err();
+    const bool noUmockdev = Contains(err, "built without umockdev") || Contains(err, "Debian package umockdev");
+    (noUmockdev ? skipReason_ : failure_) = "toppy-sim --usb cannot run here: " + err;
+  }
+
+  void SetUp() override {
+    if (!skipReason_.empty()) GTEST_SKIP() << skipReason_;
+    ASSERT_TRUE(failure_.empty()) << failure_;
+    WriteBytes(dir_.File("loader.bin"), RandomBytes(71, kLoaderImageSize));
+    std::vector<uint8_t> firmware = Text(1200000);
+    const std::vector<uint8_t> noise = RandomBytes(72, 300000);
+    firmware.insert(firmware.end(), noise.begin(), noise.end());
+    WriteBytes(dir_.File("firmware.bin"), firmware);
+    WriteBytes(dir_.File("eeprom.bin"), RandomBytes(73, kEepromImageSize));
+    std::filesystem::create_directories(dir_.File("dump"));
+  }
+
+  // toppy-sim --usb with the test's loader, firmware and EEPROM, quick boots
+  // and its memory dumped into dump/ at the end, then the switches, then
+  // "--" and the command (tolv when it starts with a tolv command name).
+  std::unique_ptr<SimRun> Start(const std::vector<std::string>& switches, std::vector<std::string> command) {
+    std::vector<std::string> args = {"--usb",      "--boot-ms",  "100",          "--loader",
+                                     "loader.bin", "--firmware", "firmware.bin", "--eeprom",
+                                     "eeprom.bin", "--dump",     "dump"};
+    args.insert(args.end(), switches.begin(), switches.end());
+    args.push_back("--");
+    if (command[0] == "download" || command[0] == "upload" || command[0] == "reboot" || command[0] == "ports")
+      command.insert(command.begin(), BuildBinDir() + "/tolv");
+    args.insert(args.end(), command.begin(), command.end());
+    return std::make_unique<SimRun>(dir_.path(), args);
+  }
+
+  std::vector<uint8_t> File(const std::string& name) const { return ReadBytes(dir_.File(name)); }
+  std::string Log() const { return TextOf(dir_.File("TolvPack.log")); }
+
+  // Ctrl-C once the text has shown in the run's file; the run must then end
+  // as a clean cancel: status 1, the final line saying so, nothing written.
+  void ExpectCleanCancel(SimRun& run, const std::string& file, const std::string& text) {
+    ASSERT_TRUE(run.WaitForText(file, text)) << run.Err();
+    run.CtrlC();
+    EXPECT_EQ(1, run.Wait()) << run.Err();
+    EXPECT_TRUE(run.FinalLine().starts_with("Cancelled")) << run.Err();
+    EXPECT_FALSE(Exists(dir_.File("got"))) << text;
+  }
+
+  static inline std::string skipReason_;
+  static inline std::string failure_;
+  TempDir dir_;
+};
+
+TEST_F(UsbThroughLibusb, DownloadBringsEveryBlockByteForByte) {
+  auto run = Start({}, {"download", "--port", "USB", "--log", "-o", "got/"});
+  ASSERT_EQ(0, run->Wait()) << run->Err();
+  EXPECT_EQ(File("loader.bin"), File("got/loader.bin"));
+  EXPECT_EQ(File("firmware.bin"), File("got/firmware.bin"));
+  EXPECT_EQ(File("eeprom.bin"), File("got/eeprom.bin"));
+  // Settings and defaults as the receiver holds them (packed), unpacked.
+  const std::vector<uint8_t> packedFlash = File("dump/flash.dmp");
+  std::vector<uint8_t> settings(kFlashImageSize, 0);
+  ASSERT_TRUE(UnPackFlashData(packedFlash.data(), packedFlash.size(), settings.data(), settings.size()));
+  EXPECT_EQ(settings, File("got/flash.bin"));
+  const std::vector<uint8_t> packedDefaults = File("dump/defaults.dmp");
+  std::vector<uint8_t> defaults(kDefaultsImageSize, 0);
+  ASSERT_TRUE(
+      UnPackFlashData(packedDefaults.data(), packedDefaults.size(), defaults.data(), defaults.size()));
+  ASSERT_TRUE(UnPackDefaultsEeprom(packedDefaults.data(), packedDefaults.size(),
+                                   defaults.data() + kDefaultsEepromOffset));
+  EXPECT_EQ(defaults, File("got/defaults.bin"));
+  // The reboot took the device off the bus; it came back with a new number
+  // and was found again.
+  EXPECT_TRUE(Contains(Log(), "enumerated as USB bus 001 device 002")) << Log();
+  EXPECT_TRUE(Contains(Log(), "enumerated as USB bus 001 device 003")) << Log();
+  EXPECT_TRUE(Contains(run->Err(), "toppy-sim: reboot")) << run->Err();
+}
+
+TEST_F(UsbThroughLibusb, UploadPutsEveryComponentIntoTheReceiverAndRebootsIt) {
+  std::filesystem::create_directories(dir_.File("new"));
+  WriteBytes(dir_.File("new/loader.bin"), RandomBytes(81, kLoaderImageSize));
+  WriteBytes(dir_.File("new/firmware.bin"), RandomBytes(82, 700000));
+  WriteBytes(dir_.File("new/eeprom.bin"), RandomBytes(83, kEepromImageSize));
+  WriteBytes(dir_.File("new/background.bin"), RandomBytes(84, kBackgroundImageSize));
+  auto run =
+      Start({}, {"upload", "--port", "USB", "--sysid", "406", "--reboot", "loader=new/loader.bin",
+                 "firmware=new/firmware.bin", "eeprom=new/eeprom.bin", "background=new/background.bin"});
+  ASSERT_EQ(0, run->Wait()) << run->Err();
+  EXPECT_TRUE(run->FinalLine().starts_with("Sent for SystemID 406: Loader, Firmware, EEPROM, Background"))
+      << run->Err();
+  for (const char* kind : {"loader", "firmware", "eeprom", "background"})
+    EXPECT_EQ(File(std::string("new/") + kind + ".bin"), File(std::string("dump/") + kind + ".bin")) << kind;
+  // One reboot before the upload, one for "Reboot the Toppy? -> Yes".
+  const std::string events = run->Err();
+  EXPECT_TRUE(Contains(events, "image accepted")) << events;
+  EXPECT_NE(events.find("toppy-sim: reboot"), events.rfind("toppy-sim: reboot")) << events;
+}
+
+TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
+  {
+    SCOPED_TRACE("waiting for the device");
+    auto run = Start({"--usb-appear-ms", "600000"}, {"download", "--port", "USB", "-o", "got/"});
+    ExpectCleanCancel(*run, "run.err", "Waiting for USB interface");
+    EXPECT_TRUE(Contains(run->Err(), "Comm_Open: Canceled while waiting for USB interface")) << run->Err();
+  }
+  {
+    SCOPED_TRACE("waiting for download mode");
+    auto run = Start({"--silent"}, {"download", "--port", "USB", "-o", "got/"});
+    ExpectCleanCancel(*run, "run.err", "toppy-sim: reboot");
+    // The wait is a loop of opening the device and asking for the mode; the
+    // cancel ends whichever step it finds.
+    EXPECT_TRUE(Contains(run->FinalLine(), "Canceled while waiting")) << run->Err();
+  }
+  {
+    SCOPED_TRACE("in the middle of the firmware");
+    // Replies 20 ms late: the firmware takes a second or more.
+    auto run = Start({"--delay-ms", "20"}, {"download", "--port", "USB", "-o", "got/"});
+    ExpectCleanCancel(*run, "run.err", "toppy-sim: block 1:");
+    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Firmware (Comm_TransferBlock: Canceled"))
+        << run->Err();
+  }
+  {
+    SCOPED_TRACE("in the middle of an upload");
+    WriteBytes(dir_.File("other.bin"), RandomBytes(74, 1000000));
+    auto run =
+        Start({"--delay-ms", "20"}, {"upload", "--port", "USB", "--sysid", "406", "firmware=other.bin"});
+    ExpectCleanCancel(*run, "run.err", "toppy-sim: upload mode");
+    EXPECT_FALSE(Contains(run->Err(), "image accepted")) << run->Err();
+    EXPECT_EQ(File("firmware.bin"), File("dump/firmware.bin"));  // the receiver's is untouched
+  }
+}
+
+TEST_F(UsbThroughLibusb, ADeviceThatAppearsLateIsWaitedFor) {
+  auto run =
+      Start({"--usb-appear-ms", "2500"}, {"download", "--port", "USB", "--only", "eeprom", "-o", "got/"});
+  ASSERT_EQ(0, run->Wait()) << run->Err();
+  const std::string err = run->Err();
+  EXPECT_LT(err.find("Waiting for USB interface"), err.find("Device opened")) << err;
+  EXPECT_EQ(File("eeprom.bin"), File("got/eeprom.bin"));
+}
+
+TEST_F(UsbThroughLibusb, ADeviceUnpluggedMidTransferFailsTheBlock) {
+  // The loader takes three data replies; the cable goes during the firmware.
+  auto run = Start({"--disconnect-after", "5"},
+                   {"download", "--port", "USB", "--only", "loader,firmware", "-o", "got/"});
+  EXPECT_EQ(1, run->Wait()) << run->Err();
+  EXPECT_TRUE(Contains(run->Err(), "cable pulled after 5 data replies")) << run->Err();
+  EXPECT_TRUE(
+      run->FinalLine().starts_with("SystemID 406. Received: Loader (65536 bytes). Not received: Firmware ("))
+      << run->Err();
+  EXPECT_EQ(File("loader.bin"), File("got/loader.bin"));
+  EXPECT_FALSE(Exists(dir_.File("got/firmware.bin")));
+}
+
+TEST_F(UsbThroughLibusb, AKernelDriverOnTheInterfaceIsDetached) {
+  auto run = Start({"--usb-kernel-driver"}, {"download", "--port", "USB", "--only", "eeprom", "-o", "got/"});
+  ASSERT_EQ(0, run->Wait()) << run->Err();
+  EXPECT_EQ(File("eeprom.bin"), File("got/eeprom.bin"));
+}
+
+TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
+  {
+    SCOPED_TRACE("interface held by another program");
+    auto run =
+        Start({"--usb-busy"}, {"download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"});
+    ExpectCleanCancel(*run, "TolvPack.log", "its interface is held by another program");
+  }
+  {
+    SCOPED_TRACE("device node not permitted");
+    // The first run's log files are not the next user's to append to.
+    std::filesystem::remove(dir_.File("TolvPack.log"));
+    std::filesystem::remove(dir_.File("CommDump.bin"));
+    // Root may open any node: the command runs as nobody then.
+    std::vector<std::string> command = {
+        BuildBinDir() + "/tolv", "download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"};
+    if (geteuid() == 0) {
+      if (RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups test -x '" + command[0] + "'") != 0)
+        GTEST_SKIP() << "running as root, and user nobody cannot run " << command[0];
+      chmod(dir_.path().c_str(), 0777);
+      command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    auto run = Start({"--usb-no-access"}, command);
+    ExpectCleanCancel(*run, "TolvPack.log", "no permission to use the receiver on USB bus 001 device 002");
+    EXPECT_TRUE(Contains(Log(), "install the udev rule 60-tolvpack-toppy.rules")) << Log();
+  }
+}
+
+TEST_F(UsbThroughLibusb, LateRepliesAreNeverTakenForLaterOnes) {
+  // Every reply comes after the link's 200 ms wait has given up: the blocks
+  // fail, and the stale replies the next reads find are not taken as data.
+  auto run =
+      Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "got/"});
+  EXPECT_EQ(1, run->Wait()) << run->Err();
+  EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout")) << run->Err();
+  EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();
+  EXPECT_FALSE(Exists(dir_.File("got/loader.bin")));
+  EXPECT_FALSE(Exists(dir_.File("got/eeprom.bin")));
+}
+
+}  // namespace
+}  // namespace tolv::test

@@ -6,6 +6,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/file_forms.h"
+#include "common/file_io.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
@@ -173,12 +174,13 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
               ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
               return false;
             }
+            // The components are saved together: all of them, or none.
+            std::vector<FileToSave> files;
             for (ComponentKind kind : kAllComponents) {
-              if (!ws.Present(kind)) continue;
-              std::string path = dir + ComponentWord(kind) + ".bin";
-              Component_SaveBin(ws, kind, path);
-              Wrote(path);
+              if (ws.Present(kind)) files.push_back({dir + ComponentWord(kind) + ".bin", {ws.Image(kind)}});
             }
+            SaveFilesAtomically(files);
+            for (const FileToSave& file : files) Wrote(file.path);
             return true;
           }};
 }

@@ -180,6 +180,16 @@ TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
   EXPECT_EQ(Lines(r.err)[0], "You didn't select a flash block file.");
 }
 
+TEST_F(TolvProgram, AnExportThatFailsPartWayKeepsTheExistingFile) {
+  ASSERT_EQ(Tolv("convert settings.std -o a.tfd").status, 0);
+  test::WriteBytes(Work("keep.tfd"), test::ReadBytes(Work("a.tfd")));
+  Result r = Tolv("convert a.tfd --sysid 4502 -o keep.tfd");  // no header template: packing fails
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "PackFlashData failed to pack the flash data.");
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
+}
+
 TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
   Result r = Tolv("convert flash=flash.bin eeprom=eeprom.bin -o eeprom=first.bin -o x.std -o later.dmp");
   EXPECT_EQ(r.status, 1);

@@ -55,7 +55,9 @@ bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
   const std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
   std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   // The Defaults image: settings in the Flash layout up to 0x60000, then the
-  // default EEPROM; the rest is carried along untouched.
+  // default EEPROM; the rest is carried along untouched (zeros when the
+  // Defaults were absent).
+  Workspace_ClearIfAbsent(workspace, ComponentKind::Defaults);
   std::copy_n(flash.begin(), kDefaultsSettingsSize, defaults.begin());
   std::copy_n(eeprom.begin(), kEepromImageSize, defaults.begin() + kDefaultsEepromOffset);
   workspace.Present(ComponentKind::Defaults) = true;
@@ -69,6 +71,8 @@ bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
     return false;
   const std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  // The Flash past 0x60000 stays as it is: zeros when the Flash was absent.
+  Workspace_ClearIfAbsent(workspace, ComponentKind::Flash);
   std::copy_n(defaults.begin(), kDefaultsSettingsSize, flash.begin());
   std::copy_n(defaults.begin() + kDefaultsEepromOffset, kEepromImageSize,
               workspace.Image(ComponentKind::Eeprom).begin());

@@ -41,7 +41,8 @@ bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction&
 // "Flash && EEPROM => Defaults": asks "Overwrite the existing defaults?" when
 // the Defaults are present (No: nothing changes); copies Flash bytes
 // 0..0x5FFFF to the Defaults' settings part and the EEPROM to the Defaults at
-// 0x60000 and marks the Defaults present; the carried last 128 kB stay.
+// 0x60000 and marks the Defaults present; the carried last 128 kB stay (zeros
+// when the Defaults were absent).
 // Returns true when the copy was made. The window offers the command only
 // while Flash and EEPROM are both present; when either is absent nothing is
 // asked or changed and the result is false.
@@ -50,7 +51,8 @@ bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui);
 // "Defaults => Flash && EEPROM": asks "Overwrite the existing Flash/EEPROM?"
 // when the Flash or the EEPROM is present (No: nothing changes); copies the
 // Defaults' settings part over Flash bytes 0..0x5FFFF (the rest of the Flash
-// stays) and the Defaults' EEPROM part over the EEPROM, and marks both
+// stays; zeros when the Flash was absent) and the Defaults' EEPROM part over
+// the EEPROM, and marks both
 // present. The layout variant and section table are not re-derived; the
 // table counts as the Flash's own only when the new contents pass that same
 // layout's test. Returns true when the copy was made; false without a

@@ -111,13 +111,12 @@ TEST(WorkspaceUnload, RemovedFlashNoLongerGetsSectionChecksums) {
   EXPECT_FALSE(ws.sectionTableMatchesFlash);
 }
 
-TEST(DefaultsFromFlash, CopiesSettingsPartAndEepromKeepingTheTail) {
+TEST(DefaultsFromFlash, CopiesSettingsPartAndEepromKeepingThePresentTail) {
   Workspace ws = FullWorkspace();
-  ws.Present(ComponentKind::Defaults) = false;
   const std::vector<uint8_t> oldDefaults = ws.Image(ComponentKind::Defaults);
   ScriptedInteraction ui;
+  ui.AnswerQuestion(true);
   EXPECT_TRUE(Defaults_FromFlash(ws, ui));
-  EXPECT_TRUE(ui.events().empty());  // nothing to lose: no question
   const std::vector<uint8_t>& defaults = ws.Image(ComponentKind::Defaults);
   EXPECT_TRUE(test::SamePrefix(defaults, ws.Image(ComponentKind::Flash), kDefaultsSettingsSize));
   EXPECT_TRUE(std::equal(ws.Image(ComponentKind::Eeprom).begin(), ws.Image(ComponentKind::Eeprom).end(),
@@ -125,6 +124,27 @@ TEST(DefaultsFromFlash, CopiesSettingsPartAndEepromKeepingTheTail) {
   EXPECT_TRUE(std::equal(defaults.begin() + kDefaultsEepromOffset + 256, defaults.end(),
                          oldDefaults.begin() + kDefaultsEepromOffset + 256));
   EXPECT_TRUE(ws.Present(ComponentKind::Defaults));
+}
+
+// The bytes of a discarded image never come back: after New, the parts that a
+// copy does not write are zeros, and they are what a BIN save writes.
+TEST(DefaultsCopies, PartsACopyDoesNotWriteAreZerosAfterNew) {
+  Workspace ws = FullWorkspace();
+  Workspace_Reset(ws);
+  Defaults_Null(ws);
+  ScriptedInteraction ui;
+  ASSERT_TRUE(Defaults_ToFlash(ws, ui));
+  EXPECT_TRUE(ui.events().empty());
+  EXPECT_EQ(ws.Image(ComponentKind::Flash), std::vector<uint8_t>(kFlashImageSize, 0));
+
+  ws = FullWorkspace();
+  Workspace_Reset(ws);
+  ws.Image(ComponentKind::Flash) = test::RandomBytes(7, kFlashImageSize);
+  ws.Present(ComponentKind::Flash) = ws.Present(ComponentKind::Eeprom) = true;
+  ASSERT_TRUE(Defaults_FromFlash(ws, ui));
+  const std::vector<uint8_t>& defaults = ws.Image(ComponentKind::Defaults);
+  EXPECT_TRUE(std::all_of(defaults.begin() + kDefaultsEepromOffset + 256, defaults.end(),
+                          [](uint8_t b) { return b == 0; }));
 }
 
 TEST(DefaultsFromFlash, PresentDefaultsAskAndNoKeepsThem) {

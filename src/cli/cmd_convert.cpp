@@ -40,7 +40,7 @@ const CliCommand kConvertCommand = {
     "  block=FILE            load one flash block file (\"NAME [05].bin\") into its\n"
     "                        section of the settings\n"
     "Operations:\n"
-    "  --sysid N             set the SystemID (0 leaves it as it is)\n"
+    "  --sysid N             set the SystemID, 1 to 65535 (0 leaves it as it is)\n"
     "  --flash-to-defaults   copy the settings and EEPROM into the Defaults\n"
     "  --defaults-to-flash   copy the Defaults into the settings and EEPROM\n"
     "  --null-defaults       make the Defaults all zero\n"

@@ -18,13 +18,14 @@ struct UploadArgs {
 // The SystemID as the SystemID box reads it, but only a model number from 1
 // up: 0 would send an image made for no model.
 int32_t ParseSystemId(const std::string& text) {
+  int32_t value = 0;
   try {
-    const int32_t value = SystemId_Parse(text);
-    if (value > 0) return value;
-  } catch (const SystemIdTextError&) {
-    // Not a number at all: the same hint as for 0.
+    value = SystemId_Parse(text);
+  } catch (const SystemIdTextError& error) {
+    throw UsageError(std::string("--sysid: ") + error.what());
   }
-  throw UsageError("--sysid needs a model number from 1 up, not \"" + text + "\"");
+  if (value == 0) throw UsageError("--sysid needs a model number from 1 to 65535, not \"" + text + "\"");
+  return value;
 }
 
 UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {

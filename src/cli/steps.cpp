@@ -68,7 +68,14 @@ Step ParseInput(const std::string& arg) {
 
 // --- operations -----------------------------------------------------------
 
+// Checked when the command line is read, so that a SystemID that is no model
+// number stops the command before anything is loaded or written.
 Step SysIdStep(const std::string& text) {
+  try {
+    SystemId_Parse(text);
+  } catch (const SystemIdTextError& error) {
+    throw UsageError(std::string("--sysid: ") + error.what());
+  }
   return {StepRole::kOperation, "--sysid " + text, [text](Workspace& ws, ConsoleInteraction& ui) {
             ui.SetNextInput(text);
             SysID_Edit(ws, ui);

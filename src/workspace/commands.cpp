@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <limits>
 
 #include "flash/layout.h"
 #include "workspace/flash_settings.h"
@@ -95,7 +94,12 @@ void Defaults_Null(Workspace& workspace) {
 namespace {
 
 [[noreturn]] void NotANumber(const std::string& text) {
-  throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number.");
+  throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number from 1 to 65535.");
+}
+
+[[noreturn]] void OutOfRange(const std::string& text) {
+  throw SystemIdTextError("\"" + text +
+                          "\" is not a valid SystemID: a SystemID is a number from 1 to 65535.");
 }
 
 int DigitValue(char c) {
@@ -127,16 +131,21 @@ int32_t SystemId_Parse(const std::string& text) {
     digits.remove_prefix(2);
   }
   if (digits.empty()) NotANumber(text);
-  // Accumulated as a magnitude; the negative range reaches one further.
-  const int64_t limit = negative ? int64_t{1} << 31 : std::numeric_limits<int32_t>::max();
+  // Every container and the link carry 16 bits: a larger value would turn
+  // into another model's number without a word.
   int64_t value = 0;
+  bool tooLarge = false;
   for (char c : digits) {
     int digit = DigitValue(c);
     if (digit >= base) NotANumber(text);
     value = value * base + digit;
-    if (value > limit) throw SystemIdTextError("\"" + text + "\" is too large for a SystemID.");
+    if (value > kMaxSystemId) {
+      tooLarge = true;
+      value = kMaxSystemId + 1;  // kept small; every further digit is still checked
+    }
   }
-  return static_cast<int32_t>(negative ? -value : value);
+  if (tooLarge || (negative && value != 0)) OutOfRange(text);
+  return static_cast<int32_t>(value);
 }
 
 bool SysID_Edit(Workspace& workspace, UserInteraction& ui) {

@@ -63,26 +63,32 @@ bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui);
 // question, whatever the Defaults held.
 void Defaults_Null(Workspace& workspace);
 
-// The SystemID text was not a whole number that fits a signed 32-bit integer.
-// what() is a sentence for the user.
+// The largest SystemID: files, packed blocks and the link carry 16 bits.
+inline constexpr int32_t kMaxSystemId = 65535;
+
+// The SystemID text was not a whole number from 0 to kMaxSystemId. what() is a
+// sentence for the user.
 class SystemIdTextError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
 
-// Reads a SystemID as typed by the user: optional blanks, an optional sign,
-// then decimal digits (or hexadecimal after "$" or "0x"), optional blanks.
-// Throws SystemIdTextError for anything else and for values outside the
-// signed 32-bit range.
+// Reads a SystemID as typed by the user, in the SystemID box and after the
+// command line's --sysid: optional blanks, an optional sign, then decimal
+// digits (or hexadecimal after "$" or "0x"), optional blanks. Returns 0 to
+// 65535 (0 is "not set"; what it means is the caller's). Throws
+// SystemIdTextError for anything else: text that is not a whole number
+// ("... enter a whole number from 1 to 65535.") and a number outside 0 to
+// 65535 ("... a SystemID is a number from 1 to 65535."), such as 70000 or -1,
+// which would otherwise reach a file as another model's number.
 int32_t SystemId_Parse(const std::string& text);
 
 // The SystemID edit: an input box with the caption "Tolv Pack", the prompt
 // "Enter the targets SystemID." and the current SystemID in decimal as the
-// preset ("0" when not set; a cancelled box gives the preset back). A
-// non-zero value becomes the SystemID, with no range check (files carry its
-// low 16 bits); 0 changes nothing. Returns true when the SystemID was stored.
-// Throws SystemIdTextError, leaving the SystemID unchanged, when the text is
-// not a whole number.
+// preset ("0" when not set; a cancelled box gives the preset back). A value
+// from 1 to 65535 becomes the SystemID; 0 changes nothing. Returns true when
+// the SystemID was stored. Throws SystemIdTextError, leaving the SystemID
+// unchanged, when the text is not a SystemID (SystemId_Parse).
 bool SysID_Edit(Workspace& workspace, UserInteraction& ui);
 
 }  // namespace tolv

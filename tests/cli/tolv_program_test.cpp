@@ -56,7 +56,7 @@ class TolvProgram : public ::testing::Test {
     const std::string out = logs.File("out.txt");
     const std::string err = logs.File("err.txt");
     std::string command = "( cd '" + (cwd.empty() ? work.path() : cwd) + "' && '" + test::BuildBinDir() +
-                          "/tolv' " + args + " >'" + out + "' 2>'" + err + "' )";
+                          "/tolv' " + args + " </dev/null >'" + out + "' 2>'" + err + "' )";
     Result result;
     result.status = test::RunCommand(command);
     std::vector<uint8_t> outBytes = test::ReadBytes(out);
@@ -215,12 +215,16 @@ TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
   EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(TolvProgram, QuestionsAreAnsweredNoUnlessYesIsGiven) {
+TEST_F(TolvProgram, QuestionsNeedYesWhenNobodyCanAnswerThem) {
   test::WriteBytes(Work("d.bin"), test::RandomBytes(4, kDefaultsImageSize));
   Result no = Tolv("convert settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
-  EXPECT_EQ(no.status, 0) << no.err;
-  EXPECT_EQ(no.err, "Overwrite the existing defaults? -> No (--yes answers Yes)\n");
-  EXPECT_EQ(test::ReadBytes(Work("out.bin")), test::ReadBytes(Work("d.bin")));
+  EXPECT_EQ(no.status, 1);
+  EXPECT_EQ(Lines(no.err),
+            (std::vector<std::string>{
+                "Overwrite the existing defaults? -> not answered: standard input is not a "
+                "terminal; give --yes to answer Yes.",
+                "tolv: stopped at \"--flash-to-defaults\"; the steps after it were not run."}));
+  EXPECT_FALSE(test::Exists(Work("out.bin")));
 
   Result yes = Tolv("convert --yes settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
   EXPECT_EQ(yes.status, 0) << yes.err;
@@ -233,7 +237,8 @@ TEST_F(TolvProgram, QuestionsAreAnsweredNoUnlessYesIsGiven) {
                          ws.Image(ComponentKind::Eeprom).begin()));
 
   Result keep = Tolv("convert settings.std --remove flash -o flash=f.bin");
-  EXPECT_EQ(keep.status, 0) << keep.err;
+  EXPECT_EQ(keep.status, 1);
+  EXPECT_FALSE(test::Exists(Work("f.bin")));
   Result removed = Tolv("convert settings.std --remove flash -o flash=g.bin -y");
   EXPECT_EQ(removed.status, 1);
   EXPECT_EQ(Lines(removed.err),

@@ -191,6 +191,13 @@ TEST_F(TolvProgram, AnExportThatFailsPartWayKeepsTheExistingFile) {
   EXPECT_EQ(Lines(r.err)[0], "PackFlashData failed to pack the flash data.");
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
+
+  // Saved over a symbolic link, the file it points to is replaced and the link stays.
+  test::WriteBytes(Work("keep.tfd"), {1, 2, 3});
+  std::filesystem::create_symlink("keep.tfd", Work("link.tfd"));
+  ASSERT_EQ(Tolv("convert settings.std -o link.tfd").status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(Work("link.tfd")));
+  EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
 }
 
 TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
@@ -338,6 +345,31 @@ TEST_F(TolvProgram, VerifyNamesEveryWrongChecksum) {
   Result zero = Tolv("verify zero.dmp");
   EXPECT_EQ(zero.status, 1);
   EXPECT_TRUE(Contains(zero.out, "zero.dmp: BAD packed block does not unpack")) << zero.out;
+}
+
+TEST_F(TolvProgram, BadChecksumsAreNamedOnLoadAndStayInTheFileForVerify) {
+  std::vector<uint8_t> file = test::ReadBytes(Work("settings.std"));
+  file[kStdEepromOffset + 50] ^= 0x01;  // covered by record 4 (CRC at 46)
+  test::WriteBytes(Work("damaged.std"), file);
+  std::vector<uint8_t> flash = ws.Image(ComponentKind::Flash);
+  flash[ws.sectionTable.start[3] + 10] ^= 0x01;
+  test::WriteBytes(Work("bad-flash.bin"), flash);
+
+  Result r = Tolv("convert damaged.std flash=bad-flash.bin -o healed.std");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 4u) << r.err;
+  EXPECT_TRUE(lines[0].starts_with("damaged.std: BAD EEPROM record 4 CRC stored 0x")) << lines[0];
+  EXPECT_EQ(lines[1],
+            "damaged.std: saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+  EXPECT_TRUE(lines[2].starts_with("flash=bad-flash.bin: BAD section 3 CRC stored 0x")) << lines[2];
+  EXPECT_EQ(lines[3],
+            "flash=bad-flash.bin: saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+  // The file keeps its damage, and verify keeps naming it; the saved one is sound.
+  EXPECT_EQ(Tolv("verify damaged.std").status, 1);
+  EXPECT_TRUE(Contains(Tolv("verify damaged.std").out, "damaged.std: BAD EEPROM record 4 CRC"));
+  EXPECT_EQ(Tolv("verify healed.std").status, 0);
+  EXPECT_TRUE(Tolv("convert settings.std -o again.std").err.empty());
 }
 
 TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatInTheCurrentFolder) {

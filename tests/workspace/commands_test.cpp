@@ -126,25 +126,16 @@ TEST(DefaultsFromFlash, CopiesSettingsPartAndEepromKeepingThePresentTail) {
   EXPECT_TRUE(ws.Present(ComponentKind::Defaults));
 }
 
-// The bytes of a discarded image never come back: after New, the parts that a
-// copy does not write are zeros, and they are what a BIN save writes.
-TEST(DefaultsCopies, PartsACopyDoesNotWriteAreZerosAfterNew) {
+// The bytes of discarded Defaults never come back: after New, the tail that
+// the copy does not write is zeros (the window's test covers the other copy).
+TEST(DefaultsFromFlash, TheTailIsZerosAfterNew) {
   Workspace ws = FullWorkspace();
   Workspace_Reset(ws);
-  Defaults_Null(ws);
-  ScriptedInteraction ui;
-  ASSERT_TRUE(Defaults_ToFlash(ws, ui));
-  EXPECT_TRUE(ui.events().empty());
-  EXPECT_EQ(ws.Image(ComponentKind::Flash), std::vector<uint8_t>(kFlashImageSize, 0));
-
-  ws = FullWorkspace();
-  Workspace_Reset(ws);
-  ws.Image(ComponentKind::Flash) = test::RandomBytes(7, kFlashImageSize);
   ws.Present(ComponentKind::Flash) = ws.Present(ComponentKind::Eeprom) = true;
+  ScriptedInteraction ui;
   ASSERT_TRUE(Defaults_FromFlash(ws, ui));
   const std::vector<uint8_t>& defaults = ws.Image(ComponentKind::Defaults);
-  EXPECT_TRUE(std::all_of(defaults.begin() + kDefaultsEepromOffset + 256, defaults.end(),
-                          [](uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(AllZero(std::vector<uint8_t>(defaults.begin() + kDefaultsEepromOffset + 256, defaults.end())));
 }
 
 TEST(DefaultsFromFlash, PresentDefaultsAskAndNoKeepsThem) {

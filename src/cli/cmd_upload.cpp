@@ -11,6 +11,7 @@ struct UploadArgs {
   UploadRequest request;
   bool only = false;
   bool reboot = false;
+  bool yes = false;      // answers the questions of the operations among the inputs
   int32_t systemId = 0;  // 0: the one the inputs carry
   std::vector<Step> inputs;
 };
@@ -18,13 +19,14 @@ struct UploadArgs {
 // The SystemID as the SystemID box reads it, but only a model number from 1
 // up: 0 would send an image made for no model.
 int32_t ParseSystemId(const std::string& text) {
+  int32_t value = 0;
   try {
-    const int32_t value = SystemId_Parse(text);
-    if (value > 0) return value;
-  } catch (const SystemIdTextError&) {
-    // Not a number at all: the same hint as for 0.
+    value = SystemId_Parse(text);
+  } catch (const SystemIdTextError& error) {
+    throw UsageError(std::string("--sysid: ") + error.what());
   }
-  throw UsageError("--sysid needs a model number from 1 up, not \"" + text + "\"");
+  if (value == 0) throw UsageError("--sysid needs a model number from 1 to 65535, not \"" + text + "\"");
+  return value;
 }
 
 UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
@@ -44,6 +46,10 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
       parsed.systemId = ParseSystemId(args[i + 1]);
     } else if (arg == "--reboot" || arg == "--log") {
       (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
+      ++i;
+      continue;
+    } else if (arg == "--yes" || arg == "-y") {
+      parsed.yes = true;
       ++i;
       continue;
     } else if (std::optional<Step> step = ParseStep(args, i, StepSyntax{true, true, false})) {
@@ -85,7 +91,7 @@ bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& 
 int RunUpload(const std::vector<std::string>& args) {
   const UploadArgs parsed = ParseUploadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
-  TransferConsole ui(parsed.reboot, display);
+  TransferConsole ui(parsed.reboot, display, parsed.yes);
   Workspace workspace;
   if (RunSteps(parsed.inputs, workspace, ui) != kExitOk) return kExitFailure;
   UploadRequest request = parsed.request;
@@ -105,7 +111,8 @@ int RunUpload(const std::vector<std::string>& args) {
 
 const CliCommand kUploadCommand = {
     "upload", "send components to a receiver (To Toppy)",
-    "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--reboot] [--log] INPUT...\n"
+    "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--reboot] [--log] [--yes]\n"
+    "                   INPUT...\n"
     "\n"
     "Loads the inputs as \"tolv convert\" does, then reboots the receiver, waits\n"
     "until its loader is ready to take data and lets it fetch the components as\n"
@@ -120,6 +127,8 @@ const CliCommand kUploadCommand = {
     "                 e.g. from an STD or TFD file). Without one nothing is sent.\n"
     "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
     "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
+    "  --yes          answer Yes to the questions of the operations (\"Unload flash?\");\n"
+    "                 without it they are asked on a terminal, and fail otherwise\n"
     "Inputs (and operations) as in \"tolv convert\": NAME.std, NAME.dmp,\n"
     "NAME.tfd, KIND=FILE, block=FILE, --flash-to-defaults, ...\n"
     "\n"

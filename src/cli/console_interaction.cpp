@@ -1,10 +1,16 @@
 // Messages and questions of the commands on the terminal.
 #include "cli/console_interaction.h"
 
+#include <unistd.h>
+
+#include <cctype>
+
 namespace tolv::cli {
 
-ConsoleInteraction::ConsoleInteraction(bool answerYes, std::FILE* stream)
-    : answerYes_(answerYes), stream_(stream) {}
+AnswerSource StandardInputAnswers() { return {stdin, isatty(STDIN_FILENO) == 1}; }
+
+ConsoleInteraction::ConsoleInteraction(bool answerYes, std::FILE* stream, AnswerSource answers)
+    : answerYes_(answerYes), stream_(stream), answers_(answers) {}
 
 void ConsoleInteraction::PrintLine(const std::string& text) {
   std::string line = text;
@@ -25,8 +31,28 @@ void ConsoleInteraction::Message(const std::string& text) {
 }
 
 bool ConsoleInteraction::Question(const std::string& text) {
-  PrintLine(text + (answerYes_ ? " -> Yes" : " -> No (--yes answers Yes)"));
-  return answerYes_;
+  if (answerYes_) {
+    PrintLine(text + " -> Yes");
+    return true;
+  }
+  if (answers_.isTerminal && answers_.input) return AskOnTerminal(text);
+  Failure(text + " -> not answered: standard input is not a terminal; give --yes to answer Yes.");
+  return false;
+}
+
+bool ConsoleInteraction::AskOnTerminal(const std::string& text) {
+  std::fprintf(stream_, "%s [y/N] ", text.c_str());
+  std::fflush(stream_);
+  std::string answer;
+  int c;
+  while ((c = std::fgetc(answers_.input)) != EOF && c != '\n') {
+    if (!std::isspace(c)) answer += static_cast<char>(std::tolower(c));
+  }
+  // The end of input leaves the prompt's line open.
+  if (c == EOF) std::fputc('\n', stream_);
+  if (answer == "y" || answer == "yes") return true;
+  Failure("Answered No: nothing more is done.");
+  return false;
 }
 
 std::string ConsoleInteraction::InputText(const std::string&, const std::string&, const std::string& preset) {

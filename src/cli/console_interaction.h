@@ -1,6 +1,7 @@
 // UserInteraction for the command line: every message the window would show
-// becomes one line on standard error, questions are answered by the --yes
-// option, and the SystemID box is given its text by the --sysid step.
+// becomes one line on standard error, questions are answered Yes by the
+// --yes option or asked on the terminal, and the SystemID box is given its
+// text by the --sysid step.
 #pragma once
 
 #include <cstdio>
@@ -11,18 +12,34 @@
 
 namespace tolv::cli {
 
+// Where the answers to questions come from when --yes is not given.
+struct AnswerSource {
+  std::FILE* input = nullptr;  // a line is read from here for each question
+  bool isTerminal = false;     // whether somebody is there to answer
+};
+
+// Standard input, and whether it is a terminal.
+AnswerSource StandardInputAnswers();
+
 class ConsoleInteraction : public UserInteraction {
  public:
   // Messages go to stream (standard error in the program). Questions are
-  // answered Yes when answerYes, else No; each question is printed with its
-  // answer ("Unload all data? -> No").
-  explicit ConsoleInteraction(bool answerYes, std::FILE* stream = stderr);
+  // answered Yes when answerYes; otherwise they are asked on answers when it
+  // is a terminal, and fail when it is not (see Question).
+  explicit ConsoleInteraction(bool answerYes, std::FILE* stream = stderr,
+                              AnswerSource answers = StandardInputAnswers());
 
   // Information and Message print the text as one line (line breaks inside
   // it become blanks) and count as a reported failure: every message the
   // window shows from a command is a refusal or a failure.
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
+  // With --yes: prints "TEXT -> Yes" and answers Yes. Else, on a terminal:
+  // prints "TEXT [y/N] " and reads one line; "y" or "yes" (any case) is Yes,
+  // anything else (an empty line, the end of input) No, which counts as a
+  // reported failure: the command line asked for what the answer refused, so
+  // nothing more is done. Without a terminal nobody can answer: the question
+  // is a reported failure with a line naming --yes, and the answer No.
   bool Question(const std::string& text) override;
   // Returns the text set by SetNextInput (once), else the preset, as a
   // cancelled box does.
@@ -42,9 +59,11 @@ class ConsoleInteraction : public UserInteraction {
 
  private:
   void PrintLine(const std::string& text);
+  bool AskOnTerminal(const std::string& text);
 
   bool answerYes_;
   std::FILE* stream_;
+  AnswerSource answers_;
   std::optional<std::string> nextInput_;
   bool failureReported_ = false;
 };

@@ -2,10 +2,13 @@
 #include "cli/steps.h"
 
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 
 #include "cli/cli_command.h"
 #include "cli/file_forms.h"
+#include "common/file_io.h"
+#include "flash/checksums.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
@@ -52,22 +55,76 @@ Step LoadFormStep(const std::string& arg, const FileForm& form) {
           [&form, arg](Workspace& ws, ConsoleInteraction& ui) { return form.load(ws, arg, ui); }};
 }
 
+std::string Hex4(uint32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
+}
+
+// Names every bad checksum of the settings and EEPROM that a load brought in.
+// Returns whether there was one.
+bool NoteBadChecksums(const std::string& source, const std::vector<ChecksumCheck>& checks,
+                      const std::string& group, ConsoleInteraction& ui) {
+  bool any = false;
+  for (const ChecksumCheck& check : checks) {
+    if (check.Ok()) continue;
+    ui.Note(source + ": BAD " + group + " " + std::to_string(check.number) + " CRC stored " +
+            Hex4(check.stored) + ", computed " + Hex4(check.computed));
+    any = true;
+  }
+  return any;
+}
+
+// A file whose checksums are bad loads like any other, but the next STD, TFD
+// or flash dump save rewrites them, and the damage would vanish unseen: the
+// load names them as the Flash and EEPROM arrive.
+Step ReportingBadChecksums(Step step) {
+  step.apply = [load = std::move(step.apply), source = step.text](Workspace& ws, ConsoleInteraction& ui) {
+    auto held = [&ws](ComponentKind kind) {
+      return ws.Present(kind) ? ws.Image(kind) : std::vector<uint8_t>();
+    };
+    const std::vector<uint8_t> flashBefore = held(ComponentKind::Flash);
+    const std::vector<uint8_t> eepromBefore = held(ComponentKind::Eeprom);
+    if (!load(ws, ui)) return false;
+    const std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
+    const std::vector<uint8_t>& eeprom = ws.Image(ComponentKind::Eeprom);
+    bool bad = false;
+    if (ws.Present(ComponentKind::Flash) && flash != flashBefore && ws.sectionTableMatchesFlash)
+      bad |= NoteBadChecksums(
+          source, Flash_CheckSectionChecksums(flash.data(), flash.size(), ws.sectionTable), "section", ui);
+    if (ws.Present(ComponentKind::Eeprom) && eeprom != eepromBefore)
+      bad |=
+          NoteBadChecksums(source, Eeprom_CheckChecksums(eeprom.data(), eeprom.size()), "EEPROM record", ui);
+    if (bad) ui.Note(source + ": saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+    return true;
+  };
+  return step;
+}
+
 Step ParseInput(const std::string& arg) {
   std::string word, file;
   if (SplitAssignment(arg, word, file)) {
     if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
     if (word == "block") return LoadBlockStep(arg, file);
-    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return LoadBinStep(arg, *kind, file);
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word))
+      return ReportingBadChecksums(LoadBinStep(arg, *kind, file));
   }
   const FileForm* form = FindFileForm(arg);
-  if (form && form->load) return LoadFormStep(arg, *form);
+  if (form && form->load) return ReportingBadChecksums(LoadFormStep(arg, *form));
   throw UsageError("cannot tell how to read \"" + arg + "\": give " + FormExtensions() +
                    ", KIND=FILE or block=FILE");
 }
 
 // --- operations -----------------------------------------------------------
 
+// Checked when the command line is read, so that a SystemID that is no model
+// number stops the command before anything is loaded or written.
 Step SysIdStep(const std::string& text) {
+  try {
+    SystemId_Parse(text);
+  } catch (const SystemIdTextError& error) {
+    throw UsageError(std::string("--sysid: ") + error.what());
+  }
   return {StepRole::kOperation, "--sysid " + text, [text](Workspace& ws, ConsoleInteraction& ui) {
             ui.SetNextInput(text);
             SysID_Edit(ws, ui);
@@ -173,12 +230,13 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
               ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
               return false;
             }
+            // The components are saved together: all of them, or none.
+            std::vector<FileToSave> files;
             for (ComponentKind kind : kAllComponents) {
-              if (!ws.Present(kind)) continue;
-              std::string path = dir + ComponentWord(kind) + ".bin";
-              Component_SaveBin(ws, kind, path);
-              Wrote(path);
+              if (ws.Present(kind)) files.push_back({dir + ComponentWord(kind) + ".bin", {ws.Image(kind)}});
             }
+            SaveFilesAtomically(files);
+            for (const FileToSave& file : files) Wrote(file.path);
             return true;
           }};
 }

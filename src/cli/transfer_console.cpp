@@ -129,8 +129,8 @@ InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
 
 bool InterruptGuard::Requested() { return gInterrupted != 0; }
 
-TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display)
-    : ConsoleInteraction(reboot), display_(display) {}
+TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display, bool answerYes)
+    : ConsoleInteraction(answerYes), display_(display), reboot_(reboot) {}
 
 void TransferConsole::Information(const std::string& text) {
   display_.EndLine();
@@ -144,8 +144,9 @@ void TransferConsole::Message(const std::string& text) {
 
 bool TransferConsole::Question(const std::string& text) {
   display_.EndLine();
-  Note(text + (answerYes() ? " -> Yes" : " -> No (--reboot answers Yes)"));
-  return answerYes();
+  if (text != "Reboot the Toppy?") return ConsoleInteraction::Question(text);
+  Note(text + (reboot_ ? " -> Yes" : " -> No (--reboot answers Yes)"));
+  return reboot_;
 }
 
 TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload) {

@@ -61,16 +61,20 @@ class InterruptGuard {
 };
 
 // The console of the transfer commands: "Reboot the Toppy?" is answered by
-// --reboot, and every line first ends the progress display's line.
+// --reboot (No without it, never a failure: it comes after the transfer);
+// every other question (those of the operations among upload's inputs) as
+// ConsoleInteraction answers it, Yes when answerYes (--yes). Every line first
+// ends the progress display's line.
 class TransferConsole : public ConsoleInteraction {
  public:
-  TransferConsole(bool reboot, ProgressDisplay& display);
+  TransferConsole(bool reboot, ProgressDisplay& display, bool answerYes = false);
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
 
  private:
   ProgressDisplay& display_;
+  bool reboot_;
 };
 
 // Hooks that show the progress on display (with the size of the block under

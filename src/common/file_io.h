@@ -40,11 +40,26 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
 // Writes the concatenation of parts as the file path, such that an existing
 // file of that name survives every failure: the bytes go to a temporary file in
 // the same directory, are flushed to the disk, and only then is the temporary
-// file renamed over path. An existing file's permission bits are kept. On
-// failure the temporary file is removed, path is untouched and FileError is
-// thrown.
+// file renamed over path. When path is a symbolic link (or a chain of them),
+// the file it points to is the one replaced, from a temporary file beside it,
+// and the link stays. An existing file's permission bits are kept. On failure
+// the temporary file is removed, path is untouched and FileError is thrown.
 void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts);
 void SaveFileAtomically(const std::string& path, ByteView bytes);
+
+// One file of SaveFilesAtomically: its name and the parts of its contents.
+struct FileToSave {
+  std::string path;
+  std::vector<ByteView> parts;
+};
+
+// Saves several files as SaveFileAtomically does, all or none as far as the
+// file system allows: every file is written completely to its temporary file
+// first, and only when all are written are they renamed over their names, in
+// order. A failure while writing removes every temporary file and leaves every
+// existing file untouched (FileError). Only a failing rename, after the files
+// before it were renamed, can leave a part saved.
+void SaveFilesAtomically(const std::vector<FileToSave>& files);
 
 // Directory part of path including its last separator ("/", "\" or ":"),
 // empty when there is none.

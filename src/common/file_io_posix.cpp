@@ -1,11 +1,11 @@
 // File access on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "common/file_io.h"
 
@@ -13,6 +13,8 @@ namespace tolv {
 namespace {
 
 std::optional<uint64_t> g_writeBudget;  // test hook, see testing::FailWritesAfter
+// Links followed before a save gives up, as the kernel does (ELOOP).
+constexpr int kMaxLinkLevels = 40;
 
 std::string Quote(const std::string& path) { return "\"" + path + "\""; }
 
@@ -88,6 +90,52 @@ mode_t ModeForReplacement(const std::string& path) {
   return 0666 & ~mask;
 }
 
+// Directory part of a POSIX path including its last "/", empty when none.
+std::string ParentOf(const std::string& path) {
+  size_t cut = path.rfind('/');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// The file that a save to path replaces: path itself, or, when path is a
+// symbolic link, the file that the chain of links finally names (a relative
+// link is read from its own folder). A link to a file that does not exist yet
+// gives that file's name. Writing there keeps the links as they are.
+std::string FinalTarget(const std::string& path) {
+  std::string current = path;
+  for (int level = 0; level < kMaxLinkLevels; ++level) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::vector<char> buf(static_cast<size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1);
+    ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
+    if (n < 0) Fail("Cannot read the link", current, errno);
+    std::string target(buf.data(), static_cast<size_t>(n));
+    current = target.starts_with('/') ? target : ParentOf(current) + target;
+  }
+  Fail("Cannot create file", path, ELOOP);
+}
+
+// Writes parts to a new temporary file beside target, flushed to the disk,
+// with the permission bits target has (or the usual ones for a new file), and
+// returns its name. On failure removes it and throws FileError naming path.
+std::string WriteTemporary(const std::string& target, const std::string& path,
+                           const std::vector<ByteView>& parts) {
+  std::string temp = ParentOf(target) + ".tolv-save-XXXXXX";
+  if (ParentOf(target).empty()) temp = "./" + temp;
+  mode_t mode = ModeForReplacement(target);
+  Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (fd.get() < 0) Fail("Cannot create file", path, errno);
+  try {
+    for (ByteView part : parts) WriteAll(fd.get(), path, part);
+    if (::fchmod(fd.get(), mode) != 0) Fail("Cannot write file", path, errno);
+    if (::fsync(fd.get()) != 0) Fail("Cannot write file", path, errno);
+    if (::close(fd.release()) != 0) Fail("Cannot write file", path, errno);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  return temp;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -121,25 +169,33 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
 }
 
 void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts) {
-  if (path.empty()) throw FileError("Cannot create a file without a name");
-  std::string temp = DirectoryOf(path) + ".tolv-save-XXXXXX";
-  if (DirectoryOf(path).empty()) temp = "./" + temp;
-  mode_t mode = ModeForReplacement(path);
-  Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) Fail("Cannot create file", path, errno);
-  try {
-    for (ByteView part : parts) WriteAll(fd.get(), path, part);
-    if (::fchmod(fd.get(), mode) != 0) Fail("Cannot write file", path, errno);
-    if (::fsync(fd.get()) != 0) Fail("Cannot write file", path, errno);
-    if (::close(fd.release()) != 0) Fail("Cannot write file", path, errno);
-    if (::rename(temp.c_str(), path.c_str()) != 0) Fail("Cannot create file", path, errno);
-  } catch (...) {
-    ::unlink(temp.c_str());
-    throw;
-  }
+  SaveFilesAtomically({FileToSave{path, std::vector<ByteView>(parts)}});
 }
 
 void SaveFileAtomically(const std::string& path, ByteView bytes) { SaveFileAtomically(path, {bytes}); }
+
+void SaveFilesAtomically(const std::vector<FileToSave>& files) {
+  for (const FileToSave& file : files)
+    if (file.path.empty()) throw FileError("Cannot create a file without a name");
+  // Every file is complete on the disk before the first one replaces anything.
+  std::vector<std::string> targets;
+  std::vector<std::string> temporaries;
+  try {
+    for (const FileToSave& file : files) {
+      targets.push_back(FinalTarget(file.path));
+      temporaries.push_back(WriteTemporary(targets.back(), file.path, file.parts));
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (::rename(temporaries[i].c_str(), targets[i].c_str()) != 0)
+        Fail("Cannot create file", files[i].path, errno);
+      temporaries[i].clear();
+    }
+  } catch (...) {
+    for (const std::string& temp : temporaries)
+      if (!temp.empty()) ::unlink(temp.c_str());
+    throw;
+  }
+}
 
 std::string DirectoryOf(const std::string& path) {
   size_t cut = path.find_last_of("/\\:");

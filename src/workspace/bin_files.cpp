@@ -63,6 +63,9 @@ bool Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::stri
   if (kind == ComponentKind::Firmware) {
     image = std::move(bytes);
   } else {
+    // A shorter Defaults file leaves the end of the image as it is: zeros,
+    // not a discarded image's bytes, when the Defaults were absent.
+    Workspace_ClearIfAbsent(workspace, kind);
     std::copy(bytes.begin(), bytes.end(), image.begin());
   }
   workspace.Present(kind) = true;

@@ -37,7 +37,8 @@ const char* Component_BinSizeMessage(ComponentKind kind);
 // refused with the kind's size message (nothing changes, result false).
 // Otherwise the file becomes the image from offset 0 (the Firmware array takes
 // the file's length; a 524,288-byte Defaults file leaves the Defaults' last
-// 256 bytes as they were), the component becomes present, and for the Flash
+// 256 bytes as they were while the Defaults are present, and zero while they
+// are absent), the component becomes present, and for the Flash
 // the layout is recognised (Flash_DetectLayout). The SystemID is not changed.
 // Throws FileError, with the workspace unchanged, when the file cannot be
 // read. Returns true when the component was loaded.

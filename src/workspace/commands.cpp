@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <limits>
 
 #include "flash/layout.h"
 #include "workspace/flash_settings.h"
@@ -55,7 +54,9 @@ bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
   const std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
   std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   // The Defaults image: settings in the Flash layout up to 0x60000, then the
-  // default EEPROM; the rest is carried along untouched.
+  // default EEPROM; the rest is carried along untouched (zeros when the
+  // Defaults were absent).
+  Workspace_ClearIfAbsent(workspace, ComponentKind::Defaults);
   std::copy_n(flash.begin(), kDefaultsSettingsSize, defaults.begin());
   std::copy_n(eeprom.begin(), kEepromImageSize, defaults.begin() + kDefaultsEepromOffset);
   workspace.Present(ComponentKind::Defaults) = true;
@@ -69,6 +70,8 @@ bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
     return false;
   const std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  // The Flash past 0x60000 stays as it is: zeros when the Flash was absent.
+  Workspace_ClearIfAbsent(workspace, ComponentKind::Flash);
   std::copy_n(defaults.begin(), kDefaultsSettingsSize, flash.begin());
   std::copy_n(defaults.begin() + kDefaultsEepromOffset, kEepromImageSize,
               workspace.Image(ComponentKind::Eeprom).begin());
@@ -91,7 +94,12 @@ void Defaults_Null(Workspace& workspace) {
 namespace {
 
 [[noreturn]] void NotANumber(const std::string& text) {
-  throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number.");
+  throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number from 1 to 65535.");
+}
+
+[[noreturn]] void OutOfRange(const std::string& text) {
+  throw SystemIdTextError("\"" + text +
+                          "\" is not a valid SystemID: a SystemID is a number from 1 to 65535.");
 }
 
 int DigitValue(char c) {
@@ -123,16 +131,21 @@ int32_t SystemId_Parse(const std::string& text) {
     digits.remove_prefix(2);
   }
   if (digits.empty()) NotANumber(text);
-  // Accumulated as a magnitude; the negative range reaches one further.
-  const int64_t limit = negative ? int64_t{1} << 31 : std::numeric_limits<int32_t>::max();
+  // Every container and the link carry 16 bits: a larger value would turn
+  // into another model's number without a word.
   int64_t value = 0;
+  bool tooLarge = false;
   for (char c : digits) {
     int digit = DigitValue(c);
     if (digit >= base) NotANumber(text);
     value = value * base + digit;
-    if (value > limit) throw SystemIdTextError("\"" + text + "\" is too large for a SystemID.");
+    if (value > kMaxSystemId) {
+      tooLarge = true;
+      value = kMaxSystemId + 1;  // kept small; every further digit is still checked
+    }
   }
-  return static_cast<int32_t>(negative ? -value : value);
+  if (tooLarge || (negative && value != 0)) OutOfRange(text);
+  return static_cast<int32_t>(value);
 }
 
 bool SysID_Edit(Workspace& workspace, UserInteraction& ui) {

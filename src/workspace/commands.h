@@ -41,7 +41,8 @@ bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction&
 // "Flash && EEPROM => Defaults": asks "Overwrite the existing defaults?" when
 // the Defaults are present (No: nothing changes); copies Flash bytes
 // 0..0x5FFFF to the Defaults' settings part and the EEPROM to the Defaults at
-// 0x60000 and marks the Defaults present; the carried last 128 kB stay.
+// 0x60000 and marks the Defaults present; the carried last 128 kB stay (zeros
+// when the Defaults were absent).
 // Returns true when the copy was made. The window offers the command only
 // while Flash and EEPROM are both present; when either is absent nothing is
 // asked or changed and the result is false.
@@ -50,7 +51,8 @@ bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui);
 // "Defaults => Flash && EEPROM": asks "Overwrite the existing Flash/EEPROM?"
 // when the Flash or the EEPROM is present (No: nothing changes); copies the
 // Defaults' settings part over Flash bytes 0..0x5FFFF (the rest of the Flash
-// stays) and the Defaults' EEPROM part over the EEPROM, and marks both
+// stays; zeros when the Flash was absent) and the Defaults' EEPROM part over
+// the EEPROM, and marks both
 // present. The layout variant and section table are not re-derived; the
 // table counts as the Flash's own only when the new contents pass that same
 // layout's test. Returns true when the copy was made; false without a
@@ -61,26 +63,32 @@ bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui);
 // question, whatever the Defaults held.
 void Defaults_Null(Workspace& workspace);
 
-// The SystemID text was not a whole number that fits a signed 32-bit integer.
-// what() is a sentence for the user.
+// The largest SystemID: files, packed blocks and the link carry 16 bits.
+inline constexpr int32_t kMaxSystemId = 65535;
+
+// The SystemID text was not a whole number from 0 to kMaxSystemId. what() is a
+// sentence for the user.
 class SystemIdTextError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
 };
 
-// Reads a SystemID as typed by the user: optional blanks, an optional sign,
-// then decimal digits (or hexadecimal after "$" or "0x"), optional blanks.
-// Throws SystemIdTextError for anything else and for values outside the
-// signed 32-bit range.
+// Reads a SystemID as typed by the user, in the SystemID box and after the
+// command line's --sysid: optional blanks, an optional sign, then decimal
+// digits (or hexadecimal after "$" or "0x"), optional blanks. Returns 0 to
+// 65535 (0 is "not set"; what it means is the caller's). Throws
+// SystemIdTextError for anything else: text that is not a whole number
+// ("... enter a whole number from 1 to 65535.") and a number outside 0 to
+// 65535 ("... a SystemID is a number from 1 to 65535."), such as 70000 or -1,
+// which would otherwise reach a file as another model's number.
 int32_t SystemId_Parse(const std::string& text);
 
 // The SystemID edit: an input box with the caption "Tolv Pack", the prompt
 // "Enter the targets SystemID." and the current SystemID in decimal as the
-// preset ("0" when not set; a cancelled box gives the preset back). A
-// non-zero value becomes the SystemID, with no range check (files carry its
-// low 16 bits); 0 changes nothing. Returns true when the SystemID was stored.
-// Throws SystemIdTextError, leaving the SystemID unchanged, when the text is
-// not a whole number.
+// preset ("0" when not set; a cancelled box gives the preset back). A value
+// from 1 to 65535 becomes the SystemID; 0 changes nothing. Returns true when
+// the SystemID was stored. Throws SystemIdTextError, leaving the SystemID
+// unchanged, when the text is not a SystemID (SystemId_Parse).
 bool SysID_Edit(Workspace& workspace, UserInteraction& ui);
 
 }  // namespace tolv

@@ -22,9 +22,7 @@ bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteracti
     ui.Information("Invalid file size (<>128kB)");
     return false;
   }
-  bool unpacked = Flash_UnpackSettings(packed.data(), packed.size(), workspace.Image(ComponentKind::Flash));
-  workspace.packedFlash = std::move(packed);
-  return Flash_FinishSettingsLoad(workspace, unpacked, ui);
+  return Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui);
 }
 
 bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
@@ -78,14 +76,16 @@ std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std:
   }
   const FileNameParts parts = FileName_Split(path);
   const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  std::vector<FileToSave> files;
   for (int k = 1; k <= kSectionCount; ++k) {
     int32_t length = Section_DataLength(workspace.sectionTable, k);
     if (length <= 0) continue;
     ByteView data(flash.data() + SectionDataOffset(workspace.sectionTable, k), static_cast<size_t>(length));
-    std::string name = FlashBlock_FileName(parts.directory, parts.baseName, k);
-    SaveFileAtomically(name, data);
-    written.push_back(name);
+    files.push_back({FlashBlock_FileName(parts.directory, parts.baseName, k), {data}});
   }
+  // The blocks belong together: all of them are written, or none.
+  SaveFilesAtomically(files);
+  for (const FileToSave& file : files) written.push_back(file.path);
   return written;
 }
 

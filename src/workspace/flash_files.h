@@ -18,11 +18,11 @@
 namespace tolv {
 
 // Loads the flash dump at path. A file that is not 131,072 bytes is refused
-// with "Invalid file size (<>128kB)" (nothing changes). The block is read into
-// packedFlash and unpacked: on success the Flash image takes the result,
-// becomes present and gets its layout recognised; on failure the Flash becomes
-// absent with its image unchanged and "UnPackFlashData failed to unpack the
-// flash block" is shown. SystemID and EEPROM are not touched. Throws
+// with "Invalid file size (<>128kB)" (nothing changes). The block is unpacked
+// (Flash_LoadPackedSettings): on success the Flash image takes the result,
+// becomes present and gets its layout recognised, and packedFlash holds the
+// block; on failure "UnPackFlashData failed to unpack the flash block" is
+// shown and nothing changes. SystemID and EEPROM are not touched. Throws
 // FileError, with the workspace unchanged, when the file cannot be read.
 // Returns true when the Flash was loaded.
 bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
@@ -55,9 +55,9 @@ std::optional<FlashBlockName> FlashBlock_ParseName(const std::string& path);
 // name of path (the extension is dropped): 13 files for DVB-s, 12 for DVB-t
 // and DVB-c. Nothing in the workspace changes and no checksum is recomputed.
 // When the Flash image has no recognised layout (sectionTableMatchesFlash
-// false) nothing is written and a message says so (result empty). Each file
-// is written atomically; a FileError part-way leaves the files written before
-// it. Returns the names written, in section order.
+// false) nothing is written and a message says so (result empty). The files
+// are saved together (SaveFilesAtomically): a FileError leaves every existing
+// file as it was. Returns the names written, in section order.
 std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std::string& path,
                                           UserInteraction& ui);
 

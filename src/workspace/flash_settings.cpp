@@ -42,22 +42,27 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   return true;
 }
 
-bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteraction& ui) {
-  workspace.Present(ComponentKind::Flash) = unpacked;
-  if (!unpacked) {
+bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                              UserInteraction& ui) {
+  std::vector<uint8_t> flash = Workspace_StartingImage(workspace, ComponentKind::Flash);
+  if (!Flash_UnpackSettings(packed, packedSize, flash)) {
     ui.Information("UnPackFlashData failed to unpack the flash block");
     return false;
   }
+  workspace.Image(ComponentKind::Flash).swap(flash);
+  workspace.packedFlash.assign(packed, packed + packedSize);
+  workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
   return true;
 }
 
 bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind) {
   const uint8_t* packed = workspace.packedFlash.data();
-  std::vector<uint8_t>& image = workspace.Image(kind);
+  std::vector<uint8_t> image = Workspace_StartingImage(workspace, kind);
   if (!Flash_UnpackSettings(packed, workspace.packedFlash.size(), image)) return false;
   if (kind == ComponentKind::Defaults)
     UnPackDefaultsEeprom(packed, workspace.packedFlash.size(), image.data() + kDefaultsEepromOffset);
+  workspace.Image(kind).swap(image);
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
   return true;

@@ -35,18 +35,22 @@ void Flash_UpdateChecksums(Workspace& workspace);
 // settings and counts as a failure, so such a file never passes for settings.
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash);
 
-// Ends the settings part of an STD or flash dump load, given whether the
-// unpack succeeded: the Flash becomes present and its layout is recognised;
-// or it becomes absent and "UnPackFlashData failed to unpack the flash block"
-// is shown. Returns unpacked.
-bool Flash_FinishSettingsLoad(Workspace& workspace, bool unpacked, UserInteraction& ui);
+// The settings part of an STD or flash dump load: unpacks the packed block
+// (packedSize bytes) as Flash_UnpackSettings does, over the Flash while it is
+// present and over zeros while it is absent. On success the Flash image takes
+// the result, becomes present and gets its layout recognised, and packedFlash
+// holds the block. On failure shows "UnPackFlashData failed to unpack the
+// flash block" and changes nothing. Returns whether it succeeded.
+bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                              UserInteraction& ui);
 
 // Takes the packed Flash or Defaults block that packedFlash holds into its
 // image, as the TFD import and a receiver download do: unpacked as under
-// Flash_UnpackSettings (a block that names no block fails); the Defaults
-// also take their default EEPROM from the block's second entry when that
-// entry is sound (the unpacker alone stops after the default settings). On
-// success the component is present and, for the Flash, its layout
+// Flash_UnpackSettings (a block that names no block fails), over the image
+// while the component is present and over zeros while it is absent; the
+// Defaults also take their default EEPROM from the block's second entry when
+// that entry is sound (the unpacker alone stops after the default settings).
+// On success the component is present and, for the Flash, its layout
 // recognised; on failure nothing changes and false is returned (the callers
 // own the message).
 bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind);

@@ -69,14 +69,13 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
     ui.Information("Invalid file size (<>131392B)");
     return false;
   }
-  bool unpacked =
-      Flash_UnpackSettings(file + kStdPackedOffset, kPackedBlockSize, workspace.Image(ComponentKind::Flash));
-
-  std::copy_n(file + kStdPackedOffset, kPackedBlockSize, workspace.packedFlash.begin());
+  // The settings decide whether the file loads at all: a file whose packed
+  // block does not unpack changes nothing, not even the EEPROM or SystemID.
+  if (!Flash_LoadPackedSettings(workspace, file + kStdPackedOffset, kPackedBlockSize, ui)) return false;
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.systemId = STD_ReadSystemId(file, fileSize);
-  return Flash_FinishSettingsLoad(workspace, unpacked, ui);
+  return true;
 }
 
 bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {

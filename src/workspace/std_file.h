@@ -36,13 +36,13 @@ std::string STD_OutputName(const std::string& path);
 
 // Loads the STD file at path. The size is checked first ("Invalid file size
 // (<>131392B)": nothing changes, result false) and the whole file is read
-// before anything changes. Then the SystemID comes from the header, the
-// EEPROM from the file (present), and the packed block is unpacked: on
-// success into the Flash image, which becomes present and gets its layout
-// recognised; on failure the Flash becomes absent with its image unchanged and
-// "UnPackFlashData failed to unpack the flash block" is shown (result false).
-// Throws FileError, with the workspace unchanged, when the file cannot be
-// read. Returns true when both the EEPROM and the Flash were loaded.
+// and its packed block unpacked before anything changes. A block that does
+// not unpack shows "UnPackFlashData failed to unpack the flash block" and
+// changes nothing (result false). Otherwise the Flash takes the settings
+// (Flash_LoadPackedSettings: present, layout recognised), the EEPROM comes
+// from the file (present) and the SystemID from the header. Throws FileError,
+// with the workspace unchanged, when the file cannot be read. Returns true
+// when the file was loaded.
 bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
 // STD_Load of a file already in memory: fileSize bytes at file. Never reads

@@ -117,6 +117,8 @@ bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileNa
   }
   Flash_UpdateChecksums(workspace);
   TFD_Clear(store);
+  // Every block is built before anything is written: a file that lacks a
+  // component the user holds must not replace a good one.
   bool complete = true;
   for (ComponentKind kind : kAllComponents) {
     if (!workspace.Present(kind)) continue;
@@ -127,16 +129,17 @@ bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileNa
       const int32_t r = TFD_SetBlock(store, BlockTypeOf(kind), image.data(), image.size());
       if (r != result::kOk) {
         ui.Information(Result_Text(r));
-        return false;
+        complete = false;
       }
     }
   }
+  if (!complete) return false;
   const int32_t r = TFD_SaveToFile(store, fileName, static_cast<uint16_t>(workspace.systemId & 0xFFFF));
   if (r != result::kOk) {
     ui.Information(Result_Text(r));
     return false;
   }
-  return complete;
+  return true;
 }
 
 bool TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {

@@ -50,18 +50,19 @@ bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileNa
 // through store (cleared first).
 //
 // With SystemID 0 shows "Please enter a valid system ID" (a plain message) and
-// writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums),
+// writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums) and
 // puts every present component into its block (Flash and Defaults packed with
-// the SystemID's low 16 bits into packedFlash; a packing failure shows
-// "PackFlashData failed to pack the flash data." or "PackFlashData failed to
-// pack the defaults data." and leaves that block out) and writes the file with
-// the SystemID's low 16 bits in its header, also when a packing failed or no
-// component is present. An existing file is replaced only once the new one is
-// complete. A store too large for one file shows the result text and writes
-// nothing.
+// the SystemID's low 16 bits into packedFlash). When any block fails (a
+// packing failure shows "PackFlashData failed to pack the flash data." or
+// "PackFlashData failed to pack the defaults data.", each block its own
+// message) nothing is written: an existing file stays as it was. Otherwise
+// the file is written with the SystemID's low 16 bits in its header, also
+// when no component is present; an existing file is replaced only once the
+// new one is complete. A store too large for one file shows the result text
+// and writes nothing.
 //
-// Returns true when the file was written and nothing was left out. Throws
-// FileError when the file cannot be written (an existing file then intact).
+// Returns true when the file was written. Throws FileError when the file
+// cannot be written (an existing file then intact).
 bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
 // The same two operations through the library's process-wide TFD store.

@@ -1,6 +1,8 @@
 // The workspace store: image sizes, names and the empty start state.
 #include "workspace/workspace.h"
 
+#include <algorithm>
+
 namespace tolv {
 
 size_t ComponentImageSize(ComponentKind kind) {
@@ -35,6 +37,18 @@ bool Workspace::AnyPresent() const {
   for (bool p : present)
     if (p) return true;
   return false;
+}
+
+std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind) {
+  const std::vector<uint8_t>& image = workspace.Image(kind);
+  if (workspace.Present(kind)) return image;
+  return std::vector<uint8_t>(image.size(), 0);
+}
+
+void Workspace_ClearIfAbsent(Workspace& workspace, ComponentKind kind) {
+  if (workspace.Present(kind)) return;
+  std::vector<uint8_t>& image = workspace.Image(kind);
+  std::fill(image.begin(), image.end(), uint8_t{0});
 }
 
 }  // namespace tolv

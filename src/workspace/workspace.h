@@ -62,4 +62,14 @@ struct Workspace {
   bool sectionTableMatchesFlash = false;
 };
 
+// The image that an operation writing only part of kind builds on: a copy of
+// the image while the component is present; zeros of its size while it is
+// absent, so that the bytes of a removed or discarded image never come back
+// in a file.
+std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind);
+
+// Zero-fills the image of kind when the component is absent (see
+// Workspace_StartingImage); a present image is left as it is.
+void Workspace_ClearIfAbsent(Workspace& workspace, ComponentKind kind);
+
 }  // namespace tolv

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 
 #include "cli/cli_command.h"
 #include "common/file_io.h"
@@ -22,8 +23,16 @@ std::vector<StepRole> Roles(const std::vector<std::string>& args) {
 // What a ConsoleInteraction printed.
 class CapturedConsole {
  public:
-  CapturedConsole(bool yes) : file_(std::tmpfile()), ui(yes, file_) {}
-  ~CapturedConsole() { std::fclose(file_); }
+  // Without a terminal unless answers are given: then they are typed on one.
+  explicit CapturedConsole(bool yes, std::optional<std::string> typed = std::nullopt)
+      : file_(std::tmpfile()), input_(std::tmpfile()), ui(yes, file_, {input_, typed.has_value()}) {
+    if (typed) std::fputs(typed->c_str(), input_);
+    std::rewind(input_);
+  }
+  ~CapturedConsole() {
+    std::fclose(file_);
+    std::fclose(input_);
+  }
   std::string Text() {
     std::fflush(file_);
     std::rewind(file_);
@@ -36,6 +45,7 @@ class CapturedConsole {
 
  private:
   std::FILE* file_;
+  std::FILE* input_;
 
  public:
   ConsoleInteraction ui;
@@ -132,9 +142,11 @@ TEST(RunSteps, ExceptionsAreReportedAndStopTheRun) {
 TEST(ConsoleInteraction, QuestionsShowTheirAnswerAndMessagesStayOnOneLine) {
   CapturedConsole no(false);
   EXPECT_FALSE(no.ui.Question("Unload all data?"));
+  EXPECT_TRUE(no.ui.failureReported()) << "nobody could answer: the step fails";
   no.ui.Information("two\nlines");
-  EXPECT_TRUE(no.ui.failureReported());
-  EXPECT_EQ(no.Text(), "Unload all data? -> No (--yes answers Yes)\ntwo lines\n");
+  EXPECT_EQ(no.Text(),
+            "Unload all data? -> not answered: standard input is not a terminal; give --yes to answer Yes.\n"
+            "two lines\n");
   CapturedConsole yes(true);
   EXPECT_TRUE(yes.ui.Question("Unload flash?"));
   EXPECT_FALSE(yes.ui.failureReported());
@@ -143,6 +155,23 @@ TEST(ConsoleInteraction, QuestionsShowTheirAnswerAndMessagesStayOnOneLine) {
   yes.ui.SetNextInput("406");
   EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "406");
   EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "0");
+}
+
+TEST(ConsoleInteraction, OnATerminalTheQuestionIsAskedAndOnlyYesGoesOn) {
+  CapturedConsole typed(false, " Y\nyes\n\nn\n");
+  EXPECT_TRUE(typed.ui.Question("Unload flash?"));
+  EXPECT_TRUE(typed.ui.Question("Unload EEPROM?"));
+  EXPECT_FALSE(typed.ui.failureReported());
+  EXPECT_FALSE(typed.ui.Question("Overwrite the existing defaults?"));  // an empty line: No
+  EXPECT_TRUE(typed.ui.failureReported()) << "what the command line asked for was refused";
+  typed.ui.ClearFailure();
+  EXPECT_FALSE(typed.ui.Question("Unload loader?"));
+  EXPECT_FALSE(typed.ui.Question("Unload firmware?"));  // the end of input: No
+  EXPECT_EQ(typed.Text(),
+            "Unload flash? [y/N] Unload EEPROM? [y/N] "
+            "Overwrite the existing defaults? [y/N] Answered No: nothing more is done.\n"
+            "Unload loader? [y/N] Answered No: nothing more is done.\n"
+            "Unload firmware? [y/N] \nAnswered No: nothing more is done.\n");
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ class TolvProgram : public ::testing::Test {
     const std::string out = logs.File("out.txt");
     const std::string err = logs.File("err.txt");
     std::string command = "( cd '" + (cwd.empty() ? work.path() : cwd) + "' && '" + test::BuildBinDir() +
-                          "/tolv' " + args + " >'" + out + "' 2>'" + err + "' )";
+                          "/tolv' " + args + " </dev/null >'" + out + "' 2>'" + err + "' )";
     Result result;
     result.status = test::RunCommand(command);
     std::vector<uint8_t> outBytes = test::ReadBytes(out);
@@ -94,7 +94,12 @@ TEST_F(TolvProgram, UsageErrorsExitTwoWithAOneLineHint) {
                          "info",
                          "info --bogus settings.std",
                          "verify",
-                         "convert settings.std --sysid"};
+                         "convert settings.std --sysid",
+                         "convert settings.std --sysid four -o out.dmp",
+                         "convert settings.std --sysid 70000 -o out.dmp",
+                         "convert settings.std --sysid 65536 -o out.dmp",
+                         "convert settings.std --sysid -1 -o out.dmp",
+                         "convert settings.std --sysid 65942 -o out.dmp"};
   for (const char* args : cases) {
     Result r = Tolv(args);
     EXPECT_EQ(r.status, 2) << args;
@@ -103,6 +108,9 @@ TEST_F(TolvProgram, UsageErrorsExitTwoWithAOneLineHint) {
     EXPECT_TRUE(r.out.empty()) << args;
   }
   EXPECT_FALSE(test::Exists(Work("x.bin")));
+  EXPECT_FALSE(test::Exists(Work("out.dmp")));
+  EXPECT_TRUE(Contains(Tolv("convert settings.std --sysid 65942 -o out.dmp").err,
+                       "\"65942\" is not a valid SystemID: a SystemID is a number from 1 to 65535."));
 }
 
 TEST_F(TolvProgram, StdToDumpAndBackIsExact) {
@@ -170,14 +178,26 @@ TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
   EXPECT_TRUE(Contains(r.err, "missing.std"));
   EXPECT_FALSE(test::Exists(Work("out.dmp")));
 
-  r = Tolv("convert settings.std --sysid four -o out.dmp");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Contains(Lines(r.err)[0], "four"));
-  EXPECT_FALSE(test::Exists(Work("out.dmp")));
-
   r = Tolv("convert settings.std 'block=x (05).bin' -o out.dmp");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Lines(r.err)[0], "You didn't select a flash block file.");
+}
+
+TEST_F(TolvProgram, AnExportThatFailsPartWayKeepsTheExistingFile) {
+  ASSERT_EQ(Tolv("convert settings.std -o a.tfd").status, 0);
+  test::WriteBytes(Work("keep.tfd"), test::ReadBytes(Work("a.tfd")));
+  Result r = Tolv("convert a.tfd --sysid 4502 -o keep.tfd");  // no header template: packing fails
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "PackFlashData failed to pack the flash data.");
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
+
+  // Saved over a symbolic link, the file it points to is replaced and the link stays.
+  test::WriteBytes(Work("keep.tfd"), {1, 2, 3});
+  std::filesystem::create_symlink("keep.tfd", Work("link.tfd"));
+  ASSERT_EQ(Tolv("convert settings.std -o link.tfd").status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(Work("link.tfd")));
+  EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
 }
 
 TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
@@ -202,12 +222,16 @@ TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
   EXPECT_EQ(r.status, 1);
 }
 
-TEST_F(TolvProgram, QuestionsAreAnsweredNoUnlessYesIsGiven) {
+TEST_F(TolvProgram, QuestionsNeedYesWhenNobodyCanAnswerThem) {
   test::WriteBytes(Work("d.bin"), test::RandomBytes(4, kDefaultsImageSize));
   Result no = Tolv("convert settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
-  EXPECT_EQ(no.status, 0) << no.err;
-  EXPECT_EQ(no.err, "Overwrite the existing defaults? -> No (--yes answers Yes)\n");
-  EXPECT_EQ(test::ReadBytes(Work("out.bin")), test::ReadBytes(Work("d.bin")));
+  EXPECT_EQ(no.status, 1);
+  EXPECT_EQ(Lines(no.err),
+            (std::vector<std::string>{
+                "Overwrite the existing defaults? -> not answered: standard input is not a "
+                "terminal; give --yes to answer Yes.",
+                "tolv: stopped at \"--flash-to-defaults\"; the steps after it were not run."}));
+  EXPECT_FALSE(test::Exists(Work("out.bin")));
 
   Result yes = Tolv("convert --yes settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
   EXPECT_EQ(yes.status, 0) << yes.err;
@@ -220,7 +244,8 @@ TEST_F(TolvProgram, QuestionsAreAnsweredNoUnlessYesIsGiven) {
                          ws.Image(ComponentKind::Eeprom).begin()));
 
   Result keep = Tolv("convert settings.std --remove flash -o flash=f.bin");
-  EXPECT_EQ(keep.status, 0) << keep.err;
+  EXPECT_EQ(keep.status, 1);
+  EXPECT_FALSE(test::Exists(Work("f.bin")));
   Result removed = Tolv("convert settings.std --remove flash -o flash=g.bin -y");
   EXPECT_EQ(removed.status, 1);
   EXPECT_EQ(Lines(removed.err),
@@ -320,6 +345,31 @@ TEST_F(TolvProgram, VerifyNamesEveryWrongChecksum) {
   Result zero = Tolv("verify zero.dmp");
   EXPECT_EQ(zero.status, 1);
   EXPECT_TRUE(Contains(zero.out, "zero.dmp: BAD packed block does not unpack")) << zero.out;
+}
+
+TEST_F(TolvProgram, BadChecksumsAreNamedOnLoadAndStayInTheFileForVerify) {
+  std::vector<uint8_t> file = test::ReadBytes(Work("settings.std"));
+  file[kStdEepromOffset + 50] ^= 0x01;  // covered by record 4 (CRC at 46)
+  test::WriteBytes(Work("damaged.std"), file);
+  std::vector<uint8_t> flash = ws.Image(ComponentKind::Flash);
+  flash[ws.sectionTable.start[3] + 10] ^= 0x01;
+  test::WriteBytes(Work("bad-flash.bin"), flash);
+
+  Result r = Tolv("convert damaged.std flash=bad-flash.bin -o healed.std");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines = Lines(r.err);
+  ASSERT_EQ(lines.size(), 4u) << r.err;
+  EXPECT_TRUE(lines[0].starts_with("damaged.std: BAD EEPROM record 4 CRC stored 0x")) << lines[0];
+  EXPECT_EQ(lines[1],
+            "damaged.std: saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+  EXPECT_TRUE(lines[2].starts_with("flash=bad-flash.bin: BAD section 3 CRC stored 0x")) << lines[2];
+  EXPECT_EQ(lines[3],
+            "flash=bad-flash.bin: saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+  // The file keeps its damage, and verify keeps naming it; the saved one is sound.
+  EXPECT_EQ(Tolv("verify damaged.std").status, 1);
+  EXPECT_TRUE(Contains(Tolv("verify damaged.std").out, "damaged.std: BAD EEPROM record 4 CRC"));
+  EXPECT_EQ(Tolv("verify healed.std").status, 0);
+  EXPECT_TRUE(Tolv("convert settings.std -o again.std").err.empty());
 }
 
 TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatInTheCurrentFolder) {

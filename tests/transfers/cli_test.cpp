@@ -153,7 +153,8 @@ TEST(CliUsage, WrongCommandLinesExitWithTwo) {
   for (const char* args :
        {"download -o x/", "download --port USB", "download --port USB --only background -o x/",
         "download --port USB --only nonsense -o x/", "upload --port USB",
-        "upload --port USB --sysid 0 eeprom=x.bin", "reboot", "ports extra"}) {
+        "upload --port USB --sysid 0 eeprom=x.bin", "upload --port USB --sysid 65942 eeprom=x.bin", "reboot",
+        "ports extra"}) {
     std::string output;
     EXPECT_EQ(2, RunCommand("'" + BuildBinDir() + "/tolv' " + args, &output)) << args << "\n" << output;
   }

@@ -244,5 +244,40 @@ TEST_F(FileCommandTest, AWrongSizeIsRefusedByTheFormatWithItsMessage) {
   EXPECT_EQ(LabelColour(window->Label1), kColourAbsent);
 }
 
+TEST_F(FileCommandTest, AFailedSaveOrLoadKeepsWhatTheUserHad) {
+  FillWorkspace();
+  Run("ButtonSaveTFD", dir.File("keep.tfd"));
+  Run("ButtonSaveSTD", dir.File("good.std"));
+  const std::vector<uint8_t> kept = ReadBytes(dir.File("keep.tfd"));
+  workspace.systemId = 4502;  // a model the settings cannot be packed for
+  Run("ButtonSaveTFD", dir.File("keep.tfd"));
+  EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"PackFlashData failed to pack the flash data.",
+                                                  "PackFlashData failed to pack the defaults data."}));
+  EXPECT_EQ(ReadBytes(dir.File("keep.tfd")), kept);
+
+  // A damaged STD file changes nothing: the Flash stays present and savable.
+  std::vector<uint8_t> damaged = ReadBytes(dir.File("good.std"));
+  damaged[64 + 5120 + 40] ^= 0xFF;
+  WriteBytes(dir.File("bad.std"), damaged);
+  const Workspace before = workspace;
+  ui.Clear();
+  Run("ButtonLoadSTD", dir.File("bad.std"));
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"UnPackFlashData failed to unpack the flash block"});
+  EXPECT_EQ(workspace.images, before.images);
+  EXPECT_EQ(workspace.present, before.present);
+  EXPECT_EQ(workspace.systemId, 4502);
+  EXPECT_TRUE(window->MenuSaveFlashBIN->isEnabled());
+}
+
+TEST_F(FileCommandTest, DiscardedBytesNeverReachASavedFile) {
+  FillWorkspace();
+  ui.AnswerQuestion(true);
+  Press(*window, "ButtonNew");
+  Press(*window, "MenuDefaultsNULLSettings");
+  Press(*window, "MenuDefaultsFlashEEPROM");
+  Run("MenuSaveFlashBIN", dir.File("flash.bin"));
+  EXPECT_EQ(ReadBytes(dir.File("flash.bin")), std::vector<uint8_t>(kFlashImageSize, 0));
+}
+
 }  // namespace
 }  // namespace tolv::test

@@ -374,22 +374,26 @@ TEST_F(WindowTest, ChangeSysIdStoresNonZeroNumbersAndShowsBadText) {
   EXPECT_EQ(ui.events()[0].kind, Kind::Input);
   EXPECT_EQ(ui.events()[0].text, "Enter the targets SystemID.");
 
-  ui.AnswerInput("70000");
+  ui.AnswerInput("65535");
   QTest::mouseDClick(window->Label9, Qt::LeftButton);
-  EXPECT_EQ(workspace.systemId, 70000);
-  EXPECT_EQ(window->Label9->text().toStdString(), std::string("70000 (") + Model_GetName(70000) + ")");
+  EXPECT_EQ(workspace.systemId, 65535);
+  EXPECT_EQ(window->Label9->text().toStdString(), std::string("65535 (") + Model_GetName(65535) + ")");
 
-  ui.Clear();
-  ui.AnswerInput("4O6");
-  window->MenuFileChangeSysID->trigger();
-  EXPECT_EQ(workspace.systemId, 70000);
-  ASSERT_EQ(ui.events().size(), 2u);
-  EXPECT_EQ(ui.events()[1].kind, Kind::Information) << "the general error handling shows the error";
-  EXPECT_FALSE(ui.events()[1].text.empty());
+  // Text that is no number, and numbers that do not fit the 16 bits every
+  // file carries, are refused with a message.
+  for (const char* bad : {"4O6", "70000", "-1"}) {
+    ui.Clear();
+    ui.AnswerInput(bad);
+    window->MenuFileChangeSysID->trigger();
+    EXPECT_EQ(workspace.systemId, 65535);
+    ASSERT_EQ(ui.events().size(), 2u);
+    EXPECT_EQ(ui.events()[1].kind, Kind::Information) << "the general error handling shows the error";
+    EXPECT_NE(ui.events()[1].text.find(bad), std::string::npos);
+  }
 
   ui.Clear();
   window->MenuFileChangeSysID->trigger();  // cancelled: the preset comes back
-  EXPECT_EQ(workspace.systemId, 70000);
+  EXPECT_EQ(workspace.systemId, 65535);
   EXPECT_EQ(ui.events().size(), 1u);
 }
 

@@ -121,13 +121,19 @@ TEST(ComponentBin, DefaultsLoadsBothItsSettingsFileAndItsOwnSavedFile) {
   test::TempDir dir;
   Workspace ws;
   ScriptedInteraction ui;
-  // The 512 kB form fills the first 524,288 bytes and keeps the last 256.
+  // The 512 kB form fills the first 524,288 bytes and keeps the last 256 of
+  // present Defaults; of absent (discarded) ones they become zeros.
   ws.Image(ComponentKind::Defaults) = test::RandomBytes(1, kDefaultsImageSize);
   const std::vector<uint8_t> before = ws.Image(ComponentKind::Defaults);
   std::vector<uint8_t> settings = test::RandomBytes(2, kFlashImageSize);
   test::WriteBytes(dir.File("d512.bin"), settings);
   ASSERT_TRUE(Component_LoadBin(ws, ComponentKind::Defaults, dir.File("d512.bin"), ui));
   const std::vector<uint8_t>& defaults = ws.Image(ComponentKind::Defaults);
+  EXPECT_TRUE(test::SamePrefix(defaults, settings, kFlashImageSize));
+  EXPECT_TRUE(
+      std::all_of(defaults.begin() + kFlashImageSize, defaults.end(), [](uint8_t b) { return b == 0; }));
+  ws.Image(ComponentKind::Defaults) = before;
+  ASSERT_TRUE(Component_LoadBin(ws, ComponentKind::Defaults, dir.File("d512.bin"), ui));
   EXPECT_TRUE(test::SamePrefix(defaults, settings, kFlashImageSize));
   EXPECT_TRUE(
       std::equal(defaults.begin() + kFlashImageSize, defaults.end(), before.begin() + kFlashImageSize));

@@ -207,28 +207,20 @@ TEST_F(StdLoadRefusal, MissingFileIsAFileErrorAndChangesNothing) {
   ExpectUnchanged();
 }
 
-TEST_F(StdLoadRefusal, PackedBlockThatDoesNotUnpackKeepsTheImageAndTakesEepromAndId) {
-  std::vector<uint8_t> bytes = good;
-  bytes[64 + 5120 + 40] ^= 0xFF;  // inside the first block: its block CRC fails
-  test::WriteBytes(dir.File("bad.std"), bytes);
-  EXPECT_FALSE(STD_Load(ws, dir.File("bad.std"), ui));
-  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"UnPackFlashData failed to unpack the flash block"});
-  EXPECT_FALSE(ws.Present(ComponentKind::Flash));
-  EXPECT_EQ(ws.Image(ComponentKind::Flash), before.Image(ComponentKind::Flash));  // not half overwritten
-  EXPECT_TRUE(ws.Present(ComponentKind::Eeprom));
-  EXPECT_EQ(ws.Image(ComponentKind::Eeprom), Slice(bytes, 131'136, 256));
-  EXPECT_EQ(ws.systemId, 406);
-}
-
-TEST_F(StdLoadRefusal, ErasedPackedBlockIsNotTakenForSettings) {
-  std::vector<uint8_t> bytes = good;
-  std::fill_n(bytes.begin() + 64, kPackedBlockSize, 0xFF);
-  test::WriteBytes(dir.File("erased.std"), bytes);
-  EXPECT_FALSE(STD_Load(ws, dir.File("erased.std"), ui));
-  EXPECT_EQ(ui.Texts(), std::vector<std::string>{"UnPackFlashData failed to unpack the flash block"});
-  EXPECT_FALSE(ws.Present(ComponentKind::Flash));
-  EXPECT_EQ(ws.Image(ComponentKind::Flash), before.Image(ComponentKind::Flash));
-  EXPECT_TRUE(ws.Present(ComponentKind::Eeprom));
+TEST_F(StdLoadRefusal, PackedBlockThatDoesNotUnpackChangesNothing) {
+  // A damaged block, and an erased one that names no block at all (it holds
+  // no settings and must not pass for them).
+  std::vector<uint8_t> damaged = good;
+  damaged[64 + 5120 + 40] ^= 0xFF;  // inside the first block: its block CRC fails
+  std::vector<uint8_t> erased = good;
+  std::fill_n(erased.begin() + 64, kPackedBlockSize, 0xFF);
+  for (const std::vector<uint8_t>& bytes : {damaged, erased}) {
+    test::WriteBytes(dir.File("bad.std"), bytes);
+    ui.Clear();
+    EXPECT_FALSE(STD_Load(ws, dir.File("bad.std"), ui));
+    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"UnPackFlashData failed to unpack the flash block"});
+    ExpectUnchanged();
+  }
 }
 
 TEST_F(StdLoadRefusal, AllZeroHeaderStillLoadsWithSystemIdZero) {

@@ -191,6 +191,18 @@ TEST(UnpackChunks, AChunkAsLongAsItsDataIsReadAsTheDataCrcSays) {
   ASSERT_TRUE(Unpack(HandMadeBlock({{stream, 8192}}, Crc(stream)), dst));
   EXPECT_EQ(dst, stream) << "a plain copy whose bytes happen to be a stream";
 
+  // Three such chunks in one block, the middle one a plain copy: decided
+  // together by the one data CRC of the block.
+  const Bytes other = test::SettingsLikeImage(5, 8192);
+  Bytes otherStream = Compressed(other);
+  otherStream.resize(8192, 0x5A);
+  Bytes whole = text;
+  whole.insert(whole.end(), stream.begin(), stream.end());
+  whole.insert(whole.end(), other.begin(), other.end());
+  Bytes three(3 * 8192, kUntouched);
+  ASSERT_TRUE(Unpack(HandMadeBlock({{stream, 8192}, {stream, 8192}, {otherStream, 8192}}, Crc(whole)), three));
+  EXPECT_EQ(three, whole);
+
   // Neither: refused as damaged, and reported so.
   const Bytes damaged = HandMadeBlock({{stream, 8192}}, static_cast<uint16_t>(Crc(text) ^ 1));
   Bytes untouched(8192, kUntouched);

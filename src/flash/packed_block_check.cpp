@@ -16,8 +16,8 @@ using packed::DirectoryEntry;
 
 // Reads the chunk header at position, which lies inside the block ending at
 // blockEnd; false when it does not.
-bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd, std::vector<packed::ChunkView>& views,
-                PackedEntryCheck& check) {
+bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd,
+                std::vector<packed::ChunkView>& views, PackedEntryCheck& check) {
   if (blockEnd - position < packed::kChunkHeaderSize) return false;
   const uint8_t* chunk = packed + position;
   const uint32_t chunkLength = ReadBE16(chunk);
@@ -71,7 +71,8 @@ void CheckBlock(const uint8_t* packed, PackedEntryCheck& check) {
   CheckData(views, check);
 }
 
-PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index, const DirectoryEntry& entry) {
+PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index,
+                            const DirectoryEntry& entry) {
   PackedEntryCheck check;
   check.index = index;
   check.blockOffset = entry.blockOffset;
@@ -124,8 +125,8 @@ PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize) {
       result.directoryInside = false;
       break;
     }
-    result.entries.push_back(CheckEntry(packed, packedSize, j,
-                                        packed::ReadEntry(packed + *entryAt, result.littleEndian)));
+    result.entries.push_back(
+        CheckEntry(packed, packedSize, j, packed::ReadEntry(packed + *entryAt, result.littleEndian)));
   }
   return result;
 }

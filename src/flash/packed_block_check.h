@@ -18,7 +18,7 @@ namespace tolv {
 // One chunk of a block.
 struct PackedChunkCheck {
   uint32_t offset;            // of the chunk header, from the start of the packed block
-  uint32_t storedSize;        // bytes after the 8-byte chunk header (plain copy or stream when == uncompressedSize)
+  uint32_t storedSize;        // bytes after the 8-byte chunk header (copy or stream when == uncompressedSize)
   uint32_t uncompressedSize;  // from the chunk header
   uint32_t storedCrc;         // chunk header bytes 2..3
   uint32_t computedCrc;       // CRC-16 of chunk bytes 4 .. 8 + storedSize

@@ -26,7 +26,7 @@ struct Alternative {
 // when no choice does. The changes are 16-bit vectors over GF(2); at most 16
 // of them are independent, and the others are left as plain copies.
 std::optional<std::vector<size_t>> ChooseAlternatives(const std::vector<Alternative>& alternatives,
-                                                       uint32_t target) {
+                                                      uint32_t target) {
   // basis[b]: a combination with highest bit b; combo[b]: which pivots make it.
   std::array<uint32_t, 16> basis{};
   std::array<uint32_t, 16> combo{};
@@ -89,7 +89,8 @@ ChunkForms DecideChunkForms(const std::vector<ChunkView>& chunks, uint32_t block
     if (chunk.EitherForm()) {
       forms.expand[i] = false;
       crc = CRC16_Calc(chunk.stored, static_cast<int32_t>(size));
-      if (decodes && expandedCrc != crc) alternatives.push_back({i, forms.dataLength + size, crc ^ expandedCrc});
+      if (decodes && expandedCrc != crc)
+        alternatives.push_back({i, forms.dataLength + size, crc ^ expandedCrc});
     } else if (!decodes) {
       forms.decodes = false;
       return forms;

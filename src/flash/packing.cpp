@@ -92,8 +92,9 @@ bool PackedBlockWriter::AddBlock(const uint8_t* source, size_t sourceSize, size_
 
 // Writes the block at next_. kAmbiguous (never with padStreams) when it would
 // not read back as written.
-PackedBlockWriter::Outcome PackedBlockWriter::WriteBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize, bool padStreams,
-                                   DirectoryEntry& entry) {
+PackedBlockWriter::Outcome PackedBlockWriter::WriteBlock(const uint8_t* source, size_t sourceSize,
+                                                         size_t chunkSize, bool padStreams,
+                                                         DirectoryEntry& entry) {
   const size_t blockOffset = next_;
   if (blockOffset > kPackedBlockSize || kPackedBlockSize - blockOffset < packed::kBlockHeaderSize)
     return Outcome::kNoRoom;

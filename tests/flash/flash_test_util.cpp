@@ -69,7 +69,8 @@ std::optional<std::vector<uint8_t>> DataWithStreamLength(size_t size, size_t str
     }
     for (size_t noisy = low > 2 ? low - 2 : 0; noisy <= std::min(size, low + 2); ++noisy) {
       std::vector<uint8_t> data = candidate(noisy);
-      if (streamSize(data) == streamLength && !std::equal(data.begin(), data.end(), stream.begin())) return data;
+      if (streamSize(data) == streamLength && !std::equal(data.begin(), data.end(), stream.begin()))
+        return data;
     }
   }
   return std::nullopt;

@@ -329,7 +329,8 @@ Bytes ReceiverExpands(const Bytes& packed, size_t chunkAt) {
 
 Bytes StreamOf(const Bytes& data) {
   Bytes stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(data.size()))));
-  stream.resize(static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
+  stream.resize(
+      static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
   return stream;
 }
 
@@ -343,7 +344,8 @@ TEST(PackSettings, AStreamAsLongAsItsChunkIsWrittenAsTheStream) {
   const uint32_t block5 = test::EntryBlockOffset(packed, 5);
   EXPECT_EQ(BE16(packed, block5 + 10), 8192u + 6);
   const Bytes stream = StreamOf(*data);
-  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), packed.begin() + block5 + 18)) << "the stream, not a copy";
+  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), packed.begin() + block5 + 18))
+      << "the stream, not a copy";
   EXPECT_EQ(ReceiverExpands(packed, block5 + 10), *data);
 
   Bytes back(kFlashImageSize, 0);

@@ -146,7 +146,8 @@ Bytes HandMadeBlock(const std::vector<std::pair<Bytes, size_t>>& chunks, uint16_
 
 Bytes Compressed(const Bytes& data) {
   Bytes stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(data.size()))));
-  stream.resize(static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
+  stream.resize(
+      static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
   return stream;
 }
 
@@ -200,7 +201,8 @@ TEST(UnpackChunks, AChunkAsLongAsItsDataIsReadAsTheDataCrcSays) {
   whole.insert(whole.end(), stream.begin(), stream.end());
   whole.insert(whole.end(), other.begin(), other.end());
   Bytes three(3 * 8192, kUntouched);
-  ASSERT_TRUE(Unpack(HandMadeBlock({{stream, 8192}, {stream, 8192}, {otherStream, 8192}}, Crc(whole)), three));
+  ASSERT_TRUE(
+      Unpack(HandMadeBlock({{stream, 8192}, {stream, 8192}, {otherStream, 8192}}, Crc(whole)), three));
   EXPECT_EQ(three, whole);
 
   // Neither: refused as damaged, and reported so.

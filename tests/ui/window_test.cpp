@@ -10,14 +10,11 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "flash/layout.h"
 #include "flash/model_list.h"
+#include "flash_test_util.h"
 #include "ui_test_support.h"
 
 namespace tolv::test {
@@ -272,23 +269,6 @@ TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariantWhileAFlashIsPresent)
   window->MenuRemoveSettings->trigger();
   ASSERT_FALSE(workspace.Present(ComponentKind::Flash));
   for (QLabel* label : labels) EXPECT_EQ(LabelColour(label), kColourLayoutUnlit);
-}
-
-// Makes path a file that exists but cannot be read: one without read
-// permission, or, where permissions do not stop this process (the
-// superuser), a link to a kernel file that refuses every reader. False when
-// neither can be had.
-bool MakeUnreadableFile(const std::string& path) {
-  auto refused = [&] {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd >= 0) ::close(fd);
-    return fd < 0;
-  };
-  WriteBytes(path, std::vector<uint8_t>(400, 0));
-  ::chmod(path.c_str(), 0);
-  if (refused()) return true;
-  ::unlink(path.c_str());
-  return ::symlink("/sys/bus/pci/rescan", path.c_str()) == 0 && refused();
 }
 
 TEST_F(WindowTest, AnUnreadableModelFileIsToldOnceAndEveryRefreshCompletes) {

@@ -82,20 +82,24 @@ ChunkForms DecideChunkForms(const std::vector<ChunkView>& chunks, uint32_t block
   // The data CRC with every chunk of either form taken as a plain copy.
   for (size_t i = 0; i < chunks.size(); ++i) {
     const ChunkView& chunk = chunks[i];
-    const size_t size = std::min(chunk.size, kLargestChunk);
+    const size_t size = chunk.size;
+    if (size > kLargestChunk) {  // more than the 16-bit field can say
+      forms.decodes = false;
+      return forms;
+    }
     const bool decodes = ReadChunk(chunk, true, scratch.data());
-    const uint32_t expandedCrc = CRC16_Calc(scratch.data(), static_cast<int32_t>(size));
-    uint32_t crc = expandedCrc;
     if (chunk.EitherForm()) {
       forms.expand[i] = false;
-      crc = CRC16_Calc(chunk.stored, static_cast<int32_t>(size));
-      if (decodes && expandedCrc != crc)
-        alternatives.push_back({i, forms.dataLength + size, crc ^ expandedCrc});
+      const uint32_t copyCrc = CRC16_Calc(chunk.stored, static_cast<int32_t>(size));
+      const uint32_t expandedCrc = CRC16_Calc(scratch.data(), static_cast<int32_t>(size));
+      if (decodes && expandedCrc != copyCrc)
+        alternatives.push_back({i, forms.dataLength + size, copyCrc ^ expandedCrc});
     } else if (!decodes) {
       forms.decodes = false;
       return forms;
     }
-    forms.dataCrc = CRC16_Combine(forms.dataCrc, crc, size);
+    const uint8_t* data = forms.expand[i] ? scratch.data() : chunk.stored;
+    forms.dataCrc = CRC16_Update(forms.dataCrc, data, static_cast<int32_t>(size));
     forms.dataLength += size;
   }
   if (!AnyChunkOfEitherForm(chunks)) return forms;

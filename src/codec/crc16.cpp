@@ -45,6 +45,40 @@ uint32_t CRC16_Update(uint32_t crc, const uint8_t* data, int32_t byteCount) {
 
 uint32_t CRC16_Calc(const uint8_t* data, int32_t byteCount) { return CRC16_Update(0, data, byteCount); }
 
+namespace {
+
+// A linear map of the 16-bit register: column i is the image of bit i.
+using CrcOperator = std::array<uint16_t, 16>;
+
+uint32_t Apply(const CrcOperator& op, uint32_t value) {
+  uint32_t result = 0;
+  for (int bit = 0; value != 0; ++bit, value >>= 1)
+    if (value & 1) result ^= op[static_cast<size_t>(bit)];
+  return result;
+}
+
+CrcOperator Square(const CrcOperator& op) {
+  CrcOperator squared{};
+  for (size_t i = 0; i < squared.size(); ++i) squared[i] = static_cast<uint16_t>(Apply(op, op[i]));
+  return squared;
+}
+
+}  // namespace
+
+uint32_t CRC16_Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB) {
+  // One zero byte moves the register through the table once: r -> T[r & FF] ^ (r >> 8).
+  CrcOperator step{};
+  for (size_t i = 0; i < step.size(); ++i) {
+    const uint32_t r = 1u << i;
+    step[i] = static_cast<uint16_t>(kCrcTables[0][r & 0xFF] ^ (r >> 8));
+  }
+  // Carry crcA through lengthB zero bytes, squaring the step for each bit.
+  uint32_t value = crcA & 0xFFFFu;
+  for (uint64_t n = lengthB; n != 0 && value != 0; n >>= 1, step = Square(step))
+    if (n & 1) value = Apply(step, value);
+  return value ^ (crcB & 0xFFFFu);
+}
+
 uint32_t ReadBE16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
 
 void WriteBE16(uint8_t* dst, uint32_t value) {

@@ -17,6 +17,13 @@ uint32_t CRC16_Calc(const uint8_t* data, int32_t byteCount);
 // feeding a buffer in pieces gives the same value as feeding it whole.
 uint32_t CRC16_Update(uint32_t crc, const uint8_t* data, int32_t byteCount);
 
+// The CRC-16/ARC of a piece A followed by a piece B, from crcA (of A), crcB
+// (of B) and B's length in bytes, without the bytes themselves. The CRC has
+// no initial value or final XOR, so it is linear: the result is crcA carried
+// through lengthB zero bytes, XOR crcB. Takes a few hundred steps whatever
+// lengthB is.
+uint32_t CRC16_Combine(uint32_t crcA, uint32_t crcB, uint64_t lengthB);
+
 // p[0] * 256 + p[1]. Reads exactly 2 bytes; no alignment needed.
 uint32_t ReadBE16(const uint8_t* p);
 

@@ -103,6 +103,16 @@ const char* Model_GetName(int32_t systemId) {
   return g_modelNameText;
 }
 
+const char* Model_GetNameOrUnknown(int32_t systemId, std::string& error) {
+  try {
+    return Model_GetName(systemId);
+  } catch (const FileError& e) {
+    error = e.what();
+    Model_SetNameText(UnknownText(static_cast<uint16_t>(systemId)));
+    return g_modelNameText;
+  }
+}
+
 const char* Model_NameText() { return g_modelNameText; }
 
 void Model_SetNameText(const std::string& name) {

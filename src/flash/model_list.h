@@ -52,6 +52,13 @@ std::string ModelList_Lookup(uint32_t systemId);
 // stays valid until the next call that writes it (this one or a packer).
 const char* Model_GetName(int32_t systemId);
 
+// Model_GetName for a display that must not stop half-way: when the model
+// file exists but cannot be read, the shared text becomes "unknown SysID=%d"
+// (as without a file) and the read error's text is stored in error; otherwise
+// error is left as it was. The list stays unloaded after such an error, so the
+// next call tries the file again.
+const char* Model_GetNameOrUnknown(int32_t systemId, std::string& error);
+
 // The shared model-name text as it stands; the packers write built-in names
 // into it (cut to kModelNameMax characters).
 const char* Model_NameText();

@@ -4,8 +4,8 @@
 #include <optional>
 #include <vector>
 
-#include "codec/block_codec.h"
 #include "codec/crc16.h"
+#include "flash/packed_chunks.h"
 #include "flash/packed_format.h"
 #include "flash/packing.h"
 
@@ -14,13 +14,10 @@ namespace {
 
 using packed::DirectoryEntry;
 
-constexpr size_t kLargestChunk = 0xFFFF;  // the uncompressed size is a 16-bit field
-
-// Reads the chunk at position, which lies inside the block ending at
-// blockEnd; false when it does not. Decodes it into scratch and continues the
-// data CRC while the entry is still decodable.
-bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd, std::vector<uint8_t>& scratch,
-                PackedEntryCheck& check) {
+// Reads the chunk header at position, which lies inside the block ending at
+// blockEnd; false when it does not.
+bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd,
+                std::vector<packed::ChunkView>& views, PackedEntryCheck& check) {
   if (blockEnd - position < packed::kChunkHeaderSize) return false;
   const uint8_t* chunk = packed + position;
   const uint32_t chunkLength = ReadBE16(chunk);
@@ -34,24 +31,22 @@ bool CheckChunk(const uint8_t* packed, size_t position, size_t blockEnd, std::ve
   chunkCheck.storedCrc = ReadBE16(chunk + 2);
   chunkCheck.computedCrc = CRC16_Calc(chunk + 4, static_cast<int32_t>(storedSize + 4));
   check.chunks.push_back(chunkCheck);
-  if (!check.decoded) return true;
-  // The data: a plain copy when the stored size equals the uncompressed size.
-  const uint8_t* stored = chunk + packed::kChunkHeaderSize;
-  const uint32_t size = chunkCheck.uncompressedSize;
-  if (storedSize == size) {
-    std::copy(stored, stored + size, scratch.begin());
-  } else if (Block_Decompress(stored, static_cast<int32_t>(storedSize), scratch.data(),
-                              static_cast<int32_t>(size)) == 0) {
-    check.decoded = false;
-    return true;
-  }
-  check.computedDataCrc = CRC16_Update(check.computedDataCrc, scratch.data(), static_cast<int32_t>(size));
-  check.decodedLength += size;
+  views.push_back({chunk + packed::kChunkHeaderSize, storedSize, chunkCheck.uncompressedSize});
   return true;
 }
 
+// The data CRC over the chunks decoded in turn, each in the form the block's
+// data CRC decides for it (see flash/packed_chunks.h).
+void CheckData(const std::vector<packed::ChunkView>& views, PackedEntryCheck& check) {
+  const packed::ChunkForms forms = packed::DecideChunkForms(views, check.storedDataCrc);
+  check.decoded = forms.decodes;
+  if (!forms.decodes) return;
+  check.computedDataCrc = forms.dataCrc;
+  check.decodedLength = static_cast<uint32_t>(forms.dataLength);
+}
+
 // The block of an entry that lies inside the packed block.
-void CheckBlock(const uint8_t* packed, std::vector<uint8_t>& scratch, PackedEntryCheck& check) {
+void CheckBlock(const uint8_t* packed, PackedEntryCheck& check) {
   const uint8_t* block = packed + check.blockOffset;
   check.computedBlockCrc = CRC16_Calc(block, static_cast<int32_t>(check.blockLength));
   const size_t blockEnd = static_cast<size_t>(check.blockOffset) + check.blockLength;
@@ -64,20 +59,20 @@ void CheckBlock(const uint8_t* packed, std::vector<uint8_t>& scratch, PackedEntr
   check.storedHeaderCrc = ReadBE16(block + 2);
   check.computedHeaderCrc = CRC16_Calc(block + 4, 6);
   check.chunkCount = ReadBE16(block + 8);
-  check.decoded = true;
   size_t position = check.blockOffset + packed::kBlockHeaderSize;
+  std::vector<packed::ChunkView> views;
   for (uint32_t c = 0; c < check.chunkCount; ++c) {
-    if (!CheckChunk(packed, position, blockEnd, scratch, check)) {
+    if (!CheckChunk(packed, position, blockEnd, views, check)) {
       check.chunksInside = false;
-      check.decoded = false;
       return;
     }
     position += packed::kChunkHeaderSize + check.chunks.back().storedSize;
   }
+  CheckData(views, check);
 }
 
-PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index, const DirectoryEntry& entry,
-                            std::vector<uint8_t>& scratch) {
+PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index,
+                            const DirectoryEntry& entry) {
   PackedEntryCheck check;
   check.index = index;
   check.blockOffset = entry.blockOffset;
@@ -90,7 +85,7 @@ PackedEntryCheck CheckEntry(const uint8_t* packed, size_t packedSize, int index,
   } else if (entry.blockOffset > packedSize || packedSize - entry.blockOffset < entry.blockLength) {
     check.state = PackedEntryState::kOutside;
   } else {
-    CheckBlock(packed, scratch, check);
+    CheckBlock(packed, check);
   }
   return check;
 }
@@ -124,15 +119,14 @@ PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize) {
     return result;
   }
   result.entryCount = *count;
-  std::vector<uint8_t> scratch(kLargestChunk);
   for (int j = 0; j < result.entryCount; ++j) {
     const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, j);
     if (!entryAt) {
       result.directoryInside = false;
       break;
     }
-    result.entries.push_back(CheckEntry(packed, packedSize, j,
-                                        packed::ReadEntry(packed + *entryAt, result.littleEndian), scratch));
+    result.entries.push_back(
+        CheckEntry(packed, packedSize, j, packed::ReadEntry(packed + *entryAt, result.littleEndian)));
   }
   return result;
 }
@@ -143,9 +137,7 @@ std::optional<PackedEntryCheck> PackedBlock_CheckEntry(const uint8_t* packed, si
   if (!count || index < 0 || index >= *count) return std::nullopt;
   const std::optional<size_t> entryAt = packed::EntryOffset(packedSize, form, index);
   if (!entryAt) return std::nullopt;
-  std::vector<uint8_t> scratch(kLargestChunk);
-  return CheckEntry(packed, packedSize, index, packed::ReadEntry(packed + *entryAt, form.littleEndian),
-                    scratch);
+  return CheckEntry(packed, packedSize, index, packed::ReadEntry(packed + *entryAt, form.littleEndian));
 }
 
 }  // namespace tolv

@@ -18,7 +18,7 @@ namespace tolv {
 // One chunk of a block.
 struct PackedChunkCheck {
   uint32_t offset;            // of the chunk header, from the start of the packed block
-  uint32_t storedSize;        // bytes after the 8-byte chunk header (a plain copy when == uncompressedSize)
+  uint32_t storedSize;        // bytes after the 8-byte chunk header (copy or stream when == uncompressedSize)
   uint32_t uncompressedSize;  // from the chunk header
   uint32_t storedCrc;         // chunk header bytes 2..3
   uint32_t computedCrc;       // CRC-16 of chunk bytes 4 .. 8 + storedSize
@@ -52,8 +52,12 @@ struct PackedEntryCheck {
   std::vector<PackedChunkCheck> chunks;
   bool chunksInside = true;
 
-  // The data CRC is computed over the chunks decoded in turn; decoded is false
-  // when a chunk did not decode (or did not lie inside the block).
+  // The data CRC is computed over the chunks decoded in turn, a chunk whose
+  // stored size equals its uncompressed size taken as a plain copy or
+  // expanded as the stored data CRC decides (see flash/packed_chunks.h; when
+  // no choice gives it, as plain copies). decoded is false when a chunk that
+  // can only be a stream did not decode, or a chunk did not lie inside the
+  // block.
   bool decoded = false;
   uint32_t decodedLength = 0;  // sum of the chunks' uncompressed sizes
   uint32_t storedDataCrc = 0;

@@ -7,6 +7,7 @@
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
 #include "flash/model_header_internal.h"
+#include "flash/packed_chunks.h"
 #include "flash/packed_format.h"
 
 namespace tolv {
@@ -32,7 +33,7 @@ class PackedBlockWriter {
       : block_(kPackedBlockSize, 0x00),
         form_(packed::FormOf(header.littleEndian)),
         next_(firstBlockOffset),
-        chunkBuffer_(static_cast<size_t>(Block_CompressBound(kDefaultsChunkSize))) {
+        chunkBuffer_(static_cast<size_t>(Block_CompressBound(kDefaultsChunkSize)) + 1) {
     // The model header template opens the block.
     std::copy(header.bytes.begin(), header.bytes.end(), block_.begin());
   }
@@ -45,7 +46,17 @@ class PackedBlockWriter {
   void Finish(uint8_t* packed);
 
  private:
-  bool AddChunk(const uint8_t* source, size_t size, size_t& position);
+  // The chunks of the block being written: where they lie in block_, and
+  // which of them are streams.
+  struct WrittenChunks {
+    std::vector<packed::ChunkView> views;
+    std::vector<bool> streams;
+  };
+
+  enum class Outcome { kWritten, kNoRoom, kAmbiguous };
+  Outcome WriteBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize, bool padStreams,
+                     DirectoryEntry& entry);
+  bool AddChunk(const uint8_t* source, size_t size, bool padStream, size_t& position, WrittenChunks& written);
 
   std::vector<uint8_t> block_;
   packed::Form form_;
@@ -54,45 +65,74 @@ class PackedBlockWriter {
   std::vector<uint8_t> chunkBuffer_;
 };
 
+// True when a reader tells every chunk's form as it was written: the chunks
+// whose stored size equals their uncompressed size are read as plain copies
+// or expanded as the block's data CRC decides.
+bool ReadsAsWritten(const std::vector<packed::ChunkView>& views, const std::vector<bool>& streams,
+                    uint32_t dataCrc) {
+  if (!packed::AnyChunkOfEitherForm(views)) return true;
+  const packed::ChunkForms forms = packed::DecideChunkForms(views, dataCrc);
+  return forms.decodes && forms.decided && forms.expand == streams;
+}
+
 bool PackedBlockWriter::AddBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize) {
+  // A stream that comes out exactly as long as its chunk is stored as it is,
+  // as the receiver expands it. Only when the data CRC cannot tell it from a
+  // plain copy (a CRC coincidence) is the block written again with one zero
+  // byte after each such stream: the decoder ignores surplus bytes, and the
+  // stored size then says "stream".
+  DirectoryEntry entry;
+  Outcome outcome = WriteBlock(source, sourceSize, chunkSize, false, entry);
+  if (outcome == Outcome::kAmbiguous) outcome = WriteBlock(source, sourceSize, chunkSize, true, entry);
+  if (outcome != Outcome::kWritten) return false;
+  directory_.push_back(entry);
+  next_ = AlignUp(entry.blockOffset + entry.blockLength);
+  return true;
+}
+
+// Writes the block at next_. kAmbiguous (never with padStreams) when it would
+// not read back as written.
+PackedBlockWriter::Outcome PackedBlockWriter::WriteBlock(const uint8_t* source, size_t sourceSize,
+                                                         size_t chunkSize, bool padStreams,
+                                                         DirectoryEntry& entry) {
   const size_t blockOffset = next_;
   if (blockOffset > kPackedBlockSize || kPackedBlockSize - blockOffset < packed::kBlockHeaderSize)
-    return false;
+    return Outcome::kNoRoom;
+  std::fill(block_.begin() + static_cast<std::ptrdiff_t>(blockOffset), block_.end(), uint8_t{0});
   size_t position = blockOffset + packed::kBlockHeaderSize;
-  uint32_t chunkCount = 0;
-  for (size_t done = 0; done < sourceSize; done += chunkSize, ++chunkCount) {
-    if (!AddChunk(source + done, std::min(chunkSize, sourceSize - done), position)) return false;
+  WrittenChunks written;
+  for (size_t done = 0; done < sourceSize; done += chunkSize) {
+    if (!AddChunk(source + done, std::min(chunkSize, sourceSize - done), padStreams, position, written))
+      return Outcome::kNoRoom;
   }
   // Block header: 8 header bytes follow; their CRC covers FFFF, 1 and the chunk count.
   uint8_t* header = block_.data() + blockOffset;
   WriteBE16(header, packed::kBlockHeaderWord);
   WriteBE16(header + 4, 0xFFFF);
   WriteBE16(header + 6, 1);
-  WriteBE16(header + 8, chunkCount);
+  WriteBE16(header + 8, static_cast<uint32_t>(written.views.size()));
   WriteBE16(header + 2, CRC16_Calc(header + 4, 6));
 
   const size_t blockLength = position - blockOffset;
-  DirectoryEntry entry;
   entry.blockCrc = CRC16_Calc(header, static_cast<int32_t>(blockLength));
   entry.dataCrc = CRC16_Calc(source, static_cast<int32_t>(sourceSize));
   entry.blockOffset = static_cast<uint32_t>(blockOffset);
   entry.blockLength = static_cast<uint32_t>(blockLength);
   entry.dataLength = static_cast<uint32_t>(sourceSize);
-  directory_.push_back(entry);
-  next_ = AlignUp(position);
-  return true;
+  if (padStreams || ReadsAsWritten(written.views, written.streams, entry.dataCrc)) return Outcome::kWritten;
+  return Outcome::kAmbiguous;
 }
 
-bool PackedBlockWriter::AddChunk(const uint8_t* source, size_t size, size_t& position) {
+bool PackedBlockWriter::AddChunk(const uint8_t* source, size_t size, bool padStream, size_t& position,
+                                 WrittenChunks& written) {
   const int32_t sourceSize = static_cast<int32_t>(size);
-  int32_t storedSize = Block_Compress(source, sourceSize, chunkBuffer_.data());
+  const int32_t storedSize = Block_Compress(source, sourceSize, chunkBuffer_.data());
   if (storedSize <= 0) return false;
-  // A stored size equal to the chunk size means a plain copy; a stream that
-  // happens to have exactly that length is stored as a copy instead.
-  if (storedSize == sourceSize && std::memcmp(chunkBuffer_.data(), source, size) != 0) {
-    std::memcpy(chunkBuffer_.data(), source, size);
-  }
-  const size_t stored = static_cast<size_t>(storedSize);
+  size_t stored = static_cast<size_t>(storedSize);
+  // A result as long as the chunk is either the compressor's plain copy or a
+  // stream of exactly that length; only the copy has the source's bytes.
+  const bool stream = stored != size || std::memcmp(chunkBuffer_.data(), source, size) != 0;
+  if (padStream && stream && stored == size) chunkBuffer_[stored++] = 0x00;
   if (position > kPackedBlockSize || kPackedBlockSize - position < packed::kChunkHeaderSize + stored) {
     return false;
   }
@@ -104,6 +144,8 @@ bool PackedBlockWriter::AddChunk(const uint8_t* source, size_t size, size_t& pos
   WriteBE16(chunk + 6, static_cast<uint32_t>(size));
   std::memcpy(chunk + packed::kChunkHeaderSize, chunkBuffer_.data(), stored);
   WriteBE16(chunk + 2, CRC16_Calc(chunk + 4, static_cast<int32_t>(stored + 4)));
+  written.views.push_back({chunk + packed::kChunkHeaderSize, stored, size});
+  written.streams.push_back(stream);
   position += packed::kChunkHeaderSize + stored;
   return true;
 }

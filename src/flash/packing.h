@@ -37,10 +37,12 @@ bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize);
 // the system ID has no header template or the blocks do not fit into
 // kPackedBlockSize bytes; nothing outside packed is ever written.
 //
-// A chunk that does not compress is stored as a plain copy of its bytes; the
-// stored size then equals the uncompressed size, which tells UnPackFlashData to
-// copy it. A compressed stream whose length happens to equal the chunk size is
-// stored as a plain copy too, so that no chunk is ambiguous.
+// Every chunk holds what Block_Compress gives for it: its stream, or a plain
+// copy of its bytes when no stream fits into 32,762 bytes. A stream exactly as
+// long as its chunk is written as the stream (a receiver expands every chunk);
+// readers tell it from a plain copy by the block's data CRC (see
+// flash/packed_chunks.h). Should that CRC not tell them apart, such streams
+// are written with one zero byte after them, which the decoder ignores.
 bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed);
 
 // Packs kDefaultsSettingsSize bytes of default settings and kEepromImageSize
@@ -60,8 +62,11 @@ bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const 
 // block header whose first word is not 8, a chunk the decoder rejects, and on
 // any directory entry, block, chunk header or chunk data that lies outside
 // packed, or output that would pass dstCapacity; never reads or writes outside
-// them. A chunk whose stored size equals its uncompressed size is a plain copy.
-// Data CRCs, header CRCs and chunk CRCs are not checked here (see
+// them. A chunk whose stored size equals its uncompressed size is a plain copy
+// or a stream of that length: the block's data CRC decides (a plain copy when
+// its bytes give it, else the expansion must), and a block whose data CRC
+// neither form gives is refused as damaged. Otherwise data CRCs, and header
+// and chunk CRCs always, are not checked here (see
 // flash/packed_block_check.h). On false, dst may hold the blocks unpacked
 // before the fault; callers that must not lose an image unpack into a scratch
 // buffer.

@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
 #include "flash/packed_block_check.h"
+#include "flash/packed_chunks.h"
 #include "flash/packed_format.h"
 #include "flash/packing.h"
 
@@ -19,33 +21,34 @@ struct Output {
   size_t written;
 };
 
-// One chunk at position: its header, then storedSize bytes, which are a plain
-// copy when storedSize equals the uncompressed size and a compressed stream
-// otherwise. Advances position past the chunk.
-bool UnpackChunk(const uint8_t* packed, size_t packedSize, size_t& position, Output& out) {
-  if (position > packedSize || packedSize - position < packed::kChunkHeaderSize) return false;
+// The chunk header at position and the stored bytes after it, which must lie
+// inside packed; advances position past the chunk.
+std::optional<packed::ChunkView> ReadChunkHeader(const uint8_t* packed, size_t packedSize, size_t& position) {
+  if (position > packedSize || packedSize - position < packed::kChunkHeaderSize) return std::nullopt;
   const uint8_t* chunk = packed + position;
   const uint32_t chunkLength = ReadBE16(chunk);
-  if (chunkLength < packed::kChunkLengthExtra) return false;
-  const size_t storedSize = chunkLength - packed::kChunkLengthExtra;
-  const size_t size = ReadBE16(chunk + 6);
-  if (packedSize - position - packed::kChunkHeaderSize < storedSize) return false;
-  if (out.capacity - out.written < size) return false;
-  const uint8_t* stored = chunk + packed::kChunkHeaderSize;
-  uint8_t* target = out.dst + out.written;
-  if (storedSize == size) {
-    std::copy_n(stored, size, target);
-  } else if (Block_Decompress(stored, static_cast<int32_t>(storedSize), target, static_cast<int32_t>(size)) ==
-             0) {
-    return false;
-  }
-  position += packed::kChunkHeaderSize + storedSize;
-  out.written += size;
+  if (chunkLength < packed::kChunkLengthExtra) return std::nullopt;
+  packed::ChunkView view;
+  view.storedSize = chunkLength - packed::kChunkLengthExtra;
+  view.size = ReadBE16(chunk + 6);
+  if (packedSize - position - packed::kChunkHeaderSize < view.storedSize) return std::nullopt;
+  view.stored = chunk + packed::kChunkHeaderSize;
+  position += packed::kChunkHeaderSize + view.storedSize;
+  return view;
+}
+
+// One chunk's data to the output, in the form decided for it.
+bool UnpackChunk(const packed::ChunkView& chunk, bool expand, Output& out) {
+  if (out.capacity - out.written < chunk.size) return false;
+  if (!packed::ReadChunk(chunk, expand, out.dst + out.written)) return false;
+  out.written += chunk.size;
   return true;
 }
 
 // The block an entry names: CRC over its whole length, then the block header
-// (first word 8, chunk count at 8) and its chunks.
+// (first word 8, chunk count at 8) and its chunks. Chunks whose stored size
+// equals their uncompressed size are read as the block's data CRC decides;
+// a block without such chunks is unpacked chunk by chunk as it goes.
 bool UnpackBlock(const uint8_t* packed, size_t packedSize, const DirectoryEntry& entry, Output& out) {
   const size_t offset = entry.blockOffset;
   if (offset > packedSize || packedSize - offset < entry.blockLength) return false;
@@ -54,8 +57,20 @@ bool UnpackBlock(const uint8_t* packed, size_t packedSize, const DirectoryEntry&
   if (ReadBE16(packed + offset) != packed::kBlockHeaderWord) return false;
   const uint32_t chunkCount = ReadBE16(packed + offset + 8);
   size_t position = offset + packed::kBlockHeaderSize;
+  std::vector<packed::ChunkView> chunks;
   for (uint32_t c = 0; c < chunkCount; ++c) {
-    if (!UnpackChunk(packed, packedSize, position, out)) return false;
+    const std::optional<packed::ChunkView> chunk = ReadChunkHeader(packed, packedSize, position);
+    if (!chunk) return false;
+    chunks.push_back(*chunk);
+  }
+  std::vector<bool> expand(chunks.size(), true);
+  if (packed::AnyChunkOfEitherForm(chunks)) {
+    const packed::ChunkForms forms = packed::DecideChunkForms(chunks, entry.dataCrc);
+    if (!forms.decodes || !forms.decided) return false;
+    expand = forms.expand;
+  }
+  for (size_t c = 0; c < chunks.size(); ++c) {
+    if (!UnpackChunk(chunks[c], expand[c], out)) return false;
   }
   return true;
 }

@@ -114,13 +114,18 @@ void TForm1::Status_Refresh() {
   for (ComponentKind kind : kAllComponents)
     SetLabelColour(ComponentLabel(kind), ws.Present(kind) ? kColourPresent : kColourAbsent);
 
-  // The recognised settings layout lights its label.
-  SetLabelColour(Label6, ws.layoutVariant == kLayoutDvbS ? kColourLayoutLit : kColourLayoutUnlit);
-  SetLabelColour(Label7, ws.layoutVariant == kLayoutDvbT ? kColourLayoutLit : kColourLayoutUnlit);
-  SetLabelColour(Label8, ws.layoutVariant == kLayoutDvbC ? kColourLayoutLit : kColourLayoutUnlit);
+  // The recognised settings layout lights its label, while there are
+  // settings to have one.
+  const uint8_t layout = ws.Present(ComponentKind::Flash) ? ws.layoutVariant : kLayoutNone;
+  SetLabelColour(Label6, layout == kLayoutDvbS ? kColourLayoutLit : kColourLayoutUnlit);
+  SetLabelColour(Label7, layout == kLayoutDvbT ? kColourLayoutLit : kColourLayoutUnlit);
+  SetLabelColour(Label8, layout == kLayoutDvbC ? kColourLayoutLit : kColourLayoutUnlit);
 
-  // The system ID with its model name; empty while not set.
-  const std::string modelName = Model_GetName(ws.systemId);
+  // The system ID with its model name; empty while not set. A model file that
+  // cannot be read leaves the name unknown, and the display is completed
+  // before its error is shown.
+  std::string modelListError;
+  const std::string modelName = Model_GetNameOrUnknown(ws.systemId, modelListError);
   if (ws.systemId == 0) {
     SetLabelColour(Label9, kColourSystemIdUnset);
     Label9->setText(QString());
@@ -148,6 +153,11 @@ void TForm1::Status_Refresh() {
   ButtonSaveTFD->setEnabled(idle && ws.AnyPresent());
   // A running upload keeps its button as the way to cancel.
   if (idle) ButtonSaveToToppy->setEnabled(ws.AnyPresent());
+
+  if (!modelListError.empty() && !modelListErrorShown_) {
+    modelListErrorShown_ = true;
+    interaction_.Information(modelListError);
+  }
 }
 
 void TForm1::UnloadComponent(ComponentKind kind) {

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/closing_interaction.h"
 #include "ui/file_dialogs.h"
 #include "workspace/transfers.h"
 #include "workspace/user_interaction.h"
@@ -255,6 +256,10 @@ class TForm1 : public QMainWindow {
   // Set when the window is closed during a transfer: the transfer is
   // cancelled and the window closes once it has wound down.
   bool closeRequested_ = false;
+  // What the transfers ask the user: no questions once closing.
+  ClosingInteraction transferInteraction_{interaction_, closeRequested_};
+  // An unreadable model file is told once, not on every refresh.
+  bool modelListErrorShown_ = false;
 };
 
 }  // namespace tolv

@@ -78,8 +78,7 @@ void TForm1::FinishTransfer(QPushButton* button, const char* caption) {
   button->setText(caption);
   Controls_Unlock();
   PB1->setValue(0);
-  // Closed during the transfer: close now that it has wound down. The refresh
-  // comes last because it may raise a file error (an unreadable model list).
+  // Closed during the transfer: close now that it has wound down.
   if (closeRequested_) close();
   Status_Refresh();
 }
@@ -95,8 +94,9 @@ void TForm1::ButtonLoadFromToppyClick() {
   const QCheckBox* boxes[] = {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5};
   for (size_t kind = 0; kind < std::size(boxes); ++kind) request.selection[kind] = boxes[kind]->isChecked();
   request.log = CheckBox11->isChecked();
-  RunTransfer(ButtonLoadFromToppy, "From Toppy",
-              [&] { Transfer_FromToppy(workspace_, interaction_, request, TransferHooksForWindow()); });
+  RunTransfer(ButtonLoadFromToppy, "From Toppy", [&] {
+    Transfer_FromToppy(workspace_, transferInteraction_, request, TransferHooksForWindow());
+  });
 }
 
 void TForm1::ButtonSaveToToppyClick() {
@@ -113,7 +113,7 @@ void TForm1::ButtonSaveToToppyClick() {
     request.selection[static_cast<size_t>(kind)] = SaveCheckBox(kind)->isChecked();
   request.log = CheckBox12->isChecked();
   RunTransfer(ButtonSaveToToppy, "To Toppy",
-              [&] { Transfer_ToToppy(workspace_, interaction_, request, TransferHooksForWindow()); });
+              [&] { Transfer_ToToppy(workspace_, transferInteraction_, request, TransferHooksForWindow()); });
 }
 
 void TForm1::Transfer_Progress(uint8_t status, double value) {

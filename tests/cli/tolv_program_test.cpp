@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <sstream>
 
+#include "codec/block_codec.h"
 #include "flash/checksums.h"
+#include "flash_test_util.h"
 #include "test_support.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
@@ -140,6 +142,45 @@ TEST_F(TolvProgram, ComponentsOutToAFolderAndBack) {
   Result again = Tolv("convert flash=parts/flash.bin eeprom=parts/eeprom.bin --sysid 406 -o again.std");
   EXPECT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(test::ReadBytes(Work("again.std")), test::ReadBytes(Work("settings.std")));
+}
+
+TEST_F(TolvProgram, ChunksWhoseStreamIsAsLongAsTheirDataComeBackExactly) {
+  // Settings with an 8,192-byte piece whose stream is 8,192 bytes; defaults
+  // with a noise chunk (a plain copy) and a 32,762-byte chunk whose stream is
+  // as long, and a default EEPROM whose stream is 256 bytes.
+  const std::optional<std::vector<uint8_t>> piece = test::DataWithStreamLength(8192, 8192);
+  const std::optional<std::vector<uint8_t>> exact = test::DataWithStreamLength(32762, 32762);
+  const std::optional<std::vector<uint8_t>> eeprom = test::DataWithStreamLength(256, 256);
+  ASSERT_TRUE(piece && exact && eeprom);
+  std::vector<uint8_t> flash = ws.Image(ComponentKind::Flash);
+  std::copy(piece->begin(), piece->end(), flash.begin() + 40 * 8192);
+  Flash_WriteSectionChecksums(flash.data(), flash.size(), ws.sectionTable);
+  ASSERT_TRUE(std::equal(piece->begin(), piece->end(), flash.begin() + 40 * 8192));
+  test::WriteBytes(Work("exact.bin"), flash);
+  std::vector<uint8_t> defaults(kDefaultsImageSize, 0);
+  const std::vector<uint8_t> noise = test::RandomBytes(4, 32762);
+  std::copy(noise.begin(), noise.end(), defaults.begin());
+  std::copy(exact->begin(), exact->end(), defaults.begin() + 32762);
+  std::copy(eeprom->begin(), eeprom->end(), defaults.begin() + kDefaultsEepromOffset);
+  test::WriteBytes(Work("d.bin"), defaults);
+
+  Result out = Tolv("convert flash=exact.bin defaults=d.bin --sysid 406 -o exact.dmp -o exact.tfd");
+  EXPECT_EQ(out.status, 0) << out.err;
+  Result verify = Tolv("verify exact.dmp");
+  EXPECT_EQ(verify.status, 0) << verify.out;
+  // The dump carries the piece as its stream, which a receiver expands.
+  const std::vector<uint8_t> dump = test::ReadBytes(Work("exact.dmp"));
+  const size_t chunk = test::EntryBlockOffset(dump, 40) + 10;
+  ASSERT_EQ(dump[chunk] << 8 | dump[chunk + 1], 8192 + 6);
+  std::vector<uint8_t> expanded(8192);
+  EXPECT_EQ(Block_Decompress(dump.data() + chunk + 8, 8192, expanded.data(), 8192), 1);
+  EXPECT_EQ(expanded, *piece);
+  Result back = Tolv("convert exact.dmp -o flash=back.bin");
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(test::ReadBytes(Work("back.bin")), flash);
+  Result fromTfd = Tolv("convert exact.tfd -o defaults=d-back.bin");
+  EXPECT_EQ(fromTfd.status, 0) << fromTfd.err;
+  EXPECT_EQ(test::ReadBytes(Work("d-back.bin")), defaults);
 }
 
 TEST_F(TolvProgram, BlocksOutAndOneBlockBackIn) {

@@ -73,6 +73,15 @@ TEST(Crc16, FeedingInPiecesGivesTheWholeValue) {
   }
 }
 
+TEST(Crc16, CombiningTwoPiecesGivesTheCrcOfBoth) {
+  const std::vector<uint8_t> data = test::RandomBytes(9, 400000);
+  for (size_t split : {size_t{0}, size_t{1}, size_t{8192}, size_t{32762}, size_t{399999}, data.size()}) {
+    const std::vector<uint8_t> a(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(split));
+    const std::vector<uint8_t> b(data.begin() + static_cast<std::ptrdiff_t>(split), data.end());
+    EXPECT_EQ(CRC16_Combine(Crc(a), Crc(b), b.size()), BitwiseCrc(data)) << "split at " << split;
+  }
+}
+
 TEST(Crc16, EverySingleBitFlipChangesTheValue) {
   for (std::vector<uint8_t> data : {Bytes("123456789"), test::RandomBytes(3, 300)}) {
     const uint32_t original = Crc(data);

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <random>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "codec/block_codec.h"
 #include "test_support.h"
 
 namespace tolv::test {
@@ -40,6 +45,54 @@ std::vector<uint8_t> SettingsLikeImage(uint32_t seed, size_t size) {
   return image;
 }
 
+std::optional<std::vector<uint8_t>> DataWithStreamLength(size_t size, size_t streamLength) {
+  std::vector<uint8_t> stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(size))));
+  auto streamSize = [&](const std::vector<uint8_t>& data) {
+    return static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(size), stream.data()));
+  };
+  for (uint32_t seed = 1; seed < 200; ++seed) {
+    const std::vector<uint8_t> noise = RandomBytes(seed, size);
+    auto candidate = [&](size_t noisy) {
+      std::vector<uint8_t> data(size, 0x00);
+      std::copy_n(noise.begin(), noisy, data.begin());
+      return data;
+    };
+    // The stream grows with the noise (past 32,762 bytes the compressor gives
+    // a plain copy); find the shortest noise whose stream reaches the length,
+    // then look at it and its neighbours.
+    size_t low = 0;
+    size_t high = size;
+    while (low < high) {
+      const size_t mid = (low + high) / 2;
+      const std::vector<uint8_t> data = candidate(mid);
+      const size_t n = streamSize(data);
+      if (n >= streamLength || std::equal(data.begin(), data.end(), stream.begin()))
+        high = mid;
+      else
+        low = mid + 1;
+    }
+    for (size_t noisy = low > 2 ? low - 2 : 0; noisy <= std::min(size, low + 2); ++noisy) {
+      std::vector<uint8_t> data = candidate(noisy);
+      if (streamSize(data) == streamLength && !std::equal(data.begin(), data.end(), stream.begin()))
+        return data;
+    }
+  }
+  return std::nullopt;
+}
+
+bool MakeUnreadableFile(const std::string& path) {
+  auto refused = [&] {
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd >= 0) ::close(fd);
+    return fd < 0;
+  };
+  WriteBytes(path, std::vector<uint8_t>(400, 0));
+  ::chmod(path.c_str(), 0);
+  if (refused()) return true;
+  ::unlink(path.c_str());
+  return ::symlink("/sys/bus/pci/rescan", path.c_str()) == 0 && refused();
+}
+
 namespace {
 constexpr size_t kDirectory = 64;  // big-endian form
 uint32_t Read32(const std::vector<uint8_t>& b, size_t at) {
@@ -63,6 +116,12 @@ void SetEntryField32(std::vector<uint8_t>& packed, int j, size_t fieldOffset, ui
 
 void SetEntryBlockCrc(std::vector<uint8_t>& packed, int j, uint16_t crc) {
   uint8_t* p = packed.data() + kDirectory + 64 * static_cast<size_t>(j);
+  p[0] = static_cast<uint8_t>(crc >> 8);
+  p[1] = static_cast<uint8_t>(crc);
+}
+
+void SetEntryDataCrc(std::vector<uint8_t>& packed, int j, uint16_t crc) {
+  uint8_t* p = packed.data() + kDirectory + 64 * static_cast<size_t>(j) + 2;
   p[0] = static_cast<uint8_t>(crc >> 8);
   p[1] = static_cast<uint8_t>(crc);
 }

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace tolv::test {
@@ -16,11 +18,23 @@ uint16_t BitwiseCrc16(const uint8_t* data, size_t count);
 // a little noise. It packs comfortably into one packed block.
 std::vector<uint8_t> SettingsLikeImage(uint32_t seed, size_t size = 0x80000);
 
+// size bytes (noise, then zeros) whose compressed stream is exactly
+// streamLength bytes long and is a stream, not the compressor's plain copy;
+// searched for over the length of the noise and a seed.
+std::optional<std::vector<uint8_t>> DataWithStreamLength(size_t size, size_t streamLength);
+
+// Makes path a file that exists but cannot be read: one without read
+// permission, or, where permissions do not stop this process (the
+// superuser), a link to a kernel file that refuses every reader. False when
+// neither can be had (the caller skips its test).
+bool MakeUnreadableFile(const std::string& path);
+
 // Fields of directory entry j of a packed block in the big-endian form.
 uint32_t EntryBlockOffset(const std::vector<uint8_t>& packed, int j);
 uint32_t EntryBlockLength(const std::vector<uint8_t>& packed, int j);
 void SetEntryField32(std::vector<uint8_t>& packed, int j, size_t fieldOffset, uint32_t value);
 void SetEntryBlockCrc(std::vector<uint8_t>& packed, int j, uint16_t crc);
+void SetEntryDataCrc(std::vector<uint8_t>& packed, int j, uint16_t crc);
 
 // Recomputes the block CRC of entry j after its block was edited.
 void RefreshBlockCrc(std::vector<uint8_t>& packed, int j);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <vector>
 
 #include "codec/block_codec.h"
@@ -316,55 +317,81 @@ TEST(PackDefaults, LittleEndianForm) {
   EXPECT_EQ(eepromBack, eeprom);
 }
 
-TEST(PackDefaults, IncompressibleChunksAreStoredAsPlainCopies) {
-  // The first chunk is noise (no stream fits in 32,762 bytes), the rest compresses.
+// What a receiver does with a chunk: it expands every one of them.
+Bytes ReceiverExpands(const Bytes& packed, size_t chunkAt) {
+  const size_t stored = BE16(packed, chunkAt) - 6;
+  Bytes data(BE16(packed, chunkAt + 6));
+  EXPECT_EQ(Block_Decompress(packed.data() + chunkAt + 8, static_cast<int32_t>(stored), data.data(),
+                             static_cast<int32_t>(data.size())),
+            1);
+  return data;
+}
+
+Bytes StreamOf(const Bytes& data) {
+  Bytes stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(data.size()))));
+  stream.resize(
+      static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
+  return stream;
+}
+
+TEST(PackSettings, AStreamAsLongAsItsChunkIsWrittenAsTheStream) {
+  const std::optional<Bytes> data = test::DataWithStreamLength(8192, 8192);
+  ASSERT_TRUE(data) << "no 8192 bytes found whose stream is exactly 8192 bytes";
+  Bytes image = test::SettingsLikeImage(12);
+  std::copy(data->begin(), data->end(), image.begin() + 5 * 8192);
+  Bytes packed(kPackedBlockSize);
+  ASSERT_TRUE(PackFlashData(406, image.data(), packed.data()));
+  const uint32_t block5 = test::EntryBlockOffset(packed, 5);
+  EXPECT_EQ(BE16(packed, block5 + 10), 8192u + 6);
+  const Bytes stream = StreamOf(*data);
+  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), packed.begin() + block5 + 18))
+      << "the stream, not a copy";
+  EXPECT_EQ(ReceiverExpands(packed, block5 + 10), *data);
+
+  Bytes back(kFlashImageSize, 0);
+  ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), back.data(), back.size()));
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x60000, back.begin()));
+  EXPECT_TRUE(PackedBlock_Check(packed.data(), packed.size()).Ok());
+}
+
+TEST(PackDefaults, IncompressibleChunksAsPlainCopyAndAsStream) {
+  // Chunk 0 is noise (its stream would pass 32,762 bytes: a plain copy),
+  // chunk 1 data whose stream is exactly 32,762 bytes, the rest compresses;
+  // the default EEPROM's stream is exactly 256 bytes.
+  const std::optional<Bytes> exact = test::DataWithStreamLength(32762, 32762);
+  const std::optional<Bytes> eeprom = test::DataWithStreamLength(256, 256);
+  ASSERT_TRUE(exact && eeprom);
   Bytes image = test::SettingsLikeImage(8, 0x60000);
   const Bytes noise = test::RandomBytes(8, 32762);
   std::copy(noise.begin(), noise.end(), image.begin());
-  const Bytes eeprom = test::RandomBytes(80, 256);
+  std::copy(exact->begin(), exact->end(), image.begin() + 32762);
   Bytes packed(kPackedBlockSize);
-  ASSERT_TRUE(PackDefaultsData(406, image.data(), eeprom.data(), packed.data()));
-  EXPECT_EQ(BE16(packed, 1024 + 10), 32762u + 6);  // stored size equals the chunk size
-  EXPECT_TRUE(std::equal(noise.begin(), noise.end(), packed.begin() + 1024 + 18));
+  ASSERT_TRUE(PackDefaultsData(406, image.data(), eeprom->data(), packed.data()));
+  const size_t chunk0 = 1024 + 10;
+  const size_t chunk1 = chunk0 + 8 + 32762;
+  EXPECT_EQ(BE16(packed, chunk0), 32762u + 6);
+  EXPECT_TRUE(std::equal(noise.begin(), noise.end(), packed.begin() + chunk0 + 8));
+  EXPECT_EQ(BE16(packed, chunk1), 32762u + 6);
+  const Bytes stream = StreamOf(*exact);
+  EXPECT_TRUE(std::equal(stream.begin(), stream.end(), packed.begin() + chunk1 + 8));
+  EXPECT_EQ(ReceiverExpands(packed, chunk1), *exact);
+  const uint32_t block1 = test::EntryBlockOffset(packed, 1);
+  EXPECT_EQ(BE16(packed, block1 + 10), 256u + 6);
+  EXPECT_EQ(ReceiverExpands(packed, block1 + 10), *eeprom);
+
   Bytes defaults(0x80100, 0);
   ASSERT_TRUE(UnPackFlashData(packed.data(), packed.size(), defaults.data(), defaults.size()));
   EXPECT_TRUE(std::equal(image.begin(), image.end(), defaults.begin()));
+  Bytes eepromBack(256, 0xEE);
+  ASSERT_TRUE(UnPackDefaultsEeprom(packed.data(), packed.size(), eepromBack.data()));
+  EXPECT_EQ(eepromBack, *eeprom);
   EXPECT_TRUE(PackedBlock_Check(packed.data(), packed.size()).Ok());
 
   // Noise all through does not fit.
   const Bytes allNoise = test::RandomBytes(81, 0x60000);
   Bytes untouched(kPackedBlockSize, 0x42);
-  EXPECT_FALSE(PackDefaultsData(406, allNoise.data(), eeprom.data(), untouched.data()));
+  EXPECT_FALSE(PackDefaultsData(406, allNoise.data(), eeprom->data(), untouched.data()));
   EXPECT_EQ(untouched, Bytes(kPackedBlockSize, 0x42));
-}
-
-TEST(PackDefaults, AStreamAsLongAsItsChunkIsStoredAsACopy) {
-  // EEPROM contents whose compressed stream is exactly 256 bytes long: part
-  // noise, part zeros, searched for.
-  std::optional<Bytes> eeprom;
-  Bytes stream(static_cast<size_t>(Block_CompressBound(256)));
-  for (uint32_t seed = 0; seed < 100 && !eeprom; ++seed) {
-    for (size_t noisy = 120; noisy <= 256 && !eeprom; ++noisy) {
-      Bytes candidate(256, 0x00);
-      const Bytes noise = test::RandomBytes(seed, noisy);
-      std::copy(noise.begin(), noise.end(), candidate.begin());
-      if (Block_Compress(candidate.data(), 256, stream.data()) == 256 &&
-          !std::equal(candidate.begin(), candidate.end(), stream.begin())) {
-        eeprom = candidate;
-      }
-    }
-  }
-  ASSERT_TRUE(eeprom) << "no input found whose stream is exactly 256 bytes";
-
-  const Bytes settings(kDefaultsSettingsSize, 0x00);
-  Bytes packed(kPackedBlockSize);
-  ASSERT_TRUE(PackDefaultsData(406, settings.data(), eeprom->data(), packed.data()));
-  const uint32_t block1 = test::EntryBlockOffset(packed, 1);
-  EXPECT_EQ(BE16(packed, block1 + 10), 256u + 6);
-  EXPECT_TRUE(std::equal(eeprom->begin(), eeprom->end(), packed.begin() + block1 + 18));
-  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
-  EXPECT_TRUE(check.Ok());
-  EXPECT_TRUE(check.entries.at(1).DataOk());
 }
 
 }  // namespace

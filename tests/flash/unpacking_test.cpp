@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "codec/block_codec.h"
+#include "flash/packed_block_check.h"
 #include "flash/packing.h"
 #include "flash_test_util.h"
 #include "test_support.h"
@@ -112,42 +113,60 @@ TEST(UnpackDirectory, BlockHeaderWordMustBeEight) {
   EXPECT_TRUE(Untouched(dst, 0, dst.size()));
 }
 
-TEST(UnpackChunks, StoredCopyAndStreamOfAHandMadeBlock) {
-  // One block at 1024 with two chunks: a plain copy of 300 bytes (which is
-  // no valid stream) and a compressed chunk of 5000 bytes.
-  const Bytes plain = test::RandomBytes(26, 300);
-  const Bytes text = test::Text(5000);
-  Bytes stream(static_cast<size_t>(Block_CompressBound(5000)));
-  const int32_t streamSize = Block_Compress(text.data(), 5000, stream.data());
-  ASSERT_LT(streamSize, 5000);
-
+// A packed block in the big-endian form with one block at 1024 holding the
+// given chunks (stored bytes, uncompressed size), its block CRC and the data
+// CRC given.
+Bytes HandMadeBlock(const std::vector<std::pair<Bytes, size_t>>& chunks, uint16_t dataCrc) {
   Bytes packed(kPackedBlockSize, 0);
   packed[0] = 0x1F;
   packed[1] = 0x1D;
   packed[33] = 1;
   const size_t b = 1024;
-  const Bytes header = {0, 8, 0x1B, 0x90, 0xFF, 0xFF, 0, 1, 0, 2};
+  const Bytes header = {0, 8, 0x1B, 0x90, 0xFF, 0xFF, 0, 1, 0, static_cast<uint8_t>(chunks.size())};
   std::copy(header.begin(), header.end(), packed.begin() + b);
   size_t p = b + 10;
-  auto putChunk = [&](const uint8_t* bytes, size_t stored, size_t size) {
-    packed[p] = static_cast<uint8_t>((stored + 6) >> 8);
-    packed[p + 1] = static_cast<uint8_t>(stored + 6);
+  size_t dataLength = 0;
+  for (const auto& [stored, size] : chunks) {
+    dataLength += size;
+    packed[p] = static_cast<uint8_t>((stored.size() + 6) >> 8);
+    packed[p + 1] = static_cast<uint8_t>(stored.size() + 6);
     packed[p + 4] = packed[p + 5] = 0xFF;
     packed[p + 6] = static_cast<uint8_t>(size >> 8);
     packed[p + 7] = static_cast<uint8_t>(size);
-    std::copy_n(bytes, stored, packed.begin() + static_cast<std::ptrdiff_t>(p + 8));
-    p += 8 + stored;
-  };
-  putChunk(plain.data(), 300, 300);
-  putChunk(stream.data(), static_cast<size_t>(streamSize), 5000);
+    std::copy(stored.begin(), stored.end(), packed.begin() + static_cast<std::ptrdiff_t>(p + 8));
+    p += 8 + stored.size();
+  }
   test::SetEntryField32(packed, 0, 4, b);
   test::SetEntryField32(packed, 0, 8, static_cast<uint32_t>(p - b));
+  test::SetEntryField32(packed, 0, 12, static_cast<uint32_t>(dataLength));
+  test::SetEntryDataCrc(packed, 0, dataCrc);
   test::RefreshBlockCrc(packed, 0);
+  return packed;
+}
+
+Bytes Compressed(const Bytes& data) {
+  Bytes stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(data.size()))));
+  stream.resize(
+      static_cast<size_t>(Block_Compress(data.data(), static_cast<int32_t>(data.size()), stream.data())));
+  return stream;
+}
+
+uint16_t Crc(const Bytes& data) { return test::BitwiseCrc16(data.data(), data.size()); }
+
+TEST(UnpackChunks, StoredCopyAndStreamOfAHandMadeBlock) {
+  // Two chunks: a plain copy of 300 bytes (which is no valid stream) and a
+  // compressed chunk of 5000 bytes.
+  const Bytes plain = test::RandomBytes(26, 300);
+  const Bytes text = test::Text(5000);
+  const Bytes stream = Compressed(text);
+  ASSERT_LT(stream.size(), 5000u);
+  Bytes whole = plain;
+  whole.insert(whole.end(), text.begin(), text.end());
+  const Bytes packed = HandMadeBlock({{plain, 300}, {stream, 5000}}, Crc(whole));
 
   Bytes dst(6000, kUntouched);
   ASSERT_TRUE(Unpack(packed, dst));
-  EXPECT_TRUE(std::equal(plain.begin(), plain.end(), dst.begin()));
-  EXPECT_TRUE(std::equal(text.begin(), text.end(), dst.begin() + 300));
+  EXPECT_TRUE(std::equal(whole.begin(), whole.end(), dst.begin()));
   EXPECT_TRUE(Untouched(dst, 5300, dst.size()));
 
   // The same block into a destination one byte too small: refused before the
@@ -155,6 +174,48 @@ TEST(UnpackChunks, StoredCopyAndStreamOfAHandMadeBlock) {
   Bytes small(5299, kUntouched);
   EXPECT_FALSE(Unpack(packed, small));
   EXPECT_TRUE(Untouched(small, 300, small.size()));
+}
+
+TEST(UnpackChunks, AChunkAsLongAsItsDataIsReadAsTheDataCrcSays) {
+  // A stream of 8,192 bytes for 8,192 bytes: the stream of a text, followed
+  // by surplus bytes, which the decoder ignores. Its raw bytes are a valid
+  // stream and its expansion is the text, so only the data CRC can tell.
+  const Bytes text = test::Text(8192);
+  Bytes stream = Compressed(text);
+  ASSERT_LT(stream.size(), 8000u);
+  const Bytes surplus = test::RandomBytes(3, 8192 - stream.size());
+  stream.insert(stream.end(), surplus.begin(), surplus.end());
+
+  Bytes dst(8192, kUntouched);
+  ASSERT_TRUE(Unpack(HandMadeBlock({{stream, 8192}}, Crc(text)), dst));
+  EXPECT_EQ(dst, text) << "expanded";
+  ASSERT_TRUE(Unpack(HandMadeBlock({{stream, 8192}}, Crc(stream)), dst));
+  EXPECT_EQ(dst, stream) << "a plain copy whose bytes happen to be a stream";
+
+  // Three such chunks in one block, the middle one a plain copy: decided
+  // together by the one data CRC of the block.
+  const Bytes other = test::SettingsLikeImage(5, 8192);
+  Bytes otherStream = Compressed(other);
+  otherStream.resize(8192, 0x5A);
+  Bytes whole = text;
+  whole.insert(whole.end(), stream.begin(), stream.end());
+  whole.insert(whole.end(), other.begin(), other.end());
+  Bytes three(3 * 8192, kUntouched);
+  ASSERT_TRUE(
+      Unpack(HandMadeBlock({{stream, 8192}, {stream, 8192}, {otherStream, 8192}}, Crc(whole)), three));
+  EXPECT_EQ(three, whole);
+
+  // Neither: refused as damaged, and reported so.
+  const Bytes damaged = HandMadeBlock({{stream, 8192}}, static_cast<uint16_t>(Crc(text) ^ 1));
+  Bytes untouched(8192, kUntouched);
+  EXPECT_FALSE(Unpack(damaged, untouched));
+  EXPECT_TRUE(Untouched(untouched, 0, untouched.size()));
+  const PackedBlockCheck check = PackedBlock_Check(damaged.data(), damaged.size());
+  ASSERT_EQ(check.entries.size(), 1u);
+  EXPECT_TRUE(check.entries[0].BlockCrcOk() && check.entries[0].decoded);
+  EXPECT_FALSE(check.entries[0].DataOk());
+  const Bytes good = HandMadeBlock({{stream, 8192}}, Crc(text));
+  EXPECT_TRUE(PackedBlock_Check(good.data(), good.size()).entries.at(0).DataOk());
 }
 
 // Damaged directories and blocks whose CRCs still match: the unpacker must

@@ -198,13 +198,22 @@ TEST_F(TransferTest, CancelWhileWaitingForDownloadModeReturnsToIdle) {
   EXPECT_TRUE(window->CheckBox8->isEnabled());
 }
 
-TEST_F(TransferTest, ClosingTheWindowDuringATransferCancelsItFirst) {
+TEST_F(TransferTest, ClosingTheWindowDuringATransferCancelsItAndAsksNothing) {
   StartReceiver({"--silent"});
+  ScopedCurrentDir cwd(dir.path());
+  window->CheckBox11->setChecked(true);  // "Log transfer"
   window->show();
   During(300, [&] { window->MenuFileExit->trigger(); });
   window->ButtonLoadFromToppy->click();
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(window->TransferBusy());
+  EXPECT_TRUE(ui.events().empty()) << "no \"Reboot the Toppy?\": " << ::testing::PrintToString(ui.Texts());
+  // The link was closed after its last open, and the log was closed.
+  const std::vector<uint8_t> log = ReadBytes(dir.File("TolvPack.log"));
+  const std::string text(log.begin(), log.end());
+  EXPECT_NE(text.find("Comm_Cancel"), std::string::npos);
+  EXPECT_GT(text.rfind("Comm_Close"), text.rfind("Comm_Open"));
+  EXPECT_NE(text.find("Log file closed"), std::string::npos);
 }
 
 TEST_F(TransferTest, ABlockLongerThanItsPlaceIsRefusedAndSaid) {

@@ -14,6 +14,7 @@
 
 #include "flash/layout.h"
 #include "flash/model_list.h"
+#include "flash_test_util.h"
 #include "ui_test_support.h"
 
 namespace tolv::test {
@@ -253,8 +254,9 @@ TEST_F(WindowTest, SavingIsOfferedForWhatIsPresent) {
   EXPECT_FALSE(o.toDefaults);
 }
 
-TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariant) {
+TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariantWhileAFlashIsPresent) {
   QLabel* labels[] = {window->Label6, window->Label7, window->Label8};
+  workspace.Present(ComponentKind::Flash) = true;
   for (uint8_t variant = kLayoutNone; variant <= kLayoutDvbC; ++variant) {
     workspace.layoutVariant = variant;
     window->Status_Refresh();
@@ -262,6 +264,35 @@ TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariant) {
       EXPECT_EQ(LabelColour(labels[i]), variant == i + 1 ? kColourLayoutLit : kColourLayoutUnlit)
           << "variant " << int(variant) << " label " << i;
   }
+  // Removing the settings takes their layout off the display.
+  ui.AnswerQuestion(true);
+  window->MenuRemoveSettings->trigger();
+  ASSERT_FALSE(workspace.Present(ComponentKind::Flash));
+  for (QLabel* label : labels) EXPECT_EQ(LabelColour(label), kColourLayoutUnlit);
+}
+
+TEST_F(WindowTest, AnUnreadableModelFileIsToldOnceAndEveryRefreshCompletes) {
+  ScopedCurrentDir cwd(dir.path());
+  if (!MakeUnreadableFile(dir.File("Firmware.dat"))) GTEST_SKIP() << "no unreadable file can be made here";
+  tolv::testing::ModelList_Unload();
+  workspace.systemId = 406;
+  workspace.Present(ComponentKind::Flash) = true;
+  window->Status_Refresh();
+  EXPECT_EQ(window->Label9->text().toStdString(), "406 (unknown SysID=406)");
+  EXPECT_TRUE(window->MenuSaveFlashBIN->isEnabled());
+  ASSERT_EQ(ui.events().size(), 1u);
+  EXPECT_EQ(ui.events()[0].kind, Kind::Information);
+  EXPECT_NE(ui.events()[0].text.find("Firmware.dat"), std::string::npos) << ui.events()[0].text;
+
+  // New empties the workspace: nothing is offered for saving any more, and
+  // the error is not told again.
+  ui.AnswerQuestion(true);
+  window->ButtonNew->click();
+  for (const char* name : kSaveMenu) EXPECT_FALSE(Action(*window, name)->isEnabled()) << name;
+  EXPECT_FALSE(window->ButtonSaveTFD->isEnabled());
+  EXPECT_FALSE(window->ButtonSaveToToppy->isEnabled());
+  EXPECT_EQ(window->Label9->text().toStdString(), "");
+  EXPECT_EQ(ui.events().size(), 2u) << ::testing::PrintToString(ui.Texts());
 }
 
 TEST_F(WindowTest, SystemIdLabelNamesTheModel) {

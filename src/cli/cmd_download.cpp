@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cli/cli_command.h"
+#include "cli/output_check.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 
@@ -11,6 +12,7 @@ namespace {
 struct DownloadArgs {
   DownloadRequest request;
   bool reboot = false;
+  std::optional<int> timeoutSeconds;
   std::vector<Step> outputs;
 };
 
@@ -21,12 +23,16 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
     const bool hasValue = i + 1 < args.size();
-    if ((arg == "--port" || arg == "--only") && !hasValue) throw UsageError(arg + " needs a value");
+    if ((arg == "--port" || arg == "--only" || arg == "--timeout") && !hasValue)
+      throw UsageError(arg + " needs a value");
     if (arg == "--port") {
       parsed.request.port = args[i + 1];
       i += 2;
     } else if (arg == "--only") {
       parsed.request.selection = ParseOnlyList(args[i + 1], false);
+      i += 2;
+    } else if (arg == "--timeout") {
+      parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
       i += 2;
     } else if (arg == "--reboot" || arg == "--log") {
       (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
@@ -43,28 +49,67 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
+// Every output checked before the receiver is touched, against the
+// components that are to arrive: a folder that cannot be written, or an
+// output that needs a component --only does not fetch, is found now rather
+// than after the transfer. The SystemID comes from the receiver, so the
+// forms that need one cannot be refused for the want of it here.
+bool OutputsCanBeWritten(const DownloadArgs& parsed, ConsoleInteraction& ui) {
+  Workspace expected;
+  for (ComponentKind kind : kAllComponents)
+    expected.Present(kind) = parsed.request.selection[static_cast<size_t>(kind)];
+  const std::vector<std::string> faults = Outputs_CheckBeforehand(parsed.outputs, expected);
+  for (const std::string& fault : faults) ui.Failure("tolv download: " + fault);
+  if (!faults.empty()) ui.Note("Nothing was fetched: the outputs above could not be written.");
+  return faults.empty();
+}
+
+// Writes every output, also after one has failed; the outputs that failed
+// (each has told why), by their text.
+std::vector<std::string> WriteOutputs(const std::vector<Step>& outputs, Workspace& workspace,
+                                      ConsoleInteraction& ui) {
+  std::vector<std::string> failed;
+  for (const Step& output : outputs) {
+    if (RunSteps({output}, workspace, ui) != kExitOk) failed.push_back("\"" + output.text + "\"");
+  }
+  return failed;
+}
+
 int RunDownload(const std::vector<std::string>& args) {
   const DownloadArgs parsed = ParseDownloadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
-  TransferConsole ui(parsed.reboot, display);
+  TransferConsole ui({.reboot = parsed.reboot}, display);
+  if (!OutputsCanBeWritten(parsed, ui)) return kExitFailure;
   Workspace workspace;
   DownloadReport report;
+  ReceiverWait wait(parsed.request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
   {
     InterruptGuard interrupt;
-    report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false));
+    report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
+  if (wait.timedOut()) {
+    ui.Failure(wait.GaveUpText() + " Nothing written.");
+    return kExitFailure;
+  }
   int status = report.AllStored() && !ui.failureReported() ? kExitOk : kExitFailure;
   const bool anyStored = std::any_of(report.blocks.begin(), report.blocks.end(),
                                      [](const BlockOutcome& block) { return block.stored; });
-  // What arrived is written even when another block failed; a cancel writes
-  // nothing, as asked.
+  // What arrived is written even when another block failed, and every output
+  // is tried even when another failed; a cancel writes nothing, as asked.
+  std::vector<std::string> failed;
   if (report.canceled) {
     ui.Note("Cancelled; nothing written.");
-  } else if (anyStored && RunSteps(parsed.outputs, workspace, ui) != kExitOk) {
-    status = kExitFailure;
+  } else if (anyStored) {
+    failed = WriteOutputs(parsed.outputs, workspace, ui);
   }
   ui.Note(Transfer_Summary(report));
+  if (!failed.empty()) {
+    std::string list;
+    for (const std::string& text : failed) list += (list.empty() ? "" : ", ") + text;
+    ui.Note("Not written: " + list + ".");
+    status = kExitFailure;
+  }
   return status;
 }
 
@@ -72,7 +117,8 @@ int RunDownload(const std::vector<std::string>& args) {
 
 const CliCommand kDownloadCommand = {
     "download", "fetch components from a receiver (From Toppy) and save them",
-    "usage: tolv download --port PORT [--only LIST] [--reboot] [--log] -o OUTPUT...\n"
+    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS] [--reboot]\n"
+    "                     [--log] -o OUTPUT...\n"
     "\n"
     "Reboots the receiver, waits until its loader answers, fetches the chosen\n"
     "components into a workspace and saves them with the outputs of\n"
@@ -82,6 +128,8 @@ const CliCommand kDownloadCommand = {
     "  --only LIST    components to fetch, separated by commas: loader, firmware,\n"
     "                 settings (or flash), eeprom, defaults (default: all five;\n"
     "                 the background is never fetched)\n"
+    "  --timeout SECONDS  give up when the receiver has not answered within\n"
+    "                 SECONDS (default: wait until Ctrl-C)\n"
     "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
     "  --log          write the link's log TolvPack.log and the raw bytes\n"
     "                 CommDump.bin in the current folder\n"
@@ -92,12 +140,19 @@ const CliCommand kDownloadCommand = {
     "  -o NAME.tfd    every component that arrived as a TFD file\n"
     "  -o KIND=FILE   one component as a BIN file\n"
     "\n"
-    "Progress goes to standard error. Ctrl-C cancels the transfer cleanly (a\n"
+    "The outputs are checked before the receiver is touched: an output whose\n"
+    "folder cannot be written, or that needs a component --only leaves out,\n"
+    "stops the command at once. A received settings or defaults block is kept\n"
+    "only when every checksum of its packed form holds; an EEPROM whose record\n"
+    "checksums do not match is kept as it is, and the last line says so.\n"
+    "Progress goes to standard error. When the receiver has not answered after\n"
+    "a few seconds, a line says so. Ctrl-C cancels the transfer cleanly (a\n"
     "second Ctrl-C ends the program at once); nothing is written then. What\n"
-    "arrived is saved even when another component failed. The last line says\n"
-    "what arrived and what did not, and why.\n"
+    "arrived is saved even when another component failed, and every output is\n"
+    "written even when another failed. The last lines say what arrived and\n"
+    "what did not, and which outputs could not be written.\n"
     "Exit status: 0 when every chosen component arrived and was saved, 1\n"
-    "otherwise, 2 when the command line is wrong.\n"
+    "otherwise (also after --timeout), 2 when the command line is wrong.\n"
     "\n"
     "Examples:\n"
     "  tolv download --port USB -o backup/\n"

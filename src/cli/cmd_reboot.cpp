@@ -10,9 +10,12 @@ namespace {
 
 int RunReboot(const std::vector<std::string>& args) {
   std::string port;
+  std::optional<int> timeoutSeconds;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--port" && i + 1 < args.size()) {
       port = args[++i];
+    } else if (args[i] == "--timeout" && i + 1 < args.size()) {
+      timeoutSeconds = ParseTimeoutSeconds(args[++i]);
     } else {
       throw UsageError("unknown option \"" + args[i] + "\"");
     }
@@ -20,12 +23,19 @@ int RunReboot(const std::vector<std::string>& args) {
   if (port.empty()) throw UsageError("--port PORT is needed (\"tolv ports\" lists them)");
   ProgressDisplay display(stderr, StderrIsTerminal());
   InterruptGuard interrupt;
-  const TransferHooks hooks = ConsoleTransferHooks(display, false);
-  // Open (waiting for a USB receiver until it comes or Ctrl-C), reboot, close.
+  // The receiver has answered as soon as its port is open.
+  ReceiverWait wait(port, timeoutSeconds, comm_status::kDeviceOpened);
+  const TransferHooks hooks = ConsoleTransferHooks(display, false, wait);
+  // Open (waiting for a USB receiver until it comes, Ctrl-C or the time-out),
+  // reboot, close. Only a command written to the receiver counts.
   const int32_t opened = Comm_Open(port, hooks.progress);
   const int32_t rebooted = opened == result::kOk ? Comm_Reboot() : opened;
   Comm_Close();
   display.EndLine();
+  if (wait.timedOut()) {
+    std::fprintf(stderr, "Not rebooted: %s\n", wait.GaveUpText().c_str());
+    return kExitFailure;
+  }
   if (rebooted != result::kOk) {
     std::fprintf(stderr, "Not rebooted: %s\n", Result_Text(rebooted).c_str());
     return kExitFailure;
@@ -38,13 +48,14 @@ int RunReboot(const std::vector<std::string>& args) {
 
 const CliCommand kRebootCommand = {
     "reboot", "restart a receiver",
-    "usage: tolv reboot --port PORT\n"
+    "usage: tolv reboot --port PORT [--timeout SECONDS]\n"
     "\n"
     "Sends the reboot command to the receiver on PORT (USB, or a serial port\n"
     "such as /dev/ttyUSB0). On USB it waits until a receiver is there; Ctrl-C\n"
-    "stops the wait.\n"
-    "Exit status: 0 when the command went out, 1 when the port could not be\n"
-    "opened or the wait was cancelled, 2 when the command line is wrong.\n"
+    "or --timeout SECONDS stops the wait.\n"
+    "Exit status: 0 when the command was written to the receiver, 1 when the\n"
+    "port could not be opened, the wait was cancelled or timed out, or the\n"
+    "command could not be written, 2 when the command line is wrong.\n"
     "\n"
     "Example:\n"
     "  tolv reboot --port USB\n",

@@ -11,7 +11,9 @@ struct UploadArgs {
   UploadRequest request;
   bool only = false;
   bool reboot = false;
-  bool yes = false;      // answers the questions of the operations among the inputs
+  bool yes = false;  // answers the questions of the operations among the inputs
+  bool forceModel = false;
+  std::optional<int> timeoutSeconds;
   int32_t systemId = 0;  // 0: the one the inputs carry
   std::vector<Step> inputs;
 };
@@ -35,7 +37,7 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   parsed.request.reportFailures = false;  // the final line says it
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid";
+    const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
     if (takesValue && i + 1 >= args.size()) throw UsageError(arg + " needs a value");
     if (arg == "--port") {
       parsed.request.port = args[i + 1];
@@ -44,8 +46,10 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
       parsed.only = true;
     } else if (arg == "--sysid") {
       parsed.systemId = ParseSystemId(args[i + 1]);
-    } else if (arg == "--reboot" || arg == "--log") {
-      (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
+    } else if (arg == "--timeout") {
+      parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
+    } else if (arg == "--reboot" || arg == "--log" || arg == "--force-model") {
+      (arg == "--reboot" ? parsed.reboot : arg == "--log" ? parsed.request.log : parsed.forceModel) = true;
       ++i;
       continue;
     } else if (arg == "--yes" || arg == "-y") {
@@ -91,18 +95,23 @@ bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& 
 int RunUpload(const std::vector<std::string>& args) {
   const UploadArgs parsed = ParseUploadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
-  TransferConsole ui(parsed.reboot, display, parsed.yes);
+  TransferConsole ui({.reboot = parsed.reboot, .answerYes = parsed.yes, .forceModel = parsed.forceModel}, display);
   Workspace workspace;
   if (RunSteps(parsed.inputs, workspace, ui) != kExitOk) return kExitFailure;
   UploadRequest request = parsed.request;
   if (!ReadyToSend(parsed, workspace, request, ui)) return kExitFailure;
   ui.ClearFailure();
   UploadReport report;
+  ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
   {
     InterruptGuard interrupt;
-    report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true));
+    report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true, wait));
   }
   display.EndLine();
+  if (wait.timedOut()) {
+    ui.Failure(wait.GaveUpText() + " Nothing sent.");
+    return kExitFailure;
+  }
   ui.Note(Transfer_Summary(report));
   return report.Succeeded() ? kExitOk : kExitFailure;
 }
@@ -111,8 +120,8 @@ int RunUpload(const std::vector<std::string>& args) {
 
 const CliCommand kUploadCommand = {
     "upload", "send components to a receiver (To Toppy)",
-    "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--reboot] [--log] [--yes]\n"
-    "                   INPUT...\n"
+    "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--force-model]\n"
+    "                   [--timeout SECONDS] [--reboot] [--log] [--yes] INPUT...\n"
     "\n"
     "Loads the inputs as \"tolv convert\" does, then reboots the receiver, waits\n"
     "until its loader is ready to take data and lets it fetch the components as\n"
@@ -125,6 +134,10 @@ const CliCommand kUploadCommand = {
     "                 (default: every component the inputs hold)\n"
     "  --sysid N      the receiver's SystemID (default: the one the inputs carry,\n"
     "                 e.g. from an STD or TFD file). Without one nothing is sent.\n"
+    "  --force-model  send the image also when the receiver reports another\n"
+    "                 SystemID (without it the command refuses, exit status 1)\n"
+    "  --timeout SECONDS  give up when the receiver has not answered within\n"
+    "                 SECONDS (default: wait until Ctrl-C)\n"
     "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
     "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
     "  --yes          answer Yes to the questions of the operations (\"Unload flash?\");\n"
@@ -132,8 +145,11 @@ const CliCommand kUploadCommand = {
     "Inputs (and operations) as in \"tolv convert\": NAME.std, NAME.dmp,\n"
     "NAME.tfd, KIND=FILE, block=FILE, --flash-to-defaults, ...\n"
     "\n"
-    "Progress goes to standard error; Ctrl-C cancels cleanly (a second Ctrl-C\n"
-    "ends the program at once). The last line says what went and what failed.\n"
+    "The receiver's SystemID is compared with the image's before anything is\n"
+    "sent. An empty firmware is never sent. Progress goes to standard error;\n"
+    "when the receiver has not answered after a few seconds, a line says so.\n"
+    "Ctrl-C cancels cleanly (a second Ctrl-C ends the program at once). The\n"
+    "last line says what went and what failed.\n"
     "Exit status: 0 when everything chosen was sent, 1 otherwise, 2 when the\n"
     "command line is wrong.\n"
     "\n"

@@ -180,7 +180,8 @@ std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind
 void Wrote(const std::string& path) { std::printf("Wrote %s\n", path.c_str()); }
 
 Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
-  return {StepRole::kOutput, arg, [kind, path](Workspace& ws, ConsoleInteraction& ui) {
+  return {StepRole::kOutput, arg,
+          [kind, path](Workspace& ws, ConsoleInteraction& ui) {
             if (std::optional<std::string> refusal = AbsentRefusal(ws, kind)) {
               ui.Failure(*refusal);
               return false;
@@ -188,7 +189,8 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
             Component_SaveBin(ws, kind, path);
             Wrote(path);
             return true;
-          }};
+          },
+          path, false, [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
 }
 
 Step SaveBlocksStep(const std::string& arg, const std::string& path) {
@@ -200,7 +202,8 @@ Step SaveBlocksStep(const std::string& arg, const std::string& path) {
             std::vector<std::string> written = FlashBlocks_Save(ws, path, ui);
             for (const std::string& name : written) Wrote(name);
             return !written.empty();
-          }};
+          },
+          path, false, [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
 }
 
 Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
@@ -214,6 +217,10 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
             if (!form.save(ws, path, ui)) return false;
             Wrote(form.outputName ? form.outputName(path) : path);
             return true;
+          },
+          form.outputName ? form.outputName(path) : path, false,
+          [&form](const Workspace& ws) {
+            return form.saveRefusal ? form.saveRefusal(ws) : std::optional<std::string>();
           }};
 }
 
@@ -238,6 +245,10 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
             SaveFilesAtomically(files);
             for (const FileToSave& file : files) Wrote(file.path);
             return true;
+          },
+          dir, true, [dir](const Workspace& ws) {
+            return ws.AnyPresent() ? std::optional<std::string>()
+                                   : "No component is present: there is nothing to save in " + dir;
           }};
 }
 

@@ -38,6 +38,13 @@ struct Step {
   // reported through ui (a message the window would show, or a line of the
   // tool's own). May throw FileError or another std::exception.
   std::function<bool(Workspace&, ConsoleInteraction&)> apply;
+  // Outputs only, for checking them before there is anything to write: the
+  // file the step writes (the folder for -o DIR/, which targetIsFolder
+  // marks; the name the block files are made from for -o blocks=NAME), and
+  // why the step would refuse a workspace (a component it needs is absent).
+  std::string target = {};
+  bool targetIsFolder = false;
+  std::function<std::optional<std::string>(const Workspace&)> refusal = {};
 };
 
 // Which step kinds a command accepts.

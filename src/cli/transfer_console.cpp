@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <sstream>
 
@@ -129,8 +130,11 @@ InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
 
 bool InterruptGuard::Requested() { return gInterrupted != 0; }
 
-TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display, bool answerYes)
-    : ConsoleInteraction(answerYes), display_(display), reboot_(reboot) {}
+TransferConsole::TransferConsole(TransferAnswers answers, ProgressDisplay& display)
+    : ConsoleInteraction(answers.answerYes),
+      display_(display),
+      reboot_(answers.reboot),
+      forceModel_(answers.forceModel) {}
 
 void TransferConsole::Information(const std::string& text) {
   display_.EndLine();
@@ -149,15 +153,47 @@ bool TransferConsole::Question(const std::string& text) {
   return reboot_;
 }
 
-TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload) {
+bool TransferConsole::QuestionDefaultNo(const std::string& text) {
+  display_.EndLine();
+  Note(text + (forceModel_ ? " -> Yes (--force-model)" : " -> No (--force-model answers Yes)"));
+  return forceModel_;
+}
+
+ReceiverWait::ReceiverWait(std::string port, std::optional<int> timeoutSeconds, uint8_t answeredStatus)
+    : port_(std::move(port)),
+      timeoutSeconds_(timeoutSeconds),
+      answeredStatus_(answeredStatus),
+      start_(std::chrono::steady_clock::now()) {}
+
+bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display) {
+  if (status == answeredStatus_) answered_ = true;
+  if (answered_ || timedOut_) return false;
+  const auto waited = std::chrono::steady_clock::now() - start_;
+  if (!noticed_ && waited >= std::chrono::milliseconds(kNoticeMs)) {
+    noticed_ = true;
+    display.PrintLine("Waiting for the receiver on " + port_ +
+                      ": switch it on or reconnect the cable; Ctrl-C stops.");
+  }
+  if (timeoutSeconds_ && waited >= std::chrono::seconds(*timeoutSeconds_)) timedOut_ = true;
+  return timedOut_;
+}
+
+std::string ReceiverWait::GaveUpText() const {
+  return "Gave up after " + std::to_string(timeoutSeconds_.value_or(0)) + " s: no answer from the receiver on " +
+         port_ + ".";
+}
+
+TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, ReceiverWait& wait) {
   TransferHooks hooks;
   auto cancelSent = std::make_shared<bool>(false);
-  hooks.progress = [&display, cancelSent](uint8_t status, double value) {
+  hooks.progress = [&display, &wait, cancelSent](uint8_t status, double value) {
     // The percentage alone cannot tell bytes and rate: the link knows the
     // block's size once the receiver has reported it (a firmware's too).
     if (status == comm_status::kProgress) display.OnTransferSize(Comm_TransferSize());
-    display.OnStatus(status, value);
-    if (InterruptGuard::Requested() && !*cancelSent) {
+    // A time-out's cancel is the command giving up, which it says itself.
+    if (status != comm_status::kCancelRequested || !wait.timedOut()) display.OnStatus(status, value);
+    const bool timeUp = wait.OnStatus(status, display);
+    if ((InterruptGuard::Requested() || timeUp) && !*cancelSent) {
       *cancelSent = true;
       Comm_Cancel();
     }
@@ -183,6 +219,14 @@ ComponentSelection ParseOnlyList(const std::string& list, bool allowBackground) 
   }
   if (!any) throw UsageError("--only needs a list of components");
   return selection;
+}
+
+int ParseTimeoutSeconds(const std::string& text) {
+  int seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 1)
+    throw UsageError("--timeout needs a whole number of seconds from 1 up, not \"" + text + "\"");
+  return seconds;
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,11 @@ class ProgressDisplay {
   void OnTransferSize(int64_t byteCount);
   // Ends a redrawn line, so that other output starts on a line of its own.
   void EndLine();
+  // A line of its own (ending a redrawn line first).
+  void PrintLine(const std::string& text);
 
  private:
   void ShowProgress(double percent);
-  void PrintLine(const std::string& text);
 
   std::FILE* stream_;
   bool terminal_;
@@ -61,26 +63,69 @@ class InterruptGuard {
 };
 
 // The console of the transfer commands: "Reboot the Toppy?" is answered by
-// --reboot (No without it, never a failure: it comes after the transfer);
-// every other question (those of the operations among upload's inputs) as
-// ConsoleInteraction answers it, Yes when answerYes (--yes). Every line first
-// ends the progress display's line.
+// --reboot (No without it, never a failure: it comes after the transfer); the
+// question whether to send an image to a receiver of another model (asked
+// with No as its default) by --force-model; every other question (those of
+// the operations among upload's inputs) as ConsoleInteraction answers it, Yes
+// with --yes. Every line first ends the progress display's line.
+struct TransferAnswers {
+  bool reboot = false;      // --reboot
+  bool answerYes = false;   // --yes
+  bool forceModel = false;  // --force-model
+};
+
 class TransferConsole : public ConsoleInteraction {
  public:
-  TransferConsole(bool reboot, ProgressDisplay& display, bool answerYes = false);
+  TransferConsole(TransferAnswers answers, ProgressDisplay& display);
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
+  bool QuestionDefaultNo(const std::string& text) override;
 
  private:
   ProgressDisplay& display_;
   bool reboot_;
+  bool forceModel_;
+};
+
+// The wait for the receiver, watched through the link's statuses: from the
+// start of the command until the receiver has answered (answeredStatus:
+// download or upload mode reached, or for a reboot the port opened). After
+// about kNoticeMs without an answer it prints once "Waiting for the receiver
+// on PORT: switch it on or reconnect the cable; Ctrl-C stops."; once the
+// time-out (if any) has passed it asks for a cancel of the link, which the
+// command then reports as a time-out, not as the user's cancel.
+class ReceiverWait {
+ public:
+  static constexpr int kNoticeMs = 3000;
+
+  ReceiverWait(std::string port, std::optional<int> timeoutSeconds, uint8_t answeredStatus);
+  // Called with every status (before the status is shown). True once, when
+  // the time is up and the link is to be cancelled.
+  bool OnStatus(uint8_t status, ProgressDisplay& display);
+  bool timedOut() const { return timedOut_; }
+  // "Gave up after N s: no answer from the receiver on PORT."
+  std::string GaveUpText() const;
+
+ private:
+  std::string port_;
+  std::optional<int> timeoutSeconds_;
+  uint8_t answeredStatus_;
+  std::chrono::steady_clock::time_point start_;
+  bool answered_ = false;
+  bool noticed_ = false;
+  bool timedOut_ = false;
 };
 
 // Hooks that show the progress on display (with the size of the block under
-// way from the process-wide link) and cancel that link once Ctrl-C has been
-// pressed. upload names the block "TFD image".
-TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload);
+// way from the process-wide link), keep wait informed, and cancel that link
+// once Ctrl-C has been pressed or wait's time is up (the cancel of a
+// time-out is not shown as "Communication has been canceled"). upload names
+// the block "TFD image". display and wait must outlive the hooks.
+TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, ReceiverWait& wait);
+
+// The value of --timeout: whole seconds from 1 up. Throws UsageError.
+int ParseTimeoutSeconds(const std::string& text);
 
 // Parses --only's list: component words separated by commas ("loader,
 // settings,eeprom"; loader, firmware, flash or settings, eeprom, defaults,

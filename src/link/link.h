@@ -123,8 +123,9 @@ class Link {
 
   // --- Session operations ---------------------------------------------------
 
-  // Tells the receiver to restart (command 0B, then a 600 ms pause). 0, or
-  // 2353 when not open.
+  // Tells the receiver to restart (command 0B, then a 600 ms pause). 0;
+  // 2353 when not open; kRebootNotSent when the command could not be written
+  // (the port failed, or a cancel on USB).
   int32_t Reboot();
 
   // Brings the receiver into download mode. USB: sends 03 and waits for the

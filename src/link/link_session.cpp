@@ -44,7 +44,9 @@ constexpr uint8_t kSerialAnnouncement = 0x01;
 int32_t Link::Reboot() {
   LogStep("Comm_Reboot", "called by main program");
   if (!isOpen()) return result::kRebootNotOpened;
-  SendCMD0B();
+  // A command that never left (a failed write, a cancel) must not pass for a
+  // reboot: the caller tells the user.
+  if (!SendCMD0B()) return result::kRebootNotSent;
   return result::kOk;
 }
 

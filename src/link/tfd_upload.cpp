@@ -18,12 +18,15 @@ int32_t UploadOpenResult(int32_t openResult) {
 }
 
 // Reopens and asks for upload mode until the receiver answers. Without a
-// callback nobody can cancel: the tries end after kUnattendedWaitMs.
+// callback nobody can cancel: the tries end after kUnattendedWaitMs. A cancel
+// that came in meanwhile (in the callback of the close, say) ends the tries
+// before the next open, which would forget it.
 int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback) {
   LinkClock& clock = link.clock();
   const uint64_t start = clock.NowMs();
   for (;;) {
     link.Close();
+    if (link.canceled()) return result::kTfdUploadCanceled;
     if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
       return UploadOpenResult(opened);
     const int32_t mode = link.UploadMode();
@@ -32,10 +35,37 @@ int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallbac
   }
 }
 
+// Lets check decide on the receiver that answered, before anything is sent.
+// On a no the session is ended and the link closed. kOk to go on.
+int32_t CheckReceiver(Link& link, const ReceiverCheck& check) {
+  if (!check) return result::kOk;
+  int32_t reported = 0;
+  link.GetReceiverInfo(&reported, nullptr);
+  bool go = false;
+  try {
+    go = check(reported);
+  } catch (...) {
+    link.Close();
+    throw;
+  }
+  if (go) return result::kOk;
+  if (link.log().enabled())
+    link.Log(LinkLog_StepLine("TFD_SaveToToppy",
+                              "not sent to the receiver with SystemID=" + std::to_string(reported)));
+  link.End();
+  link.Close();
+  return result::kTfdUploadWrongModel;
+}
+
 }  // namespace
 
+bool TFD_ImageSuitsReceiver(int32_t imageSystemId, int32_t reportedSystemId) {
+  const uint16_t image = static_cast<uint16_t>(imageSystemId);
+  return image == kWildcardSystemId || image == static_cast<uint16_t>(reportedSystemId);
+}
+
 int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCallback& callback,
-                             const uint8_t* image, int32_t imageSize) {
+                             const uint8_t* image, int32_t imageSize, const ReceiverCheck& check) {
   if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
     return UploadOpenResult(opened);
   link.Reboot();
@@ -43,10 +73,16 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
   if (mode == result::kTfdUploadOpenFailed || mode == result::kTfdUploadCanceled ||
       mode == result::kOpenUsbNotFound)
     return mode;  // nothing is open
+  if (mode == result::kOk && link.canceled()) {
+    // Cancelled as the receiver answered: nothing goes out, nothing is asked.
+    link.Close();
+    return result::kTfdUploadCanceled;
+  }
   if (mode != result::kOk) {
     link.Close();
     return mode == result::kUploadModeCanceled ? result::kTfdUploadCanceled : mode;
   }
+  if (const int32_t checked = CheckReceiver(link, check); checked != result::kOk) return checked;
   // The receiver fetches the image piece by piece; the block type is only
   // reported, never sent.
   int32_t size = imageSize;
@@ -62,12 +98,15 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
   return result::kOk;
 }
 
-int32_t TFD_SaveToToppy(const std::string& device, CommCallback callback, int32_t systemId) {
+int32_t TFD_SaveToToppy(const std::string& device, CommCallback callback, int32_t systemId,
+                        ReceiverCheck check) {
   int32_t built = result::kOk;
   const std::vector<uint8_t>& image = TFD_BuildImage(static_cast<uint16_t>(systemId), built);
   if (built != result::kOk) return built;
-  return TFD_SaveImageToToppy(Comm_Link(), device, callback, image.data(),
-                              static_cast<int32_t>(image.size()));
+  if (!check)
+    check = [systemId](int32_t reported) { return TFD_ImageSuitsReceiver(systemId, reported); };
+  return TFD_SaveImageToToppy(Comm_Link(), device, callback, image.data(), static_cast<int32_t>(image.size()),
+                              check);
 }
 
 int32_t Toppy_Reboot(Link& link, const std::string& device, const CommCallback& callback) {

@@ -8,6 +8,15 @@ namespace {
 
 const QString kCaption = QStringLiteral("TolvPack");
 
+// Question icon, Yes and No; Escape and closing the box answer No.
+bool AskYesNo(const std::string& text, QMessageBox::StandardButton defaultButton) {
+  QMessageBox box(QMessageBox::Question, kCaption, QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(defaultButton);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace
 
 // Message boxes have no owner window: they stand on their own, centred on
@@ -22,13 +31,9 @@ void QtUserInteraction::Message(const std::string& text) {
   box.exec();
 }
 
-bool QtUserInteraction::Question(const std::string& text) {
-  QMessageBox box(QMessageBox::Question, kCaption, QString::fromStdString(text),
-                  QMessageBox::Yes | QMessageBox::No);
-  box.setDefaultButton(QMessageBox::Yes);
-  box.setEscapeButton(QMessageBox::No);
-  return box.exec() == QMessageBox::Yes;
-}
+bool QtUserInteraction::Question(const std::string& text) { return AskYesNo(text, QMessageBox::Yes); }
+
+bool QtUserInteraction::QuestionDefaultNo(const std::string& text) { return AskYesNo(text, QMessageBox::No); }
 
 std::string QtUserInteraction::InputText(const std::string& caption, const std::string& prompt,
                                          const std::string& preset) {

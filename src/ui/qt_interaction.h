@@ -17,6 +17,8 @@ class QtUserInteraction : public UserInteraction {
   // Question icon, Yes and No buttons; true for Yes. Closing the box counts
   // as No.
   bool Question(const std::string& text) override;
+  // The same with No as the default button.
+  bool QuestionDefaultNo(const std::string& text) override;
   // A one-line text input; the preset text comes back when the user cancels.
   std::string InputText(const std::string& caption, const std::string& prompt,
                         const std::string& preset) override;

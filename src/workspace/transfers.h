@@ -6,12 +6,16 @@
 // From Toppy: open the link, reboot the receiver, close, reopen and ask for
 // download mode until the receiver answers (each 2371 is retried, without a
 // limit: the user cancels), take over the SystemID it reports, fetch each
-// selected block into the workspace (Flash and Defaults arrive packed and are
-// unpacked), end the session, close, and ask "Reboot the Toppy?".
+// selected block into the workspace (Flash and Defaults arrive packed, are
+// checked and unpacked), end the session, close, and ask "Reboot the Toppy?".
 //
 // To Toppy: fill the TFD store with the selected present components (Flash
-// and Defaults packed for the SystemID), upload its image in one session and
-// ask "Reboot the Toppy?".
+// and Defaults packed for the SystemID), upload its image in one session
+// (asking first when the receiver reports another model) and ask "Reboot the
+// Toppy?".
+//
+// "Reboot the Toppy?" is asked on every way out once the port was opened,
+// failures and cancels included; not when it could not be opened at all.
 //
 // The workers are given the link, the TFD store and the workspace; the
 // wrappers without those arguments use the process-wide link (link/comm.h) and
@@ -78,6 +82,8 @@ struct UploadRequest {
   std::string port;
   ComponentSelection selection{};  // only present components go
   bool log = false;
+  // As for a download. A No to the model question is the user's own choice
+  // and is not reported.
   bool reportFailures = true;
   // Show the SystemID box when the SystemID is 0. The window asks before it
   // locks its controls and then turns this off.
@@ -91,6 +97,9 @@ struct BlockOutcome {
   int32_t byteCount = 0;  // bytes received (expanded, for the firmware)
   bool stored = false;    // taken into the workspace
   std::string failure;    // empty when stored; else why not, one sentence
+  // Stored, but with something the user should know, e.g. "its record
+  // checksums 2, 5 do not match" for an EEPROM; else empty.
+  std::string note;
 };
 
 struct DownloadReport {
@@ -98,21 +107,31 @@ struct DownloadReport {
   int32_t modeResult = 0;            // 0 when the receiver reached download mode
   int32_t systemId = 0;              // as the receiver reported it (when modeResult is 0)
   bool canceled = false;             // the user cancelled at some point
+  bool opened = false;               // the port was opened at least once
   std::vector<BlockOutcome> blocks;  // one per selected block, in block order
   bool rebooted = false;             // the reboot question was answered Yes
 
   // True when download mode was reached and every selected block was stored.
   bool AllStored() const;
+  // True when a stored block carries a note.
+  bool AnyNote() const;
 };
 
 struct UploadReport {
   int32_t systemId = 0;                   // the SystemID the image was made for
   std::vector<ComponentKind> sent;        // components put into the image, in order
   std::vector<std::string> packFailures;  // the messages of components left out
+  // Why the upload was not even attempted ("no SystemID", "the Firmware is
+  // empty (0 bytes)"); empty when it was.
+  std::string refusal;
   int64_t imageSize = 0;                  // bytes of the TFD image offered
   bool started = false;                   // the upload was attempted at all
   int32_t result = 0;                     // of the upload (TFD_SaveImageToToppy); 0 = done
+  // The SystemID the receiver reported in the upload-mode handshake; 0 until
+  // it answered. With result kTfdUploadWrongModel it is another model's.
+  int32_t receiverSystemId = 0;
   bool canceled = false;
+  bool opened = false;  // the port was opened at least once
   bool rebooted = false;
 
   // True when the upload ran to the end and nothing selected was left out.
@@ -153,13 +172,17 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 // - Loader and EEPROM: exactly 65,536 and 256 bytes, else refused;
 // - Firmware: any size; the Firmware becomes exactly what arrived;
 // - Flash and Defaults: a packed block of at most 131,072 bytes (a longer one
-//   is refused, not cut), copied into a zero-filled packedFlash and unpacked
-//   into a scratch copy of the image, which replaces the image only when the
-//   unpack succeeds; else "UnPackFlashData failed to unpack the flash block"
-//   (for the Defaults too, as the window always said) is shown and the image
-//   and its flag stay as they were. The Defaults also take the default EEPROM
-//   from the block when it carries a sound one; a new Flash gets its layout
-//   recognised.
+//   is refused, not cut) whose every CRC holds (PackedBlock_Check over the
+//   bytes received; a block that fails one is not received, and the failure
+//   names the first check that failed), copied into a zero-filled
+//   packedFlash and unpacked into a scratch copy of the image, which replaces
+//   the image only when the unpack succeeds; else "UnPackFlashData failed to
+//   unpack the flash block" (for the Defaults too, as the window always said)
+//   is shown and the image and its flag stay as they were. The Defaults also
+//   take the default EEPROM from the block when it carries a sound one; a new
+//   Flash gets its layout recognised.
+// - EEPROM: stored as it arrived also when record checksums do not match
+//   (the receiver's own state); the outcome's note names them.
 // Sets the status line to the block's label first and to "" at the end.
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
                                 uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
@@ -167,19 +190,27 @@ BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteractio
 
 // From Toppy on link. Never throws for link failures (they are in the
 // report); a log file that cannot be written throws FileError, after the link
-// has been closed and the log stopped.
+// has been closed and the log stopped. With reportFailures the summary is
+// shown when a block was not stored or a stored one carries a note.
 DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteraction& ui,
                                   const DownloadRequest& request, const TransferHooks& hooks);
 DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
                                   const TransferHooks& hooks);
 
-// To Toppy on link and store. With SystemID 0 the SystemID box is shown
+// To Toppy on link and store. A selected present Firmware of 0 bytes is
+// refused with a message before anything else (no receiver takes an empty
+// firmware): nothing is sent. With SystemID 0 the SystemID box is shown
 // first (SysID_Edit); if the SystemID is still 0 afterwards, "Please enter a
 // valid system ID" is shown and nothing is sent (no receiver could take an
 // image made for no model). A Flash or Defaults that does not pack shows
 // "PackFlashData failed to pack the flash block" / "... the defaults block"
 // and is left out; the rest still goes. The Flash and EEPROM go out with the
-// checksums they hold (no checksum update). Throws FileError as From Toppy.
+// checksums they hold (no checksum update). When the receiver reports a
+// SystemID the image does not suit (TFD_ImageSuitsReceiver), ui is asked,
+// with No as the default, "The receiver reports SystemID %d (%s); the image
+// is for SystemID %d (%s). Send it anyway?" (model names by Model_GetName);
+// on No the session ends without a byte of the image (kTfdUploadWrongModel).
+// Throws FileError as From Toppy.
 UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
                               const UploadRequest& request, const TransferHooks& hooks);
 UploadReport Transfer_ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,

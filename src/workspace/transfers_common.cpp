@@ -35,15 +35,16 @@ CloseOnUnwind::~CloseOnUnwind() {
   }
 }
 
-CancelWatch::CancelWatch(const TransferHooks& hooks) : requested_(std::make_shared<bool>(false)) {
-  callback_ = [requested = requested_, progress = hooks.progress](uint8_t status, double value) {
-    if (status == comm_status::kCancelRequested) *requested = true;
+CancelWatch::CancelWatch(const TransferHooks& hooks) : state_(std::make_shared<State>()) {
+  callback_ = [state = state_, progress = hooks.progress](uint8_t status, double value) {
+    if (status == comm_status::kCancelRequested) state->requested = true;
+    if (status == comm_status::kDeviceOpened) state->opened = true;
     if (progress) progress(status, value);
   };
 }
 
-bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port) {
-  if (!ui.Question("Reboot the Toppy?")) return false;
+bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port, bool portOpened) {
+  if (!portOpened || !ui.Question("Reboot the Toppy?")) return false;
   Toppy_Reboot(link, port, CommCallback());
   return true;
 }

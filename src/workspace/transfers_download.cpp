@@ -1,6 +1,8 @@
 // From Toppy: fetching components from the receiver into the workspace.
 #include <algorithm>
 
+#include "flash/checksums.h"
+#include "flash/packed_block_check.h"
 #include "flash/packing.h"
 #include "link/comm.h"
 #include "results/result_codes.h"
@@ -51,14 +53,40 @@ std::string StoreFirmware(Workspace& workspace, const uint8_t* data, int32_t siz
   return {};
 }
 
+// The first check of entry that fails, in words; empty when none does.
+std::string EntryFault(const PackedEntryCheck& entry) {
+  const std::string name = "entry " + std::to_string(entry.index);
+  if (entry.state == PackedEntryState::kOutside) return name + " reaches past the block";
+  if (!entry.BlockCrcOk()) return name + ": block CRC wrong";
+  if (!entry.HeaderOk()) return name + ": block header wrong";
+  if (!entry.ChunksOk()) return name + ": chunk CRC wrong";
+  if (!entry.decoded) return name + ": data does not decode";
+  if (!entry.DataOk()) return name + ": data CRC wrong";
+  return {};
+}
+
+// Every CRC of a packed block as it arrived: the unpacker looks at the block
+// CRCs only, and a block with a bad chunk or data CRC would be taken.
+std::string PackedFault(const uint8_t* data, int32_t size) {
+  const PackedBlockCheck check = PackedBlock_Check(data, static_cast<size_t>(size));
+  if (!check.directoryInside) return "its directory reaches past the block";
+  for (const PackedEntryCheck& entry : check.entries) {
+    if (std::string fault = EntryFault(entry); !fault.empty()) return fault;
+  }
+  return {};
+}
+
 // Flash and Defaults arrive packed; a block longer than the packed form is
-// refused rather than cut, and the image changes only when the unpack works.
+// refused rather than cut, one whose CRCs do not all hold is refused, and the
+// image changes only when the unpack works.
 std::string StorePacked(Workspace& workspace, UserInteraction& ui, ComponentKind kind, const uint8_t* data,
                         int32_t size) {
   if (static_cast<size_t>(size) > kPackedBlockSize) {
     return "the receiver sent " + std::to_string(size) +
            " bytes, more than the 131072 of a packed block; not stored";
   }
+  if (std::string fault = PackedFault(data, size); !fault.empty())
+    return "the packed block fails its checks (" + fault + "); not stored";
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   std::copy(data, data + size, workspace.packedFlash.begin());
   if (!Workspace_TakePackedBlock(workspace, kind)) {
@@ -76,6 +104,17 @@ std::string StoreBlock(Workspace& workspace, UserInteraction& ui, ComponentKind 
     case ComponentKind::Defaults: return StorePacked(workspace, ui, kind, data, size);
     default: return StoreFixed(workspace, kind, data, size);
   }
+}
+
+// The EEPROM is kept as the receiver holds it; record checksums that do not
+// match are told, not mended.
+std::string EepromNote(const Workspace& workspace) {
+  const std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
+  std::string records;
+  for (const ChecksumCheck& check : Eeprom_CheckChecksums(eeprom.data(), eeprom.size())) {
+    if (!check.Ok()) records += (records.empty() ? "" : ", ") + std::to_string(check.number);
+  }
+  return records.empty() ? std::string() : "its record checksums " + records + " do not match";
 }
 
 // Opens, reboots the receiver, then closes, reopens and asks for download
@@ -114,6 +153,7 @@ BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteractio
     outcome.failure =
         StoreBlock(workspace, ui, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity));
     outcome.stored = outcome.failure.empty();
+    if (outcome.stored && kind == ComponentKind::Eeprom) outcome.note = EepromNote(workspace);
   } else {
     outcome.failure = Result_Text(outcome.result);
   }
@@ -147,9 +187,10 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
     link.Close();  // also after a failed handshake: the port must not stay held
   }
   report.canceled = watch.requested();
-  if (request.reportFailures && !report.canceled && !report.AllStored())
+  report.opened = watch.deviceOpened();
+  if (request.reportFailures && !report.canceled && (!report.AllStored() || report.AnyNote()))
     ui.Information(Transfer_Summary(report));
-  report.rebooted = transfer_detail::OfferReboot(link, ui, request.port);
+  report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);
   log.Stop();
   return report;
 }

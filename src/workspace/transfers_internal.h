@@ -36,22 +36,31 @@ class CloseOnUnwind {
   int uncaught_;
 };
 
-// The caller's progress hook, watched for a cancel request (status 9). The
-// link forgets a cancel at its next Open; the workflow must not, or a cancel
-// pressed between two link operations would be lost.
+// The caller's progress hook, watched for a cancel request (status 9) and
+// for an open port (status 2). The link forgets a cancel at its next Open;
+// the workflow must not, or a cancel pressed between two link operations
+// would be lost.
 class CancelWatch {
  public:
   explicit CancelWatch(const TransferHooks& hooks);
   const CommCallback& callback() const { return callback_; }
-  bool requested() const { return *requested_; }
+  bool requested() const { return state_->requested; }
+  // The port was opened at least once (every successful Open reports 2).
+  bool deviceOpened() const { return state_->opened; }
 
  private:
-  std::shared_ptr<bool> requested_;
+  struct State {
+    bool requested = false;
+    bool opened = false;
+  };
+  std::shared_ptr<State> state_;
   CommCallback callback_;
 };
 
 // Asks "Reboot the Toppy?" and reboots on Yes (without a callback: the
-// reboot's own waits are bounded). True when the answer was Yes.
-bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port);
+// reboot's own waits are bounded). True when the answer was Yes. Not asked,
+// false, when the port was never opened: a receiver that could not be
+// reached cannot be rebooted either.
+bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port, bool portOpened);
 
 }  // namespace tolv::transfer_detail

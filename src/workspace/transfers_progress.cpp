@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "link/tfd_upload.h"
 #include "results/result_codes.h"
 #include "workspace/transfers.h"
 
@@ -40,6 +41,13 @@ bool DownloadReport::AllStored() const {
     if (!block.stored) return false;
   }
   return true;
+}
+
+bool DownloadReport::AnyNote() const {
+  for (const BlockOutcome& block : blocks) {
+    if (block.stored && !block.note.empty()) return true;
+  }
+  return false;
 }
 
 bool UploadReport::Succeeded() const { return started && result == 0 && packFailures.empty(); }
@@ -99,7 +107,9 @@ std::string Transfer_Summary(const DownloadReport& report) {
     std::string& list = block.stored ? received : failed;
     list += list.empty() ? "" : ", ";
     list += ComponentName(block.kind);
-    list += block.stored ? " (" + std::to_string(block.byteCount) + " bytes)" : " (" + block.failure + ")";
+    const std::string note = block.note.empty() ? "" : "; " + block.note;
+    list += block.stored ? " (" + std::to_string(block.byteCount) + " bytes" + note + ")"
+                         : " (" + block.failure + ")";
   }
   std::string text =
       (report.canceled ? "Cancelled. SystemID " : "SystemID ") + std::to_string(report.systemId) + ".";
@@ -111,8 +121,16 @@ std::string Transfer_Summary(const DownloadReport& report) {
 
 std::string Transfer_Summary(const UploadReport& report) {
   std::string text;
+  // 0: the receiver did not answer (or no check was made).
+  const bool otherModel =
+      report.receiverSystemId != 0 && !TFD_ImageSuitsReceiver(report.systemId, report.receiverSystemId);
   if (!report.started) {
-    text = report.result != 0 ? "Nothing sent: " + Result_Text(report.result) : "Nothing sent: no SystemID.";
+    text = "Nothing sent: " + (!report.refusal.empty() ? report.refusal + "."
+                               : report.result != 0    ? Result_Text(report.result)
+                                                       : std::string("no SystemID."));
+  } else if (report.result == result::kTfdUploadWrongModel) {
+    text = "Nothing sent: the receiver reports SystemID " + std::to_string(report.receiverSystemId) +
+           "; the image is for SystemID " + std::to_string(static_cast<uint16_t>(report.systemId)) + ".";
   } else if (report.result != 0) {
     text = (report.canceled ? "Cancelled; upload of " : "Upload of ") +
            (report.sent.empty() ? std::string("an empty image") : ComponentList(report.sent)) +
@@ -121,6 +139,8 @@ std::string Transfer_Summary(const UploadReport& report) {
     text = "Sent for SystemID " + std::to_string(report.systemId) + ": " +
            (report.sent.empty() ? std::string("an empty image") : ComponentList(report.sent)) + " (" +
            std::to_string(report.imageSize) + " bytes).";
+    if (otherModel)
+      text += " The receiver reports SystemID " + std::to_string(report.receiverSystemId) + ", another model.";
   }
   for (const std::string& failure : report.packFailures) text += " Left out: " + failure + ".";
   return text;

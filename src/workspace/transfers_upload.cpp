@@ -1,4 +1,5 @@
 // To Toppy: sending the selected components to the receiver as one TFD image.
+#include "flash/model_list.h"
 #include "flash/packing.h"
 #include "link/comm.h"
 #include "link/tfd_upload.h"
@@ -11,6 +12,7 @@ namespace tolv {
 namespace {
 
 using transfer_detail::CancelWatch;
+using transfer_detail::CloseOnUnwind;
 using transfer_detail::LogScope;
 
 // Puts one present component into its slot: Flash and Defaults packed for the
@@ -57,17 +59,57 @@ void FillStore(Workspace& workspace, TfdStore& store, const ComponentSelection& 
   }
 }
 
+// A selected Firmware of 0 bytes: no receiver takes it, and sending the rest
+// without it is not what was asked.
+bool EmptyFirmwareSelected(const Workspace& workspace, const ComponentSelection& selection) {
+  const ComponentKind firmware = ComponentKind::Firmware;
+  return selection[static_cast<size_t>(firmware)] && workspace.Present(firmware) &&
+         workspace.Image(firmware).empty();
+}
+
+std::string ModelQuestion(int32_t receiverSystemId, int32_t imageSystemId) {
+  // Each name copied at once: the next call overwrites the shared text.
+  const std::string receiverModel = Model_GetName(receiverSystemId);
+  const std::string imageModel = Model_GetName(imageSystemId);
+  return "The receiver reports SystemID " + std::to_string(receiverSystemId) + " (" + receiverModel +
+         "); the image is for SystemID " + std::to_string(imageSystemId) + " (" + imageModel +
+         "). Send it anyway?";
+}
+
+// The check before the first byte goes out: the same model (or the wildcard)
+// goes without a word; another model only on the user's Yes.
+ReceiverCheck ModelCheck(int32_t systemId, UserInteraction& ui, UploadReport& report) {
+  return [systemId, &ui, &report](int32_t reported) {
+    report.receiverSystemId = reported;
+    if (TFD_ImageSuitsReceiver(systemId, reported)) return true;
+    return ui.QuestionDefaultNo(ModelQuestion(reported, static_cast<uint16_t>(systemId)));
+  };
+}
+
+// Whether nothing may be sent at all; says why (and records it) when so.
+bool RefuseBeforeSending(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
+                         UploadReport& report) {
+  if (EmptyFirmwareSelected(workspace, request.selection)) {
+    ui.Information("The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent.");
+    report.refusal = "the Firmware is empty (0 bytes)";
+    return true;
+  }
+  if (workspace.systemId == 0 && request.askForSystemId) SysID_Edit(workspace, ui);
+  if (workspace.systemId == 0) {
+    // An image for no model: no receiver could take it.
+    ui.Message("Please enter a valid system ID");
+    report.refusal = "no SystemID";
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
                               const UploadRequest& request, const TransferHooks& hooks) {
   UploadReport report;
-  if (workspace.systemId == 0 && request.askForSystemId) SysID_Edit(workspace, ui);
-  if (workspace.systemId == 0) {
-    // An image for no model: no receiver could take it.
-    ui.Message("Please enter a valid system ID");
-    return report;
-  }
+  if (RefuseBeforeSending(workspace, ui, request, report)) return report;
   report.systemId = workspace.systemId;
   const CancelWatch watch(hooks);
   LogScope log(link, request.log);
@@ -78,14 +120,18 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
     report.imageSize = static_cast<int64_t>(image.size());
     report.started = true;
     if (hooks.blockStarting) hooks.blockStarting(ComponentKind::Flash, report.imageSize);
+    CloseOnUnwind closeOnError(link);
     report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
-                                         static_cast<int32_t>(image.size()));
+                                         static_cast<int32_t>(image.size()),
+                                         ModelCheck(workspace.systemId, ui, report));
   }
   report.canceled = watch.requested();
-  if (request.reportFailures && !report.canceled && report.result != result::kOk) {
+  report.opened = watch.deviceOpened();
+  if (request.reportFailures && !report.canceled && report.result != result::kOk &&
+      report.result != result::kTfdUploadWrongModel) {
     ui.Information(Transfer_Summary(report));
   }
-  report.rebooted = transfer_detail::OfferReboot(link, ui, request.port);
+  report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);
   log.Stop();
   return report;
 }

@@ -21,6 +21,12 @@ class UserInteraction {
   // A Yes/No question (question icon); true for Yes.
   virtual bool Question(const std::string& text) = 0;
 
+  // The same with No as the default answer, for a question whose Yes may
+  // harm the receiver's data (an image for another model). The window makes
+  // No its default button, the command line answers it from an option of
+  // its own; by default it is an ordinary question.
+  virtual bool QuestionDefaultNo(const std::string& text) { return Question(text); }
+
   // A text input box with caption, prompt and preset text; returns the text
   // entered, or the preset when the user cancels.
   virtual std::string InputText(const std::string& caption, const std::string& prompt,

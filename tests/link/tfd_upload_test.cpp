@@ -87,6 +87,47 @@ TEST_F(UploadTest, EveryCancelIsReportedAsCancelAndLeavesNothingOpen) {
   EXPECT_EQ(Upload("USB", image), result::kTfdUploadCanceled);
   EXPECT_EQ(line->openTransports, 0);
   EXPECT_LT(receiver->uploaded.size(), 1000u);
+  // In the close between two USB handshakes: the open after it would clear
+  // the cancel, so none follows.
+  Make(true);
+  statuses.clear();
+  receiver->ignoreModeRequests = 1000000;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 8 && CountStatus(8) == 3) link->Cancel();
+  };
+  EXPECT_EQ(Upload("USB", image), result::kTfdUploadCanceled);
+  EXPECT_EQ(line->opens, 3);
+  EXPECT_EQ(line->openTransports, 0);
+}
+
+TEST_F(UploadTest, AReceiverOfAnotherModelIsAskedAboutBeforeAnythingGoes) {
+  const Bytes image = test::RandomBytes(24, 1000);
+  for (bool go : {false, true}) {
+    Make(true);
+    receiver->systemId = 1416;
+    receiver->uploadSize = 1000;
+    std::vector<int32_t> asked;
+    const int32_t result =
+        TFD_SaveImageToToppy(*link, "USB", Recorder(), image.data(), static_cast<int32_t>(image.size()),
+                             [&](int32_t reported) {
+                               asked.push_back(reported);
+                               return go;
+                             });
+    EXPECT_EQ(asked, std::vector<int32_t>{1416});
+    EXPECT_EQ(line->openTransports, 0);
+    if (go) {
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(receiver->uploaded, image);
+      continue;
+    }
+    // No: the session is ended (06) and not a byte of the image went out.
+    EXPECT_EQ(result, result::kTfdUploadWrongModel);
+    EXPECT_TRUE(receiver->uploaded.empty());
+    EXPECT_EQ(CommandsReceived(), (std::vector<uint8_t>{0x0B, 0x01, 0x06}));
+  }
+  EXPECT_TRUE(TFD_ImageSuitsReceiver(406 + 0x10000, 406));
+  EXPECT_TRUE(TFD_ImageSuitsReceiver(kWildcardSystemId, 1416));
+  EXPECT_FALSE(TFD_ImageSuitsReceiver(406, 1416));
 }
 
 TEST_F(UploadTest, FailuresAreNeverReportedAsSuccess) {
@@ -150,10 +191,18 @@ TEST_F(UploadTest, RebootOpensRebootsAndCloses) {
   line->usbPollsUntilPresent = 1000000;
   EXPECT_EQ(Toppy_Reboot(*link, "USB", {}), 0);
   EXPECT_TRUE(line->writes.empty());
+
+  // A command the port did not take is no reboot (tolv reboot says so).
+  Make(false);
+  line->writeFault = true;
+  ASSERT_EQ(link->Open("/dev/ttyFAKE", {}), 0);
+  EXPECT_EQ(link->Reboot(), result::kRebootNotSent);
+  link->Close();
 }
 
-TEST_F(UploadTest, ProcessWideUploadSendsTheStoresImage) {
+TEST_F(UploadTest, ProcessWideUploadSendsTheStoresImageToItsModelOnly) {
   Make(true);
+  receiver->systemId = 1416;
   Link_SetUsbProvider(
       [line = line](std::string* diagnostic) { return MakeDevices(line).pollUsb(diagnostic); });
   TFD_Clear();
@@ -165,10 +214,17 @@ TEST_F(UploadTest, ProcessWideUploadSendsTheStoresImage) {
   receiver->uploadSize = static_cast<int32_t>(image.size());
   receiver->uploadPiece = 30000;
   const int32_t result = TFD_SaveToToppy("USB", Recorder(), 1416 + 0x10000);  // only the low 16 bits count
+  const Bytes uploaded = receiver->uploaded;
+  // A receiver of another model is not sent the image.
+  receiver->systemId = 406;
+  receiver->uploaded.clear();
+  const int32_t refused = TFD_SaveToToppy("USB", Recorder(), 1416);
   Link_SetUsbProvider({});
   TFD_Clear();
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(receiver->uploaded, image);
+  EXPECT_EQ(uploaded, image);
+  EXPECT_EQ(refused, result::kTfdUploadWrongModel);
+  EXPECT_TRUE(receiver->uploaded.empty());
   EXPECT_FALSE(Comm_Link().isOpen());
 }
 

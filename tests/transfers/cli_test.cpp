@@ -139,6 +139,74 @@ TEST_F(CliAgainstSim, CtrlCCancelsCleanly) {
   EXPECT_FALSE(Exists(dir_.File("got")));
 }
 
+TEST_F(CliAgainstSim, AnUploadForAnotherModelIsRefusedUnlessForced) {
+  const std::string port = StartSim();  // SystemID 406
+  WriteBytes(dir_.File("new_loader.bin"), RandomBytes(46, kLoaderImageSize));
+  const std::string upload = "upload --port " + port + " --sysid 4502 loader=new_loader.bin";
+  std::string output;
+  EXPECT_EQ(1, Tolv(upload, &output));
+  EXPECT_NE(std::string::npos, output.find("The receiver reports SystemID 406 (")) << output;
+  EXPECT_NE(std::string::npos, output.find("the image is for SystemID 4502 (")) << output;
+  EXPECT_NE(std::string::npos, output.find("Send it anyway? -> No (--force-model answers Yes)")) << output;
+  EXPECT_NE(std::string::npos,
+            output.find("Nothing sent: the receiver reports SystemID 406; the image is for SystemID 4502."))
+      << output;
+  // Forced, it goes; this receiver then refuses it itself.
+  EXPECT_EQ(0, Tolv(upload + " --force-model", &output)) << output;
+  StopSim();
+  EXPECT_EQ(File("seed/loader.bin"), File("dump/loader.bin"));
+  const std::string events = Log("sim.err");
+  EXPECT_EQ(events.find("upload: image refused: it is for SystemID 4502"), events.rfind("upload: ")) << events;
+}
+
+TEST_F(CliAgainstSim, ASilentReceiverIsToldAboutAndGivenUpOnAfterTheTimeout) {
+  const std::string port = StartSim({"--silent"});
+  std::string output;
+  EXPECT_EQ(1, Tolv("download --port " + port + " --timeout 4 -o got/", &output));
+  const std::string notice =
+      "Waiting for the receiver on " + port + ": switch it on or reconnect the cable; Ctrl-C stops.";
+  const size_t at = output.find(notice);
+  EXPECT_NE(std::string::npos, at) << output;
+  EXPECT_EQ(at, output.rfind(notice)) << "once";
+  EXPECT_NE(std::string::npos,
+            output.find("Gave up after 4 s: no answer from the receiver on " + port + ". Nothing written."))
+      << output;
+  EXPECT_EQ(std::string::npos, output.find("Communication has been canceled")) << output;
+  EXPECT_FALSE(Exists(dir_.File("got")));
+}
+
+TEST_F(CliAgainstSim, DownloadOutputsAreCheckedFirstAndEachFailureIsNamed) {
+  // A packed settings block whose data CRC of entry 3 does not hold: the
+  // unpacker alone would take it.
+  std::vector<uint8_t> packed(kPackedBlockSize, 0);
+  ASSERT_TRUE(PackFlashData(406, DvbSSettings(42).data(), packed.data()));
+  packed[64 + 3 * 64 + 3] ^= 0x01;
+  WriteBytes(dir_.File("bad.dmp"), packed);
+  WriteBytes(dir_.File("blocker"), {1});
+  const std::string port = StartSim({"--flash", dir_.File("bad.dmp")});
+  std::string output;
+  // Outputs that cannot be written stop the command before the receiver is
+  // touched: a folder under a file, and a dump that --only does not feed.
+  EXPECT_EQ(1, Tolv("download --port " + port + " --only loader -o blocker/got/ -o x.dmp", &output));
+  EXPECT_NE(std::string::npos, output.find("\"-o blocker/got/\": \"blocker\" is not a folder")) << output;
+  EXPECT_NE(std::string::npos, output.find("\"-o x.dmp\": Saving a flash dump needs the Flash.")) << output;
+  // The settings are refused; the loader is written all the same, and the
+  // dump that needed the settings is named.
+  EXPECT_EQ(1, Tolv("download --port " + port + " --only loader,settings -o x.dmp -o got/", &output));
+  EXPECT_NE(std::string::npos,
+            output.find("Not received: Flash (the packed block fails its checks (entry 3: data CRC wrong); not "
+                        "stored)."))
+      << output;
+  EXPECT_NE(std::string::npos, output.find("Saving a flash dump needs the Flash.\n")) << output;
+  EXPECT_NE(std::string::npos, output.find("Not written: \"-o x.dmp\".\n")) << output;
+  StopSim();
+  EXPECT_EQ(File("seed/loader.bin"), File("got/loader.bin"));
+  EXPECT_FALSE(Exists(dir_.File("got/flash.bin")));
+  // Only the second command rebooted the receiver.
+  const std::string events = Log("sim.err");
+  EXPECT_EQ(events.find("reboot"), events.rfind("reboot")) << events;
+}
+
 TEST_F(CliAgainstSim, RebootReachesTheReceiver) {
   const std::string port = StartSim();
   std::string output;
@@ -154,7 +222,7 @@ TEST(CliUsage, WrongCommandLinesExitWithTwo) {
        {"download -o x/", "download --port USB", "download --port USB --only background -o x/",
         "download --port USB --only nonsense -o x/", "upload --port USB",
         "upload --port USB --sysid 0 eeprom=x.bin", "upload --port USB --sysid 65942 eeprom=x.bin", "reboot",
-        "ports extra"}) {
+        "reboot --port USB --timeout 0", "download --port USB --timeout 2s -o x/", "ports extra"}) {
     std::string output;
     EXPECT_EQ(2, RunCommand("'" + BuildBinDir() + "/tolv' " + args, &output)) << args << "\n" << output;
   }

@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "flash/packing.h"
 #include "link/comm.h"
+#include "results/result_codes.h"
 #include "sim_rig.h"
 #include "test_support.h"
 
@@ -144,8 +145,8 @@ TEST(CliOverUsb, DownloadWritesEveryBlockByteForByte) {
   EXPECT_EQ(0, run.status) << run.err;
   EXPECT_EQ("SystemID 406. Received: Loader (65536 bytes), Firmware (" + std::to_string(kFirmwareSize) +
                 " bytes), Flash (" + std::to_string(memory.packedFlash.size()) +
-                " bytes), EEPROM (256 bytes), Defaults (" + std::to_string(memory.packedDefaults.size()) +
-                " bytes).",
+                " bytes), EEPROM (256 bytes; its record checksums 1, 2, 3, 4, 5, 6, 7 do not match), Defaults (" +
+                std::to_string(memory.packedDefaults.size()) + " bytes).",
             run.FinalLine())
       << run.err;
   EXPECT_EQ(memory.loader, ReadBytes(dir.File("got/loader.bin")));
@@ -260,6 +261,41 @@ TEST(CliOverUsb, CtrlCMidFirmwareCancelsCleanly) {
   // The session was ended and the link let go of the receiver.
   EXPECT_FALSE(Comm_Link().isOpen());
   EXPECT_LT(usb.rig->receiver().Stats().dataRequests, 60);
+}
+
+TEST(CliOverUsb, OneCtrlCInTheUploadModeWaitEndsTheUpload) {
+  // The receiver never answers the upload-mode request: the handshake is
+  // retried with a close and an open, and the one Ctrl-C may come in at any
+  // of their statuses.
+  sim::ReceiverOptions options = FastOptions();
+  options.faults.ignoredCommands.set(0x01);
+  auto rig = SimRig::Usb(TestMemory(1000), options);
+  sim::ScopedUsbProvider provider(dynamic_cast<sim::EmulatedUsbPort&>(rig->port()));
+  TempDir dir;
+  WriteBytes(dir.File("eeprom.bin"), RandomBytes(61, kEepromImageSize));
+  CliRun run;
+  {
+    const auto start = std::chrono::steady_clock::now();
+    CtrlC ctrlC([&] { return std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1500); });
+    run = RunTolv({"upload", "--port", "USB", "--sysid", "406", "eeprom=" + dir.File("eeprom.bin")});
+    EXPECT_TRUE(ctrlC.pressed());
+  }
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ("Cancelled; upload of EEPROM not completed: " + Result_Text(result::kTfdUploadCanceled),
+            run.FinalLine())
+      << run.err;
+  EXPECT_FALSE(Comm_Link().isOpen());
+  EXPECT_EQ(0, rig->receiver().Stats().uploadRequests);
+}
+
+TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
+  UsbReceiver usb(TestMemory(1000));
+  usb.rig->port().Disconnect();  // nothing on the bus
+  const CliRun run = RunTolv({"reboot", "--port", "USB", "--timeout", "1"});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ("Not rebooted: Gave up after 1 s: no answer from the receiver on USB.", run.FinalLine()) << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
+  EXPECT_EQ(0, usb.rig->receiver().Stats().reboots);
 }
 
 TEST(CliOverview, NamesTheReceiverCommandsToo) {

@@ -164,23 +164,41 @@ TEST(DownloadRefusals, ABlockLargerThanTheReceiveBufferIsRefusedByTheLink) {
   EXPECT_EQ(before.Image(ComponentKind::Loader), workspace.Image(ComponentKind::Loader));
 }
 
-TEST(DownloadRefusals, AFlashThatDoesNotUnpackLeavesTheFlashAsItWas) {
-  sim::ReceiverMemory memory = TestMemory(1000);
-  memory.packedFlash[0x1400 + 100] ^= 0xFF;  // inside the first block (at 5120): its CRC fails
-  auto rig = SimRig::Usb(memory);
-  Workspace workspace = FilledWorkspace();
-  const Workspace before = workspace;
-  ScriptedInteraction ui;
-  ProgressWatcher watcher;
-  const DownloadReport report = Transfer_FromToppy(
-      rig->link(), workspace, ui, MakeDownload(*rig, Only({ComponentKind::Flash})), watcher.Hooks());
-  ASSERT_EQ(1u, report.blocks.size());
-  EXPECT_FALSE(report.blocks[0].stored);
-  EXPECT_EQ(before.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
-  EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
-  EXPECT_EQ(
-      (std::vector<std::string>{"UnPackFlashData failed to unpack the flash block", "Reboot the Toppy?"}),
-      ui.Texts());
+TEST(DownloadRefusals, APackedBlockCountsOnlyWhenEveryCrcHolds) {
+  struct Fault {
+    size_t offset;       // byte of the packed settings changed
+    const char* reason;  // the first check that fails
+    bool unpacks;        // whether the unpacker alone would take the block
+  };
+  // Inside the first block (at 5120): its block CRC fails. The low byte of
+  // entry 3's data CRC (directory at 64, 64 bytes an entry): only the data
+  // check fails, which the unpacker does not look at.
+  for (const Fault& fault : {Fault{0x1400 + 100, "entry 0: block CRC wrong", false},
+                             Fault{64 + 3 * 64 + 3, "entry 3: data CRC wrong", true}}) {
+    sim::ReceiverMemory memory = TestMemory(1000);
+    memory.packedFlash[fault.offset] ^= 0xFF;
+    std::vector<uint8_t> image(kFlashImageSize, 0);
+    EXPECT_EQ(fault.unpacks, UnPackFlashData(memory.packedFlash.data(), memory.packedFlash.size(),
+                                             image.data(), image.size()));
+    auto rig = SimRig::Usb(memory);
+    Workspace workspace = FilledWorkspace();
+    const Workspace before = workspace;
+    ScriptedInteraction ui;
+    ProgressWatcher watcher;
+    DownloadRequest request = MakeDownload(*rig, Only({ComponentKind::Flash, ComponentKind::Loader}));
+    request.reportFailures = true;  // as the window does
+    const DownloadReport report = Transfer_FromToppy(rig->link(), workspace, ui, request, watcher.Hooks());
+    ASSERT_EQ(2u, report.blocks.size());
+    EXPECT_TRUE(report.blocks[0].stored);
+    EXPECT_FALSE(report.blocks[1].stored);
+    EXPECT_EQ(before.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
+    EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
+    EXPECT_EQ((std::vector<std::string>{"SystemID 406. Received: Loader (65536 bytes). Not received: Flash (the "
+                                        "packed block fails its checks (" +
+                                            std::string(fault.reason) + "); not stored).",
+                                        "Reboot the Toppy?"}),
+              ui.Texts());
+  }
 }
 
 TEST(DownloadFailures, AreToldBeforeTheRebootQuestionWhenAsked) {

@@ -2,6 +2,7 @@
 // receiver fetches it piece by piece, checks it and takes its blocks.
 #include <gtest/gtest.h>
 
+#include "flash/model_list.h"
 #include "flash/packing.h"
 #include "results/result_codes.h"
 #include "sim_rig.h"
@@ -116,9 +117,9 @@ TEST(UploadSystemId, ZeroAsksForOneAndSendsNothingWithout) {
 }
 
 TEST(UploadPacking, AFlashThatDoesNotPackIsLeftOutAndTheRestStillGoes) {
-  sim::ReceiverOptions options = FastOptions();
-  options.faults.acceptAnySystemId = true;
-  auto rig = SimRig::Usb(TestMemory(1000), options);
+  sim::ReceiverMemory memory = TestMemory(1000);
+  memory.systemId = 416;
+  auto rig = SimRig::Usb(memory);
   Workspace workspace = FullWorkspace(416, 1000);  // a model without a header template
   ScriptedInteraction ui;
   const auto sent = Upload(*rig, workspace, Only({ComponentKind::Flash, ComponentKind::Eeprom}), ui);
@@ -128,6 +129,40 @@ TEST(UploadPacking, AFlashThatDoesNotPackIsLeftOutAndTheRestStillGoes) {
   EXPECT_FALSE(sent->report.Succeeded());
   EXPECT_EQ((std::vector<ComponentKind>{ComponentKind::Eeprom}), sent->report.sent);
   EXPECT_TRUE(rig->receiver().WaitForEvent("upload: image accepted: blocks 3", 5000));
+}
+
+TEST(UploadModel, AReceiverOfAnotherModelGetsNothingWithoutAYes) {
+  // Over USB here; the window and tolv show the same on a serial line.
+  auto rig = SimRig::Usb(TestMemory(1000));
+  const sim::ReceiverMemory before = rig->receiver().MemorySnapshot();
+  Workspace workspace = FullWorkspace(4502, 1000);
+  ScriptedInteraction ui;  // No
+  const auto refused = Upload(*rig, workspace, Only({ComponentKind::Loader}), ui);
+  EXPECT_EQ(result::kTfdUploadWrongModel, refused->report.result);
+  EXPECT_EQ(406, refused->report.receiverSystemId);
+  EXPECT_FALSE(refused->report.Succeeded());
+  EXPECT_EQ((std::vector<std::string>{"The receiver reports SystemID 406 (" + std::string(Model_GetName(406)) +
+                                          "); the image is for SystemID 4502 (" + std::string(Model_GetName(4502)) +
+                                          "). Send it anyway?",
+                                      "Reboot the Toppy?"}),
+            refused->shown);
+  EXPECT_EQ(0, refused->watcher.Count(comm_status::kBlockStarted));  // no request was answered
+  EXPECT_FALSE(rig->link().isOpen());
+  EXPECT_EQ(before, rig->receiver().MemorySnapshot());
+}
+
+TEST(UploadRefusals, AnEmptyFirmwareIsRefusedBeforeTheReceiverIsTouched) {
+  auto rig = SimRig::Usb(TestMemory(1000));
+  Workspace workspace = FullWorkspace(406, 1000);
+  workspace.Image(ComponentKind::Firmware).clear();
+  ScriptedInteraction ui;
+  const auto refused = Upload(*rig, workspace, AllComponents(), ui);
+  EXPECT_FALSE(refused->report.started);
+  EXPECT_EQ("Nothing sent: the Firmware is empty (0 bytes).", Transfer_Summary(refused->report));
+  EXPECT_EQ((std::vector<std::string>{"The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent."}),
+            refused->shown);  // and no reboot question: the port was never opened
+  EXPECT_TRUE(refused->watcher.statuses.empty());
+  EXPECT_EQ(0, rig->receiver().Stats().reboots);
 }
 
 TEST(UploadCancel, MidImageLeavesTheReceiverAsItWas) {

@@ -1,0 +1,29 @@
+// Checking the outputs of a command before it does its long part: a download
+// should not learn after minutes of transfer that its folder cannot be
+// written, or that an output needs a component it does not fetch.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/steps.h"
+#include "workspace/workspace.h"
+
+namespace tolv::cli {
+
+// Why a file cannot be written into folder ("" is the current folder), or an
+// empty text when it can: the folder must exist, be a folder and take a new
+// file (tried by creating and removing one). With mayCreate a folder that
+// does not exist yet passes when its nearest existing parent does. Reads the
+// file system only; leaves nothing behind.
+std::string Folder_WriteFault(const std::string& folder, bool mayCreate);
+
+// Checks every output step (StepRole::kOutput; others are skipped) against
+// expected, a workspace in which exactly the components that will be there
+// are present (their contents do not matter), and against the file system:
+// its refusal of expected, the folder it writes into, and a target that is a
+// folder where a file is to be written. Returns one line per output that
+// cannot succeed, naming it and why; empty when all can.
+std::vector<std::string> Outputs_CheckBeforehand(const std::vector<Step>& outputs, const Workspace& expected);
+
+}  // namespace tolv::cli

@@ -96,6 +96,8 @@ int main(int argc, char* argv[]) {
   }
   qInstallMessageHandler(FatalMessageHandler);
   QApplication app(argc, argv);
+  // The desktop entry's name, by which desktops match the window to its icon.
+  QGuiApplication::setDesktopFileName("org.tolvpack.TolvPack");
   qInstallMessageHandler(nullptr);
 
   tolv::Workspace workspace;

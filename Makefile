@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 
-.PHONY: all build run test unit-tests sanitizer-tests fuzz bench clean
+.PHONY: all build run test unit-tests package package-check sanitizer-tests fuzz bench clean
 
 all: build
 
@@ -16,10 +16,20 @@ build:
 run: build
 	scripts/run-program $(BUILD)
 
-test: unit-tests sanitizer-tests fuzz
+test: unit-tests package-check sanitizer-tests fuzz
 
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb, from the programs of
+# the build above (nothing is compiled again).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# lintian, the desktop entry, AppStream description and manual pages, and the
+# programs of the unpacked package.
+package-check: package
+	scripts/check-package $(BUILD)
 
 # The library and window-logic tests again, built with ASan and UBSan.
 sanitizer-tests:

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Set-up and everyday commands for a Debian 12 machine.
 #
-#   ./dev.sh run    build TolvPack and start it
-#   ./dev.sh test   build everything and run every test
+#   ./dev.sh run      build TolvPack and start it
+#   ./dev.sh test     build everything and run every test (the package's checks too)
+#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.
@@ -11,6 +12,8 @@ cd "$(dirname "$0")"
 
 BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core umockdev libumockdev-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
+PACKAGE_PACKAGES="dpkg-dev"
+PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-completion"
 
 missing_packages() {
   for p in "$@"; do
@@ -35,11 +38,15 @@ case "${1:-}" in
     make run
     ;;
   test)
-    install_packages $BUILD_PACKAGES $TEST_PACKAGES
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES
     make test
     ;;
+  package)
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
+    make package
+    ;;
   *)
-    echo "usage: ./dev.sh run | test" >&2
+    echo "usage: ./dev.sh run | test | package" >&2
     exit 2
     ;;
 esac

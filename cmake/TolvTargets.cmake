@@ -13,6 +13,17 @@ function(tolv_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} tolv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS "${TOLV_TEST_LABEL}")
+  # Model names must not depend on a model list installed on the machine: the
+  # XDG data directories of every test point at a folder that does not exist.
+  # (Runs after the discovery script, which fills ${name}_TESTS.)
+  set(_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_environment.cmake)
+  set(_nowhere ${PROJECT_BINARY_DIR}/no-model-list)
+  file(WRITE ${_script}
+       "if(${name}_TESTS)\n"
+       "  set_tests_properties(\${${name}_TESTS} PROPERTIES ENVIRONMENT\n"
+       "    \"XDG_DATA_HOME=${_nowhere};XDG_DATA_DIRS=${_nowhere}\")\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_script})
 endfunction()
 
 # tolv_fuzzer(<name> SOURCES <files...> LIBS <object libraries...>)

@@ -60,7 +60,7 @@ const CliCommand kInfoCommand = {
     "\n"
     "Shows what each file holds: its form (TFD file, STD file, flash dump, flash\n"
     "block file, or a component BIN told by its size), its size, the SystemID with\n"
-    "the model name from Firmware.dat (current folder, else beside the program),\n"
+    "the model name from Firmware.dat (where it is looked for: \"tolv --help\"),\n"
     "the settings layout (DVB-s, DVB-t, DVB-c), each component it gives with its\n"
     "size (for a TFD file also its block type and chunks), and every checksum it\n"
     "carries (TFD header and block CRCs, packed-block CRCs, section CRCs, EEPROM\n"

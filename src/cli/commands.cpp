@@ -5,6 +5,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/steps.h"
+#include "common/version.h"
 
 namespace tolv::cli {
 namespace {
@@ -32,8 +33,11 @@ void PrintOverview(std::FILE* out) {
     std::fprintf(out, "  %-9s %s\n", command->name, command->summary);
   std::fprintf(out,
                "\n"
-               "\"tolv COMMAND --help\" explains a command, with examples.\n"
-               "Model names come from Firmware.dat in the current folder or beside the program.\n");
+               "\"tolv COMMAND --help\" explains a command, with examples; \"tolv --version\"\n"
+               "prints the version. Model names come from the first Firmware.dat found in\n"
+               "the current folder, beside the program, in $XDG_DATA_HOME/tolvpack/\n"
+               "(~/.local/share/tolvpack/) or in /usr/local/share/tolvpack/ and\n"
+               "/usr/share/tolvpack/ ($XDG_DATA_DIRS).\n");
 }
 
 const CliCommand* FindCommand(const std::string& name) {
@@ -59,6 +63,10 @@ int Run(const std::vector<std::string>& args) {
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintOverview(stdout);
+    return kExitOk;
+  }
+  if (args[0] == "--version") {
+    std::printf("tolv %s\n", kVersion);
     return kExitOk;
   }
   const CliCommand* command = FindCommand(args[0]);

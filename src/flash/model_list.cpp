@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -21,11 +22,19 @@ constexpr size_t kRecordNameOffset = 4;
 constexpr size_t kRecordNameField = 256;
 
 constexpr const char* kModelFileName = "Firmware.dat";
+// The folder of the model file below each XDG data directory.
+constexpr const char* kDataSubdirectory = "/tolvpack/";
+constexpr const char* kDefaultDataDirs = "/usr/local/share:/usr/share";
 
-// The process's model list; empty until a file has been found.
-std::optional<ModelList>& LoadedList() {
-  static std::optional<ModelList> list;
-  return list;
+// The process's model list and the file it came from; empty until a file has
+// been found.
+struct LoadedModelList {
+  ModelList list;
+  std::string path;
+};
+std::optional<LoadedModelList>& Loaded() {
+  static std::optional<LoadedModelList> loaded;
+  return loaded;
 }
 
 // Replaces the executable's directory in tests.
@@ -44,6 +53,27 @@ std::string NameFromField(const uint8_t* field) {
   const uint8_t* nameEnd = std::find(field, fieldEnd, uint8_t{0});
   const size_t length = std::min<size_t>(static_cast<size_t>(nameEnd - field), kModelNameMax);
   return std::string(reinterpret_cast<const char*>(field), length);
+}
+
+// The XDG base directory rules accept only absolute paths; a relative one
+// counts as unset.
+bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+// dir without the separators it ends with ("/" becomes empty), so that
+// paths joined to it do not double them.
+std::string WithoutTrailingSeparators(std::string dir) {
+  while (!dir.empty() && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+// DIR/tolvpack/Firmware.dat.
+std::string InDataDirectory(const std::string& dir) {
+  return WithoutTrailingSeparators(dir) + kDataSubdirectory + kModelFileName;
+}
+
+const char* EnvironmentText(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
 }
 
 std::string UnknownText(uint16_t systemId) {
@@ -77,23 +107,57 @@ std::optional<std::string> ModelList::Find(uint16_t systemId) const {
   return std::nullopt;
 }
 
-void ModelList_Load() {
-  if (LoadedList()) return;
-  std::string path = kModelFileName;
-  if (!FileExists(path)) {
-    const std::string programDir = ProgramDirectoryOverride().value_or(ExecutableDirectory());
-    if (programDir.empty()) return;
-    path = programDir + kModelFileName;
-    if (!FileExists(path)) return;
+std::vector<std::string> ModelList_SearchPath(const ModelSearchSettings& settings) {
+  // The current directory first, then beside the program.
+  std::vector<std::string> paths = {kModelFileName};
+  if (!settings.programDirectory.empty()) paths.push_back(settings.programDirectory + kModelFileName);
+  // The user's data directory.
+  if (IsAbsolute(settings.dataHome)) {
+    paths.push_back(InDataDirectory(settings.dataHome));
+  } else if (IsAbsolute(settings.home)) {
+    paths.push_back(InDataDirectory(WithoutTrailingSeparators(settings.home) + "/.local/share"));
   }
-  LoadedList() = ModelList::Parse(ReadFileBytes(path));
+  // The system's data directories, most important first.
+  const std::string dataDirs = settings.dataDirs.empty() ? kDefaultDataDirs : settings.dataDirs;
+  size_t start = 0;
+  while (start <= dataDirs.size()) {
+    size_t end = dataDirs.find(':', start);
+    if (end == std::string::npos) end = dataDirs.size();
+    const std::string dir = dataDirs.substr(start, end - start);
+    if (IsAbsolute(dir)) paths.push_back(InDataDirectory(dir));
+    start = end + 1;
+  }
+  return paths;
+}
+
+std::vector<std::string> ModelList_SearchPath() {
+  ModelSearchSettings settings;
+  settings.programDirectory = ProgramDirectoryOverride().value_or(ExecutableDirectory());
+  settings.dataHome = EnvironmentText("XDG_DATA_HOME");
+  settings.home = EnvironmentText("HOME");
+  settings.dataDirs = EnvironmentText("XDG_DATA_DIRS");
+  return ModelList_SearchPath(settings);
+}
+
+void ModelList_Load() {
+  if (Loaded()) return;
+  for (const std::string& path : ModelList_SearchPath()) {
+    if (!FileExists(path)) continue;
+    Loaded() = LoadedModelList{ModelList::Parse(ReadFileBytes(path)), path};
+    return;
+  }
+}
+
+std::optional<std::string> ModelList_LoadedFile() {
+  if (!Loaded()) return std::nullopt;
+  return Loaded()->path;
 }
 
 std::string ModelList_Lookup(uint32_t systemId) {
   ModelList_Load();
   const uint16_t id = static_cast<uint16_t>(systemId);
-  if (LoadedList()) {
-    if (std::optional<std::string> name = LoadedList()->Find(id)) return *name;
+  if (Loaded()) {
+    if (std::optional<std::string> name = Loaded()->list.Find(id)) return *name;
   }
   return UnknownText(id);
 }
@@ -122,7 +186,7 @@ void Model_SetNameText(const std::string& name) {
 }
 
 namespace testing {
-void ModelList_Unload() { LoadedList().reset(); }
+void ModelList_Unload() { Loaded().reset(); }
 void ModelList_OverrideProgramDirectory(std::optional<std::string> dir) {
   ProgramDirectoryOverride() = std::move(dir);
 }

@@ -38,11 +38,40 @@ class ModelList {
   std::vector<Model> models_;
 };
 
-// Loads the process's model list once: "Firmware.dat" in the current
-// directory, else beside the executable. Without either file the list stays
-// unloaded and the search is repeated on the next call. Throws FileError when
-// a file exists but cannot be read.
+// What decides where the model description file is looked for: the
+// program's directory and the XDG base directory variables, as found.
+struct ModelSearchSettings {
+  std::string programDirectory;  // with its trailing separator; empty: unknown
+  std::string dataHome;          // $XDG_DATA_HOME; empty when unset
+  std::string home;              // $HOME; empty when unset
+  std::string dataDirs;          // $XDG_DATA_DIRS (a colon-separated list); empty when unset
+};
+
+// The places searched for "Firmware.dat", in the order tried:
+//   1. "Firmware.dat" in the current directory;
+//   2. the program's directory (skipped when unknown);
+//   3. $XDG_DATA_HOME/tolvpack/ ($HOME/.local/share/tolvpack/ when
+//      XDG_DATA_HOME is unset, empty or not an absolute path; skipped when
+//      HOME is unusable too);
+//   4. DIR/tolvpack/ for each DIR of $XDG_DATA_DIRS in its order
+//      (/usr/local/share:/usr/share when unset or empty); entries that are
+//      not absolute paths are skipped.
+// Returns the file paths (the first one relative to the current directory).
+std::vector<std::string> ModelList_SearchPath(const ModelSearchSettings& settings);
+
+// ModelList_SearchPath for this process: its executable's directory and its
+// environment.
+std::vector<std::string> ModelList_SearchPath();
+
+// Loads the process's model list once, from the first place of
+// ModelList_SearchPath() that holds a file. Without a file anywhere the list
+// stays unloaded and the search is repeated on the next call. Throws FileError
+// when the file found cannot be read (the list stays unloaded).
 void ModelList_Load();
+
+// The path the process's model list was loaded from, as ModelList_SearchPath
+// gave it; nothing while no list is loaded.
+std::optional<std::string> ModelList_LoadedFile();
 
 // The model name of the low 16 bits of systemId, or "unknown SysID=%d" with
 // those 16 bits, using the process's model list.

@@ -6,6 +6,7 @@
 //   TolvPack --port PATH        also lists the serial port PATH (one the
 //                               machine's port list does not hold, such as
 //                               the pseudo-terminal of the receiver emulator)
+//   TolvPack --help, --version  prints the usage line or the version
 #include <QApplication>
 #include <QEvent>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "link/comm.h"
 #include "link/transport.h"
 #include "ui/main_window.h"
@@ -34,6 +36,8 @@ bool DisplayAvailable() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
+
+constexpr const char* kUsage = "usage: TolvPack [--port PATH]... [--quit-after-show] | --help | --version\n";
 
 constexpr const char* kNoDisplay =
     "TolvPack: no display is available, so the window cannot be opened.\n"
@@ -69,12 +73,20 @@ int main(int argc, char* argv[]) {
   bool quitAfterShow = false;
   std::vector<std::string> extraPorts;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("TolvPack %s\n", tolv::kVersion);
+      return 0;
+    }
     if (std::strcmp(argv[i], "--quit-after-show") == 0) {
       quitAfterShow = true;
     } else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
       extraPorts.emplace_back(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: TolvPack [--quit-after-show] [--port PATH]...\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
   }
@@ -84,6 +96,8 @@ int main(int argc, char* argv[]) {
   }
   qInstallMessageHandler(FatalMessageHandler);
   QApplication app(argc, argv);
+  // The desktop entry's name, by which desktops match the window to its icon.
+  QGuiApplication::setDesktopFileName("org.tolvpack.TolvPack");
   qInstallMessageHandler(nullptr);
 
   tolv::Workspace workspace;

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -75,9 +77,53 @@ TEST(ModelListParse, ShortAndEmptyFiles) {
   EXPECT_EQ(ModelList::Parse(ModelFile({{1, "a"}}, 0, 0xFFFFFFFF)).size(), 1u);
 }
 
+TEST(ModelListSearchPath, OrderAndXdgDefaults) {
+  ModelSearchSettings all{"/opt/tolv/bin/", "/home/u/data/", "/home/u", "/a:/b/:relative::/c"};
+  EXPECT_EQ(ModelList_SearchPath(all),
+            (std::vector<std::string>{"Firmware.dat", "/opt/tolv/bin/Firmware.dat",
+                                      "/home/u/data/tolvpack/Firmware.dat", "/a/tolvpack/Firmware.dat",
+                                      "/b/tolvpack/Firmware.dat", "/c/tolvpack/Firmware.dat"}));
+
+  // Unset (or relative) XDG_DATA_HOME: under HOME; unset XDG_DATA_DIRS: the
+  // standard pair; an unknown program directory is left out.
+  const std::vector<std::string> defaults = {"Firmware.dat", "/home/u/.local/share/tolvpack/Firmware.dat",
+                                             "/usr/local/share/tolvpack/Firmware.dat",
+                                             "/usr/share/tolvpack/Firmware.dat"};
+  EXPECT_EQ(ModelList_SearchPath({"", "", "/home/u", ""}), defaults);
+  EXPECT_EQ(ModelList_SearchPath({"", "data", "/home/u/", ""}), defaults);
+
+  // Without a usable HOME there is no user directory; "/" is a directory too.
+  EXPECT_EQ(ModelList_SearchPath({"", "", "", "/"}),
+            (std::vector<std::string>{"Firmware.dat", "/tolvpack/Firmware.dat"}));
+  EXPECT_EQ(ModelList_SearchPath({"", "", "~", "relative"}), std::vector<std::string>{"Firmware.dat"});
+}
+
+// Sets an environment variable for the length of a scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) previous_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (previous_) {
+      ::setenv(name_, previous_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> previous_;
+};
+
 // Tests of the process's list work in a directory of their own.
-// The program's own directory is replaced by a second temporary directory, so
-// that a model file beside the test executable cannot interfere.
+// The program's own directory and the XDG data directories are replaced by
+// temporary directories, so that a model file beside the test executable or
+// installed on the machine cannot interfere.
 class ModelListLoad : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,6 +136,11 @@ class ModelListLoad : public ::testing::Test {
   }
   test::TempDir dir_;
   test::TempDir programDir_;
+  test::TempDir dataHome_;
+  test::TempDir dataDir1_;
+  test::TempDir dataDir2_;
+  ScopedEnvironment xdgDataHome_{"XDG_DATA_HOME", dataHome_.path()};
+  ScopedEnvironment xdgDataDirs_{"XDG_DATA_DIRS", dataDir1_.path() + ":" + dataDir2_.path()};
   test::ScopedCurrentDir inDir_{dir_.path()};
 };
 
@@ -117,6 +168,31 @@ TEST_F(ModelListLoad, CurrentDirectoryFirstThenProgramDirectory) {
   testing::ModelList_Unload();
   test::WriteBytes(dir_.File("Firmware.dat"), ModelFile({{406, "current directory"}}));
   EXPECT_EQ(ModelList_Lookup(406), "current directory");
+}
+
+TEST_F(ModelListLoad, EveryPlaceInOrderAndTheFileUsedIsKnown) {
+  // One file in each place, each naming its place; the search must take
+  // them in this order.
+  const std::vector<std::pair<std::string, std::string>> places = {
+      {dir_.File("Firmware.dat"), "current"},
+      {programDir_.File("Firmware.dat"), "program"},
+      {dataHome_.path() + "/tolvpack/Firmware.dat", "data home"},
+      {dataDir1_.path() + "/tolvpack/Firmware.dat", "data dir 1"},
+      {dataDir2_.path() + "/tolvpack/Firmware.dat", "data dir 2"}};
+  for (const auto& [path, name] : places) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    test::WriteBytes(path, ModelFile({{406, name}}));
+  }
+  EXPECT_EQ(ModelList_LoadedFile(), std::nullopt);
+  for (const auto& [path, name] : places) {
+    EXPECT_EQ(ModelList_Lookup(406), name);
+    const std::string expected = name == "current" ? "Firmware.dat" : path;
+    EXPECT_EQ(ModelList_LoadedFile(), expected);
+    std::filesystem::remove(path);
+    testing::ModelList_Unload();
+  }
+  EXPECT_EQ(ModelList_Lookup(406), "unknown SysID=406");
+  EXPECT_EQ(ModelList_LoadedFile(), std::nullopt);
 }
 
 TEST_F(ModelListLoad, SharedTextHoldsAtMostOneHundredCharacters) {

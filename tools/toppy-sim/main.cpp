@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "common/version.h"
 #include "pty_port.h"
 #include "receiver.h"
 #include "usb_session.h"
@@ -70,6 +71,8 @@ Faults:
   --size-delta N       report every block N bytes longer (or shorter)
   --junk N             send N junk bytes before every reply
   --any-sysid          take uploads made for any model
+
+  --help               this text;  --version  the version
 )";
 
 struct Options {
@@ -175,6 +178,10 @@ Options ParseOptions(int argc, char** argv) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") {
       std::cout << kUsage << kUsbUsage;
+      std::exit(0);
+    }
+    if (option == "--version") {
+      std::cout << "toppy-sim " << tolv::kVersion << "\n";
       std::exit(0);
     }
     if (option == "--") {

@@ -99,9 +99,11 @@ class Link {
   // is a serial port name. Stores callback (may be empty), clears the cancel
   // flag and the serial receive buffer. A connection still open from an
   // earlier Open is closed first, quietly.
-  // USB: polls for the receiver about every 100 ms, calling the callback with
-  // status 1 before each poll, until it is found (then status 2, result 0) or
-  // the cancel flag is set (2322). A receiver that is present but unusable is
+  // USB: polls for the receiver, calling the callback with status 1 before
+  // each poll, until it is found (then status 2, result 0) or the cancel flag
+  // is set (2322). A loader may listen only for a few tens of milliseconds
+  // after it appears, so the polls follow each other within 2 ms for the
+  // first 10 s of the wait and within 10 ms after that. A receiver that is present but unusable is
   // logged with the reason (once per distinct reason) and kept polling; see
   // usbDiagnostic(). Without a callback the wait ends after kUnattendedWaitMs
   // with kOpenUsbNotFound.

@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kSendPacket = "SendPacket";
 constexpr const char* kWaitForCmd = "WaitForCMD";
+constexpr uint8_t kEndCommand = 0x06;
 
 }  // namespace
 
@@ -44,7 +45,9 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
   // A USB packet goes out padded with zeros to a multiple of 512 bytes.
   const int32_t paddedSize = Packet_UsbPaddedSize(packetSize);
   std::fill(tx + packetSize, tx + paddedSize, uint8_t{0});
-  if (globalCancel_) {
+  // The end of the session goes out after a cancel too, as on a serial line:
+  // without it the receiver stays in its loader session.
+  if (globalCancel_ && command != kEndCommand) {
     LogStep(kSendPacket, "Exiting due to GlobalCancel");
     return false;
   }

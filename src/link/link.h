@@ -56,6 +56,10 @@ inline constexpr uint8_t kBlockDefaults = 4;
 inline constexpr int32_t kReceiverInfoSize = 32;
 // The work area of a firmware block's expansion: at most 8 MiB expanded.
 inline constexpr int32_t kFirmwareWorkAreaSize = 8388608;
+// An upload is served from an area of this size (the TFD image buffer): the
+// data offered, then zeros. A receiver may ask for fixed pieces that run past
+// the end of the image.
+inline constexpr int32_t kUploadAreaSize = 8388608;
 
 // Without a callback nobody can cancel, so the waits that otherwise last
 // until the receiver answers or the user cancels (the USB receiver wait, the
@@ -151,20 +155,23 @@ class Link {
   // A chunk whose reply is late is asked for again (the serial queues emptied
   // first); the fifth time-out of one chunk ends the transfer. Replies whose
   // checksum fails, or that are longer than asked for, are never stored: the
-  // time-out path recovers them. On any failure *size stays 0.
+  // time-out path recovers them. A late reply is never stored as the data of
+  // another offset (link_download.cpp tells how). On any failure *size
+  // stays 0.
   // Upload (after UploadMode): the receiver asks for pieces of the *size bytes
   // in buffer until it reports the block complete; *size is unchanged and
-  // buffer is only read.
+  // buffer is only read. Pieces past the end of the data, within
+  // kUploadAreaSize, are served as zeros.
   // Results: 0; 2401 not open; 2402 cancelled; 2403 time-out;
   // kTransferBlockTooLarge (the reported block or its expansion does not fit
   // bufferCapacity or the work area); kTransferBadBlockData (firmware
   // sections malformed or not decodable); kTransferBadRequest (an upload
-  // request outside the data or larger than a packet).
+  // request beyond kUploadAreaSize or larger than a packet).
   // size is never null; buffer may be null only with bufferCapacity 0.
   int32_t TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
 
   // Ends the exchange (command 06), status 7. 0; 2417 when not open, without
-  // a callback call.
+  // a callback call. The 06 is sent after a cancel too.
   int32_t End();
 
   // Sets the cancel flag (sends nothing), status 9. Always 0. May be called
@@ -209,6 +216,9 @@ class Link {
   bool SendCMD03();
   bool SendCMD04(uint32_t startAddress, int32_t nrOfBytes);
   bool SendCMD05(const uint8_t* source, int32_t nrOfBytes);
+  // As SendCMD05 with the first `available` bytes (0..nrOfBytes) from source
+  // and zeros after them.
+  bool SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes);
   bool SendCMD06();
   bool SendCMD07(uint8_t blockType);
   bool SendCMD0B();

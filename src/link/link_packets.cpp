@@ -181,10 +181,17 @@ bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
 }
 
 bool Link::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
+  return SendCMD05Padded(source, nrOfBytes, nrOfBytes);
+}
+
+bool Link::SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes) {
   if (log_.enabled()) LogStep("SendCMD05", Format("called by TolvWrap: NrOfBytes=%d", nrOfBytes));
   // A size no packet can carry is not copied; SendPacket refuses it.
-  if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload)
-    std::memcpy(txData_.data(), source, static_cast<size_t>(nrOfBytes));
+  if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload) {
+    const int32_t copied = std::clamp(available, 0, nrOfBytes);
+    if (copied > 0) std::memcpy(txData_.data(), source, static_cast<size_t>(copied));
+    std::fill(txData_.begin() + copied, txData_.begin() + nrOfBytes, uint8_t{0});
+  }
   return SendPacket(0x05, nrOfBytes);
 }
 

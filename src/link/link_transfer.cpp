@@ -312,14 +312,18 @@ int32_t Link::AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t
   const uint32_t count = useUsb_ ? ReadBE16(request.data()) : request[0];
   const uint32_t offset = ReadBE24(request.data() + (useUsb_ ? 2 : 1));
   const uint32_t packetLimit = useUsb_ ? kUsbMaxPayload : kSerialMaxPayload;
-  if (offset > static_cast<uint32_t>(dataSize) || count > static_cast<uint32_t>(dataSize) - offset ||
-      count > packetLimit) {
+  // The receiver may ask for fixed pieces that run past the end of the data:
+  // it is served from an image area whose bytes after the data are zeros.
+  const uint32_t area = static_cast<uint32_t>(std::max(dataSize, kUploadAreaSize));
+  if (offset > area || count > area - offset || count > packetLimit) {
     LogStep(kTransfer, Format("exiting because the receiver asked for %u bytes at offset %u of %d.", count,
                               offset, dataSize));
     return result::kTransferBadRequest;
   }
-  *requestedOffset = static_cast<int32_t>(offset);
-  SendCMD05(data + offset, static_cast<int32_t>(count));
+  *requestedOffset = static_cast<int32_t>(std::min(offset, static_cast<uint32_t>(dataSize)));
+  const int64_t available = std::clamp<int64_t>(static_cast<int64_t>(dataSize) - offset, 0, count);
+  SendCMD05Padded(data + std::min(offset, static_cast<uint32_t>(dataSize)), static_cast<int32_t>(available),
+                  static_cast<int32_t>(count));
   return result::kOk;
 }
 

@@ -231,6 +231,21 @@ class Link {
   int32_t serialRxCount() const { return serialRx_.count(); }
 
  private:
+  // How the receiver numbers a kind of reply: with the sequence byte of the
+  // request it answers (Echoed), or some other way (Own). Learnt in each
+  // session from the first reply that can answer only one known request.
+  enum class ReplyNumbering { Unknown, Echoed, Own };
+
+  // The requests sent for the download chunk under way, and the data replies
+  // seen to them.
+  struct ChunkRequests {
+    int32_t offset = 0;
+    int32_t count = 0;
+    std::vector<uint8_t> sequences;  // the sequence byte of each request, in order
+    int repliesSeen = 0;             // data packets, damaged ones included, that answer them
+    bool latestAnswered = false;     // an echoed reply to the last request came: nothing follows it
+  };
+
   void Notify(uint8_t status, double value);
   void LogStep(std::string_view operation, std::string_view message);
   int32_t OpenUsb();
@@ -242,13 +257,19 @@ class Link {
   int32_t ModeWaitSerial(bool upload);
   void TakeReceiverInfo();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t WaitBlockSize(uint32_t* blockSize);
+  int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
+  int32_t WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize);
+  bool IsOwnBlockSizeReply(uint8_t requestSequence);
   int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent);
-  void RequestChunk(int32_t offset, int32_t chunk);
-  int32_t WaitChunkUsb(int32_t offset, int32_t chunk, double percent);
-  int32_t WaitChunkSerial(int32_t offset, int32_t chunk, double percent);
-  int32_t ChunkTimedOut(int* timeouts, int32_t offset, int32_t chunk, double percent);
-  bool IsWantedData(int32_t chunk);
+  void RequestChunk(ChunkRequests& requests);
+  int32_t WaitChunkUsb(ChunkRequests& requests, double percent);
+  int32_t WaitChunkSerial(ChunkRequests& requests, double percent);
+  int32_t ChunkTimedOut(int* timeouts, ChunkRequests& requests, double percent);
+  bool IsWantedData(ChunkRequests& requests);
+  bool CountsAsReply(ChunkRequests& requests);
+  void LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* kind);
+  int32_t SettleChunk(ChunkRequests& requests, double percent);
+  int32_t AwaitQuietLine(ChunkRequests* requests, double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
   int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);
@@ -264,6 +285,14 @@ class Link {
   bool useUsb_ = false;
   bool globalCancel_ = false;
   bool serialFault_ = false;  // the serial port reported a fault since Open
+  bool readFault_ = false;    // the last WaitForCMD met a fault of the port or the pipe
+  // Replies to earlier requests may still come (a block failed or was
+  // cancelled): the next request waits for a quiet line first.
+  bool staleRepliesPossible_ = false;
+  ReplyNumbering sizeReplyNumbering_ = ReplyNumbering::Unknown;
+  ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;
+  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
+  uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;

@@ -54,6 +54,11 @@ inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
 inline constexpr int kSerialUploadSilenceMs = 60000;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
+// A line is quiet when nothing has come from the receiver for this long:
+// replies still due to earlier requests have come by then. A line that does
+// not go quiet within kQuietLineCapMs ends the transfer.
+inline constexpr int kQuietLineMs = 1500;
+inline constexpr int kQuietLineCapMs = 8000;
 
 // The first N payload bytes of packet, zero past its end: the fields of a
 // short reply read as if its missing bytes were zero.

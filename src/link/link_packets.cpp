@@ -66,6 +66,8 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
 
 bool Link::WaitForCMD() {
   rxPacket_.Command = 0;
+  damagedCommand_ = 0;
+  readFault_ = false;
   if (globalCancel_) {
     LogStep(kWaitForCmd, "Exiting due to GlobalCancel");
     return false;
@@ -82,9 +84,11 @@ bool Link::WaitUsb() {
   }
   if (read.status == IoResult::Status::Fault) {
     LogStep(kWaitForCmd, "ReadFile on USB interface failed.");
+    readFault_ = true;
     return false;
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, kUsbReadSize);
+  bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(usbRx_.data(), byteCount);
   switch (Packet_ParseUsb(usbRx_.data(), byteCount, rxPacket_)) {
     case PacketParse::Empty: LogStep(kWaitForCmd, "No USB data received."); break;
@@ -100,6 +104,7 @@ bool Link::WaitUsb() {
       break;
     case PacketParse::BadChecksum:
       // A corrupted packet is never taken; the waits' time-outs recover.
+      damagedCommand_ = rxPacket_.Command;
       rxPacket_.Command = 0;
       if (log_.enabled())
         LogStep(kWaitForCmd,
@@ -117,6 +122,7 @@ bool Link::WaitSerial() {
   // later wait fails, after the pause a silent read would take, so that
   // callers which retry (the mode waits with a new Open) keep a modest pace.
   if (serialFault_) {
+    readFault_ = true;
     clock().SleepMs(kSerialReadTimeoutMs);
     return false;
   }
@@ -125,11 +131,13 @@ bool Link::WaitSerial() {
   if (read.status == IoResult::Status::Fault) {
     LogStep(kWaitForCmd, "ReadFile on serial port failed.");
     serialFault_ = true;
+    readFault_ = true;
     clock().SleepMs(kSerialReadTimeoutMs);
     return false;
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, 1);
   if (byteCount == 0) return true;
+  bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(slot, byteCount);
   serialRx_.Commit(byteCount);
   std::vector<uint8_t> raw;
@@ -141,6 +149,7 @@ bool Link::WaitSerial() {
                 "Received serial data: " + LinkLog_HexDump(raw.data(), static_cast<int32_t>(raw.size())));
       break;
     case SerialReceiver::Result::BadChecksum:
+      damagedCommand_ = rxPacket_.Command;
       rxPacket_.Command = 0;
       if (log_.enabled())
         LogStep(kWaitForCmd, "Checksum error, serial packet ignored: " +

@@ -130,7 +130,10 @@ class Link {
   // --- Session operations ---------------------------------------------------
 
   // Tells the receiver to restart (command 0B, then a 600 ms pause). 0, or
-  // 2353 when not open.
+  // 2353 when not open. What is waiting on the line from before (such as the
+  // announcement of an earlier reboot that nobody read) is discarded first,
+  // so that the session that follows cannot take it for its own; whatever
+  // comes after the reboot command is kept.
   int32_t Reboot();
 
   // Brings the receiver into download mode. USB: sends 03 and waits for the
@@ -256,6 +259,7 @@ class Link {
   int32_t ModeWaitUsb(bool upload);
   int32_t ModeWaitSerial(bool upload);
   void TakeReceiverInfo();
+  void DiscardWaitingInput();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize);

@@ -6,6 +6,8 @@
 // with command 1, and the program answers with 03 or 02. Both replies carry
 // the SystemID (BE16) and 32 bytes of receiver information.
 
+#include <algorithm>
+
 #include "link/link.h"
 #include "link/link_internal.h"
 #include "results/result_codes.h"
@@ -44,8 +46,27 @@ constexpr uint8_t kSerialAnnouncement = 0x01;
 int32_t Link::Reboot() {
   LogStep("Comm_Reboot", "called by main program");
   if (!isOpen()) return result::kRebootNotOpened;
+  DiscardWaitingInput();
   SendCMD0B();
   return result::kOk;
+}
+
+void Link::DiscardWaitingInput() {
+  // The reboot starts a new session: what still waits on the line belongs to
+  // an earlier one (an announcement of an earlier reboot that nobody read, a
+  // late reply) and must not be taken for this session's. A serial port is
+  // emptied; a USB pipe is read until a read finds nothing.
+  int32_t discarded = 0;
+  for (int i = 0; i < kMaxStaleUsbTransfers; ++i) {
+    const IoResult read = useUsb_ ? transport_->Read(usbRx_.data(), kUsbReadSize, kStaleUsbReadMs)
+                                  : transport_->Read(usbRx_.data(), kUsbReadSize, 0);
+    if (read.status != IoResult::Status::Ok || (!useUsb_ && read.byteCount <= 0)) break;
+    discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
+  }
+  if (!useUsb_) transport_->Purge();
+  serialRx_.Clear();
+  bytesReceived_ += static_cast<uint64_t>(discarded);
+  if (discarded > 0) LogStep("Comm_Reboot", Format("%d bytes left on the line from before discarded", discarded));
 }
 
 int32_t Link::DownloadMode() { return ModeHandshake(false); }

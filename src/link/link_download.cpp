@@ -151,8 +151,8 @@ bool Link::IsOwnBlockSizeReply(uint8_t requestSequence) {
   const bool echoed = rxPacket_.Sequence == requestSequence;
   LearnNumbering(&sizeReplyNumbering_, echoed, "block-size");
   if (echoed || sizeReplyNumbering_ != ReplyNumbering::Echoed) return true;
-  LogStep(kTransfer, Format("block-size reply numbered %d ignored: it answers an earlier request.",
-                            rxPacket_.Sequence));
+  LogStep(kTransfer,
+          Format("block-size reply numbered %d ignored: it answers an earlier request.", rxPacket_.Sequence));
   return false;
 }
 
@@ -302,8 +302,8 @@ int32_t Link::AwaitQuietLine(ChunkRequests* requests, double percent) {
   uint64_t lastNotify = start;
   uint64_t bytesSeen = bytesReceived_;
   for (;;) {
-    if (requests && (requests->latestAnswered ||
-                     requests->repliesSeen >= static_cast<int>(requests->sequences.size())))
+    if (requests &&
+        (requests->latestAnswered || requests->repliesSeen >= static_cast<int>(requests->sequences.size())))
       break;
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();

@@ -66,7 +66,8 @@ void Link::DiscardWaitingInput() {
   if (!useUsb_) transport_->Purge();
   serialRx_.Clear();
   bytesReceived_ += static_cast<uint64_t>(discarded);
-  if (discarded > 0) LogStep("Comm_Reboot", Format("%d bytes left on the line from before discarded", discarded));
+  if (discarded > 0)
+    LogStep("Comm_Reboot", Format("%d bytes left on the line from before discarded", discarded));
 }
 
 int32_t Link::DownloadMode() { return ModeHandshake(false); }

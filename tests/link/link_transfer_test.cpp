@@ -374,8 +374,8 @@ TEST_F(TransferTest, UploadServesZerosPastTheDataAndRefusesBeyondTheArea) {
     bool served;
   };
   for (const Case& c : {Case{false, 900, 101, true}, Case{false, 1001, 0, true}, Case{true, 0, 1001, true},
-                        Case{true, kUploadAreaSize - 300, 300, true}, Case{true, kUploadAreaSize - 300, 301, false},
-                        Case{true, 0xFFFFFF, 255, false}}) {
+                        Case{true, kUploadAreaSize - 300, 300, true},
+                        Case{true, kUploadAreaSize - 300, 301, false}, Case{true, 0xFFFFFF, 255, false}}) {
     Make(c.usb);
     receiver->uploadSize = 1000;
     receiver->extraUploadRequests = {{c.offset, c.count}};
@@ -384,7 +384,8 @@ TEST_F(TransferTest, UploadServesZerosPastTheDataAndRefusesBeyondTheArea) {
     ASSERT_EQ(link->UploadMode(), 0);
     Bytes data = image;
     int32_t dataSize = 1000;
-    EXPECT_EQ(link->TransferBlock(2, data.data(), 1000, &dataSize), c.served ? 0 : result::kTransferBadRequest)
+    EXPECT_EQ(link->TransferBlock(2, data.data(), 1000, &dataSize),
+              c.served ? 0 : result::kTransferBadRequest)
         << c.offset << " " << c.count;
     if (!c.served) continue;
     // The answer to the extra request: the data it covers, then zeros.

@@ -358,9 +358,11 @@ size_t TfdImageLength(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-bool Receiver::FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image, const std::stop_token& stop) {
+bool Receiver::FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image,
+                                  const std::stop_token& stop) {
   // A serial request carries a one-byte count, a USB one a 16-bit count.
-  const size_t piece = std::min(options_.faults.uploadPiece, port.IsUsb() ? size_t{0xFFFF} : kSerialMaxPayload);
+  const size_t piece =
+      std::min(options_.faults.uploadPiece, port.IsUsb() ? size_t{0xFFFF} : kSerialMaxPayload);
   for (size_t offset = 0;; offset += piece) {
     if (!FetchPiece(port, offset, piece, image, stop)) return false;
     if (GetBE(image, 0, 2) != 8) return false;  // no TFD header

@@ -236,7 +236,7 @@ class Link {
  private:
   // How the receiver numbers a kind of reply: with the sequence byte of the
   // request it answers (Echoed), or some other way (Own). Learnt in each
-  // session from the first reply that can answer only one known request.
+  // session from replies that can answer only one known request.
   enum class ReplyNumbering { Unknown, Echoed, Own };
 
   // The requests sent for the download chunk under way, and the data replies
@@ -244,6 +244,7 @@ class Link {
   struct ChunkRequests {
     int32_t offset = 0;
     int32_t count = 0;
+    bool afterSizeReply = false;     // the block's first chunk: nothing earlier can follow the 08
     std::vector<uint8_t> sequences;  // the sequence byte of each request, in order
     int repliesSeen = 0;             // data packets, damaged ones included, that answer them
     bool latestAnswered = false;     // an echoed reply to the last request came: nothing follows it
@@ -264,7 +265,7 @@ class Link {
   int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize);
   bool IsOwnBlockSizeReply(uint8_t requestSequence);
-  int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent);
+  int32_t FetchChunk(uint8_t* buffer, ChunkRequests& requests, int32_t* received, double percent);
   void RequestChunk(ChunkRequests& requests);
   int32_t WaitChunkUsb(ChunkRequests& requests, double percent);
   int32_t WaitChunkSerial(ChunkRequests& requests, double percent);
@@ -272,6 +273,7 @@ class Link {
   bool IsWantedData(ChunkRequests& requests);
   bool CountsAsReply(ChunkRequests& requests);
   void LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* kind);
+  ReplyNumbering DataReplyNumbering() const;
   int32_t SettleChunk(ChunkRequests& requests, double percent);
   int32_t AwaitQuietLine(ChunkRequests* requests, double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
@@ -294,8 +296,8 @@ class Link {
   // cancelled): the next request waits for a quiet line first.
   bool staleRepliesPossible_ = false;
   ReplyNumbering sizeReplyNumbering_ = ReplyNumbering::Unknown;
-  ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;
-  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
+  ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;  // Unknown: taken as sizeReplyNumbering_
+  uint64_t bytesReceived_ = 0;                                   // every byte read since the link was made
   uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;

@@ -11,9 +11,12 @@
 //   reply to a later one.
 // - The sequence byte. A receiver may echo the sequence byte of the request
 //   it answers, or number its replies its own way. Which one it does is
-//   learnt in every session, for block-size and data replies apart, from
-//   the first reply that can answer only one known request (the first reply
-//   to a request sent on a quiet line, before any repeat); it then holds
+//   learnt in every session from replies that, by the order alone, can
+//   answer only one known request: the first block-size reply after the mode
+//   handshake, and the first reply to a block's first chunk if it came
+//   before any repeat (all replies to earlier requests came before the
+//   block-size reply). Data replies are taken to be numbered as block-size
+//   replies until such a data reply shows how they are; what is learnt holds
 //   until the next mode handshake.
 // - A quiet line. When no reply to an earlier request can still come, every
 //   data reply answers one of the requests for the chunk under way, and all
@@ -95,13 +98,19 @@ int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
   const int32_t chunkLimit = useUsb_ ? kUsbChunkSize : kSerialChunkSize;
   int32_t done = 0;
   int emptyReplies = 0;
+  bool first = true;
   do {
     const double percent = Percent(done, total);
     Notify(comm_status::kProgress, percent);
     if (globalCancel_) return CancelExit();
-    const int32_t chunk = std::min(total - done, chunkLimit);
+    ChunkRequests requests;
+    requests.offset = done;
+    requests.count = std::min(total - done, chunkLimit);
+    requests.afterSizeReply = first;
+    first = false;
+    const int32_t chunk = requests.count;
     int32_t received = 0;
-    if (const int32_t fetched = FetchChunk(buffer, done, chunk, &received, percent); fetched != result::kOk)
+    if (const int32_t fetched = FetchChunk(buffer, requests, &received, percent); fetched != result::kOk)
       return fetched;
     // Empty replies to a non-empty request make no progress: bounded like time-outs.
     emptyReplies = received == 0 && chunk > 0 ? emptyReplies + 1 : 0;
@@ -146,14 +155,18 @@ int32_t Link::WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize) {
 }
 
 bool Link::IsOwnBlockSizeReply(uint8_t requestSequence) {
-  // The 07 went out on a quiet line: the first block-size reply of a session
-  // answers it and shows how the receiver numbers them.
+  // The first block-size reply of a session can answer only its first 07: it
+  // shows how the receiver numbers them.
   const bool echoed = rxPacket_.Sequence == requestSequence;
   LearnNumbering(&sizeReplyNumbering_, echoed, "block-size");
   if (echoed || sizeReplyNumbering_ != ReplyNumbering::Echoed) return true;
   LogStep(kTransfer,
           Format("block-size reply numbered %d ignored: it answers an earlier request.", rxPacket_.Sequence));
   return false;
+}
+
+Link::ReplyNumbering Link::DataReplyNumbering() const {
+  return dataReplyNumbering_ != ReplyNumbering::Unknown ? dataReplyNumbering_ : sizeReplyNumbering_;
 }
 
 void Link::LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* kind) {
@@ -166,20 +179,18 @@ void Link::LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* ki
 
 // --- Chunks -----------------------------------------------------------------------
 
-int32_t Link::FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent) {
+int32_t Link::FetchChunk(uint8_t* buffer, ChunkRequests& requests, int32_t* received, double percent) {
   if (staleRepliesPossible_) {
     if (const int32_t quiet = AwaitQuietLine(nullptr, percent); quiet != result::kOk) return quiet;
   }
-  ChunkRequests requests;
-  requests.offset = offset;
-  requests.count = chunk;
   RequestChunk(requests);
   const int32_t waited = useUsb_ ? WaitChunkUsb(requests, percent) : WaitChunkSerial(requests, percent);
   if (waited != result::kOk) return waited;
   // IsWantedData checked that the reply is no longer than the chunk, so it
   // lies within the block and the buffer.
   *received = static_cast<int32_t>(rxPacket_.DataLength);
-  if (*received > 0) std::memcpy(buffer + offset, rxPacket_.Data.data(), static_cast<size_t>(*received));
+  if (*received > 0)
+    std::memcpy(buffer + requests.offset, rxPacket_.Data.data(), static_cast<size_t>(*received));
   return SettleChunk(requests, percent);
 }
 
@@ -193,8 +204,10 @@ void Link::RequestChunk(ChunkRequests& requests) {
 }
 
 bool Link::IsWantedData(ChunkRequests& requests) {
-  // The first reply to a chunk asked for once can answer only that request.
-  if (rxPacket_.Command == kDataReply && requests.sequences.size() == 1)
+  // The first data packet after the block-size reply, to a chunk asked for
+  // once, can answer only that request.
+  if (rxPacket_.Command == kDataReply && requests.afterSizeReply && requests.sequences.size() == 1 &&
+      requests.repliesSeen == 0)
     LearnNumbering(&dataReplyNumbering_, rxPacket_.Sequence == requests.sequences.front(), "data");
   if (!CountsAsReply(requests)) return false;
   if (rxPacket_.DataLength <= static_cast<uint32_t>(requests.count)) return true;
@@ -207,7 +220,7 @@ bool Link::CountsAsReply(ChunkRequests& requests) {
   // A data packet refused for its checksum still used up a request.
   const bool damaged = rxPacket_.Command == 0 && damagedCommand_ == kDataReply;
   if (rxPacket_.Command != kDataReply && !damaged) return false;
-  if (!damaged && dataReplyNumbering_ == ReplyNumbering::Echoed) {
+  if (!damaged && DataReplyNumbering() == ReplyNumbering::Echoed) {
     const std::vector<uint8_t>& sent = requests.sequences;
     if (std::find(sent.begin(), sent.end(), rxPacket_.Sequence) == sent.end()) {
       LogStep(kTransfer,

@@ -228,6 +228,22 @@ TEST_F(LinkTest, ShortModeReplyReadsMissingBytesAsZero) {
   EXPECT_EQ(std::vector<uint8_t>(info, info + 32), std::vector<uint8_t>(32, 0));
 }
 
+TEST_F(LinkTest, RebootDiscardsWhatWaitedButKeepsWhatFollows) {
+  // A mode reply or announcement left from an earlier session (SystemID
+  // 0x9999) waits on the line; the receiver's answer after the reboot counts.
+  for (const bool usb : {true, false}) {
+    Make(usb);
+    line->Send(test::FramePacket(usb, 0x55, usb ? 0x02 : 0x01, {0x99, 0x99}));
+    ASSERT_EQ(link->Open(usb ? "USB" : "/dev/ttyFAKE", {}), 0);
+    receiver->announceAfterRebootMs = 100;
+    ASSERT_EQ(link->Reboot(), 0);
+    ASSERT_EQ(link->DownloadMode(), 0);
+    int32_t systemId = 0;
+    link->GetReceiverInfo(&systemId, nullptr);
+    EXPECT_EQ(systemId, 406) << usb;
+  }
+}
+
 TEST_F(LinkTest, RebootEndAndCancel) {
   Make(false);
   ASSERT_EQ(link->Open("/dev/ttyFAKE", Recorder()), 0);

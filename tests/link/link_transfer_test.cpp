@@ -183,6 +183,24 @@ TEST_F(TransferTest, LostAndCorruptedRepliesAreRecovered) {
   }
 }
 
+TEST_F(TransferTest, AnEchoingReceiversDuplicateLaterThanTheQuietWaitIsStillNotTaken) {
+  // The first reply comes after the time-out; the one to the repeated request
+  // only after the quiet wait, when the next chunk has been asked for. Only
+  // its sequence byte tells it from that chunk's reply.
+  const Bytes block = test::RandomBytes(11, 31000);
+  for (const bool usb : {true, false}) {
+    OpenInMode(usb, false);
+    link->SetLogFile(dir.File("TolvPack.log"));
+    receiver->echoSequence = true;
+    receiver->blocks[0] = block;
+    receiver->dataReplyDelays = {400, 2000};
+    ASSERT_EQ(Download(0), 0) << usb;
+    EXPECT_EQ(Received(), block) << usb;
+    EXPECT_NE(Log().find("Comm_TransferBlock: data packet numbered "), std::string::npos) << usb;
+    link->SetLogFile("");
+  }
+}
+
 TEST_F(TransferTest, EndlessEmptyRepliesEnd) {
   OpenInMode(true, false);
   receiver->blocks[3] = {};

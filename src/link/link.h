@@ -297,7 +297,8 @@ class Link {
   bool staleRepliesPossible_ = false;
   ReplyNumbering sizeReplyNumbering_ = ReplyNumbering::Unknown;
   ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;  // Unknown: taken as sizeReplyNumbering_
-  uint64_t bytesReceived_ = 0;                                   // every byte read since the link was made
+  int sizeRepliesDue_ = 0;      // block-size requests of the session not answered yet
+  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
   uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;

@@ -12,10 +12,10 @@
 // - The sequence byte. A receiver may echo the sequence byte of the request
 //   it answers, or number its replies its own way. Which one it does is
 //   learnt in every session from replies that, by the order alone, can
-//   answer only one known request: the first block-size reply after the mode
-//   handshake, and the first reply to a block's first chunk if it came
-//   before any repeat (all replies to earlier requests came before the
-//   block-size reply). Data replies are taken to be numbered as block-size
+//   answer only one known request: a block-size reply while only one 07 of
+//   the session is unanswered, and the first reply to a block's first chunk
+//   if it came before any repeat (all replies to earlier requests came
+//   before the block-size reply). Data replies are taken to be numbered as block-size
 //   replies until such a data reply shows how they are; what is learnt holds
 //   until the next mode handshake.
 // - A quiet line. When no reply to an earlier request can still come, every
@@ -40,8 +40,10 @@
 // 5. From a receiver that numbers its replies its own way, the first data
 //    reply after the chunk's request is taken: rules 2 and 3 made the line
 //    quiet before it. Only a duplicate later than kQuietLineMs after the
-//    line fell silent could be mistaken; nothing on the wire can tell it
-//    apart.
+//    line fell silent could be mistaken, and only for a later chunk of the
+//    same block (every reply to an earlier block came before this block's
+//    size reply); nothing on the wire can tell it apart. Likewise a
+//    block-size reply of a failed block later than the quiet wait.
 // Replies whose checksum fails or that are longer than asked for are never
 // stored, whatever their numbering.
 
@@ -74,10 +76,10 @@ double Percent(int64_t done, int64_t total) {
 
 int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
   *size = 0;
-  const int32_t result = DownloadBlock(blockType, buffer, bufferCapacity, size);
+  const int32_t outcome = DownloadBlock(blockType, buffer, bufferCapacity, size);
   // Requests of a block that did not finish may still be answered.
-  if (result != result::kOk) staleRepliesPossible_ = true;
-  return result;
+  if (outcome != result::kOk) staleRepliesPossible_ = true;
+  return outcome;
 }
 
 int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
@@ -85,6 +87,7 @@ int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
     if (const int32_t quiet = AwaitQuietLine(nullptr, 0); quiet != result::kOk) return quiet;
   }
   SendCMD07(blockType);
+  ++sizeRepliesDue_;
   uint32_t blockSize = 0;
   if (const int32_t waited = WaitBlockSize(seqNo_, &blockSize); waited != result::kOk) return waited;
   if (log_.enabled()) LogStep(kTransferLower, Format("Reported size of the block=%u", blockSize));
@@ -155,10 +158,11 @@ int32_t Link::WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize) {
 }
 
 bool Link::IsOwnBlockSizeReply(uint8_t requestSequence) {
-  // The first block-size reply of a session can answer only its first 07: it
-  // shows how the receiver numbers them.
+  // A block-size reply while only one 07 of the session waits for its answer
+  // can answer only that one: it shows how the receiver numbers them.
   const bool echoed = rxPacket_.Sequence == requestSequence;
-  LearnNumbering(&sizeReplyNumbering_, echoed, "block-size");
+  if (sizeRepliesDue_ == 1) LearnNumbering(&sizeReplyNumbering_, echoed, "block-size");
+  sizeRepliesDue_ = std::max(sizeRepliesDue_ - 1, 0);
   if (echoed || sizeReplyNumbering_ != ReplyNumbering::Echoed) return true;
   LogStep(kTransfer,
           Format("block-size reply numbered %d ignored: it answers an earlier request.", rxPacket_.Sequence));

@@ -88,6 +88,7 @@ int32_t Link::ModeHandshake(bool upload) {
   staleRepliesPossible_ = false;
   sizeReplyNumbering_ = ReplyNumbering::Unknown;
   dataReplyNumbering_ = ReplyNumbering::Unknown;
+  sizeRepliesDue_ = 0;
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;

@@ -365,7 +365,7 @@ bool Receiver::FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& imag
       std::min(options_.faults.uploadPiece, port.IsUsb() ? size_t{0xFFFF} : kSerialMaxPayload);
   for (size_t offset = 0;; offset += piece) {
     if (!FetchPiece(port, offset, piece, image, stop)) return false;
-    if (GetBE(image, 0, 2) != 8) return false;  // no TFD header
+    if (image.size() >= 2 && GetBE(image, 0, 2) != 8) return false;  // no TFD header
     const size_t length = TfdImageLength(image);
     if (length > 0 && length <= image.size()) {
       image.resize(length);

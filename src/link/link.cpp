@@ -120,7 +120,8 @@ int32_t Link::OpenUsb() {
               Format("No Topfield USB interface found within %d seconds", kUnattendedWaitMs / 1000));
       return result::kOpenUsbNotFound;
     }
-    clock().SleepMs(kUsbPollIntervalMs);
+    const uint64_t waited = clock().NowMs() - start;
+    clock().SleepMs(waited < static_cast<uint64_t>(kUsbFastPollPhaseMs) ? kUsbFastPollMs : kUsbSlowPollMs);
   }
   usbDiagnostic_.clear();
   LogStep("Comm_Open", "Topfield USB interface enumerated as " + transport_->Description());

@@ -56,6 +56,10 @@ inline constexpr uint8_t kBlockDefaults = 4;
 inline constexpr int32_t kReceiverInfoSize = 32;
 // The work area of a firmware block's expansion: at most 8 MiB expanded.
 inline constexpr int32_t kFirmwareWorkAreaSize = 8388608;
+// An upload is served from an area of this size (the TFD image buffer): the
+// data offered, then zeros. A receiver may ask for fixed pieces that run past
+// the end of the image.
+inline constexpr int32_t kUploadAreaSize = 8388608;
 
 // Without a callback nobody can cancel, so the waits that otherwise last
 // until the receiver answers or the user cancels (the USB receiver wait, the
@@ -99,9 +103,11 @@ class Link {
   // is a serial port name. Stores callback (may be empty), clears the cancel
   // flag and the serial receive buffer. A connection still open from an
   // earlier Open is closed first, quietly.
-  // USB: polls for the receiver about every 100 ms, calling the callback with
-  // status 1 before each poll, until it is found (then status 2, result 0) or
-  // the cancel flag is set (2322). A receiver that is present but unusable is
+  // USB: polls for the receiver, calling the callback with status 1 before
+  // each poll, until it is found (then status 2, result 0) or the cancel flag
+  // is set (2322). A loader may listen only for a few tens of milliseconds
+  // after it appears, so the polls follow each other within 2 ms for the
+  // first 10 s of the wait and within 10 ms after that. A receiver that is present but unusable is
   // logged with the reason (once per distinct reason) and kept polling; see
   // usbDiagnostic(). Without a callback the wait ends after kUnattendedWaitMs
   // with kOpenUsbNotFound.
@@ -123,9 +129,12 @@ class Link {
 
   // --- Session operations ---------------------------------------------------
 
-  // Tells the receiver to restart (command 0B, then a 600 ms pause). 0;
-  // 2353 when not open; kRebootNotSent when the command could not be written
-  // (the port failed, or a cancel on USB).
+  // Tells the receiver to restart (command 0B, then a 600 ms pause). What is
+  // waiting on the line from before (such as the announcement of an earlier
+  // reboot that nobody read) is discarded first, so that the session that
+  // follows cannot take it for its own; whatever comes after the reboot
+  // command is kept. 0; 2353 when not open; kRebootNotSent when the command
+  // could not be written (the port failed, or a cancel on USB).
   int32_t Reboot();
 
   // Brings the receiver into download mode. USB: sends 03 and waits for the
@@ -150,20 +159,23 @@ class Link {
   // A chunk whose reply is late is asked for again (the serial queues emptied
   // first); the fifth time-out of one chunk ends the transfer. Replies whose
   // checksum fails, or that are longer than asked for, are never stored: the
-  // time-out path recovers them. On any failure *size stays 0.
+  // time-out path recovers them. A late reply is never stored as the data of
+  // another offset (link_download.cpp tells how). On any failure *size
+  // stays 0.
   // Upload (after UploadMode): the receiver asks for pieces of the *size bytes
   // in buffer until it reports the block complete; *size is unchanged and
-  // buffer is only read.
+  // buffer is only read. Pieces past the end of the data, within
+  // kUploadAreaSize, are served as zeros.
   // Results: 0; 2401 not open; 2402 cancelled; 2403 time-out;
   // kTransferBlockTooLarge (the reported block or its expansion does not fit
   // bufferCapacity or the work area); kTransferBadBlockData (firmware
   // sections malformed or not decodable); kTransferBadRequest (an upload
-  // request outside the data or larger than a packet).
+  // request beyond kUploadAreaSize or larger than a packet).
   // size is never null; buffer may be null only with bufferCapacity 0.
   int32_t TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
 
   // Ends the exchange (command 06), status 7. 0; 2417 when not open, without
-  // a callback call.
+  // a callback call. The 06 is sent after a cancel too.
   int32_t End();
 
   // Sets the cancel flag (sends nothing), status 9. Always 0. May be called
@@ -208,6 +220,9 @@ class Link {
   bool SendCMD03();
   bool SendCMD04(uint32_t startAddress, int32_t nrOfBytes);
   bool SendCMD05(const uint8_t* source, int32_t nrOfBytes);
+  // As SendCMD05 with the first `available` bytes (0..nrOfBytes) from source
+  // and zeros after them.
+  bool SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes);
   bool SendCMD06();
   bool SendCMD07(uint8_t blockType);
   bool SendCMD0B();
@@ -220,6 +235,22 @@ class Link {
   int32_t serialRxCount() const { return serialRx_.count(); }
 
  private:
+  // How the receiver numbers a kind of reply: with the sequence byte of the
+  // request it answers (Echoed), or some other way (Own). Learnt in each
+  // session from replies that can answer only one known request.
+  enum class ReplyNumbering { Unknown, Echoed, Own };
+
+  // The requests sent for the download chunk under way, and the data replies
+  // seen to them.
+  struct ChunkRequests {
+    int32_t offset = 0;
+    int32_t count = 0;
+    bool afterSizeReply = false;     // the block's first chunk: nothing earlier can follow the 08
+    std::vector<uint8_t> sequences;  // the sequence byte of each request, in order
+    int repliesSeen = 0;             // data packets, damaged ones included, that answer them
+    bool latestAnswered = false;     // an echoed reply to the last request came: nothing follows it
+  };
+
   void Notify(uint8_t status, double value);
   void LogStep(std::string_view operation, std::string_view message);
   int32_t OpenUsb();
@@ -230,14 +261,22 @@ class Link {
   int32_t ModeWaitUsb(bool upload);
   int32_t ModeWaitSerial(bool upload);
   void TakeReceiverInfo();
+  void DiscardWaitingInput();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t WaitBlockSize(uint32_t* blockSize);
-  int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent);
-  void RequestChunk(int32_t offset, int32_t chunk);
-  int32_t WaitChunkUsb(int32_t offset, int32_t chunk, double percent);
-  int32_t WaitChunkSerial(int32_t offset, int32_t chunk, double percent);
-  int32_t ChunkTimedOut(int* timeouts, int32_t offset, int32_t chunk, double percent);
-  bool IsWantedData(int32_t chunk);
+  int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
+  int32_t WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize);
+  bool IsOwnBlockSizeReply(uint8_t requestSequence);
+  int32_t FetchChunk(uint8_t* buffer, ChunkRequests& requests, int32_t* received, double percent);
+  void RequestChunk(ChunkRequests& requests);
+  int32_t WaitChunkUsb(ChunkRequests& requests, double percent);
+  int32_t WaitChunkSerial(ChunkRequests& requests, double percent);
+  int32_t ChunkTimedOut(int* timeouts, ChunkRequests& requests, double percent);
+  bool IsWantedData(ChunkRequests& requests);
+  bool CountsAsReply(ChunkRequests& requests);
+  void LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* kind);
+  ReplyNumbering DataReplyNumbering() const;
+  int32_t SettleChunk(ChunkRequests& requests, double percent);
+  int32_t AwaitQuietLine(ChunkRequests* requests, double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
   int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);
@@ -253,6 +292,15 @@ class Link {
   bool useUsb_ = false;
   bool globalCancel_ = false;
   bool serialFault_ = false;  // the serial port reported a fault since Open
+  bool readFault_ = false;    // the last WaitForCMD met a fault of the port or the pipe
+  // Replies to earlier requests may still come (a block failed or was
+  // cancelled): the next request waits for a quiet line first.
+  bool staleRepliesPossible_ = false;
+  ReplyNumbering sizeReplyNumbering_ = ReplyNumbering::Unknown;
+  ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;  // Unknown: taken as sizeReplyNumbering_
+  int sizeRepliesDue_ = 0;      // block-size requests of the session not answered yet
+  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
+  uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;

@@ -21,8 +21,16 @@ inline constexpr int kUsbReadTimeoutMs = 200;
 inline constexpr int kUsbWriteTimeoutMs = 100;
 // Pause after the reboot command, so the receiver takes it before the port closes.
 inline constexpr int kRebootPauseMs = 600;
-// Pace of the polls for the USB receiver.
-inline constexpr int kUsbPollIntervalMs = 100;
+// Pace of the polls for the USB receiver: a loader may listen only a few
+// tens of milliseconds after it appears, so the first kUsbFastPollPhaseMs of
+// a wait poll every kUsbFastPollMs; a longer wait eases off.
+inline constexpr int kUsbFastPollMs = 2;
+inline constexpr int kUsbSlowPollMs = 10;
+inline constexpr int kUsbFastPollPhaseMs = 10000;
+// Discarding what waits on the USB pipe before a session: one read of this
+// long finds the pipe empty; at most this many transfers are taken off it.
+inline constexpr int kStaleUsbReadMs = 20;
+inline constexpr int kMaxStaleUsbTransfers = 64;
 
 // Download chunks: one 30208-byte USB read holds a 30000-byte reply; a serial
 // packet carries at most 255 bytes.
@@ -46,6 +54,11 @@ inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
 inline constexpr int kSerialUploadSilenceMs = 60000;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
+// A line is quiet when nothing has come from the receiver for this long:
+// replies still due to earlier requests have come by then. A line that does
+// not go quiet within kQuietLineCapMs ends the transfer.
+inline constexpr int kQuietLineMs = 1500;
+inline constexpr int kQuietLineCapMs = 8000;
 
 // The first N payload bytes of packet, zero past its end: the fields of a
 // short reply read as if its missing bytes were zero.

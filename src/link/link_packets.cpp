@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kSendPacket = "SendPacket";
 constexpr const char* kWaitForCmd = "WaitForCMD";
+constexpr uint8_t kEndCommand = 0x06;
 
 }  // namespace
 
@@ -44,7 +45,9 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
   // A USB packet goes out padded with zeros to a multiple of 512 bytes.
   const int32_t paddedSize = Packet_UsbPaddedSize(packetSize);
   std::fill(tx + packetSize, tx + paddedSize, uint8_t{0});
-  if (globalCancel_) {
+  // The end of the session goes out after a cancel too, as on a serial line:
+  // without it the receiver stays in its loader session.
+  if (globalCancel_ && command != kEndCommand) {
     LogStep(kSendPacket, "Exiting due to GlobalCancel");
     return false;
   }
@@ -63,6 +66,8 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
 
 bool Link::WaitForCMD() {
   rxPacket_.Command = 0;
+  damagedCommand_ = 0;
+  readFault_ = false;
   if (globalCancel_) {
     LogStep(kWaitForCmd, "Exiting due to GlobalCancel");
     return false;
@@ -79,9 +84,11 @@ bool Link::WaitUsb() {
   }
   if (read.status == IoResult::Status::Fault) {
     LogStep(kWaitForCmd, "ReadFile on USB interface failed.");
+    readFault_ = true;
     return false;
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, kUsbReadSize);
+  bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(usbRx_.data(), byteCount);
   switch (Packet_ParseUsb(usbRx_.data(), byteCount, rxPacket_)) {
     case PacketParse::Empty: LogStep(kWaitForCmd, "No USB data received."); break;
@@ -97,6 +104,7 @@ bool Link::WaitUsb() {
       break;
     case PacketParse::BadChecksum:
       // A corrupted packet is never taken; the waits' time-outs recover.
+      damagedCommand_ = rxPacket_.Command;
       rxPacket_.Command = 0;
       if (log_.enabled())
         LogStep(kWaitForCmd,
@@ -114,6 +122,7 @@ bool Link::WaitSerial() {
   // later wait fails, after the pause a silent read would take, so that
   // callers which retry (the mode waits with a new Open) keep a modest pace.
   if (serialFault_) {
+    readFault_ = true;
     clock().SleepMs(kSerialReadTimeoutMs);
     return false;
   }
@@ -122,11 +131,13 @@ bool Link::WaitSerial() {
   if (read.status == IoResult::Status::Fault) {
     LogStep(kWaitForCmd, "ReadFile on serial port failed.");
     serialFault_ = true;
+    readFault_ = true;
     clock().SleepMs(kSerialReadTimeoutMs);
     return false;
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, 1);
   if (byteCount == 0) return true;
+  bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(slot, byteCount);
   serialRx_.Commit(byteCount);
   std::vector<uint8_t> raw;
@@ -138,6 +149,7 @@ bool Link::WaitSerial() {
                 "Received serial data: " + LinkLog_HexDump(raw.data(), static_cast<int32_t>(raw.size())));
       break;
     case SerialReceiver::Result::BadChecksum:
+      damagedCommand_ = rxPacket_.Command;
       rxPacket_.Command = 0;
       if (log_.enabled())
         LogStep(kWaitForCmd, "Checksum error, serial packet ignored: " +
@@ -178,10 +190,17 @@ bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
 }
 
 bool Link::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
+  return SendCMD05Padded(source, nrOfBytes, nrOfBytes);
+}
+
+bool Link::SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes) {
   if (log_.enabled()) LogStep("SendCMD05", Format("called by TolvWrap: NrOfBytes=%d", nrOfBytes));
   // A size no packet can carry is not copied; SendPacket refuses it.
-  if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload)
-    std::memcpy(txData_.data(), source, static_cast<size_t>(nrOfBytes));
+  if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload) {
+    const int32_t copied = std::clamp(available, 0, nrOfBytes);
+    if (copied > 0) std::memcpy(txData_.data(), source, static_cast<size_t>(copied));
+    std::fill(txData_.begin() + copied, txData_.begin() + nrOfBytes, uint8_t{0});
+  }
   return SendPacket(0x05, nrOfBytes);
 }
 

@@ -6,6 +6,8 @@
 // with command 1, and the program answers with 03 or 02. Both replies carry
 // the SystemID (BE16) and 32 bytes of receiver information.
 
+#include <algorithm>
+
 #include "link/link.h"
 #include "link/link_internal.h"
 #include "results/result_codes.h"
@@ -44,10 +46,30 @@ constexpr uint8_t kSerialAnnouncement = 0x01;
 int32_t Link::Reboot() {
   LogStep("Comm_Reboot", "called by main program");
   if (!isOpen()) return result::kRebootNotOpened;
+  DiscardWaitingInput();
   // A command that never left (a failed write, a cancel) must not pass for a
   // reboot: the caller tells the user.
   if (!SendCMD0B()) return result::kRebootNotSent;
   return result::kOk;
+}
+
+void Link::DiscardWaitingInput() {
+  // The reboot starts a new session: what still waits on the line belongs to
+  // an earlier one (an announcement of an earlier reboot that nobody read, a
+  // late reply) and must not be taken for this session's. A serial port is
+  // emptied; a USB pipe is read until a read finds nothing.
+  int32_t discarded = 0;
+  for (int i = 0; i < kMaxStaleUsbTransfers; ++i) {
+    const IoResult read = useUsb_ ? transport_->Read(usbRx_.data(), kUsbReadSize, kStaleUsbReadMs)
+                                  : transport_->Read(usbRx_.data(), kUsbReadSize, 0);
+    if (read.status != IoResult::Status::Ok || (!useUsb_ && read.byteCount <= 0)) break;
+    discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
+  }
+  if (!useUsb_) transport_->Purge();
+  serialRx_.Clear();
+  bytesReceived_ += static_cast<uint64_t>(discarded);
+  if (discarded > 0)
+    LogStep("Comm_Reboot", Format("%d bytes left on the line from before discarded", discarded));
 }
 
 int32_t Link::DownloadMode() { return ModeHandshake(false); }
@@ -63,6 +85,12 @@ int32_t Link::ModeHandshake(bool upload) {
   }
   const int32_t waited = useUsb_ ? ModeWaitUsb(upload) : ModeWaitSerial(upload);
   if (waited != result::kOk) return waited;
+  // A new session, with a loader that has just started: no reply to an
+  // earlier request can come, and how it numbers its replies is learnt anew.
+  staleRepliesPossible_ = false;
+  sizeReplyNumbering_ = ReplyNumbering::Unknown;
+  dataReplyNumbering_ = ReplyNumbering::Unknown;
+  sizeRepliesDue_ = 0;
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;

@@ -1,10 +1,10 @@
-// Block transfers in both directions.
+// Block transfers: the common start and finish, the expansion of a
+// downloaded firmware, and the upload. (The download's chunk loop is in
+// link_download.cpp.)
 //
-// Download: the program selects the block (07), the receiver answers with its
-// size (08, BE24), and the program asks for it chunk by chunk (04: count and
-// BE24 offset), each answered by a data packet (05). Upload: the receiver asks
-// for pieces of the block (04: count and BE24 offset), each answered with the
-// data (05), and reports the block complete with 06.
+// Upload: the receiver asks for pieces of the block (04: count and BE24
+// offset), each answered with the data (05), and reports the block complete
+// with 06.
 
 #include <algorithm>
 #include <cstring>
@@ -26,9 +26,7 @@ constexpr const char* kTransfer = "Comm_TransferBlock";
 constexpr const char* kTransferLower = "Comm_Transferblock";
 
 constexpr uint8_t kDataRequest = 0x04;
-constexpr uint8_t kDataReply = 0x05;
 constexpr uint8_t kBlockComplete = 0x06;
-constexpr uint8_t kBlockSizeReply = 0x08;
 
 double Percent(int64_t done, int64_t total) {
   return total > 0 ? static_cast<double>(done) / total * 100.0 : 0;
@@ -64,164 +62,6 @@ int32_t Link::FinishTransfer(int32_t size) {
   LogStep(kTransfer, Format("transfer finished with %d bytes", size));
   Notify(comm_status::kProgress, 100);
   return result::kOk;
-}
-
-// --- Download -----------------------------------------------------------------
-
-int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
-  *size = 0;
-  SendCMD07(blockType);
-  uint32_t blockSize = 0;
-  if (const int32_t waited = WaitBlockSize(&blockSize); waited != result::kOk) return waited;
-  if (log_.enabled()) LogStep(kTransferLower, Format("Reported size of the block=%u", blockSize));
-  if (blockSize > static_cast<uint32_t>(bufferCapacity)) {
-    LogStep(kTransfer, Format("exiting because the block of %u bytes exceeds the buffer of %d bytes.",
-                              blockSize, bufferCapacity));
-    return result::kTransferBlockTooLarge;
-  }
-  const int32_t total = static_cast<int32_t>(blockSize);
-  transferSize_ = total;
-  const int32_t chunkLimit = useUsb_ ? kUsbChunkSize : kSerialChunkSize;
-  int32_t done = 0;
-  int emptyReplies = 0;
-  do {
-    const double percent = Percent(done, total);
-    Notify(comm_status::kProgress, percent);
-    if (globalCancel_) return CancelExit();
-    const int32_t chunk = std::min(total - done, chunkLimit);
-    int32_t received = 0;
-    if (const int32_t fetched = FetchChunk(buffer, done, chunk, &received, percent); fetched != result::kOk)
-      return fetched;
-    // Empty replies to a non-empty request make no progress: bounded like time-outs.
-    emptyReplies = received == 0 && chunk > 0 ? emptyReplies + 1 : 0;
-    if (emptyReplies >= kMaxTimeouts) {
-      LogStep(kTransfer, "exiting because WaitForCMD failed in the data transfer loop.");
-      return result::kTransferTimeout;
-    }
-    done += received;
-  } while (done < total);
-  if (blockType == kBlockFirmware) {
-    int32_t expanded = 0;
-    if (const int32_t r = ExpandFirmware(buffer, total, bufferCapacity, &expanded); r != result::kOk)
-      return r;
-    *size = expanded;
-  } else {
-    *size = total;
-  }
-  return FinishTransfer(*size);
-}
-
-int32_t Link::WaitBlockSize(uint32_t* blockSize) {
-  const uint64_t start = clock().NowMs();
-  uint64_t lastNotify = start;
-  const uint64_t limit = useUsb_ ? kUsbReplyDeadlineMs : kSerialBlockSizeDeadlineMs;
-  for (;;) {
-    const bool received = WaitForCMD();
-    if (globalCancel_) return CancelExit();
-    const uint64_t now = clock().NowMs();
-    if (received && rxPacket_.Command == kBlockSizeReply) break;
-    if (!received || now - start > limit) {
-      LogStep(kTransfer, "exiting because WaitForCMD failed");
-      return result::kTransferTimeout;
-    }
-    if (now - lastNotify >= static_cast<uint64_t>(kKeepAliveMs)) {
-      Notify(comm_status::kProgress, 0);
-      lastNotify = now;
-    }
-  }
-  // Block size: BE24; a shorter reply reads as zero bytes.
-  *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
-  return result::kOk;
-}
-
-int32_t Link::FetchChunk(uint8_t* buffer, int32_t offset, int32_t chunk, int32_t* received, double percent) {
-  RequestChunk(offset, chunk);
-  const int32_t waited =
-      useUsb_ ? WaitChunkUsb(offset, chunk, percent) : WaitChunkSerial(offset, chunk, percent);
-  if (waited != result::kOk) return waited;
-  // IsWantedData checked that the reply is no longer than the chunk, so it
-  // lies within the block and the buffer.
-  *received = static_cast<int32_t>(rxPacket_.DataLength);
-  if (*received > 0) std::memcpy(buffer + offset, rxPacket_.Data.data(), static_cast<size_t>(*received));
-  return result::kOk;
-}
-
-void Link::RequestChunk(int32_t offset, int32_t chunk) {
-  // Before every request the serial queues are emptied, so that bytes of an
-  // earlier, late reply cannot be taken for this one.
-  if (!useUsb_ && transport_) transport_->Purge();
-  serialRx_.Clear();
-  SendCMD04(static_cast<uint32_t>(offset), chunk);
-}
-
-bool Link::IsWantedData(int32_t chunk) {
-  if (rxPacket_.Command != kDataReply) return false;
-  if (rxPacket_.DataLength <= static_cast<uint32_t>(chunk)) return true;
-  LogStep(kTransfer,
-          Format("data packet of %u bytes ignored, %d were requested.", rxPacket_.DataLength, chunk));
-  return false;
-}
-
-int32_t Link::ChunkTimedOut(int* timeouts, int32_t offset, int32_t chunk, double percent) {
-  ++*timeouts;
-  LogStep(kTransfer, Format("WaitForCMD has reported timeout # %d.", *timeouts));
-  if (*timeouts >= kMaxTimeouts) {
-    LogStep(kTransfer, "exiting because WaitForCMD failed in the data transfer loop.");
-    return result::kTransferTimeout;
-  }
-  // A silent receiver gives the window its chance to take a cancel.
-  Notify(comm_status::kProgress, percent);
-  if (globalCancel_) return CancelExit();
-  RequestChunk(offset, chunk);
-  return result::kOk;
-}
-
-int32_t Link::WaitChunkUsb(int32_t offset, int32_t chunk, double percent) {
-  int timeouts = 0;
-  uint64_t requested = clock().NowMs();
-  for (;;) {
-    const bool received = WaitForCMD();
-    if (globalCancel_) return CancelExit();
-    if (received && IsWantedData(chunk)) return result::kOk;
-    // Reads that bring other packets do not hold the request open forever.
-    if (received && clock().NowMs() - requested <= static_cast<uint64_t>(kUsbReplyDeadlineMs)) continue;
-    if (const int32_t r = ChunkTimedOut(&timeouts, offset, chunk, percent); r != result::kOk) return r;
-    requested = clock().NowMs();
-  }
-}
-
-int32_t Link::WaitChunkSerial(int32_t offset, int32_t chunk, double percent) {
-  int timeouts = 0;
-  int requests = 1;
-  int32_t lastCount = serialRx_.count();
-  uint64_t lastChange = clock().NowMs();
-  uint64_t requested = lastChange;
-  for (;;) {
-    const bool received = WaitForCMD();
-    if (globalCancel_) return CancelExit();
-    if (received && IsWantedData(chunk)) return result::kOk;
-    const uint64_t now = clock().NowMs();
-    if (serialRx_.count() != lastCount) {
-      // Bytes came (or a new request emptied the buffer): the silence and the
-      // count of time-outs start over.
-      timeouts = 0;
-      lastCount = serialRx_.count();
-      lastChange = now;
-    }
-    // The silence is measured from the last change, not from a new request:
-    // while the line stays silent each further pass counts another time-out.
-    // A line that keeps bringing bytes without completing the reply is asked
-    // again after a while, and given up after kMaxRequestsPerChunk requests.
-    const bool silent = now - lastChange > static_cast<uint64_t>(kSerialSilenceMs);
-    const bool overdue = now - requested > static_cast<uint64_t>(kSerialChunkDeadlineMs);
-    if (received && !silent && !overdue) continue;
-    if (++requests > kMaxRequestsPerChunk) {
-      LogStep(kTransfer, "exiting because WaitForCMD failed in the data transfer loop.");
-      return result::kTransferTimeout;
-    }
-    if (const int32_t r = ChunkTimedOut(&timeouts, offset, chunk, percent); r != result::kOk) return r;
-    requested = now;
-  }
 }
 
 // --- Firmware sections ----------------------------------------------------------
@@ -312,14 +152,18 @@ int32_t Link::AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t
   const uint32_t count = useUsb_ ? ReadBE16(request.data()) : request[0];
   const uint32_t offset = ReadBE24(request.data() + (useUsb_ ? 2 : 1));
   const uint32_t packetLimit = useUsb_ ? kUsbMaxPayload : kSerialMaxPayload;
-  if (offset > static_cast<uint32_t>(dataSize) || count > static_cast<uint32_t>(dataSize) - offset ||
-      count > packetLimit) {
+  // The receiver may ask for fixed pieces that run past the end of the data:
+  // it is served from an image area whose bytes after the data are zeros.
+  const uint32_t area = static_cast<uint32_t>(std::max(dataSize, kUploadAreaSize));
+  if (offset > area || count > area - offset || count > packetLimit) {
     LogStep(kTransfer, Format("exiting because the receiver asked for %u bytes at offset %u of %d.", count,
                               offset, dataSize));
     return result::kTransferBadRequest;
   }
-  *requestedOffset = static_cast<int32_t>(offset);
-  SendCMD05(data + offset, static_cast<int32_t>(count));
+  *requestedOffset = static_cast<int32_t>(std::min(offset, static_cast<uint32_t>(dataSize)));
+  const int64_t available = std::clamp<int64_t>(static_cast<int64_t>(dataSize) - offset, 0, count);
+  SendCMD05Padded(data + std::min(offset, static_cast<uint32_t>(dataSize)), static_cast<int32_t>(available),
+                  static_cast<int32_t>(count));
   return result::kOk;
 }
 

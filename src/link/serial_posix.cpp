@@ -124,12 +124,15 @@ class SerialPort : public Transport {
 
 SerialPort::~SerialPort() {
   // Let the last bytes (an end or reboot command) leave, but never wait long
-  // for a line held up by flow control; then the close itself cannot block.
+  // for a line held up by flow control: what is still queued then is dropped,
+  // so that the close itself cannot block. Only then: on a pseudo-terminal a
+  // flush also drops what the other side has not read yet, such as the end
+  // of the session just written.
   const auto deadline = Clock::now() + std::chrono::milliseconds(500);
   int queued = 0;
   while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  tcflush(fd_, TCOFLUSH);
+  if (queued > 0) tcflush(fd_, TCOFLUSH);
   ioctl(fd_, TIOCNXCL);
   close(fd_);
 }

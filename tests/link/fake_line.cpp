@@ -116,11 +116,17 @@ MiniReceiver::MiniReceiver(std::shared_ptr<FakeLine> line) : line_(std::move(lin
 }
 
 void MiniReceiver::Reply(uint8_t command, const std::vector<uint8_t>& payload, bool corrupt) {
-  std::vector<uint8_t> bytes = FramePacket(line_->usb, replySequence, command, payload);
+  ReplyTo(WirePacket{replySequence, 0, {}}, command, payload, corrupt, replyDelayMs);
+}
+
+void MiniReceiver::ReplyTo(const WirePacket& request, uint8_t command, const std::vector<uint8_t>& payload,
+                           bool corrupt, uint64_t delayMs) {
+  const uint8_t sequence = echoSequence ? request.sequence : replySequence;
+  std::vector<uint8_t> bytes = FramePacket(line_->usb, sequence, command, payload);
   // A changed payload byte (or, without payload, checksum) no longer matches the checksum.
   if (corrupt) bytes[bytes.size() > (line_->usb ? 9u : 8u) ? bytes.size() - 2 : bytes.size() - 1] ^= 0x5A;
   if (line_->usb) bytes.resize((bytes.size() + 511) / 512 * 512);  // padded like the receiver's writes
-  line_->Send(bytes, replyDelayMs);
+  line_->Send(bytes, delayMs);
 }
 
 std::vector<uint8_t> MiniReceiver::ModePayload() const {
@@ -164,7 +170,7 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
   received.push_back(packet);
   if (silent) return;
   const bool usb = line_->usb;
-  const auto modeReply = [&] { Reply(0x02, ModePayload()); };
+  const auto modeReply = [&] { ReplyTo(packet, 0x02, ModePayload(), false, replyDelayMs); };
   const auto startUpload = [&] {
     uploaded.clear();
     pendingRequests_.assign(extraUploadRequests.begin(), extraUploadRequests.end());
@@ -194,8 +200,9 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
       const uint8_t type = packet.payload.empty() ? 0 : packet.payload[0];
       const uint32_t size = sizeOverride >= 0 ? static_cast<uint32_t>(sizeOverride)
                                               : static_cast<uint32_t>(blocks[type].size());
-      Reply(0x08,
-            {static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)});
+      ReplyTo(packet, 0x08,
+              {static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)},
+              false, replyDelayMs);
       currentBlock_ = type;
       break;
     }
@@ -223,7 +230,12 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
         --overlongDataReplies;
         data.push_back(0xEE);
       }
-      Reply(0x05, data, corrupt);
+      uint64_t delay = replyDelayMs;
+      if (!dataReplyDelays.empty()) {
+        delay = dataReplyDelays.front();
+        dataReplyDelays.pop_front();
+      }
+      ReplyTo(packet, 0x05, data, corrupt, delay);
       break;
     }
     case 0x05:

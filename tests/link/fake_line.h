@@ -92,15 +92,17 @@ class MiniReceiver {
   uint64_t replyDelayMs = 1;
 
   // Fault switches.
-  bool silent = false;                  // answers nothing
-  bool silentData = false;              // answers everything but data requests
-  int dropDataReplies = 0;              // the next n data requests go unanswered
-  int corruptDataReplies = 0;           // the next n data replies have a payload byte changed after framing
-  int overlongDataReplies = 0;          // the next n data replies carry one byte more than asked for
-  int ignoreModeRequests = 0;           // USB: the next n mode requests go unanswered
-  int64_t announceAfterRebootMs = -1;   // serial: announce this long after a reboot command
-  int32_t sizeOverride = -1;            // block size reported instead of the real one
-  std::function<void()> onDataRequest;  // called for every data request
+  bool silent = false;                   // answers nothing
+  bool silentData = false;               // answers everything but data requests
+  int dropDataReplies = 0;               // the next n data requests go unanswered
+  int corruptDataReplies = 0;            // the next n data replies have a payload byte changed after framing
+  int overlongDataReplies = 0;           // the next n data replies carry one byte more than asked for
+  int ignoreModeRequests = 0;            // USB: the next n mode requests go unanswered
+  int64_t announceAfterRebootMs = -1;    // serial: announce this long after a reboot command
+  bool echoSequence = false;             // replies carry their request's sequence byte, not replySequence
+  std::deque<uint64_t> dataReplyDelays;  // delays of the next data replies, in turn (then replyDelayMs)
+  int32_t sizeOverride = -1;             // block size reported instead of the real one
+  std::function<void()> onDataRequest;   // called for every data request
 
   // Upload: after the mode answer the receiver asks for uploadSize bytes in
   // pieces of uploadPiece bytes, then reports the block complete.
@@ -117,6 +119,8 @@ class MiniReceiver {
   std::vector<uint8_t> ModePayload() const;
   void OnPacket(const WirePacket& packet);
   void Reply(uint8_t command, const std::vector<uint8_t>& payload, bool corrupt = false);
+  void ReplyTo(const WirePacket& request, uint8_t command, const std::vector<uint8_t>& payload,
+               bool corrupt = false, uint64_t delayMs = 0);
   void RequestUpload(uint32_t offset, uint32_t count);
   void NextUploadRequest();
 

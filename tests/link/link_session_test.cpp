@@ -59,13 +59,23 @@ TEST_F(LinkTest, OpenClosesAConnectionLeftOpen) {
   EXPECT_EQ(line->openTransports, 0);
 }
 
-TEST_F(LinkTest, UsbWaitPollsAtAModestPaceUntilTheReceiverAppears) {
+TEST_F(LinkTest, UsbWaitPollsQuicklyThenEasesOff) {
+  // A loader may listen only some 20 ms after it appears: the polls follow
+  // each other within a few milliseconds, and only a long wait eases off.
   Make(true);
   line->usbPollsUntilPresent = 3;
   ASSERT_EQ(link->Open("USB", Recorder()), 0);
   EXPECT_EQ(StatusCodes(), (std::vector<uint8_t>{1, 1, 1, 1, 2}));
   EXPECT_EQ(line->usbPolls, 4);
-  EXPECT_EQ(clock.slept, 300u);
+  EXPECT_EQ(clock.slept, 6u);
+  Make(true);
+  line->usbPollsUntilPresent = 1000000;
+  onStatus = [&](uint8_t status, double) {
+    if (status == 1 && clock.now >= 1000 + 60000) link->Cancel();
+  };
+  EXPECT_EQ(link->Open("USB", Recorder()), result::kOpenUsbCanceled);
+  // 10 s at 2 ms, then 50 s at 10 ms.
+  EXPECT_NEAR(line->usbPolls, 5000 + 5000, 10);
 }
 
 TEST_F(LinkTest, UsbWaitEndsOnCancelFromTheCallback) {
@@ -87,7 +97,7 @@ TEST_F(LinkTest, UsbWaitWithoutCallbackIsBounded) {
   const uint64_t start = clock.now;
   EXPECT_EQ(link->Open("USB", {}), result::kOpenUsbNotFound);
   EXPECT_GE(clock.now - start, static_cast<uint64_t>(kUnattendedWaitMs));
-  EXPECT_LE(line->usbPolls, kUnattendedWaitMs / 100 + 2);
+  EXPECT_LE(line->usbPolls, kUnattendedWaitMs / 2 + 2);
 }
 
 TEST_F(LinkTest, UnusableUsbReceiverIsLoggedOnceAndReported) {
@@ -216,6 +226,22 @@ TEST_F(LinkTest, ShortModeReplyReadsMissingBytesAsZero) {
   link->GetReceiverInfo(&systemId, info);
   EXPECT_EQ(systemId, 0x0100);
   EXPECT_EQ(std::vector<uint8_t>(info, info + 32), std::vector<uint8_t>(32, 0));
+}
+
+TEST_F(LinkTest, RebootDiscardsWhatWaitedButKeepsWhatFollows) {
+  // A mode reply or announcement left from an earlier session (SystemID
+  // 0x9999) waits on the line; the receiver's answer after the reboot counts.
+  for (const bool usb : {true, false}) {
+    Make(usb);
+    line->Send(test::FramePacket(usb, 0x55, usb ? 0x02 : 0x01, {0x99, 0x99}));
+    ASSERT_EQ(link->Open(usb ? "USB" : "/dev/ttyFAKE", {}), 0);
+    receiver->announceAfterRebootMs = 100;
+    ASSERT_EQ(link->Reboot(), 0);
+    ASSERT_EQ(link->DownloadMode(), 0);
+    int32_t systemId = 0;
+    link->GetReceiverInfo(&systemId, nullptr);
+    EXPECT_EQ(systemId, 406) << usb;
+  }
 }
 
 TEST_F(LinkTest, RebootEndAndCancel) {

@@ -141,11 +141,11 @@ TEST_F(UploadTest, FailuresAreNeverReportedAsSuccess) {
   };
   EXPECT_EQ(Upload("USB", image), result::kTfdUploadTimeout);
   EXPECT_EQ(line->openTransports, 0);
-  // A request outside the image.
+  // A request beyond the 8 MiB image area.
   Make(true);
   onStatus = nullptr;
   receiver->uploadSize = 1000;
-  receiver->extraUploadRequests = {{999, 2}};
+  receiver->extraUploadRequests = {{kUploadAreaSize - 1, 2}};
   EXPECT_EQ(Upload("USB", image), result::kTransferBadRequest);
   EXPECT_EQ(line->openTransports, 0);
   // A serial port that cannot be opened.

@@ -117,6 +117,8 @@ TEST(CancelDownload, MidBlockStopsThisAndEveryLaterBlock) {
     }
     EXPECT_FALSE(run->workspace.Present(ComponentKind::Flash));
     EXPECT_EQ(1, run->watcher.Count(comm_status::kSessionEnded));
+    // The end of the session reached the receiver: it left its loader session.
+    EXPECT_TRUE(rig->receiver().WaitForEvent("download session ended", 2000)) << usb;
   }
 }
 

@@ -3,6 +3,8 @@
 // on its own, with nothing wrong stored.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "results/result_codes.h"
 #include "sim_rig.h"
 #include "test_support.h"
@@ -119,6 +121,73 @@ TEST(SlowReceiver, RepliesThatTakeTheirTimeStillArrive) {
     EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
     EXPECT_EQ(rig->receiver().MemorySnapshot().eeprom, run.workspace.Image(ComponentKind::Eeprom));
   }
+}
+
+TEST(LateReplies, ADuplicateIsNeverStoredAsTheNextChunk) {
+  // A reply later than the link's time-out is asked for again; the receiver
+  // answers both requests, in order. Echoed or own sequence numbers, over
+  // either transport, and a USB cable too slow for one 200 ms read per chunk.
+  struct Case {
+    bool usb, ownSequence;
+    int lateEvery;
+    uint32_t bytesPerSecond;
+  };
+  for (const Case& c : {Case{true, false, 2, 0}, Case{true, true, 2, 0}, Case{true, false, 0, 120000},
+                        Case{false, false, 3, 0}, Case{false, true, 3, 0}}) {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.lateEveryNthData = c.lateEvery;
+    options.faults.ownSequence = c.ownSequence;
+    auto rig = c.usb ? SimRig::Usb(TestMemory(2000), options, c.bytesPerSecond)
+                     : SimRig::Serial(TestMemory(2000), options);
+    const Outcome run = Download(
+        *rig, Only({c.usb ? ComponentKind::Loader : ComponentKind::Firmware, ComponentKind::Eeprom}));
+    const sim::ReceiverMemory memory = rig->receiver().MemorySnapshot();
+    const std::string which = (c.usb ? "USB" : "serial") + std::string(c.ownSequence ? " own" : " echoed");
+    EXPECT_TRUE(run.report.AllStored()) << which << ": " << Transfer_Summary(run.report);
+    EXPECT_GE(run.stats.lateReplies, c.lateEvery > 0 ? 1 : 0) << which;
+    EXPECT_EQ(c.usb ? memory.loader : memory.firmware,
+              run.workspace.Image(c.usb ? ComponentKind::Loader : ComponentKind::Firmware))
+        << which;
+    EXPECT_EQ(memory.eeprom, run.workspace.Image(ComponentKind::Eeprom)) << which;
+  }
+}
+
+TEST(StaleBytes, AnAnnouncementLeftFromAnEarlierRebootIsNotTakenForTheNewOne) {
+  // tolv reboot, then a download later: the first loader's announcement still
+  // waits on the line; the receiver boots for longer than the reboot pause.
+  sim::ReceiverOptions options = FastOptions();
+  options.timing.bootMs = 1200;
+  auto rig = SimRig::Serial(TestMemory(1000), options);
+  ASSERT_EQ(0, rig->link().Open(rig->portName(), {}));
+  rig->link().Reboot();
+  rig->link().Close();
+  ASSERT_TRUE(rig->receiver().WaitForEvent("loader announced", 5000));
+  const Outcome run = Download(*rig, Only({ComponentKind::Eeprom}));
+  EXPECT_TRUE(run.report.AllStored()) << Transfer_Summary(run.report);
+  EXPECT_EQ(rig->receiver().MemorySnapshot().eeprom, run.workspace.Image(ComponentKind::Eeprom));
+}
+
+TEST(BriefLoader, AUsbLoaderListeningTwentyMillisecondsIsCaught) {
+  // The loader appears on the bus after the link's reboot pause and listens
+  // for the mode request only 20 ms. Timing on a busy machine may spoil one
+  // try; three tries in a row may not all miss.
+  bool caught = false;
+  for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+    sim::ReceiverOptions options = FastOptions();
+    options.timing.bootMs = 1050;  // half-way between two polls 100 ms apart
+    options.timing.modeWaitMs = 20;
+    auto rig = SimRig::Usb(TestMemory(1000), options);
+    ScriptedInteraction ui;
+    ProgressWatcher watcher;
+    watcher.link = &rig->link();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    watcher.cancelWhen = [&](uint8_t, double) { return std::chrono::steady_clock::now() > deadline; };
+    Workspace workspace;
+    const DownloadReport report = Transfer_FromToppy(
+        rig->link(), workspace, ui, MakeDownload(*rig, Only({ComponentKind::Eeprom})), watcher.Hooks());
+    caught = report.AllStored();
+  }
+  EXPECT_TRUE(caught);
 }
 
 TEST(PulledCable, APartWayDisconnectFailsTheRestAndEnds) {

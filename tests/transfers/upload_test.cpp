@@ -97,6 +97,21 @@ TEST(UploadOverSerial, OnlyTheCheckedPresentComponentsGo) {
   EXPECT_EQ(before.firmware, memory.firmware);
 }
 
+TEST(UploadPieces, AReceiverAskingForFixedPiecesPastTheImageEndGetsZerosThere) {
+  // 32,768 bytes at offset 0 of an EEPROM-only image of 274 bytes.
+  for (bool usb : {true, false}) {
+    sim::ReceiverOptions options = FastOptions();
+    options.faults.uploadPiece = usb ? 32768 : 255;
+    auto rig = usb ? SimRig::Usb(TestMemory(1000), options) : SimRig::Serial(TestMemory(1000), options);
+    Workspace workspace = FullWorkspace(406, 1000);
+    ScriptedInteraction ui;
+    const auto sent = Upload(*rig, workspace, Only({ComponentKind::Eeprom}), ui);
+    EXPECT_TRUE(sent->report.Succeeded()) << Transfer_Summary(sent->report);
+    ASSERT_TRUE(rig->receiver().WaitForEvent("upload: image accepted: blocks 3", 5000)) << usb;
+    EXPECT_EQ(workspace.Image(ComponentKind::Eeprom), rig->receiver().MemorySnapshot().eeprom);
+  }
+}
+
 TEST(UploadSystemId, ZeroAsksForOneAndSendsNothingWithout) {
   auto rig = SimRig::Usb(TestMemory(1000));
   Workspace workspace = FullWorkspace(0, 1000);

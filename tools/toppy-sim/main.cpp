@@ -70,6 +70,14 @@ Faults:
   --disconnect-after N pull the cable instead of data reply N+1
   --size-delta N       report every block N bytes longer (or shorter)
   --junk N             send N junk bytes before every reply
+  --late-every N       send every Nth data reply late, after the tool's
+                       time-outs, so that it asks again and gets both replies
+  --late-ms N          how late (default 450)
+  --own-seq            number replies by the receiver's own counter (two up
+                       per reply) instead of echoing the request's sequence
+                       byte
+  --upload-piece N     upload: ask for the image in pieces of N bytes (at most
+                       255 on a serial line), the last one past its end
   --any-sysid          take uploads made for any model
 
   --help               this text;  --version  the version
@@ -155,6 +163,12 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
     faults.blockSizeDelta = static_cast<int32_t>(ParseNumber(option, value, -0xFFFFFF, 0xFFFFFF));
   else if (option == "--junk")
     faults.junkBeforeReplies = static_cast<int>(ParseNumber(option, value, 0, 4096));
+  else if (option == "--late-every")
+    faults.lateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--late-ms")
+    faults.lateMs = static_cast<int>(ParseNumber(option, value, 0, 60000));
+  else if (option == "--upload-piece")
+    faults.uploadPiece = static_cast<size_t>(ParseNumber(option, value, 0, 0xFFFF));
   else
     return ParseComponentOption(option, value, options);
   return true;
@@ -193,6 +207,8 @@ Options ParseOptions(int argc, char** argv) {
       options.receiver.faults.silent = true;
     else if (option == "--any-sysid")
       options.receiver.faults.acceptAnySystemId = true;
+    else if (option == "--own-seq")
+      options.receiver.faults.ownSequence = true;
     else if (option == "--start-in-loader")
       options.receiver.startInLoader = true;
     else if (option == "--quiet")

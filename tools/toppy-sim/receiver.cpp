@@ -140,15 +140,26 @@ std::vector<uint8_t> Receiver::ModePayload() const {
   return payload;
 }
 
+uint8_t Receiver::ReplySequence(const SimPacket& request) {
+  if (!options_.faults.ownSequence) return request.sequence;
+  sequence_ = static_cast<uint8_t>(sequence_ + 2);
+  return sequence_;
+}
+
 void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
                           const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
   const FaultSwitches& faults = options_.faults;
   if (faults.silent) return;
-  if (faults.replyDelayMs > 0 && !SleepFor(faults.replyDelayMs, stop)) return;
+  const int n = isData ? Count(&ReceiverStats::dataReplies) : 0;
+  int delayMs = faults.replyDelayMs;
+  if (isData && faults.lateEveryNthData > 0 && n % faults.lateEveryNthData == 0) {
+    Count(&ReceiverStats::lateReplies);
+    delayMs += faults.lateMs;
+  }
+  if (delayMs > 0 && !SleepFor(delayMs, stop)) return;
   std::vector<uint8_t> bytes = port.IsUsb() ? EncodeUsbPacket(sequence, command, payload)
                                             : EncodeSerialPacket(sequence, command, payload);
   if (isData) {
-    const int n = Count(&ReceiverStats::dataReplies);
     if (faults.disconnectAfterData >= 0 && n > faults.disconnectAfterData) {
       Note("cable pulled after " + std::to_string(n - 1) + " data replies");
       port.Disconnect();
@@ -219,8 +230,8 @@ void Receiver::RunLoader(ReceiverPort& port, const std::stop_token& stop) {
   if (!download && !upload) return;
   if (usb) {
     // On USB the loader answers the mode request with its identity.
-    sequence_ = packet->sequence;
-    SendPacket(port, packet->sequence, kCmdModeReply, ModePayload(), false, stop);
+    if (!options_.faults.ownSequence) sequence_ = packet->sequence;
+    SendPacket(port, ReplySequence(*packet), kCmdModeReply, ModePayload(), false, stop);
   }
   Count(&ReceiverStats::modeReplies);
   Note(download ? "download mode" : "upload mode");
@@ -253,7 +264,7 @@ void Receiver::RunDownload(ReceiverPort& port, const std::stop_token& stop) {
         Note("block " + std::to_string(type) + ": " + std::to_string(reported) + " bytes");
         std::vector<uint8_t> size;
         PutBE24(size, static_cast<uint32_t>(reported));
-        SendPacket(port, packet->sequence, kCmdBlockSize, size, false, stop);
+        SendPacket(port, ReplySequence(*packet), kCmdBlockSize, size, false, stop);
         break;
       }
       case kCmdRequestData: ServeData(port, *packet, block, stop); break;
@@ -276,20 +287,25 @@ void Receiver::ServeData(ReceiverPort& port, const SimPacket& request, const std
   const size_t to = std::min(block.size(), from + count);
   const std::vector<uint8_t> data(block.begin() + static_cast<ptrdiff_t>(from),
                                   block.begin() + static_cast<ptrdiff_t>(to));
-  SendPacket(port, request.sequence, kCmdData, data, true, stop);
+  SendPacket(port, ReplySequence(request), kCmdData, data, true, stop);
 }
 
 void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
   std::vector<uint8_t> image;
-  // The TFD header tells how many blocks follow; each block header tells its
-  // length. That is all the receiver needs to ask for the whole image.
-  bool complete = FetchUpload(port, 0, 10, image, stop) && GetBE(image, 0, 2) == 8;
-  const size_t blockCount = complete ? GetBE(image, 8, 2) : 0;
-  for (size_t i = 0, position = 10; complete && i < blockCount; ++i) {
-    complete = FetchUpload(port, position, 8, image, stop);
-    const size_t length = complete ? GetBE(image, position, 2) : 0;
-    complete = complete && length >= 6 && FetchUpload(port, position + 8, length - 6, image, stop);
-    position += length + 2;
+  bool complete = false;
+  if (options_.faults.uploadPiece > 0) {
+    complete = FetchInFixedPieces(port, image, stop);
+  } else {
+    // The TFD header tells how many blocks follow; each block header tells its
+    // length. That is all the receiver needs to ask for the whole image.
+    complete = FetchUpload(port, 0, 10, image, stop) && GetBE(image, 0, 2) == 8;
+    const size_t blockCount = complete ? GetBE(image, 8, 2) : 0;
+    for (size_t i = 0, position = 10; complete && i < blockCount; ++i) {
+      complete = FetchUpload(port, position, 8, image, stop);
+      const size_t length = complete ? GetBE(image, position, 2) : 0;
+      complete = complete && length >= 6 && FetchUpload(port, position + 8, length - 6, image, stop);
+      position += length + 2;
+    }
   }
   if (stop.stop_requested()) return;
   if (rebootRequested_) {
@@ -324,6 +340,39 @@ bool Receiver::FetchUpload(ReceiverPort& port, size_t offset, size_t count, std:
     if (!FetchPiece(port, offset + done, std::min(piece, count - done), image, stop)) return false;
   }
   return true;
+}
+
+namespace {
+
+// Length of the TFD image at the start of bytes, from its header and block
+// headers; 0 while bytes do not reach far enough to tell.
+size_t TfdImageLength(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < 10) return 0;
+  size_t position = 10;
+  for (size_t i = 0, blockCount = GetBE(bytes, 8, 2); i < blockCount; ++i) {
+    if (bytes.size() < position + 2) return 0;
+    position += GetBE(bytes, position, 2) + 2;
+  }
+  return position;
+}
+
+}  // namespace
+
+bool Receiver::FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image,
+                                  const std::stop_token& stop) {
+  // A serial request carries a one-byte count, a USB one a 16-bit count.
+  const size_t piece =
+      std::min(options_.faults.uploadPiece, port.IsUsb() ? size_t{0xFFFF} : kSerialMaxPayload);
+  for (size_t offset = 0;; offset += piece) {
+    if (!FetchPiece(port, offset, piece, image, stop)) return false;
+    if (image.size() >= 2 && GetBE(image, 0, 2) != 8) return false;  // no TFD header
+    const size_t length = TfdImageLength(image);
+    if (length > 0 && length <= image.size()) {
+      image.resize(length);
+      return true;
+    }
+    if (offset + 2 * piece > kMaxUploadImage) return false;
+  }
 }
 
 bool Receiver::FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,

@@ -76,6 +76,19 @@ struct FaultSwitches {
   int32_t blockSizeDelta = 0;        // added to every reported block size; extra bytes read as 0
   int junkBeforeReplies = 0;         // serial: junk bytes sent before every reply
   bool acceptAnySystemId = false;    // upload: take images made for another model too
+  // Every Nth data reply (05) comes lateMs late, after the link's time-outs
+  // (200 ms on USB, 300 ms of silence on a serial line): the link asks again
+  // and the receiver, answering in order, then sends both replies.
+  int lateEveryNthData = 0;
+  int lateMs = 450;
+  // Replies (mode, block size, data) numbered by the receiver's own counter,
+  // two up for every reply (the request and the reply), instead of echoing
+  // the request's sequence byte.
+  bool ownSequence = false;
+  // Upload: ask for the image in fixed pieces of this many bytes, from offset
+  // 0 on, until the pieces hold the whole image: the last one runs past its
+  // end. 0: ask for exactly the bytes the image holds.
+  size_t uploadPiece = 0;
 };
 
 struct ReceiverOptions {
@@ -92,6 +105,7 @@ struct ReceiverStats {
   int dataReplies = 0;    // 05 sent (dropped ones included)
   int droppedReplies = 0;
   int corruptedReplies = 0;
+  int lateReplies = 0;
   int uploadRequests = 0;  // 04 sent in upload (repeats included)
   int uploadsAccepted = 0;
   int uploadsRefused = 0;
@@ -126,6 +140,8 @@ class Receiver {
   void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,
                   bool isData, const std::stop_token& stop);
   std::vector<uint8_t> ModePayload() const;
+  // The sequence byte of the reply to request: its own, or the receiver's counter.
+  uint8_t ReplySequence(const SimPacket& request);
   bool Ignored(const SimPacket& packet) const;
 
   void RunNormal(ReceiverPort& port, const std::stop_token& stop);
@@ -138,6 +154,7 @@ class Receiver {
   void RunUpload(ReceiverPort& port, const std::stop_token& stop);
   bool FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
                    const std::stop_token& stop);
+  bool FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image, const std::stop_token& stop);
   bool FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
                   const std::stop_token& stop);
 

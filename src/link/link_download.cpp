@@ -61,16 +61,8 @@ using namespace link_detail;
 
 namespace {
 
-constexpr const char* kTransfer = "Comm_TransferBlock";
-// The receiver's own spelling in two of the lines.
-constexpr const char* kTransferLower = "Comm_Transferblock";
-
 constexpr uint8_t kDataReply = 0x05;
 constexpr uint8_t kBlockSizeReply = 0x08;
-
-double Percent(int64_t done, int64_t total) {
-  return total > 0 ? static_cast<double>(done) / total * 100.0 : 0;
-}
 
 }  // namespace
 

@@ -60,6 +60,16 @@ inline constexpr int kKeepAliveMs = 250;
 inline constexpr int kQuietLineMs = 1500;
 inline constexpr int kQuietLineCapMs = 8000;
 
+// Operation names of the block transfer's log lines; two of the lines spell
+// it with a lower-case "b".
+inline constexpr const char* kTransfer = "Comm_TransferBlock";
+inline constexpr const char* kTransferLower = "Comm_Transferblock";
+
+// Progress in percent of a transfer (0 while the total is unknown or zero).
+inline double Percent(int64_t done, int64_t total) {
+  return total > 0 ? static_cast<double>(done) / total * 100.0 : 0;
+}
+
 // The first N payload bytes of packet, zero past its end: the fields of a
 // short reply read as if its missing bytes were zero.
 template <size_t N>

@@ -1,9 +1,6 @@
 // The terminal side of the receiver transfer commands.
 #include "cli/transfer_console.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <sstream>
 
@@ -12,14 +9,6 @@
 
 namespace tolv::cli {
 namespace {
-
-volatile sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-  // A second Ctrl-C ends the program the ordinary way.
-  signal(SIGINT, SIG_DFL);
-}
 
 std::string Bytes(double count) {
   char text[32];
@@ -120,15 +109,6 @@ void ProgressDisplay::ShowProgress(double percent) {
   lineOpen_ = true;
 }
 
-InterruptGuard::InterruptGuard() {
-  gInterrupted = 0;
-  signal(SIGINT, OnInterrupt);
-}
-
-InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
-
-bool InterruptGuard::Requested() { return gInterrupted != 0; }
-
 TransferConsole::TransferConsole(bool reboot, ProgressDisplay& display)
     : ConsoleInteraction(reboot), display_(display) {}
 
@@ -183,7 +163,5 @@ ComponentSelection ParseOnlyList(const std::string& list, bool allowBackground) 
   if (!any) throw UsageError("--only needs a list of components");
   return selection;
 }
-
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace tolv::cli

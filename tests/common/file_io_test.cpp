@@ -1,7 +1,6 @@
 #include "common/file_io.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -45,16 +44,6 @@ TEST_F(FileIoTest, WriteFailingPartWayKeepsThePreviousFileAndLeavesNoTemporary) 
   size_t entries = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir_.path())) ++entries;
   EXPECT_EQ(entries, 1u);
-}
-
-TEST_F(FileIoTest, ReplacementKeepsPermissionBits) {
-  std::string path = dir_.File("mode.bin");
-  WriteBytes(path, {1, 2, 3});
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  SaveFileAtomically(path, std::vector<uint8_t>{4, 5});
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(FileIoTest, FailuresAreFileErrorsWithTheFileName) {

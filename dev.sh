@@ -1,8 +1,10 @@
 #!/bin/sh
 # Set-up and everyday commands for a Debian 12 machine.
 #
-#   ./dev.sh run    build TolvPack and start it
-#   ./dev.sh test   build everything and run every test
+#   ./dev.sh run      build TolvPack and start it
+#   ./dev.sh test     build everything and run every test (the Windows build's
+#                     under Wine too)
+#   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.
@@ -11,6 +13,10 @@ cd "$(dirname "$0")"
 
 BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core umockdev libumockdev-dev"
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
+# mingw-w64 with the POSIX thread model (std::thread), GoogleTest's sources
+# for the Windows tests, Wine to run them.
+WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest"
+WINE_PACKAGES="wine wine64"
 
 missing_packages() {
   for p in "$@"; do
@@ -35,11 +41,16 @@ case "${1:-}" in
     make run
     ;;
   test)
-    install_packages $BUILD_PACKAGES $TEST_PACKAGES
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES $WINDOWS_PACKAGES $WINE_PACKAGES
     make test
     ;;
+  windows)
+    install_packages $WINDOWS_PACKAGES $WINE_PACKAGES
+    make windows
+    echo "Built $(pwd)/build-windows/bin/tolv.exe"
+    ;;
   *)
-    echo "usage: ./dev.sh run | test" >&2
+    echo "usage: ./dev.sh run | test | windows" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
 // tolv on Windows: the arguments as the system has them (UTF-16) in UTF-8,
 // and UTF-8 output, so file names in any script work.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <fcntl.h>

@@ -49,9 +49,9 @@ class Handle {
 };
 
 Handle OpenForReading(const std::string& path) {
-  Handle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) Fail("Cannot open file", path, GetLastError());
   return file;
 }
@@ -63,7 +63,8 @@ uint64_t SizeOfOpen(const Handle& file, const std::string& path) {
 }
 
 // Reads up to byteCount bytes at byteOffset; returns how many there were.
-size_t ReadAt(const Handle& file, const std::string& path, uint64_t byteOffset, uint8_t* dst, size_t byteCount) {
+size_t ReadAt(const Handle& file, const std::string& path, uint64_t byteOffset, uint8_t* dst,
+              size_t byteCount) {
   size_t done = 0;
   while (done < byteCount) {
     OVERLAPPED at{};
@@ -121,7 +122,8 @@ Handle CreateTemporaryBeside(const std::string& path, std::string* temp) {
 void KeepAttributes(const std::wstring& from, const std::wstring& to) {
   const DWORD old = GetFileAttributesW(from.c_str());
   if (old == INVALID_FILE_ATTRIBUTES || (old & FILE_ATTRIBUTE_DIRECTORY)) return;
-  const DWORD kept = old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  const DWORD kept =
+      old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   if (kept) SetFileAttributesW(to.c_str(), kept);
 }
 

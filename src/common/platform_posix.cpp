@@ -11,6 +11,8 @@ std::tm LocalTimeOf(std::time_t moment) {
   return local;
 }
 
-std::FILE* OpenFileStream(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+std::FILE* OpenFileStream(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
 
 }  // namespace tolv

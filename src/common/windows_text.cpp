@@ -27,12 +27,13 @@ std::string WideToUtf8(const std::wstring& text) {
 
 std::string WindowsErrorText(unsigned long error) {
   wchar_t* buffer = nullptr;
-  const DWORD length =
-      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text = length ? std::wstring(buffer, length) : std::wstring();
   if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+    text.pop_back();
   if (text.empty()) {
     char code[32];
     std::snprintf(code, sizeof code, "Windows error %lu", error);

@@ -12,9 +12,10 @@ namespace tolv {
 
 namespace {
 
-// After the first byte, a read returns once the line has been quiet this
-// long. (The "return at once" form, an interval of MAXDWORD with zero
-// totals, is not honoured everywhere: Wine waits for a byte.)
+// A read that has bytes returns once the line has been quiet this long.
+// (The "return at once" form, an interval of MAXDWORD with zero totals, is
+// not honoured everywhere: Wine waits for a byte.) Reads ask for what has
+// arrived, or for one byte, so this rarely matters.
 constexpr DWORD kReadIntervalMs = 10;
 // The closing drain of the output queue waits at most this long.
 constexpr DWORD kDrainMs = 500;
@@ -39,9 +40,10 @@ HANDLE OpenExclusive(const std::string& name, std::string* diagnostic) {
                                   OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    SetDiagnostic(diagnostic, name + ": " + (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
-                                                 ? std::string("in use by another program")
-                                                 : WindowsErrorText(error)));
+    SetDiagnostic(diagnostic, name + ": " +
+                                  (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                                       ? std::string("in use by another program")
+                                       : WindowsErrorText(error)));
   }
   return port;
 }
@@ -105,7 +107,8 @@ SerialPort::~SerialPort() {
   for (;;) {
     DWORD errors = 0;
     COMSTAT status{};
-    if (!ClearCommError(port_, &errors, &status) || status.cbOutQue == 0 || GetTickCount64() >= deadline) break;
+    if (!ClearCommError(port_, &errors, &status) || status.cbOutQue == 0 || GetTickCount64() >= deadline)
+      break;
     Sleep(5);
   }
   PurgeComm(port_, PURGE_TXABORT | PURGE_TXCLEAR);
@@ -138,8 +141,15 @@ IoResult SerialPort::Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) {
   COMMTIMEOUTS wanted = timeouts_;
   wanted.ReadTotalTimeoutConstant = static_cast<DWORD>(std::max(timeoutMs, 1));
   if (!ApplyTimeouts(wanted)) return {IoResult::Status::Fault, 0};
+  // What has arrived is taken at once; with nothing there, one byte is
+  // waited for, so the read returns as soon as the line speaks.
+  DWORD errors = 0;
+  COMSTAT status{};
+  DWORD want = 1;
+  if (ClearCommError(port_, &errors, &status) && status.cbInQue > 0)
+    want = std::min<DWORD>(status.cbInQue, sizeof pending_);
   DWORD got = 0;
-  if (!ReadFile(port_, pending_, sizeof pending_, &got, nullptr)) return {IoResult::Status::Fault, 0};
+  if (!ReadFile(port_, pending_, want, &got, nullptr)) return {IoResult::Status::Fault, 0};
   pendingStart_ = 0;
   pendingEnd_ = static_cast<int32_t>(got);
   return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
@@ -167,7 +177,8 @@ void SerialPort::Purge() {
 std::vector<std::string> RegisteredPortNames() {
   std::vector<std::string> names;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+      ERROR_SUCCESS)
     return names;
   for (DWORD index = 0;; ++index) {
     wchar_t valueName[256];

@@ -14,7 +14,8 @@
 
 namespace tolv::win32 {
 
-const GUID kReceiverDriverInterface = {0xFD8F99A2, 0x0278, 0x4E06, {0x9A, 0xB6, 0x80, 0x49, 0x7C, 0x4C, 0x99, 0xC5}};
+const GUID kReceiverDriverInterface = {
+    0xFD8F99A2, 0x0278, 0x4E06, {0x9A, 0xB6, 0x80, 0x49, 0x7C, 0x4C, 0x99, 0xC5}};
 
 namespace {
 
@@ -25,7 +26,9 @@ constexpr const wchar_t* kReadPipeSuffix = L"\\INTERFACE_0x00\\PIPE_0x01";
 // separated by spaces.
 std::vector<uint8_t> HexBytes(const char* text) {
   const auto digit = [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+    return std::isdigit(static_cast<unsigned char>(c))
+               ? c - '0'
+               : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
   };
   std::vector<uint8_t> bytes;
   for (const char* p = text; p[0] && p[1]; p += (p[2] == ' ' ? 3 : 2))
@@ -45,7 +48,8 @@ std::vector<DriverRequest> MakeSetupSequence() {
       {0x222104, HexBytes("00 00 00 00 01 01 00 C0 00"), 9},
       {0x222100, HexBytes("80 06 00 02 00 00 20 00"), 8},
       {0x222104,
-       HexBytes("09 02 20 00 01 01 00 C0 00 6A 65 63 74 73 5C 42 00 00 00 00 00 00 00 00 00 00 00 00 02 00 02 00"),
+       HexBytes(
+           "09 02 20 00 01 01 00 C0 00 6A 65 63 74 73 5C 42 00 00 00 00 00 00 00 00 00 00 00 00 02 00 02 00"),
        32},
       {0x222100, HexBytes("80 06 00 02 00 00 09 00"), 8},
       {0x220018, HexBytes("01 00 00 00"), 4},
@@ -56,7 +60,8 @@ std::vector<DriverRequest> MakeSetupSequence() {
 
 class DriverPipe : public OverlappedPipe {
  public:
-  DriverPipe(UsbApi& api, HANDLE event, HANDLE pipe, bool read) : OverlappedPipe(api, event), pipe_(pipe), read_(read) {}
+  DriverPipe(UsbApi& api, HANDLE event, HANDLE pipe, bool read)
+      : OverlappedPipe(api, event), pipe_(pipe), read_(read) {}
 
  protected:
   bool Start(uint8_t* data, DWORD byteCount, OVERLAPPED* overlapped) override {
@@ -98,7 +103,8 @@ class DriverReceiver : public Transport {
   ~DriverReceiver() override { CloseAll(api_, handles_); }
 
   IoResult Write(const uint8_t* data, int32_t byteCount, int timeoutMs) override {
-    return write_.Transfer(const_cast<uint8_t*>(data), byteCount, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1));
+    return write_.Transfer(const_cast<uint8_t*>(data), byteCount,
+                           static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1));
   }
   IoResult Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) override {
     return read_.Transfer(dst, dstCapacity, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1));
@@ -141,7 +147,8 @@ std::unique_ptr<Transport> Driver_OpenReceiver(UsbApi& api, std::string* diagnos
   const std::string where = WideToUtf8(path);
   DriverHandles handles;
   const auto fail = [&](const std::string& what) {
-    *diagnostic = "the receiver's driver interface " + where + ": " + what + ": " + WindowsErrorText(api.LastError());
+    *diagnostic =
+        "the receiver's driver interface " + where + ": " + what + ": " + WindowsErrorText(api.LastError());
     CloseAll(api, handles);
     return nullptr;
   };

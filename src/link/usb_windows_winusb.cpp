@@ -20,7 +20,8 @@ namespace {
 
 // GUID_DEVINTERFACE_USB_DEVICE: every USB device offers it, whatever driver
 // it is bound to.
-constexpr GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+constexpr GUID kUsbDeviceInterface = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 constexpr const wchar_t* kReceiverIds = L"vid_11db&pid_1000";
 // Past the pipe's own time-out, the wait for its completion lasts this much
 // longer before the transfer is aborted.
@@ -125,8 +126,8 @@ std::unique_ptr<Transport> OpenPath(UsbApi& api, const std::wstring& path, std::
   }
   WINUSB_INTERFACE_HANDLE usb = nullptr;
   if (!api.WinUsbInitialize(device, &usb)) {
-    *diagnostic = "the receiver " + where +
-                  " is bound neither to its own driver nor to WinUSB (" + WindowsErrorText(api.LastError()) + ")";
+    *diagnostic = "the receiver " + where + " is bound neither to its own driver nor to WinUSB (" +
+                  WindowsErrorText(api.LastError()) + ")";
     api.Close(device);
     return nullptr;
   }

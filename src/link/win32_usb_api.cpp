@@ -87,7 +87,8 @@ class SystemApi : public UsbApi {
     return WinUsb_WritePipe(usb, pipe, static_cast<PUCHAR>(const_cast<void*>(data)), byteCount, nullptr,
                             overlapped) != 0;
   }
-  bool WinUsbResult(WINUSB_INTERFACE_HANDLE usb, OVERLAPPED* overlapped, DWORD* byteCount, bool wait) override {
+  bool WinUsbResult(WINUSB_INTERFACE_HANDLE usb, OVERLAPPED* overlapped, DWORD* byteCount,
+                    bool wait) override {
     return WinUsb_GetOverlappedResult(usb, overlapped, byteCount, wait) != 0;
   }
   void WinUsbAbortPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) override { WinUsb_AbortPipe(usb, pipe); }
@@ -115,13 +116,17 @@ IoResult OverlappedPipe::Transfer(uint8_t* data, int32_t byteCount, DWORD waitMs
   DWORD moved = 0;
   if (Start(data, static_cast<DWORD>(byteCount), &overlapped)) {
     // Completed at once.
-    return Ended(Finish(&overlapped, &moved, true), moved);
+    const bool ok = Finish(&overlapped, &moved, true);
+    return Ended(ok, moved);
   }
   const DWORD error = api_.LastError();
   if (error != ERROR_IO_PENDING) {
     return {error == ERROR_SEM_TIMEOUT ? IoResult::Status::Timeout : IoResult::Status::Fault, 0};
   }
-  if (api_.Wait(event_, waitMs) == WAIT_OBJECT_0) return Ended(Finish(&overlapped, &moved, true), moved);
+  if (api_.Wait(event_, waitMs) == WAIT_OBJECT_0) {
+    const bool ok = Finish(&overlapped, &moved, true);
+    return Ended(ok, moved);
+  }
   // Late (or the wait failed): abort the transfer and wait for its end, so
   // that nothing writes into data or signals the event after we return.
   Abort(&overlapped);

@@ -67,7 +67,8 @@ class UsbApi {
                                OVERLAPPED* overlapped) = 0;
   virtual bool WinUsbStartWrite(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe, const void* data, ULONG byteCount,
                                 OVERLAPPED* overlapped) = 0;
-  virtual bool WinUsbResult(WINUSB_INTERFACE_HANDLE usb, OVERLAPPED* overlapped, DWORD* byteCount, bool wait) = 0;
+  virtual bool WinUsbResult(WINUSB_INTERFACE_HANDLE usb, OVERLAPPED* overlapped, DWORD* byteCount,
+                            bool wait) = 0;
   virtual void WinUsbAbortPipe(WINUSB_INTERFACE_HANDLE usb, UCHAR pipe) = 0;
 };
 

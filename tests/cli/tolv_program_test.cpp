@@ -54,7 +54,8 @@ class TolvProgram : public ::testing::Test {
   // Runs tolv with args (an argument with spaces in single quotes) in the
   // work folder.
   Result Tolv(const std::string& args, const std::string& cwd = "") const {
-    const test::ProgramRun run = test::RunProgram(test::BuildBinDir() + "/tolv", args, cwd.empty() ? work.path() : cwd);
+    const test::ProgramRun run =
+        test::RunProgram(test::BuildBinDir() + "/tolv", args, cwd.empty() ? work.path() : cwd);
     return {run.status, run.out, run.err};
   }
 

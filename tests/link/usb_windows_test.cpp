@@ -15,7 +15,8 @@
 namespace tolv::win32 {
 namespace {
 
-const std::wstring kDriverPath = L"\\\\?\\usb#vid_11db&pid_1000#5&1f&0&2#{fd8f99a2-0278-4e06-9ab6-80497c4c99c5}";
+const std::wstring kDriverPath =
+    L"\\\\?\\usb#vid_11db&pid_1000#5&1f&0&2#{fd8f99a2-0278-4e06-9ab6-80497c4c99c5}";
 const std::wstring kUsbPath = L"\\\\?\\USB#VID_11DB&PID_1000#0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 const std::string kUsbDeviceClass = "{A5DCBF10-6530-11D2-901F-00C04FB951ED}";
 
@@ -43,11 +44,10 @@ class FakeApi : public UsbApi {
     if (unopenable.count(path)) return Fail(ERROR_ACCESS_DENIED), INVALID_HANDLE_VALUE;
     return Keep(path);
   }
-  void Close(HANDLE h) override {
-    EXPECT_EQ(open.erase(h), 1u) << "closed twice or never opened";
-  }
+  void Close(HANDLE h) override { EXPECT_EQ(open.erase(h), 1u) << "closed twice or never opened"; }
   DWORD LastError() override { return lastError_; }
-  bool Control(HANDLE device, DWORD code, const void* in, DWORD inSize, void*, DWORD outSize, DWORD*) override {
+  bool Control(HANDLE device, DWORD code, const void* in, DWORD inSize, void*, DWORD outSize,
+               DWORD*) override {
     const auto* bytes = static_cast<const uint8_t*>(in);
     controls.push_back({code, std::vector<uint8_t>(bytes, bytes + inSize), outSize});
     EXPECT_EQ(paths[device], kDriverPath) << "driver requests go to the device handle";
@@ -92,7 +92,9 @@ class FakeApi : public UsbApi {
   bool WinUsbStartWrite(WINUSB_INTERFACE_HANDLE, UCHAR pipe, const void*, ULONG n, OVERLAPPED*) override {
     return Start("Write " + Hex(pipe), nullptr, n);
   }
-  bool WinUsbResult(WINUSB_INTERFACE_HANDLE, OVERLAPPED*, DWORD* n, bool wait) override { return Finish(n, wait); }
+  bool WinUsbResult(WINUSB_INTERFACE_HANDLE, OVERLAPPED*, DWORD* n, bool wait) override {
+    return Finish(n, wait);
+  }
   void WinUsbAbortPipe(WINUSB_INTERFACE_HANDLE, UCHAR pipe) override { Abort("Abort " + Hex(pipe)); }
 
   std::vector<DriverRequest> controls;
@@ -128,7 +130,8 @@ class FakeApi : public UsbApi {
   bool Finish(DWORD* n, bool wait) {
     calls.push_back(wait ? "Result waited" : "Result");
     // A transfer that never ends by itself would block this wait for ever.
-    EXPECT_TRUE(current_.kind != Step::kNeverEnds || aborted_) << "waited for a transfer that was not aborted";
+    EXPECT_TRUE(current_.kind != Step::kNeverEnds || aborted_)
+        << "waited for a transfer that was not aborted";
     *n = static_cast<DWORD>(current_.data.size());
     if (buffer_ && !current_.data.empty()) std::memcpy(buffer_, current_.data.data(), current_.data.size());
     if (current_.kind == Step::kNeverEnds) return Fail(ERROR_OPERATION_ABORTED), false;
@@ -154,14 +157,15 @@ TEST(WindowsUsbDriver, ClassGuidAndSetupSequenceAreExactlyTheDriversOwn) {
   const std::vector<DriverRequest> expected = {
       {0x222100, Bytes({0x80, 0x06, 0x00, 0x01, 0x00, 0x00, 0x12, 0x00}), 8},
       {0x222104,
-       Bytes({0x12, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x40, 0xDB, 0x11, 0x00, 0x10, 0x00, 0x01, 0x01, 0x02, 0x00,
-              0x01}),
+       Bytes({0x12, 0x01, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x40, 0xDB, 0x11, 0x00, 0x10, 0x00, 0x01, 0x01, 0x02,
+              0x00, 0x01}),
        18},
       {0x222100, Bytes({0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x09, 0x00}), 8},
       {0x222104, Bytes({0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0xC0, 0x00}), 9},
       {0x222100, Bytes({0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x20, 0x00}), 8},
-      {0x222104, Bytes({0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0xC0, 0x00, 0x6A, 0x65, 0x63, 0x74, 0x73, 0x5C, 0x42,
-                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00}),
+      {0x222104, Bytes({0x09, 0x02, 0x20, 0x00, 0x01, 0x01, 0x00, 0xC0, 0x00, 0x6A, 0x65,
+                        0x63, 0x74, 0x73, 0x5C, 0x42, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00}),
        32},
       {0x222100, Bytes({0x80, 0x06, 0x00, 0x02, 0x00, 0x00, 0x09, 0x00}), 8},
       {0x220018, Bytes({0x01, 0x00, 0x00, 0x00}), 4},
@@ -194,7 +198,8 @@ TEST(WindowsUsbDriver, OpensTheFirstInterfaceWithItsTwoPipesAndClosesAll) {
   EXPECT_EQ(api.calls[2], "Open " + path + "\\INTERFACE_0x00\\PIPE_0x01 overlapped");
 
   api.calls.clear();
-  api.steps = {{Step::kSignalled, std::vector<uint8_t>(512)}, {Step::kSignalled, Bytes({'T', 'o', 'F', 'i'})}};
+  api.steps = {{Step::kSignalled, std::vector<uint8_t>(512)},
+               {Step::kSignalled, Bytes({'T', 'o', 'F', 'i'})}};
   uint8_t packet[512] = {};
   EXPECT_EQ(receiver->Write(packet, 512, 100).status, IoResult::Status::Ok);
   uint8_t reply[30208] = {};
@@ -202,9 +207,10 @@ TEST(WindowsUsbDriver, OpensTheFirstInterfaceWithItsTwoPipesAndClosesAll) {
   EXPECT_EQ(read.status, IoResult::Status::Ok);
   EXPECT_EQ(read.byteCount, 4);
   EXPECT_EQ(std::memcmp(reply, "ToFi", 4), 0);
-  EXPECT_EQ(api.calls, (std::vector<std::string>{"Write " + path + "\\INTERFACE_0x00\\PIPE_0x00 512", "Wait 100",
-                                                  "Result waited", "Read " + path + "\\INTERFACE_0x00\\PIPE_0x01 30208",
-                                                  "Wait 200", "Result waited"}));
+  EXPECT_EQ(api.calls,
+            (std::vector<std::string>{"Write " + path + "\\INTERFACE_0x00\\PIPE_0x00 512", "Wait 100",
+                                      "Result waited", "Read " + path + "\\INTERFACE_0x00\\PIPE_0x01 30208",
+                                      "Wait 200", "Result waited"}));
   receiver.reset();
   EXPECT_TRUE(api.open.empty());
 }
@@ -248,7 +254,8 @@ TEST(WindowsUsbTransfer, LateTransfersAreAbortedAndFinishedBeforeReturning) {
   for (const Case& c : cases) {
     api.calls.clear();
     api.steps = {c.step};
-    const IoResult result = c.read ? receiver->Read(buffer, sizeof buffer, 200) : receiver->Write(buffer, 512, 100);
+    const IoResult result =
+        c.read ? receiver->Read(buffer, sizeof buffer, 200) : receiver->Write(buffer, 512, 100);
     EXPECT_EQ(result.status, c.status) << api.calls.front();
     EXPECT_EQ(result.byteCount, c.count) << api.calls.front();
     const auto cancel = std::find(api.calls.begin(), api.calls.end(), "Cancel");
@@ -265,8 +272,8 @@ TEST(WindowsUsbTransfer, LateTransfersAreAbortedAndFinishedBeforeReturning) {
 class WindowsWinUsb : public ::testing::Test {
  protected:
   void SetUp() override {
-    api.interfaces[kUsbDeviceClass] = {L"\\\\?\\usb#vid_046d&pid_c52b#6&2f#{a5dcbf10-6530-11d2-901f-00c04fb951ed}",
-                                       kUsbPath};
+    api.interfaces[kUsbDeviceClass] = {
+        L"\\\\?\\usb#vid_046d&pid_c52b#6&2f#{a5dcbf10-6530-11d2-901f-00c04fb951ed}", kUsbPath};
     // An interrupt pipe first, then two bulk pairs: the first of each
     // direction is taken.
     api.pipes = {{UsbdPipeTypeInterrupt, 0x83, 8, 1},
@@ -295,9 +302,10 @@ TEST_F(WindowsWinUsb, FindsTheReceiverByItsIdsAndUsesTheFirstBulkPipes) {
   EXPECT_EQ(receiver->Read(buffer, sizeof buffer, 200).status, IoResult::Status::Timeout);
   // The pipe's own time-out is set when it changes; a transfer still open
   // past it and the grace period is aborted on its pipe.
-  EXPECT_EQ(api.calls, (std::vector<std::string>{"Timeout 02 100", "Write 02 512", "Wait 600", "Result waited",
-                                                  "Write 02 512", "Wait 600", "Result waited", "Timeout 81 200",
-                                                  "Read 81 30208", "Wait 700", "Abort 81", "Result waited"}));
+  EXPECT_EQ(api.calls,
+            (std::vector<std::string>{"Timeout 02 100", "Write 02 512", "Wait 600", "Result waited",
+                                      "Write 02 512", "Wait 600", "Result waited", "Timeout 81 200",
+                                      "Read 81 30208", "Wait 700", "Abort 81", "Result waited"}));
   receiver.reset();
   EXPECT_TRUE(api.open.empty());
 }

@@ -107,8 +107,10 @@ ProgramRun RunProgram(const std::string& program, const std::string& args, const
   const TempDir capture;
   ProgramRun run;
   run.status = RunProgramInto(program, SplitArguments(args), cwd, capture.File("out"), capture.File("err"));
-  const std::vector<uint8_t> out = Exists(capture.File("out")) ? ReadBytes(capture.File("out")) : std::vector<uint8_t>{};
-  const std::vector<uint8_t> err = Exists(capture.File("err")) ? ReadBytes(capture.File("err")) : std::vector<uint8_t>{};
+  const std::vector<uint8_t> out =
+      Exists(capture.File("out")) ? ReadBytes(capture.File("out")) : std::vector<uint8_t>{};
+  const std::vector<uint8_t> err =
+      Exists(capture.File("err")) ? ReadBytes(capture.File("err")) : std::vector<uint8_t>{};
   run.out.assign(out.begin(), out.end());
   run.err.assign(err.begin(), err.end());
   return run;
@@ -118,7 +120,9 @@ void ScriptedInteraction::Information(const std::string& text) {
   events_.push_back({Event::Kind::Information, text});
 }
 
-void ScriptedInteraction::Message(const std::string& text) { events_.push_back({Event::Kind::Message, text}); }
+void ScriptedInteraction::Message(const std::string& text) {
+  events_.push_back({Event::Kind::Message, text});
+}
 
 bool ScriptedInteraction::Question(const std::string& text) {
   events_.push_back({Event::Kind::Question, text});

@@ -42,8 +42,8 @@ class ScopedCurrentDir {
 // project), or nothing when it is absent, as in a user's clone. Tests that need
 // it start with TOLV_SKIP_WITHOUT_SHARED_TESTDATA().
 std::optional<std::string> SharedTestdataDir();
-#define TOLV_SKIP_WITHOUT_SHARED_TESTDATA()                                                  \
-  do {                                                                                       \
+#define TOLV_SKIP_WITHOUT_SHARED_TESTDATA()                                                 \
+  do {                                                                                      \
     if (!::tolv::test::SharedTestdataDir()) GTEST_SKIP() << "../shared/testdata is absent"; \
   } while (0)
 
@@ -133,7 +133,8 @@ class ScriptedInteraction : public UserInteraction {
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
-  std::string InputText(const std::string& caption, const std::string& prompt, const std::string& preset) override;
+  std::string InputText(const std::string& caption, const std::string& prompt,
+                        const std::string& preset) override;
 
   const std::vector<Event>& events() const { return events_; }
   // Texts of every event, in order.

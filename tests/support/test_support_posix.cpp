@@ -45,7 +45,8 @@ int RunProgramInto(const std::string& program, const std::vector<std::string>& a
   if (pid == 0) {
     const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(cwd.c_str()) != 0)
+      ::_exit(127);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }

@@ -88,9 +88,13 @@ int RunProgramInto(const std::string& program, const std::vector<std::string>& a
   const BOOL started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
                        CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       dir.empty() ? nullptr : dir.c_str(), &start, &process);
+  const DWORD error = GetLastError();
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-  if (!started) return -1;
+  if (!started) {
+    std::fprintf(stderr, "cannot run %s: %s\n", program.c_str(), WindowsErrorText(error).c_str());
+    return -1;
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
   GetExitCodeProcess(process.hProcess, &status);

@@ -12,7 +12,7 @@ function(tolv_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} tolv_test_support GTest::gtest GTest::gmock GTest::gtest_main)
   if(CMAKE_CROSSCOMPILING)
-    # The test code itself unoptimised: it compiles a third faster, and the
+    # The test code itself unoptimised: it compiles a good deal faster, and the
     # time goes to the library code, which keeps the build's optimisation.
     target_compile_options(${name} PRIVATE -O0)
     # One run of the whole program (through the emulator, Wine): starting an

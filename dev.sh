@@ -2,8 +2,10 @@
 # Set-up and everyday commands for a Debian 12 machine.
 #
 #   ./dev.sh run      build TolvPack and start it
-#   ./dev.sh test     build everything and run every test (the package's checks too)
+#   ./dev.sh test     build everything and run every test (the package's checks,
+#                     and the Windows build's tests under Wine, too)
 #   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
+#   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.
@@ -14,6 +16,10 @@ BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt
 TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
 PACKAGE_PACKAGES="dpkg-dev"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-completion"
+# mingw-w64 with the POSIX thread model (std::thread), GoogleTest's sources
+# for the Windows tests, Wine to run them.
+WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest"
+WINE_PACKAGES="wine wine64"
 
 missing_packages() {
   for p in "$@"; do
@@ -38,15 +44,21 @@ case "${1:-}" in
     make run
     ;;
   test)
-    install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES $PACKAGE_CHECK_PACKAGES \
+      $WINDOWS_PACKAGES $WINE_PACKAGES
     make test
     ;;
   package)
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;
+  windows)
+    install_packages $WINDOWS_PACKAGES $WINE_PACKAGES
+    make windows
+    echo "Built $(pwd)/build-windows/bin/tolv.exe"
+    ;;
   *)
-    echo "usage: ./dev.sh run | test | package" >&2
+    echo "usage: ./dev.sh run | test | package | windows" >&2
     exit 2
     ;;
 esac

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/cli_command.h"
+#include "cli/console_platform.h"
 #include "cli/steps.h"
 #include "common/version.h"
 
@@ -76,7 +77,7 @@ int Run(const std::vector<std::string>& args) {
   }
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (AsksForHelp(rest)) {
-    std::fputs(command->help, stdout);
+    std::fputs(LocalHelpText(command->help).c_str(), stdout);
     return kExitOk;
   }
   try {

@@ -232,7 +232,10 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
               return false;
             }
             std::error_code error;
-            std::filesystem::create_directories(dir, error);
+            // The name is UTF-8 (on Windows, too, where a plain string would
+            // be read in the system's code page).
+            std::filesystem::create_directories(std::filesystem::path(std::u8string(dir.begin(), dir.end())),
+                                                error);
             if (error) {
               ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
               return false;

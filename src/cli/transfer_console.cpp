@@ -1,9 +1,6 @@
 // The terminal side of the receiver transfer commands.
 #include "cli/transfer_console.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -13,14 +10,6 @@
 
 namespace tolv::cli {
 namespace {
-
-volatile sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-  // A second Ctrl-C ends the program the ordinary way.
-  signal(SIGINT, SIG_DFL);
-}
 
 std::string Bytes(double count) {
   char text[32];
@@ -121,15 +110,6 @@ void ProgressDisplay::ShowProgress(double percent) {
   lineOpen_ = true;
 }
 
-InterruptGuard::InterruptGuard() {
-  gInterrupted = 0;
-  signal(SIGINT, OnInterrupt);
-}
-
-InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
-
-bool InterruptGuard::Requested() { return gInterrupted != 0; }
-
 TransferConsole::TransferConsole(TransferAnswers answers, ProgressDisplay& display)
     : ConsoleInteraction(answers.answerYes),
       display_(display),
@@ -228,7 +208,5 @@ int ParseTimeoutSeconds(const std::string& text) {
     throw UsageError("--timeout needs a whole number of seconds from 1 up, not \"" + text + "\"");
   return seconds;
 }
-
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 }  // namespace tolv::cli

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/file_io.h"
+#include "common/platform.h"
 
 namespace tolv {
 
@@ -24,7 +25,7 @@ constexpr const char* kDumpFileName = "CommDump.bin";
 // Opens fileName for appending (creating it when missing), writes the bytes
 // and closes it again, so nothing is held open between lines.
 void AppendToFile(const std::string& what, const std::string& fileName, const void* data, size_t byteCount) {
-  std::FILE* file = std::fopen(fileName.c_str(), "ab");
+  std::FILE* file = OpenFileStream(fileName, "ab");
   if (!file) ThrowWriteError(what, fileName, errno);
   const size_t written = byteCount ? std::fwrite(data, 1, byteCount, file) : 0;
   const int writeError = errno;
@@ -34,7 +35,7 @@ void AppendToFile(const std::string& what, const std::string& fileName, const vo
 }
 
 void CreateEmptyFile(const std::string& what, const std::string& fileName) {
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
+  std::FILE* file = OpenFileStream(fileName, "wb");
   if (!file) ThrowWriteError(what, fileName, errno);
   if (std::fclose(file) != 0) ThrowWriteError(what, fileName, errno);
 }
@@ -64,8 +65,7 @@ std::string LinkLog_HexDump(const uint8_t* data, int32_t byteCount) {
 
 std::string LinkLog_NowText() {
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = LocalTimeOf(now);
   std::ostringstream text;
   try {
     text.imbue(std::locale(""));

@@ -203,20 +203,6 @@ void SerialPort::Purge() {
   pendingStart_ = pendingEnd_ = 0;
 }
 
-}  // namespace
-
-bool Serial_PortNameLess(const std::string& a, const std::string& b) {
-  const auto split = [](const std::string& s) {
-    size_t digits = s.size();
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1]))) --digits;
-    const std::string tail = s.substr(digits);
-    return std::make_pair(s.substr(0, digits), tail.empty() ? -1L : std::stol(tail.substr(0, 9)));
-  };
-  return split(a) < split(b);
-}
-
-namespace {
-
 bool IsSerialDeviceName(const std::string& entry) {
   for (const char* prefix : {"ttyS", "ttyUSB", "ttyACM"}) {
     const size_t n = std::strlen(prefix);

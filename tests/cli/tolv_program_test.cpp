@@ -53,23 +53,15 @@ class TolvProgram : public ::testing::Test {
 
   std::string Work(const std::string& name) const { return work.File(name); }
 
-  // Runs tolv with args (already shell-quoted) in the work folder.
+  // Runs tolv with args (an argument with spaces in single quotes) in the
+  // work folder.
   Result Tolv(const std::string& args, const std::string& cwd = "") const {
-    const std::string out = logs.File("out.txt");
-    const std::string err = logs.File("err.txt");
-    std::string command = "( cd '" + (cwd.empty() ? work.path() : cwd) + "' && '" + test::BuildBinDir() +
-                          "/tolv' " + args + " </dev/null >'" + out + "' 2>'" + err + "' )";
-    Result result;
-    result.status = test::RunCommand(command);
-    std::vector<uint8_t> outBytes = test::ReadBytes(out);
-    std::vector<uint8_t> errBytes = test::ReadBytes(err);
-    result.out.assign(outBytes.begin(), outBytes.end());
-    result.err.assign(errBytes.begin(), errBytes.end());
-    return result;
+    const test::ProgramRun run =
+        test::RunProgram(test::BuildBinDir() + "/tolv", args, cwd.empty() ? work.path() : cwd);
+    return {run.status, run.out, run.err};
   }
 
   test::TempDir work;
-  test::TempDir logs;
   Workspace ws;
 };
 

@@ -1,7 +1,6 @@
 #include "common/file_io.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -47,49 +46,10 @@ TEST_F(FileIoTest, WriteFailingPartWayKeepsThePreviousFileAndLeavesNoTemporary) 
   EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(FileIoTest, ReplacementKeepsPermissionBits) {
-  std::string path = dir_.File("mode.bin");
-  WriteBytes(path, {1, 2, 3});
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  SaveFileAtomically(path, std::vector<uint8_t>{4, 5});
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-}
-
 size_t EntriesIn(const std::string& dir) {
   size_t entries = 0;
   for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++entries;
   return entries;
-}
-
-TEST_F(FileIoTest, SavingThroughSymbolicLinksReplacesTheFinalTargetAndKeepsTheLinks) {
-  namespace fs = std::filesystem;
-  fs::create_directory(dir_.File("real"));
-  const std::string target = dir_.File("real/settings.std");
-  WriteBytes(target, {1, 2, 3});
-  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-  // near -> far (relative, read from its own folder) -> real/settings.std
-  fs::create_symlink("real/settings.std", dir_.File("far"));
-  fs::create_symlink("far", dir_.File("near"));
-  SaveFileAtomically(dir_.File("near"), std::vector<uint8_t>{7, 8});
-  EXPECT_TRUE(fs::is_symlink(dir_.File("near")));
-  EXPECT_TRUE(fs::is_symlink(dir_.File("far")));
-  EXPECT_EQ(ReadBytes(target), (std::vector<uint8_t>{7, 8}));
-  struct stat st {};
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  EXPECT_EQ(EntriesIn(dir_.File("real")), 1u);
-
-  // A link to a file not there yet creates that file.
-  fs::create_symlink(dir_.File("real/new.bin"), dir_.File("dangling"));
-  SaveFileAtomically(dir_.File("dangling"), std::vector<uint8_t>{9});
-  EXPECT_TRUE(fs::is_symlink(dir_.File("dangling")));
-  EXPECT_EQ(ReadBytes(dir_.File("real/new.bin")), std::vector<uint8_t>{9});
-
-  fs::create_symlink("loop", dir_.File("loop"));
-  EXPECT_THROW(SaveFileAtomically(dir_.File("loop"), std::vector<uint8_t>{1}), FileError);
-  EXPECT_TRUE(fs::is_symlink(dir_.File("loop")));
 }
 
 TEST_F(FileIoTest, SeveralFilesAreSavedAllOrNone) {

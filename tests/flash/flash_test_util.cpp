@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <random>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "codec/block_codec.h"
 #include "test_support.h"
@@ -78,19 +75,6 @@ std::optional<std::vector<uint8_t>> DataWithStreamLength(size_t size, size_t str
     }
   }
   return std::nullopt;
-}
-
-bool MakeUnreadableFile(const std::string& path) {
-  auto refused = [&] {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd >= 0) ::close(fd);
-    return fd < 0;
-  };
-  WriteBytes(path, std::vector<uint8_t>(400, 0));
-  ::chmod(path.c_str(), 0);
-  if (refused()) return true;
-  ::unlink(path.c_str());
-  return ::symlink("/sys/bus/pci/rescan", path.c_str()) == 0 && refused();
 }
 
 namespace {

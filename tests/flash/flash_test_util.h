@@ -23,12 +23,6 @@ std::vector<uint8_t> SettingsLikeImage(uint32_t seed, size_t size = 0x80000);
 // searched for over the length of the noise and a seed.
 std::optional<std::vector<uint8_t>> DataWithStreamLength(size_t size, size_t streamLength);
 
-// Makes path a file that exists but cannot be read: one without read
-// permission, or, where permissions do not stop this process (the
-// superuser), a link to a kernel file that refuses every reader. False when
-// neither can be had (the caller skips its test).
-bool MakeUnreadableFile(const std::string& path);
-
 // Fields of directory entry j of a packed block in the big-endian form.
 uint32_t EntryBlockOffset(const std::vector<uint8_t>& packed, int j);
 uint32_t EntryBlockLength(const std::vector<uint8_t>& packed, int j);

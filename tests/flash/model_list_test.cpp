@@ -1,8 +1,6 @@
 #include "flash/model_list.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -210,15 +208,18 @@ TEST_F(ModelListLoad, SharedTextHoldsAtMostOneHundredCharacters) {
 
 TEST_F(ModelListLoad, AnUnreadableFileIsAFileErrorAndLeavesTheListUnloaded) {
   const std::string path = dir_.File("Firmware.dat");
-  if (!test::MakeUnreadableFile(path)) GTEST_SKIP() << "no unreadable file can be made here";
-  EXPECT_THROW(ModelList_Load(), FileError);
-  // A display that must go on gets the unknown name and the error's text.
-  std::string error;
-  EXPECT_STREQ(Model_GetNameOrUnknown(406, error), "unknown SysID=406");
-  EXPECT_NE(error.find("Firmware.dat"), std::string::npos) << error;
-  ::unlink(path.c_str());
   test::WriteBytes(path, ModelFile({{1, "after"}}));
-  error.clear();
+  {
+    test::UnreadableFile unreadable(path);
+    if (!unreadable.active()) GTEST_SKIP() << "no unreadable file can be made here";
+    EXPECT_THROW(ModelList_Load(), FileError);
+    // A display that must go on gets the unknown name and the error's text.
+    std::string error;
+    EXPECT_STREQ(Model_GetNameOrUnknown(406, error), "unknown SysID=406");
+    EXPECT_NE(error.find("Firmware.dat"), std::string::npos) << error;
+  }
+  // Once the file can be read, it is loaded.
+  std::string error;
   EXPECT_STREQ(Model_GetNameOrUnknown(1, error), "after");
   EXPECT_EQ(error, "");
 }

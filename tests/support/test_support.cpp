@@ -1,9 +1,5 @@
 #include "test_support.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +11,6 @@
 namespace fs = std::filesystem;
 
 namespace tolv::test {
-
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "tolv-test-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
 
 TempDir::~TempDir() {
   std::error_code ec;
@@ -72,7 +62,7 @@ std::vector<uint8_t> RandomBytes(uint32_t seed, size_t count) {
 }
 
 std::vector<uint8_t> MachineCode(size_t count) {
-  std::vector<uint8_t> exe = ReadBytes("/bin/sh");
+  std::vector<uint8_t> exe = ReadBytes(SystemProgramPath());
   std::vector<uint8_t> bytes;
   bytes.reserve(count);
   while (bytes.size() < count) {
@@ -92,23 +82,47 @@ std::vector<uint8_t> Text(size_t count) {
   return bytes;
 }
 
-int RunCommand(const std::string& command, std::string* output) {
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return -1;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  int status = ::pclose(pipe);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+std::vector<std::string> SplitArguments(const std::string& line) {
+  std::vector<std::string> args;
+  std::string arg;
+  bool inArg = false, quoted = false;
+  for (char c : line) {
+    if (c == '\'') {
+      quoted = !quoted;
+      inArg = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (inArg) args.push_back(arg);
+      arg.clear();
+      inArg = false;
+    } else {
+      arg += c;
+      inArg = true;
+    }
+  }
+  if (inArg) args.push_back(arg);
+  return args;
+}
+
+ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd) {
+  const TempDir capture;
+  ProgramRun run;
+  run.status = RunProgramInto(program, SplitArguments(args), cwd, capture.File("out"), capture.File("err"));
+  const std::vector<uint8_t> out =
+      Exists(capture.File("out")) ? ReadBytes(capture.File("out")) : std::vector<uint8_t>{};
+  const std::vector<uint8_t> err =
+      Exists(capture.File("err")) ? ReadBytes(capture.File("err")) : std::vector<uint8_t>{};
+  run.out.assign(out.begin(), out.end());
+  run.err.assign(err.begin(), err.end());
+  return run;
 }
 
 void ScriptedInteraction::Information(const std::string& text) {
   events_.push_back({Event::Kind::Information, text});
 }
 
-void ScriptedInteraction::Message(const std::string& text) { events_.push_back({Event::Kind::Message, text}); }
+void ScriptedInteraction::Message(const std::string& text) {
+  events_.push_back({Event::Kind::Message, text});
+}
 
 bool ScriptedInteraction::Question(const std::string& text) {
   events_.push_back({Event::Kind::Question, text});

@@ -42,8 +42,8 @@ class ScopedCurrentDir {
 // project), or nothing when it is absent, as in a user's clone. Tests that need
 // it start with TOLV_SKIP_WITHOUT_SHARED_TESTDATA().
 std::optional<std::string> SharedTestdataDir();
-#define TOLV_SKIP_WITHOUT_SHARED_TESTDATA()                                                  \
-  do {                                                                                       \
+#define TOLV_SKIP_WITHOUT_SHARED_TESTDATA()                                                 \
+  do {                                                                                      \
     if (!::tolv::test::SharedTestdataDir()) GTEST_SKIP() << "../shared/testdata is absent"; \
   } while (0)
 
@@ -68,8 +68,55 @@ std::vector<uint8_t> MachineCode(size_t count);
 // English-like text of count bytes.
 std::vector<uint8_t> Text(size_t count);
 
-// Runs a shell command; returns its exit status and, if wanted, its output.
+// Runs a command line of the system's shell (sh, or cmd.exe on Windows);
+// returns its exit status and, if wanted, its output (standard output and
+// standard error together).
 int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// A program's exit status and what it wrote to standard output and error.
+struct ProgramRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs program (a path without the system's ".exe") with args in the folder
+// cwd, without a shell. args are separated by spaces; an argument holding
+// spaces is written in single quotes ("info 's [13].bin'").
+ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd);
+
+// The words of an args line of RunProgram.
+std::vector<std::string> SplitArguments(const std::string& line);
+
+// Runs program with args in cwd, standard output into the file outPath and
+// standard error into errPath; the exit status, -1 when it did not run.
+// One implementation per platform.
+int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& outPath, const std::string& errPath);
+
+// Makes the existing file at path unreadable for this process for the length
+// of a scope (its permissions taken away; for the superuser it is set aside
+// behind a link to a file that refuses every reader; on Windows it is held
+// open for no one else), and gives it back afterwards. active() is false
+// where that cannot be done: such a test skips.
+class UnreadableFile {
+ public:
+  explicit UnreadableFile(const std::string& path);
+  ~UnreadableFile();
+  UnreadableFile(const UnreadableFile&) = delete;
+  UnreadableFile& operator=(const UnreadableFile&) = delete;
+  bool active() const { return active_; }
+
+ private:
+  std::string path_;
+  bool active_ = false;
+  bool keptAside_ = false;  // POSIX superuser: the file lies at path + ".kept"
+  void* handle_ = nullptr;
+};
+
+// A program of the operating system itself (/bin/sh; cmd.exe on Windows),
+// as a sample of machine code.
+std::string SystemProgramPath();
 
 // UserInteraction that records what was shown and answers from a script.
 // Questions without a scripted answer are answered No; inputs without one
@@ -88,7 +135,8 @@ class ScriptedInteraction : public UserInteraction {
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
   bool Question(const std::string& text) override;
-  std::string InputText(const std::string& caption, const std::string& prompt, const std::string& preset) override;
+  std::string InputText(const std::string& caption, const std::string& prompt,
+                        const std::string& preset) override;
 
   const std::vector<Event>& events() const { return events_; }
   // Texts of every event, in order.

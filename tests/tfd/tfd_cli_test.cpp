@@ -39,14 +39,8 @@ class TolvTfd : public ::testing::Test {
   std::string Work(const std::string& name) const { return work_.File(name); }
 
   Result Tolv(const std::string& args) const {
-    const std::string out = logs_.File("out.txt"), err = logs_.File("err.txt");
-    Result r;
-    r.status = test::RunCommand("( cd '" + work_.path() + "' && '" + test::BuildBinDir() + "/tolv' " + args +
-                                " >'" + out + "' 2>'" + err + "' )");
-    const std::vector<uint8_t> o = test::ReadBytes(out), e = test::ReadBytes(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+    const test::ProgramRun run = test::RunProgram(test::BuildBinDir() + "/tolv", args, work_.path());
+    return {run.status, run.out, run.err};
   }
 
   // Every component in one TFD file for SystemID 406.

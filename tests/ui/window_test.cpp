@@ -273,7 +273,9 @@ TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariantWhileAFlashIsPresent)
 
 TEST_F(WindowTest, AnUnreadableModelFileIsToldOnceAndEveryRefreshCompletes) {
   ScopedCurrentDir cwd(dir.path());
-  if (!MakeUnreadableFile(dir.File("Firmware.dat"))) GTEST_SKIP() << "no unreadable file can be made here";
+  WriteBytes(dir.File("Firmware.dat"), std::vector<uint8_t>(400, 0));
+  UnreadableFile unreadable(dir.File("Firmware.dat"));
+  if (!unreadable.active()) GTEST_SKIP() << "no unreadable file can be made here";
   tolv::testing::ModelList_Unload();
   workspace.systemId = 406;
   workspace.Present(ComponentKind::Flash) = true;

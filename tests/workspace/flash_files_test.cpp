@@ -26,7 +26,12 @@ const int32_t kDvbCData[] = {32'000, 32'000, 32, 3'064, 9'420, 68, 8, 9'240, 560
 
 std::vector<std::string> FilesIn(const std::string& dir) {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  // The names in UTF-8: a path is not a std::string where the system's
+  // names are wide (Windows).
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::u8string name = entry.path().filename().u8string();
+    names.emplace_back(name.begin(), name.end());
+  }
   std::sort(names.begin(), names.end());
   return names;
 }

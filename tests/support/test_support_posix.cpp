@@ -1,0 +1,108 @@
+// The platform's part of the test helpers, on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace tolv::test {
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "tolv-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  int status = ::pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& outPath, const std::string& errPath) {
+  std::vector<char*> argv;
+  std::vector<std::string> words = {program};
+  words.insert(words.end(), args.begin(), args.end());
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    // Standard input is no terminal: a program that would ask a question
+    // must not wait for an answer.
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+        ::chdir(cwd.c_str()) != 0)
+      ::_exit(127);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+namespace {
+
+bool RefusesReading(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd >= 0) ::close(fd);
+  return fd < 0;
+}
+
+// A file that refuses readers even for the superuser, who reads every file
+// whatever its permissions.
+constexpr const char* kRefusingFile = "/sys/bus/pci/rescan";
+
+}  // namespace
+
+UnreadableFile::UnreadableFile(const std::string& path) : path_(path) {
+  if (::chmod(path.c_str(), 0) == 0 && RefusesReading(path)) {
+    active_ = true;
+    return;
+  }
+  ::chmod(path.c_str(), 0644);
+  // The superuser: the file steps aside for a link to a file nobody may read.
+  const std::string kept = path + ".kept";
+  if (::rename(path.c_str(), kept.c_str()) != 0) return;
+  if (::symlink(kRefusingFile, path.c_str()) == 0 && RefusesReading(path)) {
+    active_ = true;
+    keptAside_ = true;
+    return;
+  }
+  ::unlink(path.c_str());
+  ::rename(kept.c_str(), path.c_str());
+}
+
+UnreadableFile::~UnreadableFile() {
+  if (!active_) return;
+  if (keptAside_) {
+    ::unlink(path_.c_str());
+    ::rename((path_ + ".kept").c_str(), path_.c_str());
+  } else {
+    ::chmod(path_.c_str(), 0644);
+  }
+}
+
+std::string SystemProgramPath() { return "/bin/sh"; }
+
+}  // namespace tolv::test

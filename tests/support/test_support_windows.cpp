@@ -1,0 +1,134 @@
+// The platform's part of the test helpers, on Windows.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "common/windows_text.h"
+#include "test_support.h"
+
+namespace tolv::test {
+namespace {
+
+// One argument for CreateProcess's command line, quoted so that the
+// program's start-up code reads it back unchanged: backslashes before a
+// quote (or the closing quote) are doubled, quotes escaped.
+std::wstring QuoteArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+// A file for a child's standard output or error.
+HANDLE CreateInheritable(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The null device, for a child's standard input.
+HANDLE CreateInheritableInput() {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring name = L"tolv-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(counter++) + L"-" + std::to_wstring(GetTickCount64() % 100000);
+    const std::filesystem::path dir = base / name;
+    if (CreateDirectoryW(dir.c_str(), nullptr)) {
+      path_ = WideToUtf8(dir.wstring());
+      return;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  // _popen runs the line through cmd.exe /c.
+  FILE* pipe = _wpopen(Utf8ToWide(command + " 2>&1").c_str(), L"rb");
+  if (!pipe) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  const int status = _pclose(pipe);
+  if (output) *output = text;
+  return status;
+}
+
+int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                   const std::string& outPath, const std::string& errPath) {
+  std::wstring line = QuoteArgument(Utf8ToWide(program));
+  for (const std::string& arg : args) line += L" " + QuoteArgument(Utf8ToWide(arg));
+  const HANDLE out = CreateInheritable(outPath);
+  const HANDLE err = CreateInheritable(errPath);
+  STARTUPINFOW start{};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  // Standard input is no console: a program that would ask a question must
+  // not wait for an answer.
+  const HANDLE in = CreateInheritableInput();
+  start.hStdInput = in;
+  start.hStdOutput = out;
+  start.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const std::wstring dir = Utf8ToWide(cwd);
+  // Without an application name, CreateProcess finds "tolv" as "tolv.exe".
+  const BOOL started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+                       CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      dir.empty() ? nullptr : dir.c_str(), &start, &process);
+  const DWORD error = GetLastError();
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
+  if (!started) {
+    std::fprintf(stderr, "cannot run %s: %s\n", program.c_str(), WindowsErrorText(error).c_str());
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}
+
+UnreadableFile::UnreadableFile(const std::string& path) : path_(path) {
+  const HANDLE held = CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  active_ = held != INVALID_HANDLE_VALUE;
+  handle_ = active_ ? held : nullptr;
+}
+
+UnreadableFile::~UnreadableFile() {
+  if (active_) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+std::string SystemProgramPath() {
+  wchar_t dir[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
+  return WideToUtf8(std::wstring(dir, length)) + "\\cmd.exe";
+}
+
+}  // namespace tolv::test

@@ -145,7 +145,7 @@ ReceiverWait::ReceiverWait(std::string port, std::optional<int> timeoutSeconds, 
       answeredStatus_(answeredStatus),
       start_(std::chrono::steady_clock::now()) {}
 
-bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display) {
+bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic) {
   if (status == answeredStatus_) answered_ = true;
   if (answered_ || timedOut_) return false;
   const auto waited = std::chrono::steady_clock::now() - start_;
@@ -154,8 +154,20 @@ bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display) {
     display.PrintLine("Waiting for the receiver on " + port_ +
                       ": switch it on or reconnect the cable; Ctrl-C stops.");
   }
+  ShowUsbReason(status, usbDiagnostic, display);
   if (timeoutSeconds_ && waited >= std::chrono::seconds(*timeoutSeconds_)) timedOut_ = true;
   return timedOut_;
+}
+
+void ReceiverWait::ShowUsbReason(uint8_t status, const std::string& usbDiagnostic, ProgressDisplay& display) {
+  if (status != comm_status::kWaitingForUsb) return;
+  if (usbDiagnostic != pendingReason_) {
+    pendingReason_ = usbDiagnostic;
+    pendingPolls_ = 0;
+  }
+  if (usbDiagnostic.empty() || ++pendingPolls_ < kReasonPolls || usbDiagnostic == shownReason_) return;
+  shownReason_ = usbDiagnostic;
+  display.PrintLine(Transfer_UsbWaitReason(usbDiagnostic));
 }
 
 std::string ReceiverWait::GaveUpText() const {
@@ -172,7 +184,9 @@ TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, Receiv
     if (status == comm_status::kProgress) display.OnTransferSize(Comm_TransferSize());
     // A time-out's cancel is the command giving up, which it says itself.
     if (status != comm_status::kCancelRequested || !wait.timedOut()) display.OnStatus(status, value);
-    const bool timeUp = wait.OnStatus(status, display);
+    // Status 1 comes before every USB poll: the reason is the last poll's.
+    const bool timeUp = wait.OnStatus(
+        status, display, status == comm_status::kWaitingForUsb ? Comm_UsbDiagnostic() : std::string());
     if ((InterruptGuard::Requested() || timeUp) && !*cancelSent) {
       *cancelSent = true;
       Comm_Cancel();

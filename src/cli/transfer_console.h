@@ -92,17 +92,24 @@ class TransferConsole : public ConsoleInteraction {
 // start of the command until the receiver has answered (answeredStatus:
 // download or upload mode reached, or for a reboot the port opened). After
 // about kNoticeMs without an answer it prints once "Waiting for the receiver
-// on PORT: switch it on or reconnect the cable; Ctrl-C stops."; once the
-// time-out (if any) has passed it asks for a cancel of the link, which the
-// command then reports as a time-out, not as the user's cancel.
+// on PORT: switch it on or reconnect the cable; Ctrl-C stops.". While the link
+// waits for a USB receiver that is there but cannot be used, it prints why
+// (Transfer_UsbWaitReason) as soon as kReasonPolls polls in a row have given
+// the same reason (one seen in passing, as while a rebooted receiver leaves
+// the bus, is not worth a line), and again only when the reason changes.
+// Once the time-out (if any) has passed it asks for a cancel of the link,
+// which the command then reports as a time-out, not as the user's cancel.
 class ReceiverWait {
  public:
   static constexpr int kNoticeMs = 3000;
+  static constexpr int kReasonPolls = 3;
 
   ReceiverWait(std::string port, std::optional<int> timeoutSeconds, uint8_t answeredStatus);
-  // Called with every status (before the status is shown). True once, when
-  // the time is up and the link is to be cancelled.
-  bool OnStatus(uint8_t status, ProgressDisplay& display);
+  // Called with every status (before the status is shown); usbDiagnostic is
+  // the link's reason why the USB receiver found at its last poll cannot be
+  // used (empty: none found, or not waiting for one). True once, when the
+  // time is up and the link is to be cancelled.
+  bool OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic = {});
   bool timedOut() const { return timedOut_; }
   // "Gave up after N s: no answer from the receiver on PORT."
   std::string GaveUpText() const;
@@ -115,6 +122,11 @@ class ReceiverWait {
   bool answered_ = false;
   bool noticed_ = false;
   bool timedOut_ = false;
+  std::string pendingReason_;  // the reason of the polls in a row so far
+  int pendingPolls_ = 0;
+  std::string shownReason_;  // the last reason printed
+
+  void ShowUsbReason(uint8_t status, const std::string& usbDiagnostic, ProgressDisplay& display);
 };
 
 // Hooks that show the progress on display (with the size of the block under

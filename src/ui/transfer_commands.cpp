@@ -121,6 +121,11 @@ void TForm1::Transfer_Progress(uint8_t status, double value) {
       tolv::Transfer_Progress(status, value, QLocale().decimalPoint().toStdString());
   PB1->setValue(view.barPosition);
   if (view.statusText) SetStatusText(*view.statusText);
+  // The status line's text while waiting for USB is fixed; why a receiver
+  // that is there cannot be used (the last poll's reason) is its tooltip.
+  const std::string reason =
+      status == comm_status::kWaitingForUsb ? Transfer_UsbWaitReason(Comm_UsbDiagnostic()) : std::string();
+  Label10->setToolTip(QString::fromStdString(reason));
   if (view.restoreFromToppyCaption) ButtonLoadFromToppy->setText("From Toppy");
   // The only point at which the user's clicks get through during a transfer.
   QCoreApplication::processEvents();

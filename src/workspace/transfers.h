@@ -161,6 +161,13 @@ TransferProgressView Transfer_Progress(uint8_t status, double value, const std::
 // locale (the one the program set with setlocale).
 TransferProgressView Transfer_Progress(uint8_t status, double value);
 
+// Why the USB receiver that the link waits for is there but cannot be used,
+// as a sentence for the user: "Receiver found but not usable: " and the link's
+// diagnostic (Link::usbDiagnostic: no permission, with the udev rule to
+// install; the interface held by another program; ...) and a full stop.
+// Empty for an empty diagnostic (the receiver is simply not there).
+std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic);
+
 // The status line's label of a block: "Loader:", "Firmware:", "Flash:",
 // "EEPROM:", "Default:"; "" for the Background.
 const char* Transfer_BlockLabel(ComponentKind kind);

@@ -83,6 +83,10 @@ TransferProgressView Transfer_Progress(uint8_t status, double value) {
   return Transfer_Progress(status, value, point);
 }
 
+std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic) {
+  return usbDiagnostic.empty() ? std::string() : "Receiver found but not usable: " + usbDiagnostic + ".";
+}
+
 const char* Transfer_BlockLabel(ComponentKind kind) {
   switch (kind) {
     case ComponentKind::Loader: return "Loader:";

@@ -45,10 +45,11 @@ class CliAgainstSim : public ::testing::Test {
     return port.value_or("");
   }
 
-  // Ends toppy-sim, which dumps its memory on the way out.
+  // Ends toppy-sim, which lets the receiver finish what it was doing and dumps
+  // its memory on the way out; the dump is complete only once it has ended.
   void StopSim() {
     sim_->Signal(SIGTERM);
-    EXPECT_EQ(0, sim_->Wait(10000));
+    ASSERT_EQ(0, sim_->Wait(30000));
   }
 
   int Tolv(const std::string& args, std::string* output) {
@@ -75,7 +76,7 @@ TEST_F(CliAgainstSim, DownloadSavesWhatTheReceiverHolds) {
             output.find("SystemID 406. Received: Loader (65536 bytes), Firmware (300000 bytes)"))
       << output;
   EXPECT_NE(std::string::npos, output.find("Reboot the Toppy? -> No (--reboot answers Yes)")) << output;
-  StopSim();
+  ASSERT_NO_FATAL_FAILURE(StopSim());
   EXPECT_EQ(File("seed/loader.bin"), File("got/loader.bin"));
   EXPECT_EQ(File("seed/firmware.bin"), File("got/firmware.bin"));
   EXPECT_EQ(File("seed/eeprom.bin"), File("got/eeprom.bin"));
@@ -97,7 +98,8 @@ TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
       << output;
   EXPECT_NE(std::string::npos, output.find("Sent for SystemID 406: Loader, EEPROM")) << output;
   EXPECT_NE(std::string::npos, output.find("Reboot the Toppy? -> Yes")) << output;
-  StopSim();
+  ASSERT_NO_FATAL_FAILURE(StopSim());
+  EXPECT_NE(std::string::npos, Log("sim.err").find("upload: image accepted: blocks 0 3\n")) << Log("sim.err");
   EXPECT_EQ(File("new_loader.bin"), File("dump/loader.bin"));
   EXPECT_EQ(File("new_eeprom.bin"), File("dump/eeprom.bin"));
   EXPECT_EQ(File("seed/firmware.bin"), File("dump/firmware.bin"));
@@ -153,7 +155,7 @@ TEST_F(CliAgainstSim, AnUploadForAnotherModelIsRefusedUnlessForced) {
       << output;
   // Forced, it goes; this receiver then refuses it itself.
   EXPECT_EQ(0, Tolv(upload + " --force-model", &output)) << output;
-  StopSim();
+  ASSERT_NO_FATAL_FAILURE(StopSim());
   EXPECT_EQ(File("seed/loader.bin"), File("dump/loader.bin"));
   const std::string events = Log("sim.err");
   EXPECT_EQ(events.find("upload: image refused: it is for SystemID 4502"), events.rfind("upload: ")) << events;

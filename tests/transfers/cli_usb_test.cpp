@@ -81,9 +81,8 @@ class RedirectedOutput {
   int savedOut_ = -1, savedErr_ = -1;
 };
 
-// Runs "tolv ARGS..." in this process.
-CliRun RunTolv(const std::vector<std::string>& args) {
-  TempDir outputs;
+// Runs "tolv ARGS..." in this process, its output going to files in outputs.
+CliRun RunTolv(const std::vector<std::string>& args, const TempDir& outputs) {
   CliRun run;
   {
     RedirectedOutput redirected(outputs);
@@ -93,6 +92,8 @@ CliRun RunTolv(const std::vector<std::string>& args) {
   run.err = FileText(outputs.File("stderr.txt"));
   return run;
 }
+
+CliRun RunTolv(const std::vector<std::string>& args) { return RunTolv(args, TempDir()); }
 
 // The emulated USB receiver that the process-wide link finds.
 struct UsbReceiver {
@@ -296,6 +297,44 @@ TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
   EXPECT_EQ("Not rebooted: Gave up after 1 s: no answer from the receiver on USB.", run.FinalLine()) << run.err;
   EXPECT_EQ(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
   EXPECT_EQ(0, usb.rig->receiver().Stats().reboots);
+}
+
+TEST(CliOverUsb, WhyAReceiverCannotBeUsedIsSaidOnceAndAgainWhenItChanges) {
+  // The receiver is there but cannot be used: a reason that two polls give in
+  // passing, then one (no permission) until it has been said, then another
+  // (the receiver plugged in again, its interface now held by another
+  // program) until that has been said too; then Ctrl-C.
+  const std::string passing = "cannot open the receiver on USB bus 001 device 002: No such device";
+  const std::string noPermission =
+      "no permission to use the receiver on USB bus 001 device 003 (install the udev rule "
+      "60-tolvpack-toppy.rules, then plug the receiver in again)";
+  const std::string busy = "the receiver on USB bus 001 device 004: its interface is held by another program";
+  const auto line = [](const std::string& reason) {
+    return "Receiver found but not usable: " + reason + ".\n";
+  };
+  TempDir outputs;
+  const auto said = [&](const std::string& reason) {
+    return FileText(outputs.File("stderr.txt")).find(line(reason)) != std::string::npos;
+  };
+  int polls = 0;
+  Link_SetUsbProvider([&](std::string* diagnostic) -> std::unique_ptr<Transport> {
+    *diagnostic = ++polls <= 2 ? passing : said(noPermission) ? busy : noPermission;
+    return nullptr;
+  });
+  CliRun run;
+  {
+    CtrlC ctrlC([&] { return said(busy); });
+    run = RunTolv({"download", "--port", "USB", "-o", outputs.File("got") + "/"}, outputs);
+    EXPECT_TRUE(ctrlC.pressed());
+  }
+  Link_SetUsbProvider({});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find(passing)) << run.err;
+  for (const std::string& reason : {noPermission, busy})
+    EXPECT_EQ(run.err.find(line(reason)), run.err.rfind(line(reason))) << run.err;
+  EXPECT_LT(run.err.find(line(noPermission)), run.err.find(line(busy))) << run.err;
+  EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
+            run.FinalLine());
 }
 
 TEST(CliOverview, NamesTheReceiverCommandsToo) {

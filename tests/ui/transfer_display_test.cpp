@@ -7,7 +7,9 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
+#include "link/transport.h"
 #include "ui_test_support.h"
 
 namespace tolv::test {
@@ -43,6 +45,28 @@ TEST_F(WindowTest, ProgressShowsTheStatusTextAndMovesTheBar) {
   window->ButtonLoadFromToppy->setText("Cancel transfer");
   window->Transfer_Progress(9, 0);
   EXPECT_EQ(window->ButtonLoadFromToppy->text().toStdString(), "From Toppy");
+}
+
+TEST_F(WindowTest, WhyAReceiverOnUsbCannotBeUsedIsTheStatusLinesTooltip) {
+  // A receiver that the USB polls find but cannot use.
+  const std::string reason =
+      "the receiver on USB bus 001 device 002: its interface is held by another program";
+  Link_SetUsbProvider([&](std::string* diagnostic) -> std::unique_ptr<Transport> {
+    *diagnostic = reason;
+    return nullptr;
+  });
+  window->ComboBox1->setCurrentText("USB");
+  std::string textWhileWaiting, tipWhileWaiting;
+  QTimer::singleShot(300, window.get(), [&] {
+    textWhileWaiting = window->Label10->text().toStdString();
+    tipWhileWaiting = window->Label10->toolTip().toStdString();
+    window->ButtonLoadFromToppy->click();  // "Cancel transfer"
+  });
+  window->ButtonLoadFromToppy->click();
+  Link_SetUsbProvider({});
+  EXPECT_EQ(textWhileWaiting, "Waiting for USB interface") << "the status line keeps its text";
+  EXPECT_EQ(tipWhileWaiting, "Receiver found but not usable: " + reason + ".");
+  EXPECT_EQ(window->Label10->toolTip().toStdString(), "") << "gone with the wait";
 }
 
 TEST_F(WindowTest, LockingDisablesExactlyTheTransferSensitiveControls) {

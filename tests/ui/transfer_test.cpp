@@ -12,6 +12,8 @@
 #include <signal.h>
 
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "child_process.h"
 #include "flash/layout.h"
@@ -37,10 +39,20 @@ class TransferTest : public WindowTest {
     window->ComboBox1->setCurrentIndex(1);
     window->ComboBox2->setCurrentIndex(1);
   }
-  // Ends the emulator, which writes the receiver's memory (--dump) first.
-  void StopReceiver() {
+  // Ends the emulator, which lets the receiver finish what it was doing and
+  // then writes its memory (--dump); the files are complete only once it has
+  // ended.
+  ::testing::AssertionResult StopReceiver() {
     sim->Signal(SIGTERM);
-    sim->Wait(10000);
+    const std::optional<int> status = sim->Wait(30000);
+    if (status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "the emulator did not end cleanly: " << (status ? std::to_string(*status) : "still running");
+  }
+  // What the emulator said (its events), complete once it has ended.
+  std::string EmulatorLog() const {
+    const std::vector<uint8_t> bytes = ReadBytes(dir.File("toppy-sim.log"));
+    return std::string(bytes.begin(), bytes.end());
   }
   // Runs action the first time the window processes its events after delayMs.
   void During(int delayMs, std::function<void()> action) {
@@ -139,7 +151,8 @@ TEST_F(TransferTest, ToToppyAsksForAMissingSystemIdFirst) {
   EXPECT_EQ(workspace.systemId, 406);
   EXPECT_EQ(window->Label9->text().toStdString().substr(0, 5), "406 (");
   ExpectIdle();
-  StopReceiver();
+  ASSERT_TRUE(StopReceiver());
+  EXPECT_NE(EmulatorLog().find("upload: image accepted: blocks 3\n"), std::string::npos) << EmulatorLog();
   EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
 }
 
@@ -162,7 +175,9 @@ TEST_F(TransferTest, ToToppySendsTheCheckedPresentComponents) {
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Reboot the Toppy?"});
   ExpectIdle();
 
-  StopReceiver();
+  ASSERT_TRUE(StopReceiver());
+  EXPECT_NE(EmulatorLog().find("upload: image accepted: blocks 0 2 3 5\n"), std::string::npos)
+      << EmulatorLog();
   const sim::ReceiverMemory before = sim::ReceiverMemory::Builtin(406);
   EXPECT_EQ(ReadBytes(dir.File("loader.bin")), workspace.Image(ComponentKind::Loader));
   EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
@@ -186,8 +201,9 @@ TEST_F(TransferTest, ToToppyAsksBeforeSendingToAnotherModel) {
                                "). Send it anyway?";
   EXPECT_EQ(ui.Texts(), (std::vector<std::string>{question, "Reboot the Toppy?"}));
   ExpectIdle();
-  StopReceiver();
-  EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), sim::ReceiverMemory::Builtin(406).eeprom) << "nothing was sent";
+  ASSERT_TRUE(StopReceiver());
+  EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), sim::ReceiverMemory::Builtin(406).eeprom)
+      << "nothing was sent";
 }
 
 TEST_F(TransferTest, CancelWhileWaitingForDownloadModeReturnsToIdle) {

@@ -124,7 +124,8 @@ class UsbThroughLibusb : public ::testing::Test {
     SimRun run(probe.path(), {"--usb", "--quiet", "--", "true"});
     if (run.Wait() == 0) return;
     const std::string err = run.Err();
-    const bool noUmockdev = Contains(err, "built without umockdev") || Contains(err, "Debian package umockdev");
+    const bool noUmockdev =
+        Contains(err, "built without umockdev") || Contains(err, "Debian package umockdev");
     (noUmockdev ? skipReason_ : failure_) = "toppy-sim --usb cannot run here: " + err;
   }
 
@@ -281,11 +282,22 @@ TEST_F(UsbThroughLibusb, AKernelDriverOnTheInterfaceIsDetached) {
 }
 
 TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
+  const auto reasonLine = [](const std::string& reason) {
+    return "Receiver found but not usable: " + reason + ".\n";
+  };
   {
     SCOPED_TRACE("interface held by another program");
     auto run =
         Start({"--usb-busy"}, {"download", "--port", "USB", "--log", "--only", "eeprom", "-o", "got/"});
-    ExpectCleanCancel(*run, "TolvPack.log", "its interface is held by another program");
+    // Said at once, and only once in the seconds of polls until the waiting
+    // line.
+    const std::string line =
+        reasonLine("the receiver on USB bus 001 device 002: its interface is held by another program");
+    ExpectCleanCancel(*run, "run.err", "Waiting for the receiver on USB: switch it on");
+    const std::string err = run->Err();
+    EXPECT_LT(err.find(line), err.find("Waiting for the receiver on USB: switch it on")) << err;
+    EXPECT_EQ(err.find(line), err.rfind(line)) << err;
+    EXPECT_TRUE(Contains(Log(), "its interface is held by another program")) << Log();
   }
   {
     SCOPED_TRACE("device node not permitted");
@@ -302,21 +314,69 @@ TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
       command.insert(command.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
     }
     auto run = Start({"--usb-no-access"}, command);
-    ExpectCleanCancel(*run, "TolvPack.log", "no permission to use the receiver on USB bus 001 device 002");
-    EXPECT_TRUE(Contains(Log(), "install the udev rule 60-tolvpack-toppy.rules")) << Log();
+    // Under umockdev the command cannot wait long here: its preload library
+    // aborts it after 50 failed opens of a device node.
+    ExpectCleanCancel(*run, "run.err",
+                      reasonLine("no permission to use the receiver on USB bus 001 device 002 (install the "
+                                 "udev rule 60-tolvpack-toppy.rules, then plug the receiver in again)"));
+    EXPECT_TRUE(Contains(Log(), "no permission to use the receiver on USB bus 001 device 002")) << Log();
   }
 }
 
 TEST_F(UsbThroughLibusb, LateRepliesAreNeverTakenForLaterOnes) {
-  // Every reply comes after the link's 200 ms wait has given up: the blocks
-  // fail, and the stale replies the next reads find are not taken as data.
-  auto run =
-      Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "got/"});
-  EXPECT_EQ(1, run->Wait()) << run->Err();
-  EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout")) << run->Err();
-  EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();
-  EXPECT_FALSE(Exists(dir_.File("got/loader.bin")));
-  EXPECT_FALSE(Exists(dir_.File("got/eeprom.bin")));
+  // Every second data reply comes after the link's 200 ms read has given up:
+  // the chunk is asked for again and the replies to every request arrive, the
+  // late one first. A firmware of noise goes out as five chunks of 30000
+  // bytes and a short one, so a duplicate taken for the next chunk would fit
+  // it and show in the file.
+  WriteBytes(dir_.File("noise.bin"), RandomBytes(75, 150000));
+  const std::vector<std::string> late = {"--firmware", "noise.bin", "--late-every", "2"};
+  const auto download = [](const std::string& to) {
+    return std::vector<std::string>{"download", "--port",          "USB", "--log",
+                                    "--only",   "firmware,eeprom", "-o",  to};
+  };
+  {
+    SCOPED_TRACE("replies carry the request's sequence byte");
+    auto run = Start(late, download("echoed/"));
+    ASSERT_EQ(0, run->Wait()) << run->Err();
+    EXPECT_EQ(File("noise.bin"), File("echoed/firmware.bin"));
+    EXPECT_EQ(File("eeprom.bin"), File("echoed/eeprom.bin"));
+    EXPECT_TRUE(Contains(Log(), "the receiver numbers its data replies as their requests.")) << Log();
+    EXPECT_TRUE(Contains(Log(), "late reply to a repeated request discarded.")) << Log();
+  }
+  {
+    SCOPED_TRACE("replies numbered by the receiver's own counter");
+    std::filesystem::remove(dir_.File("TolvPack.log"));
+    std::vector<std::string> ownSeq = late;
+    ownSeq.push_back("--own-seq");
+    auto run = Start(ownSeq, download("own/"));
+    const std::optional<int> status = run->Wait();
+    ASSERT_TRUE(status == 0 || status == 1) << run->Err();
+    EXPECT_TRUE(Contains(Log(), "the receiver numbers its data replies its own way.")) << Log();
+    // Whatever was written is right; whatever was not is named with its reason.
+    for (const auto& [sent, got] :
+         {std::pair{"noise.bin", "own/firmware.bin"}, {"eeprom.bin", "own/eeprom.bin"}}) {
+      if (Exists(dir_.File(got)))
+        EXPECT_EQ(File(sent), File(got)) << got;
+      else
+        EXPECT_TRUE(Contains(run->FinalLine(), "Not received: ")) << run->Err();
+    }
+    EXPECT_EQ(*status == 0, Exists(dir_.File("own/firmware.bin")) && Exists(dir_.File("own/eeprom.bin")))
+        << run->Err();
+  }
+  {
+    SCOPED_TRACE("every reply too late");
+    // The blocks fail, and the stale replies the next reads find are not
+    // taken as data.
+    auto run =
+        Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
+    EXPECT_EQ(1, run->Wait()) << run->Err();
+    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout"))
+        << run->Err();
+    EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();
+    EXPECT_FALSE(Exists(dir_.File("late/loader.bin")));
+    EXPECT_FALSE(Exists(dir_.File("late/eeprom.bin")));
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -233,38 +234,60 @@ ReceiverMemory SeedMemory(const Options& options) {
   return memory;
 }
 
-void Dump(const Receiver& receiver, const std::string& dir) {
-  if (dir.empty()) return;
-  try {
-    Memory_Dump(receiver.MemorySnapshot(), dir);
-  } catch (const std::exception& e) {
-    std::cerr << "toppy-sim: cannot dump the memory: " << e.what() << std::endl;
+// Writes the receiver's memory into the --dump folder (nothing without one).
+// Dumps come from the receiver's thread (an accepted upload) and from the main
+// one (SIGUSR1, exit). They run one at a time, each writing the memory as it
+// is when it starts: two at once would leave a mix of old and new files, and
+// the last one written could be older than one before it.
+class MemoryDumper {
+ public:
+  explicit MemoryDumper(std::string dir) : dir_(std::move(dir)) {}
+
+  void Dump(const Receiver& receiver) {
+    if (dir_.empty()) return;
+    std::lock_guard lock(mutex_);
+    try {
+      Memory_Dump(receiver.MemorySnapshot(), dir_);
+    } catch (const std::exception& e) {
+      std::cerr << "toppy-sim: cannot dump the memory: " << e.what() << std::endl;
+    }
   }
-}
+
+ private:
+  const std::string dir_;
+  std::mutex mutex_;
+};
 
 // Prints the receiver's events (unless quiet) and dumps its memory after every
-// accepted upload.
-void WatchEvents(SimulatedReceiver& sim, const Options& options) {
-  const std::string dumpDir = options.dumpDir;
+// accepted upload. dumper must outlive the receiver's thread.
+void WatchEvents(SimulatedReceiver& sim, const Options& options, MemoryDumper& dumper) {
   const bool quiet = options.quiet;
-  sim.receiver().SetEventSink([&sim, dumpDir, quiet](const std::string& event) {
+  sim.receiver().SetEventSink([&sim, &dumper, quiet](const std::string& event) {
     if (!quiet) std::cerr << "toppy-sim: " << event << std::endl;
-    if (event.find("image accepted") != std::string::npos) Dump(sim.receiver(), dumpDir);
+    if (event.find("image accepted") != std::string::npos) dumper.Dump(sim.receiver());
   });
+}
+
+// The dump at exit: the receiver is stopped first, so that an upload it has
+// confirmed is in its memory (and dumped) before the last dump is written.
+void StopAndDump(SimulatedReceiver& sim, MemoryDumper& dumper) {
+  sim.Stop();
+  dumper.Dump(sim.receiver());
 }
 
 // --usb: the receiver on an emulated USB bus while the command runs.
 int RunUsb(const Options& options) {
   ReceiverMemory memory = SeedMemory(options);
+  MemoryDumper dumper(options.dumpDir);
   std::unique_ptr<SimulatedReceiver> sim;
   const int status = RunUsbSession(
       options.usb,
       [&](std::unique_ptr<ReceiverPort> port) {
         sim = std::make_unique<SimulatedReceiver>(std::move(port), std::move(memory), options.receiver);
-        WatchEvents(*sim, options);
+        WatchEvents(*sim, options, dumper);
       },
       gStopSignal);
-  Dump(sim->receiver(), options.dumpDir);
+  if (sim) StopAndDump(*sim, dumper);
   return status;
 }
 
@@ -282,18 +305,18 @@ int Run(const Options& options) {
       throw std::runtime_error("cannot make the link " + options.linkPath + ": " + std::strerror(errno));
     }
   }
+  MemoryDumper dumper(options.dumpDir);
   SimulatedReceiver sim(std::move(port), std::move(memory), options.receiver);
-  WatchEvents(sim, options);
+  WatchEvents(sim, options, dumper);
   std::cout << path << std::endl;
-  const std::string& dumpDir = options.dumpDir;
   while (!gStopSignal) {
     if (gDumpSignal) {
       gDumpSignal = 0;
-      Dump(sim.receiver(), dumpDir);
+      dumper.Dump(sim.receiver());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  Dump(sim.receiver(), dumpDir);
+  StopAndDump(sim, dumper);
   if (!options.linkPath.empty()) unlink(options.linkPath.c_str());
   return 0;
 }

@@ -415,7 +415,9 @@ SimulatedReceiver::SimulatedReceiver(std::unique_ptr<ReceiverPort> port, Receive
   thread_ = std::jthread([this](std::stop_token stop) { receiver_.Run(*port_, stop); });
 }
 
-SimulatedReceiver::~SimulatedReceiver() {
+SimulatedReceiver::~SimulatedReceiver() { Stop(); }
+
+void SimulatedReceiver::Stop() {
   thread_.request_stop();
   if (thread_.joinable()) thread_.join();
 }

@@ -183,6 +183,12 @@ class SimulatedReceiver {
   SimulatedReceiver(const SimulatedReceiver&) = delete;
   SimulatedReceiver& operator=(const SimulatedReceiver&) = delete;
 
+  // Stops the receiver and waits for its thread, which first finishes what it
+  // must not leave half done (taking an upload whose end it has confirmed, and
+  // the event calls that follow). Afterwards its memory no longer changes.
+  // Calling it again does nothing.
+  void Stop();
+
   Receiver& receiver() { return receiver_; }
   const Receiver& receiver() const { return receiver_; }
   ReceiverPort& port() { return *port_; }

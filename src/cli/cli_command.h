@@ -33,5 +33,6 @@ extern const CliCommand kPortsCommand;
 extern const CliCommand kDownloadCommand;
 extern const CliCommand kUploadCommand;
 extern const CliCommand kRebootCommand;
+extern const CliCommand kDiffCommand;
 
 }  // namespace tolv::cli

@@ -34,5 +34,6 @@ extern const CliCommand kDownloadCommand;
 extern const CliCommand kUploadCommand;
 extern const CliCommand kRebootCommand;
 extern const CliCommand kDiffCommand;
+extern const CliCommand kModelsCommand;
 
 }  // namespace tolv::cli

@@ -12,8 +12,8 @@ namespace {
 
 // Every sub-command, in the order "tolv --help" lists them.
 const CliCommand* const kCommands[] = {
-    &kInfoCommand,     &kVerifyCommand, &kDiffCommand,   &kConvertCommand,
-    &kPortsCommand,    &kDownloadCommand, &kUploadCommand, &kRebootCommand,
+    &kInfoCommand,  &kVerifyCommand,   &kDiffCommand,   &kConvertCommand, &kModelsCommand,
+    &kPortsCommand, &kDownloadCommand, &kUploadCommand, &kRebootCommand,
 };
 
 void PrintOverview(std::FILE* out) {

@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 #include "codec/block_codec.h"
 #include "flash/checksums.h"
 #include "flash_test_util.h"
 #include "test_support.h"
+#include "tolv_run.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
@@ -18,24 +18,10 @@
 namespace tolv {
 namespace {
 
+using test::Contains;
+using test::Lines;
 using test::ScriptedInteraction;
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using Result = test::TolvResult;
 
 class TolvProgram : public ::testing::Test {
  protected:
@@ -55,28 +41,17 @@ class TolvProgram : public ::testing::Test {
 
   // Runs tolv with args (already shell-quoted) in the work folder.
   Result Tolv(const std::string& args, const std::string& cwd = "") const {
-    const std::string out = logs.File("out.txt");
-    const std::string err = logs.File("err.txt");
-    std::string command = "( cd '" + (cwd.empty() ? work.path() : cwd) + "' && '" + test::BuildBinDir() +
-                          "/tolv' " + args + " </dev/null >'" + out + "' 2>'" + err + "' )";
-    Result result;
-    result.status = test::RunCommand(command);
-    std::vector<uint8_t> outBytes = test::ReadBytes(out);
-    std::vector<uint8_t> errBytes = test::ReadBytes(err);
-    result.out.assign(outBytes.begin(), outBytes.end());
-    result.err.assign(errBytes.begin(), errBytes.end());
-    return result;
+    return test::RunTolv(args, cwd.empty() ? work.path() : cwd);
   }
 
   test::TempDir work;
-  test::TempDir logs;
   Workspace ws;
 };
 
 TEST_F(TolvProgram, HelpExplainsEveryCommandWithExamples) {
   Result overview = Tolv("--help");
   EXPECT_EQ(overview.status, 0);
-  for (const char* command : {"info", "verify", "convert"}) {
+  for (const char* command : {"info", "verify", "diff", "convert", "models"}) {
     EXPECT_TRUE(Contains(overview.out, std::string("  ") + command)) << command;
     Result help = Tolv(std::string(command) + " --help");
     EXPECT_EQ(help.status, 0) << command;

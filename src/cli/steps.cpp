@@ -133,7 +133,8 @@ Step ParseInputStep(const std::string& arg, bool noteBadChecksums) {
   if (SplitAssignment(arg, word, file)) {
     if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
     if (word == "block") return LoadBlockStep(arg, file);
-    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return noting(LoadBinStep(arg, *kind, file));
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word))
+      return noting(LoadBinStep(arg, *kind, file));
   }
   if (NamesFolder(arg)) return LoadFolderStep(arg, noteBadChecksums);
   const FileForm* form = FindFileForm(arg);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "cli/backup_diff.h"
 #include "test_support.h"
 #include "tolv_run.h"
 #include "workspace/bin_files.h"
@@ -159,16 +158,6 @@ TEST_F(TolvDiff, BackupsThatCannotBeLoadedExitWithTwo) {
   EXPECT_EQ(empty.status, 2);
   EXPECT_TRUE(empty.out.empty());
   EXPECT_TRUE(Contains(empty.err, "The folder \"empty/\" holds no component BIN file")) << empty.err;
-}
-
-TEST(CompareBytes, BytesOneSideLacksDifferToo) {
-  const cli::BytesDiff d = cli::CompareBytes({1, 2, 3}, {1, 9, 3, 4, 5}, 0, 5);
-  EXPECT_EQ(d.differing, 3u);
-  EXPECT_EQ(d.first, 1u);
-  ASSERT_EQ(d.runCount, 2u);
-  EXPECT_EQ(d.runs[1].first, 3u);
-  EXPECT_EQ(d.runs[1].last, 4u);
-  EXPECT_TRUE(cli::CompareBytes({1, 2}, {1, 2}, 0, 2).Same());
 }
 
 }  // namespace

@@ -21,9 +21,10 @@ struct CliCommand {
   int (*run)(const std::vector<std::string>& args);
 };
 
-// The FILE... arguments of info and verify ("--" ends the options); throws
-// UsageError for an unknown option or when no file is given.
-std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args);
+// The FILE... arguments of info and verify ("--" ends the options) and,
+// when json is given, the --json flag; throws UsageError for an unknown
+// option or when no file is given.
+std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args, bool* json);
 
 extern const CliCommand kInfoCommand;
 extern const CliCommand kVerifyCommand;
@@ -32,5 +33,7 @@ extern const CliCommand kPortsCommand;
 extern const CliCommand kDownloadCommand;
 extern const CliCommand kUploadCommand;
 extern const CliCommand kRebootCommand;
+extern const CliCommand kDiffCommand;
+extern const CliCommand kModelsCommand;
 
 }  // namespace tolv::cli

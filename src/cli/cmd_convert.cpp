@@ -39,6 +39,8 @@ const CliCommand kConvertCommand = {
     "  KIND=FILE             load a component BIN file\n"
     "  block=FILE            load one flash block file (\"NAME [05].bin\") into its\n"
     "                        section of the settings\n"
+    "  DIR/                  load every KIND.bin the folder holds (the files\n"
+    "                        \"-o DIR/\" writes), each as KIND=FILE would\n"
     "Operations:\n"
     "  --sysid N             set the SystemID, 1 to 65535 (0 leaves it as it is)\n"
     "  --flash-to-defaults   copy the settings and EEPROM into the Defaults\n"
@@ -77,6 +79,7 @@ const CliCommand kConvertCommand = {
     "  tolv convert --yes settings.std --flash-to-defaults -o defaults=defaults.bin\n"
     "  tolv convert loader=loader.bin firmware=fw.bin settings.std -o parts/\n"
     "  tolv convert receiver.tfd -o parts/\n"
+    "  tolv convert parts/ --sysid 406 -o receiver.tfd\n"
     "  tolv convert loader=loader.bin firmware=fw.bin --sysid 406 -o receiver.tfd\n",
     &RunConvert};
 

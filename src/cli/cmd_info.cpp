@@ -6,10 +6,8 @@
 #include "cli/steps.h"
 
 namespace tolv::cli {
-namespace {
 
-// Splits the arguments into files and the --json flag.
-std::vector<std::string> ParseFiles(const std::vector<std::string>& args, bool* json) {
+std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args, bool* json) {
   std::vector<std::string> files;
   bool optionsEnded = false;
   for (const std::string& arg : args) {
@@ -27,32 +25,24 @@ std::vector<std::string> ParseFiles(const std::vector<std::string>& args, bool* 
   return files;
 }
 
+namespace {
+
 int RunInfo(const std::vector<std::string>& args) {
   bool json = false;
-  std::vector<std::string> files = ParseFiles(args, &json);
+  const std::vector<std::string> files = ParseFileArguments(args, &json);
   int status = kExitOk;
-  for (const std::string& file : files) {
-    try {
-      FileReport report = InspectFile(file);
-      if (json) {
-        PrintReportJson(report, stdout);
-      } else {
-        PrintReportText(report, stdout);
-      }
-      if (report.form == "unrecognised") status = kExitFailure;
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "%s\n", error.what());
-      status = kExitFailure;
+  const bool allRead = InspectArguments(files, [&](const FileReport& report) {
+    if (json) {
+      PrintReportJson(report, stdout);
+    } else {
+      PrintReportText(report, stdout);
     }
-  }
-  return status;
+    if (report.form == "unrecognised") status = kExitFailure;
+  });
+  return allRead ? status : kExitFailure;
 }
 
 }  // namespace
-
-std::vector<std::string> ParseFileArguments(const std::vector<std::string>& args) {
-  return ParseFiles(args, nullptr);
-}
 
 const CliCommand kInfoCommand = {
     "info", "what a file holds: form, SystemID and model, layout, components, checksums",
@@ -65,14 +55,17 @@ const CliCommand kInfoCommand = {
     "size (for a TFD file also its block type and chunks), and every checksum it\n"
     "carries (TFD header and block CRCs, packed-block CRCs, section CRCs, EEPROM\n"
     "record CRCs) as OK or BAD. Good checksums are counted per group; bad ones are\n"
-    "named.\n"
+    "named. A folder (DIR/) stands for every KIND.bin in it, the files\n"
+    "\"tolv convert -o DIR/\" writes, each shown as the component its name says.\n"
     "\n"
     "  --json   one JSON object per file, on one line, listing every checksum\n"
     "\n"
-    "Exit status: 0, or 1 when a file cannot be read or is of no known form.\n"
+    "Exit status: 0, or 1 when a file cannot be read or is of no known form, or a\n"
+    "folder holds no KIND.bin.\n"
     "\n"
     "Examples:\n"
     "  tolv info settings.std receiver.tfd\n"
+    "  tolv info backup/\n"
     "  tolv info --json backup.dmp \"mysettings [05].bin\" loader.bin\n",
     &RunInfo};
 

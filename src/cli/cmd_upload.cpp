@@ -143,7 +143,8 @@ const CliCommand kUploadCommand = {
     "  --yes          answer Yes to the questions of the operations (\"Unload flash?\");\n"
     "                 without it they are asked on a terminal, and fail otherwise\n"
     "Inputs (and operations) as in \"tolv convert\": NAME.std, NAME.dmp,\n"
-    "NAME.tfd, KIND=FILE, block=FILE, --flash-to-defaults, ...\n"
+    "NAME.tfd, KIND=FILE, block=FILE, a folder DIR/ of KIND.bin files,\n"
+    "--flash-to-defaults, ...\n"
     "\n"
     "The receiver's SystemID is compared with the image's before anything is\n"
     "sent. An empty firmware is never sent. Progress goes to standard error;\n"
@@ -156,7 +157,8 @@ const CliCommand kUploadCommand = {
     "Examples:\n"
     "  tolv upload --port USB settings.std\n"
     "  tolv upload --port /dev/ttyUSB0 --sysid 406 firmware=fw.bin\n"
-    "  tolv upload --port USB --only settings,eeprom --reboot backup.tfd\n",
+    "  tolv upload --port USB --only settings,eeprom --reboot backup.tfd\n"
+    "  tolv upload --port USB --sysid 406 backup/\n",
     &RunUpload};
 
 }  // namespace tolv::cli

@@ -10,54 +10,61 @@ namespace tolv::cli {
 namespace {
 
 // One line per file when all is well, one per fault otherwise.
-bool VerifyFile(const std::string& file) {
-  FileReport report = InspectFile(file);
+void PrintVerdict(const FileReport& report) {
+  const char* file = report.path.c_str();
   for (const ChecksumReport& c : report.checksums) {
     if (c.ok) continue;
-    std::printf("%s: BAD %s %s CRC stored 0x%04X, computed 0x%04X\n", file.c_str(), c.group.c_str(),
-                c.name.c_str(), c.stored, c.computed);
+    std::printf("%s: BAD %s %s CRC stored 0x%04X, computed 0x%04X\n", file, c.group.c_str(), c.name.c_str(),
+                c.stored, c.computed);
   }
-  for (const std::string& problem : report.problems)
-    std::printf("%s: BAD %s\n", file.c_str(), problem.c_str());
-  if (!report.AllOk()) return false;
+  for (const std::string& problem : report.problems) std::printf("%s: BAD %s\n", file, problem.c_str());
+  if (!report.AllOk()) return;
   if (report.checksums.empty()) {
-    std::printf("%s: OK (%s, carries no checksums)\n", file.c_str(), report.form.c_str());
+    std::printf("%s: OK (%s, carries no checksums)\n", file, report.form.c_str());
   } else {
-    std::printf("%s: OK (%s, %zu checksums)\n", file.c_str(), report.form.c_str(), report.checksums.size());
+    std::printf("%s: OK (%s, %zu checksums)\n", file, report.form.c_str(), report.checksums.size());
   }
-  return true;
 }
 
 int RunVerify(const std::vector<std::string>& args) {
-  int status = kExitOk;
-  for (const std::string& file : ParseFileArguments(args)) {
-    try {
-      if (!VerifyFile(file)) status = kExitFailure;
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "%s\n", error.what());
-      status = kExitFailure;
+  bool json = false;
+  const std::vector<std::string> files = ParseFileArguments(args, &json);
+  bool allOk = true;
+  const bool allRead = InspectArguments(files, [&](const FileReport& report) {
+    if (json) {
+      PrintReportJson(report, stdout);
+    } else {
+      PrintVerdict(report);
     }
-  }
-  return status;
+    allOk = allOk && report.AllOk();
+  });
+  return allRead && allOk ? kExitOk : kExitFailure;
 }
 
 }  // namespace
 
 const CliCommand kVerifyCommand = {
     "verify", "check every checksum of files; exit status 1 when any is wrong",
-    "usage: tolv verify FILE...\n"
+    "usage: tolv verify [--json] FILE...\n"
     "\n"
     "Checks every checksum each file carries (TFD header and block CRCs,\n"
     "packed-block CRCs, section CRCs, EEPROM record CRCs) and that its packed\n"
     "settings unpack. Prints one line \"FILE: OK (...)\" per sound file, and one\n"
-    "line \"FILE: BAD ...\" for each wrong checksum or fault, naming it.\n"
+    "line \"FILE: BAD ...\" for each wrong checksum or fault, naming it. A folder\n"
+    "(DIR/) stands for every KIND.bin in it, as \"tolv convert -o DIR/\" writes\n"
+    "them.\n"
+    "\n"
+    "  --json   one JSON object per file, on one line, as \"tolv info --json\"\n"
+    "           prints it: every checksum with \"ok\", the problems, and \"ok\" for\n"
+    "           the whole file\n"
     "\n"
     "Exit status: 0 when everything is right; 1 when any checksum is wrong or a\n"
-    "file cannot be read or is of no known form.\n"
+    "file cannot be read or is of no known form, or a folder holds no KIND.bin.\n"
     "\n"
     "Examples:\n"
     "  tolv verify settings.std backup.dmp receiver.tfd\n"
-    "  tolv verify eeprom.bin && echo intact\n",
+    "  tolv verify backup/ && echo intact\n"
+    "  tolv verify --json eeprom.bin\n",
     &RunVerify};
 
 }  // namespace tolv::cli

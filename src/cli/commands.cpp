@@ -13,8 +13,8 @@ namespace {
 
 // Every sub-command, in the order "tolv --help" lists them.
 const CliCommand* const kCommands[] = {
-    &kInfoCommand,     &kVerifyCommand, &kConvertCommand, &kPortsCommand,
-    &kDownloadCommand, &kUploadCommand, &kRebootCommand,
+    &kInfoCommand,  &kVerifyCommand,   &kDiffCommand,   &kConvertCommand, &kModelsCommand,
+    &kPortsCommand, &kDownloadCommand, &kUploadCommand, &kRebootCommand,
 };
 
 void PrintOverview(std::FILE* out) {
@@ -38,7 +38,7 @@ void PrintOverview(std::FILE* out) {
                "prints the version. Model names come from the first Firmware.dat found in\n"
                "the current folder, beside the program, in $XDG_DATA_HOME/tolvpack/\n"
                "(~/.local/share/tolvpack/) or in /usr/local/share/tolvpack/ and\n"
-               "/usr/share/tolvpack/ ($XDG_DATA_DIRS).\n");
+               "/usr/share/tolvpack/ ($XDG_DATA_DIRS); \"tolv models\" tells which.\n");
 }
 
 const CliCommand* FindCommand(const std::string& name) {

@@ -6,11 +6,14 @@
 #include <map>
 
 #include "cli/file_forms.h"
+#include "cli/folder_input.h"
+#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "flash/checksums.h"
 #include "flash/layout.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
+#include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/flash_settings.h"
 #include "workspace/std_file.h"
@@ -122,10 +125,14 @@ void InspectLoader(const std::vector<uint8_t>& bytes, FileReport& report) {
   report.components.push_back({"Loader", bytes.size(), ""});
 }
 
-void InspectFlash(const std::vector<uint8_t>& bytes, FileReport& report) {
+void InspectFlashBin(const std::vector<uint8_t>& bytes, FileReport& report) {
   report.components.push_back({"Flash", bytes.size(), "unpacked settings"});
-  report.notes.push_back("a Defaults BIN of 524288 bytes has the same size and layout");
   AddSettingsChecks(bytes.data(), bytes.size(), "", report);
+}
+
+void InspectFlash(const std::vector<uint8_t>& bytes, FileReport& report) {
+  InspectFlashBin(bytes, report);
+  report.notes.push_back("a Defaults BIN of 524288 bytes has the same size and layout");
 }
 
 void InspectEeprom(const std::vector<uint8_t>& bytes, FileReport& report) {
@@ -145,6 +152,27 @@ void InspectBackground(const std::vector<uint8_t>& bytes, FileReport& report) {
 
 void InspectFirmware(const std::vector<uint8_t>& bytes, FileReport& report) {
   report.components.push_back({"Firmware", bytes.size(), ""});
+}
+
+using InspectFunction = void (*)(const std::vector<uint8_t>&, FileReport&);
+
+// The inspector of a BIN file whose kind is known (by its name in a folder).
+InspectFunction BinInspector(ComponentKind kind) {
+  switch (kind) {
+    case ComponentKind::Loader: return &InspectLoader;
+    case ComponentKind::Firmware: return &InspectFirmware;
+    case ComponentKind::Flash: return &InspectFlashBin;
+    case ComponentKind::Eeprom: return &InspectEeprom;
+    case ComponentKind::Defaults: return &InspectDefaults;
+    case ComponentKind::Background: return &InspectBackground;
+  }
+  return &InspectFirmware;
+}
+
+std::string BinSizeText(ComponentKind kind) {
+  if (kind == ComponentKind::Defaults)
+    return std::to_string(kFlashImageSize) + " or " + std::to_string(kDefaultsImageSize) + " bytes";
+  return std::to_string(ComponentImageSize(kind)) + " bytes";
 }
 
 }  // namespace
@@ -192,6 +220,51 @@ FileReport InspectFile(const std::string& path) {
   report.form = "unrecognised";
   report.problems.push_back("neither its name nor its size is that of a file this tool reads");
   return report;
+}
+
+FileReport InspectComponentBin(const std::string& path, ComponentKind kind) {
+  FileReport report;
+  report.path = path;
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  report.size = bytes.size();
+  report.form = std::string(ComponentName(kind)) + " BIN";
+  if (!Component_BinSizeAccepted(kind, bytes.size())) {
+    report.problems.push_back("a " + report.form + " has " + BinSizeText(kind));
+    return report;
+  }
+  BinInspector(kind)(bytes, report);
+  return report;
+}
+
+std::vector<InspectTarget> InspectTargets(const std::string& arg) {
+  if (!NamesFolder(arg)) return {{arg, std::nullopt}};
+  std::vector<InspectTarget> targets;
+  for (const FolderFile& file : FolderComponentFiles(arg)) targets.push_back({file.path, file.kind});
+  if (targets.empty()) throw FileError(NoComponentFilesText(arg));
+  return targets;
+}
+
+FileReport Inspect(const InspectTarget& target) {
+  return target.kind ? InspectComponentBin(target.path, *target.kind) : InspectFile(target.path);
+}
+
+bool InspectArguments(const std::vector<std::string>& args,
+                      const std::function<void(const FileReport&)>& use) {
+  bool allRead = true;
+  auto attempt = [&allRead](const std::function<void()>& work) {
+    try {
+      work();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+      allRead = false;
+    }
+  };
+  for (const std::string& arg : args) {
+    attempt([&] {
+      for (const InspectTarget& target : InspectTargets(arg)) attempt([&] { use(Inspect(target)); });
+    });
+  }
+  return allRead;
 }
 
 PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
@@ -256,29 +329,6 @@ namespace {
 std::string Describe(const ChecksumReport& c) {
   return c.group + " " + c.name + " (stored " + Hex(c.stored, 4) + ", computed " + Hex(c.computed, 4) +
          ", at " + Hex(c.offset, 5) + ")";
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + JsonString(items[i]);
-  return out + "]";
 }
 
 }  // namespace

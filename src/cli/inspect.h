@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +74,34 @@ void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report);
 // Reads and inspects the file at path. Throws FileError when it cannot be
 // read. A file no inspector takes gets the form "unrecognised" and a problem.
 FileReport InspectFile(const std::string& path);
+
+// Reads and inspects the file at path as a BIN file of kind (as a folder's
+// KIND.bin is read), whatever its size would suggest: the form is "Loader
+// BIN", ...; a size the load refuses is a problem. Throws FileError when the
+// file cannot be read.
+FileReport InspectComponentBin(const std::string& path, ComponentKind kind);
+
+// One file to inspect: a file named on the command line (kind unset: told by
+// its name and size) or one KIND.bin of a folder.
+struct InspectTarget {
+  std::string path;
+  std::optional<ComponentKind> kind;
+};
+
+// The files a command-line argument stands for: the argument itself, or, for
+// a folder (NamesFolder, cli/folder_input.h), every KIND.bin in it. Throws
+// FileError for a folder that cannot be read or holds no KIND.bin.
+std::vector<InspectTarget> InspectTargets(const std::string& arg);
+
+// InspectFile or InspectComponentBin, as the target says.
+FileReport Inspect(const InspectTarget& target);
+
+// Inspects every file the arguments stand for (InspectTargets) in order and
+// hands each report to use. A file or folder that cannot be read is named on
+// standard error and the others are still inspected. Returns whether every
+// one could be read.
+bool InspectArguments(const std::vector<std::string>& args,
+                      const std::function<void(const FileReport&)>& use);
 
 // Helpers for inspectors. Each appends to report.
 // One checksum: good when stored equals computed.

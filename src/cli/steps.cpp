@@ -7,6 +7,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/file_forms.h"
+#include "cli/folder_input.h"
 #include "common/file_io.h"
 #include "flash/checksums.h"
 #include "workspace/bin_files.h"
@@ -101,19 +102,48 @@ Step ReportingBadChecksums(Step step) {
   return step;
 }
 
-Step ParseInput(const std::string& arg) {
+// Every KIND.bin of a folder, in component order, each loaded as KIND=FILE
+// would be; the first that fails ends the step.
+Step LoadFolderStep(const std::string& dir, bool noteBadChecksums) {
+  return {StepRole::kInput, dir, [dir, noteBadChecksums](Workspace& ws, ConsoleInteraction& ui) {
+            const std::vector<FolderFile> files = FolderComponentFiles(dir);
+            if (files.empty()) {
+              ui.Failure(NoComponentFilesText(dir));
+              return false;
+            }
+            for (const FolderFile& file : files) {
+              Step load = LoadBinStep(file.path, file.kind, file.path);
+              if (noteBadChecksums) load = ReportingBadChecksums(std::move(load));
+              if (!load.apply(ws, ui) || ui.failureReported()) {
+                ui.Note("tolv: \"" + file.path + "\" was not loaded.");
+                return false;
+              }
+            }
+            return true;
+          }};
+}
+
+}  // namespace
+
+Step ParseInputStep(const std::string& arg, bool noteBadChecksums) {
+  auto noting = [noteBadChecksums](Step step) {
+    return noteBadChecksums ? ReportingBadChecksums(std::move(step)) : step;
+  };
   std::string word, file;
   if (SplitAssignment(arg, word, file)) {
     if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
     if (word == "block") return LoadBlockStep(arg, file);
     if (std::optional<ComponentKind> kind = ParseComponentKind(word))
-      return ReportingBadChecksums(LoadBinStep(arg, *kind, file));
+      return noting(LoadBinStep(arg, *kind, file));
   }
+  if (NamesFolder(arg)) return LoadFolderStep(arg, noteBadChecksums);
   const FileForm* form = FindFileForm(arg);
-  if (form && form->load) return ReportingBadChecksums(LoadFormStep(arg, *form));
+  if (form && form->load) return noting(LoadFormStep(arg, *form));
   throw UsageError("cannot tell how to read \"" + arg + "\": give " + FormExtensions() +
-                   ", KIND=FILE or block=FILE");
+                   ", KIND=FILE, block=FILE or DIR/");
 }
+
+namespace {
 
 // --- operations -----------------------------------------------------------
 
@@ -243,7 +273,7 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
             // The components are saved together: all of them, or none.
             std::vector<FileToSave> files;
             for (ComponentKind kind : kAllComponents) {
-              if (ws.Present(kind)) files.push_back({dir + ComponentWord(kind) + ".bin", {ws.Image(kind)}});
+              if (ws.Present(kind)) files.push_back({FolderFileName(dir, kind), {ws.Image(kind)}});
             }
             SaveFilesAtomically(files);
             for (const FileToSave& file : files) Wrote(file.path);
@@ -333,7 +363,7 @@ std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& inde
   }
   Require(syntax.inputs, arg, "inputs");
   ++index;
-  return ParseInput(arg);
+  return ParseInputStep(arg);
 }
 
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax) {

@@ -3,7 +3,7 @@
 // applied to one workspace in the order given, as a user presses the window's
 // buttons.
 //
-//   input      NAME.std  NAME.dmp  NAME.<ext of a file form>  KIND=FILE  block=FILE
+//   input      NAME.std  NAME.dmp  NAME.<ext of a file form>  KIND=FILE  block=FILE  DIR/
 //   operation  --sysid N  --flash-to-defaults  --defaults-to-flash  --null-defaults  --remove KIND
 //   output     -o NAME.std  -o NAME.dmp  -o NAME.<ext>  -o KIND=FILE  -o blocks=FILE  -o DIR/
 //
@@ -61,6 +61,14 @@ std::optional<ComponentKind> ParseComponentKind(const std::string& word);
 // The lower-case name used in file names and on the command line: the
 // component's name in lower case ("loader", ..., "flash", ..., "background").
 std::string ComponentWord(ComponentKind kind);
+
+// The input step of one argument: a file form by extension, KIND=FILE,
+// block=FILE, or a folder (NamesFolder, cli/folder_input.h), whose KIND.bin
+// files are loaded in component order as KIND=FILE steps would be (a folder
+// without one fails the step). With noteBadChecksums, every bad section or
+// EEPROM checksum the load brings in is named (a note: the next save would
+// rewrite it). Throws UsageError when arg is none of these.
+Step ParseInputStep(const std::string& arg, bool noteBadChecksums = true);
 
 // Parses one step starting at args[index]. Returns the step and advances
 // index past it (options with a value take two arguments). Returns nothing,

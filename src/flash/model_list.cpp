@@ -148,6 +148,11 @@ void ModelList_Load() {
   }
 }
 
+const ModelList* ModelList_Loaded() {
+  ModelList_Load();
+  return Loaded() ? &Loaded()->list : nullptr;
+}
+
 std::optional<std::string> ModelList_LoadedFile() {
   if (!Loaded()) return std::nullopt;
   return Loaded()->path;

@@ -30,11 +30,15 @@ class ModelList {
 
   size_t size() const { return models_.size(); }
 
- private:
   struct Model {
     uint16_t systemId;
-    std::string name;
+    std::string name;  // cut to kModelNameMax characters
   };
+  // Every model record in file order (a system ID may come more than once;
+  // Find gives the first).
+  const std::vector<Model>& models() const { return models_; }
+
+ private:
   std::vector<Model> models_;
 };
 
@@ -68,6 +72,10 @@ std::vector<std::string> ModelList_SearchPath();
 // stays unloaded and the search is repeated on the next call. Throws FileError
 // when the file found cannot be read (the list stays unloaded).
 void ModelList_Load();
+
+// The process's model list (ModelList_Load first), or nullptr when no file
+// was found; valid until the list is unloaded (only tests do).
+const ModelList* ModelList_Loaded();
 
 // The path the process's model list was loaded from, as ModelList_SearchPath
 // gave it; nothing while no list is loaded.

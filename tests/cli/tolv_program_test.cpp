@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
 
 #include "codec/block_codec.h"
 #include "flash/checksums.h"
 #include "flash_test_util.h"
 #include "test_support.h"
+#include "tolv_run.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
@@ -18,24 +18,10 @@
 namespace tolv {
 namespace {
 
+using test::Contains;
+using test::Lines;
 using test::ScriptedInteraction;
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using Result = test::TolvResult;
 
 class TolvProgram : public ::testing::Test {
  protected:
@@ -56,9 +42,7 @@ class TolvProgram : public ::testing::Test {
   // Runs tolv with args (an argument with spaces in single quotes) in the
   // work folder.
   Result Tolv(const std::string& args, const std::string& cwd = "") const {
-    const test::ProgramRun run =
-        test::RunProgram(test::BuildBinDir() + "/tolv", args, cwd.empty() ? work.path() : cwd);
-    return {run.status, run.out, run.err};
+    return test::RunTolv(args, cwd.empty() ? work.path() : cwd);
   }
 
   test::TempDir work;
@@ -68,7 +52,7 @@ class TolvProgram : public ::testing::Test {
 TEST_F(TolvProgram, HelpExplainsEveryCommandWithExamples) {
   Result overview = Tolv("--help");
   EXPECT_EQ(overview.status, 0);
-  for (const char* command : {"info", "verify", "convert"}) {
+  for (const char* command : {"info", "verify", "diff", "convert", "models"}) {
     EXPECT_TRUE(Contains(overview.out, std::string("  ") + command)) << command;
     Result help = Tolv(std::string(command) + " --help");
     EXPECT_EQ(help.status, 0) << command;

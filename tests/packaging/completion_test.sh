@@ -62,7 +62,12 @@ complete_line() {
     fi
 }
 
-complete_line "tolv " info verify convert ports download upload reboot --help --version
+complete_line "tolv " info verify diff convert models ports download upload reboot --help --version
+complete_line "tolv d" diff download
+complete_line "tolv diff --" --json --help
+complete_line "tolv diff settings.std b" backup background= block=
+complete_line "tolv models -" --json --help
+complete_line "tolv verify --" --json --help
 complete_line "tolv --v" --version
 complete_line "tolv up" upload
 complete_line "tolv upload --f" --flash-to-defaults --force-model

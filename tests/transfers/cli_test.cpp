@@ -108,6 +108,19 @@ TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
   EXPECT_NE(events.find("reboot"), events.rfind("reboot")) << events;
 }
 
+TEST_F(CliAgainstSim, UploadTakesEveryComponentOfAFolder) {
+  const std::string port = StartSim();
+  std::filesystem::create_directories(dir_.File("new"));
+  WriteBytes(dir_.File("new/loader.bin"), RandomBytes(46, kLoaderImageSize));
+  WriteBytes(dir_.File("new/eeprom.bin"), RandomBytes(47, kEepromImageSize));
+  std::string output;
+  ASSERT_EQ(0, Tolv("upload --port " + port + " --sysid 406 new/", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("Sent for SystemID 406: Loader, EEPROM")) << output;
+  StopSim();
+  EXPECT_EQ(File("new/loader.bin"), File("dump/loader.bin"));
+  EXPECT_EQ(File("new/eeprom.bin"), File("dump/eeprom.bin"));
+}
+
 TEST_F(CliAgainstSim, UploadWithoutSystemIdSendsNothing) {
   const std::string port = StartSim();
   std::string output;

@@ -1,0 +1,111 @@
+// Folders as inputs end to end: convert reads back what "-o DIR/" wrote,
+// info and verify take each KIND.bin as the component its name says, and a
+// folder that gives nothing is refused with the reason.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+#include "tolv_run.h"
+#include "workspace/std_file.h"
+#include "workspace_fixtures.h"
+
+namespace tolv {
+namespace {
+
+using test::Contains;
+using test::Lines;
+
+class TolvFolders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ws = test::SettingsWorkspace(kLayoutDvbT, 406, 21);
+    std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
+    std::fill(flash.begin() + kDefaultsSettingsSize, flash.end(), uint8_t{0});
+    test::ScriptedInteraction ui;
+    ASSERT_TRUE(STD_Save(ws, work.File("settings.std"), ui));
+  }
+  void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(work.File(name)).parent_path());
+    test::WriteBytes(work.File(name), bytes);
+  }
+  test::TolvResult Tolv(const std::string& args) { return test::RunTolv(args, work.path()); }
+
+  test::TempDir work;
+  Workspace ws;
+};
+
+TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
+  Put("l.bin", test::RandomBytes(3, kLoaderImageSize));
+  ASSERT_EQ(Tolv("convert settings.std loader=l.bin -o parts/").status, 0);
+  test::TolvResult back = Tolv("convert parts --sysid 406 -o again.std");
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_TRUE(back.err.empty()) << back.err;
+  EXPECT_EQ(test::ReadBytes(work.File("again.std")), test::ReadBytes(work.File("settings.std")));
+}
+
+TEST_F(TolvFolders, AFolderThatGivesNothingOrFailsStopsTheRun) {
+  std::filesystem::create_directories(work.File("empty"));
+  test::TolvResult empty = Tolv("convert empty/ -o x.dmp");
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(
+      Lines(empty.err)[0],
+      "The folder \"empty/\" holds no component BIN file: a folder is read for loader.bin, firmware.bin, "
+      "flash.bin, eeprom.bin, defaults.bin, background.bin (the files \"-o DIR/\" writes).");
+  EXPECT_EQ(Lines(Tolv("convert none/ -o x.dmp").err)[0],
+            "Cannot read the folder \"none/\": No such file or directory");
+
+  std::vector<uint8_t> eeprom = ws.Image(ComponentKind::Eeprom);
+  eeprom[50] ^= 1;
+  Put("bad/eeprom.bin", eeprom);
+  Put("bad/flash.bin", test::RandomBytes(1, 100));
+  test::TolvResult bad = Tolv("convert bad/ -o x.dmp");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(Lines(bad.err), (std::vector<std::string>{
+                                "Invalid file size (<>512kB)", "tolv: \"bad/flash.bin\" was not loaded.",
+                                "tolv: stopped at \"bad/\"; the steps after it were not run."}));
+  EXPECT_FALSE(test::Exists(work.File("x.dmp")));
+  std::filesystem::remove(work.File("bad/flash.bin"));
+  test::TolvResult noted = Tolv("convert bad/ -o eeprom=e.bin");
+  EXPECT_EQ(noted.status, 0);
+  EXPECT_TRUE(Lines(noted.err)[0].starts_with("bad/eeprom.bin: BAD EEPROM record 4 CRC stored")) << noted.err;
+}
+
+TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
+  std::vector<uint8_t> eeprom = ws.Image(ComponentKind::Eeprom);
+  eeprom[50] ^= 1;
+  Put("dir/loader.bin", test::RandomBytes(1, 100));
+  Put("dir/firmware.bin", test::RandomBytes(2, kLoaderImageSize));  // a loader's size
+  Put("dir/eeprom.bin", eeprom);
+  Put("dir/defaults.bin", ws.Image(ComponentKind::Flash));  // the 524,288-byte form
+  test::TolvResult info = Tolv("info dir");
+  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_TRUE(
+      Contains(info.out, "dir/loader.bin: Loader BIN, 100 bytes\n  Problem: a Loader BIN has 65536 bytes\n"));
+  EXPECT_TRUE(Contains(info.out,
+                       "dir/firmware.bin: Firmware BIN, 65536 bytes\n  Component: Firmware, 65536 bytes\n"));
+  EXPECT_TRUE(Contains(info.out, "dir/defaults.bin: Defaults BIN, 524288 bytes\n  Layout: DVB-t\n"));
+
+  test::TolvResult verify = Tolv("verify dir/");
+  EXPECT_EQ(verify.status, 1);
+  const std::vector<std::string> lines = Lines(verify.out);
+  ASSERT_EQ(lines.size(), 4u) << verify.out;
+  EXPECT_EQ(lines[0], "dir/loader.bin: BAD a Loader BIN has 65536 bytes");
+  EXPECT_EQ(lines[1], "dir/firmware.bin: OK (Firmware BIN, carries no checksums)");
+  EXPECT_TRUE(lines[2].starts_with("dir/eeprom.bin: BAD EEPROM record 4 CRC stored")) << lines[2];
+  EXPECT_EQ(lines[3], "dir/defaults.bin: OK (Defaults BIN, 18 checksums)");
+
+  test::TolvResult json = Tolv("verify --json dir/ settings.std");
+  EXPECT_EQ(json.status, 1);
+  const std::vector<std::string> objects = Lines(json.out);
+  ASSERT_EQ(objects.size(), 5u);
+  EXPECT_TRUE(objects[0].starts_with("{\"file\":\"dir/loader.bin\",\"form\":\"Loader BIN\",\"size\":100,"));
+  EXPECT_TRUE(
+      objects[0].ends_with("\"problems\":[\"a Loader BIN has 65536 bytes\"],\"notes\":[],\"ok\":false}"));
+  EXPECT_TRUE(Contains(objects[2], "{\"group\":\"EEPROM record\",\"name\":\"4\",\"offset\":46,"));
+  EXPECT_TRUE(objects[4].ends_with(",\"ok\":true}"));
+  EXPECT_EQ(Tolv("verify empty/").status, 1);
+}
+
+}  // namespace
+}  // namespace tolv

@@ -1,0 +1,27 @@
+// Running the built tolv program in the end-to-end tests: its standard
+// output, standard error and exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tolv::test {
+
+struct TolvResult {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs program (tolv in the build folder unless given) with args, already
+// shell-quoted, in the folder cwd, standard input empty; env is put before
+// the program ("HOME=/x").
+TolvResult RunTolv(const std::string& args, const std::string& cwd, const std::string& env = "",
+                   const std::string& program = "");
+
+std::vector<std::string> Lines(const std::string& text);
+bool Contains(const std::string& text, const std::string& part);
+
+}  // namespace tolv::test

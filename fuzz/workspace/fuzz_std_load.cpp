@@ -25,12 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tolv::Workspace workspace;
   tolv::SilentInteraction ui;
   const std::vector<uint8_t> flashBefore = workspace.Image(tolv::ComponentKind::Flash);
+  const std::vector<uint8_t> eepromBefore = workspace.Image(tolv::ComponentKind::Eeprom);
   bool loaded = tolv::STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
-  Check(workspace.Present(tolv::ComponentKind::Eeprom));
+  // A load brings both parts; a failed one changes nothing at all.
+  Check(workspace.Present(tolv::ComponentKind::Eeprom) == loaded);
   Check(workspace.Present(tolv::ComponentKind::Flash) == loaded);
   Check(workspace.Image(tolv::ComponentKind::Flash).size() == tolv::kFlashImageSize);
-  // A failed unpack leaves the Flash image as it was.
-  if (!loaded) Check(workspace.Image(tolv::ComponentKind::Flash) == flashBefore);
+  if (!loaded) {
+    Check(workspace.Image(tolv::ComponentKind::Flash) == flashBefore);
+    Check(workspace.Image(tolv::ComponentKind::Eeprom) == eepromBefore);
+  }
   tolv::Flash_UpdateChecksums(workspace);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "common/file_io.h"
 #include "flash/checksums.h"
 #include "flash/layout.h"
+#include "flash/model_header.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
 #include "workspace/bin_files.h"
@@ -49,6 +50,21 @@ void AddEntryChecks(const PackedEntryCheck& entry, const std::string& group, Fil
     return;
   }
   AddCheck(report, group, name + " data CRC", entry.blockOffset, entry.storedDataCrc, entry.computedDataCrc);
+}
+
+// The model header at the start of a packed block: a built-in template, the
+// block's own, or none.
+void AddModelHeader(const uint8_t* packed, size_t packedSize, const std::string& prefix, FileReport& report) {
+  ModelHeaderReport header;
+  header.block = prefix.empty() ? prefix : prefix.substr(0, prefix.size() - 1);
+  header.kind = "none";
+  if (const std::optional<ModelHeader> read = PackedBlock_ModelHeader(packed, packedSize)) {
+    const std::optional<uint16_t> builtIn = ModelHeader_BuiltInTemplate(*read);
+    header.kind = builtIn ? "template" : ModelHeader_Usable(*read) ? "own" : "damaged";
+    header.systemId = ModelHeader_SystemId(*read);
+    header.littleEndian = read->littleEndian;
+  }
+  report.modelHeaders.push_back(header);
 }
 
 // --- the forms --------------------------------------------------------------
@@ -182,6 +198,18 @@ void AddCheck(FileReport& report, const std::string& group, const std::string& n
   report.checksums.push_back({group, name, offset, stored, computed, stored == computed});
 }
 
+std::string ModelHeaderReport::Describe() const {
+  const std::string id = std::to_string(systemId);
+  const std::string form = littleEndian ? ", little-endian form" : "";
+  if (kind == "template") return "built-in template of SystemID " + id + form;
+  if (kind == "none") return "none (the block does not begin with 1F 1D or 1D 1F)";
+  const std::string own = "the block's own, for SystemID " + id + form;
+  if (kind == "damaged") return own + "; its sum does not hold, so it is not used for packing";
+  if (Flash_HasModelHeader(static_cast<uint16_t>(systemId)))
+    return own + " (packing for " + id + " writes the built-in template)";
+  return own + " (unlisted model: no built-in template)";
+}
+
 bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
 
 int FileReport::BadChecksumCount() const {
@@ -271,6 +299,7 @@ PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, 
                                       FileReport& report) {
   const std::string group = prefix + "packed block";
   PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
+  AddModelHeader(packed, packedSize, prefix, report);
   if (!check.directoryInside) report.problems.push_back(group + ": its directory reaches past the block");
   for (const PackedEntryCheck& entry : check.entries) {
     if (entry.state == PackedEntryState::kSkipped) continue;
@@ -342,6 +371,9 @@ void PrintReportText(const FileReport& report, std::FILE* out) {
   for (const ComponentReport& c : report.components)
     std::fprintf(out, "  Component: %s, %llu bytes%s%s\n", c.component.c_str(),
                  static_cast<unsigned long long>(c.size), c.note.empty() ? "" : ", ", c.note.c_str());
+  for (const ModelHeaderReport& h : report.modelHeaders)
+    std::fprintf(out, "  Model header%s: %s\n", h.block.empty() ? "" : (" (" + h.block + ")").c_str(),
+                 h.Describe().c_str());
   // Good checksums counted per group in order of appearance, bad ones named.
   std::vector<std::string> groups;
   std::map<std::string, std::pair<int, int>> counts;
@@ -370,6 +402,14 @@ void PrintReportJson(const FileReport& report, std::FILE* out) {
     const ComponentReport& c = report.components[i];
     json += std::string(i ? "," : "") + "{\"component\":" + JsonString(c.component) +
             ",\"size\":" + std::to_string(c.size) + ",\"note\":" + JsonString(c.note) + "}";
+  }
+  json += "],\"modelHeaders\":[";
+  for (size_t i = 0; i < report.modelHeaders.size(); ++i) {
+    const ModelHeaderReport& h = report.modelHeaders[i];
+    json += std::string(i ? "," : "") + "{\"block\":" + JsonString(h.block) +
+            ",\"kind\":" + JsonString(h.kind) + ",\"systemId\":" + std::to_string(h.systemId) +
+            ",\"form\":" + JsonString(h.littleEndian ? "little-endian" : "big-endian") +
+            ",\"description\":" + JsonString(h.Describe()) + "}";
   }
   json += "],\"checksums\":[";
   for (size_t i = 0; i < report.checksums.size(); ++i) {

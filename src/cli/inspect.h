@@ -34,6 +34,17 @@ struct ChecksumReport {
   bool ok = false;
 };
 
+// Which model header a packed block carries.
+struct ModelHeaderReport {
+  std::string block;      // "" for the block of an STD file or dump, "flash" or "defaults" in a TFD file
+  std::string kind;       // "template", "own" (usable), "damaged" (its sum fails), "none" (no magic)
+  uint32_t systemId = 0;  // the ID the header names; a template's own ID
+  bool littleEndian = false;
+  // "built-in template of SystemID 406", "the block's own, for SystemID 456
+  // (unlisted model: no built-in template)", ...
+  std::string Describe() const;
+};
+
 struct FileReport {
   std::string path;
   std::string form;  // "STD file", "flash dump", "Loader BIN", ...
@@ -43,6 +54,7 @@ struct FileReport {
   std::optional<std::string> layout;  // "DVB-s", "DVB-t", "DVB-c" or "none recognised"
   std::vector<ComponentReport> components;
   std::vector<ChecksumReport> checksums;
+  std::vector<ModelHeaderReport> modelHeaders;  // one per packed block, in file order
   // Faults beyond checksums: a packed block that does not unpack, a size that
   // fits no form. Each makes verification fail.
   std::vector<std::string> problems;
@@ -108,7 +120,8 @@ bool InspectArguments(const std::vector<std::string>& args,
 void AddCheck(FileReport& report, const std::string& group, const std::string& name, uint32_t offset,
               uint32_t stored, uint32_t computed);
 // The checksums of a packed flash-format block (block, header, chunk and data
-// CRCs of every entry), with group "packed block" prefixed by prefix. Returns
+// CRCs of every entry), with group "packed block" prefixed by prefix, and the
+// model header it carries (named by prefix without its trailing space). Returns
 // the block's check, for what else it tells (the model header's system ID).
 PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, const std::string& prefix,
                                       FileReport& report);

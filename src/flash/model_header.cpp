@@ -1,8 +1,10 @@
 // Model headers of the packed flash-format block and the built-in model names.
 #include <algorithm>
+#include <numeric>
 #include <optional>
 #include <span>
 
+#include "flash/model_header.h"
 #include "flash/model_header_internal.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
@@ -73,7 +75,68 @@ const KnownModel* FindKnownModel(uint16_t systemId) {
   return nullptr;
 }
 
+// The header's fields: magic at 0, the sum's balancing byte at 3, the system
+// ID at 5, each 16-bit field in the form's byte order.
+constexpr size_t kBigEndianLength = 32;
+constexpr size_t kLittleEndianLength = 36;
+constexpr size_t kSumFrom = 3;
+constexpr size_t kSystemIdAt = 5;
+
+size_t LengthOfForm(bool littleEndian) { return littleEndian ? kLittleEndianLength : kBigEndianLength; }
+
+uint8_t SumFrom(const std::vector<uint8_t>& bytes, size_t from) {
+  return static_cast<uint8_t>(
+      std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(from), bytes.end(), 0u));
+}
+
 }  // namespace
+
+std::optional<ModelHeader> PackedBlock_ModelHeader(const uint8_t* packed, size_t packedSize) {
+  // The magic 0x1F1D, least significant byte first in the little-endian form.
+  if (packedSize < 2) return std::nullopt;
+  const bool littleEndian = packed[0] == 0x1D && packed[1] == 0x1F;
+  if (!littleEndian && !(packed[0] == 0x1F && packed[1] == 0x1D)) return std::nullopt;
+  const size_t length = LengthOfForm(littleEndian);
+  if (packedSize < length) return std::nullopt;
+  return ModelHeader{std::vector<uint8_t>(packed, packed + length), littleEndian};
+}
+
+uint16_t ModelHeader_SystemId(const ModelHeader& header) {
+  if (header.bytes.size() < kSystemIdAt + 2) return 0;
+  const uint8_t first = header.bytes[kSystemIdAt];
+  const uint8_t second = header.bytes[kSystemIdAt + 1];
+  return static_cast<uint16_t>(header.littleEndian ? first | second << 8 : first << 8 | second);
+}
+
+bool ModelHeader_SumHolds(const ModelHeader& header) {
+  return header.bytes.size() > kSumFrom && SumFrom(header.bytes, kSumFrom) == 0xFF;
+}
+
+bool ModelHeader_Usable(const ModelHeader& header) {
+  if (header.bytes.size() != LengthOfForm(header.littleEndian)) return false;
+  const std::optional<ModelHeader> read = PackedBlock_ModelHeader(header.bytes.data(), header.bytes.size());
+  return read && read->littleEndian == header.littleEndian && ModelHeader_SumHolds(header);
+}
+
+std::optional<uint16_t> ModelHeader_BuiltInTemplate(const ModelHeader& header) {
+  for (uint16_t templateId : {406, 1416, 10446, 21031}) {
+    const std::span<const uint8_t> bytes = FindKnownModel(templateId)->headerTemplate;
+    if (std::equal(bytes.begin(), bytes.end(), header.bytes.begin(), header.bytes.end())) return templateId;
+  }
+  return std::nullopt;
+}
+
+ModelHeader ModelHeader_Make(uint16_t systemId, bool littleEndian) {
+  const std::span<const uint8_t> base = FindKnownModel(littleEndian ? 21031 : 406)->headerTemplate;
+  ModelHeader header{std::vector<uint8_t>(base.begin(), base.end()), littleEndian};
+  const uint8_t high = static_cast<uint8_t>(systemId >> 8);
+  const uint8_t low = static_cast<uint8_t>(systemId);
+  header.bytes[kSystemIdAt] = littleEndian ? low : high;
+  header.bytes[kSystemIdAt + 1] = littleEndian ? high : low;
+  // Byte 3 balances the sum of bytes 3 to the end to 0xFF.
+  header.bytes[kSumFrom] = static_cast<uint8_t>(0xFF - SumFrom(header.bytes, kSumFrom + 1));
+  return header;
+}
 
 namespace packed {
 
@@ -81,6 +144,12 @@ std::optional<HeaderTemplate> HeaderTemplateOf(uint16_t systemId) {
   const KnownModel* model = FindKnownModel(systemId);
   if (model == nullptr || model->headerTemplate.empty()) return std::nullopt;
   return HeaderTemplate{model->headerTemplate, model->littleEndian};
+}
+
+std::optional<HeaderTemplate> HeaderForPacking(uint16_t systemId, const ModelHeader* ownHeader) {
+  if (std::optional<HeaderTemplate> builtIn = HeaderTemplateOf(systemId)) return builtIn;
+  if (ownHeader == nullptr || !ModelHeader_Usable(*ownHeader)) return std::nullopt;
+  return HeaderTemplate{ownHeader->bytes, ownHeader->littleEndian};
 }
 
 void SetBuiltInModelName(uint16_t systemId) {

@@ -164,8 +164,8 @@ void PackedBlockWriter::Finish(uint8_t* packed) {
 
 }  // namespace
 
-bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed) {
-  const std::optional<packed::HeaderTemplate> header = packed::HeaderTemplateOf(systemId);
+bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed, const ModelHeader* ownHeader) {
+  const std::optional<packed::HeaderTemplate> header = packed::HeaderForPacking(systemId, ownHeader);
   if (!header) return false;
   // Settings: 64 blocks of one 8192-byte chunk each, the first at 5120.
   PackedBlockWriter writer(*header, kSettingsFirstBlock);
@@ -179,8 +179,8 @@ bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed) {
 }
 
 bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const uint8_t* defaultsEeprom,
-                      uint8_t* packed) {
-  const std::optional<packed::HeaderTemplate> header = packed::HeaderTemplateOf(systemId);
+                      uint8_t* packed, const ModelHeader* ownHeader) {
+  const std::optional<packed::HeaderTemplate> header = packed::HeaderForPacking(systemId, ownHeader);
   if (!header) return false;
   // Defaults: block 0 at 1024 with the settings in chunks of up to 32,762
   // bytes, block 1 with the default EEPROM as one chunk.

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "flash/model_header.h"
+
 namespace tolv {
 
 inline constexpr size_t kPackedBlockSize = 0x20000;       // 131,072
@@ -21,8 +23,9 @@ inline constexpr size_t kEepromImageSize = 256;
 // shared model-name text (see flash/model_list.h), template or not.
 void Flash_WriteModelHeader(uint16_t systemId, uint8_t* packed, int32_t& headerLength, bool& littleEndian);
 
-// True when systemId has a header template, i.e. can be packed: 406, 1416,
-// 10446 and the IDs sharing its template (10416, 12406), and 21031.
+// True when systemId has a header template, i.e. can be packed without a
+// model header of its own: 406, 1416, 10446 and the IDs sharing its template
+// (10416, 12406), and 21031.
 bool Flash_HasModelHeader(uint16_t systemId);
 
 // True when the packed block (packedSize bytes) is in the little-endian form:
@@ -33,8 +36,12 @@ bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize);
 // Packs the kFlashImageSize-byte settings image flash into packed
 // (kPackedBlockSize bytes, fully rewritten on success): 64 blocks of one
 // 8192-byte chunk, the first at offset 5120, each at a multiple of 1024.
+// The block opens with the header template of systemId; a system ID without
+// one takes ownHeader instead, when given and usable (ModelHeader_Usable):
+// the header a block of that model carried, whose form it takes. The built-in
+// templates always take precedence over ownHeader.
 // Returns false with packed untouched (and the model-name text unchanged) when
-// the system ID has no header template or the blocks do not fit into
+// there is no header to write or the blocks do not fit into
 // kPackedBlockSize bytes; nothing outside packed is ever written.
 //
 // Every chunk holds what Block_Compress gives for it: its stream, or a plain
@@ -43,14 +50,15 @@ bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize);
 // readers tell it from a plain copy by the block's data CRC (see
 // flash/packed_chunks.h). Should that CRC not tell them apart, such streams
 // are written with one zero byte after them, which the decoder ignores.
-bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed);
+bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed,
+                   const ModelHeader* ownHeader = nullptr);
 
 // Packs kDefaultsSettingsSize bytes of default settings and kEepromImageSize
 // bytes of default EEPROM into packed (kPackedBlockSize bytes): block 0 at
 // offset 1024 holds the settings in chunks of at most 32,762 bytes, block 1 the
-// EEPROM as one chunk. Same failures and guarantees as PackFlashData.
+// EEPROM as one chunk. Same header, failures and guarantees as PackFlashData.
 bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const uint8_t* defaultsEeprom,
-                      uint8_t* packed);
+                      uint8_t* packed, const ModelHeader* ownHeader = nullptr);
 
 // Unpacks a packed block of packedSize bytes into dst (dstCapacity bytes). The
 // byte order is told by the first two bytes (1D 1F = little-endian form); the

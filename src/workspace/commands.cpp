@@ -15,6 +15,7 @@ void Workspace_Reset(Workspace& workspace) {
   workspace.systemId = 0;
   workspace.layoutVariant = kLayoutNone;
   workspace.sectionTableMatchesFlash = false;
+  workspace.keptHeader.reset();
 }
 
 bool Workspace_New(Workspace& workspace, UserInteraction& ui) {
@@ -43,6 +44,7 @@ bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction&
   workspace.Present(kind) = false;
   // The zeroed image no longer has the layout that was recognised in it.
   if (kind == ComponentKind::Flash) workspace.sectionTableMatchesFlash = false;
+  Workspace_ForgetModelHeaderIfUnused(workspace);
   return true;
 }
 

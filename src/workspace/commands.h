@@ -21,7 +21,8 @@ namespace tolv {
 // Clears the workspace as "New" does: every presence flag false, SystemID 0,
 // no layout variant. Image bytes, the Firmware array's length and the section
 // table keep their values (nothing reads them while the flags are false);
-// the section table no longer counts as belonging to the Flash image.
+// the section table no longer counts as belonging to the Flash image, and no
+// model header stays kept.
 void Workspace_Reset(Workspace& workspace);
 
 // "New": asks "Unload all data?" and resets unless the answer is No. Returns
@@ -34,7 +35,9 @@ const char* Workspace_UnloadQuestion(ComponentKind kind);
 // Removes one component: nothing happens (and nothing is asked) when it is
 // absent; otherwise asks its question and, on Yes, zero-fills the whole image
 // (the Firmware over its current length, which stays) and clears the flag.
-// SystemID and layout variant are not touched. Returns true when the
+// SystemID and layout variant are not touched; once neither the Flash nor
+// the Defaults is left, the kept model header is forgotten
+// (Workspace_ForgetModelHeaderIfUnused). Returns true when the
 // component was removed: the window then unchecks its Save check box.
 bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction& ui);
 

@@ -22,14 +22,19 @@ bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteracti
     ui.Information("Invalid file size (<>128kB)");
     return false;
   }
-  return Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui);
+  if (!Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui)) return false;
+  // A dump stores no SystemID: its header is kept for the one it names.
+  const std::optional<ModelHeader> header = PackedBlock_ModelHeader(packed.data(), packed.size());
+  Workspace_KeepModelHeader(workspace, packed.data(), packed.size(),
+                            header ? ModelHeader_SystemId(*header) : 0);
+  return true;
 }
 
 bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   Flash_UpdateChecksums(workspace);
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
   if (!PackFlashData(static_cast<uint16_t>(workspace.systemId), workspace.Image(ComponentKind::Flash).data(),
-                     packed.data())) {
+                     packed.data(), Workspace_OwnModelHeader(workspace))) {
     ui.Information("PackFlashData failed to pack the data!");
     return false;
   }

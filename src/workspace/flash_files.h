@@ -21,16 +21,20 @@ namespace tolv {
 // with "Invalid file size (<>128kB)" (nothing changes). The block is unpacked
 // (Flash_LoadPackedSettings): on success the Flash image takes the result,
 // becomes present and gets its layout recognised, and packedFlash holds the
-// block; on failure "UnPackFlashData failed to unpack the flash block" is
-// shown and nothing changes. SystemID and EEPROM are not touched. Throws
+// block, whose model header is kept for the SystemID the header names
+// (Workspace_KeepModelHeader); on failure "UnPackFlashData failed to unpack
+// the flash block" is shown and nothing changes. SystemID and EEPROM are not
+// touched. Throws
 // FileError, with the workspace unchanged, when the file cannot be read.
 // Returns true when the Flash was loaded.
 bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
 // Saves the Flash as a flash dump under exactly path: rewrites the checksums
 // (Flash_UpdateChecksums), packs with the SystemID's low 16 bits (0 included)
-// into packedFlash, and writes the 131,072 bytes. A packing failure (no header
-// template for the system ID, settings that do not fit) shows "PackFlashData
+// into packedFlash (with the kept model header when the SystemID has no
+// built-in template, see Workspace_OwnModelHeader), and writes the 131,072
+// bytes. A packing failure (no header for the system ID, settings that do not
+// fit) shows "PackFlashData
 // failed to pack the data!" and writes nothing. The file replaces an existing
 // one only once complete (FileError on failure, the old file intact). Returns
 // true when the file was written.

@@ -65,7 +65,28 @@ bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind) {
   workspace.Image(kind).swap(image);
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
+  Workspace_KeepModelHeader(workspace, packed, workspace.packedFlash.size(),
+                            static_cast<uint16_t>(workspace.systemId));
   return true;
+}
+
+void Workspace_KeepModelHeader(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                               uint16_t systemId) {
+  workspace.keptHeader.reset();
+  std::optional<ModelHeader> header = PackedBlock_ModelHeader(packed, packedSize);
+  if (systemId == 0 || !header || !ModelHeader_Usable(*header)) return;
+  workspace.keptHeader = KeptModelHeader{std::move(*header), systemId};
+}
+
+const ModelHeader* Workspace_OwnModelHeader(const Workspace& workspace) {
+  const uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
+  if (!workspace.keptHeader || workspace.keptHeader->systemId != systemId) return nullptr;
+  return &workspace.keptHeader->header;
+}
+
+void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace) {
+  if (!workspace.Present(ComponentKind::Flash) && !workspace.Present(ComponentKind::Defaults))
+    workspace.keptHeader.reset();
 }
 
 }  // namespace tolv

@@ -51,8 +51,31 @@ bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_
 // Defaults also take their default EEPROM from the block's second entry when
 // that entry is sound (the unpacker alone stops after the default settings).
 // On success the component is present and, for the Flash, its layout
-// recognised; on failure nothing changes and false is returned (the callers
+// recognised, and the block's model header is kept for the workspace's
+// SystemID (Workspace_KeepModelHeader); on failure nothing changes and false is returned (the callers
 // own the message).
 bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind);
+
+// Keeps the model header of a packed settings or defaults block (packedSize
+// bytes) that was just unpacked into the workspace, for systemId: the
+// SystemID the block came with (from the file or the receiver; for a flash
+// dump, which stores none, the one its header names). Packing for that
+// SystemID, when it has no built-in header template, then writes this header
+// (Workspace_OwnModelHeader). The kept header is always that of the last
+// block taken in: a block without a usable header (ModelHeader_Usable), or
+// systemId 0, leaves none kept. The Flash and the Defaults share it, as the
+// blocks of one receiver carry the same model header.
+void Workspace_KeepModelHeader(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                               uint16_t systemId);
+
+// The header the packers are given besides the SystemID's low 16 bits: the
+// kept header when it was kept for that SystemID, else nullptr, so that a
+// header never goes out for another model. The built-in templates still take
+// precedence inside the packers.
+const ModelHeader* Workspace_OwnModelHeader(const Workspace& workspace);
+
+// Forgets the kept header once neither the Flash nor the Defaults is present
+// (after a removal): nothing taken in with it is left.
+void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace);
 
 }  // namespace tolv

@@ -75,6 +75,8 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.systemId = STD_ReadSystemId(file, fileSize);
+  Workspace_KeepModelHeader(workspace, file + kStdPackedOffset, kPackedBlockSize,
+                            static_cast<uint16_t>(workspace.systemId));
   return true;
 }
 
@@ -87,7 +89,8 @@ bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui
   std::string outputName = STD_OutputName(path);
   uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
-  if (!PackFlashData(systemId, workspace.Image(ComponentKind::Flash).data(), packed.data())) {
+  if (!PackFlashData(systemId, workspace.Image(ComponentKind::Flash).data(), packed.data(),
+                     Workspace_OwnModelHeader(workspace))) {
     ui.Information("Failed to pack.");
     return false;
   }

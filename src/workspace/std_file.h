@@ -40,7 +40,8 @@ std::string STD_OutputName(const std::string& path);
 // not unpack shows "UnPackFlashData failed to unpack the flash block" and
 // changes nothing (result false). Otherwise the Flash takes the settings
 // (Flash_LoadPackedSettings: present, layout recognised), the EEPROM comes
-// from the file (present) and the SystemID from the header. Throws FileError,
+// from the file (present) and the SystemID from the header, and the packed
+// block's model header is kept for that SystemID (Workspace_KeepModelHeader). Throws FileError,
 // with the workspace unchanged, when the file cannot be read. Returns true
 // when the file was loaded.
 bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
@@ -52,9 +53,10 @@ bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSiz
 // Saves the Flash and EEPROM with the SystemID as STD_OutputName(path). With
 // SystemID 0 shows "Please enter a valid system ID" (a plain message) and
 // writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums),
-// packs the Flash (low 16 bits of the SystemID) into packedFlash; a system ID
-// without a header template or settings that do not fit show "Failed to
-// pack." and write nothing. The file replaces an existing one only once it is
+// packs the Flash (low 16 bits of the SystemID) into packedFlash, with the
+// kept model header for a SystemID without a built-in template
+// (Workspace_OwnModelHeader); a system ID without either, or settings that do
+// not fit, show "Failed to pack." and write nothing. The file replaces an existing one only once it is
 // complete (FileError on failure, the old file intact). Presence flags are not
 // tested (the window offers the save while Flash and EEPROM are present).
 // Returns true when the file was written.

@@ -74,12 +74,13 @@ bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, Use
   const uint16_t systemId = static_cast<uint16_t>(workspace.systemId & 0xFFFF);
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   const std::vector<uint8_t>& image = workspace.Image(kind);
+  const ModelHeader* ownHeader = Workspace_OwnModelHeader(workspace);
   bool packed;
   if (kind == ComponentKind::Flash) {
-    packed = PackFlashData(systemId, image.data(), workspace.packedFlash.data());
+    packed = PackFlashData(systemId, image.data(), workspace.packedFlash.data(), ownHeader);
   } else {
     packed = PackDefaultsData(systemId, image.data(), image.data() + kDefaultsEepromOffset,
-                              workspace.packedFlash.data());
+                              workspace.packedFlash.data(), ownHeader);
   }
   if (!packed) {
     ui.Information(kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data."

@@ -38,8 +38,10 @@ namespace tolv {
 // flash block" / "... defaults block") leaves the image and its flag exactly
 // as they were. The Defaults take the default settings and, when the packed
 // block carries a sound one, the default EEPROM; their last 128 kB stay. A
-// new Flash gets its layout recognised. Components whose type is absent from
-// the file keep their contents and flags.
+// new Flash gets its layout recognised. A Flash or Defaults block that is
+// taken leaves its model header kept for the file's SystemID
+// (Workspace_KeepModelHeader). Components whose type is absent from the file
+// keep their contents and flags.
 //
 // Returns true when the file loaded and every block in it was accepted (no
 // message shown). Throws FileError when the file exists but cannot be read
@@ -52,7 +54,8 @@ bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileNa
 // With SystemID 0 shows "Please enter a valid system ID" (a plain message) and
 // writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums) and
 // puts every present component into its block (Flash and Defaults packed with
-// the SystemID's low 16 bits into packedFlash). When any block fails (a
+// the SystemID's low 16 bits into packedFlash, with the kept model header for
+// a SystemID without a built-in template: Workspace_OwnModelHeader). When any block fails (a
 // packing failure shows "PackFlashData failed to pack the flash data." or
 // "PackFlashData failed to pack the defaults data.", each block its own
 // message) nothing is written: an existing file stays as it was. Otherwise

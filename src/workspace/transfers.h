@@ -187,7 +187,8 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 //   unpack the flash block" (for the Defaults too, as the window always said)
 //   is shown and the image and its flag stay as they were. The Defaults also
 //   take the default EEPROM from the block when it carries a sound one; a new
-//   Flash gets its layout recognised.
+//   Flash gets its layout recognised; the block's model header is kept for
+//   the SystemID the receiver reported (Workspace_KeepModelHeader).
 // - EEPROM: stored as it arrived also when record checksums do not match
 //   (the receiver's own state); the outcome's note names them.
 // Sets the status line to the block's label first and to "" at the end.

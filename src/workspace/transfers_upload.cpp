@@ -5,6 +5,7 @@
 #include "link/tfd_upload.h"
 #include "results/result_codes.h"
 #include "workspace/commands.h"
+#include "workspace/flash_settings.h"
 #include "workspace/transfers.h"
 #include "workspace/transfers_internal.h"
 
@@ -27,14 +28,15 @@ std::string PutComponent(Workspace& workspace, TfdStore& store, ComponentKind ki
     return {};
   }
   workspace.packedFlash.assign(kPackedBlockSize, 0);
+  const ModelHeader* ownHeader = Workspace_OwnModelHeader(workspace);
   bool packed;
   const char* failure;
   if (kind == ComponentKind::Flash) {
-    packed = PackFlashData(systemId, image.data(), workspace.packedFlash.data());
+    packed = PackFlashData(systemId, image.data(), workspace.packedFlash.data(), ownHeader);
     failure = "PackFlashData failed to pack the flash block";
   } else {
     packed = PackDefaultsData(systemId, image.data(), image.data() + kDefaultsEepromOffset,
-                              workspace.packedFlash.data());
+                              workspace.packedFlash.data(), ownHeader);
     failure = "PackFlashData failed to pack the defaults block";
   }
   if (!packed) {

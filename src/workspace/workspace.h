@@ -7,9 +7,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "flash/layout.h"
+#include "flash/model_header.h"
 #include "flash/packing.h"
 
 namespace tolv {
@@ -33,6 +35,13 @@ size_t ComponentImageSize(ComponentKind kind);
 
 // "Loader", "Firmware", "Flash", "EEPROM", "Defaults", "Background".
 const char* ComponentName(ComponentKind kind);
+
+// The model header of a packed settings or defaults block that was taken in,
+// with the SystemID it came for (see Workspace_KeepModelHeader).
+struct KeptModelHeader {
+  ModelHeader header;
+  uint16_t systemId = 0;
+};
 
 struct Workspace {
   // Every image zero-filled at its fixed size, the Firmware empty, every flag
@@ -60,6 +69,10 @@ struct Workspace {
   uint8_t layoutVariant = kLayoutNone;
   SectionTable sectionTable{};
   bool sectionTableMatchesFlash = false;
+  // The model header of the last packed block loaded or received and
+  // unpacked, for a model without a built-in header template; the packers
+  // write it for that SystemID only (Workspace_OwnModelHeader).
+  std::optional<KeptModelHeader> keptHeader;
 };
 
 // The image that an operation writing only part of kind builds on: a copy of

@@ -7,6 +7,7 @@
 
 #include "codec/block_codec.h"
 #include "flash/checksums.h"
+#include "flash/model_header.h"
 #include "flash_test_util.h"
 #include "test_support.h"
 #include "tolv_run.h"
@@ -104,6 +105,53 @@ TEST_F(TolvProgram, StdToDumpAndBackIsExact) {
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(back.out, "Wrote back.std\n");
   EXPECT_EQ(test::ReadBytes(Work("back.std")), std);
+}
+
+// A receiver of a model without a built-in template brings its own model
+// header; every form carries it, in both byte orders, and only for its model.
+TEST_F(TolvProgram, AnUnlistedModelsSettingsRoundTripThroughEveryForm) {
+  for (const auto& [systemId, little] : {std::pair<uint16_t, bool>{456, false}, {31031, true}}) {
+    SCOPED_TRACE(systemId);
+    const ModelHeader own = ModelHeader_Make(systemId, little);
+    Workspace unlisted = ws;
+    unlisted.systemId = systemId;
+    unlisted.keptHeader = KeptModelHeader{own, systemId};
+    ScriptedInteraction ui;
+    ASSERT_TRUE(STD_Save(unlisted, Work("u.std"), ui));
+    const std::vector<uint8_t> std = test::ReadBytes(Work("u.std"));
+    EXPECT_EQ(std[10], little ? systemId & 0xFF : systemId >> 8);
+    EXPECT_TRUE(std::equal(own.bytes.begin(), own.bytes.end(), std.begin() + 12));
+    EXPECT_TRUE(std::equal(own.bytes.begin(), own.bytes.end(), std.begin() + 64));
+    EXPECT_TRUE(Contains(Tolv("info u.std").out, "  Model header: the block's own, for SystemID " +
+                                                     std::to_string(systemId) +
+                                                     (little ? ", little-endian form" : "") +
+                                                     " (unlisted model: no built-in template)\n"));
+
+    // STD -> dump -> TFD (with Defaults) -> STD and TFD again, exactly.
+    Result r = Tolv("convert u.std -o u.dmp -o eeprom=e.bin");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<uint8_t> dump = test::ReadBytes(Work("u.dmp"));
+    EXPECT_TRUE(std::equal(dump.begin(), dump.end(), std.begin() + 64));
+    const std::string id = std::to_string(systemId);
+    r = Tolv("convert --yes u.dmp eeprom=e.bin --sysid " + id + " --flash-to-defaults -o u.tfd");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Tolv("convert u.tfd -o back.std -o again.tfd");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::ReadBytes(Work("back.std")), std);
+    EXPECT_EQ(test::ReadBytes(Work("again.tfd")), test::ReadBytes(Work("u.tfd")));
+    EXPECT_TRUE(
+        Contains(Tolv("info u.tfd").out, "Model header (defaults): the block's own, for SystemID " + id));
+
+    // Settings of the same model in a BIN go out with it; another model, or
+    // the settings removed first, fail as before.
+    EXPECT_EQ(Tolv("convert u.std flash=flash.bin -o bin.std").status, 0);
+    for (const char* args :
+         {"u.std --sysid 466 -o other.std", "--yes u.std --remove flash flash=flash.bin -o gone.std"}) {
+      r = Tolv(std::string("convert ") + args);
+      EXPECT_EQ(r.status, 1) << args;
+      EXPECT_TRUE(r.err.ends_with("Failed to pack.\n")) << args << r.err;
+    }
+  }
 }
 
 TEST_F(TolvProgram, ComponentsOutToAFolderAndBack) {
@@ -320,7 +368,10 @@ TEST_F(TolvProgram, InfoJsonIsOneObjectPerFileListingEveryChecksum) {
   EXPECT_TRUE(Contains(lines[0], "\"layout\":\"DVB-t\""));
   EXPECT_TRUE(Contains(lines[0], "{\"group\":\"EEPROM record\",\"name\":\"7\",\"offset\":72,"));
   EXPECT_TRUE(lines[0].ends_with(",\"ok\":true}"));
-  EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '{'), 1 + 2 + 256 + 11 + 7);
+  EXPECT_EQ(std::count(lines[0].begin(), lines[0].end(), '{'), 1 + 2 + 1 + 256 + 11 + 7);
+  EXPECT_TRUE(Contains(lines[0],
+                       "\"modelHeaders\":[{\"block\":\"\",\"kind\":\"template\",\"systemId\":406,"
+                       "\"form\":\"big-endian\",\"description\":\"built-in template of SystemID 406\"}]"));
   EXPECT_TRUE(lines[1].starts_with("{\"file\":\"eeprom.bin\",\"form\":\"EEPROM BIN\""));
 }
 

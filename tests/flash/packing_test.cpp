@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/block_codec.h"
+#include "flash/model_header.h"
 #include "flash/model_list.h"
 #include "flash/packed_block_check.h"
 #include "flash_test_util.h"
@@ -392,6 +393,61 @@ TEST(PackDefaults, IncompressibleChunksAsPlainCopyAndAsStream) {
   Bytes untouched(kPackedBlockSize, 0x42);
   EXPECT_FALSE(PackDefaultsData(406, allNoise.data(), eeprom->data(), untouched.data()));
   EXPECT_EQ(untouched, Bytes(kPackedBlockSize, 0x42));
+}
+
+// A header made for a model answers to the same rules as the templates: made
+// for a template's own ID it is that template, byte for byte.
+TEST(ModelHeader, MadeHeadersReadBackAndAreToldFromTemplates) {
+  EXPECT_EQ(ModelHeader_Make(406, false).bytes, kTemplate406);
+  EXPECT_EQ(ModelHeader_Make(21031, true).bytes, kTemplate21031);
+  EXPECT_EQ(ModelHeader_BuiltInTemplate(ModelHeader_Make(21031, true)), 21031);
+  for (const auto& [systemId, little] : {std::pair<uint16_t, bool>{456, false}, {31031, true}}) {
+    SCOPED_TRACE(systemId);
+    const ModelHeader made = ModelHeader_Make(systemId, little);
+    EXPECT_EQ(made.bytes.size(), little ? 36u : 32u);
+    EXPECT_EQ(std::accumulate(made.bytes.begin() + 3, made.bytes.end(), 0u) % 256, 0xFFu);
+    EXPECT_TRUE(ModelHeader_Usable(made));
+    EXPECT_EQ(ModelHeader_SystemId(made), systemId);
+    EXPECT_FALSE(ModelHeader_BuiltInTemplate(made));
+    // Read back from the start of a block, whose form its magic tells.
+    Bytes block(kPackedBlockSize, 0);
+    std::copy(made.bytes.begin(), made.bytes.end(), block.begin());
+    EXPECT_EQ(PackedBlock_ModelHeader(block.data(), block.size()), made);
+    EXPECT_FALSE(PackedBlock_ModelHeader(block.data(), made.bytes.size() - 1));
+    ModelHeader damaged = made;
+    damaged.bytes[20] ^= 0x01;
+    EXPECT_FALSE(ModelHeader_Usable(damaged));
+  }
+  const Bytes noMagic(64, 0x00);
+  EXPECT_FALSE(PackedBlock_ModelHeader(noMagic.data(), noMagic.size()));
+}
+
+// Round trips through every file form are the command-line tests'; here the
+// choice of header.
+TEST(PackSettings, AModelsOwnHeaderServesOnlyWhereNoTemplateDoes) {
+  const Bytes flash = test::SettingsLikeImage(7);
+  for (const auto& [systemId, little] : {std::pair<uint16_t, bool>{456, false}, {31031, true}}) {
+    SCOPED_TRACE(systemId);
+    const ModelHeader own = ModelHeader_Make(systemId, little);
+    Bytes packed(kPackedBlockSize, 0xCC);
+    EXPECT_FALSE(PackFlashData(systemId, flash.data(), packed.data()));
+    ModelHeader damaged = own;
+    damaged.bytes[3] ^= 0x01;
+    EXPECT_FALSE(PackFlashData(systemId, flash.data(), packed.data(), &damaged));
+    EXPECT_EQ(packed, Bytes(kPackedBlockSize, 0xCC));
+    // With its own header the block takes that header's form.
+    ASSERT_TRUE(PackFlashData(systemId, flash.data(), packed.data(), &own));
+    EXPECT_EQ(PackedBlock_ModelHeader(packed.data(), packed.size()), own);
+    EXPECT_EQ(packed[own.bytes.size()], little ? 0x40 : 0x00);  // the entry count in the form's order
+    EXPECT_TRUE(PackedBlock_Check(packed.data(), packed.size()).Ok());
+  }
+  // A model with a template keeps writing its template.
+  const ModelHeader other = ModelHeader_Make(456, false);
+  Bytes withOther(kPackedBlockSize, 0), plain(kPackedBlockSize, 0);
+  ASSERT_TRUE(PackFlashData(406, flash.data(), withOther.data(), &other));
+  ASSERT_TRUE(PackFlashData(406, flash.data(), plain.data()));
+  EXPECT_EQ(withOther, plain);
+  EXPECT_EQ(PackedBlock_ModelHeader(plain.data(), plain.size()), ModelHeader_Make(406, false));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "flash/model_header.h"
 #include "flash/packing.h"
 #include "sim_rig.h"
 #include "test_support.h"
@@ -36,8 +37,14 @@ class CliAgainstSim : public ::testing::Test {
 
   // Starts toppy-sim seeded from seed/, dumping into dump/; the port's path.
   std::string StartSim(const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args = {"--baud",          "0",      "--boot-ms",      "100", "--seed",
-                                     dir_.File("seed"), "--dump", dir_.File("dump")};
+    std::vector<std::string> args = {"--seed", dir_.File("seed"), "--dump", dir_.File("dump")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return StartBareSim(args);
+  }
+
+  // Starts toppy-sim with its built-in memory and these options.
+  std::string StartBareSim(const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--baud", "0", "--boot-ms", "100"};
     args.insert(args.end(), extra.begin(), extra.end());
     sim_ = std::make_unique<ChildProcess>(BuildBinDir() + "/toppy-sim", args, dir_.File("sim.err"));
     const std::optional<std::string> port = sim_->ReadLine(10000);
@@ -85,6 +92,53 @@ TEST_F(CliAgainstSim, DownloadSavesWhatTheReceiverHolds) {
                          kUnpackedSettings));
   EXPECT_FALSE(Exists(dir_.File("got/background.bin")));
   EXPECT_NE(std::string::npos, Log("TolvPack.log").find("Comm_DownloadMode : reported SystemID=406"));
+}
+
+// What a new user does first: a backup of the built-in memory, checked and
+// split into flash block files.
+TEST_F(CliAgainstSim, AFirstBackupOfTheBuiltInMemoryVerifiesAndSplitsIntoBlocks) {
+  const std::string port = StartBareSim({"--dump", dir_.File("fresh/dump")});
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.File("fresh/dump"))) << "made at start";
+  std::string output;
+  ASSERT_EQ(0, Tolv("download --port " + port + " -o backup/", &output)) << output;
+  EXPECT_NE(
+      std::string::npos,
+      output.find("SystemID 406. Received: Loader (65536 bytes), Firmware (1572864 bytes), Flash (131072 "
+                  "bytes), EEPROM (256 bytes), Defaults (131072 bytes).\n"))
+      << output;
+  EXPECT_EQ(0, Tolv("verify backup/loader.bin backup/firmware.bin backup/flash.bin backup/eeprom.bin "
+                    "backup/defaults.bin",
+                    &output))
+      << output;
+  ASSERT_EQ(0, Tolv("convert flash=backup/flash.bin -o 'blocks=backup/channels.bin'", &output)) << output;
+  for (int k = 1; k <= 13; ++k)
+    EXPECT_TRUE(
+        Exists(dir_.File("backup/channels [" + std::string(k < 10 ? "0" : "") + std::to_string(k) + "].bin")))
+        << k;
+  StopSim();
+}
+
+// A receiver of a model without a built-in template: what comes from it goes
+// back to it as it came, in its own model header.
+TEST_F(CliAgainstSim, AnUnlistedModelsBackupGoesBackAsItCame) {
+  const std::string port = StartBareSim({"--sysid", "456", "--dump", dir_.File("dump")});
+  const std::string only = " --only settings,eeprom,defaults";
+  std::string output;
+  ASSERT_EQ(0, Tolv("download --port " + port + only + " -o first.tfd -o first.std", &output)) << output;
+  EXPECT_EQ(0, Tolv("info first.std", &output));
+  EXPECT_NE(
+      std::string::npos,
+      output.find("Model header: the block's own, for SystemID 456 (unlisted model: no built-in template)"))
+      << output;
+  ASSERT_EQ(0, Tolv("upload --port " + port + " first.tfd", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("Sent for SystemID 456: Flash, EEPROM, Defaults")) << output;
+  ASSERT_EQ(0, Tolv("download --port " + port + only + " -o second.tfd", &output)) << output;
+  StopSim();
+  EXPECT_EQ(File("first.tfd"), File("second.tfd"));
+  const std::vector<uint8_t> header = ModelHeader_Make(456, false).bytes;
+  for (const char* packed : {"dump/flash.dmp", "dump/defaults.dmp"})
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), File(packed).begin())) << packed;
+  EXPECT_NE(std::string::npos, Log("sim.err").find("upload: image accepted: blocks 2 3 4")) << Log("sim.err");
 }
 
 TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
@@ -171,7 +225,8 @@ TEST_F(CliAgainstSim, AnUploadForAnotherModelIsRefusedUnlessForced) {
   ASSERT_NO_FATAL_FAILURE(StopSim());
   EXPECT_EQ(File("seed/loader.bin"), File("dump/loader.bin"));
   const std::string events = Log("sim.err");
-  EXPECT_EQ(events.find("upload: image refused: it is for SystemID 4502"), events.rfind("upload: ")) << events;
+  EXPECT_EQ(events.find("upload: image refused: it is for SystemID 4502"), events.rfind("upload: "))
+      << events;
 }
 
 TEST_F(CliAgainstSim, ASilentReceiverIsToldAboutAndGivenUpOnAfterTheTimeout) {
@@ -208,9 +263,10 @@ TEST_F(CliAgainstSim, DownloadOutputsAreCheckedFirstAndEachFailureIsNamed) {
   // The settings are refused; the loader is written all the same, and the
   // dump that needed the settings is named.
   EXPECT_EQ(1, Tolv("download --port " + port + " --only loader,settings -o x.dmp -o got/", &output));
-  EXPECT_NE(std::string::npos,
-            output.find("Not received: Flash (the packed block fails its checks (entry 3: data CRC wrong); not "
-                        "stored)."))
+  EXPECT_NE(
+      std::string::npos,
+      output.find("Not received: Flash (the packed block fails its checks (entry 3: data CRC wrong); not "
+                  "stored)."))
       << output;
   EXPECT_NE(std::string::npos, output.find("Saving a flash dump needs the Flash.\n")) << output;
   EXPECT_NE(std::string::npos, output.find("Not written: \"-o x.dmp\".\n")) << output;

@@ -7,6 +7,8 @@
 #include "flash/layout.h"
 #include "test_support.h"
 #include "workspace/commands.h"
+#include "workspace/flash_files.h"
+#include "workspace/std_file.h"
 #include "workspace_fixtures.h"
 
 namespace tolv {
@@ -134,6 +136,55 @@ TEST(UpdateChecksums, ZeroEepromGetsZeroCrcs) {
   ws.Present(ComponentKind::Eeprom) = true;
   Flash_UpdateChecksums(ws);
   EXPECT_EQ(ws.Image(ComponentKind::Eeprom), std::vector<uint8_t>(kEepromImageSize, 0));
+}
+
+// A workspace that took in a packed settings block of SystemID 456 (no
+// built-in template) carrying header, as the TFD import and a download do.
+Workspace TookBlockOf456(const ModelHeader& header) {
+  Workspace ws = test::SettingsWorkspace(kLayoutDvbS, 456, 4);
+  // Bytes past the settings do not survive a dump: zero, for exact round trips.
+  std::fill(ws.Image(ComponentKind::Flash).begin() + kDefaultsSettingsSize,
+            ws.Image(ComponentKind::Flash).end(), uint8_t{0});
+  ws.packedFlash.assign(kPackedBlockSize, 0);
+  EXPECT_TRUE(PackFlashData(456, ws.Image(ComponentKind::Flash).data(), ws.packedFlash.data(), &header));
+  EXPECT_TRUE(Workspace_TakePackedBlock(ws, ComponentKind::Flash));
+  return ws;
+}
+
+TEST(KeptModelHeader, ADumpKeepsItForItsOwnModelAndADamagedOneIsNotKept) {
+  test::TempDir dir;
+  test::ScriptedInteraction ui;
+  const ModelHeader own = ModelHeader_Make(456, false);
+  Workspace ws = TookBlockOf456(own);
+  ASSERT_TRUE(FlashDump_Save(ws, dir.File("a.dmp"), ui));
+  // A dump stores no SystemID: its header is kept for the one it names.
+  Workspace fromDump;
+  ASSERT_TRUE(FlashDump_Load(fromDump, dir.File("a.dmp"), ui));
+  EXPECT_FALSE(FlashDump_Save(fromDump, dir.File("c.dmp"), ui)) << "SystemID 0";
+  fromDump.systemId = 456;
+  ASSERT_TRUE(FlashDump_Save(fromDump, dir.File("c.dmp"), ui));
+  EXPECT_EQ(test::ReadBytes(dir.File("c.dmp")), test::ReadBytes(dir.File("a.dmp")));
+
+  // The last block taken in decides: one whose header's sum fails leaves none.
+  ws.packedFlash[3] ^= 0x01;
+  ASSERT_TRUE(Workspace_TakePackedBlock(ws, ComponentKind::Flash));
+  EXPECT_FALSE(ws.keptHeader);
+}
+
+TEST(KeptModelHeader, ForgottenByNewAndOnceNeitherFlashNorDefaultsIsLeft) {
+  test::ScriptedInteraction ui;
+  Workspace ws = TookBlockOf456(ModelHeader_Make(456, false));
+  Workspace_Reset(ws);
+  EXPECT_FALSE(ws.keptHeader);
+
+  ws = TookBlockOf456(ModelHeader_Make(456, false));
+  ws.Present(ComponentKind::Defaults) = true;
+  ui.AnswerQuestion(true);
+  ui.AnswerQuestion(true);
+  ASSERT_TRUE(Workspace_Unload(ws, ComponentKind::Flash, ui));
+  EXPECT_TRUE(ws.keptHeader) << "the Defaults came with it";
+  ASSERT_TRUE(Workspace_Unload(ws, ComponentKind::Defaults, ui));
+  EXPECT_FALSE(ws.keptHeader);
 }
 
 }  // namespace

@@ -40,7 +40,9 @@ The receiver runs until interrupted (Ctrl-C); what it does goes to standard
 error. It starts running normally: the tool's reboot command starts its loader.
 
 Memory (default: built-in contents):
-  --sysid N            SystemID of the receiver (default 406)
+  --sysid N            SystemID of the receiver (default 406); a model
+                       without a built-in header template gets a model
+                       header made for N in its packed blocks
   --seed DIR           take loader.bin, firmware.bin, flash.bin or flash.dmp,
                        eeprom.bin, defaults.bin or defaults.dmp, background.bin
                        from DIR (each optional)
@@ -51,7 +53,7 @@ Memory (default: built-in contents):
   --dump DIR           write the memory to DIR (loader.bin, firmware.bin,
                        flash.dmp, eeprom.bin, defaults.dmp, background.bin,
                        sysid.txt) after every accepted upload, on SIGUSR1 and
-                       at exit
+                       at exit; DIR is created at start when missing
 Line and timing:
   --baud N             line rate (N/10 bytes per second; default 115200;
                        0 = as fast as possible)
@@ -291,10 +293,22 @@ int RunUsb(const Options& options) {
   return status;
 }
 
+// The dump folder exists from the start, so that it can be watched or
+// listed before the first dump; one that cannot be made ends the run now.
+void MakeDumpDir(const std::string& dir) {
+  if (dir.empty()) return;
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error || !std::filesystem::is_directory(dir))
+    throw std::runtime_error("--dump " + dir + ": cannot make the folder" +
+                             (error ? ": " + error.message() : std::string()));
+}
+
 int Run(const Options& options) {
   if (options.usb.enabled != !options.usb.command.empty())
     throw UsageError(options.usb.enabled ? "--usb needs a command after --, e.g. -- tolv ports"
                                          : "a command after -- needs --usb");
+  MakeDumpDir(options.dumpDir);
   if (options.usb.enabled) return RunUsb(options);
   ReceiverMemory memory = SeedMemory(options);
   auto port = std::make_unique<PtyReceiverPort>(options.baud / 10);

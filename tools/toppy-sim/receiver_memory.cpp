@@ -3,74 +3,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
 #include "common/file_io.h"
+#include "flash/model_header.h"
 #include "flash/packing.h"
 
 namespace tolv::sim {
 namespace {
 
-// Deterministic filler (xorshift32), so that built-in memories compare equal.
-class Filler {
- public:
-  explicit Filler(uint32_t seed) : state_(seed ? seed : 1) {}
-  uint8_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return static_cast<uint8_t>(state_);
-  }
-
- private:
-  uint32_t state_;
-};
-
-std::vector<uint8_t> NoiseBytes(uint32_t seed, size_t count) {
-  Filler filler(seed);
-  std::vector<uint8_t> bytes(count);
-  for (auto& b : bytes) b = filler.Next();
-  return bytes;
-}
-
-// Text-like records in mostly empty space: compresses well, as settings do.
-std::vector<uint8_t> RecordBytes(const char* kind, size_t count, size_t recordSpacing) {
-  std::vector<uint8_t> bytes(count, 0);
-  for (size_t at = 0, n = 0; at + 48 <= count; at += recordSpacing, ++n) {
-    char record[49] = {};
-    std::snprintf(record, sizeof record, "%s %06zu freq=%05zu sr=27500 pol=%c ", kind, n, 10700 + n % 2000,
-                  n % 2 ? 'H' : 'V');
-    std::copy(record, record + 48, bytes.begin() + static_cast<ptrdiff_t>(at));
-  }
-  return bytes;
-}
-
-std::vector<uint8_t> BuiltinFirmware() {
-  // Half code-like text, half noise: the sections go out compressed and raw.
-  std::vector<uint8_t> firmware = RecordBytes("FWCODE", 0xC0000, 96);
-  const std::vector<uint8_t> noise = NoiseBytes(0x5EED, 0xC0000);
-  firmware.insert(firmware.end(), noise.begin(), noise.end());
-  return firmware;
-}
-
-std::vector<uint8_t> PackSettings(uint16_t systemId, const std::vector<uint8_t>& settings) {
-  std::vector<uint8_t> packed(kSimPackedSize);
-  if (!PackFlashData(systemId, settings.data(), packed.data())) {
-    throw SeedError("The settings cannot be packed for SystemID " + std::to_string(systemId) +
-                    " (no header template, or they do not fit into 131072 bytes).");
-  }
-  return packed;
-}
-
-std::vector<uint8_t> PackDefaults(uint16_t systemId, const std::vector<uint8_t>& defaults) {
-  std::vector<uint8_t> packed(kSimPackedSize);
-  if (!PackDefaultsData(systemId, defaults.data(), defaults.data() + kSimDefaultsEepromOffset,
-                        packed.data())) {
-    throw SeedError("The defaults cannot be packed for SystemID " + std::to_string(systemId) +
-                    " (no header template, or they do not fit into 131072 bytes).");
-  }
-  return packed;
+// A model without a header template packs with a header made for it, as a
+// receiver of that model carries its own.
+std::optional<ModelHeader> OwnHeaderOf(uint16_t systemId) {
+  if (Flash_HasModelHeader(systemId)) return std::nullopt;
+  return ModelHeader_Make(systemId, false);
 }
 
 void RequireSize(const std::string& path, const std::vector<uint8_t>& bytes, size_t expected) {
@@ -158,25 +106,27 @@ std::vector<uint8_t>& ComponentOf(ReceiverMemory& memory, uint16_t type) {
 
 }  // namespace
 
-ReceiverMemory ReceiverMemory::Builtin(uint16_t systemId) {
-  ReceiverMemory memory;
-  memory.systemId = systemId;
-  const char kInfo[] = "TolvPack emulated receiver 1.0";
-  std::copy(kInfo, kInfo + sizeof kInfo - 1, memory.info.begin());
-  memory.loader = NoiseBytes(0x10ADE4, kSimLoaderSize);
-  memory.firmware = BuiltinFirmware();
-  memory.eeprom = NoiseBytes(0xEE, kSimEepromSize);
-  memory.background.resize(kSimBackgroundSize);
-  for (size_t i = 0; i < memory.background.size(); ++i) memory.background[i] = static_cast<uint8_t>(i / 1024);
-  memory.packedFlash.assign(kSimPackedSize, 0xFF);
-  memory.packedDefaults.assign(kSimPackedSize, 0xFF);
-  if (Flash_HasModelHeader(systemId)) {
-    memory.packedFlash = PackSettings(systemId, RecordBytes("CHANNEL", kSimSettingsSize, 256));
-    std::vector<uint8_t> defaults = RecordBytes("DEFAULT", kSimDefaultsImageSize, 512);
-    std::copy(memory.eeprom.begin(), memory.eeprom.end(), defaults.begin() + kSimDefaultsEepromOffset);
-    memory.packedDefaults = PackDefaults(systemId, defaults);
+std::vector<uint8_t> Memory_PackSettings(uint16_t systemId, const std::vector<uint8_t>& settings) {
+  std::vector<uint8_t> packed(kSimPackedSize);
+  const std::optional<ModelHeader> ownHeader = OwnHeaderOf(systemId);
+  if (settings.size() != kSimSettingsSize ||
+      !PackFlashData(systemId, settings.data(), packed.data(), ownHeader ? &*ownHeader : nullptr)) {
+    throw SeedError("The settings cannot be packed for SystemID " + std::to_string(systemId) +
+                    " (they do not fit into 131072 bytes).");
   }
-  return memory;
+  return packed;
+}
+
+std::vector<uint8_t> Memory_PackDefaults(uint16_t systemId, const std::vector<uint8_t>& defaults) {
+  std::vector<uint8_t> packed(kSimPackedSize);
+  const std::optional<ModelHeader> ownHeader = OwnHeaderOf(systemId);
+  if (defaults.size() != kSimDefaultsImageSize ||
+      !PackDefaultsData(systemId, defaults.data(), defaults.data() + kSimDefaultsEepromOffset, packed.data(),
+                        ownHeader ? &*ownHeader : nullptr)) {
+    throw SeedError("The defaults cannot be packed for SystemID " + std::to_string(systemId) +
+                    " (they do not fit into 131072 bytes).");
+  }
+  return packed;
 }
 
 void Memory_LoadComponent(ReceiverMemory& memory, SimBlockType type, const std::string& path) {
@@ -197,7 +147,7 @@ void Memory_LoadComponent(ReceiverMemory& memory, SimBlockType type, const std::
         memory.packedFlash = std::move(bytes);
       } else {
         RequireSize(path, bytes, kSimSettingsSize);
-        memory.packedFlash = PackSettings(memory.systemId, bytes);
+        memory.packedFlash = Memory_PackSettings(memory.systemId, bytes);
       }
       return;
     case kSimEeprom:
@@ -209,7 +159,7 @@ void Memory_LoadComponent(ReceiverMemory& memory, SimBlockType type, const std::
         memory.packedDefaults = std::move(bytes);
       } else {
         RequireSize(path, bytes, kSimDefaultsImageSize);
-        memory.packedDefaults = PackDefaults(memory.systemId, bytes);
+        memory.packedDefaults = Memory_PackDefaults(memory.systemId, bytes);
       }
       return;
     case kSimBackground:

@@ -56,14 +56,25 @@ struct ReceiverMemory {
   std::vector<uint8_t> packedDefaults;  // kSimPackedSize
   std::vector<uint8_t> background;      // kSimBackgroundSize
 
-  // Deterministic built-in contents for systemId: a loader, a 1.5 MiB firmware
-  // (partly compressible, partly not), settings and defaults that pack for
-  // every model with a header template (erased flash, all 0xFF, for any other
-  // model), an EEPROM and a background picture.
+  // Deterministic built-in contents for systemId, shaped like a real
+  // receiver's: a loader and a 1.5 MiB firmware of code, messages and tables;
+  // settings and factory defaults in the layout of the model's family (DVB-t
+  // or DVB-c for the terrestrial and cable models, DVB-s for all others) with
+  // every section CRC right, packed as Memory_PackSettings does; an EEPROM
+  // (and a default EEPROM) whose record CRCs hold; a background picture.
   static ReceiverMemory Builtin(uint16_t systemId);
 
   bool operator==(const ReceiverMemory&) const = default;
 };
+
+// The kSimSettingsSize-byte settings image, or the kSimDefaultsImageSize-byte
+// defaults image (default EEPROM at kSimDefaultsEepromOffset), packed for
+// systemId as a receiver of that model packs them: with its header template,
+// or for a model without one with a model header made for it
+// (ModelHeader_Make, big-endian form). Throws SeedError for another size or
+// contents that do not fit into kSimPackedSize bytes.
+std::vector<uint8_t> Memory_PackSettings(uint16_t systemId, const std::vector<uint8_t>& settings);
+std::vector<uint8_t> Memory_PackDefaults(uint16_t systemId, const std::vector<uint8_t>& defaults);
 
 // Replaces one component with the contents of the file at path. Flash takes a
 // 524,288-byte settings image (packed here for the memory's SystemID) or a

@@ -14,6 +14,7 @@
 #include "codec/block_codec.h"
 #include "codec/crc16.h"
 #include "common/file_io.h"
+#include "lzh_tool_memory.h"
 
 namespace {
 
@@ -22,27 +23,28 @@ uint32_t LE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_
 // Level-0 header: size of the rest of the header, its sum, method, packed
 // size, original size, time stamp, attribute, level, name, CRC-16.
 int Decode(const char* path) {
-  const std::vector<uint8_t> archive = tolv::ReadFileBytes(path);
-  if (archive.size() < 24 || std::memcmp(archive.data() + 2, "-lh5-", 5) != 0 || archive[20] != 0) {
+  const tolv::bench::FileView file(path);
+  const uint8_t* archive = file.data();
+  if (file.size() < 24 || std::memcmp(archive + 2, "-lh5-", 5) != 0 || archive[20] != 0) {
     std::fprintf(stderr, "%s: not an archive with a level-0 -lh5- entry first\n", path);
     return 2;
   }
   const size_t dataStart = 2 + archive[0];
   const uint32_t packedSize = LE32(&archive[7]), originalSize = LE32(&archive[11]);
   const size_t nameLength = archive[21];
-  if (dataStart + packedSize > archive.size() || 24 + nameLength > archive.size()) {
+  if (dataStart + packedSize > file.size() || 24 + nameLength > file.size()) {
     std::fprintf(stderr, "%s: truncated archive\n", path);
     return 2;
   }
   const uint32_t crc = archive[22 + nameLength] | archive[23 + nameLength] << 8;
-  std::vector<uint8_t> out(originalSize);
-  const int32_t result = tolv::Block_Decompress(&archive[dataStart], static_cast<int32_t>(packedSize),
-                                                out.data(), static_cast<int32_t>(originalSize));
-  if (result != 1 || tolv::CRC16_Calc(out.data(), static_cast<int32_t>(out.size())) != crc) {
+  const tolv::bench::OutputBuffer out(originalSize);
+  const int32_t result = tolv::Block_Decompress(archive + dataStart, static_cast<int32_t>(packedSize), out.data(),
+                                                static_cast<int32_t>(originalSize));
+  if (result != 1 || tolv::CRC16_Calc(out.data(), static_cast<int32_t>(originalSize)) != crc) {
     std::fprintf(stderr, "%s: bad stream or CRC\n", path);
     return 1;
   }
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fwrite(out.data(), 1, originalSize, stdout);
   return 0;
 }
 

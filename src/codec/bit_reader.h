@@ -6,49 +6,77 @@
 
 namespace tolv::block {
 
+// The reader's state as plain scalars, so that a decoding loop can hold them
+// in locals (registers) and hand them to these functions by reference: the
+// buffer holds the next stream bits from bit 63 down; validBits (0..63) of
+// them are valid, and below those lie further stream bits or zeros.
+struct BitCursor {
+  // Tops buffer up to at least kRefillBits valid bits; every read needs its
+  // bits to be valid, so callers refill before each group of reads of at
+  // most kRefillBits bits.
+  static constexpr int kRefillBits = 56;
+  [[gnu::always_inline]] static void Refill(const uint8_t*& next, const uint8_t* end, uint64_t& buffer,
+                                            int& validBits) {
+    if (end - next >= 8) [[likely]] {
+      // The eight bytes are ORed in below the valid bits, and as many whole
+      // bytes as fit are counted as taken. The bits beyond them are the
+      // stream's own next bits, so ORing them in again on the next refill
+      // changes nothing. The count of valid bits keeps its low three bits and
+      // becomes 56 to 63.
+      buffer |= LoadBigEndian64(next) >> validBits;
+      next += (63 - validBits) >> 3;
+      validBits |= 56;
+      return;
+    }
+    // Near the end: the last seven bytes one at a time, then zero bytes.
+    while (validBits < kRefillBits) {
+      const uint64_t byte = next < end ? *next++ : 0;
+      buffer |= byte << (56 - validBits);
+      validBits += 8;
+    }
+  }
+
+  // The next bitCount (1..32) bits without consuming them.
+  static uint32_t Peek(uint64_t buffer, int bitCount) {
+    return static_cast<uint32_t>(buffer >> (64 - bitCount));
+  }
+
+  static void Consume(uint64_t& buffer, int& validBits, int bitCount) {
+    buffer <<= bitCount;
+    validBits -= bitCount;
+  }
+
+  // The first byte most significant, whatever the host's byte order (compilers
+  // turn this into one load and a byte swap).
+  static uint64_t LoadBigEndian64(const uint8_t* p) {
+    return uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 | uint64_t{p[3]} << 32 |
+           uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | uint64_t{p[7]};
+  }
+};
+
 class BitReader {
  public:
+  static constexpr int kRefillBits = BitCursor::kRefillBits;
+
   // src may be null when srcSize is 0; a negative size counts as 0.
-  BitReader(const uint8_t* src, int32_t srcSize) : next_(src), end_(srcSize > 0 ? src + srcSize : src) {
+  BitReader(const uint8_t* src, int32_t srcSize) : next(src), end(srcSize > 0 ? src + srcSize : src) {
     Refill();
   }
 
-  // Tops the buffer up to at least kRefillBits valid bits. Every read below
-  // needs its bits to be valid: callers refill before each group of reads of
-  // at most kRefillBits bits.
-  static constexpr int kRefillBits = 56;
-  void Refill() {
-    if (validBits_ >= kRefillBits) return;
-    if (end_ - next_ >= 8) {
-      // The eight bytes are ORed in below the valid bits; bits beyond the
-      // bytes counted as taken are the stream's own next bits, so ORing
-      // them again on the next refill changes nothing.
-      buffer_ |= LoadBigEndian64(next_) >> validBits_;
-      const int takenBytes = (63 - validBits_) >> 3;
-      next_ += takenBytes;
-      validBits_ += takenBytes * 8;
-      return;
-    }
-    while (validBits_ < kRefillBits) {
-      const uint64_t byte = next_ < end_ ? *next_++ : 0;
-      buffer_ |= byte << (56 - validBits_);
-      validBits_ += 8;
-    }
-  }
+  void Refill() { BitCursor::Refill(next, end, buffer, validBits); }
 
   // The next 16 bits without consuming them.
-  uint32_t Peek16() const { return static_cast<uint32_t>(buffer_ >> 48); }
+  uint32_t Peek16() const { return BitCursor::Peek(buffer, 16); }
+  // The next bitCount (1..32) bits without consuming them.
+  uint32_t Peek(int bitCount) const { return BitCursor::Peek(buffer, bitCount); }
   // Bit 63 - index of the buffer: bit 0 is the next stream bit.
-  bool BitAt(int index) const { return (buffer_ >> (63 - index)) & 1; }
+  bool BitAt(int index) const { return (buffer >> (63 - index)) & 1; }
 
-  void Consume(int bitCount) {
-    buffer_ <<= bitCount;
-    validBits_ -= bitCount;
-  }
+  void Consume(int bitCount) { BitCursor::Consume(buffer, validBits, bitCount); }
 
   // The next bitCount (1..32) bits as a number, consumed.
   uint32_t Take(int bitCount) {
-    const uint32_t value = static_cast<uint32_t>(buffer_ >> (64 - bitCount));
+    const uint32_t value = Peek(bitCount);
     Consume(bitCount);
     return value;
   }
@@ -56,22 +84,15 @@ class BitReader {
   // Take() for header fields: refills first when fewer than bitCount bits are
   // valid.
   uint32_t TakeChecked(int bitCount) {
-    if (validBits_ < bitCount) Refill();
+    if (validBits < bitCount) Refill();
     return Take(bitCount);
   }
 
- private:
-  // The first byte most significant, whatever the host's byte order (compilers
-  // turn this into one load and a byte swap).
-  static uint64_t LoadBigEndian64(const uint8_t* p) {
-    return uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 | uint64_t{p[3]} << 32 |
-           uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | uint64_t{p[7]};
-  }
-
-  const uint8_t* next_;
-  const uint8_t* end_;
-  uint64_t buffer_ = 0;  // valid bits from bit 63 down, zeros below them
-  int validBits_ = 0;
+  // The state, open to a decoding loop that works on a copy in locals.
+  const uint8_t* next;
+  const uint8_t* end;
+  uint64_t buffer = 0;
+  int validBits = 0;
 };
 
 }  // namespace tolv::block

@@ -3,7 +3,8 @@
 // static Huffman codes sent at the head of every block of codes). TFD files,
 // packed flash blocks and receiver transfers all carry data in it.
 //
-// Both functions are reentrant: each call keeps its state to itself.
+// Both functions are reentrant and may run on several threads at once: each
+// call keeps its state to itself.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +32,7 @@ constexpr int32_t Block_CompressBound(int32_t srcSize) {
 // yields zero bytes. dstSize 0 or less returns 1 without reading; srcSize 0 or
 // less reads as an empty source (src may then be null). Never reads more than
 // srcSize bytes from src nor writes more than dstSize bytes to dst, whatever
-// the input. Works on the stack (about 30 KB) without allocating.
+// the input. Works on the stack (about 40 KB) without allocating.
 int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize);
 
 // Compresses srcSize bytes from src into dst, which must have room for

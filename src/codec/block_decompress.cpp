@@ -6,9 +6,12 @@
 // code; the distance-class code. Then follow the codes: a literal, or a match
 // length followed by its distance class and the distance's low bits.
 //
-// The output is produced in chunks of up to 8192 bytes through an 8192-byte
-// window; a finished chunk is copied to the destination, so a stream that turns
-// out bad leaves the destination changed only in whole chunks.
+// The output is produced in chunks of up to 8192 bytes. A chunk is decoded
+// into the upper half of a 16 KB buffer whose lower half holds the 8192 bytes
+// before it, so a match (at most 8192 bytes back) always reads one contiguous
+// run. A finished chunk is copied to the destination, so a stream that turns
+// out bad leaves the destination changed only in whole chunks; then the chunk
+// moves down into the lower half.
 #include <algorithm>
 #include <cstring>
 
@@ -20,11 +23,20 @@
 namespace tolv {
 namespace {
 
+using block::BitCursor;
 using block::BitReader;
 
 constexpr int kLitLenLookupBits = 12;
 constexpr int kShortLookupBits = 8;
-constexpr uint32_t kWindowMask = block::kWindowSize - 1;
+
+// The buffer: the 8192 bytes of history, the chunk being decoded, and room
+// behind it for the rest of a match that runs past the chunk end (at most 255
+// bytes) and for what the copy loops store beyond a match (at most 16).
+constexpr uint32_t kHistorySize = block::kWindowSize;
+constexpr uint32_t kChunkEnd = 2 * block::kWindowSize;
+constexpr uint32_t kCopyWidth = 8;
+constexpr uint32_t kCopyOvershoot = 2 * kCopyWidth;
+constexpr uint32_t kBufferSize = kChunkEnd + block::kMaxMatch + kCopyOvershoot;
 
 // A code with a lookup of kLookupBits bits and its tree.
 template <int kSymbols, int kLookupBits>
@@ -44,51 +56,87 @@ struct Code {
     block::FillSingleSymbolTable(symbol, kLookupBits, table);
   }
 
-  // Decodes one symbol; the reader must hold at least 16 valid bits.
-  int Decode(BitReader& reader) const {
-    const uint32_t top = reader.Peek16();
-    const uint16_t entry = table[top >> (16 - kLookupBits)];
-    uint32_t symbol = entry & block::kEntryValueMask;
-    if (symbol < kSymbols) {
-      reader.Consume(entry >> block::kEntryLengthShift);
-      return static_cast<int>(symbol);
+  // Decodes one symbol from the bit buffer (at least 16 valid bits) and
+  // consumes its code.
+  [[gnu::always_inline]] uint32_t Decode(uint64_t& buffer, int& validBits) const {
+    const uint16_t entry = table[BitCursor::Peek(buffer, kLookupBits)];
+    uint32_t symbol = entry >> block::kEntryValueShift;
+    int length = entry & block::kEntryLengthMask;
+    if (symbol >= kSymbols) [[unlikely]] {
+      symbol = WalkTree(symbol, BitCursor::Peek(buffer, 16));
+      length = lengths[symbol];
     }
-    return DecodeLong(reader, symbol, top);
+    BitCursor::Consume(buffer, validBits, length);
+    return symbol;
   }
+  uint32_t Decode(BitReader& reader) const { return Decode(reader.buffer, reader.validBits); }
 
-  // Walks the tree below the lookup, one code bit per step. A tree built from
-  // a complete code always ends in a symbol within 16 bits; the guard keeps a
-  // damaged one from walking on.
-  int DecodeLong(BitReader& reader, uint32_t node, uint32_t top) const {
+  // Walks the tree below the lookup with the next 16 bits top, one code bit
+  // per step. A tree built from a complete code always ends in a symbol
+  // within 16 bits; the guard keeps a damaged one from walking on.
+  [[gnu::noinline]] uint32_t WalkTree(uint32_t node, uint32_t top) const {
     for (int bit = 15 - kLookupBits; bit >= 0 && node >= kSymbols; --bit)
       node = ((top >> bit) & 1) ? tree.oneBranch[node] : tree.zeroBranch[node];
-    if (node >= kSymbols) node = 0;
-    reader.Consume(lengths[node]);
-    return static_cast<int>(node);
+    return node < kSymbols ? node : 0;
   }
 };
 
+// Copies a match of length bytes from distance bytes back to out. Writes up
+// to kCopyOvershoot bytes past the match; those lie beyond the output so far
+// and are overwritten before anything reads them.
+[[gnu::always_inline]] inline void CopyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
+  const uint8_t* from = out - distance;
+  uint8_t* const end = out + length;
+  if (distance >= kCopyWidth) {
+    // Each 8-byte piece is read before any of it is written. Most matches
+    // are done after the first two.
+    std::memcpy(out, from, kCopyWidth);
+    std::memcpy(out + kCopyWidth, from + kCopyWidth, kCopyWidth);
+    if (length <= 2 * kCopyWidth) return;
+    out += 2 * kCopyWidth;
+    from += 2 * kCopyWidth;
+    do {
+      std::memcpy(out, from, kCopyWidth);
+      out += kCopyWidth;
+      from += kCopyWidth;
+    } while (out < end);
+    return;
+  }
+  if (distance == 1) {
+    std::memset(out, *from, length);
+    return;
+  }
+  // A shorter distance repeats a pattern of that many bytes: the first bytes
+  // one at a time, then 8-byte pieces from a whole number of patterns back
+  // (the smallest multiple of the distance that is at least 8).
+  static constexpr uint8_t kPeriod[kCopyWidth] = {0, 8, 8, 9, 8, 10, 12, 14};
+  for (uint32_t k = 0; k < kCopyWidth; ++k) out[k] = from[k];
+  const uint32_t period = kPeriod[distance];
+  for (out += kCopyWidth; out < end; out += kCopyWidth) std::memcpy(out, out - period, kCopyWidth);
+}
+
 struct Decoder {
-  explicit Decoder(const uint8_t* src, int32_t srcSize) : reader(src, srcSize) {}
+  explicit Decoder(const uint8_t* src, int32_t srcSize) : reader(src, srcSize) {
+    // A match reaching back before the first output byte reads zeros.
+    std::memset(buffer, 0, kHistorySize);
+  }
 
   BitReader reader;
   Code<block::kLitLenSymbols, kLitLenLookupBits> litLen;
   Code<block::kLengthCodeSymbols, kShortLookupBits> lengthCode;
   Code<block::kDistanceSymbols, kShortLookupBits> distance;
   uint32_t codesLeftInBlock = 0;
-  // A match that ran past the end of the previous chunk.
-  uint32_t matchBytesLeft = 0;
-  uint32_t matchSourceIndex = 0;
-  // Cleared, so that a match reaching before the first output byte reads zeros.
-  uint8_t window[block::kWindowSize] = {};
+  // Where the next output byte goes; past kChunkEnd when a match ran over
+  // the end of the previous chunk.
+  uint32_t outIndex = kHistorySize;
+  uint8_t buffer[kBufferSize];
 
   bool ReadBlockHeader();
   template <typename ShortCode>
   bool ReadShortCode(ShortCode& code, int countBits, int specialPosition);
   bool ReadLitLenCode();
-  uint32_t DecodeDistanceField();
-  void CopyMatch(uint32_t& outIndex, uint32_t chunkEnd);
   bool DecodeChunk(uint32_t chunkSize);
+  void MoveChunkToHistory();
 };
 
 // Block header: 16-bit count of codes (0 meaning 65536), then the three codes.
@@ -149,7 +197,7 @@ bool Decoder::ReadLitLenCode() {
   uint32_t i = 0;
   while (i < count) {
     reader.Refill();
-    const int symbol = lengthCode.Decode(reader);
+    const uint32_t symbol = lengthCode.Decode(reader);
     if (symbol >= block::kLengthSymbolBias + 1) {
       litLen.lengths[i++] = static_cast<uint8_t>(symbol - block::kLengthSymbolBias);
       continue;
@@ -164,54 +212,63 @@ bool Decoder::ReadLitLenCode() {
   return litLen.Build(static_cast<int>(i));
 }
 
-// Distance field (distance - 1): class 0 is 0, class c is 2^(c-1) plus c - 1
-// further bits.
-inline uint32_t Decoder::DecodeDistanceField() {
-  const uint32_t distanceClass = static_cast<uint32_t>(distance.Decode(reader));
-  if (distanceClass <= 1) return distanceClass;
-  return (1u << (distanceClass - 1)) + reader.Take(static_cast<int>(distanceClass) - 1);
-}
-
-// Copies the match in progress into the window up to the chunk end. The source
-// index runs on modulo the window size, so it reads the previous chunk's bytes
-// where it lies ahead of the output index.
-inline void Decoder::CopyMatch(uint32_t& outIndex, uint32_t chunkEnd) {
-  const uint32_t count = std::min(matchBytesLeft, chunkEnd - outIndex);
-  uint32_t from = matchSourceIndex;
-  uint8_t* out = window + outIndex;
-  if (from + count <= block::kWindowSize && (from + count <= outIndex || from > outIndex)) {
-    // No wrap, and each byte is read before the copy overwrites it.
-    std::memmove(out, window + from, count);
-    from = (from + count) & kWindowMask;
-  } else {
-    for (uint32_t k = 0; k < count; ++k) {
-      out[k] = window[from];
-      from = (from + 1) & kWindowMask;
-    }
-  }
-  outIndex += count;
-  matchBytesLeft -= count;
-  matchSourceIndex = from;
-}
-
+// Decodes codes until the chunk of chunkSize bytes is full. The reader's
+// state and the count of codes live in locals here: the byte stores into the
+// buffer could otherwise alias them and force them through memory.
 bool Decoder::DecodeChunk(uint32_t chunkSize) {
-  uint32_t outIndex = 0;
-  if (matchBytesLeft > 0) CopyMatch(outIndex, chunkSize);
-  while (outIndex < chunkSize) {
-    if (codesLeftInBlock == 0 && !ReadBlockHeader()) return false;
-    --codesLeftInBlock;
-    reader.Refill();
-    const int symbol = litLen.Decode(reader);
+  uint8_t* out = buffer + outIndex;
+  uint8_t* const chunkEnd = buffer + kHistorySize + chunkSize;
+  const uint8_t* next = reader.next;
+  const uint8_t* const end = reader.end;
+  uint64_t bits = reader.buffer;
+  int validBits = reader.validBits;
+  uint32_t codesLeft = codesLeftInBlock;
+  while (out < chunkEnd) {
+    if (codesLeft == 0) [[unlikely]] {
+      reader.next = next;
+      reader.buffer = bits;
+      reader.validBits = validBits;
+      if (!ReadBlockHeader()) return false;
+      next = reader.next;
+      bits = reader.buffer;
+      validBits = reader.validBits;
+      codesLeft = codesLeftInBlock;
+    }
+    --codesLeft;
+    // At most 16 bits of literal/length code, 16 of distance class and 12
+    // further distance bits.
+    BitCursor::Refill(next, end, bits, validBits);
+    const uint32_t symbol = litLen.Decode(bits, validBits);
     if (symbol < 256) {
-      window[outIndex++] = static_cast<uint8_t>(symbol);
+      *out++ = static_cast<uint8_t>(symbol);
       continue;
     }
-    matchBytesLeft = static_cast<uint32_t>(symbol - block::kMatchSymbolBias);
-    const uint32_t distanceField = DecodeDistanceField();
-    matchSourceIndex = (outIndex - distanceField - 1) & kWindowMask;
-    CopyMatch(outIndex, chunkSize);
+    // Distance field (distance - 1): class 0 is 0, class c is 2^(c-1) plus
+    // c - 1 further bits.
+    const uint32_t matchLength = symbol - block::kMatchSymbolBias;
+    const uint32_t distanceClass = distance.Decode(bits, validBits);
+    uint32_t distanceField = distanceClass;
+    if (distanceClass > 1) {
+      const int extraBits = static_cast<int>(distanceClass) - 1;
+      distanceField = (1u << extraBits) + BitCursor::Peek(bits, extraBits);
+      BitCursor::Consume(bits, validBits, extraBits);
+    }
+    CopyMatch(out, distanceField + 1, matchLength);
+    out += matchLength;
   }
+  reader.next = next;
+  reader.buffer = bits;
+  reader.validBits = validBits;
+  codesLeftInBlock = codesLeft;
+  outIndex = static_cast<uint32_t>(out - buffer);
   return true;
+}
+
+// The full chunk becomes the history of the next one; the bytes of a match
+// that ran past its end become the next chunk's first bytes.
+void Decoder::MoveChunkToHistory() {
+  std::memmove(buffer, buffer + kHistorySize, outIndex - kHistorySize);
+  outIndex -= kHistorySize;
 }
 
 }  // namespace
@@ -222,8 +279,9 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
   for (int32_t produced = 0; produced < dstSize;) {
     const int32_t chunkSize = std::min<int32_t>(block::kWindowSize, dstSize - produced);
     if (!decoder.DecodeChunk(static_cast<uint32_t>(chunkSize))) return 0;
-    std::memcpy(dst + produced, decoder.window, static_cast<size_t>(chunkSize));
+    std::memcpy(dst + produced, decoder.buffer + kHistorySize, static_cast<size_t>(chunkSize));
     produced += chunkSize;
+    if (produced < dstSize) decoder.MoveChunkToHistory();
   }
   return 1;
 }

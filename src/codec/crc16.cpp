@@ -6,12 +6,12 @@
 namespace tolv {
 namespace {
 
-using CrcTables = std::array<std::array<uint16_t, 256>, 8>;
+using CrcTables = std::array<std::array<uint16_t, 256>, 16>;
 
 // Table 0 is the reflected CRC-16 with polynomial 0x8005: the right-shifting
 // form uses the reversed polynomial 0xA001, and entry i is the register after
 // eight shifts starting from i. Table k gives the effect of a byte followed by
-// k zero bytes, so that eight bytes can be taken in one step.
+// k zero bytes, so that sixteen bytes can be taken in one step.
 constexpr CrcTables MakeCrcTables() {
   CrcTables tables{};
   for (uint32_t i = 0; i < 256; ++i) {
@@ -34,10 +34,11 @@ uint32_t CRC16_Update(uint32_t crc, const uint8_t* data, int32_t byteCount) {
   const auto& t = kCrcTables;
   uint32_t value = crc & 0xFFFFu;
   int32_t i = 0;
-  for (; i + 8 <= byteCount; i += 8) {
+  for (; i + 16 <= byteCount; i += 16) {
     const uint8_t* p = data + i;
-    value = t[7][(p[0] ^ value) & 0xFF] ^ t[6][(p[1] ^ (value >> 8)) & 0xFF] ^ t[5][p[2]] ^ t[4][p[3]] ^
-            t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    value = t[15][(p[0] ^ value) & 0xFF] ^ t[14][(p[1] ^ (value >> 8)) & 0xFF] ^ t[13][p[2]] ^ t[12][p[3]] ^
+            t[11][p[4]] ^ t[10][p[5]] ^ t[9][p[6]] ^ t[8][p[7]] ^ t[7][p[8]] ^ t[6][p[9]] ^ t[5][p[10]] ^
+            t[4][p[11]] ^ t[3][p[12]] ^ t[2][p[13]] ^ t[1][p[14]] ^ t[0][p[15]];
   }
   for (; i < byteCount; ++i) value = t[0][(data[i] ^ value) & 0xFF] ^ (value >> 8);
   return value;

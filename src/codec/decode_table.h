@@ -12,15 +12,18 @@
 
 namespace tolv::block {
 
-// Table entry: bits 0..9 hold a symbol (below the alphabet size) or a tree
-// node (at or above it); bits 10..15 hold the code length of a symbol whose
-// code fits the lookup (0 for a tree root or a code without bits).
-inline constexpr uint16_t kEntryValueMask = 0x3FF;
-inline constexpr int kEntryLengthShift = 10;
+// Table entry: bits 0..5 hold the code length of a symbol whose code fits the
+// lookup (0 for a tree root or a code without bits), the bits a decoder
+// consumes, in the low bits so that it needs no shift to get them; bits 6..15
+// hold the symbol (below the alphabet size) or the tree node (at or above it).
+inline constexpr uint16_t kEntryLengthMask = 0x3F;
+inline constexpr int kEntryValueShift = 6;
 
 // Tree storage: node numbers start at the alphabet size, as a code of m
 // symbols needs at most m - 1 inner nodes; 2 * 510 - 1 covers the largest.
 inline constexpr int kTreeEntries = 1019;
+// The largest alphabet.
+inline constexpr int kMaxSymbols = 510;
 
 struct DecodeTree {
   uint16_t zeroBranch[kTreeEntries];

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "codec/block_codec.h"
+#include "codec/chunk_compression.h"
 #include "codec/crc16.h"
 #include "flash/model_header_internal.h"
 #include "flash/packed_chunks.h"
@@ -38,6 +42,16 @@ class PackedBlockWriter {
     std::copy(header.bytes.begin(), header.bytes.end(), block_.begin());
   }
 
+  // The bytes of a block to come, in chunks of at most chunkSize bytes.
+  struct Run {
+    const uint8_t* source;
+    size_t sourceSize;
+    size_t chunkSize;
+  };
+  // Compresses the chunks of the blocks to come on all cores, before AddBlock
+  // asks for them one by one (see codec/chunk_compression.h).
+  void CompressAhead(std::initializer_list<Run> runs);
+
   // Adds a block carrying sourceSize bytes in chunks of at most chunkSize
   // bytes, at the next multiple of 1024. False when it does not fit.
   bool AddBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize);
@@ -57,13 +71,40 @@ class PackedBlockWriter {
   Outcome WriteBlock(const uint8_t* source, size_t sourceSize, size_t chunkSize, bool padStreams,
                      DirectoryEntry& entry);
   bool AddChunk(const uint8_t* source, size_t size, bool padStream, size_t& position, WrittenChunks& written);
+  // Puts what Block_Compress gives for the chunk into chunkBuffer_: the result
+  // compressed ahead, else compressed now. Returns its length.
+  int32_t CompressChunk(const uint8_t* source, size_t size);
 
   std::vector<uint8_t> block_;
   packed::Form form_;
   size_t next_;
   std::vector<DirectoryEntry> directory_;
   std::vector<uint8_t> chunkBuffer_;
+  // Results of CompressAhead by the chunk's first byte and size.
+  std::map<std::pair<const uint8_t*, size_t>, std::vector<uint8_t>> ahead_;
 };
+
+void PackedBlockWriter::CompressAhead(std::initializer_list<Run> runs) {
+  std::vector<BlockChunk> chunks;
+  for (const Run& run : runs) {
+    for (size_t done = 0; done < run.sourceSize; done += run.chunkSize)
+      chunks.push_back({run.source + done, static_cast<int32_t>(std::min(run.chunkSize, run.sourceSize - done))});
+  }
+  Block_CompressChunks(chunks, [&](size_t index, const uint8_t* bytes, int32_t size) {
+    const BlockChunk& chunk = chunks[index];
+    ahead_[{chunk.data, static_cast<size_t>(chunk.size)}].assign(bytes, bytes + std::max<int32_t>(size, 0));
+    return true;
+  });
+}
+
+int32_t PackedBlockWriter::CompressChunk(const uint8_t* source, size_t size) {
+  const auto found = ahead_.find({source, size});
+  if (found == ahead_.end() || found->second.size() > chunkBuffer_.size()) {
+    return Block_Compress(source, static_cast<int32_t>(size), chunkBuffer_.data());
+  }
+  std::copy(found->second.begin(), found->second.end(), chunkBuffer_.begin());
+  return static_cast<int32_t>(found->second.size());
+}
 
 // True when a reader tells every chunk's form as it was written: the chunks
 // whose stored size equals their uncompressed size are read as plain copies
@@ -125,8 +166,7 @@ PackedBlockWriter::Outcome PackedBlockWriter::WriteBlock(const uint8_t* source, 
 
 bool PackedBlockWriter::AddChunk(const uint8_t* source, size_t size, bool padStream, size_t& position,
                                  WrittenChunks& written) {
-  const int32_t sourceSize = static_cast<int32_t>(size);
-  const int32_t storedSize = Block_Compress(source, sourceSize, chunkBuffer_.data());
+  const int32_t storedSize = CompressChunk(source, size);
   if (storedSize <= 0) return false;
   size_t stored = static_cast<size_t>(storedSize);
   // A result as long as the chunk is either the compressor's plain copy or a
@@ -169,6 +209,7 @@ bool PackFlashData(uint16_t systemId, const uint8_t* flash, uint8_t* packed, con
   if (!header) return false;
   // Settings: 64 blocks of one 8192-byte chunk each, the first at 5120.
   PackedBlockWriter writer(*header, kSettingsFirstBlock);
+  writer.CompressAhead({{flash, kFlashImageSize, kSettingsChunkSize}});
   for (size_t k = 0; k < kSettingsBlockCount; ++k) {
     if (!writer.AddBlock(flash + k * kSettingsChunkSize, kSettingsChunkSize, kSettingsChunkSize))
       return false;
@@ -185,6 +226,8 @@ bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const 
   // Defaults: block 0 at 1024 with the settings in chunks of up to 32,762
   // bytes, block 1 with the default EEPROM as one chunk.
   PackedBlockWriter writer(*header, kDefaultsFirstBlock);
+  writer.CompressAhead({{defaultsSettings, kDefaultsSettingsSize, kDefaultsChunkSize},
+                        {defaultsEeprom, kEepromImageSize, kEepromImageSize}});
   if (!writer.AddBlock(defaultsSettings, kDefaultsSettingsSize, kDefaultsChunkSize)) return false;
   if (!writer.AddBlock(defaultsEeprom, kEepromImageSize, kEepromImageSize)) return false;
   writer.Finish(packed);

@@ -44,6 +44,9 @@ bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize);
 // there is no header to write or the blocks do not fit into
 // kPackedBlockSize bytes; nothing outside packed is ever written.
 //
+// The chunks are compressed on all cores (Block_CompressChunks); the block is
+// the same bytes whatever the number of threads.
+//
 // Every chunk holds what Block_Compress gives for it: its stream, or a plain
 // copy of its bytes when no stream fits into 32,762 bytes. A stream exactly as
 // long as its chunk is written as the stream (a receiver expands every chunk);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/block_codec.h"
+#include "codec/chunk_compression.h"
 #include "codec/crc16.h"
 #include "common/file_io.h"
 #include "results/result_codes.h"
@@ -73,20 +74,45 @@ uint64_t ChunkCount(const tTFDBlock& slot) {
   return size == 0 ? 1 : (size + kTfdMaxChunkSize - 1) / kTfdMaxChunkSize;
 }
 
-// Appends one chunk of chunkSize bytes from src as a block of blockType.
-void AppendBlock(const uint8_t* src, int32_t chunkSize, uint16_t blockType, std::vector<uint8_t>& image) {
-  uint8_t staging[kTfdBlockHeaderSize + kTfdMaxChunkSize];
-  uint8_t* data = staging + kTfdBlockHeaderSize;
-  // An empty chunk (src may then be null) compresses to a 7-byte stream.
-  const int32_t dataLength = Block_Compress(src, chunkSize, data);
+// One chunk of the image to build: its bytes and its block type.
+struct ImageChunk {
+  BlockChunk bytes;
+  uint16_t blockType = 0;
+};
+
+// The chunks of every present slot in increasing type, each slot as one run
+// of chunks of at most kTfdMaxChunkSize bytes (a slot of size 0 gives one
+// empty chunk).
+std::vector<ImageChunk> ChunksOf(const TfdStore& store) {
+  std::vector<ImageChunk> chunks;
+  for (int type = 0; type < kTfdSlotCount; ++type) {
+    const tTFDBlock& slot = store[type];
+    if (!slot.present) continue;
+    size_t done = 0;
+    do {
+      const size_t chunkSize = std::min<size_t>(slot.data.size() - done, kTfdMaxChunkSize);
+      chunks.push_back({{slot.data.data() + done, static_cast<int32_t>(chunkSize)}, static_cast<uint16_t>(type)});
+      done += chunkSize;
+    } while (done < slot.data.size());
+  }
+  return chunks;
+}
+
+// Appends one chunk as a block, given what Block_Compress gave for it.
+void AppendBlock(const ImageChunk& chunk, const uint8_t* compressed, int32_t dataLength,
+                 std::vector<uint8_t>& image) {
+  const int32_t chunkSize = chunk.bytes.size;
   // A data length equal to the chunk length always means stored: the chunk's
   // own bytes, whatever the compressor produced.
-  if (dataLength == chunkSize) std::memcpy(data, src, static_cast<size_t>(chunkSize));
-  WriteBE16(staging, static_cast<uint32_t>(dataLength + 6));
-  WriteBE16(staging + 4, blockType);
-  WriteBE16(staging + 6, static_cast<uint32_t>(chunkSize));
-  WriteBE16(staging + 2, CRC16_Calc(staging + 4, dataLength + 4));
-  image.insert(image.end(), staging, staging + kTfdBlockHeaderSize + dataLength);
+  const uint8_t* data = dataLength == chunkSize ? chunk.bytes.data : compressed;
+  uint8_t header[kTfdBlockHeaderSize];
+  WriteBE16(header, static_cast<uint32_t>(dataLength + 6));
+  WriteBE16(header + 4, chunk.blockType);
+  WriteBE16(header + 6, static_cast<uint32_t>(chunkSize));
+  // The CRC covers type, uncompressed size and data.
+  WriteBE16(header + 2, CRC16_Update(CRC16_Calc(header + 4, 4), data, dataLength));
+  image.insert(image.end(), header, header + kTfdBlockHeaderSize);
+  if (dataLength > 0) image.insert(image.end(), data, data + dataLength);
 }
 
 void WriteHeader(uint8_t* dst, uint16_t systemId, uint16_t blockCount) {
@@ -190,21 +216,17 @@ int32_t TFD_BuildImage(const TfdStore& store, uint16_t systemId, std::vector<uin
   if (blockCount > kMaxFileBlocks) return result::kTfdTooManyBlocks;
   image.reserve(std::min(estimatedSize, kInt32Max));
   image.resize(kTfdHeaderSize);
-  // Each present slot in increasing type, as one run of chunks.
-  for (int type = 0; type < kTfdSlotCount; ++type) {
-    const tTFDBlock& slot = store[type];
-    if (!slot.present) continue;
-    size_t done = 0;
-    do {
-      const size_t chunkSize = std::min<size_t>(slot.data.size() - done, kTfdMaxChunkSize);
-      AppendBlock(slot.data.data() + done, static_cast<int32_t>(chunkSize), static_cast<uint16_t>(type),
-                  image);
-      done += chunkSize;
-      if (image.size() > kInt32Max) {
-        image.clear();
-        return result::kTfdTooManyBlocks;
-      }
-    } while (done < slot.data.size());
+  // The chunks are compressed on all cores and appended in order.
+  const std::vector<ImageChunk> chunks = ChunksOf(store);
+  std::vector<BlockChunk> sources(chunks.size());
+  std::transform(chunks.begin(), chunks.end(), sources.begin(), [](const ImageChunk& c) { return c.bytes; });
+  const bool fits = Block_CompressChunks(sources, [&](size_t index, const uint8_t* bytes, int32_t size) {
+    AppendBlock(chunks[index], bytes, size, image);
+    return image.size() <= kInt32Max;
+  });
+  if (!fits) {
+    image.clear();
+    return result::kTfdTooManyBlocks;
   }
   WriteHeader(image.data(), systemId, static_cast<uint16_t>(blockCount));
   return result::kOk;

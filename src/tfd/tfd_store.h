@@ -110,8 +110,10 @@ int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header
 // Builds the TFD image of store for systemId into image (resized to exactly
 // the image size; its capacity is reused). Present slots in increasing type,
 // each as chunks of at most kTfdMaxChunkSize bytes (a slot of size 0 gives one
-// empty chunk); a chunk that does not compress is stored. The output depends
-// only on the store and systemId. Returns 0, or kTfdTooManyBlocks when the
+// empty chunk); a chunk that does not compress is stored. The chunks are
+// compressed on all cores (Block_CompressChunks, codec/chunk_compression.h);
+// the output depends only on the store and systemId, whatever the number of
+// threads. Returns 0, or kTfdTooManyBlocks when the
 // chunks do not fit the 16-bit block count or the image would exceed 2^31 - 1
 // bytes (image then empty).
 int32_t TFD_BuildImage(const TfdStore& store, uint16_t systemId, std::vector<uint8_t>& image);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/block_codec.h"
+#include "codec/chunk_compression.h"
 #include "flash/model_header.h"
 #include "flash/model_list.h"
 #include "flash/packed_block_check.h"
@@ -186,12 +187,24 @@ TEST(PackSettings, RoundTripForEveryTemplateAndByteOrder) {
   }
 }
 
-TEST(PackSettings, SameInputSameBlock) {
+// The chunks are compressed on several threads; the block is the same bytes
+// on one thread, on several and on more threads than cores.
+TEST(PackSettings, SameInputSameBlockOnAnyNumberOfThreads) {
   const Bytes flash = test::SettingsLikeImage(5);
-  Bytes first(kPackedBlockSize), second(kPackedBlockSize, 0x77);
-  ASSERT_TRUE(PackFlashData(406, flash.data(), first.data()));
-  ASSERT_TRUE(PackFlashData(406, flash.data(), second.data()));
-  EXPECT_EQ(first, second);
+  Bytes defaults = test::SettingsLikeImage(6);
+  defaults.resize(0x60000 + 256);
+  Bytes settings(kPackedBlockSize), defaultsBlock(kPackedBlockSize);
+  ASSERT_TRUE(PackFlashData(406, flash.data(), settings.data()));
+  ASSERT_TRUE(PackDefaultsData(406, defaults.data(), defaults.data() + 0x60000, defaultsBlock.data()));
+  for (int threads : {1, 2, 7}) {
+    Block_SetThreadCount(threads);
+    Bytes again(kPackedBlockSize, 0x77);
+    ASSERT_TRUE(PackFlashData(406, flash.data(), again.data()));
+    EXPECT_EQ(again, settings) << threads << " threads";
+    ASSERT_TRUE(PackDefaultsData(406, defaults.data(), defaults.data() + 0x60000, again.data()));
+    EXPECT_EQ(again, defaultsBlock) << threads << " threads";
+  }
+  Block_SetThreadCount(0);
 }
 
 TEST(PackSettings, RefusesWithoutTemplateAndLeavesEverythingAsItWas) {

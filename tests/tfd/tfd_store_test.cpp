@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "codec/block_codec.h"
+#include "codec/chunk_compression.h"
 #include "common/file_io.h"
 #include "results/result_codes.h"
 #include "test_support.h"
@@ -158,6 +159,13 @@ TEST(TfdBuild, SeveralMegabyteFirmwareRoundTripsAndRebuildsByteForByte) {
   EXPECT_EQ(SlotBytes(*loaded, 1), firmware);
   EXPECT_EQ(SlotBytes(*loaded, 0), loader);
   EXPECT_EQ(Build(*loaded, 406), image);
+
+  // The chunks are compressed on several threads: the same bytes on one.
+  for (int threads : {1, 3}) {
+    Block_SetThreadCount(threads);
+    EXPECT_EQ(Build(*store, 406), image) << threads << " threads";
+  }
+  Block_SetThreadCount(0);
 }
 
 TEST(TfdBuild, CallerBufferNeverReceivesMoreThanItsCapacity) {

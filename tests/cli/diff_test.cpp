@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "test_support.h"
+#include "settings_backup_fixture.h"
 #include "tolv_run.h"
 #include "workspace/bin_files.h"
 #include "workspace/std_file.h"
@@ -18,24 +19,7 @@ namespace {
 using test::Contains;
 using test::Lines;
 
-class TolvDiff : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ws = test::SettingsWorkspace(kLayoutDvbT, 406, 21);
-    std::fill(flash().begin() + kDefaultsSettingsSize, flash().end(), uint8_t{0});
-    test::ScriptedInteraction ui;
-    ASSERT_TRUE(STD_Save(ws, work.File("settings.std"), ui));
-  }
-  std::vector<uint8_t>& flash() { return ws.Image(ComponentKind::Flash); }
-  void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(work.File(name)).parent_path());
-    test::WriteBytes(work.File(name), bytes);
-  }
-  test::TolvResult Tolv(const std::string& args) { return test::RunTolv(args, work.path()); }
-
-  test::TempDir work;
-  Workspace ws;
-};
+using TolvDiff = test::SettingsBackupTest;
 
 TEST_F(TolvDiff, TheSameBackupInOtherFormsIsTheSameButForTheSystemId) {
   ASSERT_EQ(Tolv("convert settings.std -o s.tfd -o parts/").status, 0);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "test_support.h"
+#include "settings_backup_fixture.h"
 #include "tolv_run.h"
 #include "workspace/std_file.h"
 #include "workspace_fixtures.h"
@@ -16,24 +17,7 @@ namespace {
 using test::Contains;
 using test::Lines;
 
-class TolvFolders : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ws = test::SettingsWorkspace(kLayoutDvbT, 406, 21);
-    std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
-    std::fill(flash.begin() + kDefaultsSettingsSize, flash.end(), uint8_t{0});
-    test::ScriptedInteraction ui;
-    ASSERT_TRUE(STD_Save(ws, work.File("settings.std"), ui));
-  }
-  void Put(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(work.File(name)).parent_path());
-    test::WriteBytes(work.File(name), bytes);
-  }
-  test::TolvResult Tolv(const std::string& args) { return test::RunTolv(args, work.path()); }
-
-  test::TempDir work;
-  Workspace ws;
-};
+using TolvFolders = test::SettingsBackupTest;
 
 TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
   Put("l.bin", test::RandomBytes(3, kLoaderImageSize));

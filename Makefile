@@ -6,7 +6,7 @@ WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 
-.PHONY: all build run test unit-tests package package-check sanitizer-tests fuzz windows windows-tests bench clean
+.PHONY: all build run test unit-tests package package-check package-install-check sanitizer-tests fuzz windows windows-tests bench clean
 
 all: build
 
@@ -31,6 +31,11 @@ package: build
 # programs of the unpacked package.
 package-check: package
 	scripts/check-package $(BUILD)
+
+# The package installed, used and removed on a fresh Debian 12 made by
+# debootstrap (root and the network; not part of test).
+package-install-check: package
+	scripts/check-package-install $(BUILD)
 
 # The library and window-logic tests again, built with ASan and UBSan.
 sanitizer-tests:

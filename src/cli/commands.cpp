@@ -36,9 +36,8 @@ void PrintOverview(std::FILE* out) {
                "\n"
                "\"tolv COMMAND --help\" explains a command, with examples; \"tolv --version\"\n"
                "prints the version. Model names come from the first Firmware.dat found in\n"
-               "the current folder, beside the program, in $XDG_DATA_HOME/tolvpack/\n"
-               "(~/.local/share/tolvpack/) or in /usr/local/share/tolvpack/ and\n"
-               "/usr/share/tolvpack/ ($XDG_DATA_DIRS); \"tolv models\" tells which.\n");
+               "%s; \"tolv models\" tells which.\n",
+               ModelListPlacesText());
 }
 
 const CliCommand* FindCommand(const std::string& name) {

@@ -11,4 +11,8 @@ namespace tolv::cli {
 // its examples is one of this system's (/dev/ttyUSB0, COM3).
 std::string LocalHelpText(const char* help);
 
+// Where the model list is looked for, for "tolv --help": one or more lines
+// without the last line break, as ModelList_SearchPath() searches here.
+const char* ModelListPlacesText();
+
 }  // namespace tolv::cli

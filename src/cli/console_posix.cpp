@@ -1,5 +1,5 @@
 // The terminal on POSIX systems: Ctrl-C (SIGINT), whether standard error is
-// a terminal, the help texts as they are.
+// a terminal, the help texts as they are, the model list in the XDG folders.
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,5 +31,11 @@ bool InterruptGuard::Requested() { return gInterrupted != 0; }
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::string LocalHelpText(const char* help) { return help; }
+
+const char* ModelListPlacesText() {
+  return "the current folder, beside the program, in $XDG_DATA_HOME/tolvpack/\n"
+         "(~/.local/share/tolvpack/) or in /usr/local/share/tolvpack/ and\n"
+         "/usr/share/tolvpack/ ($XDG_DATA_DIRS)";
+}
 
 }  // namespace tolv::cli

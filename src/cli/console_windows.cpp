@@ -1,5 +1,6 @@
 // The console on Windows: Ctrl-C and Ctrl-Break (SetConsoleCtrlHandler),
-// whether standard error is a console, help texts that name COM ports.
+// whether standard error is a console, help texts that name COM ports and
+// the application data folders of the model list.
 #include <windows.h>
 
 #include <atomic>
@@ -46,6 +47,11 @@ std::string LocalHelpText(const char* help) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at))
     text.replace(at, from.size(), kWindowsPortExample);
   return text;
+}
+
+const char* ModelListPlacesText() {
+  return "the current folder, beside the program, in %APPDATA%\\tolvpack\\ or in\n"
+         "%PROGRAMDATA%\\tolvpack\\";
 }
 
 }  // namespace tolv::cli

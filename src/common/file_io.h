@@ -40,10 +40,12 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
 // Writes the concatenation of parts as the file path, such that an existing
 // file of that name survives every failure: the bytes go to a temporary file in
 // the same directory, are flushed to the disk, and only then is the temporary
-// file renamed over path. When path is a symbolic link (or a chain of them),
-// the file it points to is the one replaced, from a temporary file beside it,
-// and the link stays. An existing file's permission bits are kept. On failure
-// the temporary file is removed, path is untouched and FileError is thrown.
+// file renamed over path. On POSIX systems, when path is a symbolic link (or a
+// chain of them), the file it points to is the one replaced, from a temporary
+// file beside it, and the link stays; on Windows links are not followed. An
+// existing file's permission bits (on Windows its hidden, system and
+// not-indexed attributes) are kept. On failure the temporary file is removed,
+// path is untouched and FileError is thrown.
 void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts);
 void SaveFileAtomically(const std::string& path, ByteView bytes);
 

@@ -127,6 +127,23 @@ void KeepAttributes(const std::wstring& from, const std::wstring& to) {
   if (kept) SetFileAttributesW(to.c_str(), kept);
 }
 
+// Writes parts to a new temporary file beside path, flushed to the disk, and
+// returns its name. On failure removes it and throws FileError naming path.
+std::string WriteTemporary(const std::string& path, const std::vector<ByteView>& parts) {
+  std::string temp;
+  Handle file = CreateTemporaryBeside(path, &temp);
+  try {
+    for (ByteView part : parts) WriteAll(file, path, part);
+    if (!FlushFileBuffers(file.get())) Fail("Cannot write file", path, GetLastError());
+    if (!file.Close()) Fail("Cannot write file", path, GetLastError());
+  } catch (...) {
+    if (file.valid()) file.Close();
+    DeleteFileW(Utf8ToWide(temp).c_str());
+    throw;
+  }
+  return temp;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -156,26 +173,33 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
 }
 
 void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts) {
-  if (path.empty()) throw FileError("Cannot create a file without a name");
-  std::string temp;
-  Handle file = CreateTemporaryBeside(path, &temp);
-  const std::wstring wideTemp = Utf8ToWide(temp);
-  const std::wstring widePath = Utf8ToWide(path);
-  try {
-    for (ByteView part : parts) WriteAll(file, path, part);
-    if (!FlushFileBuffers(file.get())) Fail("Cannot write file", path, GetLastError());
-    if (!file.Close()) Fail("Cannot write file", path, GetLastError());
-    KeepAttributes(widePath, wideTemp);
-    if (!MoveFileExW(wideTemp.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-      Fail("Cannot create file", path, GetLastError());
-  } catch (...) {
-    if (file.valid()) file.Close();
-    DeleteFileW(wideTemp.c_str());
-    throw;
-  }
+  SaveFilesAtomically({FileToSave{path, std::vector<ByteView>(parts)}});
 }
 
 void SaveFileAtomically(const std::string& path, ByteView bytes) { SaveFileAtomically(path, {bytes}); }
+
+void SaveFilesAtomically(const std::vector<FileToSave>& files) {
+  for (const FileToSave& file : files)
+    if (file.path.empty()) throw FileError("Cannot create a file without a name");
+  // Every file is complete on the disk before the first one replaces anything.
+  std::vector<std::wstring> temporaries;
+  try {
+    for (const FileToSave& file : files)
+      temporaries.push_back(Utf8ToWide(WriteTemporary(file.path, file.parts)));
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::wstring target = Utf8ToWide(files[i].path);
+      KeepAttributes(target, temporaries[i]);
+      if (!MoveFileExW(temporaries[i].c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        Fail("Cannot create file", files[i].path, GetLastError());
+      temporaries[i].clear();
+    }
+  } catch (...) {
+    for (const std::wstring& temp : temporaries)
+      if (!temp.empty()) DeleteFileW(temp.c_str());
+    throw;
+  }
+}
 
 std::string DirectoryOf(const std::string& path) {
   size_t cut = path.find_last_of("/\\:");

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -71,11 +70,6 @@ std::string InDataDirectory(const std::string& dir) {
   return WithoutTrailingSeparators(dir) + kDataSubdirectory + kModelFileName;
 }
 
-const char* EnvironmentText(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 std::string UnknownText(uint16_t systemId) {
   char text[32];
   std::snprintf(text, sizeof text, "unknown SysID=%d", static_cast<int>(systemId));
@@ -130,13 +124,8 @@ std::vector<std::string> ModelList_SearchPath(const ModelSearchSettings& setting
   return paths;
 }
 
-std::vector<std::string> ModelList_SearchPath() {
-  ModelSearchSettings settings;
-  settings.programDirectory = ProgramDirectoryOverride().value_or(ExecutableDirectory());
-  settings.dataHome = EnvironmentText("XDG_DATA_HOME");
-  settings.home = EnvironmentText("HOME");
-  settings.dataDirs = EnvironmentText("XDG_DATA_DIRS");
-  return ModelList_SearchPath(settings);
+std::string ModelList_ProgramDirectory() {
+  return ProgramDirectoryOverride().value_or(ExecutableDirectory());
 }
 
 void ModelList_Load() {

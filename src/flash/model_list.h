@@ -63,8 +63,15 @@ struct ModelSearchSettings {
 // Returns the file paths (the first one relative to the current directory).
 std::vector<std::string> ModelList_SearchPath(const ModelSearchSettings& settings);
 
-// ModelList_SearchPath for this process: its executable's directory and its
-// environment.
+// The places searched for "Firmware.dat" by this process, in the order
+// tried. On POSIX systems ModelList_SearchPath(settings) with the
+// executable's directory and the environment. On Windows:
+//   1. "Firmware.dat" in the current directory;
+//   2. the program's directory (skipped when unknown);
+//   3. %APPDATA%\tolvpack\ (the user's roaming application data);
+//   4. %PROGRAMDATA%\tolvpack\ (application data for every user);
+// each of the last two skipped when its variable is unset or not an
+// absolute path.
 std::vector<std::string> ModelList_SearchPath();
 
 // Loads the process's model list once, from the first place of
@@ -100,6 +107,10 @@ const char* Model_GetNameOrUnknown(int32_t systemId, std::string& error);
 // into it (cut to kModelNameMax characters).
 const char* Model_NameText();
 void Model_SetNameText(const std::string& name);
+
+// The program's directory as the search uses it: the executable's directory,
+// or the one a test put in its place.
+std::string ModelList_ProgramDirectory();
 
 namespace testing {
 // Forgets the loaded model list, so that the next lookup searches again.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "cli/json_text.h"
 #include "test_support.h"
 #include "tolv_run.h"
 
@@ -27,7 +28,8 @@ TEST(TolvModels, ListsTheModelListWithWhatCanBePacked) {
   const std::vector<std::string> lines = Lines(r.out);
   // 306 records, system ID 1505 twice: 305 rows; every packable ID is listed.
   ASSERT_EQ(lines.size(), 2u + 305u + 1u);
-  EXPECT_EQ(lines[0], "Model list: " + RealPath(work.path()) + "/Firmware.dat, 306 model records");
+  EXPECT_EQ(lines[0], "Model list: " + test::NativePath(RealPath(work.path()) + "/Firmware.dat") +
+                          ", 306 model records");
   EXPECT_EQ(lines[1], "SysID  Packable  Name");
   EXPECT_EQ(lines[2], "  100  no        TF3000FA");
   EXPECT_TRUE(Contains(r.out, "\n  406  yes       TF5000PVR, TF5500PVR\n"));
@@ -45,15 +47,24 @@ TEST(TolvModels, WithoutAModelListTheSearchedPlacesAreNamed) {
   // A copy of the program, so that no model list lies beside it.
   test::TempDir program, work, home, data;
   const std::string tolv = program.File("tolv");
-  std::filesystem::copy_file(test::BuildBinDir() + "/tolv", tolv);
-  std::filesystem::permissions(tolv, std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
-  const std::string env = "HOME='" + home.path() + "' XDG_DATA_HOME= XDG_DATA_DIRS='" + data.path() + "'";
+  std::filesystem::copy_file(test::BuildBinDir() + "/tolv" + test::ProgramSuffix(),
+                             tolv + test::ProgramSuffix());
+  std::filesystem::permissions(tolv + test::ProgramSuffix(), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  // The user's and the system's data folders: the XDG variables (the user's
+  // from HOME), and on Windows the application data folders set to the same.
+  const std::string userData = home.path() + "/.local/share";
+  const std::vector<std::string> env = {
+      "HOME=" + home.path(), "XDG_DATA_HOME=", "XDG_DATA_DIRS=" + data.path(),
+      "APPDATA=" + test::NativePath(userData), "PROGRAMDATA=" + data.path()};
   test::TolvResult r = test::RunTolv("models", work.path(), env, tolv);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "No model list: Firmware.dat is in none of these places:\n  " + RealPath(work.path()) +
-                       "/Firmware.dat\n  " + RealPath(program.path()) + "/Firmware.dat\n  " + home.path() +
-                       "/.local/share/tolvpack/Firmware.dat\n  " + data.path() +
-                       "/tolvpack/Firmware.dat\n"
+  const std::string inData = test::NativePath(data.path() + "/tolvpack/Firmware.dat");
+  EXPECT_EQ(r.out, "No model list: Firmware.dat is in none of these places:\n  " +
+                       test::NativePath(RealPath(work.path()) + "/Firmware.dat") + "\n  " +
+                       test::NativePath(RealPath(program.path()) + "/Firmware.dat") + "\n  " +
+                       test::NativePath(userData + "/tolvpack/Firmware.dat") + "\n  " + inData +
+                       "\n"
                        "Every model name is \"unknown SysID=N\".\nSysID  Packable  Name\n"
                        "  406  yes       unknown SysID=406\n 1416  yes       unknown SysID=1416\n"
                        "10416  yes       unknown SysID=10416\n10446  yes       unknown SysID=10446\n"
@@ -61,9 +72,9 @@ TEST(TolvModels, WithoutAModelListTheSearchedPlacesAreNamed) {
                        kPackableLine + "\n");
   test::TolvResult json = test::RunTolv("models --json 416", work.path(), env, tolv);
   EXPECT_TRUE(json.out.starts_with("{\"modelList\":null,\"searched\":[")) << json.out;
-  EXPECT_TRUE(json.out.ends_with(
-      "/tolvpack/Firmware.dat\"],\"models\":[{\"systemId\":416,\"name\":\"unknown SysID=416\","
-      "\"inList\":false,\"packable\":false}]}\n"))
+  EXPECT_TRUE(json.out.ends_with(cli::JsonString(inData) +
+                                 "],\"models\":[{\"systemId\":416,\"name\":\"unknown SysID=416\","
+                                 "\"inList\":false,\"packable\":false}]}\n"))
       << json.out;
 
   for (const char* args : {"models 0", "models four", "models 70000", "models 406 416", "models --bogus"})

@@ -256,13 +256,6 @@ TEST_F(TolvProgram, AnExportThatFailsPartWayKeepsTheExistingFile) {
   EXPECT_EQ(Lines(r.err)[0], "PackFlashData failed to pack the flash data.");
   EXPECT_TRUE(r.out.empty());
   EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
-
-  // Saved over a symbolic link, the file it points to is replaced and the link stays.
-  test::WriteBytes(Work("keep.tfd"), {1, 2, 3});
-  std::filesystem::create_symlink("keep.tfd", Work("link.tfd"));
-  ASSERT_EQ(Tolv("convert settings.std -o link.tfd").status, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(Work("link.tfd")));
-  EXPECT_EQ(test::ReadBytes(Work("keep.tfd")), test::ReadBytes(Work("a.tfd")));
 }
 
 TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {

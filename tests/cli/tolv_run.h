@@ -15,10 +15,11 @@ struct TolvResult {
   std::string err;
 };
 
-// Runs program (tolv in the build folder unless given) with args, already
-// shell-quoted, in the folder cwd, standard input empty; env is put before
-// the program ("HOME=/x").
-TolvResult RunTolv(const std::string& args, const std::string& cwd, const std::string& env = "",
+// Runs program (tolv in the build folder unless given; a path without the
+// system's ".exe") with args as RunProgram takes them, in the folder cwd,
+// standard input empty, with the environment entries env set on top
+// ("HOME=/x").
+TolvResult RunTolv(const std::string& args, const std::string& cwd, const std::vector<std::string>& env = {},
                    const std::string& program = "");
 
 std::vector<std::string> Lines(const std::string& text);

@@ -85,18 +85,19 @@ TEST(ChunkCompression, StoppingAndThrowingConsumers) {
 // number from 1 to 256, else the machine's.
 TEST(ChunkCompression, ThreadCountFromTheProgramTheEnvironmentOrTheMachine) {
   Block_SetThreadCount(0);
-  ::setenv("TOLV_THREADS", "3", 1);
-  EXPECT_EQ(Block_ThreadCount(), 3);
-  Block_SetThreadCount(1);
-  EXPECT_EQ(Block_ThreadCount(), 1);
-  Block_SetThreadCount(1000);
-  EXPECT_EQ(Block_ThreadCount(), 256);
-  Block_SetThreadCount(0);
+  {
+    const test::ScopedEnvironment threads("TOLV_THREADS", "3");
+    EXPECT_EQ(Block_ThreadCount(), 3);
+    Block_SetThreadCount(1);
+    EXPECT_EQ(Block_ThreadCount(), 1);
+    Block_SetThreadCount(1000);
+    EXPECT_EQ(Block_ThreadCount(), 256);
+    Block_SetThreadCount(0);
+  }
+  const int machine = Block_ThreadCount();
+  EXPECT_GE(machine, 1);
   for (const char* unusable : {"0", "-2", "257", "two", "4x", ""}) {
-    ::setenv("TOLV_THREADS", unusable, 1);
-    const int machine = Block_ThreadCount();
-    EXPECT_GE(machine, 1) << unusable;
-    ::unsetenv("TOLV_THREADS");
+    const test::ScopedEnvironment threads("TOLV_THREADS", unusable);
     EXPECT_EQ(Block_ThreadCount(), machine) << unusable;
   }
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -96,32 +95,12 @@ TEST(ModelListSearchPath, OrderAndXdgDefaults) {
   EXPECT_EQ(ModelList_SearchPath({"", "", "~", "relative"}), std::vector<std::string>{"Firmware.dat"});
 }
 
-// Sets an environment variable for the length of a scope.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) previous_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (previous_) {
-      ::setenv(name_, previous_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> previous_;
-};
-
 // Tests of the process's list work in a directory of their own.
-// The program's own directory and the XDG data directories are replaced by
+// The program's own directory and the data directories are replaced by
 // temporary directories, so that a model file beside the test executable or
-// installed on the machine cannot interfere.
+// installed on the machine cannot interfere: the XDG variables on POSIX
+// systems, the application data folders on Windows (each platform ignores
+// the other's).
 class ModelListLoad : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -137,8 +116,10 @@ class ModelListLoad : public ::testing::Test {
   test::TempDir dataHome_;
   test::TempDir dataDir1_;
   test::TempDir dataDir2_;
-  ScopedEnvironment xdgDataHome_{"XDG_DATA_HOME", dataHome_.path()};
-  ScopedEnvironment xdgDataDirs_{"XDG_DATA_DIRS", dataDir1_.path() + ":" + dataDir2_.path()};
+  test::ScopedEnvironment xdgDataHome_{"XDG_DATA_HOME", dataHome_.path()};
+  test::ScopedEnvironment xdgDataDirs_{"XDG_DATA_DIRS", dataDir1_.path() + ":" + dataDir2_.path()};
+  test::ScopedEnvironment appData_{"APPDATA", dataHome_.path()};
+  test::ScopedEnvironment programData_{"PROGRAMDATA", dataDir1_.path()};
   test::ScopedCurrentDir inDir_{dir_.path()};
 };
 
@@ -169,24 +150,28 @@ TEST_F(ModelListLoad, CurrentDirectoryFirstThenProgramDirectory) {
 }
 
 TEST_F(ModelListLoad, EveryPlaceInOrderAndTheFileUsedIsKnown) {
+  // The places come from the environment: the user's data directory, then
+  // the system's (two of them on POSIX systems, one on Windows).
+  const std::vector<std::string> places = ModelList_SearchPath();
+  ASSERT_GE(places.size(), 4u);
+  EXPECT_EQ(places[0], "Firmware.dat");
+  EXPECT_EQ(places[1], programDir_.path() + "/Firmware.dat");
+  const std::vector<std::string> folders = {dataHome_.path(), dataDir1_.path(), dataDir2_.path()};
+  ASSERT_LE(places.size(), 2 + folders.size());
+  for (size_t i = 2; i < places.size(); ++i)
+    EXPECT_EQ(places[i], folders[i - 2] + test::NativePath("/tolvpack/Firmware.dat"));
   // One file in each place, each naming its place; the search must take
   // them in this order.
-  const std::vector<std::pair<std::string, std::string>> places = {
-      {dir_.File("Firmware.dat"), "current"},
-      {programDir_.File("Firmware.dat"), "program"},
-      {dataHome_.path() + "/tolvpack/Firmware.dat", "data home"},
-      {dataDir1_.path() + "/tolvpack/Firmware.dat", "data dir 1"},
-      {dataDir2_.path() + "/tolvpack/Firmware.dat", "data dir 2"}};
-  for (const auto& [path, name] : places) {
+  for (size_t i = 0; i < places.size(); ++i) {
+    const std::string path = i == 0 ? dir_.File("Firmware.dat") : places[i];
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    test::WriteBytes(path, ModelFile({{406, name}}));
+    test::WriteBytes(path, ModelFile({{406, "place " + std::to_string(i)}}));
   }
   EXPECT_EQ(ModelList_LoadedFile(), std::nullopt);
-  for (const auto& [path, name] : places) {
-    EXPECT_EQ(ModelList_Lookup(406), name);
-    const std::string expected = name == "current" ? "Firmware.dat" : path;
-    EXPECT_EQ(ModelList_LoadedFile(), expected);
-    std::filesystem::remove(path);
+  for (size_t i = 0; i < places.size(); ++i) {
+    EXPECT_EQ(ModelList_Lookup(406), "place " + std::to_string(i));
+    EXPECT_EQ(ModelList_LoadedFile(), places[i]);
+    std::filesystem::remove(i == 0 ? dir_.File("Firmware.dat") : places[i]);
     testing::ModelList_Unload();
   }
   EXPECT_EQ(ModelList_Lookup(406), "unknown SysID=406");

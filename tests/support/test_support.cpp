@@ -103,10 +103,12 @@ std::vector<std::string> SplitArguments(const std::string& line) {
   return args;
 }
 
-ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd) {
+ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd,
+                      const std::vector<std::string>& environment) {
   const TempDir capture;
   ProgramRun run;
-  run.status = RunProgramInto(program, SplitArguments(args), cwd, capture.File("out"), capture.File("err"));
+  run.status = RunProgramInto(program, SplitArguments(args), cwd, environment, capture.File("out"),
+                              capture.File("err"));
   const std::vector<uint8_t> out =
       Exists(capture.File("out")) ? ReadBytes(capture.File("out")) : std::vector<uint8_t>{};
   const std::vector<uint8_t> err =

@@ -81,18 +81,46 @@ struct ProgramRun {
 };
 
 // Runs program (a path without the system's ".exe") with args in the folder
-// cwd, without a shell. args are separated by spaces; an argument holding
-// spaces is written in single quotes ("info 's [13].bin'").
-ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd);
+// cwd, without a shell, standard input empty. args are separated by spaces;
+// an argument holding spaces is written in single quotes ("info 's [13].bin'").
+// environment: "NAME=value" entries that the program gets on top of this
+// process's environment ("NAME=" sets an empty value).
+ProgramRun RunProgram(const std::string& program, const std::string& args, const std::string& cwd,
+                      const std::vector<std::string>& environment = {});
 
 // The words of an args line of RunProgram.
 std::vector<std::string> SplitArguments(const std::string& line);
 
-// Runs program with args in cwd, standard output into the file outPath and
-// standard error into errPath; the exit status, -1 when it did not run.
-// One implementation per platform.
+// Runs program with args in cwd, and with the environment entries of
+// RunProgram, standard output into the file outPath and standard error into
+// errPath; the exit status, -1 when it did not run. One implementation per
+// platform.
 int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& outPath, const std::string& errPath);
+                   const std::vector<std::string>& environment, const std::string& outPath,
+                   const std::string& errPath);
+
+// The ending of program files: ".exe" on Windows, empty elsewhere.
+std::string ProgramSuffix();
+
+// path with each "/" as the system's own separator ("\" on Windows), as the
+// program shows paths that it makes itself.
+std::string NativePath(const std::string& path);
+
+// Sets an environment variable of this process for the length of a scope,
+// and restores the earlier value (or its absence) afterwards. On Windows an
+// empty value removes the variable, as the C runtime does. One
+// implementation per platform.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const std::string& name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
 
 // Makes the existing file at path unreadable for this process for the length
 // of a scope (its permissions taken away; for the superuser it is set aside

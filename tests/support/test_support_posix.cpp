@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -34,12 +36,25 @@ int RunCommand(const std::string& command, std::string* output) {
 }
 
 int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& outPath, const std::string& errPath) {
+                   const std::vector<std::string>& environment, const std::string& outPath,
+                   const std::string& errPath) {
   std::vector<char*> argv;
   std::vector<std::string> words = {program};
   words.insert(words.end(), args.begin(), args.end());
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  // The child's environment: this one's with the entries set on top.
+  std::vector<std::string> entries = environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('=') + 1);
+    if (std::none_of(environment.begin(), environment.end(),
+                     [&](const std::string& set) { return set.starts_with(name); }))
+      entries.push_back(text);
+  }
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid < 0) return -1;
   if (pid == 0) {
@@ -51,7 +66,7 @@ int RunProgramInto(const std::string& program, const std::vector<std::string>& a
     if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
         ::chdir(cwd.c_str()) != 0)
       ::_exit(127);
-    ::execv(program.c_str(), argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   int status = 0;
@@ -104,5 +119,22 @@ UnreadableFile::~UnreadableFile() {
 }
 
 std::string SystemProgramPath() { return "/bin/sh"; }
+
+std::string ProgramSuffix() { return ""; }
+
+std::string NativePath(const std::string& path) { return path; }
+
+ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name.c_str())) previous_ = old;
+  ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (previous_) {
+    ::setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+}
 
 }  // namespace tolv::test

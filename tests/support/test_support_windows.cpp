@@ -1,8 +1,10 @@
 // The platform's part of the test helpers, on Windows.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <stdexcept>
 
@@ -46,6 +48,34 @@ HANDLE CreateInheritableInput() {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// The name of an environment entry "NAME=value" (a name may itself begin
+// with "=", as the system's "=C:=C:\dir" entries do).
+std::wstring EntryName(const std::wstring& entry) {
+  const size_t equals = entry.find(L'=', 1);
+  return entry.substr(0, equals == std::wstring::npos ? entry.size() : equals);
+}
+
+// The environment block of CreateProcessW (UTF-16 entries, each ended by a
+// zero, and one more zero): this process's entries with those of environment
+// set on top. Names are compared without regard to case, as Windows does.
+std::wstring EnvironmentBlock(const std::vector<std::string>& environment) {
+  std::vector<std::wstring> entries;
+  for (const std::string& entry : environment) entries.push_back(Utf8ToWide(entry));
+  const size_t ownCount = entries.size();
+  wchar_t* current = GetEnvironmentStringsW();
+  for (const wchar_t* entry = current; entry && *entry; entry += std::wcslen(entry) + 1) {
+    const std::wstring name = EntryName(entry);
+    const bool replaced = std::any_of(
+        entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(ownCount),
+        [&](const std::wstring& own) { return _wcsicmp(EntryName(own).c_str(), name.c_str()) == 0; });
+    if (!replaced) entries.push_back(entry);
+  }
+  if (current) FreeEnvironmentStringsW(current);
+  std::wstring block;
+  for (const std::wstring& entry : entries) block += entry + L'\0';
+  return block + L'\0';
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -78,7 +108,8 @@ int RunCommand(const std::string& command, std::string* output) {
 }
 
 int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& outPath, const std::string& errPath) {
+                   const std::vector<std::string>& environment, const std::string& outPath,
+                   const std::string& errPath) {
   std::wstring line = QuoteArgument(Utf8ToWide(program));
   for (const std::string& arg : args) line += L" " + QuoteArgument(Utf8ToWide(arg));
   const HANDLE out = CreateInheritable(outPath);
@@ -94,10 +125,12 @@ int RunProgramInto(const std::string& program, const std::vector<std::string>& a
   start.hStdError = err;
   PROCESS_INFORMATION process{};
   const std::wstring dir = Utf8ToWide(cwd);
+  std::wstring block = EnvironmentBlock(environment);
   // Without an application name, CreateProcess finds "tolv" as "tolv.exe".
-  const BOOL started = out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-                       CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      dir.empty() ? nullptr : dir.c_str(), &start, &process);
+  const BOOL started =
+      out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
+                     dir.empty() ? nullptr : dir.c_str(), &start, &process);
   const DWORD error = GetLastError();
   if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
@@ -129,6 +162,26 @@ std::string SystemProgramPath() {
   wchar_t dir[MAX_PATH];
   const UINT length = GetSystemDirectoryW(dir, MAX_PATH);
   return WideToUtf8(std::wstring(dir, length)) + "\\cmd.exe";
+}
+
+std::string ProgramSuffix() { return ".exe"; }
+
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  std::replace(native.begin(), native.end(), '/', '\\');
+  return native;
+}
+
+// Through the C runtime, which keeps its own copy of the environment (for
+// getenv) and passes every change on to the system's (for
+// GetEnvironmentVariableW and child processes).
+ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value) : name_(name) {
+  if (const wchar_t* old = _wgetenv(Utf8ToWide(name).c_str())) previous_ = WideToUtf8(old);
+  _wputenv_s(Utf8ToWide(name).c_str(), Utf8ToWide(value).c_str());
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  _wputenv_s(Utf8ToWide(name_).c_str(), Utf8ToWide(previous_.value_or("")).c_str());
 }
 
 }  // namespace tolv::test

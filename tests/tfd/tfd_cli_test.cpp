@@ -38,16 +38,10 @@ class TolvTfd : public ::testing::Test {
 
   std::string Work(const std::string& name) const { return work_.File(name); }
 
-  // Runs tolv with args, and with the environment assignments env first.
-  Result Tolv(const std::string& args, const std::string& env = "") const {
-    const std::string out = logs_.File("out.txt"), err = logs_.File("err.txt");
-    Result r;
-    r.status = test::RunCommand("( cd '" + work_.path() + "' && " + env + " '" + test::BuildBinDir() + "/tolv' " +
-                                args + " >'" + out + "' 2>'" + err + "' )");
-    const std::vector<uint8_t> o = test::ReadBytes(out), e = test::ReadBytes(err);
-    r.out.assign(o.begin(), o.end());
-    r.err.assign(e.begin(), e.end());
-    return r;
+  // Runs tolv with args, and with the environment entries env ("NAME=value").
+  Result Tolv(const std::string& args, const std::vector<std::string>& env = {}) const {
+    const test::ProgramRun run = test::RunProgram(test::BuildBinDir() + "/tolv", args, work_.path(), env);
+    return {run.status, run.out, run.err};
   }
 
   // Every component in one TFD file for SystemID 406.
@@ -59,7 +53,7 @@ class TolvTfd : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.err;
   }
 
-  test::TempDir work_, logs_;
+  test::TempDir work_;
 };
 
 TEST_F(TolvTfd, ConvertOutAndBackInIsExact) {
@@ -79,9 +73,10 @@ TEST_F(TolvTfd, ConvertOutAndBackInIsExact) {
 // The chunks are compressed on all cores; the file is the same on one.
 TEST_F(TolvTfd, OneThreadOrSeveralWriteTheSameFile) {
   const std::string inputs =
-      "convert --yes firmware=firmware.bin flash=flash.bin eeprom=eeprom.bin --flash-to-defaults --sysid 406 -o ";
+      "convert --yes firmware=firmware.bin flash=flash.bin eeprom=eeprom.bin --flash-to-defaults --sysid 406 "
+      "-o ";
   for (const char* threads : {"1", "3"}) {
-    const Result r = Tolv(inputs + "t" + threads + ".tfd", std::string("TOLV_THREADS=") + threads);
+    const Result r = Tolv(inputs + "t" + threads + ".tfd", {std::string("TOLV_THREADS=") + threads});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   EXPECT_EQ(test::ReadBytes(Work("t1.tfd")), test::ReadBytes(Work("t3.tfd")));

@@ -168,12 +168,6 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
   return bytes;
 }
 
-void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts) {
-  SaveFilesAtomically({FileToSave{path, std::vector<ByteView>(parts)}});
-}
-
-void SaveFileAtomically(const std::string& path, ByteView bytes) { SaveFileAtomically(path, {bytes}); }
-
 void SaveFilesAtomically(const std::vector<FileToSave>& files) {
   for (const FileToSave& file : files)
     if (file.path.empty()) throw FileError("Cannot create a file without a name");

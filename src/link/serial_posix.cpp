@@ -17,6 +17,7 @@
 #include <fstream>
 #include <thread>
 
+#include "link/read_ahead.h"
 #include "link/transport.h"
 
 namespace tolv {
@@ -111,15 +112,10 @@ class SerialPort : public Transport {
 
  private:
   bool WaitFor(short events, int timeoutMs, bool* fault);
-  int32_t TakePending(uint8_t* dst, int32_t dstCapacity);
 
   int fd_;
   std::string name_;
-  // Bytes read from the port but not yet handed out: one system call brings
-  // whatever has arrived, the link takes it a byte at a time.
-  uint8_t pending_[4096];
-  int32_t pendingStart_ = 0;
-  int32_t pendingEnd_ = 0;
+  ReadAhead<4096> pending_;
 };
 
 SerialPort::~SerialPort() {
@@ -157,27 +153,19 @@ bool SerialPort::WaitFor(short events, int timeoutMs, bool* fault) {
   }
 }
 
-int32_t SerialPort::TakePending(uint8_t* dst, int32_t dstCapacity) {
-  const int32_t n = std::min(dstCapacity, pendingEnd_ - pendingStart_);
-  std::memcpy(dst, pending_ + pendingStart_, static_cast<size_t>(n));
-  pendingStart_ += n;
-  return n;
-}
-
 IoResult SerialPort::Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) {
   if (dstCapacity <= 0) return {};
-  if (pendingStart_ < pendingEnd_) return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+  if (!pending_.Empty()) return {IoResult::Status::Ok, pending_.Take(dst, dstCapacity)};
   bool fault = false;
   if (!WaitFor(POLLIN, timeoutMs, &fault)) return {fault ? IoResult::Status::Fault : IoResult::Status::Ok, 0};
   ssize_t n;
   do {
-    n = read(fd_, pending_, sizeof pending_);
+    n = read(fd_, pending_.Space(), pending_.Capacity());
   } while (n < 0 && errno == EINTR);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {};
   if (n <= 0) return {IoResult::Status::Fault, 0};  // end of file or error: the device is gone
-  pendingStart_ = 0;
-  pendingEnd_ = static_cast<int32_t>(n);
-  return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+  pending_.Filled(static_cast<size_t>(n));
+  return {IoResult::Status::Ok, pending_.Take(dst, dstCapacity)};
 }
 
 IoResult SerialPort::Write(const uint8_t* data, int32_t byteCount, int timeoutMs) {
@@ -200,7 +188,7 @@ IoResult SerialPort::Write(const uint8_t* data, int32_t byteCount, int timeoutMs
 
 void SerialPort::Purge() {
   tcflush(fd_, TCIOFLUSH);
-  pendingStart_ = pendingEnd_ = 0;
+  pending_.Clear();
 }
 
 bool IsSerialDeviceName(const std::string& entry) {

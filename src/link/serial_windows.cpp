@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/windows_text.h"
+#include "link/read_ahead.h"
 #include "link/transport.h"
 
 namespace tolv {
@@ -86,18 +87,13 @@ class SerialPort : public Transport {
 
  private:
   bool ApplyTimeouts(const COMMTIMEOUTS& wanted);
-  int32_t TakePending(uint8_t* dst, int32_t dstCapacity);
 
   HANDLE port_;
   std::string name_;
   // The time-outs last given to the port; set again only when they change.
   COMMTIMEOUTS timeouts_{kReadIntervalMs, 0, 50, 0, 1000};
   bool haveTimeouts_ = false;
-  // Bytes read from the port but not yet handed out: one read brings
-  // whatever has arrived, the link takes it a byte at a time.
-  uint8_t pending_[kQueueSize];
-  int32_t pendingStart_ = 0;
-  int32_t pendingEnd_ = 0;
+  ReadAhead<kQueueSize> pending_;
 };
 
 SerialPort::~SerialPort() {
@@ -128,16 +124,9 @@ bool SerialPort::ApplyTimeouts(const COMMTIMEOUTS& wanted) {
   return true;
 }
 
-int32_t SerialPort::TakePending(uint8_t* dst, int32_t dstCapacity) {
-  const int32_t n = std::min(dstCapacity, pendingEnd_ - pendingStart_);
-  std::memcpy(dst, pending_ + pendingStart_, static_cast<size_t>(n));
-  pendingStart_ += n;
-  return n;
-}
-
 IoResult SerialPort::Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) {
   if (dstCapacity <= 0) return {};
-  if (pendingStart_ < pendingEnd_) return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+  if (!pending_.Empty()) return {IoResult::Status::Ok, pending_.Take(dst, dstCapacity)};
   COMMTIMEOUTS wanted = timeouts_;
   wanted.ReadTotalTimeoutConstant = static_cast<DWORD>(std::max(timeoutMs, 1));
   if (!ApplyTimeouts(wanted)) return {IoResult::Status::Fault, 0};
@@ -147,12 +136,11 @@ IoResult SerialPort::Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) {
   COMSTAT status{};
   DWORD want = 1;
   if (ClearCommError(port_, &errors, &status) && status.cbInQue > 0)
-    want = std::min<DWORD>(status.cbInQue, sizeof pending_);
+    want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(pending_.Capacity()));
   DWORD got = 0;
-  if (!ReadFile(port_, pending_, want, &got, nullptr)) return {IoResult::Status::Fault, 0};
-  pendingStart_ = 0;
-  pendingEnd_ = static_cast<int32_t>(got);
-  return {IoResult::Status::Ok, TakePending(dst, dstCapacity)};
+  if (!ReadFile(port_, pending_.Space(), want, &got, nullptr)) return {IoResult::Status::Fault, 0};
+  pending_.Filled(got);
+  return {IoResult::Status::Ok, pending_.Take(dst, dstCapacity)};
 }
 
 IoResult SerialPort::Write(const uint8_t* data, int32_t byteCount, int timeoutMs) {
@@ -169,7 +157,7 @@ IoResult SerialPort::Write(const uint8_t* data, int32_t byteCount, int timeoutMs
 
 void SerialPort::Purge() {
   PurgeComm(port_, PURGE_TXCLEAR | PURGE_RXCLEAR);
-  pendingStart_ = pendingEnd_ = 0;
+  pending_.Clear();
 }
 
 // The names of the serial ports the system knows: the values under

@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "random_faults.h"
 #include "receiver_memory.h"
 #include "sim_packets.h"
 
@@ -89,6 +90,19 @@ struct FaultSwitches {
   // 0 on, until the pieces hold the whole image: the last one runs past its
   // end. 0: ask for exactly the bytes the image holds.
   size_t uploadPiece = 0;
+  // Faults drawn at random from faultSeed for every packet of a transfer:
+  // block sizes (08), data replies (05) and upload requests (04). They come
+  // on top of the switches above.
+  RandomFaultChances randomFaults;
+  uint64_t faultSeed = 1;
+  // The cable is pulled instead of sending packet N+1 of the transfers (block
+  // sizes, data replies and upload requests counted together): in the
+  // middle of an upload as well as of a download.
+  int unplugAfterPackets = -1;
+  // Every Nth data reply carries one wrong data byte in a packet whose
+  // checksum holds, as from a receiver that misreads its own memory: no
+  // host can tell. For checking that wrong bytes are noticed downstream.
+  int garbleEveryNthData = 0;
 };
 
 struct ReceiverOptions {
@@ -106,7 +120,9 @@ struct ReceiverStats {
   int droppedReplies = 0;
   int corruptedReplies = 0;
   int lateReplies = 0;
-  int uploadRequests = 0;  // 04 sent in upload (repeats included)
+  int uploadRequests = 0;   // 04 sent in upload (repeats included)
+  int transferPackets = 0;  // 08, 05 and 04 sent (lost ones included)
+  int garbledReplies = 0;
   int uploadsAccepted = 0;
   int uploadsRefused = 0;
 };
@@ -139,6 +155,14 @@ class Receiver {
   bool SleepFor(int ms, const std::stop_token& stop);
   void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,
                   bool isData, const std::stop_token& stop);
+  // The random faults of a packet with this command: none but for block
+  // sizes, data replies and upload requests. True when the cable is to be
+  // pulled instead of sending it (--unplug-after).
+  bool DrawFate(const ReceiverPort& port, uint8_t command, PacketFate& fate);
+  // The payload of data reply n as sent: garbled when its turn has come.
+  std::vector<uint8_t> DataAsSent(int n, const std::vector<uint8_t>& payload);
+  // The cable is out for good, after the event is told.
+  void PullCable(ReceiverPort& port, const std::string& event);
   std::vector<uint8_t> ModePayload() const;
   // The sequence byte of the reply to request: its own, or the receiver's counter.
   uint8_t ReplySequence(const SimPacket& request);
@@ -169,6 +193,7 @@ class Receiver {
   State state_ = State::Normal;
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
+  FaultDice dice_;
   uint8_t sequence_ = 0;          // the receiver's own sequence counter
   bool rebootRequested_ = false;  // a 0B came in during an upload
   SimClock::time_point loaderDeadline_{};

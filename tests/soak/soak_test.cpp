@@ -3,6 +3,7 @@
 // that garbles data, which it must class as silent corruption.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "flash/checksums.h"
@@ -172,6 +173,34 @@ TEST(SoakProgram, CatchesAnEmulatorThatGarblesDataAsSilentCorruption) {
   EXPECT_NE(std::string::npos, run.out.find("The soak caught the garbled data.")) << run.out;
   EXPECT_NE(std::string::npos, run.out.find("silent corruption       2  100.0%")) << run.out;
   EXPECT_NE(std::string::npos, run.out.find("exit 0, but out/loader.bin: ")) << run.out;
+}
+
+// tolv-soak with a stand-in for tolv (beside the real toppy-sim) that
+// misbehaves in a known way: each run must get that class.
+TEST(SoakProgram, StandInsThatLieCrashOrLitterGetTheirClass) {
+  const struct {
+    const char* script;
+    const char* verdict;
+  } standIns[] = {
+      {"exit 0", "false success"},
+      {"mkdir -p out && echo half > out/.tolv-save-1 && exit 1", "unclean"},
+      {"kill -SEGV $$", "crash"},
+      {"exit 1", "clear failure"},
+  };
+  for (const auto& standIn : standIns) {
+    TempDir bin;
+    std::filesystem::create_symlink(BuildBinDir() + "/toppy-sim", bin.File("toppy-sim"));
+    const std::string script = std::string("#!/bin/sh\n") + standIn.script + "\n";
+    test::WriteBytes(bin.File("tolv"), std::vector<uint8_t>(script.begin(), script.end()));
+    std::filesystem::permissions(bin.File("tolv"), std::filesystem::perms::owner_all);
+    const ProgramRun run = RunProgram(
+        BuildBinDir() + "/tolv-soak",
+        "--runs 2 --seed 9 --transports pty --bin " + bin.path() + " --work " + bin.File("work"), bin.path());
+    const std::string verdict = std::string(standIn.verdict);
+    EXPECT_NE(std::string::npos, run.out.find("->  " + verdict + "  ")) << run.out << run.err;
+    EXPECT_EQ(std::string::npos, run.out.find("->  correct")) << run.out;
+    EXPECT_EQ(verdict == "clear failure" ? 0 : 1, run.status) << standIn.script;
+  }
 }
 
 }  // namespace

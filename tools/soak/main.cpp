@@ -57,7 +57,7 @@ Profile (every draw depends on it):
   --seq LIST          numberings: echo, own, newest, none (default: those the
                       emulator knows)
   --line-seconds S    a run's data takes about S seconds on a paced line (default 3)
-  --max-faults N      faults per run, about 1 to N (default 6)
+  --max-faults N      faults per run, about 1 to N (default 8)
   --sabotage          the soak checks itself: every run a download of the
                       loader from an emulator that garbles data behind good
                       checksums; exit status 0 only when each run came out as

@@ -70,7 +70,8 @@ void FitTheLine(RunPlan& plan, SoakRandom& random, double lineSeconds) {
   }
   // An upload of the defaults alone proves nothing (see DrawParts): the
   // EEPROM, which fits any line, goes instead.
-  if (plan.direction == Direction::Upload && plan.parts == std::vector<int>{kDefaults}) plan.parts = {kEeprom};
+  if (plan.direction == Direction::Upload && plan.parts == std::vector<int>{kDefaults})
+    plan.parts = {kEeprom};
   // One component alone too long for the paced line: the line goes unpaced.
   if (fixedBytes() > budget) plan.baud = 0;
   const bool firmware = std::find(plan.parts.begin(), plan.parts.end(), kFirmware) != plan.parts.end();
@@ -108,9 +109,14 @@ void DrawChances(RunPlan& plan, SoakRandom& random, int maxFaults) {
   for (double* kind : kinds)
     if ((kind != &plan.faults.junk || serial) && random.Chance(50)) chosen.push_back(kind);
   if (chosen.empty()) chosen.push_back(kinds[random.Between(0, 3)]);
+  const auto any = [&] {
+    return chosen[static_cast<size_t>(random.Between(0, static_cast<int64_t>(chosen.size()) - 1))];
+  };
+  // Half the runs put all their faults on one kind: a fault that hurts only
+  // when it comes again and again within a run is then met several times.
+  if (random.Chance(50)) chosen = {any()};
   const auto faults = static_cast<int>(random.Between(1, std::max(1, maxFaults)));
-  for (int i = 0; i < faults; ++i)
-    *chosen[static_cast<size_t>(random.Between(0, static_cast<int64_t>(chosen.size()) - 1))] += 1;
+  for (int i = 0; i < faults; ++i) *any() += 1;
   // Three significant digits, as the emulator is given them.
   char text[32];
   for (double* kind : chosen) {

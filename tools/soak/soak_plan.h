@@ -32,7 +32,7 @@ struct SoakProfile {
   // The data of a run takes about this long on a paced serial line.
   double lineSeconds = 3;
   // Faults per run: from 1 up to this many (about; they are drawn per packet).
-  int maxFaults = 6;
+  int maxFaults = 8;
   // Every run a download of the loader from an emulator that garbles data
   // behind good checksums: each run that ends with exit status 0 must then be
   // classed as silent corruption (the soak checking itself).

@@ -84,8 +84,18 @@ TEST(HardStop, TheMarkOutlivesAKilledHolderUnlessItsPortIsReleased) {
   ASSERT_TRUE(pty.SlaveExclusive()) << "the case the release is for no longer arises";
 }
 
+// True when this process gives the signal its default action (a sanitizer
+// build catches the crash signals itself; the release then stays out of its
+// way).
+bool DefaultAction(int signal) {
+  struct sigaction current {};
+  sigaction(signal, nullptr, &current);
+  return !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL;
+}
+
 TEST(HardStop, EveryCatchableEndingSignalReleasesThePort) {
   for (const int signal : {SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGSEGV, SIGABRT}) {
+    if (!DefaultAction(signal)) continue;
     PtyMaster pty;
     ASSERT_FALSE(pty.slave().empty());
     EXPECT_EQ(-signal, HoldPortThen(pty.slave(), true, [signal] { raise(signal); })) << strsignal(signal);

@@ -120,10 +120,11 @@ class Driver {
     const auto bound =
         start + std::chrono::milliseconds(static_cast<int64_t>(HangBoundSeconds(plan_) * 1000));
     const int interruptMs = plan_.faults.interruptAfterMs;
-    bool interrupted = interruptMs < 0;
-    while (!process.Wait(interrupted ? 200 : 10)) {
+    bool interrupted = false;
+    while (!process.Wait(10)) {
       const auto now = Clock::now();
-      if (!interrupted && now >= start + std::chrono::milliseconds(interruptMs)) {
+      const bool due = interruptMs >= 0 && now >= start + std::chrono::milliseconds(interruptMs);
+      if (!interrupted && (due || AsksToReconnect())) {
         group ? process.SignalGroup(SIGINT) : process.Signal(SIGINT);
         interrupted = true;
       }
@@ -138,6 +139,16 @@ class Driver {
     facts.end = process.signalled() ? RunFacts::End::kSignalled : RunFacts::End::kExited;
     facts.status = process.status();
     return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+
+  // After the cable was pulled tolv may wait for the receiver to come back,
+  // and say so ("Waiting for the receiver on PORT: switch it on or reconnect
+  // the cable; Ctrl-C stops."): the soak answers as its user would, with
+  // Ctrl-C. (The pulled cable stays out.)
+  bool AsksToReconnect() const {
+    if (plan_.faults.unplugAfter < 0) return false;
+    const std::vector<uint8_t> err = ReadFileBytes(folder_ + "/tolv.err");
+    return std::string(err.begin(), err.end()).find("Waiting for the receiver on ") != std::string::npos;
   }
 
   const RunPlan& plan_;

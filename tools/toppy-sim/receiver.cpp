@@ -151,7 +151,8 @@ bool Receiver::DrawFate(const ReceiverPort& port, uint8_t command, PacketFate& f
   if (command != kCmdBlockSize && command != kCmdData && command != kCmdRequestData) return false;
   const int n = Count(&ReceiverStats::transferPackets);
   fate = dice_.Next(!port.IsUsb());
-  return options_.faults.unplugAfterPackets >= 0 && n > options_.faults.unplugAfterPackets;
+  // Once: afterwards the cable is out, and what is sent is lost anyway.
+  return options_.faults.unplugAfterPackets >= 0 && n == options_.faults.unplugAfterPackets + 1;
 }
 
 std::vector<uint8_t> Receiver::DataAsSent(int n, const std::vector<uint8_t>& payload) {

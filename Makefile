@@ -30,7 +30,7 @@ soak: build
 	scripts/soak $(BUILD) --runs $(SOAK_RUNS)
 
 # The long soak of the README's table (500 transfers, two at once, longer
-# data on the paced lines); about an hour.
+# data on the paced lines); about ten minutes.
 soak-long: build
 	nice scripts/soak $(BUILD) --runs 500 --jobs 2 --line-seconds 8
 

@@ -47,7 +47,7 @@ TEST(SoakVerdict, KnownOutcomesGetTheirClass) {
       {Exited(1, {State::kNew, State::kOld}), Verdict::kClearFailure},   // a download writes what arrived
       {Exited(1, {State::kNew, State::kOld}, true), Verdict::kUnclean},  // an upload taken in part
       {Exited(1, {State::kNew, State::kNew}, true), Verdict::kClearFailure},
-      {Exited(1, {State::kWrong}), Verdict::kUnclean},
+      {Exited(1, {State::kWrong}), Verdict::kUnclean},  // not of full size: half-written
       {Exited(2, {State::kNew}), Verdict::kCrash},
   };
   for (const auto& c : cases)
@@ -65,6 +65,10 @@ TEST(SoakVerdict, KnownOutcomesGetTheirClass) {
   EXPECT_EQ(Verdict::kCrash, Judge(ended).verdict);
   ended.end = RunFacts::End::kKilledAfterBound;
   EXPECT_EQ(Verdict::kHang, Judge(ended).verdict);
+  // Wrong bytes in a file of its full size, after exit 1: written as arrived.
+  RunFacts written = Exited(1, {State::kNew, State::kWrong, State::kOld});
+  written.items[1].fullSize = true;
+  EXPECT_EQ(Verdict::kSilentCorruption, Judge(written).verdict);
   const Judgement wrong = Judge(Exited(0, {State::kNew, State::kWrong}));
   EXPECT_EQ("exit 0, but item1: its detail", wrong.reason);
 }
@@ -79,6 +83,8 @@ TEST(SoakVerdict, AnItemIsNewOldEitherOrWrongByItsBytes) {
   EXPECT_EQ(State::kWrong, lost.state);
   EXPECT_EQ("missing", lost.detail);
   EXPECT_EQ("3 bytes instead of 4", CheckItem("f", Contents{true, {1, 9, 3}}, old, fresh).detail);
+  EXPECT_FALSE(CheckItem("f", Contents{true, {1, 9, 3}}, old, fresh).fullSize);
+  EXPECT_TRUE(CheckItem("f", Contents{true, {0, 9, 3, 0}}, old, fresh).fullSize);
   EXPECT_EQ("2 of 4 bytes wrong, the first at 0x0",
             CheckItem("f", Contents{true, {0, 9, 3, 0}}, old, fresh).detail);
 }

@@ -35,9 +35,11 @@ Ctrl-C) and every numbering of the receiver's replies that the emulator knows.
 Each run is classed:
   correct            exit status 0 and every byte where it belongs
   clear failure      exit status 1; every file and the receiver as before, or right
-  unclean            exit status 1 with something half-written, wrong or
-                     left behind (or litter after exit status 0)
-  silent corruption  exit status 0 and a byte wrong
+  unclean            exit status 1 with something half-written, gone or
+                     left behind, or an upload taken in part (or litter
+                     after exit status 0)
+  silent corruption  a byte wrong: after exit status 0, or after 1 in a file
+                     tolv wrote whole or in what the receiver took
   false success      exit status 0 and something not transferred
   crash              ended by a signal, or another exit status
   hang               outlived three times its expected time; ended

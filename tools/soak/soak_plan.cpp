@@ -99,23 +99,30 @@ int CountPackets(const RunPlan& plan) {
   return static_cast<int>(packets);
 }
 
-// Splits about `faults` faults over the kinds drawn for the run, as chances
-// per packet.
+// Splits faults over the kinds drawn for the run, as chances per packet.
+// Late replies are drawn most: they are what tells a reply to an earlier
+// request from the reply to the one in flight, the hardest part of the link.
 void DrawChances(RunPlan& plan, SoakRandom& random, int maxFaults) {
+  FaultPlan& f = plan.faults;
   const bool serial = plan.transport == Transport::Pty;
-  double* kinds[] = {&plan.faults.drop, &plan.faults.corrupt, &plan.faults.late, &plan.faults.slow,
-                     &plan.faults.junk};
   std::vector<double*> chosen;
-  for (double* kind : kinds)
-    if ((kind != &plan.faults.junk || serial) && random.Chance(50)) chosen.push_back(kind);
-  if (chosen.empty()) chosen.push_back(kinds[random.Between(0, 3)]);
+  for (double* kind : {&f.drop, &f.corrupt, &f.late, &f.slow, &f.junk})
+    if ((kind != &f.junk || serial) && random.Chance(kind == &f.late ? 70 : 40)) chosen.push_back(kind);
+  if (chosen.empty()) chosen.push_back(&f.late);
   const auto any = [&] {
     return chosen[static_cast<size_t>(random.Between(0, static_cast<int64_t>(chosen.size()) - 1))];
   };
-  // Half the runs put all their faults on one kind: a fault that hurts only
-  // when it comes again and again within a run is then met several times.
-  if (random.Chance(50)) chosen = {any()};
-  const auto faults = static_cast<int>(random.Between(1, std::max(1, maxFaults)));
+  int faults = static_cast<int>(random.Between(1, std::max(1, maxFaults)));
+  // Half the runs put all their faults, twice as many, on one kind: a fault
+  // that hurts only when it comes again and again is then met several
+  // times. Late replies keep slow ones beside them: a reply that follows a
+  // late one a little late itself sees the host's next request come in first.
+  if (random.Chance(50)) {
+    double* focus = random.Chance(50) ? &f.late : any();
+    chosen = {focus};
+    if (focus == &f.late) chosen.push_back(&f.slow);
+    faults = static_cast<int>(random.Between(std::max(1, maxFaults / 2), 2 * std::max(1, maxFaults)));
+  }
   for (int i = 0; i < faults; ++i) *any() += 1;
   // Three significant digits, as the emulator is given them.
   char text[32];
@@ -169,7 +176,11 @@ RunPlan MakePlan(uint64_t seed, const SoakProfile& profile) {
     plan.faults.garbleEvery = 2;  // a USB loader comes in three replies
   } else {
     if (random.Chance(88)) DrawChances(plan, random, profile.maxFaults);
-    if (random.Chance(40)) plan.faults.lateMs = static_cast<int>(random.Between(250, 1200));
+    // Mostly as late as the link rides out: after its time-outs of 200 ms on
+    // USB and 300 ms on a serial line, so that the chunk is asked for again,
+    // and before its fifth time-out on a serial line (about 550 ms).
+    plan.faults.lateMs =
+        static_cast<int>(random.Chance(75) ? random.Between(330, 490) : random.Between(200, 1200));
     if (random.Chance(10))
       plan.faults.unplugAfter = static_cast<int>(random.Between(0, std::max(0, plan.packets - 1)));
   }
@@ -198,7 +209,7 @@ std::string DescribePlan(const RunPlan& plan) {
     std::snprintf(number, sizeof number, " %s %.3g%%", name, percent);
     text += number;
   }
-  if (f.late > 0 && f.lateMs != 450) text += " (" + std::to_string(f.lateMs) + " ms)";
+  if (f.late > 0) text += " (" + std::to_string(f.lateMs) + " ms)";
   if (f.unplugAfter >= 0) text += " unplug@" + std::to_string(f.unplugAfter);
   if (f.interruptAfterMs >= 0) text += " ctrl-c@" + std::to_string(f.interruptAfterMs) + "ms";
   if (f.garbleEvery > 0) text += " garble/" + std::to_string(f.garbleEvery);

@@ -50,6 +50,9 @@ Judgement Exited0(const RunFacts& facts) {
 }
 
 Judgement Exited1(const RunFacts& facts) {
+  for (const ItemCheck& item : facts.items)
+    if (item.state == ItemCheck::State::kWrong && item.fullSize)
+      return {Verdict::kSilentCorruption, "exit 1, and " + item.name + ": " + item.detail};
   if (const ItemCheck* wrong = FirstWrong(facts.items))
     return {Verdict::kUnclean, "exit 1, and " + wrong->name + ": " + wrong->detail};
   if (!facts.litter.empty()) return {Verdict::kUnclean, "exit 1, and left behind: " + facts.litter.front()};
@@ -91,6 +94,8 @@ ItemCheck CheckItem(const std::string& name, const Contents& found, const Conten
     check.state = ItemCheck::State::kOld;
   else
     check.detail = Difference(found, after);
+  check.fullSize = check.state == ItemCheck::State::kWrong && found.present && after.present &&
+                   found.bytes.size() == after.bytes.size();
   return check;
 }
 

@@ -13,11 +13,15 @@ namespace tolv::soak {
 enum class Verdict {
   kCorrect,       // exit 0, every byte where it belongs
   kClearFailure,  // exit 1, and everything either as it was or right
-  kUnclean,       // something half-written, wrong or left behind, said with exit 1 (or litter after exit 0)
-  kSilentCorruption,  // exit 0, and a byte wrong
-  kFalseSuccess,      // exit 0, and something not transferred
-  kCrash,             // ended by a signal, or an exit status other than 0 and 1
-  kHang,              // outlived its bound and was ended
+  // Exit 1 and something half-written (of another size, or gone) or left
+  // behind, or an upload taken in part; or litter after exit 0.
+  kUnclean,
+  // A byte wrong in something of the right size: after exit 0, or after
+  // exit 1 in what tolv wrote (it names what arrived) or the receiver took.
+  kSilentCorruption,
+  kFalseSuccess,  // exit 0, and something not transferred
+  kCrash,         // ended by a signal, or an exit status other than 0 and 1
+  kHang,          // outlived its bound and was ended
 };
 inline constexpr int kVerdictCount = 7;
 
@@ -39,6 +43,9 @@ struct ItemCheck {
   std::string name;  // "out/loader.bin", "receiver's flash"
   State state = State::kOld;
   std::string detail;  // for kWrong: how ("3 bytes differ, first at 0x1f40")
+  // kWrong, and of the size the transfer was to give it: wrong bytes, not a
+  // half-written or lost file.
+  bool fullSize = false;
 };
 
 struct RunFacts {

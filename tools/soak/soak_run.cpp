@@ -147,8 +147,10 @@ class Driver {
   // Ctrl-C. (The pulled cable stays out.)
   bool AsksToReconnect() const {
     if (plan_.faults.unplugAfter < 0) return false;
-    const std::vector<uint8_t> err = ReadFileBytes(folder_ + "/tolv.err");
-    return std::string(err.begin(), err.end()).find("Waiting for the receiver on ") != std::string::npos;
+    // The file appears only once the process has opened it.
+    const Contents err = ReadContents(folder_ + "/tolv.err");
+    return std::string(err.bytes.begin(), err.bytes.end()).find("Waiting for the receiver on ") !=
+           std::string::npos;
   }
 
   const RunPlan& plan_;

@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 
-
 #include "flash/layout.h"
 #include "flash/model_list.h"
 #include "flash_test_util.h"

@@ -50,9 +50,10 @@ class FakeFace : public WindowFace {
 // status 9, as the link does.
 class FakeTransfers : public TransferRunner {
  public:
-  DownloadReport FromToppy(Workspace&, UserInteraction& ui, const DownloadRequest& request,
+  DownloadReport FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
                            const TransferHooks& hooks) override {
     downloads.push_back(request);
+    if (arrive) arrive(workspace);
     Run(ui, hooks);
     return {};
   }
@@ -72,7 +73,8 @@ class FakeTransfers : public TransferRunner {
   std::vector<UploadRequest> uploads;
   int cancels = 0;
   std::string diagnostic;
-  bool fail = false;  // the transfer throws half-way
+  bool fail = false;                       // the transfer throws half-way
+  std::function<void(Workspace&)> arrive;  // what a download stores
 
  private:
   void Run(UserInteraction& ui, const TransferHooks& hooks) {
@@ -204,11 +206,14 @@ TEST_F(WindowModelTest, FromToppyLocksTheWindowAndASecondPressCancels) {
   for (C box : {C::CheckBox1, C::CheckBox3, C::CheckBox13, C::CheckBox11}) model->SetChecked(box, true);
   model->SelectItem(C::ComboBox1, 1);
   model->SelectItem(C::ComboBox1, 7);  // not in the list: ignored
+  workspace.systemId = 0;
+  transfers.arrive = [](Workspace& ws) { ws.systemId = 406; };
   bool checked = false;
   face.whilePending = [&] {
     if (checked) return;
     checked = true;
     EXPECT_TRUE(model->TransferBusy());
+    EXPECT_EQ(Shown(C::Label9).caption, "") << "the display is refreshed at the end";
     EXPECT_EQ(Shown(C::ButtonLoadFromToppy).caption, "Cancel transfer");
     EXPECT_TRUE(Shown(C::ButtonLoadFromToppy).enabled);
     EXPECT_FALSE(Shown(C::ButtonSaveToToppy).enabled);
@@ -235,6 +240,7 @@ TEST_F(WindowModelTest, FromToppyLocksTheWindowAndASecondPressCancels) {
   EXPECT_EQ(Shown(C::Label10).caption, "-");
   EXPECT_EQ(Shown(C::PB1).position, 0);
   EXPECT_EQ(Shown(C::ButtonLoadFromToppy).caption, "From Toppy");
+  EXPECT_EQ(Shown(C::Label9).caption.substr(0, 5), "406 (");
   EXPECT_TRUE(Shown(C::ButtonSaveTFD).enabled);
   EXPECT_TRUE(Shown(C::ButtonLoadSTD).enabled);
   EXPECT_TRUE(face.shown.Enabled(M::MenuLoadFlashDMP));

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/closing_interaction.h"
+#include "window/closing_interaction.h"
 #include "ui/file_dialogs.h"
 #include "workspace/transfers.h"
 #include "workspace/user_interaction.h"

@@ -1,10 +1,11 @@
 // Rendering the model's view onto the Win32 controls: only what changed since
 // the last render is sent to a control, so the many renders of a transfer
 // cost little.
+#include "ui/win32/win32_window.h"
+// After windows.h, which it needs.
 #include <commctrl.h>
 
 #include "common/windows_text.h"
-#include "ui/win32/win32_window.h"
 
 namespace tolv::win32 {
 namespace {

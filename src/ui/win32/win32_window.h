@@ -47,8 +47,10 @@ class Win32Window : public WindowFace {
   void CloseWindow() override;
   std::string DecimalSeparator() const override;
 
- private:
+  // The window procedure of the class (RegisterWindowClass).
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+ private:
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   LRESULT OnStaticColour(HDC dc, HWND control);

@@ -271,6 +271,31 @@ TEST_F(Win32WindowTest, FromToppyThroughAComPort) {
   EXPECT_TRUE(WaitUntil([&] { return Exists(out + "/defaults.bin"); }));
 }
 
+// A picture of the window for the documentation, when TOLV_WINDOW_PICTURE
+// names a file (a 24-bit BMP is written there; scripts/windows-screenshot
+// makes a PNG of it): a typical state, as in the Linux window's picture.
+TEST_F(Win32WindowTest, PictureForTheDocumentation) {
+  const std::string picture = Environment("TOLV_WINDOW_PICTURE");
+  if (picture.empty()) GTEST_SKIP() << "run by scripts/windows-screenshot";
+  if (const std::optional<std::string> shared = SharedTestdataDir())
+    WriteBytes(dir.File("Firmware.dat"), ReadBytes(*shared + "/Firmware.dat"));
+  SilentInteraction quiet;
+  Workspace settings = SettingsWorkspace(kLayoutDvbS, 406, 11);
+  ASSERT_TRUE(STD_Save(settings, dir.File("settings.std"), quiet));
+  WriteBytes(dir.File("firmware.bin"), RandomBytes(12, 100000));
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  window.Click(C::ButtonLoadSTD);
+  ChooseFile(window, L"TolvPack: Load a std files", dir.File("settings.std"));
+  window.PickMenu(MenuEntryId::MenuLoadFirmwareBIN);
+  ChooseFile(window, L"TolvPack: Load a Firmware BIN", dir.File("firmware.bin"));
+  ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label2) == kColourPresent; }));
+  window.SetChecked(C::CheckBox8, true);
+  window.SetChecked(C::CheckBox9, true);
+  WaitUntil([] { return false; }, 500);  // the last paint
+  ASSERT_TRUE(window.SavePicture(picture));
+}
+
 // The menu entries' enabled states, which only the window's own process can
 // read: the window made here, commands run through its model.
 class AnswerWith : public FileDialogs {

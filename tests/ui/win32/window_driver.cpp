@@ -181,6 +181,38 @@ void WindowDriver::SelectItem(ControlId combo, int index) const {
                reinterpret_cast<LPARAM>(Control(combo)));
 }
 
+bool WindowDriver::SavePicture(const std::string& path) const {
+  RECT frame;
+  GetWindowRect(window_, &frame);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  // Rows of 3 bytes a pixel, each padded to 4 bytes, bottom row first.
+  const int stride = (width * 3 + 3) & ~3;
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+  const HDC screen = GetDC(nullptr);
+  const HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, frame.left, frame.top, SRCCOPY);
+  GdiFlush();
+  // The file: its header, the bitmap's header, the pixels.
+  const DWORD pixelBytes = static_cast<DWORD>(stride * height);
+  const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+  BITMAPFILEHEADER file{0x4D42, headers + pixelBytes, 0, 0, headers};
+  std::vector<uint8_t> bytes(reinterpret_cast<uint8_t*>(&file), reinterpret_cast<uint8_t*>(&file) + sizeof file);
+  const auto* header = reinterpret_cast<const uint8_t*>(&info.bmiHeader);
+  bytes.insert(bytes.end(), header, header + sizeof(BITMAPINFOHEADER));
+  bytes.insert(bytes.end(), static_cast<uint8_t*>(bits), static_cast<uint8_t*>(bits) + pixelBytes);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  WriteBytes(path, bytes);
+  return true;
+}
+
 void WindowDriver::Close() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
 
 HWND WindowDriver::WaitForDialog(const std::wstring& caption, int timeoutMs) const {

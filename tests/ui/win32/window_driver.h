@@ -52,6 +52,9 @@ class WindowDriver {
   void PickMenu(MenuEntryId id) const;
   void SetChecked(ControlId box, bool checked) const;
   void SelectItem(ControlId combo, int index) const;
+  // Writes what the screen shows of the whole window, frame included, to
+  // path as a 24-bit BMP file. False when that fails.
+  bool SavePicture(const std::string& path) const;
   // Closes the window as its close box does.
   void Close() const;
 

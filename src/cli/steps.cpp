@@ -10,6 +10,7 @@
 #include "cli/folder_input.h"
 #include "common/file_io.h"
 #include "flash/checksums.h"
+#include "window/commands.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
@@ -164,8 +165,8 @@ Step SysIdStep(const std::string& text) {
 
 Step FlashToDefaultsStep() {
   return {StepRole::kOperation, "--flash-to-defaults", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Flash) || !ws.Present(ComponentKind::Eeprom)) {
-              ui.Failure("Flash && EEPROM => Defaults needs both the Flash and the EEPROM.");
+            if (std::optional<std::string> refusal = Command_Refusal(CommandId::FlashToDefaults, ws)) {
+              ui.Failure(*refusal);
               return false;
             }
             Defaults_FromFlash(ws, ui);
@@ -175,8 +176,8 @@ Step FlashToDefaultsStep() {
 
 Step DefaultsToFlashStep() {
   return {StepRole::kOperation, "--defaults-to-flash", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Defaults)) {
-              ui.Failure("Defaults => Flash && EEPROM needs the Defaults.");
+            if (std::optional<std::string> refusal = Command_Refusal(CommandId::DefaultsToFlash, ws)) {
+              ui.Failure(*refusal);
               return false;
             }
             Defaults_ToFlash(ws, ui);
@@ -202,9 +203,9 @@ Step RemoveStep(ComponentKind kind) {
 
 // --- outputs --------------------------------------------------------------
 
+// The window's rule for the save of kind's BIN file.
 std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
-  if (ws.Present(kind)) return std::nullopt;
-  return std::string("The ") + ComponentName(kind) + " is not present: there is nothing to save.";
+  return Command_Refusal(SaveBinCommand(kind), ws);
 }
 
 void Wrote(const std::string& path) { std::printf("Wrote %s\n", path.c_str()); }

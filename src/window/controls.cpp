@@ -146,8 +146,6 @@ const std::array<MenuSpec, 5> kMenus = {{
     {"MenuRemove", "&Remove", kRemoveItems},
 }};
 
-constexpr WindowSpec kWindow = {"Tolv Pack", 344, 461, 0, 0, kWindowFont, false, true, false};
-
 }  // namespace
 
 std::span<const ControlSpec> ControlTable() { return kControls; }
@@ -169,7 +167,7 @@ Rect ClientRect(ControlId id) {
   return rect;
 }
 
-const WindowSpec& MainWindow() { return kWindow; }
+const WindowSpec& MainWindow() { return kMainWindow; }
 
 std::span<const MenuSpec> MainMenu() { return kMenus; }
 

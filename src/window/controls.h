@@ -138,6 +138,8 @@ struct WindowSpec {
   bool minimiseButton;
   bool maximiseButton;
 };
+inline constexpr WindowSpec kMainWindow = {"Tolv Pack", 344, 461, 0, 0, kWindowFont, false, true, false};
+// kMainWindow.
 const WindowSpec& MainWindow();
 
 // --- The main menu ----------------------------------------------------------

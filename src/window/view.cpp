@@ -55,15 +55,11 @@ void ShowSystemId(const Workspace& workspace, WindowView& view) {
 }
 
 void ShowState(const WindowState& state, WindowView& view) {
-  view.controls[Index(C::Label10)].caption = OneLine(state.statusText);
-  view.controls[Index(C::Label10)].hint = state.statusHint;
-  view.controls[Index(C::PB1)].position = std::clamp(state.progress, kProgressMin, kProgressMax);
   view.controls[Index(C::ComboBox1)].items = state.ports;
   view.controls[Index(C::ComboBox1)].selected = state.loadPort;
   view.controls[Index(C::ComboBox2)].items = state.ports;
   view.controls[Index(C::ComboBox2)].selected = state.savePort;
-  for (TransferKind kind : {TransferKind::FromToppy, TransferKind::ToToppy})
-    view.controls[Index(TransferButton(kind))].caption = TransferButtonCaption(kind, state);
+  Window_ShowTransferState(view, state);
 }
 
 }  // namespace
@@ -76,6 +72,14 @@ std::optional<ComponentKind> SaveCheckBoxComponent(ControlId id) {
   for (ComponentKind kind : kAllComponents)
     if (SaveCheckBox(kind) == id) return kind;
   return std::nullopt;
+}
+
+void Window_ShowTransferState(WindowView& view, const WindowState& state) {
+  view.controls[Index(C::Label10)].caption = OneLine(state.statusText);
+  view.controls[Index(C::Label10)].hint = state.statusHint;
+  view.controls[Index(C::PB1)].position = std::clamp(state.progress, kProgressMin, kProgressMax);
+  for (TransferKind kind : {TransferKind::FromToppy, TransferKind::ToToppy})
+    view.controls[Index(TransferButton(kind))].caption = TransferButtonCaption(kind, state);
 }
 
 bool ControlLockedDuringTransfer(ControlId id) {

@@ -111,6 +111,12 @@ struct WindowView {
 //   the bar are the state's.
 WindowView Window_View(const Workspace& workspace, const WindowState& state);
 
+// Sets in view what a step of a transfer changes: the status line and its
+// hint, the bar, and the transfer buttons' captions. The rest of view stays
+// as it was taken (a transfer refreshes the display only at its end, and a
+// command run in between refreshes it as any command does).
+void Window_ShowTransferState(WindowView& view, const WindowState& state);
+
 // Whether a control, or a menu entry, is enabled in Window_View (without the
 // rest of the view, and without reading the model list).
 bool ControlEnabled(ControlId id, const Workspace& workspace, const WindowState& state);

@@ -37,15 +37,22 @@ void WindowModel::FormCreate() {
   Status_Refresh();
 }
 
-void WindowModel::Render() { face_.Render(View()); }
+void WindowModel::Render() {
+  shown_ = View();
+  face_.Render(shown_);
+}
+
+void WindowModel::RenderTransferState() {
+  Window_ShowTransferState(shown_, state_);
+  face_.Render(shown_);
+}
 
 void WindowModel::Status_Refresh() {
-  const WindowView view = View();
-  face_.Render(view);
+  Render();
   // The display is complete before a model list's read error is told.
-  if (!view.modelListError.empty() && !state_.modelListErrorShown) {
+  if (!shown_.modelListError.empty() && !state_.modelListErrorShown) {
     state_.modelListErrorShown = true;
-    interaction_.Information(view.modelListError);
+    interaction_.Information(shown_.modelListError);
   }
 }
 

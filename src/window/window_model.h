@@ -46,8 +46,10 @@ class WindowFace {
   // Processes the window's pending messages (clicks, painting) and returns:
   // the only point at which the user is heard during a transfer.
   virtual void ProcessPendingMessages() = 0;
-  // Closes the window, which ends the program (the face's close then asks
-  // WindowModel::RequestClose, which allows it now).
+  // Closes the window as its close box does: the face asks
+  // WindowModel::RequestClose and closes (ending the program) only when that
+  // allows it. Called by Exit, and once a transfer during which the window
+  // was told to close has wound down.
   virtual void CloseWindow() = 0;
   // The user's decimal separator, for the progress text ("42,5% done").
   virtual std::string DecimalSeparator() const { return "."; }
@@ -144,7 +146,8 @@ class WindowModel {
   void Controls_Lock();
   void Controls_Unlock();
   // The link's progress callback: status line, hint and bar by
-  // Transfer_Progress, the From Toppy caption on a cancel; then a render and
+  // Transfer_Progress, the From Toppy caption on a cancel; then a render of
+  // these (the rest of the display is refreshed at the transfer's end) and
   // the face's pending messages.
   void Transfer_Progress(uint8_t status, double value);
 
@@ -160,7 +163,10 @@ class WindowModel {
   void RequestCancel();
   TransferHooks Hooks();
   std::string SelectedPort(int index) const;
+  // Renders the whole view, or (during a transfer step) the view last
+  // rendered with the transfer's state brought up to date.
   void Render();
+  void RenderTransferState();
 
   Workspace& workspace_;
   UserInteraction& interaction_;
@@ -169,6 +175,7 @@ class WindowModel {
   TransferRunner& transfers_;
   WindowFace& face_;
   WindowState state_;
+  WindowView shown_;  // the view last rendered
   // What the transfers ask the user: nothing once the window is closing.
   ClosingInteraction transferInteraction_{interaction_, state_.closeRequested};
 };

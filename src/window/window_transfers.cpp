@@ -28,7 +28,7 @@ TransferHooks WindowModel::Hooks() {
   // The block's label goes up at once, before the block's first packet.
   hooks.statusLine = [this](const std::string& text) {
     state_.statusText = text;
-    Render();
+    RenderTransferState();
     face_.RepaintStatusLine();
   };
   return hooks;
@@ -44,7 +44,7 @@ void WindowModel::Transfer_Progress(uint8_t status, double value) {
                           ? Transfer_UsbWaitReason(transfers_.UsbDiagnostic())
                           : std::string();
   if (progress.restoreFromToppyCaption) state_.fromToppyCaptionRestored = true;
-  Render();
+  RenderTransferState();
   // The only point at which the user's clicks get through during a transfer.
   face_.ProcessPendingMessages();
 }

@@ -20,10 +20,10 @@ PACKAGE_PACKAGES="dpkg-dev"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-completion"
 # mingw-w64 with the POSIX thread model (std::thread), GoogleTest's sources
 # for the Windows tests; rsvg-convert and ImageMagick for the window's icon,
-# wixl for the installer. Wine to run the tests, and a virtual screen (Xvfb)
-# for the window's; ImageMagick's import takes its picture.
+# wixl for the installer. Wine (and its fonts, for the window frames' buttons)
+# to run the tests, and a virtual screen (Xvfb) for the window's.
 WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest librsvg2-bin imagemagick wixl"
-WINE_PACKAGES="wine wine64 xvfb"
+WINE_PACKAGES="wine wine64 fonts-wine xvfb"
 
 missing_packages() {
   for p in "$@"; do

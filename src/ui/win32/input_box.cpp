@@ -86,8 +86,7 @@ INT_PTR CALLBACK InputBoxProc(HWND box, UINT message, WPARAM wParam, LPARAM lPar
         return TRUE;
       }
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 

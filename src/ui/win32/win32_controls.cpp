@@ -48,14 +48,15 @@ HWND CreateControl(HWND window, const ControlSpec& spec, const WindowFonts& font
   const ClassAndStyle kind = ForKind(spec.kind);
   const Rect rect = ClientRect(spec.id);
   const int height = spec.kind == ControlKind::ComboBox ? kDropDownHeight : rect.height;
-  const HWND control =
-      CreateWindowExW(0, kind.className, Utf8ToWide(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style,
-                      rect.left, rect.top, rect.width, height, window,
-                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(spec.id))),
-                      GetModuleHandleW(nullptr), nullptr);
-  if (control == nullptr) throw std::runtime_error(std::string("Cannot create the control ") + spec.name + ".");
+  const HWND control = CreateWindowExW(
+      0, kind.className, Utf8ToWide(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, rect.left,
+      rect.top, rect.width, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(spec.id))),
+      GetModuleHandleW(nullptr), nullptr);
+  if (control == nullptr)
+    throw std::runtime_error(std::string("Cannot create the control ") + spec.name + ".");
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(spec.font)), FALSE);
-  if (spec.kind == ControlKind::ProgressBar) SendMessageW(control, PBM_SETRANGE32, kProgressMin, kProgressMax);
+  if (spec.kind == ControlKind::ProgressBar)
+    SendMessageW(control, PBM_SETRANGE32, kProgressMin, kProgressMax);
   // The closed field of a drop-down list: its height less the two 3-pixel
   // borders around the selection.
   if (spec.kind == ControlKind::ComboBox && rect.height > 6)
@@ -109,9 +110,9 @@ HMENU CreateMainMenu() {
 }
 
 HWND CreateTooltips(HWND window, const ControlHandles& controls) {
-  const HWND tips = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr,
-                                    GetModuleHandleW(nullptr), nullptr);
+  const HWND tips = CreateWindowExW(
+      WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (tips == nullptr) return nullptr;
   for (const ControlSpec& spec : ControlTable()) {
     if (spec.hint[0] == '\0' && spec.kind != ControlKind::StatusLine) continue;

@@ -7,10 +7,13 @@
 namespace tolv::win32 {
 
 int ShowMessageBox(const std::string& text, UINT style) {
-  return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), kMessageCaption, style | MB_TASKMODAL | MB_SETFOREGROUND);
+  return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), kMessageCaption,
+                     style | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
-void Win32Interaction::Information(const std::string& text) { ShowMessageBox(text, MB_OK | MB_ICONINFORMATION); }
+void Win32Interaction::Information(const std::string& text) {
+  ShowMessageBox(text, MB_OK | MB_ICONINFORMATION);
+}
 
 void Win32Interaction::Message(const std::string& text) { ShowMessageBox(text, MB_OK); }
 

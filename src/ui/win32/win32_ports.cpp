@@ -12,7 +12,8 @@ std::vector<std::string> ListComPorts(const std::vector<std::string>& extra,
     if (isAvailable(name)) ports.push_back(name);
   }
   for (const std::string& name : extra) {
-    if (std::find(ports.begin(), ports.end(), name) == ports.end() && isAvailable(name)) ports.push_back(name);
+    if (std::find(ports.begin(), ports.end(), name) == ports.end() && isAvailable(name))
+      ports.push_back(name);
   }
   return ports;
 }

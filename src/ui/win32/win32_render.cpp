@@ -34,10 +34,14 @@ void Win32Window::Render(const WindowView& view) {
 void Win32Window::RenderControl(ControlId id, const ControlView* before, const ControlView& view) {
   const HWND control = Control(id);
   const ControlKind kind = tolv::Control(id).kind;
-  const auto changed = [before](auto member, const auto& value) { return !before || before->*member != value; };
-  if (kind != ControlKind::ComboBox && kind != ControlKind::ProgressBar && changed(&ControlView::caption, view.caption))
+  const auto changed = [before](auto member, const auto& value) {
+    return !before || before->*member != value;
+  };
+  if (kind != ControlKind::ComboBox && kind != ControlKind::ProgressBar &&
+      changed(&ControlView::caption, view.caption))
     SetText(control, view.caption);
-  if (changed(&ControlView::hint, view.hint)) SetTooltipText(tooltips_, window_, control, Utf8ToWide(view.hint));
+  if (changed(&ControlView::hint, view.hint))
+    SetTooltipText(tooltips_, window_, control, Utf8ToWide(view.hint));
   if (changed(&ControlView::enabled, view.enabled)) EnableWindow(control, view.enabled);
   if (kind == ControlKind::CheckBox && changed(&ControlView::checked, view.checked))
     SendMessageW(control, BM_SETCHECK, view.checked ? BST_CHECKED : BST_UNCHECKED, 0);
@@ -60,7 +64,8 @@ void Win32Window::RenderMenu(const WindowView& view, bool first) {
     const auto entry = static_cast<MenuEntryId>(i);
     const bool enabled = view.Enabled(entry);
     if (!first && shown_->Enabled(entry) == enabled) continue;
-    EnableMenuItem(menu, static_cast<UINT>(MenuCommandId(entry)), MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+    EnableMenuItem(menu, static_cast<UINT>(MenuCommandId(entry)),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
   }
 }
 

@@ -144,11 +144,8 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       // During a transfer the model cancels it and closes the window later.
       if (!model_ || model_->RequestClose()) DestroyWindow(window_);
       return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcW(window_, message, wParam, lParam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window_, message, wParam, lParam);
   }
 }
 
@@ -186,8 +183,7 @@ void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
     case ControlKind::StatusLine:
       if (code == STN_DBLCLK) model_->DoubleClick(*control);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -75,8 +75,6 @@ class Win32Window : public WindowFace {
 void RegisterWindowClass();
 
 // COLORREF of a 0xRRGGBB colour.
-constexpr COLORREF ToColorRef(uint32_t rgb) {
-  return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
+constexpr COLORREF ToColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
 }  // namespace tolv::win32

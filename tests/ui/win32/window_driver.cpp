@@ -159,11 +159,13 @@ uint32_t WindowDriver::PixelOf(ControlId id, int x, int y) const {
 }
 
 void WindowDriver::Click(ControlId id) const {
-  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(ChildId(id), BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(ChildId(id), BN_CLICKED),
+               reinterpret_cast<LPARAM>(Control(id)));
 }
 
 void WindowDriver::DoubleClick(ControlId id) const {
-  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(ChildId(id), STN_DBLCLK), reinterpret_cast<LPARAM>(Control(id)));
+  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(ChildId(id), STN_DBLCLK),
+               reinterpret_cast<LPARAM>(Control(id)));
 }
 
 void WindowDriver::PickMenu(MenuEntryId id) const {
@@ -201,7 +203,8 @@ bool WindowDriver::SavePicture(const std::string& path) const {
   const DWORD pixelBytes = static_cast<DWORD>(stride * height);
   const DWORD headers = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
   BITMAPFILEHEADER file{0x4D42, headers + pixelBytes, 0, 0, headers};
-  std::vector<uint8_t> bytes(reinterpret_cast<uint8_t*>(&file), reinterpret_cast<uint8_t*>(&file) + sizeof file);
+  std::vector<uint8_t> bytes(reinterpret_cast<uint8_t*>(&file),
+                             reinterpret_cast<uint8_t*>(&file) + sizeof file);
   const auto* header = reinterpret_cast<const uint8_t*>(&info.bmiHeader);
   bytes.insert(bytes.end(), header, header + sizeof(BITMAPINFOHEADER));
   bytes.insert(bytes.end(), static_cast<uint8_t*>(bits), static_cast<uint8_t*>(bits) + pixelBytes);
@@ -229,7 +232,8 @@ std::string WindowDriver::MessageText(HWND box) {
 }
 
 void WindowDriver::Answer(HWND box, int button) {
-  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
 }
 
 bool WindowDriver::TypeFileName(HWND dialog, const std::string& path) {

@@ -184,6 +184,26 @@ TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
   ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label1) == kColourAbsent; }));
 }
 
+// The SystemID box: a double-click on the SystemID label, a number typed
+// over the preset, Enter.
+TEST_F(Win32WindowTest, TheSystemIdBoxTakesATypedNumber) {
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  window.DoubleClick(C::Label9);
+  const HWND box = window.WaitForDialog(L"Tolv Pack");
+  ASSERT_NE(box, nullptr);
+  HWND field = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (field = FindWindowExW(box, nullptr, L"Edit", nullptr)) != nullptr; }));
+  // The preset "0", selected: the number typed replaces it.
+  wchar_t preset[16] = L"";
+  SendMessageW(field, WM_GETTEXT, 16, reinterpret_cast<LPARAM>(preset));
+  EXPECT_EQ(std::wstring(preset), L"0");
+  for (wchar_t c : std::wstring(L"1416")) PostMessageW(field, WM_CHAR, c, 1);
+  PostMessageW(field, WM_KEYDOWN, VK_RETURN, 0x001C0001);
+  ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label9) == kColourSystemIdSet; }));
+  EXPECT_EQ(window.Text(C::Label9).rfind("1416 (", 0), 0u) << window.Text(C::Label9);
+}
+
 // From Toppy on "USB", where no receiver ever comes: the window locks the
 // transfer's controls, keeps answering, and one press of "Cancel transfer"
 // ends the wait.

@@ -114,9 +114,9 @@ TEST_F(Win32WindowTest, EveryControlSitsAtItsRectangleWithItsCaptionAndStartStat
   EXPECT_EQ(window.WaitForExit(10000), 0);
 }
 
-TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
-  // The files: an STD (DVB-t settings and EEPROM of SystemID 406), a TFD of
-  // every component, a loader BIN and a flash dump of DVB-c settings.
+TEST_F(Win32WindowTest, StdAndTfdLoadsThroughTheCommonDialogLightTheirLabels) {
+  // An STD of DVB-t settings and EEPROM for SystemID 406, a TFD of every
+  // component for 1416.
   SilentInteraction quiet;
   Workspace settings = SettingsWorkspace(kLayoutDvbT, 406, 1);
   ASSERT_TRUE(STD_Save(settings, dir.File("box.std"), quiet));
@@ -126,10 +126,6 @@ TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
   everything.Image(ComponentKind::Firmware) = RandomBytes(3, 4000);
   everything.Present(ComponentKind::Firmware) = true;
   ASSERT_TRUE(TFD_Export(everything, dir.File("all.tfd"), quiet));
-  WriteBytes(dir.File("loader.bin"), RandomBytes(4, 65536));
-  Workspace cable = SettingsWorkspace(kLayoutDvbC, 406, 5);
-  ASSERT_TRUE(FlashDump_Save(cable, dir.File("cable.dmp"), quiet));
-
   WindowDriver window("", dir.path());
   ASSERT_NE(window.window(), nullptr);
 
@@ -152,15 +148,25 @@ TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
   ExpectComponents(window, {C::Label1, C::Label2, C::Label3, C::Label4, C::Label5, C::Label11});
   ExpectLayout(window, C::Label6);
   EXPECT_EQ(window.Text(C::Label9).rfind("1416 (", 0), 0u) << window.Text(C::Label9);
+  EXPECT_TRUE(window.Enabled(C::CheckBox14));
+}
 
-  // New asks first; then a loader BIN alone: a TFD may be saved, an STD not.
+TEST_F(Win32WindowTest, BinAndDumpLoadsFromTheMenuAndRemovalByDoubleClick) {
+  SilentInteraction quiet;
+  WriteBytes(dir.File("loader.bin"), RandomBytes(4, 65536));
+  Workspace cable = SettingsWorkspace(kLayoutDvbC, 406, 5);
+  ASSERT_TRUE(FlashDump_Save(cable, dir.File("cable.dmp"), quiet));
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+
+  // New always asks.
   window.Click(C::ButtonNew);
   const HWND question = window.WaitForDialog(L"TolvPack");
   ASSERT_NE(question, nullptr);
   EXPECT_EQ(WindowDriver::MessageText(question), "Unload all data?");
   WindowDriver::Answer(question, IDYES);
-  ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label1) == kColourAbsent; }));
-  EXPECT_EQ(window.LabelColour(C::Label9), kColourSystemIdUnset);
+
+  // A loader BIN alone: a TFD may be saved, an STD not.
   window.PickMenu(MenuEntryId::MenuLoadLoaderBIN);
   ChooseFile(window, L"TolvPack: Load a Loader BIN", dir.File("loader.bin"));
   ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label1) == kColourPresent; }));
@@ -174,6 +180,7 @@ TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
   ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label3) == kColourPresent; }));
   ExpectComponents(window, {C::Label1, C::Label3});
   ExpectLayout(window, C::Label8);
+  EXPECT_EQ(window.LabelColour(C::Label9), kColourSystemIdUnset);
   EXPECT_FALSE(window.Enabled(C::ButtonSaveSTD));
 
   // A double-click on a label removes its component after the question.
@@ -182,6 +189,7 @@ TEST_F(Win32WindowTest, EachKindOfLoadThroughTheCommonDialogLightsItsLabels) {
   ASSERT_NE(unload, nullptr);
   WindowDriver::Answer(unload, IDYES);
   ASSERT_TRUE(WaitUntil([&] { return window.LabelColour(C::Label1) == kColourAbsent; }));
+  EXPECT_FALSE(window.Enabled(C::CheckBox6));
 }
 
 // The SystemID box: a double-click on the SystemID label, a number typed

@@ -73,6 +73,7 @@ struct OutputsWritten {
   std::vector<std::string> written;
   std::vector<std::string> failed;  // each has told why
   std::vector<std::string> notRun;  // after a cancel
+  bool canceled = false;            // and a line has said which exist
 };
 
 std::string List(const std::vector<std::string>& texts) {
@@ -97,7 +98,8 @@ OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspa
     const bool ok = RunSteps({output}, workspace, ui) == kExitOk;
     (ok ? result.written : result.failed).push_back(text);
   }
-  if (SaveInterruptGuard::Requested()) {
+  result.canceled = SaveInterruptGuard::Requested();
+  if (result.canceled) {
     std::vector<std::string> missing = result.failed;
     missing.insert(missing.end(), result.notRun.begin(), result.notRun.end());
     ui.Failure(
@@ -137,8 +139,8 @@ int RunDownload(const std::vector<std::string>& args) {
     outputs = WriteOutputs(parsed.outputs, workspace, ui);
   }
   ui.Note(Transfer_Summary(report));
-  if (!outputs.failed.empty() || !outputs.notRun.empty()) {
-    if (!outputs.failed.empty()) ui.Note("Not written: " + List(outputs.failed) + ".");
+  if (!outputs.failed.empty() || outputs.canceled) {
+    if (!outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
     status = kExitFailure;
   }
   return status;

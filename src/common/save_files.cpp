@@ -127,9 +127,11 @@ void ReplaceAll(const std::vector<FileToSave>& files, const std::vector<std::str
 // What a cancel left of a save: nothing, which the message says for every
 // file of it.
 [[noreturn]] void Canceled(const std::vector<FileToSave>& files) {
-  if (files.size() == 1) throw SaveCanceled("Cancelled: " + Quote(files[0].path) + " was not written.");
-  throw SaveCanceled("Cancelled: " + Quote(files[0].path) + " and the " + std::to_string(files.size() - 1) +
-                     " files saved with it were not written.");
+  const std::string first = "Cancelled: " + Quote(files[0].path);
+  if (files.size() == 1) throw SaveCanceled(first + " was not written.");
+  if (files.size() == 2) throw SaveCanceled(first + " and " + Quote(files[1].path) + " were not written.");
+  throw SaveCanceled(first + " and the " + std::to_string(files.size() - 1) +
+                     " other files saved with it were not written.");
 }
 
 void SaveAll(const std::vector<FileToSave>& files) {

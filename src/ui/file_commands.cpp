@@ -103,8 +103,15 @@ void TForm1::MenuSaveFlashDMPClick() {
 }
 
 void TForm1::MenuSaveFlashBlocksClick() {
-  RunFileCommand(SaveRequest("bin", "TolvPack: Save flash blocks", kFilterBlocks),
-                 [this](const std::string& name) { FlashBlocks_Save(workspace_, name, interaction_); });
+  RunFileCommand(
+      SaveRequest("bin", "TolvPack: Save flash blocks", kFilterBlocks), [this](const std::string& name) {
+        if (FlashBlocks_Save(workspace_, name, interaction_).empty()) return;
+        // Block files of an earlier save left in place would be taken for these.
+        std::string leftovers;
+        for (const std::string& file : FlashBlocks_Leftovers(workspace_, name))
+          leftovers += (leftovers.empty() ? "" : "\n") + file + " is from before and was not replaced";
+        if (!leftovers.empty()) interaction_.Information(leftovers);
+      });
 }
 
 }  // namespace tolv

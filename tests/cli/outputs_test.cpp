@@ -119,7 +119,7 @@ TEST_F(TolvOutputs, FoldersNamedBeyondAsciiAreWrittenAndReadBack) {
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(test::ReadBytes(work.File("again.tfd")), test::ReadBytes(work.File("all.tfd")));
   // Checked beforehand too: a download into a folder below a file stops.
-  Put(folder + "/file", {1});
+  ASSERT_EQ(Tolv("convert all.tfd -o 'eeprom=" + folder + "/file'").status, 0);
   test::TolvResult download = Tolv("download --port nowhere -o '" + folder + "/file/x/'");
   EXPECT_EQ(download.status, 1);
   EXPECT_TRUE(Contains(download.err, "\"" + folder + "/file\" is not a folder")) << download.err;

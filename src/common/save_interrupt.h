@@ -14,8 +14,8 @@ namespace tolv {
 // second request ends the program at once, its temporary files removed,
 // unless a save is replacing files: that one finishes first. (Closing the
 // console on Windows always ends the program, after that.) Guards nest:
-// the outermost one clears an earlier cancel and installs the handlers,
-// and its end restores the handlers there were before.
+// the outermost one clears an earlier cancel and installs the handlers;
+// its end restores the handlers there were before and lets saves run again.
 class SaveInterruptGuard {
  public:
   SaveInterruptGuard();
@@ -23,7 +23,8 @@ class SaveInterruptGuard {
   SaveInterruptGuard(const SaveInterruptGuard&) = delete;
   SaveInterruptGuard& operator=(const SaveInterruptGuard&) = delete;
 
-  // Whether a request came since the outermost guard began.
+  // Whether a request came since the outermost guard began (asked while a
+  // guard lives).
   static bool Requested();
 };
 

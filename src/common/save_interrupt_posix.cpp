@@ -46,6 +46,7 @@ SaveInterruptGuard::SaveInterruptGuard() {
 SaveInterruptGuard::~SaveInterruptGuard() {
   if (--g_depth > 0) return;
   for (int i = 0; i < kStopSignalCount; ++i) sigaction(kStopSignals[i], &g_previous[i], nullptr);
+  Saves_ResetCancel();
 }
 
 bool SaveInterruptGuard::Requested() { return Saves_CancelRequested(); }

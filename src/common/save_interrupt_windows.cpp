@@ -48,6 +48,7 @@ SaveInterruptGuard::SaveInterruptGuard() {
 SaveInterruptGuard::~SaveInterruptGuard() {
   if (--g_depth > 0) return;
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+  Saves_ResetCancel();
 }
 
 bool SaveInterruptGuard::Requested() { return Saves_CancelRequested(); }

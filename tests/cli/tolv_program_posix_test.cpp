@@ -41,6 +41,9 @@ TEST(TolvProgramPosix, FifosAreRefusedAndNeverWaitedFor) {
   EXPECT_EQ(out.status, 1);
   EXPECT_EQ(out.err, "Cannot replace \"out.dmp\": it is not a regular file.\n");
   EXPECT_TRUE(std::filesystem::is_fifo(work.File("out.dmp")));
+  std::filesystem::create_symlink("out.dmp", work.File("link.dmp"));
+  EXPECT_EQ(test::RunTolv("convert settings.std -o link.dmp", work.path()).err,
+            "Cannot replace \"link.dmp\": it is not a regular file.\n");
   test::TolvResult info = test::RunTolv("info out.dmp", work.path());
   EXPECT_EQ(info.status, 1);
   EXPECT_TRUE(test::Contains(info.err, "Cannot read file \"out.dmp\": it is not a regular file")) << info.err;

@@ -24,7 +24,8 @@ TEST_F(TolvWindows, FoldersEndingInABackslashAreOutputsAndInputs) {
   // the separator it already uses.
   test::TolvResult nested = Tolv("convert settings.std -o sub\\parts\\");
   EXPECT_EQ(nested.status, 0) << nested.err;
-  EXPECT_TRUE(Contains(Tolv("info sub\\parts").out, "sub\\parts\\eeprom.bin: ")) << Tolv("info sub\\parts").out;
+  EXPECT_TRUE(Contains(Tolv("info sub\\parts").out, "sub\\parts\\eeprom.bin: "))
+      << Tolv("info sub\\parts").out;
   test::TolvResult back = Tolv("convert parts\\ --sysid 406 -o again.std");
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(test::ReadBytes(work.File("again.std")), test::ReadBytes(work.File("settings.std")));

@@ -55,53 +55,6 @@ TEST(FileIoPosixTest, SavingThroughSymbolicLinksReplacesTheFinalTargetAndKeepsTh
   EXPECT_TRUE(fs::is_symlink(dir.File("loop")));
 }
 
-TEST(FileIoPosixTest, AReplacedFileKeepsItsOwnerAndGroup) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only the superuser may give a file to another user";
-  test::TempDir dir;
-  const std::string path = dir.File("theirs.std");
-  test::WriteBytes(path, {1});
-  ASSERT_EQ(::chown(path.c_str(), 1234, 2345), 0);
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  {
-    ForceReplaceScope force;
-    SaveFileAtomically(path, std::vector<uint8_t>{2});
-  }
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 1234u);
-  EXPECT_EQ(st.st_gid, 2345u);
-  EXPECT_EQ(st.st_mode & 07777, 0444u);
-  EXPECT_EQ(test::ReadBytes(path), std::vector<uint8_t>{2});
-}
-
-// A FIFO, named directly or through a link, is neither replaced nor waited
-// for; a link to a regular file is still saved through.
-TEST(FileIoPosixTest, SpecialFilesAreRefusedWithoutWaiting) {
-  namespace fs = std::filesystem;
-  test::TempDir dir;
-  const std::string fifo = dir.File("Firmware.dat");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-  fs::create_symlink("Firmware.dat", dir.File("link.dmp"));
-  EXPECT_FALSE(IsRegularFile(fifo));
-  for (const std::string& name : {fifo, dir.File("link.dmp")}) {
-    try {
-      SaveFileAtomically(name, std::vector<uint8_t>{1});
-      ADD_FAILURE() << name;
-    } catch (const FileError& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot replace \"" + name + "\": it is not a regular file.");
-    }
-    try {
-      ReadFileBytes(name);
-      ADD_FAILURE() << name;
-    } catch (const FileError& e) {
-      EXPECT_EQ(std::string(e.what()), "Cannot read file \"" + name + "\": it is not a regular file");
-    }
-  }
-  EXPECT_THROW(FileSizeOf(fifo), FileError);
-  EXPECT_TRUE(SaveTarget_Fault("/dev/null").has_value());
-  EXPECT_TRUE(fs::is_fifo(fifo));
-}
-
 // Ctrl-C twice while the files are written: the program ends by the signal,
 // and its temporary files are gone. Twice while they are put in place: the
 // save finishes first.

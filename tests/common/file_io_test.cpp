@@ -77,17 +77,6 @@ size_t HiddenFilesIn(const std::string& dir) {
   return count;
 }
 
-void WriteProtect(const std::string& path) {
-  namespace fs = std::filesystem;
-  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                  fs::perm_options::remove);
-}
-
-bool WriteProtected(const std::string& path) {
-  return (std::filesystem::status(path).permissions() & std::filesystem::perms::owner_write) ==
-         std::filesystem::perms::none;
-}
-
 class SaveSeveralTest : public FileIoTest {
  protected:
   void SetUp() override {
@@ -112,36 +101,6 @@ class SaveSeveralTest : public FileIoTest {
   const std::vector<uint8_t> newA = test::RandomBytes(7, 5000), newB = test::RandomBytes(8, 3000),
                              newC = test::RandomBytes(9, 256);
 };
-
-TEST_F(SaveSeveralTest, ATargetThatCannotBeReplacedStopsTheSaveBeforeAnyFileIsReplaced) {
-  std::filesystem::create_directory(b);
-  try {
-    SaveFilesAtomically(Files());
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot replace \"" + b + "\": it is a folder.");
-  }
-  std::filesystem::remove(b);
-  ExpectUntouched();
-
-  WriteProtect(c);
-  try {
-    SaveFilesAtomically(Files());
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot replace \"" + c + "\": the file is write-protected.");
-  }
-  ExpectUntouched();
-  // Forced, it is replaced and stays protected.
-  {
-    ForceReplaceScope force;
-    SaveFilesAtomically(Files());
-  }
-  EXPECT_FALSE(ForceReplaceScope::Active());
-  EXPECT_EQ(ReadBytes(c), newC);
-  EXPECT_TRUE(WriteProtected(c));
-  EXPECT_EQ(HiddenFilesIn(dir_.path()), 0u);
-}
 
 TEST_F(SaveSeveralTest, AFailureWhileReplacingGivesEveryFileBack) {
   for (int replaced : {0, 1, 2}) {

@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "common/file_io.h"
 #include "common/platform.h"
 #include "common/windows_text.h"
@@ -65,62 +63,6 @@ TEST(FileIoWindowsTest, ErrorsCarryTheSystemsTextAndProgramFolderIsKnown) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   EXPECT_EQ(WideToUtf8(self).rfind(programDir, 0), 0u);
-}
-
-size_t HiddenFilesIn(const std::string& dir) {
-  size_t count = 0;
-  for (auto& entry : std::filesystem::directory_iterator(dir))
-    count += entry.path().filename().string().starts_with(".tolv-");
-  return count;
-}
-
-// A file that another program holds open cannot be renamed over: the old
-// files are moved aside first, so the save fails before replacing any.
-TEST(FileIoWindowsTest, AFileHeldOpenStopsASaveOfSeveralBeforeAnyIsReplaced) {
-  test::TempDir dir;
-  const std::string a = dir.File("loader.bin"), b = dir.File("firmware.bin"), c = dir.File("eeprom.bin");
-  test::WriteBytes(a, {1});
-  test::WriteBytes(b, {2});
-  test::WriteBytes(c, {3});
-  const std::vector<uint8_t> bytes = test::RandomBytes(1, 3000);
-  const std::vector<FileToSave> files = {{a, {bytes}}, {b, {bytes}}, {c, {bytes}}};
-  HANDLE held = CreateFileW(Utf8ToWide(b).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_THROW(SaveFilesAtomically(files), FileError);
-  CloseHandle(held);
-  EXPECT_EQ(test::ReadBytes(a), std::vector<uint8_t>{1});
-  EXPECT_EQ(test::ReadBytes(b), std::vector<uint8_t>{2});
-  EXPECT_EQ(test::ReadBytes(c), std::vector<uint8_t>{3});
-  EXPECT_EQ(HiddenFilesIn(dir.path()), 0u);
-  SaveFilesAtomically(files);
-  EXPECT_EQ(test::ReadBytes(b), bytes);
-  EXPECT_EQ(HiddenFilesIn(dir.path()), 0u);
-}
-
-TEST(FileIoWindowsTest, TheReadOnlyAttributeProtectsAFileAndStaysWhenForced) {
-  test::TempDir dir;
-  const std::string path = dir.File("settings.std"), other = dir.File("other.bin");
-  test::WriteBytes(path, {1});
-  const std::wstring wide = Utf8ToWide(path);
-  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  try {
-    SaveFileAtomically(path, std::vector<uint8_t>{2});
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot replace \"" + path + "\": the file is write-protected.");
-  }
-  EXPECT_EQ(test::ReadBytes(path), std::vector<uint8_t>{1});
-  {
-    ForceReplaceScope force;
-    SaveFilesAtomically({{path, {std::vector<uint8_t>{3}}}, {other, {std::vector<uint8_t>{4}}}});
-    SaveFileAtomically(path, std::vector<uint8_t>{2});
-  }
-  EXPECT_EQ(test::ReadBytes(path), std::vector<uint8_t>{2});
-  EXPECT_EQ(GetFileAttributesW(wide.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
-            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  EXPECT_EQ(HiddenFilesIn(dir.path()), 0u);
-  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);  // so that the folder can go
 }
 
 TEST(FileIoWindowsTest, DevicesAreNeitherReadNorReplaced) {

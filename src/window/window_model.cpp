@@ -145,9 +145,19 @@ void WindowModel::RunFileOperation(CommandId command, const std::string& name) {
     case CommandId::LoadFlashDump: FlashDump_Load(ws, name, ui); return;
     case CommandId::LoadFlashBlock: FlashBlock_Load(ws, name, ui); return;
     case CommandId::SaveFlashDump: FlashDump_Save(ws, name, ui); return;
-    case CommandId::SaveFlashBlocks: FlashBlocks_Save(ws, name, ui); return;
+    case CommandId::SaveFlashBlocks: SaveFlashBlocks(name); return;
     default: return;
   }
+}
+
+// Block files of an earlier save that this one does not write would be taken
+// for parts of it by a later load: they are named in one box.
+void WindowModel::SaveFlashBlocks(const std::string& name) {
+  if (FlashBlocks_Save(workspace_, name, interaction_).empty()) return;
+  std::string leftovers;
+  for (const std::string& file : FlashBlocks_Leftovers(workspace_, name))
+    leftovers += (leftovers.empty() ? "" : "\n") + file + " is from before and was not replaced";
+  if (!leftovers.empty()) interaction_.Information(leftovers);
 }
 
 // Removing a component unchecks its Save-group box.

@@ -155,6 +155,7 @@ class WindowModel {
   void RunCommand(CommandId command);
   void RunFileCommand(CommandId command);
   void RunFileOperation(CommandId command, const std::string& fileName);
+  void SaveFlashBlocks(const std::string& fileName);
   void Unload(ComponentKind kind);
   void FromToppy();
   void ToToppy();

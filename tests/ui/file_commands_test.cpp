@@ -221,6 +221,42 @@ TEST_F(FileCommandTest, SaveReplacesAnExistingFileWithoutAQuestion) {
   EXPECT_TRUE(ui.events().empty());
 }
 
+// The window refuses what the command line refuses, with the same message,
+// and its multi-file save is all or none.
+TEST_F(FileCommandTest, ProtectedAndBlockedTargetsAreRefusedAndBlocksFromBeforeAreNamed) {
+  namespace fs = std::filesystem;
+  FillWorkspace();
+  const std::string eeprom = dir.File("eeprom.bin");
+  WriteBytes(eeprom, {1, 2, 3});
+  fs::permissions(eeprom, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  Run("MenuSaveEEPROMBIN", eeprom);
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot replace \"" + eeprom + "\": the file is write-protected."});
+  EXPECT_EQ(ReadBytes(eeprom), (std::vector<uint8_t>{1, 2, 3}));
+
+  ui.Clear();
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  const std::vector<uint8_t> first = ReadBytes(dir.File("s [01].bin"));
+  fs::remove(dir.File("s [07].bin"));
+  fs::create_directory(dir.File("s [07].bin"));
+  workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbS, 7);
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot replace \"" + dir.File("s [07].bin") + "\": it is a folder."});
+  EXPECT_EQ(ReadBytes(dir.File("s [01].bin")), first);
+
+  // Terrestrial settings have no section 12: the satellite one stays, named.
+  fs::remove(dir.File("s [07].bin"));
+  ui.Clear();
+  workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbT, 8);
+  workspace.layoutVariant = kLayoutDvbT;
+  workspace.sectionTable = Layout_Sections(kLayoutDvbT);
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{dir.File("s [12].bin") + " is from before and was not replaced"});
+}
+
 TEST_F(FileCommandTest, AWrongSizeIsRefusedByTheFormatWithItsMessage) {
   WriteBytes(dir.File("loader.bin"), std::vector<uint8_t>(65537, 1));
   Run("MenuLoadLoaderBIN", dir.File("loader.bin"));

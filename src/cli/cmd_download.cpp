@@ -5,13 +5,14 @@
 #include "cli/output_check.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
+#include "results/result_codes.h"
 
 namespace tolv::cli {
 namespace {
 
 struct DownloadArgs {
   DownloadRequest request;
-  bool reboot = false;
+  std::optional<bool> reboot;  // --reboot, --no-reboot
   std::optional<int> timeoutSeconds;
   std::vector<Step> outputs;
 };
@@ -34,8 +35,11 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
     } else if (arg == "--timeout") {
       parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
       i += 2;
-    } else if (arg == "--reboot" || arg == "--log") {
-      (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
+    } else if (arg == "--reboot" || arg == "--no-reboot") {
+      parsed.reboot = arg == "--reboot";
+      ++i;
+    } else if (arg == "--log") {
+      parsed.request.log = true;
       ++i;
     } else if (std::optional<Step> step = ParseStep(args, i, StepSyntax{false, false, true})) {
       parsed.outputs.push_back(std::move(*step));
@@ -75,9 +79,22 @@ std::vector<std::string> WriteOutputs(const std::vector<Step>& outputs, Workspac
   return failed;
 }
 
+// The job's blocks in the order they come, with their sizes on the wire
+// where they are known beforehand (the firmware's comes with it).
+std::vector<int64_t> DownloadJob(const ComponentSelection& selection) {
+  std::vector<int64_t> sizes;
+  for (ComponentKind kind : kAllComponents) {
+    if (!selection[static_cast<size_t>(kind)] || kind == ComponentKind::Background) continue;
+    sizes.push_back(Transfer_WireSize(kind));
+  }
+  return sizes;
+}
+
 int RunDownload(const std::vector<std::string>& args) {
   const DownloadArgs parsed = ParseDownloadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
+  display.SetJob(DownloadJob(parsed.request.selection));
+  display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
   if (!OutputsCanBeWritten(parsed, ui)) return kExitFailure;
   Workspace workspace;
@@ -88,8 +105,11 @@ int RunDownload(const std::vector<std::string>& args) {
     report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
+  const std::string left =
+      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
   if (wait.timedOut()) {
     ui.Failure(wait.GaveUpText() + " Nothing written.");
+    ui.Note(left);
     return kExitFailure;
   }
   int status = report.AllStored() && !ui.failureReported() ? kExitOk : kExitFailure;
@@ -104,12 +124,14 @@ int RunDownload(const std::vector<std::string>& args) {
     failed = WriteOutputs(parsed.outputs, workspace, ui);
   }
   ui.Note(Transfer_Summary(report));
+  if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
   if (!failed.empty()) {
     std::string list;
     for (const std::string& text : failed) list += (list.empty() ? "" : ", ") + text;
     ui.Note("Not written: " + list + ".");
     status = kExitFailure;
   }
+  ui.Note(left);
   return status;
 }
 
@@ -117,8 +139,8 @@ int RunDownload(const std::vector<std::string>& args) {
 
 const CliCommand kDownloadCommand = {
     "download", "fetch components from a receiver (From Toppy) and save them",
-    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS] [--reboot]\n"
-    "                     [--log] -o OUTPUT...\n"
+    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS]\n"
+    "                     [--reboot | --no-reboot] [--log] -o OUTPUT...\n"
     "\n"
     "Reboots the receiver, waits until its loader answers, fetches the chosen\n"
     "components into a workspace and saves them with the outputs of\n"
@@ -130,7 +152,8 @@ const CliCommand kDownloadCommand = {
     "                 the background is never fetched)\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
-    "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
+    "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
+    "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write the link's log TolvPack.log and the raw bytes\n"
     "                 CommDump.bin in the current folder\n"
     "Outputs:\n"
@@ -150,7 +173,8 @@ const CliCommand kDownloadCommand = {
     "second Ctrl-C ends the program at once); nothing is written then. What\n"
     "arrived is saved even when another component failed, and every output is\n"
     "written even when another failed. The last lines say what arrived and\n"
-    "what did not, and which outputs could not be written.\n"
+    "what did not, and which outputs could not be written; the very last one\n"
+    "what the receiver is left in and what to do next.\n"
     "Exit status: 0 when every chosen component arrived and was saved, 1\n"
     "otherwise (also after --timeout), 2 when the command line is wrong.\n"
     "\n"

@@ -168,6 +168,12 @@ TransferProgressView Transfer_Progress(uint8_t status, double value);
 // Empty for an empty diagnostic (the receiver is simply not there).
 std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic);
 
+// The bytes a block of kind takes on the wire in a download, as far as they
+// are known before it arrives: the packed block of the Flash and the
+// Defaults, the image of the others; 0 for the Firmware (sent as sections,
+// its size comes with it).
+int64_t Transfer_WireSize(ComponentKind kind);
+
 // The status line's label of a block: "Loader:", "Firmware:", "Flash:",
 // "EEPROM:", "Default:"; "" for the Background.
 const char* Transfer_BlockLabel(ComponentKind kind);

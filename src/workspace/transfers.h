@@ -88,6 +88,11 @@ struct UploadRequest {
   // Show the SystemID box when the SystemID is 0. The window asks before it
   // locks its controls and then turns this off.
   bool askForSystemId = true;
+  // Go as far as the first byte of the image and no further: the image is
+  // made, the receiver reached and its SystemID taken (receiverSystemId),
+  // then the session ends without a byte of the image and without the model
+  // question (result kTfdUploadWrongModel: nothing sent).
+  bool dryRun = false;
 };
 
 // What became of one block of a download.

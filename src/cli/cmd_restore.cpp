@@ -208,7 +208,7 @@ std::string Difference(const Workspace& sent, const Workspace& read, const Block
   const BytesDiff diff = CompareBytes(a, b, 0, end);
   if (diff.Same()) return {};
   return RestoreName(kind) + " (" + std::to_string(diff.differing) +
-         (diff.differing == 1 ? " byte" : " bytes") + " differ, the first at offset " +
+         (diff.differing == 1 ? " byte differs" : " bytes differ") + ", the first at offset " +
          std::to_string(diff.first.value_or(0)) + ")";
 }
 

@@ -1,6 +1,10 @@
 // tolv convert: the window's load, edit and save commands on one workspace.
+#include <algorithm>
+#include <memory>
+
 #include "cli/cli_command.h"
 #include "cli/steps.h"
+#include "cli/sysid_advice.h"
 
 namespace tolv::cli {
 namespace {
@@ -17,9 +21,26 @@ int RunConvert(const std::vector<std::string>& args) {
   }
   std::vector<Step> steps = ParseSteps(stepArgs, StepSyntax{});
   if (steps.empty()) throw UsageError("no step given");
-  Workspace workspace;
+  // Without an output, whatever the steps did would be lost unseen.
+  if (std::none_of(steps.begin(), steps.end(),
+                   [](const Step& step) { return step.role == StepRole::kOutput; }))
+    throw UsageError(
+        "no output given: nothing would be written (\"-o NAME.std\", \"-o DIR/\", ...; \"tolv info\" "
+        "shows what a file holds)");
+  auto workspace = std::make_unique<Workspace>();
   ConsoleInteraction ui(yes);
-  return RunSteps(steps, workspace, ui);
+  const int status = RunSteps(steps, *workspace, ui);
+  // A SystemID given here that does not suit the settings is worth a word;
+  // after a failure, why the settings could not be packed.
+  const bool sysidGiven = std::any_of(steps.begin(), steps.end(),
+                                      [](const Step& step) { return step.text.starts_with("--sysid "); });
+  if (sysidGiven) {
+    if (std::string warning = SystemId_FamilyWarning(*workspace); !warning.empty()) ui.Note(warning);
+  }
+  if (status != kExitOk) {
+    if (std::string advice = SystemId_PackingAdvice(*workspace); !advice.empty()) ui.Note(advice);
+  }
+  return status;
 }
 
 }  // namespace
@@ -67,9 +88,12 @@ const CliCommand kConvertCommand = {
     "replaced only once the new one is complete; when any part of an output\n"
     "fails, nothing of it is written.\n"
     "\n"
-    "Once a step fails, no later step runs and nothing more is written.\n"
+    "Once a step fails, no later step runs and nothing more is written. When\n"
+    "settings cannot be packed for the SystemID, the last line says why and\n"
+    "what helps; a --sysid of a model of another family than the settings\n"
+    "(satellite, terrestrial, cable) is warned about.\n"
     "Exit status: 0 when every step succeeded, 1 after a failure, 2 when the\n"
-    "command line is wrong.\n"
+    "command line is wrong (also when it gives no output).\n"
     "\n"
     "Examples:\n"
     "  tolv convert settings.std -o settings.dmp\n"

@@ -1,6 +1,7 @@
 // tolv upload: the inputs of "tolv convert", then To Toppy.
 #include "cli/cli_command.h"
 #include "cli/steps.h"
+#include "cli/sysid_advice.h"
 #include "cli/transfer_console.h"
 #include "cli/upload_plan.h"
 #include "results/result_codes.h"
@@ -74,6 +75,7 @@ int RunUpload(const std::vector<std::string>& args) {
   if (!Upload_ReadyToSend("upload", parsed.systemId, parsed.only, workspace, request, ui))
     return kExitFailure;
   ui.ClearFailure();
+  NoteSystemIdFit(workspace, ui);
   UploadReport report;
   ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
   {

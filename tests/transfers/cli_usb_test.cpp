@@ -230,6 +230,25 @@ TEST(CliOverUsb, UploadPutsEveryComponentIntoTheReceiver) {
   EXPECT_EQ(defaults, defaultsBack);
 }
 
+TEST(CliOverUsb, ABackupGoesBackAndReadsBackTheSame) {
+  UsbReceiver usb(TestMemory(300000));
+  TempDir dir;
+  const std::string folder = dir.File("b");
+  const CliRun backup = RunTolv({"backup", "--port", "USB", folder});
+  EXPECT_EQ(0, backup.status) << backup.err;
+  EXPECT_EQ("Backup complete: " + folder + " (5 components, verified)", backup.SummaryLine()) << backup.err;
+  const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
+  EXPECT_EQ(memory.loader, ReadBytes(folder + "/loader.bin"));
+  EXPECT_EQ(memory.firmware, ReadBytes(folder + "/firmware.bin"));
+  // The port comes from the backup.
+  const CliRun restore = RunTolv({"restore", "--yes", "--verify", folder});
+  EXPECT_EQ(0, restore.status) << restore.err;
+  EXPECT_NE(std::string::npos, restore.err.find("\nVerified: Loader, Firmware, Settings, EEPROM, Defaults\n"))
+      << restore.err;
+  EXPECT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4", 5000));
+  EXPECT_EQ(memory, usb.rig->receiver().MemorySnapshot());
+}
+
 TEST(CliOverUsb, CtrlCWhileWaitingForTheReceiverCancelsCleanly) {
   UsbReceiver usb(TestMemory(1000));
   usb.rig->port().Disconnect();  // nothing on the bus: the open waits until Ctrl-C

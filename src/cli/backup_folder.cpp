@@ -134,11 +134,13 @@ void CheckTfdReadsBack(const std::string& path, const Workspace& written) {
     if (!written.Present(kind)) continue;
     const std::vector<uint8_t>& a = written.Image(kind);
     const std::vector<uint8_t>& b = read->Image(kind);
-    const size_t compared = kind == ComponentKind::Defaults ? kDefaultsEepromOffset + kEepromImageSize
-                                                            : std::max(a.size(), b.size());
-    if (!read->Present(kind) || a.size() != b.size() ||
-        !std::equal(a.begin(), a.begin() + compared, b.begin()))
-      throw FileError(std::string(kBackupTfdName) + " reads back with another " + ComponentName(kind));
+    const size_t compared = ReadBack_ComparedBytes(kind, a.size());
+    if (!read->Present(kind) || a.size() != b.size())
+      throw FileError(std::string(kBackupTfdName) + " reads back without its " + ComponentName(kind));
+    const auto end = a.begin() + static_cast<ptrdiff_t>(compared);
+    if (const auto at = std::mismatch(a.begin(), end, b.begin()).first; at != end)
+      throw FileError(std::string(kBackupTfdName) + " reads back with another " + ComponentName(kind) +
+                      " (from offset " + std::to_string(at - a.begin()) + " on)");
   }
 }
 
@@ -188,6 +190,12 @@ std::string FileNamePart(const std::string& text) {
 }
 
 }  // namespace
+
+size_t ReadBack_ComparedBytes(ComponentKind kind, size_t imageSize) {
+  if (kind == ComponentKind::Flash) return std::min(imageSize, kDefaultsSettingsSize);
+  if (kind == ComponentKind::Defaults) return std::min(imageSize, kDefaultsEepromOffset + kEepromImageSize);
+  return imageSize;
+}
 
 std::string Backup_DefaultName(int32_t systemId, std::time_t taken) {
   // The lookup loads the model list when there is one (a list that cannot

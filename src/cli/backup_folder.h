@@ -28,6 +28,13 @@ inline constexpr const char* kBackupTfdName = "backup.tfd";
 inline constexpr const char* kBackupJsonName = "backup.json";
 inline constexpr const char* kBackupSumsName = "SHA256SUMS";
 
+// How many bytes from the start of a component's image come back the same
+// when it travels packed and is unpacked again (a TFD file, a receiver): of
+// the Flash its 13 sections (0x60000 bytes; the unpacker stops after them),
+// of the Defaults the settings and the default EEPROM; the whole image of
+// every other component (imageSize).
+size_t ReadBack_ComparedBytes(ComponentKind kind, size_t imageSize);
+
 // What backup.json says besides the components.
 struct BackupOrigin {
   std::string port;     // where the receiver was reached ("USB", "/dev/ttyUSB0")

@@ -195,16 +195,15 @@ ComponentSelection ReadableSelection(const std::vector<ComponentKind>& sent) {
 }
 
 // How one component read back differs from what was sent; empty when it
-// does not. The Flash and the Defaults are compared unpacked; of the
-// Defaults, the settings and the default EEPROM (what the packed block
-// carries).
+// does not. The Flash and the Defaults are compared unpacked, as far as
+// their packed form brings them back (ReadBack_ComparedBytes).
 std::string Difference(const Workspace& sent, const Workspace& read, const BlockOutcome& block) {
   const ComponentKind kind = block.kind;
   if (!block.stored) return RestoreName(kind) + " could not be read back (" + block.failure + ")";
   const std::vector<uint8_t>& a = sent.Image(kind);
   const std::vector<uint8_t>& b = read.Image(kind);
-  const uint64_t end = kind == ComponentKind::Defaults ? kDefaultsEepromOffset + kEepromImageSize
-                                                       : std::max(a.size(), b.size());
+  const uint64_t end =
+      a.size() == b.size() ? ReadBack_ComparedBytes(kind, a.size()) : std::max(a.size(), b.size());
   const BytesDiff diff = CompareBytes(a, b, 0, end);
   if (diff.Same()) return {};
   return RestoreName(kind) + " (" + std::to_string(diff.differing) +

@@ -25,10 +25,12 @@ TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
   test::TolvResult back = Tolv("convert parts --sysid 406 -o again.std");
   EXPECT_EQ(back.status, 0) << back.err;
   // These settings are terrestrial, 406 a satellite model: said, not refused.
-  EXPECT_EQ(Lines(back.err), (std::vector<std::string>{
-                                 "SystemID 406 (TF5000PVR, TF5500PVR) is a DVB-s model, but the settings are "
-                                 "DVB-t: a receiver of that model cannot use them. Check the number (\"tolv "
-                                 "models\" lists the models)."}));
+  ASSERT_EQ(Lines(back.err).size(), 1u) << back.err;
+  EXPECT_TRUE(back.err.starts_with("SystemID 406 (")) << back.err;
+  EXPECT_TRUE(
+      back.err.ends_with(") is a DVB-s model, but the settings are DVB-t: a receiver of that model cannot "
+                         "use them. Check the number (\"tolv models\" lists the models).\n"))
+      << back.err;
   EXPECT_EQ(test::ReadBytes(work.File("again.std")), test::ReadBytes(work.File("settings.std")));
 }
 

@@ -340,6 +340,23 @@ TEST(CliOverUsb, AReceiverThatIsThereButNeverAnswersIsNotCalledAbsent) {
             run.FinalLine());
 }
 
+TEST(CliOverUsb, AReceiverHeldByAnotherProgramIsNotCalledSilent) {
+  const std::string busy = "the receiver on USB bus 001 device 002: its interface is held by another program";
+  Link_SetUsbProvider([&](std::string* diagnostic) -> std::unique_ptr<Transport> {
+    *diagnostic = busy;
+    return nullptr;
+  });
+  TempDir dir;
+  const CliRun run = RunTolv({"download", "--port", "USB", "--timeout", "1", "-o", dir.File("got") + "/"});
+  Link_SetUsbProvider({});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos,
+            run.err.find("Gave up after 1 s: the receiver on USB is there but cannot be used: " + busy +
+                         ". Nothing written.\n"))
+      << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find("no answer")) << run.err;
+}
+
 TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
   UsbReceiver usb(TestMemory(1000));
   usb.rig->port().Disconnect();  // nothing on the bus

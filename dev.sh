@@ -4,7 +4,7 @@
 #   ./dev.sh run      build TolvPack and start it
 #   ./dev.sh test     build everything and run every test (the package's checks,
 #                     and the Windows build's tests under Wine, too)
-#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
+#   ./dev.sh package  build the programs and make build/tolvpack_VERSION_ARCH.deb
 #   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
@@ -49,6 +49,7 @@ case "${1:-}" in
     make test
     ;;
   package)
+    # The test packages too: configuring the build folder looks for them.
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;

@@ -4,7 +4,6 @@
 #include "cli/backup_diff.h"
 #include "cli/backup_folder.h"
 #include "cli/cli_command.h"
-#include "cli/folder_input.h"
 #include "cli/steps.h"
 #include "cli/sysid_advice.h"
 #include "cli/transfer_console.h"
@@ -46,6 +45,7 @@ void AddSource(const std::string& source, RestoreArgs& parsed) {
   parsed.inputs.push_back(ParseInputStep(source.ends_with('/') ? source : source + "/", false));
 }
 
+// The options without a value; false for any other argument.
 bool ParseFlag(const std::string& arg, RestoreArgs& parsed) {
   if (arg == "--reboot" || arg == "--no-reboot") {
     parsed.reboot = arg == "--reboot";
@@ -71,6 +71,7 @@ RestoreArgs ParseRestoreArgs(const std::vector<std::string>& args) {
   parsed.request.reportFailures = false;  // the final lines say it
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (ParseFlag(arg, parsed)) continue;
     const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
     if (takesValue && i + 1 >= args.size()) throw UsageError(arg + " needs a value");
     if (arg == "--port") {
@@ -82,7 +83,6 @@ RestoreArgs ParseRestoreArgs(const std::vector<std::string>& args) {
       parsed.systemId = ParseSendSystemId(args[++i]);
     } else if (arg == "--timeout") {
       parsed.timeoutSeconds = ParseTimeoutSeconds(args[++i]);
-    } else if (ParseFlag(arg, parsed)) {
     } else if (arg.starts_with("-") && arg.size() > 1) {
       throw UsageError("unknown option \"" + arg + "\"");
     } else {

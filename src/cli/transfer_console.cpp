@@ -43,7 +43,7 @@ std::string Duration(double seconds) {
 }
 
 std::string Bar(double percent) {
-  constexpr int kWidth = 24;
+  constexpr int kWidth = 12;
   const int filled = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 100.0 * kWidth);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
          std::string(static_cast<size_t>(kWidth - filled), '-') + "]";
@@ -186,14 +186,15 @@ void ProgressDisplay::ShowProgress(double percent) {
   std::snprintf(head, sizeof head, "%-10s %s %5.1f%%", name.c_str(), Bar(blockPercent_).c_str(),
                 blockPercent_);
   std::string line = head;
-  if (blockBytes_ > 0) {
-    line += "  " + ByteFigures(BlockBytesMoved(), blockBytes_);
-    if (seconds > 0.2) line += "  " + Rate(BlockBytesMoved() / seconds);
-  }
+  // Within 79 columns: the whole job's share and time left take the place
+  // of the block's rate and time left.
+  if (blockBytes_ > 0) line += "  " + ByteFigures(BlockBytesMoved(), blockBytes_);
   if (!job.empty()) {
     line += "  " + job;
-  } else if (blockPercent_ > 0.5 && blockPercent_ < 100 && seconds > 0.2) {
-    line += "  " + Duration(seconds * (100.0 - blockPercent_) / blockPercent_) + " left";
+  } else {
+    if (blockBytes_ > 0 && seconds > 0.2) line += "  " + Rate(BlockBytesMoved() / seconds);
+    if (blockPercent_ > 0.5 && blockPercent_ < 100 && seconds > 0.2)
+      line += "  " + Duration(seconds * (100.0 - blockPercent_) / blockPercent_) + " left";
   }
   std::fprintf(stream_, "\r%-79s", line.c_str());
   std::fflush(stream_);

@@ -16,9 +16,10 @@
 namespace tolv::cli {
 
 // The progress of a transfer on a stream (standard error). On a terminal one
-// line is redrawn: the block, a bar, the percentage, the bytes moved and the
-// block's size when known, the rate and, for a job of several blocks, how
-// far the whole job is and the time it still needs (otherwise the block's).
+// line of at most 79 columns is redrawn: the block, a bar, the percentage,
+// the bytes moved and the block's size when known, then for a job of several
+// blocks how far the whole job is and the time it still needs, otherwise the
+// block's rate and time left.
 // Otherwise plain lines: each new status text once, and the progress of a
 // block in quarters with its bytes and the whole job's share. Sizes are
 // counted in bytes, as the summary of a transfer gives them.

@@ -22,9 +22,11 @@ test: unit-tests package-check sanitizer-tests fuzz windows-tests
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb, from the programs of
-# the build above (nothing is compiled again).
-package: build
+# The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb: only what it holds
+# is built (the programs, manual pages and changelog), not the tests.
+package:
+	cmake -S . -B $(BUILD) -G Ninja -DTOLV_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS) --target tolv_package_contents
 	cd $(BUILD) && cpack -G DEB
 
 # lintian, the desktop entry, AppStream description and manual pages, and the

@@ -4,7 +4,7 @@
 #   ./dev.sh run      build TolvPack and start it
 #   ./dev.sh test     build everything and run every test (the package's checks,
 #                     and the Windows build's tests under Wine, too)
-#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
+#   ./dev.sh package  build the programs and make build/tolvpack_VERSION_ARCH.deb
 #   ./dev.sh windows  cross-build tolv.exe and the window TolvPack.exe for
 #                     Windows (build-windows/bin), the installer and the
 #                     portable zip (build-windows)
@@ -53,6 +53,7 @@ case "${1:-}" in
     make test
     ;;
   package)
+    # The test packages too: configuring the build folder looks for them.
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;

@@ -1,7 +1,11 @@
 // tolv convert: the window's load, edit and save commands on one workspace.
+#include <algorithm>
+#include <memory>
+
 #include "cli/cli_command.h"
 #include "cli/output_check.h"
 #include "cli/steps.h"
+#include "cli/sysid_advice.h"
 #include "common/file_io.h"
 
 namespace tolv::cli {
@@ -22,11 +26,28 @@ int RunConvert(const std::vector<std::string>& args) {
   }
   std::vector<Step> steps = ParseSteps(stepArgs, StepSyntax{});
   if (steps.empty()) throw UsageError("no step given");
+  // Without an output, whatever the steps did would be lost unseen.
+  if (std::none_of(steps.begin(), steps.end(),
+                   [](const Step& step) { return step.role == StepRole::kOutput; }))
+    throw UsageError(
+        "no output given: nothing would be written (\"-o NAME.std\", \"-o DIR/\", ...; \"tolv info\" "
+        "shows what a file holds)");
   Outputs_CheckDistinct(steps);
   ForceReplaceScope replaceProtected(force);
-  Workspace workspace;
+  auto workspace = std::make_unique<Workspace>();
   ConsoleInteraction ui(yes);
-  return RunSteps(steps, workspace, ui);
+  const int status = RunSteps(steps, *workspace, ui);
+  // A SystemID given here that does not suit the settings is worth a word;
+  // after a failure, why the settings could not be packed.
+  const bool sysidGiven = std::any_of(steps.begin(), steps.end(),
+                                      [](const Step& step) { return step.text.starts_with("--sysid "); });
+  if (sysidGiven) {
+    if (std::string warning = SystemId_FamilyWarning(*workspace); !warning.empty()) ui.Note(warning);
+  }
+  if (status != kExitOk) {
+    if (std::string advice = SystemId_PackingAdvice(*workspace); !advice.empty()) ui.Note(advice);
+  }
+  return status;
 }
 
 }  // namespace
@@ -83,9 +104,12 @@ const CliCommand kConvertCommand = {
     "discards it, or lets it finish when it is already replacing files, and\n"
     "ends the run; no temporary file is left.\n"
     "\n"
-    "Once a step fails, no later step runs and nothing more is written.\n"
+    "Once a step fails, no later step runs and nothing more is written. When\n"
+    "settings cannot be packed for the SystemID, the last line says why and\n"
+    "what helps; a --sysid of a model of another family than the settings\n"
+    "(satellite, terrestrial, cable) is warned about.\n"
     "Exit status: 0 when every step succeeded, 1 after a failure, 2 when the\n"
-    "command line is wrong.\n"
+    "command line is wrong (also when it gives no output).\n"
     "\n"
     "Examples:\n"
     "  tolv convert settings.std -o settings.dmp\n"

@@ -7,14 +7,15 @@
 #include "cli/transfer_console.h"
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
+#include "results/result_codes.h"
 
 namespace tolv::cli {
 namespace {
 
 struct DownloadArgs {
   DownloadRequest request;
-  bool reboot = false;
-  bool force = false;  // replace write-protected files
+  std::optional<bool> reboot;  // --reboot, --no-reboot
+  bool force = false;          // replace write-protected files
   std::optional<int> timeoutSeconds;
   std::vector<Step> outputs;
 };
@@ -37,8 +38,11 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
     } else if (arg == "--timeout") {
       parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
       i += 2;
-    } else if (arg == "--reboot" || arg == "--log" || arg == "--force") {
-      (arg == "--reboot" ? parsed.reboot : arg == "--log" ? parsed.request.log : parsed.force) = true;
+    } else if (arg == "--reboot" || arg == "--no-reboot") {
+      parsed.reboot = arg == "--reboot";
+      ++i;
+    } else if (arg == "--log" || arg == "--force") {
+      (arg == "--log" ? parsed.request.log : parsed.force) = true;
       ++i;
     } else if (std::optional<Step> step = ParseStep(args, i, StepSyntax{false, false, true})) {
       parsed.outputs.push_back(std::move(*step));
@@ -109,9 +113,22 @@ OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspa
   return result;
 }
 
+// The job's blocks in the order they come, with their sizes on the wire
+// where they are known beforehand (the firmware's comes with it).
+std::vector<int64_t> DownloadJob(const ComponentSelection& selection) {
+  std::vector<int64_t> sizes;
+  for (ComponentKind kind : kAllComponents) {
+    if (!selection[static_cast<size_t>(kind)] || kind == ComponentKind::Background) continue;
+    sizes.push_back(Transfer_WireSize(kind));
+  }
+  return sizes;
+}
+
 int RunDownload(const std::vector<std::string>& args) {
   const DownloadArgs parsed = ParseDownloadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
+  display.SetJob(DownloadJob(parsed.request.selection));
+  display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
   ForceReplaceScope replaceProtected(parsed.force);
   if (!OutputsCanBeWritten(parsed, ui)) return kExitFailure;
@@ -123,8 +140,11 @@ int RunDownload(const std::vector<std::string>& args) {
     report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
+  const std::string left =
+      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
   if (wait.timedOut()) {
     ui.Failure(wait.GaveUpText() + " Nothing written.");
+    ui.Note(left);
     return kExitFailure;
   }
   int status = report.AllStored() && !ui.failureReported() ? kExitOk : kExitFailure;
@@ -139,10 +159,12 @@ int RunDownload(const std::vector<std::string>& args) {
     outputs = WriteOutputs(parsed.outputs, workspace, ui);
   }
   ui.Note(Transfer_Summary(report));
+  if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
   if (!outputs.failed.empty() || outputs.canceled) {
     if (!outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
     status = kExitFailure;
   }
+  ui.Note(left);
   return status;
 }
 
@@ -150,8 +172,8 @@ int RunDownload(const std::vector<std::string>& args) {
 
 const CliCommand kDownloadCommand = {
     "download", "fetch components from a receiver (From Toppy) and save them",
-    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS] [--reboot]\n"
-    "                     [--log] [--force] -o OUTPUT...\n"
+    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS]\n"
+    "                     [--reboot | --no-reboot] [--log] [--force] -o OUTPUT...\n"
     "\n"
     "Reboots the receiver, waits until its loader answers, fetches the chosen\n"
     "components into a workspace and saves them with the outputs of\n"
@@ -163,7 +185,8 @@ const CliCommand kDownloadCommand = {
     "                 the background is never fetched)\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
-    "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
+    "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
+    "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write the link's log TolvPack.log and the raw bytes\n"
     "                 CommDump.bin in the current folder\n"
     "  --force        replace write-protected output files (they stay\n"
@@ -187,7 +210,8 @@ const CliCommand kDownloadCommand = {
     "second Ctrl-C ends the program at once); nothing is written then. What\n"
     "arrived is saved even when another component failed, and every output is\n"
     "written even when another failed. The last lines say what arrived and\n"
-    "what did not, and which outputs could not be written. Ctrl-C while the\n"
+    "what did not, and which outputs could not be written; the very last one\n"
+    "what the receiver is left in and what to do next. Ctrl-C while the\n"
     "outputs are written stops there: the save under way is discarded (or\n"
     "finished, when it is already replacing files), no temporary file is\n"
     "left, and a line says which outputs were written and which were not.\n"

@@ -212,6 +212,13 @@ std::string ModelHeaderReport::Describe() const {
 
 bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
 
+bool FileReport::Readable() const {
+  if (form == "unrecognised" || !problems.empty()) return false;
+  return std::none_of(checksums.begin(), checksums.end(), [](const ChecksumReport& c) {
+    return !c.ok && (c.group == "TFD file" || c.group == "TFD block");
+  });
+}
+
 int FileReport::BadChecksumCount() const {
   return static_cast<int>(
       std::count_if(checksums.begin(), checksums.end(), [](const ChecksumReport& c) { return !c.ok; }));

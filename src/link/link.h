@@ -127,6 +127,11 @@ class Link {
   // simply absent or was found.
   const std::string& usbDiagnostic() const { return usbDiagnostic_; }
 
+  // Why the last Open of a serial port failed (2321), as Serial_Open said it:
+  // "/dev/ttyUSB0: no permission to use it: ..."; empty after an Open that
+  // succeeded or went to USB.
+  const std::string& openDiagnostic() const { return openDiagnostic_; }
+
   // --- Session operations ---------------------------------------------------
 
   // Tells the receiver to restart (command 0B, then a 600 ms pause). What is
@@ -307,6 +312,7 @@ class Link {
   int32_t transferSize_ = 0;
   std::array<uint8_t, kReceiverInfoSize> reportedInfo_{};
   std::string usbDiagnostic_;
+  std::string openDiagnostic_;
   std::vector<uint8_t> txData_;
   std::vector<uint8_t> txBuf_;
   std::vector<uint8_t> usbRx_;

@@ -88,6 +88,11 @@ struct UploadRequest {
   // Show the SystemID box when the SystemID is 0. The window asks before it
   // locks its controls and then turns this off.
   bool askForSystemId = true;
+  // Go as far as the first byte of the image and no further: the image is
+  // made, the receiver reached and its SystemID taken (receiverSystemId),
+  // then the session ends without a byte of the image and without the model
+  // question (result kTfdUploadWrongModel: nothing sent).
+  bool dryRun = false;
 };
 
 // What became of one block of a download.
@@ -167,6 +172,12 @@ TransferProgressView Transfer_Progress(uint8_t status, double value);
 // install; the interface held by another program; ...) and a full stop.
 // Empty for an empty diagnostic (the receiver is simply not there).
 std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic);
+
+// The bytes a block of kind takes on the wire in a download, as far as they
+// are known before it arrives: the packed block of the Flash and the
+// Defaults, the image of the others; 0 for the Firmware (sent as sections,
+// its size comes with it).
+int64_t Transfer_WireSize(ComponentKind kind);
 
 // The status line's label of a block: "Loader:", "Firmware:", "Flash:",
 // "EEPROM:", "Default:"; "" for the Background.

@@ -200,4 +200,6 @@ DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, con
   return Transfer_FromToppy(Comm_Link(), workspace, ui, request, hooks);
 }
 
+int64_t Transfer_WireSize(ComponentKind kind) { return ExpectedWireSize(kind); }
+
 }  // namespace tolv

@@ -101,11 +101,16 @@ class SimRun {
 
   std::string Out() const { return TextOf(dir_ + "/run.out"); }
   std::string Err() const { return TextOf(dir_ + "/run.err"); }
-  // The command's final line (what arrived or went).
+  // The command's line that says what arrived or went: the last one, or the
+  // one before it when the last says what the receiver is left in.
   std::string FinalLine() const {
     std::string text = Err();
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    const size_t start = text.find_last_of('\n');
+    size_t start = text.find_last_of('\n');
+    if (start != std::string::npos && text.compare(start + 1, 13, "The receiver ") == 0) {
+      text.erase(start);
+      start = text.find_last_of('\n');
+    }
     return start == std::string::npos ? text : text.substr(start + 1);
   }
 
@@ -150,7 +155,8 @@ class UsbThroughLibusb : public ::testing::Test {
                                      "eeprom.bin", "--dump",     "dump"};
     args.insert(args.end(), switches.begin(), switches.end());
     args.push_back("--");
-    if (command[0] == "download" || command[0] == "upload" || command[0] == "reboot" || command[0] == "ports")
+    if (command[0] == "download" || command[0] == "upload" || command[0] == "reboot" ||
+        command[0] == "ports" || command[0] == "backup" || command[0] == "restore")
       command.insert(command.begin(), BuildBinDir() + "/tolv");
     args.insert(args.end(), command.begin(), command.end());
     return std::make_unique<SimRun>(dir_.path(), args);
@@ -253,6 +259,25 @@ TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
   }
 }
 
+TEST_F(UsbThroughLibusb, ABackupGoesBackVerifiedAndAByteStoredWrongIsFound) {
+  const std::string tolv = BuildBinDir() + "/tolv";
+  auto run = Start(
+      {}, {"sh", "-c", "'" + tolv + "' backup --port USB b && '" + tolv + "' restore --yes --verify b"});
+  ASSERT_EQ(0, run->Wait()) << run->Err();
+  EXPECT_TRUE(Contains(run->Err(), "Backup complete: b (5 components, verified)\n")) << run->Err();
+  EXPECT_TRUE(Contains(run->Err(), "\nVerified: Loader, Firmware, Settings, EEPROM, Defaults\n"))
+      << run->Err();
+  std::string sums;
+  EXPECT_EQ(0, RunCommand("cd '" + dir_.File("b") + "' && sha256sum -c SHA256SUMS", &sums)) << sums;
+  EXPECT_EQ(File("eeprom.bin"), File("b/eeprom.bin"));
+  // A receiver whose flash keeps a byte of the EEPROM wrong.
+  run = Start({"--store-wrong", "eeprom"}, {"restore", "--yes", "--verify", "--only", "eeprom", "b"});
+  EXPECT_EQ(1, run->Wait()) << run->Err();
+  EXPECT_TRUE(
+      Contains(run->Err(), "Differs after the restore: EEPROM (1 byte differs, the first at offset 128).\n"))
+      << run->Err();
+}
+
 TEST_F(UsbThroughLibusb, ADeviceThatAppearsLateIsWaitedFor) {
   auto run =
       Start({"--usb-appear-ms", "2500"}, {"download", "--port", "USB", "--only", "eeprom", "-o", "got/"});
@@ -293,9 +318,11 @@ TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
     // line.
     const std::string line =
         reasonLine("the receiver on USB bus 001 device 002: its interface is held by another program");
-    ExpectCleanCancel(*run, "run.err", "Waiting for the receiver on USB: switch it on");
+    // Not "switch it on": it is there.
+    const std::string waiting = "Waiting for the receiver on USB: it is there but cannot be used (see above)";
+    ExpectCleanCancel(*run, "run.err", waiting);
     const std::string err = run->Err();
-    EXPECT_LT(err.find(line), err.find("Waiting for the receiver on USB: switch it on")) << err;
+    EXPECT_LT(err.find(line), err.find(waiting)) << err;
     EXPECT_EQ(err.find(line), err.rfind(line)) << err;
     EXPECT_TRUE(Contains(Log(), "its interface is held by another program")) << Log();
   }

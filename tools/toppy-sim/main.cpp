@@ -82,6 +82,9 @@ Faults:
   --upload-piece N     upload: ask for the image in pieces of N bytes (at most
                        255 on a serial line), the last one past its end
   --any-sysid          take uploads made for any model
+  --store-wrong KIND   store one byte of KIND (loader, firmware, flash,
+                       eeprom, defaults, background) wrong whenever an
+                       accepted upload carries it, as a failing flash would
 
   --help               this text;  --version  the version
 )";
@@ -117,6 +120,16 @@ void ParseIgnored(const std::string& list, FaultSwitches& faults) {
   for (std::string item; std::getline(stream, item, ',');) {
     faults.ignoredCommands.set(static_cast<size_t>(ParseNumber("--ignore", item, 0, 255, 16)));
   }
+}
+
+// A component's name as the tool writes it ("loader", ..., "background") to
+// its block type.
+int ParseBlockName(const std::string& option, const std::string& name) {
+  static const char* const kNames[] = {"loader", "firmware", "flash", "eeprom", "defaults", "background"};
+  for (int type = 0; type < kSimBlockTypes; ++type)
+    if (name == kNames[type]) return type;
+  throw UsageError(option + " needs loader, firmware, flash, eeprom, defaults or background, not \"" + name +
+                   "\"");
 }
 
 bool ParseComponentOption(const std::string& option, const std::string& value, Options& options) {
@@ -170,6 +183,8 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
     faults.lateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
   else if (option == "--late-ms")
     faults.lateMs = static_cast<int>(ParseNumber(option, value, 0, 60000));
+  else if (option == "--store-wrong")
+    faults.storeWrongBlock = ParseBlockName(option, value);
   else if (option == "--upload-piece")
     faults.uploadPiece = static_cast<size_t>(ParseNumber(option, value, 0, 0xFFFF));
   else

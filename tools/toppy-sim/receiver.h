@@ -89,6 +89,10 @@ struct FaultSwitches {
   // 0 on, until the pieces hold the whole image: the last one runs past its
   // end. 0: ask for exactly the bytes the image holds.
   size_t uploadPiece = 0;
+  // An accepted upload that carries this block type (kSimLoader..
+  // kSimBackground) is stored with one byte wrong: the lowest bit of its
+  // middle byte flipped, as a failing flash cell would keep it. -1: none.
+  int storeWrongBlock = -1;
 };
 
 struct ReceiverOptions {
@@ -152,6 +156,8 @@ class Receiver {
   void ServeData(ReceiverPort& port, const SimPacket& request, const std::vector<uint8_t>& block,
                  const std::stop_token& stop);
   void RunUpload(ReceiverPort& port, const std::stop_token& stop);
+  // The storeWrongBlock fault, on an image that was just taken into memory.
+  void StoreOneByteWrong(ReceiverMemory& memory, const TfdIntake& intake);
   bool FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
                    const std::stop_token& stop);
   bool FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image, const std::stop_token& stop);

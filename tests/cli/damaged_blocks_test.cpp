@@ -126,23 +126,5 @@ TEST_P(DamagedBlocks, EveryFormRefusesOrNamesTheDamage) {
 INSTANTIATE_TEST_SUITE_P(Damages, DamagedBlocks, ::testing::ValuesIn(kDamages),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A refused STD file changes nothing in the workspace, EEPROM included.
-TEST(DamagedStd, ARefusedFileLeavesTheWorkspaceAsItWas) {
-  Workspace ws = test::SettingsWorkspace(kLayoutDvbS, 1416, 8);
-  Bytes packed(kPackedBlockSize, 0);
-  ASSERT_TRUE(PackFlashData(
-      406, test::SettingsWorkspace(kLayoutDvbT, 406, 5).Image(ComponentKind::Flash).data(), packed.data()));
-  kDamages[0].apply(packed);
-  Bytes std(kStdFileSize, 0);
-  std::copy(packed.begin(), packed.end(), std.begin() + kStdPackedOffset);
-  const Workspace before = ws;
-  test::ScriptedInteraction ui;
-  EXPECT_FALSE(STD_LoadFromBytes(ws, std.data(), std.size(), ui));
-  EXPECT_EQ(ui.Texts(), std::vector<std::string>{kDamages[0].named});
-  EXPECT_EQ(ws.Image(ComponentKind::Flash), before.Image(ComponentKind::Flash));
-  EXPECT_EQ(ws.Image(ComponentKind::Eeprom), before.Image(ComponentKind::Eeprom));
-  EXPECT_EQ(ws.systemId, 1416);
-}
-
 }  // namespace
 }  // namespace tolv

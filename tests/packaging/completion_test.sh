@@ -73,7 +73,8 @@ complete_line "tolv up" upload
 complete_line "tolv upload --f" --flash-to-defaults --force-model
 complete_line "tolv upload --t" --timeout
 complete_line "tolv upload --y" --yes
-complete_line "tolv download -" --port --only --timeout --reboot --log -o --help
+complete_line "tolv download -" --port --only --timeout --reboot --log --force -o --help
+complete_line "tolv convert --f" --force --flash-to-defaults
 complete_line "tolv reboot --" --port --timeout --help
 complete_line "tolv info --" --json --help
 complete_line "tolv upload --port " USB /dev/ttyS0 /dev/ttyUSB0

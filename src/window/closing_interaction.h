@@ -20,6 +20,7 @@ class ClosingInteraction : public UserInteraction {
 
   void Information(const std::string& text) override { inner_.Information(text); }
   void Message(const std::string& text) override { inner_.Message(text); }
+  void Notice(const std::string& text) override { inner_.Notice(text); }
   bool Question(const std::string& text) override { return !closing_ && inner_.Question(text); }
   // Keeps No as the default button of a question whose Yes may harm the
   // receiver's data.

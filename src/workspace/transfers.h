@@ -202,6 +202,10 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 //   the SystemID the receiver reported (Workspace_KeepModelHeader).
 // - EEPROM: stored as it arrived also when record checksums do not match
 //   (the receiver's own state); the outcome's note names them.
+// - Flash: likewise stored with section checksums that do not match (in a
+//   recognised layout); the note names each with its stored and computed
+//   value, "its section checksums 1 (stored 0x1234, computed 0x5678) do not
+//   match", since saving an STD or TFD file or a flash dump rewrites them.
 // Sets the status line to the block's label first and to "" at the end.
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
                                 uint8_t* receiveBuffer, int32_t receiveBufferCapacity,

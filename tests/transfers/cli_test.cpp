@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "flash/layout.h"
 #include "flash/model_header.h"
 #include "flash/packing.h"
 #include "sim_rig.h"
@@ -92,6 +93,19 @@ TEST_F(CliAgainstSim, DownloadSavesWhatTheReceiverHolds) {
                          kUnpackedSettings));
   EXPECT_FALSE(Exists(dir_.File("got/background.bin")));
   EXPECT_NE(std::string::npos, Log("TolvPack.log").find("Comm_DownloadMode : reported SystemID=406"));
+}
+
+// Settings whose section 1 checksum does not match arrive as they are; the
+// summary names the checksum, which saving the flash dump rewrites.
+TEST_F(CliAgainstSim, DownloadNamesABadSectionChecksum) {
+  std::vector<uint8_t> settings = DvbSSettings(42);
+  settings[Layout_Sections(kLayoutDvbS).start[1] + 1] ^= 0x01;
+  WriteBytes(dir_.File("seed/flash.bin"), settings);
+  const std::string port = StartSim();
+  std::string output;
+  ASSERT_EQ(0, Tolv("download --port " + port + " --only settings -o got.dmp", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("; its section checksums 1 (stored 0x")) << output;
+  ASSERT_NO_FATAL_FAILURE(StopSim());
 }
 
 // What a new user does first: a backup of the built-in memory, checked and

@@ -29,21 +29,22 @@
 //    the chunk.
 // 2. Counts. A repeated request asks for one byte less than the request
 //    before it (down to 1), and a chunk's first request asks for fewer bytes
-//    than any request still owed; so the counts owed fall strictly, the
-//    current chunk's lowest. A reply whose length is the count of an owed
-//    request answers it (the earliest, should two share a count), and every
-//    request owed before it is no longer owed. It is taken when that request
-//    is the current chunk's, else discarded as a duplicate. Of a reply taken,
-//    only as many bytes are stored as the chunk's smallest request asked for:
-//    a reply one byte too long to a later request of the chunk would have
-//    the length of an earlier one. A reply that names no request is
-//    discarded and changes nothing.
+//    than any request still owed; so the counts owed fall (strictly, but for
+//    repeats of 1 byte), the current chunk's lowest. A reply whose length is
+//    the count of an owed request answers it (the earliest, should two share
+//    a count), and every request owed before it is no longer owed. It is
+//    taken when that request is the current chunk's, else discarded as a
+//    duplicate. Of a reply taken, only as many bytes are stored as the
+//    chunk's smallest request asked for: a reply longer than a later request
+//    of the chunk asked for may have the length of an earlier one. A reply
+//    that names no request is discarded and changes nothing.
 // 3. No lower count possible (a request for 1 byte still owed): before the
 //    next chunk the line must be quiet; it ends early once nothing is owed.
-// 4. A block starts with nothing owed: its size reply answers its 07, which
-//    was sent after every earlier request, so every earlier reply came before
-//    it (data replies that come while the size is awaited are judged as
-//    above and never taken).
+// 4. A block ends and starts with nothing owed. Its last bytes come only
+//    with a reply to the latest request sent (a reply to an earlier request
+//    of a chunk leaves the bytes that the later, smaller requests did not
+//    ask for); and its size reply answers its 07, sent after every earlier
+//    request, so every earlier reply came before it.
 // 5. After a block that failed or was cancelled, what is owed is not known:
 //    the next request waits for a quiet line.
 // 6. A reply whose checksum fails is never stored, and changes nothing.

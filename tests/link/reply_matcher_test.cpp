@@ -31,6 +31,14 @@ class ReplyMatcherTest : public ::testing::Test {
     m.ChunkRequested(next++);
     return count;
   }
+  // Begins a chunk and sends `requests` requests for it; the first one's count.
+  int32_t Ask(int32_t remaining, int requests, int32_t limit = 255) {
+    const int32_t count = Begin(remaining, limit);
+    for (int i = 0; i < requests; ++i) Send();
+    return count;
+  }
+  // A reply of `length` bytes numbered as the latest request.
+  Verdict Reply(uint32_t length, bool damaged = false) { return m.OnDataReply(latest(), length, damaged); }
   // The number of the latest request.
   uint8_t latest() const { return static_cast<uint8_t>(next - 1); }
 
@@ -40,20 +48,17 @@ class ReplyMatcherTest : public ::testing::Test {
 
 TEST_F(ReplyMatcherTest, AChunkAskedForOnceTakesTheFirstReplyNoLongerThanItsCount) {
   StartBlock(1);
-  EXPECT_EQ(255, Begin(1000));
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  EXPECT_EQ(255, Ask(1000, 1));
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_EQ(255u, m.storeCount());
   EXPECT_TRUE(m.AllRepliesIn());
   // A shorter reply is a part of the chunk.
-  Begin(745);
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 100, false));
+  Ask(745, 1);
+  EXPECT_EQ(Verdict::Take, Reply(100));
   EXPECT_EQ(100u, m.storeCount());
-  Begin(645);
-  Send();
-  EXPECT_EQ(Verdict::WrongLength, m.OnDataReply(latest(), 256, false));
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  Ask(645, 1);
+  EXPECT_EQ(Verdict::WrongLength, Reply(256));
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_EQ(30000, Begin(70000, 30000));
   EXPECT_EQ(1, Begin(1));
   EXPECT_EQ(0, Begin(0));
@@ -66,17 +71,18 @@ TEST_F(ReplyMatcherTest, ARepeatAsksForOneByteLessSoThatTheLengthNamesTheRequest
   Begin(1000);
   EXPECT_EQ(255, Send());
   EXPECT_EQ(254, Send());
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 254, false));
+  EXPECT_EQ(Verdict::Take, Reply(254));
   EXPECT_EQ(254u, m.storeCount());
   EXPECT_TRUE(m.AllRepliesIn());
   // The reply to the first request is late, numbered as a receiver stamping
   // the newest number it has seen does; the repeat's reply is still owed.
-  EXPECT_EQ(255, Begin(746));
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  // Only the bytes the repeat asked for are stored: a reply longer than the
+  // repeat asked for would have the first request's length.
+  EXPECT_EQ(255, Ask(746, 2));
+  EXPECT_EQ(Verdict::Take, Reply(255));
+  EXPECT_EQ(254u, m.storeCount());
   EXPECT_FALSE(m.AllRepliesIn());
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 254, false));
+  EXPECT_EQ(Verdict::Duplicate, Reply(254));
   EXPECT_TRUE(m.AllRepliesIn());
   EXPECT_EQ(255, Begin(492));
 }
@@ -85,57 +91,38 @@ TEST_F(ReplyMatcherTest, ANewChunkAsksForFewerBytesThanAnyReplyStillOwed) {
   // The duplicate comes only once the next chunk has been asked for, numbered
   // with that chunk's number: its length gives it away.
   StartBlock(1);
-  Begin(1000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  Ask(1000, 2);
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_EQ(253, Begin(746));
   EXPECT_EQ(253, Send());
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 254, false));
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 253, false));
+  EXPECT_EQ(Verdict::Duplicate, Reply(254));
+  EXPECT_EQ(Verdict::Take, Reply(253));
   EXPECT_TRUE(m.AllRepliesIn());
   // The rule passes on: a chunk asked for below an owed reply, and repeated.
-  Begin(2000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
-  EXPECT_EQ(253, Begin(2000));
-  Send();
+  Ask(2000, 2);
+  EXPECT_EQ(Verdict::Take, Reply(255));
+  EXPECT_EQ(253, Ask(2000, 1));
   EXPECT_EQ(252, Send());
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 253, false));
-  EXPECT_EQ(251, Begin(2000));
-  Send();
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 252, false));
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 251, false));
-}
-
-TEST_F(ReplyMatcherTest, NoMoreIsStoredThanEveryRequestOfTheChunkAskedFor) {
-  // A reply one byte too long to the repeat has the first request's length;
-  // only the bytes the repeat asked for are stored.
-  StartBlock(1);
-  Begin(1000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
-  EXPECT_EQ(254u, m.storeCount());
+  EXPECT_EQ(Verdict::Take, Reply(253));
+  EXPECT_EQ(251, Ask(2000, 1));
+  EXPECT_EQ(Verdict::Duplicate, Reply(252));
+  EXPECT_EQ(Verdict::Take, Reply(251));
 }
 
 TEST_F(ReplyMatcherTest, RepliesThatNameNoRequestOrAreDamagedChangeNothing) {
   StartBlock(1);
-  Begin(1000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::WrongLength, m.OnDataReply(latest(), 100, false)) << "short after a repeat";
-  EXPECT_EQ(Verdict::Damaged, m.OnDataReply(latest(), 254, true));
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  Ask(1000, 2);
+  EXPECT_EQ(Verdict::WrongLength, Reply(100)) << "short after a repeat";
+  EXPECT_EQ(Verdict::Damaged, Reply(254, true));
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_FALSE(m.AllRepliesIn()) << "the repeat's reply is still owed";
   // A damaged reply names no request: the one it answered stays owed until a
   // later reply shows it will not come.
   Begin(746);
   EXPECT_EQ(253, Send());
-  EXPECT_EQ(Verdict::Damaged, m.OnDataReply(latest(), 253, true));
+  EXPECT_EQ(Verdict::Damaged, Reply(253, true));
   EXPECT_EQ(252, Send());
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 252, false));
+  EXPECT_EQ(Verdict::Take, Reply(252));
   EXPECT_TRUE(m.AllRepliesIn());
 }
 
@@ -145,17 +132,15 @@ TEST_F(ReplyMatcherTest, WhereNoCountIsLeftTheLineMustBeQuiet) {
   Begin(3, 1);
   EXPECT_EQ(1, Send());
   EXPECT_EQ(1, Send());
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 1, false));
+  EXPECT_EQ(Verdict::Take, Reply(1));
   EXPECT_TRUE(m.NeedsQuietLine());
   // The reply still owed comes while the line settles.
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 1, false));
+  EXPECT_EQ(Verdict::Duplicate, Reply(1));
   EXPECT_TRUE(m.AllRepliesIn());
   EXPECT_FALSE(m.NeedsQuietLine());
   // Or it does not come, and the quiet line ends the wait.
-  Begin(2, 1);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 1, false));
+  Ask(2, 2, 1);
+  EXPECT_EQ(Verdict::Take, Reply(1));
   EXPECT_TRUE(m.NeedsQuietLine());
   m.LineWentQuiet();
   EXPECT_TRUE(m.AllRepliesIn());
@@ -164,11 +149,8 @@ TEST_F(ReplyMatcherTest, WhereNoCountIsLeftTheLineMustBeQuiet) {
 
 TEST_F(ReplyMatcherTest, ABlockStartsWithNothingOwed) {
   StartBlock(1);
-  Begin(255);
-  Send();
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  Ask(255, 3);
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_FALSE(m.AllRepliesIn());
   StartBlock(next);
   EXPECT_TRUE(m.AllRepliesIn());
@@ -177,68 +159,36 @@ TEST_F(ReplyMatcherTest, ABlockStartsWithNothingOwed) {
 
 TEST_F(ReplyMatcherTest, AfterAnAbandonedBlockNothingIsTakenBeforeAQuietLine) {
   StartBlock(1);
-  Begin(1000);
-  Send();
+  Ask(1000, 1);
   m.AbandonBlock();
   EXPECT_TRUE(m.StaleRepliesPossible());
   EXPECT_TRUE(m.NeedsQuietLine());
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 255, false));
+  EXPECT_EQ(Verdict::Duplicate, Reply(255));
   EXPECT_FALSE(m.AllRepliesIn()) << "how many may come is unknown";
   m.LineWentQuiet();
   EXPECT_FALSE(m.StaleRepliesPossible());
   EXPECT_TRUE(m.AllRepliesIn());
 }
 
-TEST_F(ReplyMatcherTest, BetweenChunksNoReplyIsTaken) {
-  // The chunk's last request is still owed after its reply was taken.
-  StartBlock(1);
-  Begin(1000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(latest(), 254, false));
-}
-
 TEST_F(ReplyMatcherTest, AnEchoingReceiversNumbersFilterRepliesButNeverAdmitOne) {
   // The numbering is learnt from replies that can answer only one request.
   StartBlock(1);
   EXPECT_EQ(Numbering::Echoed, m.sizeNumbering());
-  Begin(1000);
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  Ask(1000, 1);
+  EXPECT_EQ(Verdict::Take, Reply(255));
   EXPECT_EQ(Numbering::Echoed, m.dataNumbering());
   // A data reply numbered for no request of the chunk answers an earlier one.
-  Begin(745);
-  Send();
-  Send();
+  Ask(745, 2);
   EXPECT_EQ(Verdict::EarlierRequest, m.OnDataReply(2, 255, false));
   // The number of the chunk's latest request on the reply to its first: what
   // a receiver stamping the newest number seen sends. It counts.
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
+  EXPECT_EQ(Verdict::Take, Reply(255));
   // A block-size reply numbered for an earlier 07 is not the block's.
   m.AbandonBlock();
   m.LineWentQuiet();
   m.SizeRequested(40);
   EXPECT_EQ(Verdict::EarlierRequest, m.OnSizeReply(30));
   EXPECT_EQ(Verdict::Take, m.OnSizeReply(40));
-}
-
-TEST_F(ReplyMatcherTest, AReceiverThatNumbersItsOwnWayIsJudgedByOrderAndLengthAlone) {
-  m.SizeRequested(1);
-  EXPECT_EQ(Verdict::Take, m.OnSizeReply(200));
-  EXPECT_EQ(Numbering::Own, m.sizeNumbering());
-  next = 2;
-  Begin(1000);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(0, 255, false));
-  EXPECT_EQ(Numbering::Unknown, m.dataNumbering()) << "asked for twice: not a reply to learn from";
-  Begin(745);
-  Send();
-  EXPECT_EQ(Verdict::Duplicate, m.OnDataReply(0, 254, false));
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(0, 253, false));
-  m.SizeRequested(next);
-  EXPECT_EQ(Verdict::Take, m.OnSizeReply(7));
 }
 
 TEST_F(ReplyMatcherTest, NumberingIsLearntOnlyFromRepliesThatCanAnswerOneRequest) {
@@ -251,19 +201,15 @@ TEST_F(ReplyMatcherTest, NumberingIsLearntOnlyFromRepliesThatCanAnswerOneRequest
   // damaged reply shows nothing.
   m.StartSession();
   StartBlock(1);
-  Begin(1000);
-  Send();
+  Ask(1000, 1);
   EXPECT_EQ(Verdict::Damaged, m.OnDataReply(99, 255, true));
   EXPECT_EQ(Numbering::Unknown, m.dataNumbering());
   // A chunk whose requests are owed with an earlier one's shows nothing either.
   Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 254, false));
-  Begin(746);
-  Send();
-  Send();
-  EXPECT_EQ(Verdict::Take, m.OnDataReply(latest(), 255, false));
-  Begin(492);
-  Send();
+  EXPECT_EQ(Verdict::Take, Reply(254));
+  Ask(746, 2);
+  EXPECT_EQ(Verdict::Take, Reply(255));
+  Ask(492, 1);
   EXPECT_EQ(Verdict::EarlierRequest, m.OnDataReply(99, 253, false)) << "taken as numbered like the 08";
   EXPECT_EQ(Numbering::Unknown, m.dataNumbering());
   // A new session learns anew.

@@ -400,35 +400,33 @@ TEST(EmulatedReceiver, ASerialLoaderClearsItsThroatThenAnnouncesItself) {
   EXPECT_EQ(1416, ReadBE16(packets[1].payload.data()));
 }
 
-// Sends a request with this sequence byte over the emulated cable.
+// Sends a request numbered `sequence` over the emulated cable.
 void Request(Transport& host, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> transfer(512, 0);
-  const auto packet = EncodeUsbPacket(sequence, command, payload);
-  std::copy(packet.begin(), packet.end(), transfer.begin());
-  ASSERT_EQ(IoResult::Status::Ok, host.Write(transfer.data(), 512, 100).status);
+  std::vector<uint8_t> transfer = EncodeUsbPacket(sequence, command, payload);
+  transfer.resize(512);
+  EXPECT_EQ(IoResult::Status::Ok, host.Write(transfer.data(), 512, 100).status);
 }
 
-// The sequence byte of the next reply (-1 when none came within waitMs).
-int ReplySequenceByte(Transport& host, int waitMs) {
+// The sequence byte of the next reply; -1 when none came within a second.
+int ReplySequence(Transport& host) {
   std::vector<uint8_t> reply(30208);
-  const IoResult read = host.Read(reply.data(), 30208, waitMs);
+  const IoResult read = host.Read(reply.data(), 30208, 1000);
   return read.status == IoResult::Status::Ok && read.byteCount >= 9 ? reply[4] : -1;
 }
 
 TEST(EmulatedReceiver, NumbersItsRepliesAsTold) {
-  // A data request (sequence 20) is answered late; the host asks again (21)
-  // meanwhile. The receiver answers both, in order.
-  struct Case {
-    ReplyNumbering numbering;
-    int mode, late, second;
-  };
-  // The own counter goes two up for every reply: 2 for the mode reply, 4 for
-  // the block size, 6 for the prompt data reply.
-  for (const Case& c : {Case{ReplyNumbering::Echo, 7, 20, 21}, Case{ReplyNumbering::Newest, 7, 21, 21},
-                        Case{ReplyNumbering::None, 0, 0, 0}, Case{ReplyNumbering::Own, 2, 8, 10}}) {
+  // Mode request 7, block request 8, data request 9 answered at once; data
+  // request 20 answered late, and asked again as 21 meanwhile. The own
+  // counter goes two up per reply.
+  using enum ReplyNumbering;
+  for (const auto& [numbering, expected] :
+       std::vector<std::pair<ReplyNumbering, std::vector<int>>>{{Echo, {7, 8, 9, 20, 21}},
+                                                                {Newest, {7, 8, 9, 21, 21}},
+                                                                {None, {0, 0, 0, 0, 0}},
+                                                                {Own, {2, 4, 6, 8, 10}}}) {
     ReceiverOptions options;
     options.startInLoader = true;
-    options.faults.numbering = c.numbering;
+    options.faults.numbering = numbering;
     options.faults.lateEveryNthData = 2;
     options.faults.lateMs = 150;
     auto port = std::make_unique<EmulatedUsbPort>();
@@ -436,18 +434,20 @@ TEST(EmulatedReceiver, NumbersItsRepliesAsTold) {
     SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(406), options);
     auto host = WaitForDevice(usb);
     ASSERT_TRUE(host);
+    std::vector<int> seen;
     Request(*host, 7, 0x03, {});
-    EXPECT_EQ(c.mode, ReplySequenceByte(*host, 500));
+    seen.push_back(ReplySequence(*host));
     Request(*host, 8, 0x07, {3});
-    ReplySequenceByte(*host, 500);
+    seen.push_back(ReplySequence(*host));
     Request(*host, 9, 0x04, {0, 16, 0, 0, 0});
-    ReplySequenceByte(*host, 500);  // data reply 1 is prompt
+    seen.push_back(ReplySequence(*host));
     Request(*host, 20, 0x04, {0, 16, 0, 0, 16});
     Request(*host, 21, 0x04, {0, 16, 0, 0, 16});
-    EXPECT_EQ(c.late, ReplySequenceByte(*host, 1000)) << static_cast<int>(c.numbering);
-    EXPECT_EQ(c.second, ReplySequenceByte(*host, 1000)) << static_cast<int>(c.numbering);
+    seen.push_back(ReplySequence(*host));
+    seen.push_back(ReplySequence(*host));
+    EXPECT_EQ(expected, seen) << static_cast<int>(numbering);
   }
-  EXPECT_EQ(ReplyNumbering::Newest, ReplyNumbering_Parse("newest"));
+  EXPECT_EQ(Newest, ReplyNumbering_Parse("newest"));
   EXPECT_FALSE(ReplyNumbering_Parse("Newest"));
 }
 

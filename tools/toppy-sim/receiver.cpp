@@ -236,8 +236,10 @@ void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
 }
 
 void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
-  // Off the line first: whoever sees the reboot counted finds it gone.
+  // Off the line first: whoever sees the reboot counted finds it gone. What
+  // was taken in and not yet acted on is gone with it.
   port.BeginReboot();
+  backlog_.clear();
   Count(&ReceiverStats::reboots);
   Note("reboot");
   if (!SleepFor(options_.timing.bootMs, stop)) return;

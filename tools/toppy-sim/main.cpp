@@ -76,9 +76,12 @@ Faults:
   --late-every N       send every Nth data reply late, after the tool's
                        time-outs, so that it asks again and gets both replies
   --late-ms N          how late (default 450)
-  --own-seq            number replies by the receiver's own counter (two up
-                       per reply) instead of echoing the request's sequence
-                       byte
+  --seq MODE           how replies are numbered: echo (the request's sequence
+                       byte, the default), own (the receiver's own counter,
+                       two up per reply), newest (the last sequence byte seen
+                       when the reply goes out, so a late reply carries a
+                       newer request's number), none (all 0)
+  --own-seq            the same as --seq own
   --upload-piece N     upload: ask for the image in pieces of N bytes (at most
                        255 on a serial line), the last one past its end
   --any-sysid          take uploads made for any model
@@ -130,6 +133,11 @@ int ParseBlockName(const std::string& option, const std::string& name) {
     if (name == kNames[type]) return type;
   throw UsageError(option + " needs loader, firmware, flash, eeprom, defaults or background, not \"" + name +
                    "\"");
+}
+
+ReplyNumbering ParseNumbering(const std::string& text) {
+  if (const std::optional<ReplyNumbering> numbering = ReplyNumbering_Parse(text)) return *numbering;
+  throw UsageError("--seq needs echo, own, newest or none, not \"" + text + "\"");
 }
 
 bool ParseComponentOption(const std::string& option, const std::string& value, Options& options) {
@@ -185,6 +193,8 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
     faults.lateMs = static_cast<int>(ParseNumber(option, value, 0, 60000));
   else if (option == "--store-wrong")
     faults.storeWrongBlock = ParseBlockName(option, value);
+  else if (option == "--seq")
+    faults.numbering = ParseNumbering(value);
   else if (option == "--upload-piece")
     faults.uploadPiece = static_cast<size_t>(ParseNumber(option, value, 0, 0xFFFF));
   else
@@ -226,7 +236,7 @@ Options ParseOptions(int argc, char** argv) {
     else if (option == "--any-sysid")
       options.receiver.faults.acceptAnySystemId = true;
     else if (option == "--own-seq")
-      options.receiver.faults.ownSequence = true;
+      options.receiver.faults.numbering = ReplyNumbering::Own;
     else if (option == "--start-in-loader")
       options.receiver.startInLoader = true;
     else if (option == "--quiet")

@@ -32,6 +32,8 @@ extern const CliCommand kConvertCommand;
 extern const CliCommand kPortsCommand;
 extern const CliCommand kDownloadCommand;
 extern const CliCommand kUploadCommand;
+extern const CliCommand kBackupCommand;
+extern const CliCommand kRestoreCommand;
 extern const CliCommand kRebootCommand;
 extern const CliCommand kDiffCommand;
 extern const CliCommand kModelsCommand;

@@ -30,6 +30,8 @@ void ConsoleInteraction::Message(const std::string& text) {
   failureReported_ = true;
 }
 
+void ConsoleInteraction::Notice(const std::string& text) { Note(text); }
+
 bool ConsoleInteraction::Question(const std::string& text) {
   if (answerYes_) {
     PrintLine(text + " -> Yes");

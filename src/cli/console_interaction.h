@@ -34,6 +34,8 @@ class ConsoleInteraction : public UserInteraction {
   // window shows from a command is a refusal or a failure.
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
+  // Prints the text as Note does: not a failure.
+  void Notice(const std::string& text) override;
   // With --yes: prints "TEXT -> Yes" and answers Yes. Else, on a terminal:
   // prints "TEXT [y/N] " and reads one line; "y" or "yes" (any case) is Yes,
   // anything else (an empty line, the end of input) No, which counts as a

@@ -9,7 +9,11 @@
 #include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "common/file_io.h"
+#include "common/save_interrupt.h"
+#include "common/utf8_path.h"
 #include "flash/checksums.h"
+#include "flash/layout.h"
+#include "window/commands.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
@@ -164,8 +168,8 @@ Step SysIdStep(const std::string& text) {
 
 Step FlashToDefaultsStep() {
   return {StepRole::kOperation, "--flash-to-defaults", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Flash) || !ws.Present(ComponentKind::Eeprom)) {
-              ui.Failure("Flash && EEPROM => Defaults needs both the Flash and the EEPROM.");
+            if (std::optional<std::string> refusal = Command_Refusal(CommandId::FlashToDefaults, ws)) {
+              ui.Failure(*refusal);
               return false;
             }
             Defaults_FromFlash(ws, ui);
@@ -175,8 +179,8 @@ Step FlashToDefaultsStep() {
 
 Step DefaultsToFlashStep() {
   return {StepRole::kOperation, "--defaults-to-flash", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Defaults)) {
-              ui.Failure("Defaults => Flash && EEPROM needs the Defaults.");
+            if (std::optional<std::string> refusal = Command_Refusal(CommandId::DefaultsToFlash, ws)) {
+              ui.Failure(*refusal);
               return false;
             }
             Defaults_ToFlash(ws, ui);
@@ -202,15 +206,19 @@ Step RemoveStep(ComponentKind kind) {
 
 // --- outputs --------------------------------------------------------------
 
+// The window's rule for the save of kind's BIN file.
 std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
-  if (ws.Present(kind)) return std::nullopt;
-  return std::string("The ") + ComponentName(kind) + " is not present: there is nothing to save.";
+  return Command_Refusal(SaveBinCommand(kind), ws);
 }
 
-void Wrote(const std::string& path) { std::printf("Wrote %s\n", path.c_str()); }
+void Wrote(const std::string& path) {
+  std::printf("Wrote %s\n", path.c_str());
+  std::fflush(stdout);
+}
 
 Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
-  return {StepRole::kOutput, arg,
+  return {StepRole::kOutput,
+          arg,
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
             if (std::optional<std::string> refusal = AbsentRefusal(ws, kind)) {
               ui.Failure(*refusal);
@@ -220,24 +228,36 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
             Wrote(path);
             return true;
           },
-          path, false, [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
+          path,
+          false,
+          [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
 }
 
 Step SaveBlocksStep(const std::string& arg, const std::string& path) {
-  return {StepRole::kOutput, arg, [path](Workspace& ws, ConsoleInteraction& ui) {
+  return {StepRole::kOutput,
+          arg,
+          [path](Workspace& ws, ConsoleInteraction& ui) {
             if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash)) {
               ui.Failure(*refusal);
               return false;
             }
             std::vector<std::string> written = FlashBlocks_Save(ws, path, ui);
             for (const std::string& name : written) Wrote(name);
+            // Block files of an earlier save that this one leaves in place.
+            if (!written.empty()) {
+              for (const std::string& name : FlashBlocks_Leftovers(ws, path)) ui.Note(LeftoverText(name));
+            }
             return !written.empty();
           },
-          path, false, [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
+          path,
+          false,
+          [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
 }
 
 Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
-  return {StepRole::kOutput, arg, [&form, path](Workspace& ws, ConsoleInteraction& ui) {
+  return {StepRole::kOutput,
+          arg,
+          [&form, path](Workspace& ws, ConsoleInteraction& ui) {
             if (form.saveRefusal) {
               if (std::optional<std::string> refusal = form.saveRefusal(ws)) {
                 ui.Failure(*refusal);
@@ -248,7 +268,8 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
             Wrote(form.outputName ? form.outputName(path) : path);
             return true;
           },
-          form.outputName ? form.outputName(path) : path, false,
+          form.outputName ? form.outputName(path) : path,
+          false,
           [&form](const Workspace& ws) {
             return form.saveRefusal ? form.saveRefusal(ws) : std::optional<std::string>();
           }};
@@ -256,16 +277,15 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
 
 // Every present component as DIR/<kind>.bin.
 Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
-  return {StepRole::kOutput, arg, [dir](Workspace& ws, ConsoleInteraction& ui) {
+  return {StepRole::kOutput,
+          arg,
+          [dir](Workspace& ws, ConsoleInteraction& ui) {
             if (!ws.AnyPresent()) {
               ui.Failure("No component is present: there is nothing to save in " + dir);
               return false;
             }
             std::error_code error;
-            // The name is UTF-8 (on Windows, too, where a plain string would
-            // be read in the system's code page).
-            std::filesystem::create_directories(std::filesystem::path(std::u8string(dir.begin(), dir.end())),
-                                                error);
+            std::filesystem::create_directories(PathFromUtf8(dir), error);
             if (error) {
               ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
               return false;
@@ -277,26 +297,63 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
             }
             SaveFilesAtomically(files);
             for (const FileToSave& file : files) Wrote(file.path);
+            // A later load of the folder would take these along.
+            for (const std::string& leftover : FolderLeftovers(dir, ws)) ui.Note(LeftoverText(leftover));
             return true;
           },
-          dir, true, [dir](const Workspace& ws) {
+          dir,
+          true,
+          [dir](const Workspace& ws) {
             return ws.AnyPresent() ? std::optional<std::string>()
                                    : "No component is present: there is nothing to save in " + dir;
           }};
 }
 
+// The output step with the files it writes (Step::writes).
+Step Writing(Step step, std::function<std::vector<std::string>(const Workspace&)> writes) {
+  step.writes = std::move(writes);
+  return step;
+}
+
+std::function<std::vector<std::string>(const Workspace&)> OneFile(const std::string& path) {
+  return [path](const Workspace&) { return std::vector<std::string>{path}; };
+}
+
+// -o blocks=path may write one file per section, -o DIR/ one per present
+// component.
+std::vector<std::string> BlockFileNames(const std::string& path) {
+  const FileNameParts parts = FileName_Split(path);
+  std::vector<std::string> names;
+  for (int k = 1; k <= kSectionCount; ++k)
+    names.push_back(FlashBlock_FileName(parts.directory, parts.baseName, k));
+  return names;
+}
+
+std::vector<std::string> FolderFileNames(const std::string& dir, const Workspace& ws) {
+  std::vector<std::string> names;
+  for (ComponentKind kind : kAllComponents)
+    if (ws.Present(kind)) names.push_back(FolderFileName(dir, kind));
+  return names;
+}
+
 Step ParseOutput(const std::string& value) {
   const std::string arg = "-o " + value;
   if (value.empty()) throw UsageError("\"-o\" needs a file name");
-  if (value.back() == '/') return SaveDirectoryStep(arg, value);
+  if (IsFolderSeparator(value.back()))
+    return Writing(SaveDirectoryStep(arg, value),
+                   [value](const Workspace& ws) { return FolderFileNames(value, ws); });
   std::string word, file;
   if (SplitAssignment(value, word, file)) {
     if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
-    if (word == "blocks") return SaveBlocksStep(arg, file);
-    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return SaveBinStep(arg, *kind, file);
+    if (word == "blocks")
+      return Writing(SaveBlocksStep(arg, file), [file](const Workspace&) { return BlockFileNames(file); });
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word))
+      return Writing(SaveBinStep(arg, *kind, file), OneFile(file));
   }
   const FileForm* form = FindFileForm(value);
-  if (form && form->save) return SaveFormStep(arg, *form, value);
+  if (form && form->save)
+    return Writing(SaveFormStep(arg, *form, value),
+                   OneFile(form->outputName ? form->outputName(value) : value));
   throw UsageError("cannot tell how to write \"" + value + "\": give -o " + FormExtensions() +
                    ", -o KIND=FILE, -o blocks=FILE or -o DIR/");
 }
@@ -376,18 +433,41 @@ std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax sy
   return steps;
 }
 
+namespace {
+
+// Applies one step; an output under a SaveInterruptGuard. Returns whether it
+// succeeded, and in canceled whether a request to stop came meanwhile.
+bool ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
+  std::optional<SaveInterruptGuard> guard;
+  if (step.role == StepRole::kOutput) guard.emplace();
+  bool ok = false;
+  try {
+    ok = step.apply(workspace, ui) && !ui.failureReported();
+  } catch (const std::exception& error) {
+    ui.Failure(error.what());
+  }
+  canceled = guard && SaveInterruptGuard::Requested();
+  return ok;
+}
+
+}  // namespace
+
 int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
   for (size_t i = 0; i < steps.size(); ++i) {
     ui.ClearFailure();
-    bool ok = false;
-    try {
-      ok = steps[i].apply(workspace, ui) && !ui.failureReported();
-    } catch (const std::exception& error) {
-      ui.Failure(error.what());
+    bool canceled = false;
+    const bool ok = ApplyStep(steps[i], workspace, ui, canceled);
+    if (ok && !canceled) continue;
+    const std::string step = "\"" + steps[i].text + "\"";
+    const bool later = i + 1 < steps.size();
+    if (canceled && ok) {
+      // A save that was replacing files when the request came has finished.
+      ui.Failure("tolv: cancelled after " + step + ", which was written" +
+                 (later ? "; the steps after it were not run." : "."));
+    } else if (later) {
+      ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step +
+              "; the steps after it were not run.");
     }
-    if (ok) continue;
-    if (i + 1 < steps.size())
-      ui.Note("tolv: stopped at \"" + steps[i].text + "\"; the steps after it were not run.");
     return kExitFailure;
   }
   return kExitOk;

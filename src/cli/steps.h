@@ -45,6 +45,10 @@ struct Step {
   std::string target = {};
   bool targetIsFolder = false;
   std::function<std::optional<std::string>(const Workspace&)> refusal = {};
+  // Outputs only: every file the step writes for a workspace in which the
+  // components that will be there are present (for -o blocks=NAME all
+  // thirteen block names, the layout being unknown beforehand).
+  std::function<std::vector<std::string>(const Workspace&)> writes = {};
 };
 
 // Which step kinds a command accepts.
@@ -84,8 +88,11 @@ std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax sy
 
 // Applies steps in order. A step that fails (returns false, reports a
 // failure, or throws: the exception's text is printed) ends the run: no
-// later step runs, so nothing is written after a failure. Returns kExitOk
-// when every step succeeded, else kExitFailure.
+// later step runs, so nothing is written after a failure. Outputs run under
+// a SaveInterruptGuard (common/save_interrupt.h): Ctrl-C or a request to
+// end the program during a save cancels it (or lets it finish when it is
+// already replacing files), and the run ends there with a line naming the
+// output. Returns kExitOk when every step succeeded, else kExitFailure.
 int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui);
 
 }  // namespace tolv::cli

@@ -87,10 +87,7 @@ int32_t Link::ModeHandshake(bool upload) {
   if (waited != result::kOk) return waited;
   // A new session, with a loader that has just started: no reply to an
   // earlier request can come, and how it numbers its replies is learnt anew.
-  staleRepliesPossible_ = false;
-  sizeReplyNumbering_ = ReplyNumbering::Unknown;
-  dataReplyNumbering_ = ReplyNumbering::Unknown;
-  sizeRepliesDue_ = 0;
+  matcher_.StartSession();
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;

@@ -94,6 +94,18 @@ std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std:
   return written;
 }
 
+std::vector<std::string> FlashBlocks_Leftovers(const Workspace& workspace, const std::string& path) {
+  const FileNameParts parts = FileName_Split(path);
+  std::vector<std::string> leftovers;
+  for (int k = 1; k <= kSectionCount; ++k) {
+    const bool written =
+        workspace.sectionTableMatchesFlash && Section_DataLength(workspace.sectionTable, k) > 0;
+    const std::string name = FlashBlock_FileName(parts.directory, parts.baseName, k);
+    if (!written && FileExists(name)) leftovers.push_back(name);
+  }
+  return leftovers;
+}
+
 bool FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   std::optional<FlashBlockName> name = FlashBlock_ParseName(path);
   if (!name) {

@@ -65,6 +65,13 @@ std::optional<FlashBlockName> FlashBlock_ParseName(const std::string& path);
 std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std::string& path,
                                           UserInteraction& ui);
 
+// The flash block files named as FlashBlocks_Save names them for path that
+// exist although a save of workspace does not write them (the sections its
+// layout leaves empty, such as section 12 of DVB-t; every one when no layout
+// is recognised): files from before, which a later load would take for
+// parts of this save. Reads the file system only.
+std::vector<std::string> FlashBlocks_Leftovers(const Workspace& workspace, const std::string& path);
+
 // Loads the flash block file at path into its section of the Flash image,
 // then rewrites the checksums (Flash_UpdateChecksums). Refused with a message,
 // the workspace unchanged, when the base name lacks the "[kk]" ending ("You

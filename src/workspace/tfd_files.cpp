@@ -45,11 +45,16 @@ bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kin
   }
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   TFD_GetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), workspace.packedFlash.size());
-  if (!Workspace_TakePackedBlock(workspace, kind)) {
-    ui.Information(isFlash ? "UnPackFlashData failed to unpack the flash block"
-                           : "UnPackFlashData failed to unpack the defaults block");
+  PackedLoadFindings findings;
+  if (!Workspace_TakePackedBlock(workspace, kind, &findings)) {
+    ui.Information(PackedLoad_FailureText(isFlash ? "UnPackFlashData failed to unpack the flash block"
+                                                  : "UnPackFlashData failed to unpack the defaults block",
+                                          findings));
     return false;
   }
+  const std::string notice =
+      PackedLoad_WrongChecksumsText(isFlash ? "flash block" : "defaults block", findings);
+  if (!notice.empty()) ui.Notice(notice);
   return true;
 }
 

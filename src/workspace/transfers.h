@@ -88,6 +88,11 @@ struct UploadRequest {
   // Show the SystemID box when the SystemID is 0. The window asks before it
   // locks its controls and then turns this off.
   bool askForSystemId = true;
+  // Go as far as the first byte of the image and no further: the image is
+  // made, the receiver reached and its SystemID taken (receiverSystemId),
+  // then the session ends without a byte of the image and without the model
+  // question (result kTfdUploadWrongModel: nothing sent).
+  bool dryRun = false;
 };
 
 // What became of one block of a download.
@@ -168,6 +173,12 @@ TransferProgressView Transfer_Progress(uint8_t status, double value);
 // Empty for an empty diagnostic (the receiver is simply not there).
 std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic);
 
+// The bytes a block of kind takes on the wire in a download, as far as they
+// are known before it arrives: the packed block of the Flash and the
+// Defaults, the image of the others; 0 for the Firmware (sent as sections,
+// its size comes with it).
+int64_t Transfer_WireSize(ComponentKind kind);
+
 // The status line's label of a block: "Loader:", "Firmware:", "Flash:",
 // "EEPROM:", "Default:"; "" for the Background.
 const char* Transfer_BlockLabel(ComponentKind kind);
@@ -191,6 +202,10 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 //   the SystemID the receiver reported (Workspace_KeepModelHeader).
 // - EEPROM: stored as it arrived also when record checksums do not match
 //   (the receiver's own state); the outcome's note names them.
+// - Flash: likewise stored with section checksums that do not match (in a
+//   recognised layout); the note names each with its stored and computed
+//   value, "its section checksums 1 (stored 0x1234, computed 0x5678) do not
+//   match", since saving an STD or TFD file or a flash dump rewrites them.
 // Sets the status line to the block's label first and to "" at the end.
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
                                 uint8_t* receiveBuffer, int32_t receiveBufferCapacity,

@@ -1,5 +1,6 @@
 // From Toppy: fetching components from the receiver into the workspace.
 #include <algorithm>
+#include <cstdio>
 
 #include "flash/checksums.h"
 #include "flash/packed_block_check.h"
@@ -117,6 +118,24 @@ std::string EepromNote(const Workspace& workspace) {
   return records.empty() ? std::string() : "its record checksums " + records + " do not match";
 }
 
+// The settings are kept as the receiver holds them, but saving them as an
+// STD or TFD file or a flash dump rewrites the section checksums: the ones
+// that do not match are told now, as a load tells them, or the damage would
+// vanish unseen. Nothing to tell without a recognised layout.
+std::string SectionNote(const Workspace& workspace) {
+  if (!workspace.sectionTableMatchesFlash) return {};
+  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  std::string sections;
+  for (const ChecksumCheck& check :
+       Flash_CheckSectionChecksums(flash.data(), flash.size(), workspace.sectionTable)) {
+    if (check.Ok()) continue;
+    char values[48];
+    std::snprintf(values, sizeof values, " (stored 0x%04X, computed 0x%04X)", check.stored, check.computed);
+    sections += (sections.empty() ? "" : ", ") + std::to_string(check.number) + values;
+  }
+  return sections.empty() ? std::string() : "its section checksums " + sections + " do not match";
+}
+
 // Opens, reboots the receiver, then closes, reopens and asks for download
 // mode for as long as the receiver does not answer in time.
 void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch,
@@ -154,6 +173,7 @@ BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteractio
         StoreBlock(workspace, ui, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity));
     outcome.stored = outcome.failure.empty();
     if (outcome.stored && kind == ComponentKind::Eeprom) outcome.note = EepromNote(workspace);
+    if (outcome.stored && kind == ComponentKind::Flash) outcome.note = SectionNote(workspace);
   } else {
     outcome.failure = Result_Text(outcome.result);
   }
@@ -199,5 +219,7 @@ DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, con
                                   const TransferHooks& hooks) {
   return Transfer_FromToppy(Comm_Link(), workspace, ui, request, hooks);
 }
+
+int64_t Transfer_WireSize(ComponentKind kind) { return ExpectedWireSize(kind); }
 
 }  // namespace tolv

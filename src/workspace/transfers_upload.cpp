@@ -79,10 +79,12 @@ std::string ModelQuestion(int32_t receiverSystemId, int32_t imageSystemId) {
 }
 
 // The check before the first byte goes out: the same model (or the wildcard)
-// goes without a word; another model only on the user's Yes.
-ReceiverCheck ModelCheck(int32_t systemId, UserInteraction& ui, UploadReport& report) {
-  return [systemId, &ui, &report](int32_t reported) {
+// goes without a word; another model only on the user's Yes; a dry run ends
+// here, having learnt the receiver's SystemID.
+ReceiverCheck ModelCheck(int32_t systemId, bool dryRun, UserInteraction& ui, UploadReport& report) {
+  return [systemId, dryRun, &ui, &report](int32_t reported) {
     report.receiverSystemId = reported;
+    if (dryRun) return false;
     if (TFD_ImageSuitsReceiver(systemId, reported)) return true;
     return ui.QuestionDefaultNo(ModelQuestion(reported, static_cast<uint16_t>(systemId)));
   };
@@ -125,7 +127,7 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
     CloseOnUnwind closeOnError(link);
     report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
                                          static_cast<int32_t>(image.size()),
-                                         ModelCheck(workspace.systemId, ui, report));
+                                         ModelCheck(workspace.systemId, request.dryRun, ui, report));
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();

@@ -152,7 +152,7 @@ std::string SystemProgramPath();
 class ScriptedInteraction : public UserInteraction {
  public:
   struct Event {
-    enum class Kind { Information, Message, Question, Input } kind;
+    enum class Kind { Information, Message, Notice, Question, Input } kind;
     std::string text;  // the message, question or prompt
     bool operator==(const Event&) const = default;
   };
@@ -162,6 +162,7 @@ class ScriptedInteraction : public UserInteraction {
 
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
+  void Notice(const std::string& text) override;
   bool Question(const std::string& text) override;
   std::string InputText(const std::string& caption, const std::string& prompt,
                         const std::string& preset) override;

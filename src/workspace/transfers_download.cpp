@@ -155,6 +155,12 @@ void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& w
   } while (report.modeResult == result::kDownloadModeTimeout);
 }
 
+Outcome DownloadOutcome(const DownloadReport& report) {
+  if (report.AllStored()) return Outcome::Done();
+  const std::string summary = Transfer_Summary(report);
+  return report.canceled ? Outcome::Cancelled(summary) : Outcome::Failed(summary);
+}
+
 }  // namespace
 
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
@@ -208,6 +214,7 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  report.outcome = DownloadOutcome(report);
   if (request.reportFailures && !report.canceled && (!report.AllStored() || report.AnyNote()))
     ui.Information(Transfer_Summary(report));
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);

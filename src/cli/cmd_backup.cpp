@@ -69,7 +69,7 @@ std::string MissingText(const DownloadReport& report) {
 // Writes the folder once everything arrived; done when it is complete.
 Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const DownloadReport& report,
                    TransferConsole& ui) {
-  if (report.canceled) {
+  if (report.outcome.IsCancelled()) {
     constexpr const char* kNoBackup = "Cancelled; no backup was made.";
     ui.Note(kNoBackup);
     return Outcome::Cancelled(kNoBackup);

@@ -159,10 +159,8 @@ int RunDownload(const std::vector<std::string>& args) {
   // is tried even when another failed; a cancel writes nothing, as asked
   // (also when it came only after the last block had arrived).
   OutputsWritten outputs;
-  if (report.canceled) {
-    constexpr const char* kNothingWritten = "Cancelled; nothing written.";
-    ui.Note(kNothingWritten);
-    outcome.Merge(Outcome::Cancelled(kNothingWritten));
+  if (outcome.IsCancelled()) {
+    ui.Note("Cancelled; nothing written.");
   } else if (anyStored) {
     outputs = WriteOutputs(parsed.outputs, workspace, ui);
     outcome.Merge(outputs.outcome);

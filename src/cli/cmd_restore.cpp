@@ -247,8 +247,8 @@ ReadBack ReadBackAndCompare(const RestoreArgs& parsed, const std::string& port, 
     ui.Note("Verified: " + NameList(same) +
             (background ? " (the Background cannot be read back: a receiver never gives it)" : ""));
   if (!differ.empty()) return {ReportFailure(ui, "Differs after the restore: " + differ + "."), back.opened};
-  // A read-back cut short by Ctrl-C verified only part of it.
-  return {back.canceled ? Outcome::Cancelled(Transfer_Summary(back)) : Outcome::Done(), back.opened};
+  // Done, or cancelled by Ctrl-C, which leaves it unverified.
+  return {back.outcome, back.opened};
 }
 
 // Sends (or for a dry run, goes as far as the first byte), and whether the

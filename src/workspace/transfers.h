@@ -117,10 +117,11 @@ struct DownloadReport {
   bool opened = false;               // the port was opened at least once
   std::vector<BlockOutcome> blocks;  // one per selected block, in block order
   bool rebooted = false;             // the reboot question was answered Yes
-  // Done when download mode was reached and every selected block was stored
-  // (a cancel that came only after that changes nothing); else cancelled
-  // when the user cancelled, failed otherwise, with Transfer_Summary as the
-  // reason.
+  // Cancelled when the user cancelled at some point, also after the last
+  // block had arrived (the caller writes or sends nothing more: the user
+  // asked to stop); else done when download mode was reached and every
+  // selected block was stored, failed otherwise. The reason of both is
+  // Transfer_Summary.
   Outcome outcome;
 
   // True when download mode was reached and every selected block was stored.

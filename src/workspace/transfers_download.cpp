@@ -155,10 +155,11 @@ void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& w
   } while (report.modeResult == result::kDownloadModeTimeout);
 }
 
+// A cancel counts also when it came only after the last block: the user
+// asked to stop, and what arrived is not to be taken further.
 Outcome DownloadOutcome(const DownloadReport& report) {
-  if (report.AllStored()) return Outcome::Done();
-  const std::string summary = Transfer_Summary(report);
-  return report.canceled ? Outcome::Cancelled(summary) : Outcome::Failed(summary);
+  if (report.canceled) return Outcome::Cancelled(Transfer_Summary(report));
+  return report.AllStored() ? Outcome::Done() : Outcome::Failed(Transfer_Summary(report));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// New, component removal, the Defaults copies, NULL Settings and the SystemID
-// edit.
+// New, component removal, the Defaults copies, NULL Settings, and the
+// SystemID's setter and input box.
 #include "workspace/commands.h"
 
 #include <algorithm>

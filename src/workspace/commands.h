@@ -1,6 +1,6 @@
 // The workspace commands that need no file: New, removing one component, the
-// two copies between Flash/EEPROM and the Defaults, NULL Settings and the
-// SystemID edit.
+// two copies between Flash/EEPROM and the Defaults, NULL Settings, and the
+// SystemID's setter and input box.
 //
 // Every command speaks to the user only through UserInteraction (questions
 // with the exact texts below) and returns its outcome, so that the window can

@@ -239,9 +239,8 @@ DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, con
 // refused with a message before anything else (no receiver takes an empty
 // firmware): nothing is sent. With SystemID 0 the SystemID box is shown
 // first (SystemId_Ask, when the request asks for it); if the SystemID is
-// still 0 afterwards, "Please enter a
-// valid system ID" is shown and nothing is sent (no receiver could take an
-// image made for no model). A Flash or Defaults that does not pack shows
+// still 0 afterwards, "Please enter a valid system ID" is shown and nothing
+// is sent (no receiver could take an image made for no model). A Flash or Defaults that does not pack shows
 // "PackFlashData failed to pack the flash block" / "... the defaults block"
 // and is left out; the rest still goes. The Flash and EEPROM go out with the
 // checksums they hold (no checksum update). When the receiver reports a

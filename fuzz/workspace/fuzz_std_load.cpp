@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tolv::SilentInteraction ui;
   const std::vector<uint8_t> flashBefore = workspace.Image(tolv::ComponentKind::Flash);
   const std::vector<uint8_t> eepromBefore = workspace.Image(tolv::ComponentKind::Eeprom);
-  bool loaded = tolv::STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
+  const bool loaded = tolv::STD_LoadFromBytes(workspace, file.data(), file.size(), ui).IsDone();
   // A load brings both parts; a failed one changes nothing at all.
   Check(workspace.Present(tolv::ComponentKind::Eeprom) == loaded);
   Check(workspace.Present(tolv::ComponentKind::Flash) == loaded);

@@ -70,14 +70,6 @@ class BuildFolder {
   bool kept_ = false;
 };
 
-// Records what the messages of a saver or loader said, without showing them.
-class CollectingInteraction : public SilentInteraction {
- public:
-  void Information(const std::string& text) override { texts += (texts.empty() ? "" : "; ") + text; }
-  void Message(const std::string& text) override { Information(text); }
-  std::string texts;
-};
-
 std::string Sha256HexOf(ByteView bytes) { return Sha256_Hex(Sha256_Of(bytes)); }
 
 std::string FileName(ComponentKind kind) { return ComponentWord(kind) + ".bin"; }
@@ -125,9 +117,9 @@ std::string JsonText(const Workspace& workspace, const BackupOrigin& origin, con
 void CheckTfdReadsBack(const std::string& path, const Workspace& written) {
   auto read = std::make_unique<Workspace>();
   auto store = std::make_unique<TfdStore>();
-  CollectingInteraction ui;
-  if (!TFD_Import(*read, *store, path, ui))
-    throw FileError(std::string(kBackupTfdName) + " does not read back: " + ui.texts);
+  SilentInteraction ui;
+  if (const Outcome imported = TFD_Import(*read, *store, path, ui); !imported)
+    throw FileError(std::string(kBackupTfdName) + " does not read back: " + imported.Text());
   if (read->systemId != (written.systemId & 0xFFFF))
     throw FileError(std::string(kBackupTfdName) + " reads back with another SystemID");
   for (ComponentKind kind : kAllComponents) {

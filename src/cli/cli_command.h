@@ -5,12 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "workspace/outcome.h"
+
 namespace tolv::cli {
 
 // Exit statuses shared by every command.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // a reported failure: message, file error, bad checksum
 inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+
+// The exit status of a command's outcome: kExitOk when it was done or had
+// nothing to do, kExitFailure when it failed or was cancelled (an answer
+// No, Ctrl-C): what the command line asked for did not happen.
+inline int ExitStatus(const Outcome& outcome) { return outcome.Stops() ? kExitFailure : kExitOk; }
 
 struct CliCommand {
   const char* name;     // "info", "convert", ...

@@ -49,13 +49,12 @@ BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
 }
 
 // Whether the backup can go where it is to go, before the receiver is
-// touched; says why not.
-bool TargetUsable(const BackupArgs& parsed, ConsoleInteraction& ui) {
+// touched; says why not (failed).
+Outcome TargetUsable(const BackupArgs& parsed, ConsoleInteraction& ui) {
   const std::string fault =
       parsed.dir.empty() ? Folder_WriteFault("", false) : Backup_TargetFault(parsed.dir);
-  if (fault.empty()) return true;
-  ui.Failure("tolv backup: " + fault + ". Nothing was fetched.");
-  return false;
+  if (fault.empty()) return Outcome::Done();
+  return ReportFailure(ui, "tolv backup: " + fault + ". Nothing was fetched.");
 }
 
 // The first component that did not arrive, with why.
@@ -67,17 +66,17 @@ std::string MissingText(const DownloadReport& report) {
   return "not every component arrived";
 }
 
-// Writes the folder once everything arrived; the exit status.
-int MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const DownloadReport& report,
-               TransferConsole& ui) {
-  if (report.canceled) {
-    ui.Note("Cancelled; no backup was made.");
-    return kExitFailure;
+// Writes the folder once everything arrived; done when it is complete.
+Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const DownloadReport& report,
+                   TransferConsole& ui) {
+  if (report.outcome.IsCancelled()) {
+    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
+    ui.Note(kNoBackup);
+    return Outcome::Cancelled(kNoBackup);
   }
-  if (!report.AllStored()) {
-    ui.Failure("No backup was made: " + MissingText(report) + ". \"tolv download --port " +
-               parsed.request.port + " -o DIR/\" saves what arrives.");
-    return kExitFailure;
+  if (!report.outcome) {
+    return ReportFailure(ui, "No backup was made: " + MissingText(report) + ". \"tolv download --port " +
+                                 parsed.request.port + " -o DIR/\" saves what arrives.");
   }
   const std::time_t taken = std::time(nullptr);
   const std::string dir =
@@ -85,10 +84,10 @@ int MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const Downl
   try {
     const int count = Backup_Write(workspace, dir, {parsed.request.port, taken}, ui);
     ui.Note("Backup complete: " + dir + " (" + std::to_string(count) + " components, verified)");
-    return kExitOk;
+    return Outcome::Done();
   } catch (const FileError& error) {
-    ui.Failure("No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");
-    return kExitFailure;
+    return ReportFailure(
+        ui, "No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");
   }
 }
 
@@ -101,7 +100,7 @@ int RunBackup(const std::vector<std::string>& args) {
   display.SetJob(job);
   display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
-  if (!TargetUsable(parsed, ui)) return kExitFailure;
+  if (const Outcome usable = TargetUsable(parsed, ui); usable.Stops()) return ExitStatus(usable);
   auto workspace = std::make_unique<Workspace>();
   DownloadReport report;
   ReceiverWait wait(parsed.request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
@@ -112,16 +111,16 @@ int RunBackup(const std::vector<std::string>& args) {
   display.EndLine();
   const std::string left =
       ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
-  int status = kExitFailure;
+  Outcome outcome;
   if (wait.timedOut()) {
-    ui.Failure(wait.GaveUpText() + " No backup was made.");
+    outcome = ReportFailure(ui, wait.GaveUpText() + " No backup was made.");
   } else {
     ui.Note(Transfer_Summary(report));
     if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
-    status = MakeBackup(parsed, *workspace, report, ui);
+    outcome = MakeBackup(parsed, *workspace, report, ui);
   }
   ui.Note(left);
-  return status;
+  return ExitStatus(outcome);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ int RunConvert(const std::vector<std::string>& args) {
   ForceReplaceScope replaceProtected(force);
   auto workspace = std::make_unique<Workspace>();
   ConsoleInteraction ui(yes);
-  const int status = RunSteps(steps, *workspace, ui);
+  const Outcome outcome = RunSteps(steps, *workspace, ui);
   // A SystemID given here that does not suit the settings is worth a word;
   // after a failure, why the settings could not be packed.
   const bool sysidGiven = std::any_of(steps.begin(), steps.end(),
@@ -44,10 +44,10 @@ int RunConvert(const std::vector<std::string>& args) {
   if (sysidGiven) {
     if (std::string warning = SystemId_FamilyWarning(*workspace); !warning.empty()) ui.Note(warning);
   }
-  if (status != kExitOk) {
+  if (outcome.Stops()) {
     if (std::string advice = SystemId_PackingAdvice(*workspace); !advice.empty()) ui.Note(advice);
   }
-  return status;
+  return ExitStatus(outcome);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ Step BackupStep(const std::string& arg) {
 // go to standard error. Returns whether it loaded.
 bool LoadBackup(const Step& step, Workspace& workspace) {
   ConsoleInteraction ui(false);
-  if (RunSteps({step}, workspace, ui) == kExitOk) return true;
+  if (!RunSteps({step}, workspace, ui).Stops()) return true;
   std::fprintf(stderr, "tolv diff: \"%s\" could not be loaded.\n", step.text.c_str());
   return false;
 }

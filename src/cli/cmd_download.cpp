@@ -78,6 +78,8 @@ struct OutputsWritten {
   std::vector<std::string> failed;  // each has told why
   std::vector<std::string> notRun;  // after a cancel
   bool canceled = false;            // and a line has said which exist
+  // Of all the outputs together: done when every one was written.
+  Outcome outcome;
 };
 
 std::string List(const std::vector<std::string>& texts) {
@@ -99,16 +101,19 @@ OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspa
       result.notRun.push_back(text);
       continue;
     }
-    const bool ok = RunSteps({output}, workspace, ui) == kExitOk;
-    (ok ? result.written : result.failed).push_back(text);
+    const Outcome written = RunSteps({output}, workspace, ui);
+    (written.Stops() ? result.failed : result.written).push_back(text);
+    result.outcome.Merge(written);
   }
   result.canceled = SaveInterruptGuard::Requested();
   if (result.canceled) {
     std::vector<std::string> missing = result.failed;
     missing.insert(missing.end(), result.notRun.begin(), result.notRun.end());
-    ui.Failure(
+    const std::string line =
         "Cancelled while saving. Written: " + (result.written.empty() ? "none" : List(result.written)) +
-        ". Not written: " + (missing.empty() ? "none" : List(missing)) + ".");
+        ". Not written: " + (missing.empty() ? "none" : List(missing)) + ".";
+    ui.Failure(line);
+    result.outcome.Merge(Outcome::Cancelled(line));
   }
   return result;
 }
@@ -147,25 +152,24 @@ int RunDownload(const std::vector<std::string>& args) {
     ui.Note(left);
     return kExitFailure;
   }
-  int status = report.AllStored() && !ui.failureReported() ? kExitOk : kExitFailure;
+  Outcome outcome = report.outcome;
   const bool anyStored = std::any_of(report.blocks.begin(), report.blocks.end(),
                                      [](const BlockOutcome& block) { return block.stored; });
   // What arrived is written even when another block failed, and every output
-  // is tried even when another failed; a cancel writes nothing, as asked.
+  // is tried even when another failed; a cancel writes nothing, as asked
+  // (also when it came only after the last block had arrived).
   OutputsWritten outputs;
-  if (report.canceled) {
+  if (outcome.IsCancelled()) {
     ui.Note("Cancelled; nothing written.");
   } else if (anyStored) {
     outputs = WriteOutputs(parsed.outputs, workspace, ui);
+    outcome.Merge(outputs.outcome);
   }
   ui.Note(Transfer_Summary(report));
   if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
-  if (!outputs.failed.empty() || outputs.canceled) {
-    if (!outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
-    status = kExitFailure;
-  }
+  if (!outputs.failed.empty() && !outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
   ui.Note(left);
-  return status;
+  return ExitStatus(outcome);
 }
 
 }  // namespace

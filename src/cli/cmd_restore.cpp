@@ -69,6 +69,7 @@ RestoreArgs ParseRestoreArgs(const std::vector<std::string>& args) {
   RestoreArgs parsed;
   parsed.request.selection.fill(true);
   parsed.request.reportFailures = false;  // the final lines say it
+  parsed.request.askForSystemId = false;  // the sources or --sysid give it
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (ParseFlag(arg, parsed)) continue;
@@ -117,9 +118,9 @@ std::string ModelText(int32_t systemId) {
 }
 
 // Every backup folder among the sources against its SHA256SUMS, before
-// anything else; says what does not match.
-bool BackupsIntact(const RestoreArgs& parsed, ConsoleInteraction& ui) {
-  bool intact = true;
+// anything else; says what does not match (failed).
+Outcome BackupsIntact(const RestoreArgs& parsed, ConsoleInteraction& ui) {
+  Outcome intact = Outcome::Done();
   for (const std::string& dir : parsed.backups) {
     std::vector<std::string> faults;
     try {
@@ -127,11 +128,10 @@ bool BackupsIntact(const RestoreArgs& parsed, ConsoleInteraction& ui) {
     } catch (const FileError& error) {
       faults.push_back(error.what());
     }
-    for (const std::string& fault : faults) ui.Failure("tolv restore: " + dir + ": " + fault);
-    if (!faults.empty()) {
+    for (const std::string& fault : faults)
+      intact.Merge(ReportFailure(ui, "tolv restore: " + dir + ": " + fault));
+    if (!faults.empty())
       ui.Note("tolv restore: \"" + dir + "\" does not match its " + kBackupSumsName + ": nothing was sent.");
-      intact = false;
-    }
   }
   return intact;
 }
@@ -164,12 +164,12 @@ TransferHooks NamingReceiver(TransferHooks hooks, ProgressDisplay& display) {
   return hooks;
 }
 
-// What a dry run found; the exit status.
-int DryRunVerdict(const Workspace& workspace, const UploadReport& report, const std::string& port,
-                  bool forceModel, ConsoleInteraction& ui) {
-  if (report.receiverSystemId == 0) {
+// What a dry run found: done when the image would be sent.
+Outcome DryRunVerdict(const Workspace& workspace, const UploadReport& report, const std::string& port,
+                      bool forceModel, ConsoleInteraction& ui) {
+  if (!report.outcome) {
     ui.Note(Upload_SummaryText(report));
-    return kExitFailure;
+    return report.outcome;
   }
   const bool suits = TFD_ImageSuitsReceiver(workspace.systemId, report.receiverSystemId);
   const std::string head = "Dry run: the receiver on " + port + " reports SystemID " +
@@ -177,13 +177,14 @@ int DryRunVerdict(const Workspace& workspace, const UploadReport& report, const 
                            ModelText(static_cast<uint16_t>(workspace.systemId)) + ": ";
   if (suits) {
     ui.Note(head + "it would be taken (" + std::to_string(report.imageSize) + " bytes). Nothing was sent.");
-  } else {
-    ui.Note(head + "another model; " +
-            (forceModel ? "--force-model would send it all the same."
-                        : "it would not be sent without --force-model.") +
-            " Nothing was sent.");
+    return Outcome::Done();
   }
-  return suits || forceModel ? kExitOk : kExitFailure;
+  const std::string verdict = head + "another model; " +
+                              (forceModel ? "--force-model would send it all the same."
+                                          : "it would not be sent without --force-model.") +
+                              " Nothing was sent.";
+  ui.Note(verdict);
+  return forceModel ? Outcome::Done() : Outcome::Failed(verdict);
 }
 
 // The components sent that a receiver gives back: all but the Background.
@@ -211,15 +212,15 @@ std::string Difference(const Workspace& sent, const Workspace& read, const Block
          std::to_string(diff.first.value_or(0)) + ")";
 }
 
-struct ReadBackOutcome {
-  bool verified = false;
+struct ReadBack {
+  Outcome verified;  // done when everything read back as it was sent
   bool opened = false;
 };
 
 // Reads back what was sent and compares it; says the verdict.
-ReadBackOutcome ReadBack(const RestoreArgs& parsed, const std::string& port, const Workspace& sent,
-                         const UploadReport& report, ProgressDisplay& display, TransferConsole& ui) {
-  DownloadRequest request{port, ReadableSelection(report.sent), parsed.request.log, false};
+ReadBack ReadBackAndCompare(const RestoreArgs& parsed, const std::string& port, const Workspace& sent,
+                            const UploadReport& report, ProgressDisplay& display, TransferConsole& ui) {
+  const DownloadRequest request{port, ReadableSelection(report.sent), parsed.request.log, false};
   ui.Note("Reading back what was sent to compare it.");
   auto read = std::make_unique<Workspace>();
   ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
@@ -229,11 +230,10 @@ ReadBackOutcome ReadBack(const RestoreArgs& parsed, const std::string& port, con
     back = Transfer_FromToppy(*read, ui, request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
-  ReadBackOutcome outcome{false, back.opened};
-  if (wait.timedOut() || back.modeResult != 0) {
-    ui.Failure("Not verified: " + (wait.timedOut() ? wait.GaveUpText() : Transfer_Summary(back)));
-    return outcome;
-  }
+  if (wait.timedOut() || back.modeResult != 0)
+    return {
+        ReportFailure(ui, "Not verified: " + (wait.timedOut() ? wait.GaveUpText() : Transfer_Summary(back))),
+        back.opened};
   std::vector<ComponentKind> same;
   std::string differ;
   for (const BlockOutcome& block : back.blocks) {
@@ -246,15 +246,15 @@ ReadBackOutcome ReadBack(const RestoreArgs& parsed, const std::string& port, con
   if (!same.empty())
     ui.Note("Verified: " + NameList(same) +
             (background ? " (the Background cannot be read back: a receiver never gives it)" : ""));
-  if (!differ.empty()) ui.Failure("Differs after the restore: " + differ + ".");
-  outcome.verified = differ.empty() && !back.canceled;
-  return outcome;
+  if (!differ.empty()) return {ReportFailure(ui, "Differs after the restore: " + differ + "."), back.opened};
+  // Done, or cancelled by Ctrl-C, which leaves it unverified.
+  return {back.outcome, back.opened};
 }
 
-// Sends (or for a dry run, goes as far as the first byte); the exit status,
-// and whether the port was ever opened.
-int Send(const RestoreArgs& parsed, Workspace& workspace, UploadRequest& request, ProgressDisplay& display,
-         TransferConsole& ui, bool& opened) {
+// Sends (or for a dry run, goes as far as the first byte), and whether the
+// port was ever opened.
+Outcome Send(const RestoreArgs& parsed, Workspace& workspace, UploadRequest& request,
+             ProgressDisplay& display, TransferConsole& ui, bool& opened) {
   std::vector<int64_t> job = {0};  // the image's size comes with it
   if (parsed.verify && !request.dryRun)
     for (ComponentKind kind : kAllComponents)
@@ -270,18 +270,14 @@ int Send(const RestoreArgs& parsed, Workspace& workspace, UploadRequest& request
   }
   display.EndLine();
   opened = report.opened;
-  if (wait.timedOut()) {
-    ui.Failure(wait.GaveUpText() + " Nothing sent.");
-    return kExitFailure;
-  }
+  if (wait.timedOut()) return ReportFailure(ui, wait.GaveUpText() + " Nothing sent.");
   if (request.dryRun) return DryRunVerdict(workspace, report, request.port, parsed.forceModel, ui);
   ui.Note(Upload_SummaryText(report));
   if (report.result == result::kTfdUploadOpenFailed) ui.Note(SerialOpenFailureText());
-  if (!report.Succeeded()) return kExitFailure;
-  if (!parsed.verify) return kExitOk;
-  const ReadBackOutcome back = ReadBack(parsed, request.port, workspace, report, display, ui);
+  if (!report.outcome || !parsed.verify) return report.outcome;
+  const ReadBack back = ReadBackAndCompare(parsed, request.port, workspace, report, display, ui);
   opened = opened || back.opened;
-  return back.verified ? kExitOk : kExitFailure;
+  return back.verified;
 }
 
 int RunRestore(const std::vector<std::string>& args) {
@@ -290,26 +286,27 @@ int RunRestore(const std::vector<std::string>& args) {
   display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot, .answerYes = parsed.yes, .forceModel = parsed.forceModel},
                      display);
-  if (!BackupsIntact(parsed, ui)) return kExitFailure;
+  if (const Outcome intact = BackupsIntact(parsed, ui); intact.Stops()) return ExitStatus(intact);
   auto workspace = std::make_unique<Workspace>();
-  if (RunSteps(parsed.inputs, *workspace, ui) != kExitOk) return kExitFailure;
+  if (const Outcome loaded = RunSteps(parsed.inputs, *workspace, ui); loaded.Stops())
+    return ExitStatus(loaded);
   UploadRequest request = parsed.request;
-  if (!Upload_ReadyToSend("restore", parsed.systemId, parsed.only, *workspace, request, ui))
-    return kExitFailure;
-  ui.ClearFailure();
+  if (const Outcome ready =
+          Upload_ReadyToSend("restore", parsed.systemId, parsed.only, *workspace, request, ui);
+      ready.Stops())
+    return ExitStatus(ready);
   NoteSystemIdFit(*workspace, ui);
   ShowPlan(*workspace, request, parsed.verify, ui);
-  if (!request.dryRun && !ui.Question("Send this to the receiver on " + request.port + "?"))
-    return kExitFailure;
-  ui.ClearFailure();
+  const std::string question = "Send this to the receiver on " + request.port + "?";
+  if (!request.dryRun && !ui.Question(question)) return ExitStatus(Outcome::Cancelled(question));
   // Asked once at the very end, after a read-back too.
   ui.DeferRebootQuestion(true);
   bool opened = false;
-  const int status = Send(parsed, *workspace, request, display, ui, opened);
+  const Outcome outcome = Send(parsed, *workspace, request, display, ui, opened);
   const bool rebooted = opened && ui.AskReboot();
   if (rebooted) Toppy_Reboot(request.port);
   ui.Note(ReceiverLeftText(ReceiverLeftAfter(opened, rebooted), request.port));
-  return status;
+  return ExitStatus(outcome);
 }
 
 }  // namespace

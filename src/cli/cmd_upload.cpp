@@ -25,6 +25,7 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   UploadArgs parsed;
   parsed.request.selection.fill(true);
   parsed.request.reportFailures = false;  // the final line says it
+  parsed.request.askForSystemId = false;  // the inputs or --sysid give it
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
     const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
@@ -70,11 +71,13 @@ int RunUpload(const std::vector<std::string>& args) {
   TransferConsole ui({.reboot = parsed.reboot, .answerYes = parsed.yes, .forceModel = parsed.forceModel},
                      display);
   Workspace workspace;
-  if (RunSteps(parsed.inputs, workspace, ui) != kExitOk) return kExitFailure;
+  if (const Outcome loaded = RunSteps(parsed.inputs, workspace, ui); loaded.Stops())
+    return ExitStatus(loaded);
   UploadRequest request = parsed.request;
-  if (!Upload_ReadyToSend("upload", parsed.systemId, parsed.only, workspace, request, ui))
-    return kExitFailure;
-  ui.ClearFailure();
+  if (const Outcome ready =
+          Upload_ReadyToSend("upload", parsed.systemId, parsed.only, workspace, request, ui);
+      ready.Stops())
+    return ExitStatus(ready);
   NoteSystemIdFit(workspace, ui);
   UploadReport report;
   ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
@@ -92,7 +95,7 @@ int RunUpload(const std::vector<std::string>& args) {
   ui.Note(Upload_SummaryText(report));
   if (report.result == result::kTfdUploadOpenFailed) ui.Note(SerialOpenFailureText());
   if (report.started) ui.Note(left);
-  return report.Succeeded() ? kExitOk : kExitFailure;
+  return ExitStatus(report.outcome);
 }
 
 }  // namespace

@@ -90,7 +90,8 @@ Step ReportingBadChecksums(Step step) {
     };
     const std::vector<uint8_t> flashBefore = held(ComponentKind::Flash);
     const std::vector<uint8_t> eepromBefore = held(ComponentKind::Eeprom);
-    if (!load(ws, ui)) return false;
+    Outcome loaded = load(ws, ui);
+    if (loaded.Stops()) return loaded;
     const std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
     const std::vector<uint8_t>& eeprom = ws.Image(ComponentKind::Eeprom);
     bool bad = false;
@@ -101,7 +102,7 @@ Step ReportingBadChecksums(Step step) {
       bad |=
           NoteBadChecksums(source, Eeprom_CheckChecksums(eeprom.data(), eeprom.size()), "EEPROM record", ui);
     if (bad) ui.Note(source + ": saving an STD file, a TFD file or a flash dump rewrites these checksums.");
-    return true;
+    return loaded;
   };
   return step;
 }
@@ -111,19 +112,16 @@ Step ReportingBadChecksums(Step step) {
 Step LoadFolderStep(const std::string& dir, bool noteBadChecksums) {
   return {StepRole::kInput, dir, [dir, noteBadChecksums](Workspace& ws, ConsoleInteraction& ui) {
             const std::vector<FolderFile> files = FolderComponentFiles(dir);
-            if (files.empty()) {
-              ui.Failure(NoComponentFilesText(dir));
-              return false;
-            }
+            if (files.empty()) return ReportFailure(ui, NoComponentFilesText(dir));
             for (const FolderFile& file : files) {
               Step load = LoadBinStep(file.path, file.kind, file.path);
               if (noteBadChecksums) load = ReportingBadChecksums(std::move(load));
-              if (!load.apply(ws, ui) || ui.failureReported()) {
+              if (Outcome loaded = load.apply(ws, ui); loaded.Stops()) {
                 ui.Note("tolv: \"" + file.path + "\" was not loaded.");
-                return false;
+                return loaded;
               }
             }
-            return true;
+            return Outcome::Done();
           }};
 }
 
@@ -154,53 +152,35 @@ namespace {
 // Checked when the command line is read, so that a SystemID that is no model
 // number stops the command before anything is loaded or written.
 Step SysIdStep(const std::string& text) {
+  int32_t systemId = 0;
   try {
-    SystemId_Parse(text);
+    systemId = SystemId_Parse(text);
   } catch (const SystemIdTextError& error) {
     throw UsageError(std::string("--sysid: ") + error.what());
   }
-  return {StepRole::kOperation, "--sysid " + text, [text](Workspace& ws, ConsoleInteraction& ui) {
-            ui.SetNextInput(text);
-            SysID_Edit(ws, ui);
-            return true;
-          }};
+  return {StepRole::kOperation, "--sysid " + text,
+          [systemId](Workspace& ws, ConsoleInteraction&) { return Workspace_SetSystemId(ws, systemId); }};
 }
 
-Step FlashToDefaultsStep() {
-  return {StepRole::kOperation, "--flash-to-defaults", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = Command_Refusal(CommandId::FlashToDefaults, ws)) {
-              ui.Failure(*refusal);
-              return false;
-            }
-            Defaults_FromFlash(ws, ui);
-            return true;
-          }};
-}
-
-Step DefaultsToFlashStep() {
-  return {StepRole::kOperation, "--defaults-to-flash", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = Command_Refusal(CommandId::DefaultsToFlash, ws)) {
-              ui.Failure(*refusal);
-              return false;
-            }
-            Defaults_ToFlash(ws, ui);
-            return true;
+// A Defaults copy, refused as the window refuses it (its menu entry disabled).
+Step DefaultsCopyStep(const char* text, CommandId command, Outcome (*copy)(Workspace&, UserInteraction&)) {
+  return {StepRole::kOperation, text, [command, copy](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refusal = Command_Refusal(command, ws))
+              return ReportFailure(ui, *refusal);
+            return copy(ws, ui);
           }};
 }
 
 Step NullDefaultsStep() {
-  return {StepRole::kOperation, "--null-defaults", [](Workspace& ws, ConsoleInteraction&) {
-            Defaults_Null(ws);
-            return true;
-          }};
+  return {StepRole::kOperation, "--null-defaults",
+          [](Workspace& ws, ConsoleInteraction&) { return Defaults_Null(ws); }};
 }
 
 Step RemoveStep(ComponentKind kind) {
   return {StepRole::kOperation, "--remove " + ComponentWord(kind),
           [kind](Workspace& ws, ConsoleInteraction& ui) {
             if (!ws.Present(kind)) ui.Note(std::string("The ") + ComponentName(kind) + " is not present.");
-            Workspace_Unload(ws, kind, ui);
-            return true;
+            return Workspace_Unload(ws, kind, ui);
           }};
 }
 
@@ -220,13 +200,11 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
   return {StepRole::kOutput,
           arg,
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind)) {
-              ui.Failure(*refusal);
-              return false;
-            }
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind))
+              return ReportFailure(ui, *refusal);
             Component_SaveBin(ws, kind, path);
             Wrote(path);
-            return true;
+            return Outcome::Done();
           },
           path,
           false,
@@ -237,17 +215,15 @@ Step SaveBlocksStep(const std::string& arg, const std::string& path) {
   return {StepRole::kOutput,
           arg,
           [path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash)) {
-              ui.Failure(*refusal);
-              return false;
-            }
-            std::vector<std::string> written = FlashBlocks_Save(ws, path, ui);
-            for (const std::string& name : written) Wrote(name);
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash))
+              return ReportFailure(ui, *refusal);
+            const FlashBlocksSaved saved = FlashBlocks_Save(ws, path, ui);
+            for (const std::string& name : saved.written) Wrote(name);
             // Block files of an earlier save that this one leaves in place.
-            if (!written.empty()) {
+            if (saved.outcome) {
               for (const std::string& name : FlashBlocks_Leftovers(ws, path)) ui.Note(LeftoverText(name));
             }
-            return !written.empty();
+            return saved.outcome;
           },
           path,
           false,
@@ -259,14 +235,12 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
           arg,
           [&form, path](Workspace& ws, ConsoleInteraction& ui) {
             if (form.saveRefusal) {
-              if (std::optional<std::string> refusal = form.saveRefusal(ws)) {
-                ui.Failure(*refusal);
-                return false;
-              }
+              if (std::optional<std::string> refusal = form.saveRefusal(ws))
+                return ReportFailure(ui, *refusal);
             }
-            if (!form.save(ws, path, ui)) return false;
-            Wrote(form.outputName ? form.outputName(path) : path);
-            return true;
+            Outcome saved = form.save(ws, path, ui);
+            if (saved) Wrote(form.outputName ? form.outputName(path) : path);
+            return saved;
           },
           form.outputName ? form.outputName(path) : path,
           false,
@@ -280,16 +254,12 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
   return {StepRole::kOutput,
           arg,
           [dir](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.AnyPresent()) {
-              ui.Failure("No component is present: there is nothing to save in " + dir);
-              return false;
-            }
+            if (!ws.AnyPresent())
+              return ReportFailure(ui, "No component is present: there is nothing to save in " + dir);
             std::error_code error;
             std::filesystem::create_directories(PathFromUtf8(dir), error);
-            if (error) {
-              ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
-              return false;
-            }
+            if (error)
+              return ReportFailure(ui, "Cannot create the folder \"" + dir + "\": " + error.message());
             // The components are saved together: all of them, or none.
             std::vector<FileToSave> files;
             for (ComponentKind kind : kAllComponents) {
@@ -299,7 +269,7 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
             for (const FileToSave& file : files) Wrote(file.path);
             // A later load of the folder would take these along.
             for (const std::string& leftover : FolderLeftovers(dir, ws)) ui.Note(LeftoverText(leftover));
-            return true;
+            return Outcome::Done();
           },
           dir,
           true,
@@ -380,8 +350,10 @@ std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t&
     return RemoveStep(*kind);
   }
   std::optional<Step> step;
-  if (arg == "--flash-to-defaults") step = FlashToDefaultsStep();
-  if (arg == "--defaults-to-flash") step = DefaultsToFlashStep();
+  if (arg == "--flash-to-defaults")
+    step = DefaultsCopyStep("--flash-to-defaults", CommandId::FlashToDefaults, &Defaults_FromFlash);
+  if (arg == "--defaults-to-flash")
+    step = DefaultsCopyStep("--defaults-to-flash", CommandId::DefaultsToFlash, &Defaults_ToFlash);
   if (arg == "--null-defaults") step = NullDefaultsStep();
   if (step) ++index;
   return step;
@@ -435,42 +407,47 @@ std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax sy
 
 namespace {
 
-// Applies one step; an output under a SaveInterruptGuard. Returns whether it
-// succeeded, and in canceled whether a request to stop came meanwhile.
-bool ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
+// Applies one step; an output under a SaveInterruptGuard. Returns its
+// outcome (failed with the text of an exception, which is printed), and in
+// canceled whether a request to stop came meanwhile.
+Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
   std::optional<SaveInterruptGuard> guard;
   if (step.role == StepRole::kOutput) guard.emplace();
-  bool ok = false;
+  Outcome outcome;
   try {
-    ok = step.apply(workspace, ui) && !ui.failureReported();
+    outcome = step.apply(workspace, ui);
   } catch (const std::exception& error) {
-    ui.Failure(error.what());
+    outcome = ReportFailure(ui, error.what());
   }
   canceled = guard && SaveInterruptGuard::Requested();
-  return ok;
+  return outcome;
 }
 
 }  // namespace
 
-int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
+Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text) {
+  ui.Failure(text);
+  return Outcome::Failed(text);
+}
+
+Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
   for (size_t i = 0; i < steps.size(); ++i) {
-    ui.ClearFailure();
     bool canceled = false;
-    const bool ok = ApplyStep(steps[i], workspace, ui, canceled);
-    if (ok && !canceled) continue;
+    const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);
+    if (!outcome.Stops() && !canceled) continue;
     const std::string step = "\"" + steps[i].text + "\"";
     const bool later = i + 1 < steps.size();
-    if (canceled && ok) {
+    const std::string notRun = later ? "; the steps after it were not run." : ".";
+    if (canceled && !outcome.Stops()) {
       // A save that was replacing files when the request came has finished.
-      ui.Failure("tolv: cancelled after " + step + ", which was written" +
-                 (later ? "; the steps after it were not run." : "."));
-    } else if (later) {
-      ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step +
-              "; the steps after it were not run.");
+      const std::string line = "tolv: cancelled after " + step + ", which was written" + notRun;
+      ui.Failure(line);
+      return Outcome::Cancelled(line);
     }
-    return kExitFailure;
+    if (later) ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step + notRun);
+    return canceled ? Outcome::Cancelled(outcome.Text()) : outcome;
   }
-  return kExitOk;
+  return Outcome::Done();
 }
 
 }  // namespace tolv::cli

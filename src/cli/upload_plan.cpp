@@ -18,26 +18,22 @@ int32_t ParseSendSystemId(const std::string& text) {
   return value;
 }
 
-bool Upload_ReadyToSend(const std::string& command, int32_t systemId, bool only, Workspace& workspace,
-                        UploadRequest& request, ConsoleInteraction& ui) {
+Outcome Upload_ReadyToSend(const std::string& command, int32_t systemId, bool only, Workspace& workspace,
+                           UploadRequest& request, ConsoleInteraction& ui) {
   const std::string head = "tolv " + command + ": ";
-  if (systemId != 0) workspace.systemId = systemId;
-  if (workspace.systemId == 0) {
-    ui.Failure(head + "no SystemID: the inputs carry none; give the receiver's model with --sysid N.");
-    return false;
-  }
+  Workspace_SetSystemId(workspace, systemId);  // 0 keeps the one the inputs carried
+  if (workspace.systemId == 0)
+    return ReportFailure(
+        ui, head + "no SystemID: the inputs carry none; give the receiver's model with --sysid N.");
   bool any = false;
   for (ComponentKind kind : kAllComponents) {
     bool& selected = request.selection[static_cast<size_t>(kind)];
-    if (selected && !workspace.Present(kind) && only) {
-      ui.Failure(head + "--only names " + ComponentWord(kind) + ", which no input holds.");
-      return false;
-    }
+    if (selected && !workspace.Present(kind) && only)
+      return ReportFailure(ui, head + "--only names " + ComponentWord(kind) + ", which no input holds.");
     selected = selected && workspace.Present(kind);
     any = any || selected;
   }
-  if (!any) ui.Failure(head + "the inputs hold no component to send.");
-  return any;
+  return any ? Outcome::Done() : ReportFailure(ui, head + "the inputs hold no component to send.");
 }
 
 std::string Upload_SummaryText(const UploadReport& report) {

@@ -19,10 +19,11 @@ int32_t ParseSendSystemId(const std::string& text);
 // SystemID (systemId when not 0, else the one the inputs carried) and at
 // least one selected present component. With only (--only was given), a
 // selected component that no input holds is refused; otherwise the selection
-// is narrowed to the present components. Says why not through ui, each line
-// beginning with "tolv COMMAND: ".
-bool Upload_ReadyToSend(const std::string& command, int32_t systemId, bool only, Workspace& workspace,
-                        UploadRequest& request, ConsoleInteraction& ui);
+// is narrowed to the present components. Done when there is; otherwise
+// failed, having said why through ui, each line beginning with "tolv
+// COMMAND: ".
+Outcome Upload_ReadyToSend(const std::string& command, int32_t systemId, bool only, Workspace& workspace,
+                           UploadRequest& request, ConsoleInteraction& ui);
 
 // Transfer_Summary of an upload for the terminal: a cancel is told as what
 // it was ("stopped by Ctrl-C (code 2114)"), not by the code's text, which

@@ -65,7 +65,7 @@ Link::Link(LinkDevices devices)
       txData_(kLinkBufferSize),
       // Room for the padding of the longest USB packet to a multiple of 512.
       txBuf_(Packet_UsbPaddedSize(kLinkBufferSize)),
-      usbRx_(kLinkBufferSize) {
+      readBuffer_(kLinkBufferSize) {
   if (!devices_.openSerial) devices_.openSerial = Serial_Open;
   if (!devices_.pollUsb) devices_.pollUsb = Link_PollUsb;
 }

@@ -296,7 +296,9 @@ class Link {
   std::string openDiagnostic_;
   std::vector<uint8_t> txData_;
   std::vector<uint8_t> txBuf_;
-  std::vector<uint8_t> usbRx_;
+  // One whole USB transfer as read, and the scratch space into which a
+  // session's stale bytes are drained on either transport.
+  std::vector<uint8_t> readBuffer_;
   SerialReceiver serialRx_;
   ToppyPacketType rxPacket_;
 };

@@ -60,8 +60,8 @@ void Link::DiscardWaitingInput() {
   // emptied; a USB pipe is read until a read finds nothing.
   int32_t discarded = 0;
   for (int i = 0; i < kMaxStaleUsbTransfers; ++i) {
-    const IoResult read = useUsb_ ? transport_->Read(usbRx_.data(), kUsbReadSize, kStaleUsbReadMs)
-                                  : transport_->Read(usbRx_.data(), kUsbReadSize, 0);
+    const IoResult read = useUsb_ ? transport_->Read(readBuffer_.data(), kUsbReadSize, kStaleUsbReadMs)
+                                  : transport_->Read(readBuffer_.data(), kUsbReadSize, 0);
     if (read.status != IoResult::Status::Ok || (!useUsb_ && read.byteCount <= 0)) break;
     discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
   }

@@ -98,19 +98,10 @@ void WindowModel::RunCommand(CommandId command) {
   if (DialogRequestFor(command)) return RunFileCommand(command);
   if (std::optional<ComponentKind> kind = CommandComponent(command)) return Unload(*kind);
   switch (command) {
-    case CommandId::New:
-      if (Workspace_New(workspace_, interaction_)) Status_Refresh();
-      return;
-    case CommandId::FlashToDefaults:
-      if (Defaults_FromFlash(workspace_, interaction_)) Status_Refresh();
-      return;
-    case CommandId::DefaultsToFlash:
-      if (Defaults_ToFlash(workspace_, interaction_)) Status_Refresh();
-      return;
-    case CommandId::NullDefaults:
-      Defaults_Null(workspace_);
-      Status_Refresh();
-      return;
+    case CommandId::New: return RefreshIfDone(Workspace_New(workspace_, interaction_));
+    case CommandId::FlashToDefaults: return RefreshIfDone(Defaults_FromFlash(workspace_, interaction_));
+    case CommandId::DefaultsToFlash: return RefreshIfDone(Defaults_ToFlash(workspace_, interaction_));
+    case CommandId::NullDefaults: return RefreshIfDone(Defaults_Null(workspace_));
     case CommandId::ChangeSysId: return SysID_Edit();
     case CommandId::FromToppy: return FromToppy();
     case CommandId::ToToppy: return ToToppy();
@@ -120,8 +111,9 @@ void WindowModel::RunCommand(CommandId command) {
 }
 
 // A fresh dialog for the command; a chosen name goes to the format's
-// operation, which reports its own failures; then the display is refreshed.
-// A cancelled dialog changes nothing.
+// operation, which reports its own failures; then the display is refreshed,
+// whatever the outcome (a failed TFD import may have taken some blocks). A
+// cancelled dialog changes nothing.
 void WindowModel::RunFileCommand(CommandId command) {
   const std::string fileName = fileDialogs_.Choose(*DialogRequestFor(command));
   if (fileName.empty()) return;
@@ -129,46 +121,51 @@ void WindowModel::RunFileCommand(CommandId command) {
   Status_Refresh();
 }
 
-void WindowModel::RunFileOperation(CommandId command, const std::string& name) {
+Outcome WindowModel::RunFileOperation(CommandId command, const std::string& name) {
   Workspace& ws = workspace_;
   UserInteraction& ui = interaction_;
   if (std::optional<ComponentKind> kind = CommandComponent(command)) {
-    if (command == LoadBinCommand(*kind)) Component_LoadBin(ws, *kind, name, ui);
-    if (command == SaveBinCommand(*kind)) Component_SaveBin(ws, *kind, name);
-    return;
+    if (command == LoadBinCommand(*kind)) return Component_LoadBin(ws, *kind, name, ui);
+    if (command != SaveBinCommand(*kind)) return Outcome::NothingToDo();
+    Component_SaveBin(ws, *kind, name);
+    return Outcome::Done();
   }
   switch (command) {
-    case CommandId::LoadStd: STD_Load(ws, name, ui); return;
-    case CommandId::LoadTfd: TFD_Import(ws, name, ui); return;
-    case CommandId::SaveStd: STD_Save(ws, name, ui); return;
-    case CommandId::SaveTfd: TFD_Export(ws, name, ui); return;
-    case CommandId::LoadFlashDump: FlashDump_Load(ws, name, ui); return;
-    case CommandId::LoadFlashBlock: FlashBlock_Load(ws, name, ui); return;
-    case CommandId::SaveFlashDump: FlashDump_Save(ws, name, ui); return;
-    case CommandId::SaveFlashBlocks: SaveFlashBlocks(name); return;
-    default: return;
+    case CommandId::LoadStd: return STD_Load(ws, name, ui);
+    case CommandId::LoadTfd: return TFD_Import(ws, name, ui);
+    case CommandId::SaveStd: return STD_Save(ws, name, ui);
+    case CommandId::SaveTfd: return TFD_Export(ws, name, ui);
+    case CommandId::LoadFlashDump: return FlashDump_Load(ws, name, ui);
+    case CommandId::LoadFlashBlock: return FlashBlock_Load(ws, name, ui);
+    case CommandId::SaveFlashDump: return FlashDump_Save(ws, name, ui);
+    case CommandId::SaveFlashBlocks: return SaveFlashBlocks(name);
+    default: return Outcome::NothingToDo();
   }
 }
 
 // Block files of an earlier save that this one does not write would be taken
 // for parts of it by a later load: they are named in one box.
-void WindowModel::SaveFlashBlocks(const std::string& name) {
-  if (FlashBlocks_Save(workspace_, name, interaction_).empty()) return;
+Outcome WindowModel::SaveFlashBlocks(const std::string& name) {
+  const FlashBlocksSaved saved = FlashBlocks_Save(workspace_, name, interaction_);
+  if (!saved.outcome) return saved.outcome;
   std::string leftovers;
   for (const std::string& file : FlashBlocks_Leftovers(workspace_, name))
     leftovers += (leftovers.empty() ? "" : "\n") + file + " is from before and was not replaced";
   if (!leftovers.empty()) interaction_.Information(leftovers);
+  return saved.outcome;
 }
 
 // Removing a component unchecks its Save-group box.
 void WindowModel::Unload(ComponentKind kind) {
-  if (!Workspace_Unload(workspace_, kind, interaction_)) return;
-  state_.checked[Index(SaveCheckBox(kind))] = false;
-  Status_Refresh();
+  const Outcome outcome = Workspace_Unload(workspace_, kind, interaction_);
+  if (outcome) state_.checked[Index(SaveCheckBox(kind))] = false;
+  RefreshIfDone(outcome);
 }
 
-void WindowModel::SysID_Edit() {
-  if (tolv::SysID_Edit(workspace_, interaction_)) Status_Refresh();
+void WindowModel::SysID_Edit() { RefreshIfDone(SystemId_Ask(workspace_, interaction_)); }
+
+void WindowModel::RefreshIfDone(const Outcome& outcome) {
+  if (outcome) Status_Refresh();
 }
 
 bool WindowModel::RequestClose() {

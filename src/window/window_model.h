@@ -24,6 +24,7 @@
 #include "window/commands.h"
 #include "window/file_dialogs.h"
 #include "window/view.h"
+#include "workspace/outcome.h"
 #include "workspace/transfers.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
@@ -139,8 +140,8 @@ class WindowModel {
   // Renders the view of the workspace as it stands; a model list that cannot
   // be read is then told once per run.
   void Status_Refresh();
-  // The SystemID input box; a SystemID from 1 to 65535 is stored and shown.
-  // Throws SystemIdTextError for text that is no SystemID.
+  // The SystemID input box (SystemId_Ask); a SystemID from 1 to 65535 is
+  // stored and shown. Throws SystemIdTextError for text that is no SystemID.
   void SysID_Edit();
   // Disable and enable the transfer-sensitive controls (and render).
   void Controls_Lock();
@@ -154,9 +155,11 @@ class WindowModel {
  private:
   void RunCommand(CommandId command);
   void RunFileCommand(CommandId command);
-  void RunFileOperation(CommandId command, const std::string& fileName);
-  void SaveFlashBlocks(const std::string& fileName);
+  Outcome RunFileOperation(CommandId command, const std::string& fileName);
+  Outcome SaveFlashBlocks(const std::string& fileName);
   void Unload(ComponentKind kind);
+  // The display follows a workspace command only when it changed something.
+  void RefreshIfDone(const Outcome& outcome);
   void FromToppy();
   void ToToppy();
   void RunTransfer(TransferKind kind, const std::function<void()>& transfer);

@@ -53,21 +53,20 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   return true;
 }
 
-bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                              UserInteraction& ui) {
+Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                                 UserInteraction& ui) {
   std::vector<uint8_t> flash = Workspace_StartingImage(workspace, ComponentKind::Flash);
   PackedLoadFindings findings;
-  if (!Flash_UnpackSettings(packed, packedSize, flash, &findings)) {
-    ui.Information(PackedLoad_FailureText("UnPackFlashData failed to unpack the flash block", findings));
-    return false;
-  }
+  if (!Flash_UnpackSettings(packed, packedSize, flash, &findings))
+    return ShowFailure(ui,
+                       PackedLoad_FailureText("UnPackFlashData failed to unpack the flash block", findings));
   workspace.Image(ComponentKind::Flash).swap(flash);
   workspace.packedFlash.assign(packed, packed + packedSize);
   workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
   if (const std::string notice = PackedLoad_WrongChecksumsText("flash block", findings); !notice.empty())
     ui.Notice(notice);
-  return true;
+  return Outcome::Done();
 }
 
 namespace {

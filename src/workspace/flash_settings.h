@@ -4,6 +4,7 @@
 // flash/checksums.h) applied to one Workspace.
 #pragma once
 
+#include "workspace/outcome.h"
 #include "workspace/packed_load_check.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
@@ -50,10 +51,9 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
 // (PackedLoad_WrongChecksumsText, "flash block"). On failure shows
 // "UnPackFlashData failed to unpack the flash block", followed by ": " and
 // the entry and chunk at fault when the load check refused the block
-// (PackedLoad_FailureText), and changes nothing. Returns whether it
-// succeeded.
-bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                              UserInteraction& ui);
+// (PackedLoad_FailureText), and changes nothing: failed with that text.
+Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                                 UserInteraction& ui);
 
 // Takes the packed Flash or Defaults block that packedFlash holds into its
 // image, as the TFD import and a receiver download do: unpacked as under

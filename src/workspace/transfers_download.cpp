@@ -155,6 +155,13 @@ void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& w
   } while (report.modeResult == result::kDownloadModeTimeout);
 }
 
+// A cancel counts also when it came only after the last block: the user
+// asked to stop, and what arrived is not to be taken further.
+Outcome DownloadOutcome(const DownloadReport& report) {
+  if (report.canceled) return Outcome::Cancelled(Transfer_Summary(report));
+  return report.AllStored() ? Outcome::Done() : Outcome::Failed(Transfer_Summary(report));
+}
+
 }  // namespace
 
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
@@ -208,6 +215,7 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  report.outcome = DownloadOutcome(report);
   if (request.reportFailures && !report.canceled && (!report.AllStored() || report.AnyNote()))
     ui.Information(Transfer_Summary(report));
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);

@@ -94,18 +94,31 @@ ReceiverCheck ModelCheck(int32_t systemId, bool dryRun, UserInteraction& ui, Upl
 bool RefuseBeforeSending(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
                          UploadReport& report) {
   if (EmptyFirmwareSelected(workspace, request.selection)) {
-    ui.Information("The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent.");
+    report.outcome =
+        ShowFailure(ui, "The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent.");
     report.refusal = "the Firmware is empty (0 bytes)";
     return true;
   }
-  if (workspace.systemId == 0 && request.askForSystemId) SysID_Edit(workspace, ui);
+  if (workspace.systemId == 0 && request.askForSystemId) SystemId_Ask(workspace, ui);
   if (workspace.systemId == 0) {
     // An image for no model: no receiver could take it.
-    ui.Message("Please enter a valid system ID");
+    report.outcome = ShowPlainFailure(ui, "Please enter a valid system ID");
     report.refusal = "no SystemID";
     return true;
   }
   return false;
+}
+
+// Done when everything selected went (or a dry run learnt the receiver's
+// SystemID); a No to the model question or a cancel is the user's own
+// choice.
+Outcome UploadOutcome(const UploadReport& report, bool dryRun) {
+  if (report.Succeeded()) return Outcome::Done();
+  const bool wrongModel = report.result == result::kTfdUploadWrongModel;
+  if (dryRun && wrongModel && report.receiverSystemId != 0) return Outcome::Done();
+  const std::string summary = Transfer_Summary(report);
+  if (report.result != result::kOk && (report.canceled || wrongModel)) return Outcome::Cancelled(summary);
+  return Outcome::Failed(summary);
 }
 
 }  // namespace
@@ -131,6 +144,7 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  report.outcome = UploadOutcome(report, request.dryRun);
   if (request.reportFailures && !report.canceled && report.result != result::kOk &&
       report.result != result::kTfdUploadWrongModel) {
     ui.Information(Transfer_Summary(report));

@@ -220,7 +220,7 @@ TEST_F(TolvProgram, ChunksWhoseStreamIsAsLongAsTheirDataComeBackExactly) {
 TEST_F(TolvProgram, BlocksOutAndOneBlockBackIn) {
   Workspace other = test::SettingsWorkspace(kLayoutDvbT, 406, 22);
   ScriptedInteraction ui;
-  ASSERT_EQ(FlashBlocks_Save(other, Work("other.bin"), ui).size(), 12u);
+  ASSERT_EQ(FlashBlocks_Save(other, Work("other.bin"), ui).written.size(), 12u);
   Result r = Tolv("convert settings.std 'block=other [05].bin' -o merged.std -o blocks=mine.bin");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 13u);
@@ -331,7 +331,7 @@ TEST_F(TolvProgram, NullDefaultsAndDefaultsToFlash) {
 TEST_F(TolvProgram, InfoTellsEachFormWithItsContents) {
   ScriptedInteraction ui;
   ASSERT_TRUE(FlashDump_Save(ws, Work("s.dmp"), ui));
-  ASSERT_EQ(FlashBlocks_Save(ws, Work("s.bin"), ui).size(), 12u);
+  ASSERT_EQ(FlashBlocks_Save(ws, Work("s.bin"), ui).written.size(), 12u);
   test::WriteBytes(Work("loader.bin"), test::RandomBytes(1, kLoaderImageSize));
   test::WriteBytes(Work("bg.bin"), test::RandomBytes(1, kBackgroundImageSize));
   test::WriteBytes(Work("fw.bin"), test::RandomBytes(1, 12'345));

@@ -4,10 +4,23 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
+
+namespace tolv {
+
+// An outcome in a test's failure message: its kind and reasons.
+inline void PrintTo(const Outcome& outcome, std::ostream* os) {
+  static const char* const kNames[] = {"nothing to do", "done", "cancelled", "failed"};
+  *os << kNames[static_cast<int>(outcome.kind)];
+  for (const std::string& reason : outcome.reasons) *os << " \"" << reason << "\"";
+}
+
+}  // namespace tolv
 
 namespace tolv::test {
 

@@ -316,7 +316,7 @@ TEST_F(TfdFilesTest, TheDefaultEepromEntryIsCheckedAsTheSettingsAre) {
     const Workspace before = ws;
     ui_.Clear();
     const bool dataIntact = byte != block1 + 20;
-    EXPECT_EQ(TFD_Import(ws, *store_, dir_.File("eeprom.tfd"), ui_), dataIntact);
+    EXPECT_EQ(TFD_Import(ws, *store_, dir_.File("eeprom.tfd"), ui_).IsDone(), dataIntact);
     ASSERT_EQ(ui_.Texts().size(), 1u);
     if (dataIntact) {
       EXPECT_EQ(ui_.events()[0].kind, ScriptedInteraction::Event::Kind::Notice);

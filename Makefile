@@ -5,8 +5,9 @@ FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
+SOAK_RUNS  ?= 20
 
-.PHONY: all build run test unit-tests package package-check package-install-check sanitizer-tests fuzz windows windows-tests bench clean
+.PHONY: all build run test unit-tests soak soak-long package package-check package-install-check sanitizer-tests fuzz windows windows-tests bench clean
 
 all: build
 
@@ -17,10 +18,21 @@ build:
 run: build
 	scripts/run-program $(BUILD)
 
-test: unit-tests package-check sanitizer-tests fuzz windows-tests
+test: unit-tests soak package-check sanitizer-tests fuzz windows-tests
 
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# A short fault soak (about 20 transfers, under two minutes): downloads and
+# uploads against the emulator with faults drawn at random. Fails on any
+# silent corruption, false success, unclean failure, crash or hang.
+soak: build
+	scripts/soak $(BUILD) --runs $(SOAK_RUNS)
+
+# The long soak of the README's table (500 transfers, two at once, longer
+# data on the paced lines, twice the faults); about a quarter of an hour.
+soak-long: build
+	nice scripts/soak $(BUILD) --runs 500 --jobs 2 --line-seconds 8 --max-faults 16
 
 # The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb: only what it holds
 # is built (the programs, manual pages and changelog), not the tests.

@@ -36,10 +36,8 @@ void Flash_UpdateChecksums(Workspace& workspace) {
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash) {
   // A block whose directory names nothing holds no settings.
   if (!PackedBlock_NamesABlock(packed, packedSize)) return false;
-  std::vector<uint8_t> scratch = flash;
-  if (!UnPackFlashData(packed, packedSize, scratch.data(), scratch.size())) return false;
-  flash = std::move(scratch);
-  return true;
+  // Every caller unpacks into a copy of its own: no second one here.
+  return UnPackFlashData(packed, packedSize, flash.data(), flash.size());
 }
 
 bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,

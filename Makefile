@@ -5,8 +5,10 @@ FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
+FUZZ_MINUTES ?= 10
+FUZZ_TARGETS ?=
 
-.PHONY: all build run test unit-tests package package-check package-install-check sanitizer-tests fuzz windows windows-tests bench clean
+.PHONY: all build run test unit-tests package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
 
 all: build
 
@@ -43,9 +45,16 @@ sanitizer-tests:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -L lib --output-on-failure -j $(JOBS)
 
-# Every fuzz target for a bounded time (skipped without clang).
+# Every fuzz target for a bounded time (skipped without clang), from the
+# corpora and seeds under fuzz/.
 fuzz:
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# Every fuzz target (or those of FUZZ_TARGETS) for FUZZ_MINUTES each, one
+# after another under nice; what they find that adds coverage is merged into
+# fuzz/corpus/ (./dev.sh fuzz).
+fuzz-long:
+	nice scripts/run-fuzzers $(FUZZ_BUILD) $$(( $(FUZZ_MINUTES) * 60 )) --merge $(FUZZ_TARGETS)
 
 # tolv.exe for 64-bit Windows, cross-built with mingw-w64, statically linked
 # and stripped. -O2: the -O3 of GCC 12 raises false -Wrestrict alarms in

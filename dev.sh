@@ -6,6 +6,10 @@
 #                     and the Windows build's tests under Wine, too)
 #   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
 #   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
+#   ./dev.sh fuzz [MINUTES] [TARGET...]
+#                     run every fuzz target (or those named) MINUTES each
+#                     (default 10), one after another under nice, and merge
+#                     what they find into the corpora under fuzz/corpus
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.
@@ -52,13 +56,20 @@ case "${1:-}" in
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;
+  fuzz)
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES
+    shift
+    minutes="${1:-10}"
+    [ $# -gt 0 ] && shift
+    make fuzz-long FUZZ_MINUTES="$minutes" FUZZ_TARGETS="$*"
+    ;;
   windows)
     install_packages $WINDOWS_PACKAGES $WINE_PACKAGES
     make windows
     echo "Built $(pwd)/build-windows/bin/tolv.exe"
     ;;
   *)
-    echo "usage: ./dev.sh run | test | package | windows" >&2
+    echo "usage: ./dev.sh run | test | package | windows | fuzz [MINUTES] [TARGET...]" >&2
     exit 2
     ;;
 esac

@@ -50,12 +50,6 @@ sanitizer-tests:
 fuzz:
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# Every fuzz target (or those of FUZZ_TARGETS) for FUZZ_MINUTES each, one
-# after another under nice; what they find that adds coverage is merged into
-# fuzz/corpus/ (./dev.sh fuzz).
-fuzz-long:
-	nice scripts/run-fuzzers $(FUZZ_BUILD) $$(( $(FUZZ_MINUTES) * 60 )) --merge $(FUZZ_TARGETS)
-
 # tolv.exe for 64-bit Windows, cross-built with mingw-w64, statically linked
 # and stripped. -O2: the -O3 of GCC 12 raises false -Wrestrict alarms in
 # std::string code.
@@ -73,6 +67,12 @@ windows-tests: build
 	$(WIN_CONFIGURE) -DTOLV_HOST_BIN_DIR=$(abspath $(BUILD))/bin
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	scripts/windows-tests $(WIN_BUILD)
+
+# Every fuzz target (or those of FUZZ_TARGETS) for FUZZ_MINUTES each, one
+# after another under nice; what they find that adds coverage is merged into
+# fuzz/corpus/ (./dev.sh fuzz).
+fuzz-long:
+	nice scripts/run-fuzzers $(FUZZ_BUILD) $$(( $(FUZZ_MINUTES) * 60 )) --merge $(FUZZ_TARGETS)
 
 bench: build
 	@ls $(BUILD)/bin/bench_* 2>/dev/null

@@ -4,12 +4,12 @@
 #   ./dev.sh run      build TolvPack and start it
 #   ./dev.sh test     build everything and run every test (the package's checks,
 #                     and the Windows build's tests under Wine, too)
-#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
-#   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
 #   ./dev.sh fuzz [MINUTES] [TARGET...]
 #                     run every fuzz target (or those named) MINUTES each
 #                     (default 10), one after another under nice, and merge
 #                     what they find into the corpora under fuzz/corpus
+#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
+#   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.

@@ -214,7 +214,7 @@ bool RoomFor(const tolv::PackedBlockCheck& check, size_t capacity) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The valid blocks are packed once; one thread keeps the runs reproducible.
+  // The valid blocks are packed once, on this thread.
   tolv::Block_SetThreadCount(1);
   ValidBlock(false, false, 1);
   return 0;

@@ -6,8 +6,9 @@
 // both with right checksums, and SystemID 1234, the Flash with or without a
 // recognised layout (with one, every checksum update computes the CRCs of
 // 317 kB of sections, which a target pays for only where it needs a layout).
-// Before each input the shared workspace is brought back to the state chosen,
-// copying only the parts a settings load or the checksum update can change.
+// Each start state has a workspace of its own, brought back to that state
+// before each input, copying only the parts a settings load or the checksum
+// update can change.
 #pragma once
 
 #include <cstdlib>
@@ -67,12 +68,6 @@ inline const Workspace& StartState(Start start) {
   return *fresh;
 }
 
-// The one workspace every input is loaded into.
-inline Workspace& SharedWorkspace() {
-  static Workspace* const workspace = new Workspace();
-  return *workspace;
-}
-
 // Copies from into to, reusing to's storage.
 inline void CopyImage(const std::vector<uint8_t>& from, std::vector<uint8_t>& to) {
   to.resize(from.size());
@@ -97,6 +92,31 @@ inline void Restore(Workspace& workspace, const Workspace& start, bool withImage
   workspace.sectionTableMatchesFlash = start.sectionTableMatchesFlash;
   workspace.keptHeader = start.keptHeader;
 }
+
+// One workspace per start state, each brought back to its state before an
+// input: wholly after an input that changed its images, else in the small
+// parts only, so that inputs that switch between start states copy nothing
+// large.
+class StartedWorkspaces {
+ public:
+  // The workspace of start, in that state.
+  Workspace& Begin(Start start) {
+    Slot& slot = slots_[static_cast<size_t>(start)];
+    Restore(slot.workspace, StartState(start), slot.imagesChanged);
+    current_ = &slot;
+    return slot.workspace;
+  }
+  // Whether the input changed the Flash image or the packed block.
+  void End(bool imagesChanged) { current_->imagesChanged = imagesChanged; }
+
+ private:
+  struct Slot {
+    Workspace workspace;
+    bool imagesChanged = true;
+  };
+  Slot slots_[3];
+  Slot* current_ = nullptr;
+};
 
 inline bool SameImage(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);

@@ -145,18 +145,14 @@ bool LoadBlockFile(tolv::Workspace& workspace, const tolv::Workspace& start, uin
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // What the last input left different from its start state.
-  static Start last = Start::kNew;
-  static bool imagesChanged = true;
+  static tolv::fuzz::StartedWorkspaces* const workspaces = new tolv::fuzz::StartedWorkspaces();
   if (size < 1) return 0;
   const uint8_t mode = data[0];
   const bool blockFile = (mode & 1) != 0;
   const Start chosen = blockFile ? Start::kHoldingWithLayout : (mode & 4) ? Start::kHolding : Start::kNew;
   const tolv::Workspace& start = tolv::fuzz::StartState(chosen);
-  tolv::Workspace& workspace = tolv::fuzz::SharedWorkspace();
-  tolv::fuzz::Restore(workspace, start, imagesChanged || chosen != last);
-  last = chosen;
-  imagesChanged = blockFile ? LoadBlockFile(workspace, start, mode, data + 1, size - 1)
-                            : LoadDump(workspace, start, mode, data + 1, size - 1);
+  tolv::Workspace& workspace = workspaces->Begin(chosen);
+  workspaces->End(blockFile ? LoadBlockFile(workspace, start, mode, data + 1, size - 1)
+                            : LoadDump(workspace, start, mode, data + 1, size - 1));
   return 0;
 }

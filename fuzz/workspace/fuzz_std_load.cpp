@@ -44,16 +44,13 @@ void CheckLoaded(const tolv::Workspace& workspace, const uint8_t* file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static tolv::fuzz::ExactBuffer fileBuffer(tolv::kStdFileSize);
-  // What the last input left different from its start state.
-  static tolv::fuzz::Start last = tolv::fuzz::Start::kNew;
-  static bool imagesChanged = true;
+  static tolv::fuzz::StartedWorkspaces* const workspaces = new tolv::fuzz::StartedWorkspaces();
   const size_t taken = size < tolv::kStdFileSize ? size : tolv::kStdFileSize;
   const uint8_t* file = fileBuffer.Copy(data, taken, tolv::kStdFileSize);
   const tolv::fuzz::Start chosen =
       (file[kSelectorOffset] & 1) ? tolv::fuzz::Start::kHolding : tolv::fuzz::Start::kNew;
   const tolv::Workspace& start = tolv::fuzz::StartState(chosen);
-  tolv::Workspace& workspace = tolv::fuzz::SharedWorkspace();
-  tolv::fuzz::Restore(workspace, start, imagesChanged || chosen != last);
+  tolv::Workspace& workspace = workspaces->Begin(chosen);
 
   tolv::SilentInteraction ui;
   const bool loaded = tolv::STD_LoadFromBytes(workspace, file, tolv::kStdFileSize, ui);
@@ -64,7 +61,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   tolv::Flash_UpdateChecksums(workspace);
   tolv::fuzz::CheckChecksumsRight(workspace);
-  last = chosen;
-  imagesChanged = loaded;
+  workspaces->End(loaded);
   return 0;
 }

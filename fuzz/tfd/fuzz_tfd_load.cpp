@@ -26,7 +26,7 @@ void Check(bool condition) {
 
 // Rebuilding is skipped for stores this large: compressing is the slow part
 // of a run, and the compressor has targets of its own.
-constexpr size_t kRebuildLimit = 16 << 10;
+constexpr size_t kRebuildLimit = 64 << 10;
 
 void CheckRebuild(const tolv::TfdStore& store) {
   static tolv::TfdStore* const again = new tolv::TfdStore();

@@ -24,9 +24,11 @@ test: unit-tests package-check sanitizer-tests fuzz windows-tests
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb, from the programs of
-# the build above (nothing is compiled again).
-package: build
+# The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb: only what it holds
+# is built (the programs, manual pages and changelog), not the tests.
+package:
+	cmake -S . -B $(BUILD) -G Ninja -DTOLV_WERROR=ON
+	cmake --build $(BUILD) -j $(JOBS) --target tolv_package_contents
 	cd $(BUILD) && cpack -G DEB
 
 # lintian, the desktop entry, AppStream description and manual pages, and the
@@ -50,8 +52,9 @@ sanitizer-tests:
 fuzz:
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-# tolv.exe for 64-bit Windows, cross-built with mingw-w64, statically linked
-# and stripped. -O2: the -O3 of GCC 12 raises false -Wrestrict alarms in
+# tolv.exe and the window TolvPack.exe for 64-bit Windows, cross-built with
+# mingw-w64, statically linked and stripped, with the installer
+# (tolvpack-VERSION-x64.msi) and the portable zip beside them. -O2: the -O3 of GCC 12 raises false -Wrestrict alarms in
 # std::string code.
 WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DTOLV_WERROR=ON -DCMAKE_BUILD_TYPE=Release \
 	"-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG" -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s \
@@ -59,10 +62,11 @@ WIN_CONFIGURE = cmake -S . -B $(WIN_BUILD) -G Ninja -DTOLV_WERROR=ON -DCMAKE_BUI
 
 windows:
 	$(WIN_CONFIGURE)
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target tolv
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target tolv TolvPack windows_packages
 
-# The library and CLI tests as Windows programs under Wine, and the COM-port
-# round trip against the Linux tolv and toppy-sim.
+# The library, CLI and window tests as Windows programs under Wine (the
+# window on a virtual screen), the COM-port round trips of tolv.exe and of the
+# window against the Linux tolv and toppy-sim, and the installer.
 windows-tests: build
 	$(WIN_CONFIGURE) -DTOLV_HOST_BIN_DIR=$(abspath $(BUILD))/bin
 	cmake --build $(WIN_BUILD) -j $(JOBS)

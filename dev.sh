@@ -8,8 +8,10 @@
 #                     run every fuzz target (or those named) MINUTES each
 #                     (default 10), one after another under nice, and merge
 #                     what they find into the corpora under fuzz/corpus
-#   ./dev.sh package  build everything and make build/tolvpack_VERSION_ARCH.deb
-#   ./dev.sh windows  cross-build tolv.exe for Windows (build-windows/bin)
+#   ./dev.sh package  build the programs and make build/tolvpack_VERSION_ARCH.deb
+#   ./dev.sh windows  cross-build tolv.exe and the window TolvPack.exe for
+#                     Windows (build-windows/bin), the installer and the
+#                     portable zip (build-windows)
 #
 # Missing Debian packages are installed first (with sudo when not root); on a
 # machine that has them all, the build starts at once.
@@ -21,9 +23,11 @@ TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-d
 PACKAGE_PACKAGES="dpkg-dev"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-completion"
 # mingw-w64 with the POSIX thread model (std::thread), GoogleTest's sources
-# for the Windows tests, Wine to run them.
-WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest"
-WINE_PACKAGES="wine wine64"
+# for the Windows tests; rsvg-convert and ImageMagick for the window's icon,
+# wixl for the installer. Wine (and its fonts, for the window frames' buttons)
+# to run the tests, and a virtual screen (Xvfb) for the window's.
+WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest librsvg2-bin imagemagick wixl"
+WINE_PACKAGES="wine wine64 fonts-wine xvfb"
 
 missing_packages() {
   for p in "$@"; do
@@ -53,6 +57,7 @@ case "${1:-}" in
     make test
     ;;
   package)
+    # The test packages too: configuring the build folder looks for them.
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;
@@ -66,7 +71,8 @@ case "${1:-}" in
   windows)
     install_packages $WINDOWS_PACKAGES $WINE_PACKAGES
     make windows
-    echo "Built $(pwd)/build-windows/bin/tolv.exe"
+    echo "Built $(pwd)/build-windows/bin/tolv.exe and TolvPack.exe,"
+    echo "      $(pwd)/build-windows/tolvpack-*-x64.msi and tolvpack-*-windows-x64.zip"
     ;;
   *)
     echo "usage: ./dev.sh run | test | package | windows | fuzz [MINUTES] [TARGET...]" >&2

@@ -28,6 +28,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# toppy-sim --usb puts the emulated receiver on a USB bus with umockdev.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS umockdev)
 # postinst makes udev take the rule at once, also for a receiver already
 # plugged in. Removal needs no script: udev notices a rule file that is gone
 # by itself, and a reload would not change a device already set up; without

@@ -1,4 +1,5 @@
-// Packing and unpacking of the packed flash-format block, and the checksum report.
+// Packing and unpacking of the packed flash-format block, the checksum report,
+// and a load's unpacking with its check of every block taken.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include "flash/checksums.h"
 #include "flash/packed_block_check.h"
 #include "flash/packing.h"
+#include "workspace/flash_settings.h"
 
 namespace {
 
@@ -64,6 +66,21 @@ void BM_UnPackFlashData(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 0x60000);
 }
 BENCHMARK(BM_UnPackFlashData)->Unit(benchmark::kMillisecond);
+
+// What an STD, dump or TFD load does with the block: the unpack, then the
+// length and data CRC of every block taken.
+void BM_LoadUnpackSettings(benchmark::State& state) {
+  const std::vector<uint8_t> image = SettingsImage();
+  std::vector<uint8_t> packed(kPackedBlockSize);
+  tolv::PackFlashData(406, image.data(), packed.data());
+  std::vector<uint8_t> out(kFlashImageSize);
+  for (auto _ : state) {
+    if (!tolv::Flash_UnpackSettings(packed.data(), packed.size(), out)) state.SkipWithError("load refused");
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 0x60000);
+}
+BENCHMARK(BM_LoadUnpackSettings)->Unit(benchmark::kMillisecond);
 
 void BM_PackedBlockCheck(benchmark::State& state) {
   const std::vector<uint8_t> image = SettingsImage();

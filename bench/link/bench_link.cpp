@@ -12,6 +12,9 @@
 // the data path), so the figures show what the link and the emulator cost:
 // raw blocks, the firmware in compressed sections (expanded by the link),
 // and an upload of a TFD image.
+//
+// Recovery: what one lost or late data reply costs, for each way a receiver
+// may number its replies (see BM_FaultCost).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -176,5 +179,103 @@ void BM_UsbUploadImage4MiB(benchmark::State& state) {
   state.counters["MiB_per_s"] = static_cast<double>(bytes) / seconds / (1024.0 * 1024.0);
 }
 BENCHMARK(BM_UsbUploadImage4MiB)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- Recovery -------------------------------------------------------------------------
+
+// A receiver with its link over a pseudo-terminal (unpaced, as fast as the
+// line goes) or the emulated USB pipes.
+struct FaultRig {
+  FaultRig(bool usb, ReceiverMemory memory, ReceiverOptions options) {
+    LinkDevices devices;
+    std::unique_ptr<ReceiverPort> port;
+    if (usb) {
+      auto pipes = std::make_unique<EmulatedUsbPort>();
+      devices.pollUsb = pipes->Provider();
+      port = std::move(pipes);
+      name = "USB";
+    } else {
+      auto pty = std::make_unique<PtyReceiverPort>(0);
+      name = pty->SlavePath();
+      port = std::move(pty);
+    }
+    sim = std::make_unique<SimulatedReceiver>(std::move(port), std::move(memory), std::move(options));
+    link = std::make_unique<Link>(devices);
+  }
+  std::unique_ptr<SimulatedReceiver> sim;
+  std::unique_ptr<Link> link;
+  std::string name;
+};
+
+// Seconds for one firmware download from reaching download mode to the end;
+// negative when it failed or brought other bytes than the receiver holds.
+double TimedFirmwareDownload(FaultRig& rig, const std::vector<uint8_t>& firmware) {
+  if (!ReachMode(*rig.link, rig.name, false)) return -1;
+  std::vector<uint8_t> buffer(firmware.size() + 4096);
+  int32_t size = 0;
+  const auto start = Clock::now();
+  const int32_t result =
+      rig.link->TransferBlock(kBlockFirmware, buffer.data(), static_cast<int32_t>(buffer.size()), &size);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  rig.link->End();
+  rig.link->Close();
+  const bool exact = result == 0 && std::equal(firmware.begin(), firmware.end(), buffer.begin()) &&
+                     static_cast<size_t>(size) == firmware.size();
+  return exact ? seconds : -seconds;
+}
+
+// Arguments: transport (0 pseudo-terminal, 1 USB), numbering (ReplyNumbering:
+// 0 echo, 1 own, 2 newest, 3 none), fault (0 every fifth data reply lost, 1
+// every fifth 450 ms late). The firmware is noise, about 30 chunks on either
+// transport; a download from a faultless receiver is the baseline.
+// faults_per_download: data replies the receiver lost or sent late, replies
+// to repeats included; ms_per_fault: the extra time of a download per fault;
+// wrong: downloads that failed or brought wrong bytes (they count in no other
+// figure).
+void BM_FaultCost(benchmark::State& state) {
+  const bool usb = state.range(0) == 1;
+  const bool late = state.range(2) == 1;
+  ReceiverMemory memory = ReceiverMemory::Builtin(406);
+  // Noise: the sections carry it as it is.
+  memory.firmware.resize(usb ? 30 * 30000 : 30 * 255);
+  uint32_t seed = 777;
+  for (uint8_t& byte : memory.firmware) {
+    seed = seed * 1103515245 + 12345;
+    byte = static_cast<uint8_t>(seed >> 16);
+  }
+  const std::vector<uint8_t> firmware = memory.firmware;
+  ReceiverOptions options = BenchOptions();
+  options.faults.numbering = static_cast<ReplyNumbering>(state.range(1));
+  FaultRig clean(usb, memory, options);
+  const double baseline = TimedFirmwareDownload(clean, firmware);
+  if (baseline < 0) return state.SkipWithError("the faultless download failed");
+  (late ? options.faults.lateEveryNthData : options.faults.dropEveryNthData) = 5;
+  FaultRig faulty(usb, memory, options);
+  double seconds = 0;
+  int good = 0, wrong = 0;
+  for (auto _ : state) {
+    const double t = TimedFirmwareDownload(faulty, firmware);
+    if (t < 0) {
+      ++wrong;
+      continue;
+    }
+    seconds += t;
+    ++good;
+  }
+  const ReceiverStats stats = faulty.sim->receiver().Stats();
+  const int faults = late ? stats.lateReplies : stats.droppedReplies;
+  const int downloads = good + wrong;
+  state.counters["baseline_s"] = baseline;
+  state.counters["faults_per_download"] = static_cast<double>(faults) / downloads;
+  state.counters["ms_per_fault"] = good > 0 && faults > 0 ? (seconds / good - baseline) * 1000.0 /
+                                                                (static_cast<double>(faults) / downloads)
+                                                          : 0;
+  state.counters["wrong"] = wrong;
+}
+BENCHMARK(BM_FaultCost)
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3}, {0, 1}})
+    ->ArgNames({"usb", "numbering", "late"})
+    ->Iterations(3)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tolv::Workspace& workspace = workspaces->Begin(chosen);
 
   tolv::SilentInteraction ui;
-  const bool loaded = tolv::STD_LoadFromBytes(workspace, file, tolv::kStdFileSize, ui);
+  const bool loaded = tolv::STD_LoadFromBytes(workspace, file, tolv::kStdFileSize, ui).IsDone();
   if (loaded) {
     CheckLoaded(workspace, file);
   } else {

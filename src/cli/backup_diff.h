@@ -71,7 +71,9 @@ struct BackupDiff {
   int32_t systemIdA = 0, systemIdB = 0;  // 0: the backup carries none
   std::array<ComponentDiff, kComponentCount> components;
 
-  bool SystemIdSame() const { return systemIdA == systemIdB; }
+  // The SystemIDs do not differ: they are equal, or a side carries none (a
+  // flash dump, BIN files, a folder), which leaves it unknown, not another.
+  bool SystemIdSame() const { return systemIdA == systemIdB || systemIdA == 0 || systemIdB == 0; }
   bool Same() const;
 };
 
@@ -79,10 +81,10 @@ struct BackupDiff {
 BackupDiff Backups_Compare(const Workspace& a, const Workspace& b);
 
 // The comparison as text: the two backups' names, a line for the SystemID
-// and one per component ("same", "only in A", "in neither", "differs: ..."),
-// below a differing component one line per differing region with its runs
-// (at most 8 named), and a last line with the verdict. Model names come from
-// the model list.
+// ("same, 406 (...)", "A 406 (...), B unknown: it carries none", "unknown:
+// neither carries one", "differs: A ..., B ...") and one per component ("same", "only in A", "in neither",
+// "differs: ..."), below a differing component one line per differing region with its runs (at most 8 named),
+// and a last line with the verdict. Model names come from the model list.
 void PrintBackupDiffText(const BackupDiff& diff, const std::string& nameA, const std::string& nameB,
                          std::FILE* out);
 

@@ -30,6 +30,11 @@ std::string SystemIdText(int32_t systemId) {
   return std::to_string(systemId) + " (" + Model_GetNameOrUnknown(systemId, error) + ")";
 }
 
+// As SystemIdText, with "unknown: it carries none" for a backup without one.
+std::string SystemIdKnownText(int32_t systemId) {
+  return systemId == 0 ? "unknown: it carries none" : SystemIdText(systemId);
+}
+
 std::string LayoutText(uint8_t variant) {
   return variant == kLayoutNone ? "none recognised" : Layout_Name(variant);
 }
@@ -120,7 +125,12 @@ std::string JsonModel(const char* key, int32_t systemId) {
 void PrintBackupDiffText(const BackupDiff& diff, const std::string& nameA, const std::string& nameB,
                          std::FILE* out) {
   std::fprintf(out, "A: %s\nB: %s\n", nameA.c_str(), nameB.c_str());
-  if (diff.SystemIdSame()) {
+  if (diff.systemIdA == 0 && diff.systemIdB == 0) {
+    std::fprintf(out, "SystemID: unknown: neither carries one\n");
+  } else if (diff.systemIdA == 0 || diff.systemIdB == 0) {
+    std::fprintf(out, "SystemID: A %s, B %s\n", SystemIdKnownText(diff.systemIdA).c_str(),
+                 SystemIdKnownText(diff.systemIdB).c_str());
+  } else if (diff.SystemIdSame()) {
     std::fprintf(out, "SystemID: same, %s\n", SystemIdText(diff.systemIdA).c_str());
   } else {
     std::fprintf(out, "SystemID: differs: A %s, B %s\n", SystemIdText(diff.systemIdA).c_str(),

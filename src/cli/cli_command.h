@@ -5,12 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "workspace/outcome.h"
+
 namespace tolv::cli {
 
 // Exit statuses shared by every command.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // a reported failure: message, file error, bad checksum
 inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+
+// The exit status of a command's outcome: kExitOk when it was done or had
+// nothing to do, kExitFailure when it failed or was cancelled (an answer
+// No, Ctrl-C): what the command line asked for did not happen.
+inline int ExitStatus(const Outcome& outcome) { return outcome.Stops() ? kExitFailure : kExitOk; }
 
 struct CliCommand {
   const char* name;     // "info", "convert", ...
@@ -32,6 +39,8 @@ extern const CliCommand kConvertCommand;
 extern const CliCommand kPortsCommand;
 extern const CliCommand kDownloadCommand;
 extern const CliCommand kUploadCommand;
+extern const CliCommand kBackupCommand;
+extern const CliCommand kRestoreCommand;
 extern const CliCommand kRebootCommand;
 extern const CliCommand kDiffCommand;
 extern const CliCommand kModelsCommand;

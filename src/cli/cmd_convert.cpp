@@ -1,32 +1,60 @@
 // tolv convert: the window's load, edit and save commands on one workspace.
+#include <algorithm>
+#include <memory>
+
 #include "cli/cli_command.h"
+#include "cli/output_check.h"
 #include "cli/steps.h"
+#include "cli/sysid_advice.h"
+#include "common/file_io.h"
 
 namespace tolv::cli {
 namespace {
 
 int RunConvert(const std::vector<std::string>& args) {
   bool yes = false;
+  bool force = false;
   std::vector<std::string> stepArgs;
   for (const std::string& arg : args) {
     if (arg == "--yes" || arg == "-y") {
       yes = true;
+    } else if (arg == "--force") {
+      force = true;
     } else {
       stepArgs.push_back(arg);
     }
   }
   std::vector<Step> steps = ParseSteps(stepArgs, StepSyntax{});
   if (steps.empty()) throw UsageError("no step given");
-  Workspace workspace;
+  // Without an output, whatever the steps did would be lost unseen.
+  if (std::none_of(steps.begin(), steps.end(),
+                   [](const Step& step) { return step.role == StepRole::kOutput; }))
+    throw UsageError(
+        "no output given: nothing would be written (\"-o NAME.std\", \"-o DIR/\", ...; \"tolv info\" "
+        "shows what a file holds)");
+  Outputs_CheckDistinct(steps);
+  ForceReplaceScope replaceProtected(force);
+  auto workspace = std::make_unique<Workspace>();
   ConsoleInteraction ui(yes);
-  return RunSteps(steps, workspace, ui);
+  const Outcome outcome = RunSteps(steps, *workspace, ui);
+  // A SystemID given here that does not suit the settings is worth a word;
+  // after a failure, why the settings could not be packed.
+  const bool sysidGiven = std::any_of(steps.begin(), steps.end(),
+                                      [](const Step& step) { return step.text.starts_with("--sysid "); });
+  if (sysidGiven) {
+    if (std::string warning = SystemId_FamilyWarning(*workspace); !warning.empty()) ui.Note(warning);
+  }
+  if (outcome.Stops()) {
+    if (std::string advice = SystemId_PackingAdvice(*workspace); !advice.empty()) ui.Note(advice);
+  }
+  return ExitStatus(outcome);
 }
 
 }  // namespace
 
 const CliCommand kConvertCommand = {
     "convert", "load, change and save receiver images, step by step",
-    "usage: tolv convert [--yes] STEP...\n"
+    "usage: tolv convert [--yes] [--force] STEP...\n"
     "\n"
     "Runs the steps on one workspace from left to right, as the window's buttons\n"
     "would be pressed. Messages the window would show go to standard error, one\n"
@@ -65,11 +93,23 @@ const CliCommand kConvertCommand = {
     "file, TFD file or flash dump is written; a load names every one that is bad\n"
     "in the file it read, since the save will no longer show it. Every file is\n"
     "replaced only once the new one is complete; when any part of an output\n"
-    "fails, nothing of it is written.\n"
+    "fails, nothing of it is written: the files of -o DIR/ and -o blocks=FILE\n"
+    "are replaced all together or not at all. An output that names a folder, a\n"
+    "device, FIFO or socket, or a write-protected file is refused; --force\n"
+    "replaces a write-protected file (it stays write-protected). A replaced file\n"
+    "keeps its permissions and, where allowed, its owner and group. Two outputs\n"
+    "that name one file are refused before anything is done. Files of an earlier\n"
+    "save that -o DIR/ or -o blocks=FILE leaves in place are named: a later\n"
+    "load would mix them in. Ctrl-C (or a request to end) during a save\n"
+    "discards it, or lets it finish when it is already replacing files, and\n"
+    "ends the run; no temporary file is left.\n"
     "\n"
-    "Once a step fails, no later step runs and nothing more is written.\n"
+    "Once a step fails, no later step runs and nothing more is written. When\n"
+    "settings cannot be packed for the SystemID, the last line says why and\n"
+    "what helps; a --sysid of a model of another family than the settings\n"
+    "(satellite, terrestrial, cable) is warned about.\n"
     "Exit status: 0 when every step succeeded, 1 after a failure, 2 when the\n"
-    "command line is wrong.\n"
+    "command line is wrong (also when it gives no output).\n"
     "\n"
     "Examples:\n"
     "  tolv convert settings.std -o settings.dmp\n"

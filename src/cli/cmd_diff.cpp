@@ -50,7 +50,7 @@ Step BackupStep(const std::string& arg) {
 // go to standard error. Returns whether it loaded.
 bool LoadBackup(const Step& step, Workspace& workspace) {
   ConsoleInteraction ui(false);
-  if (RunSteps({step}, workspace, ui) == kExitOk) return true;
+  if (!RunSteps({step}, workspace, ui).Stops()) return true;
   std::fprintf(stderr, "tolv diff: \"%s\" could not be loaded.\n", step.text.c_str());
   return false;
 }
@@ -94,16 +94,17 @@ const CliCommand kDiffCommand = {
     "DIR/ with the KIND.bin files \"tolv convert -o DIR/\" writes. Each is loaded\n"
     "into a workspace of its own, as \"tolv convert\" would load it.\n"
     "\n"
-    "Prints the SystemID of both (\"none\" for a backup that carries none: a flash\n"
-    "dump, BIN files, a folder) and for each component whether it is in both,\n"
-    "only in A, only in B or in neither, and whether it is the same. For a\n"
-    "component that differs: how many bytes differ and the offset of the first.\n"
-    "Below the settings (Flash), the sections of their layout that differ, by\n"
-    "number and offsets, with the runs of differing bytes (and the bytes past the\n"
-    "sections); below the EEPROM, the checksum records that differ (and the bytes\n"
-    "past them); below the Defaults, both. Offsets are those of the component's\n"
-    "image. Checksums are compared as bytes, not checked (\"tolv verify\" checks\n"
-    "them). Why a backup cannot be loaded goes to standard error.\n"
+    "Prints the SystemID of both (\"unknown\" for a backup that carries none: a\n"
+    "flash dump, BIN files, a folder; unknown is no difference) and for each\n"
+    "component whether it is in both, only in A, only in B or in neither, and\n"
+    "whether it is the same. For a component that differs: how many bytes\n"
+    "differ and the offset of the first. Below the settings (Flash), the\n"
+    "sections of their layout that differ, by number and offsets, with the runs\n"
+    "of differing bytes (and the bytes past the sections); below the EEPROM,\n"
+    "the checksum records that differ (and the bytes past them); below the\n"
+    "Defaults, both. Offsets are those of the component's image. Checksums are\n"
+    "compared as bytes, not checked (\"tolv verify\" checks them). Why a backup\n"
+    "cannot be loaded goes to standard error.\n"
     "\n"
     "  --json   one JSON object on one line instead\n"
     "\n"

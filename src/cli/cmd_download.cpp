@@ -5,13 +5,17 @@
 #include "cli/output_check.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
+#include "common/file_io.h"
+#include "common/save_interrupt.h"
+#include "results/result_codes.h"
 
 namespace tolv::cli {
 namespace {
 
 struct DownloadArgs {
   DownloadRequest request;
-  bool reboot = false;
+  std::optional<bool> reboot;  // --reboot, --no-reboot
+  bool force = false;          // replace write-protected files
   std::optional<int> timeoutSeconds;
   std::vector<Step> outputs;
 };
@@ -34,8 +38,11 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
     } else if (arg == "--timeout") {
       parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
       i += 2;
-    } else if (arg == "--reboot" || arg == "--log") {
-      (arg == "--reboot" ? parsed.reboot : parsed.request.log) = true;
+    } else if (arg == "--reboot" || arg == "--no-reboot") {
+      parsed.reboot = arg == "--reboot";
+      ++i;
+    } else if (arg == "--log" || arg == "--force") {
+      (arg == "--log" ? parsed.request.log : parsed.force) = true;
       ++i;
     } else if (std::optional<Step> step = ParseStep(args, i, StepSyntax{false, false, true})) {
       parsed.outputs.push_back(std::move(*step));
@@ -46,6 +53,7 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
   if (parsed.request.port.empty()) throw UsageError("--port PORT is needed (\"tolv ports\" lists them)");
   if (parsed.outputs.empty())
     throw UsageError("no output given: what arrives would be lost (-o DIR/ keeps it all)");
+  Outputs_CheckDistinct(parsed.outputs);
   return parsed;
 }
 
@@ -64,21 +72,70 @@ bool OutputsCanBeWritten(const DownloadArgs& parsed, ConsoleInteraction& ui) {
   return faults.empty();
 }
 
-// Writes every output, also after one has failed; the outputs that failed
-// (each has told why), by their text.
-std::vector<std::string> WriteOutputs(const std::vector<Step>& outputs, Workspace& workspace,
-                                      ConsoleInteraction& ui) {
-  std::vector<std::string> failed;
+// The outputs by what became of them, each by its text in quotes.
+struct OutputsWritten {
+  std::vector<std::string> written;
+  std::vector<std::string> failed;  // each has told why
+  std::vector<std::string> notRun;  // after a cancel
+  bool canceled = false;            // and a line has said which exist
+  // Of all the outputs together: done when every one was written.
+  Outcome outcome;
+};
+
+std::string List(const std::vector<std::string>& texts) {
+  std::string list;
+  for (const std::string& text : texts) list += (list.empty() ? "" : ", ") + text;
+  return list;
+}
+
+// Writes every output, also after one has failed. Ctrl-C or a request to end
+// the program stops the writing: the save under way is discarded (or
+// finishes, when it is already replacing files), no later output is written,
+// and a line says which outputs exist.
+OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspace, ConsoleInteraction& ui) {
+  SaveInterruptGuard interrupt;
+  OutputsWritten result;
   for (const Step& output : outputs) {
-    if (RunSteps({output}, workspace, ui) != kExitOk) failed.push_back("\"" + output.text + "\"");
+    const std::string text = "\"" + output.text + "\"";
+    if (SaveInterruptGuard::Requested()) {
+      result.notRun.push_back(text);
+      continue;
+    }
+    const Outcome written = RunSteps({output}, workspace, ui);
+    (written.Stops() ? result.failed : result.written).push_back(text);
+    result.outcome.Merge(written);
   }
-  return failed;
+  result.canceled = SaveInterruptGuard::Requested();
+  if (result.canceled) {
+    std::vector<std::string> missing = result.failed;
+    missing.insert(missing.end(), result.notRun.begin(), result.notRun.end());
+    const std::string line =
+        "Cancelled while saving. Written: " + (result.written.empty() ? "none" : List(result.written)) +
+        ". Not written: " + (missing.empty() ? "none" : List(missing)) + ".";
+    ui.Failure(line);
+    result.outcome.Merge(Outcome::Cancelled(line));
+  }
+  return result;
+}
+
+// The job's blocks in the order they come, with their sizes on the wire
+// where they are known beforehand (the firmware's comes with it).
+std::vector<int64_t> DownloadJob(const ComponentSelection& selection) {
+  std::vector<int64_t> sizes;
+  for (ComponentKind kind : kAllComponents) {
+    if (!selection[static_cast<size_t>(kind)] || kind == ComponentKind::Background) continue;
+    sizes.push_back(Transfer_WireSize(kind));
+  }
+  return sizes;
 }
 
 int RunDownload(const std::vector<std::string>& args) {
   const DownloadArgs parsed = ParseDownloadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
+  display.SetJob(DownloadJob(parsed.request.selection));
+  display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
+  ForceReplaceScope replaceProtected(parsed.force);
   if (!OutputsCanBeWritten(parsed, ui)) return kExitFailure;
   Workspace workspace;
   DownloadReport report;
@@ -88,37 +145,39 @@ int RunDownload(const std::vector<std::string>& args) {
     report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
+  const std::string left =
+      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
   if (wait.timedOut()) {
     ui.Failure(wait.GaveUpText() + " Nothing written.");
+    ui.Note(left);
     return kExitFailure;
   }
-  int status = report.AllStored() && !ui.failureReported() ? kExitOk : kExitFailure;
+  Outcome outcome = report.outcome;
   const bool anyStored = std::any_of(report.blocks.begin(), report.blocks.end(),
                                      [](const BlockOutcome& block) { return block.stored; });
   // What arrived is written even when another block failed, and every output
-  // is tried even when another failed; a cancel writes nothing, as asked.
-  std::vector<std::string> failed;
-  if (report.canceled) {
+  // is tried even when another failed; a cancel writes nothing, as asked
+  // (also when it came only after the last block had arrived).
+  OutputsWritten outputs;
+  if (outcome.IsCancelled()) {
     ui.Note("Cancelled; nothing written.");
   } else if (anyStored) {
-    failed = WriteOutputs(parsed.outputs, workspace, ui);
+    outputs = WriteOutputs(parsed.outputs, workspace, ui);
+    outcome.Merge(outputs.outcome);
   }
   ui.Note(Transfer_Summary(report));
-  if (!failed.empty()) {
-    std::string list;
-    for (const std::string& text : failed) list += (list.empty() ? "" : ", ") + text;
-    ui.Note("Not written: " + list + ".");
-    status = kExitFailure;
-  }
-  return status;
+  if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
+  if (!outputs.failed.empty() && !outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
+  ui.Note(left);
+  return ExitStatus(outcome);
 }
 
 }  // namespace
 
 const CliCommand kDownloadCommand = {
     "download", "fetch components from a receiver (From Toppy) and save them",
-    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS] [--reboot]\n"
-    "                     [--log] -o OUTPUT...\n"
+    "usage: tolv download --port PORT [--only LIST] [--timeout SECONDS]\n"
+    "                     [--reboot | --no-reboot] [--log] [--force] -o OUTPUT...\n"
     "\n"
     "Reboots the receiver, waits until its loader answers, fetches the chosen\n"
     "components into a workspace and saves them with the outputs of\n"
@@ -130,9 +189,12 @@ const CliCommand kDownloadCommand = {
     "                 the background is never fetched)\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
-    "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
+    "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
+    "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write the link's log TolvPack.log and the raw bytes\n"
     "                 CommDump.bin in the current folder\n"
+    "  --force        replace write-protected output files (they stay\n"
+    "                 write-protected); without it they are refused\n"
     "Outputs:\n"
     "  -o DIR/        every component that arrived as DIR/KIND.bin\n"
     "  -o NAME.std    settings and EEPROM as an STD file\n"
@@ -141,16 +203,23 @@ const CliCommand kDownloadCommand = {
     "  -o KIND=FILE   one component as a BIN file\n"
     "\n"
     "The outputs are checked before the receiver is touched: an output whose\n"
-    "folder cannot be written, or that needs a component --only leaves out,\n"
-    "stops the command at once. A received settings or defaults block is kept\n"
-    "only when every checksum of its packed form holds; an EEPROM whose record\n"
-    "checksums do not match is kept as it is, and the last line says so.\n"
+    "folder cannot be written, that names a folder, device or write-protected\n"
+    "file, that needs a component --only leaves out, or two outputs that name\n"
+    "one file, stop the command at once. A received settings or defaults\n"
+    "block is kept only when every checksum of its packed form holds; settings\n"
+    "whose section checksums, or an EEPROM whose record checksums, do not match\n"
+    "are kept as they are, and the last line names them (saving an STD file, a\n"
+    "TFD file or a flash dump rewrites them).\n"
     "Progress goes to standard error. When the receiver has not answered after\n"
     "a few seconds, a line says so. Ctrl-C cancels the transfer cleanly (a\n"
     "second Ctrl-C ends the program at once); nothing is written then. What\n"
     "arrived is saved even when another component failed, and every output is\n"
     "written even when another failed. The last lines say what arrived and\n"
-    "what did not, and which outputs could not be written.\n"
+    "what did not, and which outputs could not be written; the very last one\n"
+    "what the receiver is left in and what to do next. Ctrl-C while the\n"
+    "outputs are written stops there: the save under way is discarded (or\n"
+    "finished, when it is already replacing files), no temporary file is\n"
+    "left, and a line says which outputs were written and which were not.\n"
     "Exit status: 0 when every chosen component arrived and was saved, 1\n"
     "otherwise (also after --timeout), 2 when the command line is wrong.\n"
     "\n"

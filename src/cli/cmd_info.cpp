@@ -37,7 +37,7 @@ int RunInfo(const std::vector<std::string>& args) {
     } else {
       PrintReportText(report, stdout);
     }
-    if (report.form == "unrecognised") status = kExitFailure;
+    if (!report.Readable()) status = kExitFailure;
   });
   return allRead ? status : kExitFailure;
 }
@@ -62,8 +62,10 @@ const CliCommand kInfoCommand = {
     "\n"
     "  --json   one JSON object per file, on one line, listing every checksum\n"
     "\n"
-    "Exit status: 0, or 1 when a file cannot be read or is of no known form, or a\n"
-    "folder holds no KIND.bin.\n"
+    "Exit status: 0, or 1 when a file cannot be read, or cannot be read as what\n"
+    "it is taken for (truncated, a packed block that does not unpack, a TFD file\n"
+    "whose CRCs fail), or is of no known form, or a folder holds no KIND.bin.\n"
+    "Bad settings or EEPROM checksums alone do not: \"tolv verify\" checks them.\n"
     "\n"
     "Examples:\n"
     "  tolv info settings.std receiver.tfd\n"

@@ -8,6 +8,7 @@
 #include "cli/cli_command.h"
 #include "cli/json_text.h"
 #include "cli/steps.h"
+#include "common/utf8_path.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
 #include "workspace/commands.h"
@@ -65,8 +66,8 @@ uint16_t ParseModelId(const std::string& text) {
 // current folder.
 std::string Shown(const std::string& place) {
   std::error_code error;
-  const std::filesystem::path full = std::filesystem::absolute(place, error);
-  return error ? place : full.string();
+  const std::filesystem::path full = std::filesystem::absolute(PathFromUtf8(place), error);
+  return error ? place : Utf8FromPath(full);
 }
 
 void PrintText(const std::vector<ModelRow>& rows, const ModelList* list) {

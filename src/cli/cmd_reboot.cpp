@@ -37,7 +37,10 @@ int RunReboot(const std::vector<std::string>& args) {
     return kExitFailure;
   }
   if (rebooted != result::kOk) {
-    std::fprintf(stderr, "Not rebooted: %s\n", Result_Text(rebooted).c_str());
+    // The code's text, and for a serial port the reason behind it.
+    const std::string why = opened == result::kOpenSerialFailed ? Comm_OpenDiagnostic() : std::string();
+    std::fprintf(stderr, "Not rebooted: %s%s\n", Result_Text(rebooted).c_str(),
+                 why.empty() ? "" : (" (" + why + ")").c_str());
     return kExitFailure;
   }
   std::fprintf(stderr, "Reboot sent to the receiver on %s.\n", port.c_str());

@@ -1,7 +1,10 @@
 // tolv upload: the inputs of "tolv convert", then To Toppy.
 #include "cli/cli_command.h"
 #include "cli/steps.h"
+#include "cli/sysid_advice.h"
 #include "cli/transfer_console.h"
+#include "cli/upload_plan.h"
+#include "results/result_codes.h"
 #include "workspace/commands.h"
 
 namespace tolv::cli {
@@ -10,31 +13,19 @@ namespace {
 struct UploadArgs {
   UploadRequest request;
   bool only = false;
-  bool reboot = false;
-  bool yes = false;  // answers the questions of the operations among the inputs
+  std::optional<bool> reboot;  // --reboot, --no-reboot
+  bool yes = false;            // answers the questions of the operations among the inputs
   bool forceModel = false;
   std::optional<int> timeoutSeconds;
   int32_t systemId = 0;  // 0: the one the inputs carry
   std::vector<Step> inputs;
 };
 
-// The SystemID as the SystemID box reads it, but only a model number from 1
-// up: 0 would send an image made for no model.
-int32_t ParseSystemId(const std::string& text) {
-  int32_t value = 0;
-  try {
-    value = SystemId_Parse(text);
-  } catch (const SystemIdTextError& error) {
-    throw UsageError(std::string("--sysid: ") + error.what());
-  }
-  if (value == 0) throw UsageError("--sysid needs a model number from 1 to 65535, not \"" + text + "\"");
-  return value;
-}
-
 UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   UploadArgs parsed;
   parsed.request.selection.fill(true);
   parsed.request.reportFailures = false;  // the final line says it
+  parsed.request.askForSystemId = false;  // the inputs or --sysid give it
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
     const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
@@ -45,11 +36,15 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
       parsed.request.selection = ParseOnlyList(args[i + 1], true);
       parsed.only = true;
     } else if (arg == "--sysid") {
-      parsed.systemId = ParseSystemId(args[i + 1]);
+      parsed.systemId = ParseSendSystemId(args[i + 1]);
     } else if (arg == "--timeout") {
       parsed.timeoutSeconds = ParseTimeoutSeconds(args[i + 1]);
-    } else if (arg == "--reboot" || arg == "--log" || arg == "--force-model") {
-      (arg == "--reboot" ? parsed.reboot : arg == "--log" ? parsed.request.log : parsed.forceModel) = true;
+    } else if (arg == "--reboot" || arg == "--no-reboot") {
+      parsed.reboot = arg == "--reboot";
+      ++i;
+      continue;
+    } else if (arg == "--log" || arg == "--force-model") {
+      (arg == "--log" ? parsed.request.log : parsed.forceModel) = true;
       ++i;
       continue;
     } else if (arg == "--yes" || arg == "-y") {
@@ -69,38 +64,21 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
-// Checks that there is something to send and a model to send it for; says
-// why not otherwise.
-bool ReadyToSend(const UploadArgs& parsed, Workspace& workspace, UploadRequest& request,
-                 ConsoleInteraction& ui) {
-  if (parsed.systemId != 0) workspace.systemId = parsed.systemId;
-  if (workspace.systemId == 0) {
-    ui.Failure("tolv upload: no SystemID: the inputs carry none; give the receiver's model with --sysid N.");
-    return false;
-  }
-  bool any = false;
-  for (ComponentKind kind : kAllComponents) {
-    bool& selected = request.selection[static_cast<size_t>(kind)];
-    if (selected && !workspace.Present(kind) && parsed.only) {
-      ui.Failure("tolv upload: --only names " + ComponentWord(kind) + ", which no input holds.");
-      return false;
-    }
-    selected = selected && workspace.Present(kind);
-    any = any || selected;
-  }
-  if (!any) ui.Failure("tolv upload: the inputs hold no component to send.");
-  return any;
-}
-
 int RunUpload(const std::vector<std::string>& args) {
   const UploadArgs parsed = ParseUploadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
-  TransferConsole ui({.reboot = parsed.reboot, .answerYes = parsed.yes, .forceModel = parsed.forceModel}, display);
+  display.SetWaitsForLoader(true);
+  TransferConsole ui({.reboot = parsed.reboot, .answerYes = parsed.yes, .forceModel = parsed.forceModel},
+                     display);
   Workspace workspace;
-  if (RunSteps(parsed.inputs, workspace, ui) != kExitOk) return kExitFailure;
+  if (const Outcome loaded = RunSteps(parsed.inputs, workspace, ui); loaded.Stops())
+    return ExitStatus(loaded);
   UploadRequest request = parsed.request;
-  if (!ReadyToSend(parsed, workspace, request, ui)) return kExitFailure;
-  ui.ClearFailure();
+  if (const Outcome ready =
+          Upload_ReadyToSend("upload", parsed.systemId, parsed.only, workspace, request, ui);
+      ready.Stops())
+    return ExitStatus(ready);
+  NoteSystemIdFit(workspace, ui);
   UploadReport report;
   ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
   {
@@ -108,12 +86,16 @@ int RunUpload(const std::vector<std::string>& args) {
     report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true, wait));
   }
   display.EndLine();
+  const std::string left = ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), request.port);
   if (wait.timedOut()) {
     ui.Failure(wait.GaveUpText() + " Nothing sent.");
+    ui.Note(left);
     return kExitFailure;
   }
-  ui.Note(Transfer_Summary(report));
-  return report.Succeeded() ? kExitOk : kExitFailure;
+  ui.Note(Upload_SummaryText(report));
+  if (report.result == result::kTfdUploadOpenFailed) ui.Note(SerialOpenFailureText());
+  if (report.started) ui.Note(left);
+  return ExitStatus(report.outcome);
 }
 
 }  // namespace
@@ -121,7 +103,8 @@ int RunUpload(const std::vector<std::string>& args) {
 const CliCommand kUploadCommand = {
     "upload", "send components to a receiver (To Toppy)",
     "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--force-model]\n"
-    "                   [--timeout SECONDS] [--reboot] [--log] [--yes] INPUT...\n"
+    "                   [--timeout SECONDS] [--reboot | --no-reboot] [--log] [--yes]\n"
+    "                   INPUT...\n"
     "\n"
     "Loads the inputs as \"tolv convert\" does, then reboots the receiver, waits\n"
     "until its loader is ready to take data and lets it fetch the components as\n"
@@ -138,7 +121,8 @@ const CliCommand kUploadCommand = {
     "                 SystemID (without it the command refuses, exit status 1)\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
-    "  --reboot       answer Yes to \"Reboot the Toppy?\" at the end\n"
+    "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
+    "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
     "  --yes          answer Yes to the questions of the operations (\"Unload flash?\");\n"
     "                 without it they are asked on a terminal, and fail otherwise\n"
@@ -150,7 +134,8 @@ const CliCommand kUploadCommand = {
     "sent. An empty firmware is never sent. Progress goes to standard error;\n"
     "when the receiver has not answered after a few seconds, a line says so.\n"
     "Ctrl-C cancels cleanly (a second Ctrl-C ends the program at once). The\n"
-    "last line says what went and what failed.\n"
+    "last lines say what went and what failed, what the receiver is left in\n"
+    "and what to do next.\n"
     "Exit status: 0 when everything chosen was sent, 1 otherwise, 2 when the\n"
     "command line is wrong.\n"
     "\n"

@@ -13,8 +13,8 @@ namespace {
 
 // Every sub-command, in the order "tolv --help" lists them.
 const CliCommand* const kCommands[] = {
-    &kInfoCommand,  &kVerifyCommand,   &kDiffCommand,   &kConvertCommand, &kModelsCommand,
-    &kPortsCommand, &kDownloadCommand, &kUploadCommand, &kRebootCommand,
+    &kInfoCommand,     &kVerifyCommand, &kDiffCommand,   &kConvertCommand, &kModelsCommand, &kPortsCommand,
+    &kDownloadCommand, &kUploadCommand, &kBackupCommand, &kRestoreCommand, &kRebootCommand,
 };
 
 void PrintOverview(std::FILE* out) {
@@ -26,8 +26,9 @@ void PrintOverview(std::FILE* out) {
                "as component BIN files, flash dumps (.dmp), flash block files, STD files\n"
                "and TFD files. It also talks to the receiver itself, over USB or a serial\n"
                "port: \"ports\" lists where one can be reached, \"download\" fetches its\n"
-               "components into files, \"upload\" sends components to it and \"reboot\"\n"
-               "restarts it.\n"
+               "components into files, \"upload\" sends components to it, \"backup\"\n"
+               "saves all of it into a checked folder, \"restore\" puts a backup back and\n"
+               "\"reboot\" restarts it.\n"
                "\n"
                "Commands:\n");
   for (const CliCommand* command : kCommands)

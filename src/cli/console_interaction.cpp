@@ -20,15 +20,11 @@ void ConsoleInteraction::PrintLine(const std::string& text) {
   std::fflush(stream_);
 }
 
-void ConsoleInteraction::Information(const std::string& text) {
-  PrintLine(text);
-  failureReported_ = true;
-}
+void ConsoleInteraction::Information(const std::string& text) { PrintLine(text); }
 
-void ConsoleInteraction::Message(const std::string& text) {
-  PrintLine(text);
-  failureReported_ = true;
-}
+void ConsoleInteraction::Message(const std::string& text) { PrintLine(text); }
+
+void ConsoleInteraction::Notice(const std::string& text) { Note(text); }
 
 bool ConsoleInteraction::Question(const std::string& text) {
   if (answerYes_) {
@@ -56,16 +52,10 @@ bool ConsoleInteraction::AskOnTerminal(const std::string& text) {
 }
 
 std::string ConsoleInteraction::InputText(const std::string&, const std::string&, const std::string& preset) {
-  if (!nextInput_) return preset;
-  std::string text = std::move(*nextInput_);
-  nextInput_.reset();
-  return text;
+  return preset;
 }
 
-void ConsoleInteraction::Failure(const std::string& text) {
-  PrintLine(text);
-  failureReported_ = true;
-}
+void ConsoleInteraction::Failure(const std::string& text) { PrintLine(text); }
 
 void ConsoleInteraction::Note(const std::string& text) { PrintLine(text); }
 

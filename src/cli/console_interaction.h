@@ -1,11 +1,10 @@
 // UserInteraction for the command line: every message the window would show
-// becomes one line on standard error, questions are answered Yes by the
-// --yes option or asked on the terminal, and the SystemID box is given its
-// text by the --sysid step.
+// becomes one line on standard error, and questions are answered Yes by the
+// --yes option or asked on the terminal. Whether a command failed is told by
+// its outcome, not by what it printed.
 #pragma once
 
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "workspace/user_interaction.h"
@@ -30,31 +29,32 @@ class ConsoleInteraction : public UserInteraction {
                               AnswerSource answers = StandardInputAnswers());
 
   // Information and Message print the text as one line (line breaks inside
-  // it become blanks) and count as a reported failure: every message the
-  // window shows from a command is a refusal or a failure.
+  // it become blanks): every message the window shows from a command is a
+  // refusal or a failure, which the command's outcome also says.
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
+  // Prints the text as Note does.
+  void Notice(const std::string& text) override;
   // With --yes: prints "TEXT -> Yes" and answers Yes. Else, on a terminal:
   // prints "TEXT [y/N] " and reads one line; "y" or "yes" (any case) is Yes,
-  // anything else (an empty line, the end of input) No, which counts as a
-  // reported failure: the command line asked for what the answer refused, so
-  // nothing more is done. Without a terminal nobody can answer: the question
-  // is a reported failure with a line naming --yes, and the answer No.
+  // anything else (an empty line, the end of input) No, with the line
+  // "Answered No: nothing more is done.": the command line asked for what the
+  // answer refused, and the command's outcome (cancelled) ends the run.
+  // Without a terminal nobody can answer: a line naming --yes, and the
+  // answer No.
   bool Question(const std::string& text) override;
-  // Returns the text set by SetNextInput (once), else the preset, as a
-  // cancelled box does.
+  // Returns the preset, as a cancelled box does: the command line sets the
+  // SystemID with Workspace_SetSystemId, never through the box.
   std::string InputText(const std::string& caption, const std::string& prompt,
                         const std::string& preset) override;
 
-  void SetNextInput(std::string text) { nextInput_ = std::move(text); }
   // A line of the tool's own (a refusal the window would prevent by disabling
-  // a control, a file error): printed like a message, counted as a failure.
+  // a control, a file error), printed like a message; the caller returns the
+  // failure as its outcome.
   void Failure(const std::string& text);
-  // A line that reports progress; not a failure.
+  // A line that reports progress or a fact worth knowing.
   void Note(const std::string& text);
 
-  bool failureReported() const { return failureReported_; }
-  void ClearFailure() { failureReported_ = false; }
   bool answerYes() const { return answerYes_; }
 
  private:
@@ -64,8 +64,6 @@ class ConsoleInteraction : public UserInteraction {
   bool answerYes_;
   std::FILE* stream_;
   AnswerSource answers_;
-  std::optional<std::string> nextInput_;
-  bool failureReported_ = false;
 };
 
 }  // namespace tolv::cli

@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "window/commands.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
@@ -11,20 +12,17 @@
 namespace tolv::cli {
 namespace {
 
+// Why the window would not offer the save now: the window's own rules.
 std::optional<std::string> StdRefusal(const Workspace& workspace) {
-  if (workspace.Present(ComponentKind::Flash) && workspace.Present(ComponentKind::Eeprom))
-    return std::nullopt;
-  return "Saving an STD file needs both the Flash and the EEPROM.";
+  return Command_Refusal(CommandId::SaveStd, workspace);
 }
 
 std::optional<std::string> DumpRefusal(const Workspace& workspace) {
-  if (workspace.Present(ComponentKind::Flash)) return std::nullopt;
-  return "Saving a flash dump needs the Flash.";
+  return Command_Refusal(CommandId::SaveFlashDump, workspace);
 }
 
 std::optional<std::string> TfdRefusal(const Workspace& workspace) {
-  if (workspace.AnyPresent()) return std::nullopt;
-  return "Saving a TFD file needs at least one component.";
+  return Command_Refusal(CommandId::SaveTfd, workspace);
 }
 
 }  // namespace

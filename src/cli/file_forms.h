@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -14,12 +15,12 @@ namespace tolv::cli {
 
 struct FileForm {
   const char* extension;  // lower case, without the dot: "std"
-  // Loads path into the workspace as the window's Load command does; false
-  // when it reported a failure. nullptr when the form cannot be read.
-  bool (*load)(Workspace& workspace, const std::string& path, UserInteraction& ui);
-  // Saves the workspace to path as the window's Save command does; false when
-  // it reported a failure. nullptr when the form cannot be written.
-  bool (*save)(Workspace& workspace, const std::string& path, UserInteraction& ui);
+  // Loads path into the workspace as the window's Load command does and
+  // returns the outcome. nullptr when the form cannot be read.
+  Outcome (*load)(Workspace& workspace, const std::string& path, UserInteraction& ui);
+  // Saves the workspace to path as the window's Save command does and
+  // returns the outcome. nullptr when the form cannot be written.
+  Outcome (*save)(Workspace& workspace, const std::string& path, UserInteraction& ui);
   // Why the window would not offer the save now (its button disabled), or
   // nothing when it would: e.g. "Saving an STD file needs the Flash and the
   // EEPROM." nullptr when the save is always offered.

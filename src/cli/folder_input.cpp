@@ -5,31 +5,48 @@
 
 #include "cli/steps.h"
 #include "common/file_io.h"
+#include "common/utf8_path.h"
 
 namespace tolv::cli {
+namespace {
+
+bool IsFolder(const std::string& path, std::error_code& error) {
+  return std::filesystem::is_directory(PathFromUtf8(path), error);
+}
+
+bool Exists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(PathFromUtf8(path), error);
+}
+
+}  // namespace
 
 bool NamesFolder(const std::string& arg) {
   std::error_code error;
-  return arg.ends_with('/') || std::filesystem::is_directory(arg, error);
+  return (!arg.empty() && IsFolderSeparator(arg.back())) || IsFolder(arg, error);
 }
 
 std::string FolderFileName(const std::string& dir, ComponentKind kind) {
-  const std::string separator = dir.empty() || dir.ends_with('/') ? "" : "/";
-  return dir + separator + ComponentWord(kind) + ".bin";
+  const std::string name = ComponentWord(kind) + ".bin";
+  if (dir.empty() || IsFolderSeparator(dir.back())) return dir + name;
+  char separator = '/';
+  for (char c : dir)
+    if (IsFolderSeparator(c)) separator = c;
+  return dir + separator + name;
 }
 
 std::vector<FolderFile> FolderComponentFiles(const std::string& dir) {
   std::error_code error;
-  if (!std::filesystem::is_directory(dir, error)) {
-    const std::string reason = error                                 ? error.message()
-                               : std::filesystem::exists(dir, error) ? "it is not a folder"
-                                                                     : "No such file or directory";
+  if (!IsFolder(dir, error)) {
+    const std::string reason = error         ? error.message()
+                               : Exists(dir) ? "it is not a folder"
+                                             : "No such file or directory";
     throw FileError("Cannot read the folder \"" + dir + "\": " + reason);
   }
   std::vector<FolderFile> files;
   for (ComponentKind kind : kAllComponents) {
     const std::string path = FolderFileName(dir, kind);
-    if (std::filesystem::exists(path, error)) files.push_back({kind, path});
+    if (Exists(path)) files.push_back({kind, path});
   }
   return files;
 }
@@ -41,5 +58,16 @@ std::string NoComponentFilesText(const std::string& dir) {
   return "The folder \"" + dir + "\" holds no component BIN file: a folder is read for " + names +
          " (the files \"-o DIR/\" writes).";
 }
+
+std::vector<std::string> FolderLeftovers(const std::string& dir, const Workspace& workspace) {
+  std::vector<std::string> leftovers;
+  for (ComponentKind kind : kAllComponents) {
+    const std::string path = FolderFileName(dir, kind);
+    if (!workspace.Present(kind) && Exists(path)) leftovers.push_back(path);
+  }
+  return leftovers;
+}
+
+std::string LeftoverText(const std::string& path) { return path + " is from before and was not replaced"; }
 
 }  // namespace tolv::cli

@@ -11,12 +11,13 @@
 
 namespace tolv::cli {
 
-// Whether a command-line argument stands for a folder: it ends with "/" or
-// names an existing directory.
+// Whether a command-line argument stands for a folder: it ends with a folder
+// separator ("/", on Windows also "\") or names an existing directory.
 bool NamesFolder(const std::string& arg);
 
-// DIR/KIND.bin: dir (a "/" is put between when it does not end with one),
-// the component's word in lower case ("loader", "firmware", "flash",
+// DIR/KIND.bin: dir, a separator when it does not end with one (the one dir
+// already uses, so that a name never mixes "/" and "\"; "/" when it has
+// none), the component's word in lower case ("loader", "firmware", "flash",
 // "eeprom", "defaults", "background") and ".bin".
 std::string FolderFileName(const std::string& dir, ComponentKind kind);
 
@@ -33,5 +34,15 @@ std::vector<FolderFile> FolderComponentFiles(const std::string& dir);
 
 // Why dir gives nothing: it holds no KIND.bin, and which names are read.
 std::string NoComponentFilesText(const std::string& dir);
+
+// The KIND.bin names in dir that exist although workspace, saved there with
+// "-o DIR/", does not write them (its component is absent): files from an
+// earlier save that a later folder load would mix in. Reads the file system
+// only; an unreadable folder gives none.
+std::vector<std::string> FolderLeftovers(const std::string& dir, const Workspace& workspace);
+
+// The note that names a file left from before: "NAME is from before and was
+// not replaced".
+std::string LeftoverText(const std::string& path);
 
 }  // namespace tolv::cli

@@ -212,6 +212,13 @@ std::string ModelHeaderReport::Describe() const {
 
 bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
 
+bool FileReport::Readable() const {
+  if (form == "unrecognised" || !problems.empty()) return false;
+  return std::none_of(checksums.begin(), checksums.end(), [](const ChecksumReport& c) {
+    return !c.ok && (c.group == "TFD file" || c.group == "TFD block");
+  });
+}
+
 int FileReport::BadChecksumCount() const {
   return static_cast<int>(
       std::count_if(checksums.begin(), checksums.end(), [](const ChecksumReport& c) { return !c.ok; }));
@@ -317,8 +324,10 @@ bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::st
   // The loads' own rule, so that a block they refuse (one whose directory
   // names no block, as in an erased or zeroed block) never passes here.
   std::vector<uint8_t> image(kFlashImageSize, 0);
-  if (!Flash_UnpackSettings(packed, packedSize, image)) {
-    report.problems.push_back(prefix + "packed block does not unpack");
+  PackedLoadFindings findings;
+  if (!Flash_UnpackSettings(packed, packedSize, image, &findings)) {
+    report.problems.push_back(prefix + (findings.Refused() ? "packed block is not loaded: " + findings.refusal
+                                                           : std::string("packed block does not unpack")));
     return false;
   }
   AddSettingsChecks(image.data(), kDefaultsSettingsSize, prefix, report);

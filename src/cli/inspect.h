@@ -64,6 +64,12 @@ struct FileReport {
 
   bool AllOk() const;
   int BadChecksumCount() const;
+  // Whether the file can be read as what it is taken for: a known form, no
+  // problem (truncated, a packed block that does not unpack, a block of the
+  // wrong size), and for a TFD file a header and blocks whose CRCs hold,
+  // without which it does not load. Settings and EEPROM checksums do not
+  // keep a file from loading; they count in AllOk only.
+  bool Readable() const;
 };
 
 struct FileInspector {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "common/file_io.h"
+#include "common/utf8_path.h"
 
 namespace tolv::cli {
 namespace {
@@ -15,8 +16,8 @@ namespace fs = std::filesystem;
 // "got/" and "got" are the same folder; "" is the current one.
 fs::path FolderPath(const std::string& folder) {
   std::string text = folder;
-  while (text.size() > 1 && (text.back() == '/' || text.back() == '\\')) text.pop_back();
-  return text.empty() ? fs::path(".") : fs::path(text);
+  while (text.size() > 1 && IsFolderSeparator(text.back())) text.pop_back();
+  return text.empty() ? fs::path(".") : PathFromUtf8(text);
 }
 
 // Creates and removes a file in an existing folder: the one sure test of
@@ -34,38 +35,73 @@ bool TakesANewFile(const fs::path& folder) {
   return written;
 }
 
+std::string Quoted(const fs::path& path) { return "\"" + Utf8FromPath(path) + "\""; }
+
+// The first fault of an output step, or an empty text.
+std::string OutputFault(const Step& step, const Workspace& expected) {
+  if (step.refusal) {
+    if (std::optional<std::string> refusal = step.refusal(expected)) return *refusal;
+  }
+  std::string fault =
+      Folder_WriteFault(step.targetIsFolder ? step.target : DirectoryOf(step.target), step.targetIsFolder);
+  if (!fault.empty() || !step.writes) return fault;
+  for (const std::string& file : step.writes(expected)) {
+    if (std::optional<std::string> targetFault = SaveTarget_Fault(file)) return *targetFault;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string Folder_WriteFault(const std::string& folder, bool mayCreate) {
   fs::path path = FolderPath(folder);
   std::error_code error;
   if (!fs::exists(path, error)) {
-    if (!mayCreate) return "the folder \"" + path.string() + "\" does not exist";
+    if (!mayCreate) return "the folder " + Quoted(path) + " does not exist";
     // The nearest part of the path that exists must be a folder that can
     // take the new one.
     while (!fs::exists(path, error)) {
       path = path.has_relative_path() && path.has_parent_path() ? path.parent_path() : fs::path(".");
     }
   }
-  if (!fs::is_directory(path, error)) return "\"" + path.string() + "\" is not a folder";
-  if (!TakesANewFile(path)) return "the folder \"" + path.string() + "\" cannot be written";
+  if (!fs::is_directory(path, error)) return Quoted(path) + " is not a folder";
+  if (!TakesANewFile(path)) return "the folder " + Quoted(path) + " cannot be written";
   return {};
 }
 
-std::vector<std::string> Outputs_CheckBeforehand(const std::vector<Step>& outputs, const Workspace& expected) {
+std::vector<std::string> Outputs_CheckBeforehand(const std::vector<Step>& outputs,
+                                                 const Workspace& expected) {
   std::vector<std::string> faults;
   for (const Step& step : outputs) {
     if (step.role != StepRole::kOutput) continue;
-    std::string fault;
-    if (step.refusal) fault = step.refusal(expected).value_or("");
-    if (fault.empty())
-      fault = Folder_WriteFault(step.targetIsFolder ? step.target : DirectoryOf(step.target), step.targetIsFolder);
-    std::error_code error;
-    if (fault.empty() && !step.targetIsFolder && fs::is_directory(step.target, error))
-      fault = "\"" + step.target + "\" is a folder";
+    const std::string fault = OutputFault(step, expected);
     if (!fault.empty()) faults.push_back("\"" + step.text + "\": " + fault);
   }
   return faults;
+}
+
+void Outputs_CheckDistinct(const std::vector<Step>& steps) {
+  Workspace everything;
+  everything.present.fill(true);
+  struct Written {
+    std::string identity;
+    std::string file;
+    const Step* step;
+  };
+  std::vector<Written> seen;
+  for (const Step& step : steps) {
+    if (step.role != StepRole::kOutput || !step.writes) continue;
+    const size_t before = seen.size();
+    for (const std::string& file : step.writes(everything)) {
+      const std::string identity = FileIdentity(file);
+      for (size_t i = 0; i < before; ++i) {
+        if (seen[i].identity != identity) continue;
+        throw UsageError("\"" + seen[i].step->text + "\" and \"" + step.text + "\" both write \"" + file +
+                         "\"; give each output a file of its own");
+      }
+      seen.push_back({identity, file, &step});
+    }
+  }
 }
 
 }  // namespace tolv::cli

@@ -9,7 +9,11 @@
 #include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "common/file_io.h"
+#include "common/save_interrupt.h"
+#include "common/utf8_path.h"
 #include "flash/checksums.h"
+#include "flash/layout.h"
+#include "window/commands.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
@@ -86,7 +90,8 @@ Step ReportingBadChecksums(Step step) {
     };
     const std::vector<uint8_t> flashBefore = held(ComponentKind::Flash);
     const std::vector<uint8_t> eepromBefore = held(ComponentKind::Eeprom);
-    if (!load(ws, ui)) return false;
+    Outcome loaded = load(ws, ui);
+    if (loaded.Stops()) return loaded;
     const std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
     const std::vector<uint8_t>& eeprom = ws.Image(ComponentKind::Eeprom);
     bool bad = false;
@@ -97,7 +102,7 @@ Step ReportingBadChecksums(Step step) {
       bad |=
           NoteBadChecksums(source, Eeprom_CheckChecksums(eeprom.data(), eeprom.size()), "EEPROM record", ui);
     if (bad) ui.Note(source + ": saving an STD file, a TFD file or a flash dump rewrites these checksums.");
-    return true;
+    return loaded;
   };
   return step;
 }
@@ -107,19 +112,16 @@ Step ReportingBadChecksums(Step step) {
 Step LoadFolderStep(const std::string& dir, bool noteBadChecksums) {
   return {StepRole::kInput, dir, [dir, noteBadChecksums](Workspace& ws, ConsoleInteraction& ui) {
             const std::vector<FolderFile> files = FolderComponentFiles(dir);
-            if (files.empty()) {
-              ui.Failure(NoComponentFilesText(dir));
-              return false;
-            }
+            if (files.empty()) return ReportFailure(ui, NoComponentFilesText(dir));
             for (const FolderFile& file : files) {
               Step load = LoadBinStep(file.path, file.kind, file.path);
               if (noteBadChecksums) load = ReportingBadChecksums(std::move(load));
-              if (!load.apply(ws, ui) || ui.failureReported()) {
+              if (Outcome loaded = load.apply(ws, ui); loaded.Stops()) {
                 ui.Note("tolv: \"" + file.path + "\" was not loaded.");
-                return false;
+                return loaded;
               }
             }
-            return true;
+            return Outcome::Done();
           }};
 }
 
@@ -150,105 +152,98 @@ namespace {
 // Checked when the command line is read, so that a SystemID that is no model
 // number stops the command before anything is loaded or written.
 Step SysIdStep(const std::string& text) {
+  int32_t systemId = 0;
   try {
-    SystemId_Parse(text);
+    systemId = SystemId_Parse(text);
   } catch (const SystemIdTextError& error) {
     throw UsageError(std::string("--sysid: ") + error.what());
   }
-  return {StepRole::kOperation, "--sysid " + text, [text](Workspace& ws, ConsoleInteraction& ui) {
-            ui.SetNextInput(text);
-            SysID_Edit(ws, ui);
-            return true;
-          }};
+  return {StepRole::kOperation, "--sysid " + text,
+          [systemId](Workspace& ws, ConsoleInteraction&) { return Workspace_SetSystemId(ws, systemId); }};
 }
 
-Step FlashToDefaultsStep() {
-  return {StepRole::kOperation, "--flash-to-defaults", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Flash) || !ws.Present(ComponentKind::Eeprom)) {
-              ui.Failure("Flash && EEPROM => Defaults needs both the Flash and the EEPROM.");
-              return false;
-            }
-            Defaults_FromFlash(ws, ui);
-            return true;
-          }};
-}
-
-Step DefaultsToFlashStep() {
-  return {StepRole::kOperation, "--defaults-to-flash", [](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.Present(ComponentKind::Defaults)) {
-              ui.Failure("Defaults => Flash && EEPROM needs the Defaults.");
-              return false;
-            }
-            Defaults_ToFlash(ws, ui);
-            return true;
+// A Defaults copy, refused as the window refuses it (its menu entry disabled).
+Step DefaultsCopyStep(const char* text, CommandId command, Outcome (*copy)(Workspace&, UserInteraction&)) {
+  return {StepRole::kOperation, text, [command, copy](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refusal = Command_Refusal(command, ws))
+              return ReportFailure(ui, *refusal);
+            return copy(ws, ui);
           }};
 }
 
 Step NullDefaultsStep() {
-  return {StepRole::kOperation, "--null-defaults", [](Workspace& ws, ConsoleInteraction&) {
-            Defaults_Null(ws);
-            return true;
-          }};
+  return {StepRole::kOperation, "--null-defaults",
+          [](Workspace& ws, ConsoleInteraction&) { return Defaults_Null(ws); }};
 }
 
 Step RemoveStep(ComponentKind kind) {
   return {StepRole::kOperation, "--remove " + ComponentWord(kind),
           [kind](Workspace& ws, ConsoleInteraction& ui) {
             if (!ws.Present(kind)) ui.Note(std::string("The ") + ComponentName(kind) + " is not present.");
-            Workspace_Unload(ws, kind, ui);
-            return true;
+            return Workspace_Unload(ws, kind, ui);
           }};
 }
 
 // --- outputs --------------------------------------------------------------
 
+// The window's rule for the save of kind's BIN file.
 std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
-  if (ws.Present(kind)) return std::nullopt;
-  return std::string("The ") + ComponentName(kind) + " is not present: there is nothing to save.";
+  return Command_Refusal(SaveBinCommand(kind), ws);
 }
 
-void Wrote(const std::string& path) { std::printf("Wrote %s\n", path.c_str()); }
+void Wrote(const std::string& path) {
+  std::printf("Wrote %s\n", path.c_str());
+  std::fflush(stdout);
+}
 
 Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
-  return {StepRole::kOutput, arg,
+  return {StepRole::kOutput,
+          arg,
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind)) {
-              ui.Failure(*refusal);
-              return false;
-            }
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind))
+              return ReportFailure(ui, *refusal);
             Component_SaveBin(ws, kind, path);
             Wrote(path);
-            return true;
+            return Outcome::Done();
           },
-          path, false, [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
+          path,
+          false,
+          [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
 }
 
 Step SaveBlocksStep(const std::string& arg, const std::string& path) {
-  return {StepRole::kOutput, arg, [path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash)) {
-              ui.Failure(*refusal);
-              return false;
+  return {StepRole::kOutput,
+          arg,
+          [path](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash))
+              return ReportFailure(ui, *refusal);
+            const FlashBlocksSaved saved = FlashBlocks_Save(ws, path, ui);
+            for (const std::string& name : saved.written) Wrote(name);
+            // Block files of an earlier save that this one leaves in place.
+            if (saved.outcome) {
+              for (const std::string& name : FlashBlocks_Leftovers(ws, path)) ui.Note(LeftoverText(name));
             }
-            std::vector<std::string> written = FlashBlocks_Save(ws, path, ui);
-            for (const std::string& name : written) Wrote(name);
-            return !written.empty();
+            return saved.outcome;
           },
-          path, false, [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
+          path,
+          false,
+          [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
 }
 
 Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
-  return {StepRole::kOutput, arg, [&form, path](Workspace& ws, ConsoleInteraction& ui) {
+  return {StepRole::kOutput,
+          arg,
+          [&form, path](Workspace& ws, ConsoleInteraction& ui) {
             if (form.saveRefusal) {
-              if (std::optional<std::string> refusal = form.saveRefusal(ws)) {
-                ui.Failure(*refusal);
-                return false;
-              }
+              if (std::optional<std::string> refusal = form.saveRefusal(ws))
+                return ReportFailure(ui, *refusal);
             }
-            if (!form.save(ws, path, ui)) return false;
-            Wrote(form.outputName ? form.outputName(path) : path);
-            return true;
+            Outcome saved = form.save(ws, path, ui);
+            if (saved) Wrote(form.outputName ? form.outputName(path) : path);
+            return saved;
           },
-          form.outputName ? form.outputName(path) : path, false,
+          form.outputName ? form.outputName(path) : path,
+          false,
           [&form](const Workspace& ws) {
             return form.saveRefusal ? form.saveRefusal(ws) : std::optional<std::string>();
           }};
@@ -256,20 +251,15 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
 
 // Every present component as DIR/<kind>.bin.
 Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
-  return {StepRole::kOutput, arg, [dir](Workspace& ws, ConsoleInteraction& ui) {
-            if (!ws.AnyPresent()) {
-              ui.Failure("No component is present: there is nothing to save in " + dir);
-              return false;
-            }
+  return {StepRole::kOutput,
+          arg,
+          [dir](Workspace& ws, ConsoleInteraction& ui) {
+            if (!ws.AnyPresent())
+              return ReportFailure(ui, "No component is present: there is nothing to save in " + dir);
             std::error_code error;
-            // The name is UTF-8 (on Windows, too, where a plain string would
-            // be read in the system's code page).
-            std::filesystem::create_directories(std::filesystem::path(std::u8string(dir.begin(), dir.end())),
-                                                error);
-            if (error) {
-              ui.Failure("Cannot create the folder \"" + dir + "\": " + error.message());
-              return false;
-            }
+            std::filesystem::create_directories(PathFromUtf8(dir), error);
+            if (error)
+              return ReportFailure(ui, "Cannot create the folder \"" + dir + "\": " + error.message());
             // The components are saved together: all of them, or none.
             std::vector<FileToSave> files;
             for (ComponentKind kind : kAllComponents) {
@@ -277,26 +267,63 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
             }
             SaveFilesAtomically(files);
             for (const FileToSave& file : files) Wrote(file.path);
-            return true;
+            // A later load of the folder would take these along.
+            for (const std::string& leftover : FolderLeftovers(dir, ws)) ui.Note(LeftoverText(leftover));
+            return Outcome::Done();
           },
-          dir, true, [dir](const Workspace& ws) {
+          dir,
+          true,
+          [dir](const Workspace& ws) {
             return ws.AnyPresent() ? std::optional<std::string>()
                                    : "No component is present: there is nothing to save in " + dir;
           }};
 }
 
+// The output step with the files it writes (Step::writes).
+Step Writing(Step step, std::function<std::vector<std::string>(const Workspace&)> writes) {
+  step.writes = std::move(writes);
+  return step;
+}
+
+std::function<std::vector<std::string>(const Workspace&)> OneFile(const std::string& path) {
+  return [path](const Workspace&) { return std::vector<std::string>{path}; };
+}
+
+// -o blocks=path may write one file per section, -o DIR/ one per present
+// component.
+std::vector<std::string> BlockFileNames(const std::string& path) {
+  const FileNameParts parts = FileName_Split(path);
+  std::vector<std::string> names;
+  for (int k = 1; k <= kSectionCount; ++k)
+    names.push_back(FlashBlock_FileName(parts.directory, parts.baseName, k));
+  return names;
+}
+
+std::vector<std::string> FolderFileNames(const std::string& dir, const Workspace& ws) {
+  std::vector<std::string> names;
+  for (ComponentKind kind : kAllComponents)
+    if (ws.Present(kind)) names.push_back(FolderFileName(dir, kind));
+  return names;
+}
+
 Step ParseOutput(const std::string& value) {
   const std::string arg = "-o " + value;
   if (value.empty()) throw UsageError("\"-o\" needs a file name");
-  if (value.back() == '/') return SaveDirectoryStep(arg, value);
+  if (IsFolderSeparator(value.back()))
+    return Writing(SaveDirectoryStep(arg, value),
+                   [value](const Workspace& ws) { return FolderFileNames(value, ws); });
   std::string word, file;
   if (SplitAssignment(value, word, file)) {
     if (file.empty()) throw UsageError("\"" + arg + "\" names no file after \"=\"");
-    if (word == "blocks") return SaveBlocksStep(arg, file);
-    if (std::optional<ComponentKind> kind = ParseComponentKind(word)) return SaveBinStep(arg, *kind, file);
+    if (word == "blocks")
+      return Writing(SaveBlocksStep(arg, file), [file](const Workspace&) { return BlockFileNames(file); });
+    if (std::optional<ComponentKind> kind = ParseComponentKind(word))
+      return Writing(SaveBinStep(arg, *kind, file), OneFile(file));
   }
   const FileForm* form = FindFileForm(value);
-  if (form && form->save) return SaveFormStep(arg, *form, value);
+  if (form && form->save)
+    return Writing(SaveFormStep(arg, *form, value),
+                   OneFile(form->outputName ? form->outputName(value) : value));
   throw UsageError("cannot tell how to write \"" + value + "\": give -o " + FormExtensions() +
                    ", -o KIND=FILE, -o blocks=FILE or -o DIR/");
 }
@@ -323,8 +350,10 @@ std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t&
     return RemoveStep(*kind);
   }
   std::optional<Step> step;
-  if (arg == "--flash-to-defaults") step = FlashToDefaultsStep();
-  if (arg == "--defaults-to-flash") step = DefaultsToFlashStep();
+  if (arg == "--flash-to-defaults")
+    step = DefaultsCopyStep("--flash-to-defaults", CommandId::FlashToDefaults, &Defaults_FromFlash);
+  if (arg == "--defaults-to-flash")
+    step = DefaultsCopyStep("--defaults-to-flash", CommandId::DefaultsToFlash, &Defaults_ToFlash);
   if (arg == "--null-defaults") step = NullDefaultsStep();
   if (step) ++index;
   return step;
@@ -376,21 +405,49 @@ std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax sy
   return steps;
 }
 
-int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
-  for (size_t i = 0; i < steps.size(); ++i) {
-    ui.ClearFailure();
-    bool ok = false;
-    try {
-      ok = steps[i].apply(workspace, ui) && !ui.failureReported();
-    } catch (const std::exception& error) {
-      ui.Failure(error.what());
-    }
-    if (ok) continue;
-    if (i + 1 < steps.size())
-      ui.Note("tolv: stopped at \"" + steps[i].text + "\"; the steps after it were not run.");
-    return kExitFailure;
+namespace {
+
+// Applies one step; an output under a SaveInterruptGuard. Returns its
+// outcome (failed with the text of an exception, which is printed), and in
+// canceled whether a request to stop came meanwhile.
+Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
+  std::optional<SaveInterruptGuard> guard;
+  if (step.role == StepRole::kOutput) guard.emplace();
+  Outcome outcome;
+  try {
+    outcome = step.apply(workspace, ui);
+  } catch (const std::exception& error) {
+    outcome = ReportFailure(ui, error.what());
   }
-  return kExitOk;
+  canceled = guard && SaveInterruptGuard::Requested();
+  return outcome;
+}
+
+}  // namespace
+
+Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text) {
+  ui.Failure(text);
+  return Outcome::Failed(text);
+}
+
+Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
+  for (size_t i = 0; i < steps.size(); ++i) {
+    bool canceled = false;
+    const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);
+    if (!outcome.Stops() && !canceled) continue;
+    const std::string step = "\"" + steps[i].text + "\"";
+    const bool later = i + 1 < steps.size();
+    const std::string notRun = later ? "; the steps after it were not run." : ".";
+    if (canceled && !outcome.Stops()) {
+      // A save that was replacing files when the request came has finished.
+      const std::string line = "tolv: cancelled after " + step + ", which was written" + notRun;
+      ui.Failure(line);
+      return Outcome::Cancelled(line);
+    }
+    if (later) ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step + notRun);
+    return canceled ? Outcome::Cancelled(outcome.Text()) : outcome;
+  }
+  return Outcome::Done();
 }
 
 }  // namespace tolv::cli

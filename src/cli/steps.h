@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli/console_interaction.h"
+#include "workspace/outcome.h"
 #include "workspace/workspace.h"
 
 namespace tolv::cli {
@@ -34,10 +35,11 @@ enum class StepRole { kInput, kOperation, kOutput };
 struct Step {
   StepRole role;
   std::string text;  // the step as given on the command line, for messages
-  // Applies the step. Returns false when it failed; the failure has then been
-  // reported through ui (a message the window would show, or a line of the
-  // tool's own). May throw FileError or another std::exception.
-  std::function<bool(Workspace&, ConsoleInteraction&)> apply;
+  // Applies the step and returns its outcome: failed when it failed (the
+  // failure has then been reported through ui: a message the window would
+  // show, or a line of the tool's own), cancelled when a question was
+  // answered No. May throw FileError or another std::exception.
+  std::function<Outcome(Workspace&, ConsoleInteraction&)> apply;
   // Outputs only, for checking them before there is anything to write: the
   // file the step writes (the folder for -o DIR/, which targetIsFolder
   // marks; the name the block files are made from for -o blocks=NAME), and
@@ -45,6 +47,10 @@ struct Step {
   std::string target = {};
   bool targetIsFolder = false;
   std::function<std::optional<std::string>(const Workspace&)> refusal = {};
+  // Outputs only: every file the step writes for a workspace in which the
+  // components that will be there are present (for -o blocks=NAME all
+  // thirteen block names, the layout being unknown beforehand).
+  std::function<std::vector<std::string>(const Workspace&)> writes = {};
 };
 
 // Which step kinds a command accepts.
@@ -82,10 +88,19 @@ std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& inde
 // not one.
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax);
 
-// Applies steps in order. A step that fails (returns false, reports a
-// failure, or throws: the exception's text is printed) ends the run: no
-// later step runs, so nothing is written after a failure. Returns kExitOk
-// when every step succeeded, else kExitFailure.
-int RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui);
+// Prints text as a line of the tool's own (ConsoleInteraction::Failure) and
+// returns it as the failed outcome.
+Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text);
+
+// Applies steps in order. A step whose outcome is failed or cancelled (an
+// answer No), or that throws (the exception's text is printed), ends the run:
+// no later step runs, so nothing is written after a failure; a line says
+// which steps were not run. Outputs run under a SaveInterruptGuard
+// (common/save_interrupt.h): Ctrl-C or a request to end the program during a
+// save cancels it (or lets it finish when it is already replacing files), and
+// the run ends there with a line naming the output. Returns done when every
+// step was done or had nothing to do; else the outcome of the step that ended
+// the run (cancelled, with the line, after a Ctrl-C).
+Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui);
 
 }  // namespace tolv::cli

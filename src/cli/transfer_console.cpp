@@ -1,9 +1,12 @@
 // The terminal side of the receiver transfer commands.
 #include "cli/transfer_console.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <sstream>
+#include <utility>
 
 #include "cli/steps.h"
 #include "link/comm.h"
@@ -11,14 +14,23 @@
 namespace tolv::cli {
 namespace {
 
-std::string Bytes(double count) {
+// "393216 of 1572864 bytes": counted in bytes, as the summary of a transfer
+// gives sizes.
+std::string ByteFigures(double moved, int64_t total) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.0f of %lld bytes", std::floor(moved), static_cast<long long>(total));
+  return text;
+}
+
+// A rate in the unit that keeps it short: "850 B/s", "34.5 KiB/s", "1.2 MiB/s".
+std::string Rate(double bytesPerSecond) {
   char text[32];
-  if (count >= 1024.0 * 1024.0) {
-    std::snprintf(text, sizeof text, "%.1f MiB", count / (1024.0 * 1024.0));
-  } else if (count >= 1024.0) {
-    std::snprintf(text, sizeof text, "%.1f KiB", count / 1024.0);
+  if (bytesPerSecond >= 1024.0 * 1024.0) {
+    std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
+  } else if (bytesPerSecond >= 1024.0) {
+    std::snprintf(text, sizeof text, "%.1f KiB/s", bytesPerSecond / 1024.0);
   } else {
-    std::snprintf(text, sizeof text, "%.0f B", count);
+    std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
   }
   return text;
 }
@@ -31,15 +43,29 @@ std::string Duration(double seconds) {
 }
 
 std::string Bar(double percent) {
-  constexpr int kWidth = 24;
+  constexpr int kWidth = 12;
   const int filled = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 100.0 * kWidth);
   return "[" + std::string(static_cast<size_t>(filled), '#') +
          std::string(static_cast<size_t>(kWidth - filled), '-') + "]";
 }
 
+constexpr const char* kRebootQuestion = "Reboot the Toppy?";
+
+bool IsUsbPort(const std::string& port) {
+  std::string upper = port;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper == "USB";
+}
+
 }  // namespace
 
 ProgressDisplay::ProgressDisplay(std::FILE* stream, bool terminal) : stream_(stream), terminal_(terminal) {}
+
+void ProgressDisplay::SetJob(std::vector<int64_t> blockBytes) {
+  jobBytes_ = std::move(blockBytes);
+  jobBlocksStarted_ = 0;
+  jobBytesBefore_ = 0;
+}
 
 void ProgressDisplay::PrintLine(const std::string& text) {
   EndLine();
@@ -54,56 +80,121 @@ void ProgressDisplay::EndLine() {
   lineOpen_ = false;
 }
 
+double ProgressDisplay::BlockBytesMoved() const {
+  return static_cast<double>(blockBytes_) * std::clamp(blockPercent_, 0.0, 100.0) / 100.0;
+}
+
 void ProgressDisplay::OnBlockStarting(const std::string& name, int64_t byteCount) {
+  const auto now = std::chrono::steady_clock::now();
+  // The block before counts with what it moved, finished or not.
+  if (jobBlocksStarted_ > 0) jobBytesBefore_ += BlockBytesMoved();
+  if (jobBlocksStarted_ == 0) jobStart_ = now;
+  ++jobBlocksStarted_;
+  if (byteCount > 0 && jobBlocksStarted_ <= jobBytes_.size()) jobBytes_[jobBlocksStarted_ - 1] = byteCount;
   blockName_ = name;
   blockBytes_ = byteCount;
+  blockPercent_ = 0;
   lastQuarter_ = -1;
-  blockStart_ = std::chrono::steady_clock::now();
+  blockStart_ = now;
   lastDraw_ = {};
 }
 
 void ProgressDisplay::OnTransferSize(int64_t byteCount) {
-  if (byteCount > 0) blockBytes_ = byteCount;
+  if (byteCount <= 0) return;
+  blockBytes_ = byteCount;
+  if (jobBlocksStarted_ > 0 && jobBlocksStarted_ <= jobBytes_.size())
+    jobBytes_[jobBlocksStarted_ - 1] = byteCount;
+}
+
+// The statuses of the wait for the loader that are not shown: after the
+// reboot (the first close after the first open) until the receiver answers
+// the mode request, one line stands for the closes, opens and polls.
+bool ProgressDisplay::HiddenInLoaderWait(uint8_t status) {
+  switch (status) {
+    case comm_status::kWaitingForUsb: return phase_ == LinkPhase::kLoaderWait;
+    case comm_status::kDeviceOpened:
+      if (phase_ == LinkPhase::kIdle) phase_ = LinkPhase::kOpened;
+      return phase_ == LinkPhase::kLoaderWait;
+    case comm_status::kDeviceClosed:
+      if (phase_ == LinkPhase::kOpened) {
+        phase_ = LinkPhase::kLoaderWait;
+        lastText_ = "Rebooting the receiver, waiting for its loader";
+        PrintLine(lastText_);
+        return true;
+      }
+      if (phase_ == LinkPhase::kSession) phase_ = LinkPhase::kIdle;  // a next session starts over
+      return phase_ == LinkPhase::kLoaderWait;
+    case comm_status::kDownloadMode:
+    case comm_status::kUploadMode: phase_ = LinkPhase::kSession; return false;
+    default: return false;
+  }
 }
 
 void ProgressDisplay::OnStatus(uint8_t status, double value) {
   if (status == comm_status::kProgress) return ShowProgress(value);
+  // A close says something only after an open: the port may have failed.
+  if (status == comm_status::kDeviceOpened) deviceOpen_ = true;
+  if (status == comm_status::kDeviceClosed && !std::exchange(deviceOpen_, false)) return;
+  if (waitsForLoader_ && HiddenInLoaderWait(status)) return;
   const TransferProgressView view = Transfer_Progress(status, value, ".");
   if (!view.statusText || *view.statusText == lastText_) return;  // the serial mode wait repeats itself
   lastText_ = *view.statusText;
   PrintLine(lastText_);
 }
 
+// "all: 40%, 0:12 left" for a job of several blocks whose sizes are all
+// known; empty otherwise.
+std::string ProgressDisplay::JobText(std::chrono::steady_clock::time_point now) const {
+  if (jobBytes_.size() < 2 || jobBlocksStarted_ == 0) return {};
+  double total = 0;
+  for (int64_t bytes : jobBytes_) {
+    if (bytes <= 0) return {};
+    total += static_cast<double>(bytes);
+  }
+  const double done = std::min(total, jobBytesBefore_ + BlockBytesMoved());
+  char text[32];
+  std::snprintf(text, sizeof text, "all: %.0f%%", std::floor(100.0 * done / total));
+  std::string line = text;
+  const double seconds = std::chrono::duration<double>(now - jobStart_).count();
+  if (done > 0 && done < total && seconds > 0.2)
+    line += ", " + Duration(seconds * (total - done) / done) + " left";
+  return line;
+}
+
 void ProgressDisplay::ShowProgress(double percent) {
   lastText_.clear();
+  blockPercent_ = std::isfinite(percent) ? percent : 0;
   const std::string name = blockName_.empty() ? "Block" : blockName_;
+  const auto now = std::chrono::steady_clock::now();
+  const std::string job = JobText(now);
   if (!terminal_) {
-    const int quarter = static_cast<int>(std::clamp(percent, 0.0, 100.0) / 25.0);
+    const int quarter = static_cast<int>(std::clamp(blockPercent_, 0.0, 100.0) / 25.0);
     if (quarter == lastQuarter_) return;
     lastQuarter_ = quarter;
     // One line per quarter passed, with the figures of the moment.
     char head[32];
-    std::snprintf(head, sizeof head, "%.0f%% done", std::floor(std::clamp(percent, 0.0, 100.0)));
-    std::string line = name + ": " + head;
-    if (blockBytes_ > 0)
-      line += " (" + Bytes(static_cast<double>(blockBytes_) * percent / 100.0) + " of " +
-              Bytes(static_cast<double>(blockBytes_)) + ")";
-    return PrintLine(line);
+    std::snprintf(head, sizeof head, "%.0f%% done", std::floor(std::clamp(blockPercent_, 0.0, 100.0)));
+    std::string figures;
+    if (blockBytes_ > 0) figures = ByteFigures(BlockBytesMoved(), blockBytes_);
+    if (!job.empty()) figures += (figures.empty() ? "" : "; ") + job;
+    return PrintLine(name + ": " + head + (figures.empty() ? "" : " (" + figures + ")"));
   }
-  const auto now = std::chrono::steady_clock::now();
-  if (percent < 100 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+  if (blockPercent_ < 100 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
   lastDraw_ = now;
   const double seconds = std::chrono::duration<double>(now - blockStart_).count();
   char head[64];
-  std::snprintf(head, sizeof head, "%-10s %s %5.1f%%", name.c_str(), Bar(percent).c_str(), percent);
+  std::snprintf(head, sizeof head, "%-10s %s %5.1f%%", name.c_str(), Bar(blockPercent_).c_str(),
+                blockPercent_);
   std::string line = head;
-  if (blockBytes_ > 0) {
-    const double done = static_cast<double>(blockBytes_) * percent / 100.0;
-    line += "  " + Bytes(done) + " of " + Bytes(static_cast<double>(blockBytes_));
-    if (seconds > 0.2) line += "  " + Bytes(done / seconds) + "/s";
-  }
-  if (percent > 0.5 && percent < 100 && seconds > 0.2) {
-    line += "  " + Duration(seconds * (100.0 - percent) / percent) + " left";
+  // Within 79 columns: the whole job's share and time left take the place
+  // of the block's rate and time left.
+  if (blockBytes_ > 0) line += "  " + ByteFigures(BlockBytesMoved(), blockBytes_);
+  if (!job.empty()) {
+    line += "  " + job;
+  } else {
+    if (blockBytes_ > 0 && seconds > 0.2) line += "  " + Rate(BlockBytesMoved() / seconds);
+    if (blockPercent_ > 0.5 && blockPercent_ < 100 && seconds > 0.2)
+      line += "  " + Duration(seconds * (100.0 - blockPercent_) / blockPercent_) + " left";
   }
   std::fprintf(stream_, "\r%-79s", line.c_str());
   std::fflush(stream_);
@@ -114,7 +205,8 @@ TransferConsole::TransferConsole(TransferAnswers answers, ProgressDisplay& displ
     : ConsoleInteraction(answers.answerYes),
       display_(display),
       reboot_(answers.reboot),
-      forceModel_(answers.forceModel) {}
+      forceModel_(answers.forceModel),
+      interactive_(StandardInputAnswers().isTerminal && StderrIsTerminal()) {}
 
 void TransferConsole::Information(const std::string& text) {
   display_.EndLine();
@@ -128,9 +220,31 @@ void TransferConsole::Message(const std::string& text) {
 
 bool TransferConsole::Question(const std::string& text) {
   display_.EndLine();
-  if (text != "Reboot the Toppy?") return ConsoleInteraction::Question(text);
-  Note(text + (reboot_ ? " -> Yes" : " -> No (--reboot answers Yes)"));
-  return reboot_;
+  if (text != kRebootQuestion) return ConsoleInteraction::Question(text);
+  return !deferReboot_ && AskReboot();
+}
+
+bool TransferConsole::AskReboot() {
+  display_.EndLine();
+  if (reboot_) {
+    Note(std::string(kRebootQuestion) + (*reboot_ ? " -> Yes" : " -> No (--no-reboot)"));
+    return *reboot_;
+  }
+  if (!interactive_) {
+    Note(std::string(kRebootQuestion) + " -> No (--reboot answers Yes)");
+    return false;
+  }
+  // No is the answer of an empty line and of the end of input; neither is
+  // a failure: the transfer is over.
+  std::fprintf(stderr, "%s [y/N] ", kRebootQuestion);
+  std::fflush(stderr);
+  std::string answer;
+  int c;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
+    if (!std::isspace(c)) answer += static_cast<char>(std::tolower(c));
+  }
+  if (c == EOF) std::fputc('\n', stderr);
+  return answer == "y" || answer == "yes";
 }
 
 bool TransferConsole::QuestionDefaultNo(const std::string& text) {
@@ -148,13 +262,17 @@ ReceiverWait::ReceiverWait(std::string port, std::optional<int> timeoutSeconds, 
 bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic) {
   if (status == answeredStatus_) answered_ = true;
   if (answered_ || timedOut_) return false;
+  if (status == comm_status::kDeviceOpened) ++opens_;
+  ShowUsbReason(status, usbDiagnostic, display);
   const auto waited = std::chrono::steady_clock::now() - start_;
   if (!noticed_ && waited >= std::chrono::milliseconds(kNoticeMs)) {
     noticed_ = true;
+    // A receiver that is there but cannot be used has been named already.
+    const bool unusable = !shownReason_.empty() && shownReason_ == pendingReason_;
     display.PrintLine("Waiting for the receiver on " + port_ +
-                      ": switch it on or reconnect the cable; Ctrl-C stops.");
+                      (unusable ? ": it is there but cannot be used (see above); Ctrl-C stops."
+                                : ": switch it on or reconnect the cable; Ctrl-C stops."));
   }
-  ShowUsbReason(status, usbDiagnostic, display);
   if (timeoutSeconds_ && waited >= std::chrono::seconds(*timeoutSeconds_)) timedOut_ = true;
   return timedOut_;
 }
@@ -171,8 +289,33 @@ void ReceiverWait::ShowUsbReason(uint8_t status, const std::string& usbDiagnosti
 }
 
 std::string ReceiverWait::GaveUpText() const {
-  return "Gave up after " + std::to_string(timeoutSeconds_.value_or(0)) + " s: no answer from the receiver on " +
-         port_ + ".";
+  const std::string head = "Gave up after " + std::to_string(timeoutSeconds_.value_or(0)) + " s: ";
+  // A USB receiver that was there is not "no answer": it was busy, or its
+  // loader never took the mode request.
+  if (IsUsbPort(port_) && !pendingReason_.empty())
+    return head + "the receiver on USB is there but cannot be used: " + pendingReason_ + ".";
+  if (IsUsbPort(port_) && opens_ >= 2) return head + "the receiver on USB is there but does not answer.";
+  return head + "no answer from the receiver on " + port_ + ".";
+}
+
+ReceiverLeft ReceiverLeftAfter(bool portOpened, bool rebooted) {
+  if (!portOpened) return ReceiverLeft::kUntouched;
+  return rebooted ? ReceiverLeft::kRestarting : ReceiverLeft::kInLoader;
+}
+
+std::string ReceiverLeftText(ReceiverLeft left, const std::string& port) {
+  switch (left) {
+    case ReceiverLeft::kUntouched: return "The receiver was not reached; it is as it was.";
+    case ReceiverLeft::kRestarting:
+      return "The receiver restarts now and runs as usual once it has started up.";
+    case ReceiverLeft::kInLoader: break;
+  }
+  return "The receiver waits in its loader: run `tolv reboot --port " + port + "`, or switch it off and on.";
+}
+
+std::string SerialOpenFailureText() {
+  const std::string why = Comm_OpenDiagnostic();
+  return why.empty() ? std::string() : "Cannot open the serial port " + why + ".";
 }
 
 TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, ReceiverWait& wait) {

@@ -16,13 +16,28 @@
 namespace tolv::cli {
 
 // The progress of a transfer on a stream (standard error). On a terminal one
-// line is redrawn: the block, a bar, the percentage, the bytes moved and the
-// block's size when known, the rate and the time left. Otherwise plain lines:
-// each new status text once, and the progress of a block in quarters (with
-// the bytes moved when the size is known).
+// line of at most 79 columns is redrawn: the block, a bar, the percentage,
+// the bytes moved and the block's size when known, then for a job of several
+// blocks how far the whole job is and the time it still needs, otherwise the
+// block's rate and time left.
+// Otherwise plain lines: each new status text once, and the progress of a
+// block in quarters with its bytes and the whole job's share. Sizes are
+// counted in bytes, as the summary of a transfer gives them.
 class ProgressDisplay {
  public:
   ProgressDisplay(std::FILE* stream, bool terminal);
+
+  // The blocks the job will move, in order, each with its size on the wire
+  // when known beforehand (0: learnt as it moves, such as a download's
+  // firmware). Each OnBlockStarting takes the next one. Without a job (or
+  // for one block) the progress is the block's own.
+  void SetJob(std::vector<int64_t> blockBytes);
+  // For the commands that reboot the receiver and wait for its loader: the
+  // link's statuses from the reboot until the receiver answers the mode
+  // request (closes, opens, USB polls, many times a second while a receiver
+  // does not answer) are shown as one line, "Rebooting the receiver, waiting
+  // for its loader". The window and the log keep every status.
+  void SetWaitsForLoader(bool waits) { waitsForLoader_ = waits; }
 
   // The link's status callback (status 1 to 9 and its value).
   void OnStatus(uint8_t status, double value);
@@ -37,7 +52,13 @@ class ProgressDisplay {
   void PrintLine(const std::string& text);
 
  private:
+  // Where the link stands in the wait for the loader (SetWaitsForLoader).
+  enum class LinkPhase { kIdle, kOpened, kLoaderWait, kSession };
+
   void ShowProgress(double percent);
+  bool HiddenInLoaderWait(uint8_t status);
+  double BlockBytesMoved() const;
+  std::string JobText(std::chrono::steady_clock::time_point now) const;
 
   std::FILE* stream_;
   bool terminal_;
@@ -45,9 +66,19 @@ class ProgressDisplay {
   std::string lastText_;
   std::string blockName_;
   int64_t blockBytes_ = 0;
+  double blockPercent_ = 0;
   int lastQuarter_ = -1;
   std::chrono::steady_clock::time_point blockStart_{};
   std::chrono::steady_clock::time_point lastDraw_{};
+  bool deviceOpen_ = false;  // opened since the last close
+  bool waitsForLoader_ = false;
+  LinkPhase phase_ = LinkPhase::kIdle;
+  // The job: each block's size (0 while unknown), the block under way
+  // (jobBlocksStarted_ - 1), the bytes of the blocks before it.
+  std::vector<int64_t> jobBytes_;
+  size_t jobBlocksStarted_ = 0;
+  double jobBytesBefore_ = 0;
+  std::chrono::steady_clock::time_point jobStart_{};
 };
 
 // Ctrl-C for the length of a transfer: the first press only sets a flag,
@@ -63,15 +94,18 @@ class InterruptGuard {
 };
 
 // The console of the transfer commands: "Reboot the Toppy?" is answered by
-// --reboot (No without it, never a failure: it comes after the transfer); the
-// question whether to send an image to a receiver of another model (asked
-// with No as its default) by --force-model; every other question (those of
-// the operations among upload's inputs) as ConsoleInteraction answers it, Yes
-// with --yes. Every line first ends the progress display's line.
+// --reboot or --no-reboot, else asked ([y/N]) when standard input and
+// standard error are both terminals, else answered No with a line naming
+// --reboot (never a failure: it comes after the transfer); the question
+// whether to send an image to a receiver of another model (asked with No as
+// its default) by --force-model; every other question (those of the
+// operations among upload's inputs, the restore's "Send ...?") as
+// ConsoleInteraction answers it, Yes with --yes. Every line first ends the
+// progress display's line.
 struct TransferAnswers {
-  bool reboot = false;      // --reboot
-  bool answerYes = false;   // --yes
-  bool forceModel = false;  // --force-model
+  std::optional<bool> reboot;  // --reboot (true), --no-reboot (false)
+  bool answerYes = false;      // --yes
+  bool forceModel = false;     // --force-model
 };
 
 class TransferConsole : public ConsoleInteraction {
@@ -82,23 +116,35 @@ class TransferConsole : public ConsoleInteraction {
   bool Question(const std::string& text) override;
   bool QuestionDefaultNo(const std::string& text) override;
 
+  // While deferred, "Reboot the Toppy?" is answered No without a word: a
+  // command with more to do on the receiver asks it itself at its end
+  // (AskReboot).
+  void DeferRebootQuestion(bool defer) { deferReboot_ = defer; }
+  // "Reboot the Toppy?" answered as above; true for Yes.
+  bool AskReboot();
+
  private:
   ProgressDisplay& display_;
-  bool reboot_;
+  std::optional<bool> reboot_;
   bool forceModel_;
+  bool deferReboot_ = false;
+  bool interactive_;  // standard input and standard error are terminals
 };
 
 // The wait for the receiver, watched through the link's statuses: from the
 // start of the command until the receiver has answered (answeredStatus:
 // download or upload mode reached, or for a reboot the port opened). After
 // about kNoticeMs without an answer it prints once "Waiting for the receiver
-// on PORT: switch it on or reconnect the cable; Ctrl-C stops.". While the link
-// waits for a USB receiver that is there but cannot be used, it prints why
-// (Transfer_UsbWaitReason) as soon as kReasonPolls polls in a row have given
-// the same reason (one seen in passing, as while a rebooted receiver leaves
-// the bus, is not worth a line), and again only when the reason changes.
-// Once the time-out (if any) has passed it asks for a cancel of the link,
-// which the command then reports as a time-out, not as the user's cancel.
+// on PORT: switch it on or reconnect the cable; Ctrl-C stops." (for a USB
+// receiver that is there but cannot be used, "Waiting for the receiver on
+// USB: it is there but cannot be used (see above); Ctrl-C stops."). While
+// the link waits for a USB receiver that is there but cannot be used, it
+// prints why (Transfer_UsbWaitReason) as soon as kReasonPolls polls in a row
+// have given the same reason (one seen in passing, as while a rebooted
+// receiver leaves the bus, is not worth a line), and again only when the
+// reason changes. Once the time-out (if any) has passed it asks for a cancel
+// of the link, which the command then reports as a time-out, not as the
+// user's cancel.
 class ReceiverWait {
  public:
   static constexpr int kNoticeMs = 3000;
@@ -111,7 +157,10 @@ class ReceiverWait {
   // time is up and the link is to be cancelled.
   bool OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic = {});
   bool timedOut() const { return timedOut_; }
-  // "Gave up after N s: no answer from the receiver on PORT."
+  // "Gave up after N s: " and why: "no answer from the receiver on PORT.";
+  // for USB, "the receiver on USB is there but cannot be used: REASON." or
+  // "the receiver on USB is there but does not answer." when it was found
+  // (after the reboot) but its loader never took the mode request.
   std::string GaveUpText() const;
 
  private:
@@ -122,12 +171,35 @@ class ReceiverWait {
   bool answered_ = false;
   bool noticed_ = false;
   bool timedOut_ = false;
+  int opens_ = 0;              // the port (or the USB receiver) opened so many times
   std::string pendingReason_;  // the reason of the polls in a row so far
   int pendingPolls_ = 0;
   std::string shownReason_;  // the last reason printed
 
   void ShowUsbReason(uint8_t status, const std::string& usbDiagnostic, ProgressDisplay& display);
 };
+
+// What a transfer command leaves the receiver in, for the closing line.
+enum class ReceiverLeft {
+  kUntouched,   // the port never opened: nothing reached the receiver
+  kInLoader,    // rebooted into its loader (at the start) and not restarted since
+  kRestarting,  // "Reboot the Toppy?" answered Yes
+};
+
+// The closing line of a transfer command: the receiver's state and the next
+// step. kInLoader: "The receiver waits in its loader: run `tolv reboot --port
+// PORT`, or switch it off and on."; kRestarting: "The receiver restarts now
+// and runs as usual once it has started up."; kUntouched: "The receiver was
+// not reached; it is as it was."
+std::string ReceiverLeftText(ReceiverLeft left, const std::string& port);
+// The state after a workflow: untouched unless the port opened, restarting
+// when the reboot question was answered Yes.
+ReceiverLeft ReceiverLeftAfter(bool portOpened, bool rebooted);
+
+// The line that says why the serial port could not be opened ("Cannot open
+// the serial port /dev/ttyS9: no such port (...)."), when the link's last
+// open of it failed (Comm_OpenDiagnostic); empty otherwise.
+std::string SerialOpenFailureText();
 
 // Hooks that show the progress on display (with the size of the block under
 // way from the process-wide link), keep wait informed, and cancel that link

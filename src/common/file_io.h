@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -24,8 +25,23 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A save that stopped because it was cancelled (Saves_Cancel): nothing of it
+// was written, and its temporary files are gone.
+class SaveCanceled : public FileError {
+ public:
+  using FileError::FileError;
+};
+
 // True when path names an existing file (or device) that can be stat'ed.
 bool FileExists(const std::string& path);
+
+// True when path names an existing regular file (through links on POSIX
+// systems): no folder, device, FIFO or socket.
+bool IsRegularFile(const std::string& path);
+
+// The readers below take regular files only. They open without waiting, so a
+// FIFO or a device given as an input is refused at once ("Cannot read file
+// "NAME": it is not a regular file") instead of blocking the program.
 
 // Size in bytes of the file at path. Throws FileError when it cannot be opened.
 uint64_t FileSizeOf(const std::string& path);
@@ -43,9 +59,12 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
 // file renamed over path. On POSIX systems, when path is a symbolic link (or a
 // chain of them), the file it points to is the one replaced, from a temporary
 // file beside it, and the link stays; on Windows links are not followed. An
-// existing file's permission bits (on Windows its hidden, system and
-// not-indexed attributes) are kept. On failure the temporary file is removed,
-// path is untouched and FileError is thrown.
+// existing file's permission bits, owner and group (as far as the process may
+// set them; on Windows its read-only, hidden, system and not-indexed
+// attributes) are kept; a new file gets the usual permissions (0666 less the
+// umask). What is refused before anything is written is listed at
+// SaveTarget_Fault. On failure the temporary file is removed, path is
+// untouched and FileError is thrown.
 void SaveFileAtomically(const std::string& path, std::initializer_list<ByteView> parts);
 void SaveFileAtomically(const std::string& path, ByteView bytes);
 
@@ -55,17 +74,78 @@ struct FileToSave {
   std::vector<ByteView> parts;
 };
 
-// Saves several files as SaveFileAtomically does, all or none as far as the
-// file system allows: every file is written completely to its temporary file
-// first, and only when all are written are they renamed over their names, in
-// order. A failure while writing removes every temporary file and leaves every
-// existing file untouched (FileError). Only a failing rename, after the files
-// before it were renamed, can leave a part saved.
+// Saves several files as SaveFileAtomically does, all or none: every target
+// is checked first (SaveTarget_Fault; two names of one file are refused too),
+// then every file is written completely to its temporary file, and only when
+// all are written are they put in place. Where the old files are replaced,
+// each is first kept under a hidden name beside it (on POSIX systems a second
+// link, on Windows the old file itself moved aside, since a file that another
+// program holds open cannot be replaced there); when putting any file in
+// place fails, every file already replaced gets its old contents back and
+// every new one is removed. Throws FileError, every temporary and kept file
+// removed, with every existing file as it was. Throws SaveCanceled when a
+// cancel (Saves_Cancel) came before the first file was replaced.
 void SaveFilesAtomically(const std::vector<FileToSave>& files);
+
+// Why a save cannot replace the file at path, as the sentence FileError
+// carries, or nothing when it can (also when no such file exists yet):
+//   "Cannot replace "NAME": it is a folder."
+//   "Cannot replace "NAME": it is not a regular file." (a device, FIFO or
+//     socket; on POSIX systems a link is judged by the file it leads to)
+//   "Cannot replace "NAME": the file is write-protected." (no write
+//     permission for anybody, or none for this process; on Windows the
+//     read-only attribute), unless ForceReplaceScope is active.
+// Reads the file system only.
+std::optional<std::string> SaveTarget_Fault(const std::string& path);
+
+// While one lives, saves on this thread replace write-protected files instead
+// of refusing them (the command line's --force); the new file keeps the
+// protection. Scopes nest; each restores what was before.
+class ForceReplaceScope {
+ public:
+  explicit ForceReplaceScope(bool force = true);
+  ~ForceReplaceScope();
+  ForceReplaceScope(const ForceReplaceScope&) = delete;
+  ForceReplaceScope& operator=(const ForceReplaceScope&) = delete;
+  static bool Active();
+
+ private:
+  bool previous_;
+};
+
+// --- Cancelling saves -------------------------------------------------------
+// For the handlers of Ctrl-C and termination signals. All three are safe to
+// call from a POSIX signal handler and from any thread.
+
+// Cancels the saves in progress and every later one until
+// Saves_ResetCancel: a save that has not begun replacing files removes its
+// temporaries and throws SaveCanceled; one that has begun finishes (it takes
+// a few renames). The temporary files of saves that have not begun replacing
+// are removed at once, so that a process ending now leaves none. Returns
+// true when no save is replacing files at this moment, that is, when the
+// process may end now without leaving part of a save in place.
+bool Saves_Cancel() noexcept;
+
+// Whether Saves_Cancel was called since the last Saves_ResetCancel.
+bool Saves_CancelRequested() noexcept;
+
+// Lets saves run again.
+void Saves_ResetCancel() noexcept;
+
+// A text that is the same for two names of one file and differs for names
+// of different files: for an existing file (on POSIX systems through links)
+// its device and number; for a name not there yet, that of its nearest
+// existing folder followed by the rest of the name (on Windows in one case,
+// as the system compares names). Reads the file system only; throws nothing.
+std::string FileIdentity(const std::string& path);
 
 // Directory part of path including its last separator ("/", "\" or ":"),
 // empty when there is none.
 std::string DirectoryOf(const std::string& path);
+
+// Whether c separates folders in a path typed on this system: "/", and on
+// Windows also "\".
+bool IsFolderSeparator(char c);
 
 // Directory of the running executable, with a trailing "/", or empty when the
 // platform cannot tell.
@@ -76,6 +156,16 @@ namespace testing {
 // SaveFileAtomically, the next write fails as a full disk would (ENOSPC).
 // std::nullopt turns the fault off. Not for production use.
 void FailWritesAfter(std::optional<uint64_t> byteCount);
+
+// Test hook: after this many more files have been put in place by a save,
+// putting the next one in place fails (as an I/O error would).
+// std::nullopt turns the fault off. Not for production use.
+void FailReplacingAfter(std::optional<int> fileCount);
+
+// Test hook: called after each temporary file of a save is complete
+// ("written") and after each file is put in place ("replaced"), with the
+// name saved. An empty function turns it off. Not for production use.
+void OnSaveProgress(std::function<void(const char* stage, const std::string& path)> hook);
 }  // namespace testing
 
 }  // namespace tolv

@@ -1,13 +1,16 @@
 // File access on POSIX systems.
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 
-#include "common/file_io.h"
+#include "common/save_platform.h"
 
 namespace tolv {
 namespace {
@@ -15,6 +18,8 @@ namespace {
 std::optional<uint64_t> g_writeBudget;  // test hook, see testing::FailWritesAfter
 // Links followed before a save gives up, as the kernel does (ELOOP).
 constexpr int kMaxLinkLevels = 40;
+// A save writes at most this much at once, so that a cancel is seen soon.
+constexpr size_t kWritePiece = size_t{1} << 20;
 
 std::string Quote(const std::string& path) { return "\"" + path + "\""; }
 
@@ -25,6 +30,7 @@ std::string Quote(const std::string& path) { return "\"" + path + "\""; }
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   ~Fd() {
@@ -41,10 +47,23 @@ class Fd {
   int fd_;
 };
 
+void RequireRegular(const struct stat& st, const std::string& path) {
+  if (S_ISDIR(st.st_mode)) Fail("Cannot read file", path, EISDIR);
+  if (!S_ISREG(st.st_mode)) throw FileError("Cannot read file " + Quote(path) + ": it is not a regular file");
+}
+
+// Opens a regular file for reading. A FIFO or device is refused before it is
+// opened (opening one can wait for a writer, or act on the device), and the
+// open itself does not wait either, should the name change meanwhile.
 Fd OpenForReading(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail("Cannot open file", path, errno);
-  return Fd(fd);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) Fail("Cannot open file", path, errno);
+  RequireRegular(st, path);
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) Fail("Cannot open file", path, errno);
+  if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
+  RequireRegular(st, path);
+  return fd;
 }
 
 // Reads up to byteCount bytes at byteOffset; returns how many there were.
@@ -65,7 +84,8 @@ size_t ReadAt(const Fd& fd, const std::string& path, uint64_t byteOffset, uint8_
 void WriteAll(int fd, const std::string& path, ByteView bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    size_t want = bytes.size() - done;
+    save_detail::ThrowIfCanceled(path);
+    size_t want = std::min(bytes.size() - done, kWritePiece);
     if (g_writeBudget) {
       if (*g_writeBudget == 0) Fail("Cannot write file", path, ENOSPC);
       want = std::min<uint64_t>(want, *g_writeBudget);
@@ -80,27 +100,71 @@ void WriteAll(int fd, const std::string& path, ByteView bytes) {
   }
 }
 
-// Permission bits for a new file: those of the file it replaces, else the
-// usual 0666 less the process's umask.
-mode_t ModeForReplacement(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return st.st_mode & 07777;
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 // Directory part of a POSIX path including its last "/", empty when none.
 std::string ParentOf(const std::string& path) {
   size_t cut = path.rfind('/');
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+// A name for a hidden file beside target, for mkostemp.
+std::string HiddenNameBeside(const std::string& target, const char* prefix) {
+  const std::string dir = ParentOf(target);
+  return (dir.empty() ? "./" : dir) + prefix + "XXXXXX";
+}
+
+// What the new file takes over from the file it replaces: its permission
+// bits, owner and group; for a new file the usual 0666 less the umask.
+struct Kept {
+  bool exists = false;
+  mode_t mode = 0;
+  uid_t owner = 0;
+  gid_t group = 0;
+};
+
+Kept PropertiesToKeep(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    return {true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return {false, static_cast<mode_t>(0666 & ~mask), 0, 0};
+}
+
+// Owner and group where the process may set them (the superuser any, others
+// a group of their own), then the permission bits, which a change of owner
+// may have cut.
+void ApplyKept(int fd, const Kept& kept, const std::string& path) {
+  if (kept.exists && (kept.owner != ::geteuid() || kept.group != ::getegid())) {
+    if (::fchown(fd, kept.owner, kept.group) != 0 && ::fchown(fd, static_cast<uid_t>(-1), kept.group) != 0) {
+      // Not allowed: the file stays the process's own.
+    }
+  }
+  if (::fchmod(fd, kept.mode) != 0) Fail("Cannot write file", path, errno);
+}
+
+// Creates the temporary file and registers it, with every signal held off
+// in between, so that a cancel either knows the file or finds none.
+int CreateRegistered(std::string& temp, int& slot) {
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &previous);
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  const int error = errno;
+  slot = fd >= 0 ? save_detail::Temporaries_Register(temp) : -1;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = error;
+  return fd;
+}
+
+}  // namespace
+
+namespace save_detail {
+
 // The file that a save to path replaces: path itself, or, when path is a
 // symbolic link, the file that the chain of links finally names (a relative
 // link is read from its own folder). A link to a file that does not exist yet
 // gives that file's name. Writing there keeps the links as they are.
-std::string FinalTarget(const std::string& path) {
+std::string ReplacedFile(const std::string& path) {
   std::string current = path;
   for (int level = 0; level < kMaxLinkLevels; ++level) {
     struct stat st {};
@@ -114,33 +178,95 @@ std::string FinalTarget(const std::string& path) {
   Fail("Cannot create file", path, ELOOP);
 }
 
-// Writes parts to a new temporary file beside target, flushed to the disk,
-// with the permission bits target has (or the usual ones for a new file), and
-// returns its name. On failure removes it and throws FileError naming path.
-std::string WriteTemporary(const std::string& target, const std::string& path,
-                           const std::vector<ByteView>& parts) {
-  std::string temp = ParentOf(target) + ".tolv-save-XXXXXX";
-  if (ParentOf(target).empty()) temp = "./" + temp;
-  mode_t mode = ModeForReplacement(target);
-  Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) Fail("Cannot create file", path, errno);
+TargetInfo InspectTarget(const std::string& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0) return {};
+  TargetInfo info;
+  info.exists = true;
+  info.folder = S_ISDIR(st.st_mode);
+  info.regular = S_ISREG(st.st_mode);
+  // Protected: nobody may write it (the superuser, whom the system lets
+  // write anything, included), or this process may not.
+  info.writeProtected =
+      info.regular &&
+      ((st.st_mode & 0222) == 0 ||
+       (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)));
+  return info;
+}
+
+Temporary WriteTemporary(const std::string& target, const std::string& shown,
+                         const std::vector<ByteView>& parts) {
+  ThrowIfCanceled(shown);
+  const Kept kept = PropertiesToKeep(target);
+  Temporary temp{HiddenNameBeside(target, ".tolv-save-"), -1};
+  Fd fd(CreateRegistered(temp.name, temp.slot));
+  if (fd.get() < 0) Fail("Cannot create file", shown, errno);
   try {
-    for (ByteView part : parts) WriteAll(fd.get(), path, part);
-    if (::fchmod(fd.get(), mode) != 0) Fail("Cannot write file", path, errno);
-    if (::fsync(fd.get()) != 0) Fail("Cannot write file", path, errno);
-    if (::close(fd.release()) != 0) Fail("Cannot write file", path, errno);
+    for (ByteView part : parts) WriteAll(fd.get(), shown, part);
+    ApplyKept(fd.get(), kept, shown);
+    if (::fsync(fd.get()) != 0) Fail("Cannot write file", shown, errno);
+    if (::close(fd.release()) != 0) Fail("Cannot write file", shown, errno);
   } catch (...) {
-    ::unlink(temp.c_str());
+    ::unlink(temp.name.c_str());
+    Temporaries_Unregister(temp.slot);
     throw;
   }
   return temp;
 }
 
-}  // namespace
+// A second link keeps the old file in place while it is still the target;
+// where the file system refuses links, the old file is moved aside instead.
+std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = HiddenNameBeside(target, ".tolv-old-");
+    Fd placeholder(::mkostemp(name.data(), O_CLOEXEC));
+    if (placeholder.get() < 0) Fail("Cannot replace file", shown, errno);
+    ::unlink(name.c_str());
+    if (::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
+    if (errno == EEXIST) continue;
+    // Moved over a placeholder of that name, which rename replaces.
+    Fd again(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    if (again.get() < 0) Fail("Cannot replace file", shown, errno);
+    if (::rename(target.c_str(), name.c_str()) == 0) return KeptOld{name, true};
+    const int error = errno;
+    ::unlink(name.c_str());
+    Fail("Cannot replace file", shown, error);
+  }
+  Fail("Cannot replace file", shown, EEXIST);
+}
+
+void PutInPlace(const std::string& temp, const std::string& target, const std::string& shown) {
+  if (::rename(temp.c_str(), target.c_str()) != 0) Fail("Cannot create file", shown, errno);
+}
+
+bool RestoreOld(const KeptOld& kept, const std::string& target) noexcept {
+  return ::rename(kept.name.c_str(), target.c_str()) == 0;
+}
+
+void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+void RemoveForCancel(const char* path) noexcept { ::unlink(path); }
+
+std::optional<std::string> ExistingFileIdentity(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+std::string ComparableName(const std::string& name) { return name; }
+
+}  // namespace save_detail
 
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 uint64_t FileSizeOf(const std::string& path) {
@@ -154,7 +280,6 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   Fd fd = OpenForReading(path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) Fail("Cannot read file", path, errno);
-  if (S_ISDIR(st.st_mode)) Fail("Cannot read file", path, EISDIR);
   std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
   bytes.resize(ReadAt(fd, path, 0, bytes.data(), bytes.size()));
   return bytes;
@@ -168,33 +293,12 @@ std::vector<uint8_t> ReadFileRange(const std::string& path, uint64_t byteOffset,
   return bytes;
 }
 
-void SaveFilesAtomically(const std::vector<FileToSave>& files) {
-  for (const FileToSave& file : files)
-    if (file.path.empty()) throw FileError("Cannot create a file without a name");
-  // Every file is complete on the disk before the first one replaces anything.
-  std::vector<std::string> targets;
-  std::vector<std::string> temporaries;
-  try {
-    for (const FileToSave& file : files) {
-      targets.push_back(FinalTarget(file.path));
-      temporaries.push_back(WriteTemporary(targets.back(), file.path, file.parts));
-    }
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (::rename(temporaries[i].c_str(), targets[i].c_str()) != 0)
-        Fail("Cannot create file", files[i].path, errno);
-      temporaries[i].clear();
-    }
-  } catch (...) {
-    for (const std::string& temp : temporaries)
-      if (!temp.empty()) ::unlink(temp.c_str());
-    throw;
-  }
-}
-
 std::string DirectoryOf(const std::string& path) {
   size_t cut = path.find_last_of("/\\:");
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
+
+bool IsFolderSeparator(char c) { return c == '/'; }
 
 std::string ExecutableDirectory() {
   char buf[PATH_MAX];

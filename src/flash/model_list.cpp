@@ -131,7 +131,9 @@ std::string ModelList_ProgramDirectory() {
 void ModelList_Load() {
   if (Loaded()) return;
   for (const std::string& path : ModelList_SearchPath()) {
-    if (!FileExists(path)) continue;
+    // A place whose Firmware.dat is no regular file (a FIFO, a device) is
+    // passed over: reading it could wait for ever.
+    if (!IsRegularFile(path)) continue;
     Loaded() = LoadedModelList{ModelList::Parse(ReadFileBytes(path)), path};
     return;
   }

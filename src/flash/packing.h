@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "flash/model_header.h"
 
@@ -83,12 +84,21 @@ bool PackDefaultsData(uint16_t systemId, const uint8_t* defaultsSettings, const 
 // buffer.
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity);
 
+// The same, also listing in unpackedEntries (cleared first) the directory
+// entries whose blocks were unpacked, by index in the order unpacked; on
+// false, those unpacked before the fault.
+bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity,
+                     std::vector<int>& unpackedEntries);
+
 // The default EEPROM of a packed defaults block (packedSize bytes): the 256
 // bytes of its second directory entry, which UnPackFlashData does not reach.
 // Writes kEepromImageSize bytes to eeprom and returns true only when the entry
-// is there and every checksum of it holds (block, header, chunk and data
-// CRCs) and its chunks give exactly 256 bytes; otherwise writes nothing.
-// Never reads outside packed.
+// is there, its block CRC holds, its header word is 8 and its chunks decode
+// to exactly the 256 bytes it states with its data CRC
+// (PackedEntryCheck::DataSound); otherwise writes nothing. Wrong chunk or
+// block header CRCs do not stop it: the data CRC proves the data (callers
+// that name such checksums check the entry themselves). Never reads outside
+// packed.
 bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom);
 
 // True when the directory of the packed block (packedSize bytes) names at

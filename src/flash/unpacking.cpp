@@ -78,6 +78,13 @@ bool UnpackBlock(const uint8_t* packed, size_t packedSize, const DirectoryEntry&
 }  // namespace
 
 bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity) {
+  std::vector<int> unpackedEntries;
+  return UnPackFlashData(packed, packedSize, dst, dstCapacity, unpackedEntries);
+}
+
+bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, size_t dstCapacity,
+                     std::vector<int>& unpackedEntries) {
+  unpackedEntries.clear();
   const packed::Form form = packed::FormOf(PackedBlock_IsLittleEndian(packed, packedSize));
   // Only the low byte of the entry count is read; 0 stands for 64.
   const std::optional<int> count = packed::EntryCount(packed, packedSize, form);
@@ -93,16 +100,16 @@ bool UnPackFlashData(const uint8_t* packed, size_t packedSize, uint8_t* dst, siz
     // A block below the previous one, or enough output, ends the directory.
     if (previousOffset > entry.blockOffset || out.written >= packed::kUnpackLimit) return true;
     if (!UnpackBlock(packed, packedSize, entry, out)) return false;
+    unpackedEntries.push_back(j);
     previousOffset = entry.blockOffset;
   }
   return true;
 }
 
 bool UnPackDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom) {
-  // The second directory entry, with every checksum it carries sound.
+  // The second directory entry, its data proven by their data CRC.
   const std::optional<PackedEntryCheck> entry = PackedBlock_CheckEntry(packed, packedSize, 1);
-  if (!entry || entry->state != PackedEntryState::kChecked || !entry->Ok() ||
-      entry->dataLength != kEepromImageSize) {
+  if (!entry || !entry->DataSound() || entry->dataLength != kEepromImageSize) {
     return false;
   }
   uint8_t scratch[kEepromImageSize];

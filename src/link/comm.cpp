@@ -26,6 +26,7 @@ int32_t Comm_TransferSize() { return Comm_Link().transferSize(); }
 void Comm_SetLogFile(const std::string& fileName) { Comm_Link().SetLogFile(fileName); }
 void Comm_Log(const std::string& line) { Comm_Link().Log(line); }
 std::string Comm_UsbDiagnostic() { return Comm_Link().usbDiagnostic(); }
+std::string Comm_OpenDiagnostic() { return Comm_Link().openDiagnostic(); }
 
 bool Comm_UsbReceiverPresent(std::string* diagnostic) {
   std::string why;

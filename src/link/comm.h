@@ -52,6 +52,11 @@ void Comm_Log(const std::string& line);
 // permission, held by another program); empty when none was seen.
 std::string Comm_UsbDiagnostic();
 
+// Why the last Comm_Open of a serial port failed (Link::openDiagnostic): no
+// such port, no permission (naming the group to join), held by another
+// program, not a serial port; empty when it did not fail.
+std::string Comm_OpenDiagnostic();
+
 // Polls once whether a USB receiver is present and usable (opens it and closes
 // it again). diagnostic (may be null) receives the reason when it is present
 // but unusable.

@@ -65,7 +65,7 @@ Link::Link(LinkDevices devices)
       txData_(kLinkBufferSize),
       // Room for the padding of the longest USB packet to a multiple of 512.
       txBuf_(Packet_UsbPaddedSize(kLinkBufferSize)),
-      usbRx_(kLinkBufferSize) {
+      readBuffer_(kLinkBufferSize) {
   if (!devices_.openSerial) devices_.openSerial = Serial_Open;
   if (!devices_.pollUsb) devices_.pollUsb = Link_PollUsb;
 }
@@ -92,6 +92,7 @@ int32_t Link::Open(const std::string& device, CommCallback callback) {
   globalCancel_ = false;
   serialFault_ = false;
   usbDiagnostic_.clear();
+  openDiagnostic_.clear();
   return useUsb_ ? OpenUsb() : OpenSerial(device);
 }
 
@@ -134,6 +135,7 @@ int32_t Link::OpenSerial(const std::string& device) {
   std::unique_ptr<Transport> port = devices_.openSerial(device, &diagnostic);
   if (!port) {
     LogStep("Comm_Open", "Failed to open serial port: " + diagnostic);
+    openDiagnostic_ = diagnostic;
     return result::kOpenSerialFailed;
   }
   transport_ = std::move(port);

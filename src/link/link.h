@@ -25,6 +25,7 @@
 
 #include "link/link_log.h"
 #include "link/packet.h"
+#include "link/reply_matcher.h"
 #include "link/transport.h"
 
 namespace tolv {
@@ -127,6 +128,11 @@ class Link {
   // simply absent or was found.
   const std::string& usbDiagnostic() const { return usbDiagnostic_; }
 
+  // Why the last Open of a serial port failed (2321), as Serial_Open said it:
+  // "/dev/ttyUSB0: no permission to use it: ..."; empty after an Open that
+  // succeeded or went to USB.
+  const std::string& openDiagnostic() const { return openDiagnostic_; }
+
   // --- Session operations ---------------------------------------------------
 
   // Tells the receiver to restart (command 0B, then a 600 ms pause). What is
@@ -156,12 +162,14 @@ class Link {
   // is fetched in chunks (30000 bytes on USB, 255 on a serial line) into
   // buffer, and *size set to its length; a firmware block (type 1) arrives as
   // sections and is expanded into buffer. Never writes past bufferCapacity.
-  // A chunk whose reply is late is asked for again (the serial queues emptied
-  // first); the fifth time-out of one chunk ends the transfer. Replies whose
-  // checksum fails, or that are longer than asked for, are never stored: the
-  // time-out path recovers them. A late reply is never stored as the data of
-  // another offset (link_download.cpp tells how). On any failure *size
-  // stays 0.
+  // A chunk whose reply is late is asked for again, for one byte less (the
+  // serial queues emptied first); the fifth time-out of one chunk ends the
+  // transfer. Replies whose checksum fails, or that are longer than asked
+  // for, are never stored: the time-out path recovers them. A late reply is
+  // never stored as the data of another offset, whatever the receiver's
+  // sequence numbers (link/reply_matcher.h tells how); replies still owed to
+  // earlier requests are let come before the next chunk is asked for. On any
+  // failure *size stays 0.
   // Upload (after UploadMode): the receiver asks for pieces of the *size bytes
   // in buffer until it reports the block complete; *size is unchanged and
   // buffer is only read. Pieces past the end of the data, within
@@ -235,22 +243,6 @@ class Link {
   int32_t serialRxCount() const { return serialRx_.count(); }
 
  private:
-  // How the receiver numbers a kind of reply: with the sequence byte of the
-  // request it answers (Echoed), or some other way (Own). Learnt in each
-  // session from replies that can answer only one known request.
-  enum class ReplyNumbering { Unknown, Echoed, Own };
-
-  // The requests sent for the download chunk under way, and the data replies
-  // seen to them.
-  struct ChunkRequests {
-    int32_t offset = 0;
-    int32_t count = 0;
-    bool afterSizeReply = false;     // the block's first chunk: nothing earlier can follow the 08
-    std::vector<uint8_t> sequences;  // the sequence byte of each request, in order
-    int repliesSeen = 0;             // data packets, damaged ones included, that answer them
-    bool latestAnswered = false;     // an echoed reply to the last request came: nothing follows it
-  };
-
   void Notify(uint8_t status, double value);
   void LogStep(std::string_view operation, std::string_view message);
   int32_t OpenUsb();
@@ -264,19 +256,18 @@ class Link {
   void DiscardWaitingInput();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t WaitBlockSize(uint8_t requestSequence, uint32_t* blockSize);
-  bool IsOwnBlockSizeReply(uint8_t requestSequence);
-  int32_t FetchChunk(uint8_t* buffer, ChunkRequests& requests, int32_t* received, double percent);
-  void RequestChunk(ChunkRequests& requests);
-  int32_t WaitChunkUsb(ChunkRequests& requests, double percent);
-  int32_t WaitChunkSerial(ChunkRequests& requests, double percent);
-  int32_t ChunkTimedOut(int* timeouts, ChunkRequests& requests, double percent);
-  bool IsWantedData(ChunkRequests& requests);
-  bool CountsAsReply(ChunkRequests& requests);
-  void LearnNumbering(ReplyNumbering* numbering, bool echoed, const char* kind);
-  ReplyNumbering DataReplyNumbering() const;
-  int32_t SettleChunk(ChunkRequests& requests, double percent);
-  int32_t AwaitQuietLine(ChunkRequests* requests, double percent);
+  int32_t WaitBlockSize(uint32_t* blockSize);
+  bool IsOwnBlockSizeReply();
+  int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received, double percent);
+  void RequestChunk(int32_t offset);
+  int32_t WaitChunkUsb(int32_t offset, double percent);
+  int32_t WaitChunkSerial(int32_t offset, double percent);
+  int32_t ChunkTimedOut(int* timeouts, int32_t offset, double percent);
+  bool IsDataPacket() const;
+  bool IsWantedData();
+  ReplyMatcher::Verdict JudgeDataReply();
+  void LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering after, const char* kind);
+  int32_t AwaitQuietLine(double percent, bool clearsOwed);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
   int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);
@@ -293,12 +284,7 @@ class Link {
   bool globalCancel_ = false;
   bool serialFault_ = false;  // the serial port reported a fault since Open
   bool readFault_ = false;    // the last WaitForCMD met a fault of the port or the pipe
-  // Replies to earlier requests may still come (a block failed or was
-  // cancelled): the next request waits for a quiet line first.
-  bool staleRepliesPossible_ = false;
-  ReplyNumbering sizeReplyNumbering_ = ReplyNumbering::Unknown;
-  ReplyNumbering dataReplyNumbering_ = ReplyNumbering::Unknown;  // Unknown: taken as sizeReplyNumbering_
-  int sizeRepliesDue_ = 0;      // block-size requests of the session not answered yet
+  ReplyMatcher matcher_;      // which replies answer the requests of a download
   uint64_t bytesReceived_ = 0;  // every byte read since the link was made
   uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
@@ -307,9 +293,12 @@ class Link {
   int32_t transferSize_ = 0;
   std::array<uint8_t, kReceiverInfoSize> reportedInfo_{};
   std::string usbDiagnostic_;
+  std::string openDiagnostic_;
   std::vector<uint8_t> txData_;
   std::vector<uint8_t> txBuf_;
-  std::vector<uint8_t> usbRx_;
+  // One whole USB transfer as read, and the scratch space into which a
+  // session's stale bytes are drained on either transport.
+  std::vector<uint8_t> readBuffer_;
   SerialReceiver serialRx_;
   ToppyPacketType rxPacket_;
 };

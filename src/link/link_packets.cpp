@@ -77,7 +77,7 @@ bool Link::WaitForCMD() {
 }
 
 bool Link::WaitUsb() {
-  const IoResult read = transport_->Read(usbRx_.data(), kUsbReadSize, kUsbReadTimeoutMs);
+  const IoResult read = transport_->Read(readBuffer_.data(), kUsbReadSize, kUsbReadTimeoutMs);
   if (read.status == IoResult::Status::Timeout) {
     LogStep(kWaitForCmd, "ReadFile on USB interface timed out.");
     return false;
@@ -89,18 +89,18 @@ bool Link::WaitUsb() {
   }
   const int32_t byteCount = std::clamp(read.byteCount, 0, kUsbReadSize);
   bytesReceived_ += static_cast<uint64_t>(byteCount);
-  log_.Dump(usbRx_.data(), byteCount);
-  switch (Packet_ParseUsb(usbRx_.data(), byteCount, rxPacket_)) {
+  log_.Dump(readBuffer_.data(), byteCount);
+  switch (Packet_ParseUsb(readBuffer_.data(), byteCount, rxPacket_)) {
     case PacketParse::Empty: LogStep(kWaitForCmd, "No USB data received."); break;
     case PacketParse::Ok:
       if (log_.enabled())
-        LogStep(kWaitForCmd, "Received USB data: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+        LogStep(kWaitForCmd, "Received USB data: " + LinkLog_HexDump(readBuffer_.data(), byteCount));
       break;
     case PacketParse::Truncated:
       // The declared length runs past the bytes read: no packet.
       rxPacket_.Command = 0;
       if (log_.enabled())
-        LogStep(kWaitForCmd, "Incomplete USB packet ignored: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+        LogStep(kWaitForCmd, "Incomplete USB packet ignored: " + LinkLog_HexDump(readBuffer_.data(), byteCount));
       break;
     case PacketParse::BadChecksum:
       // A corrupted packet is never taken; the waits' time-outs recover.
@@ -108,7 +108,7 @@ bool Link::WaitUsb() {
       rxPacket_.Command = 0;
       if (log_.enabled())
         LogStep(kWaitForCmd,
-                "Checksum error, USB packet ignored: " + LinkLog_HexDump(usbRx_.data(), byteCount));
+                "Checksum error, USB packet ignored: " + LinkLog_HexDump(readBuffer_.data(), byteCount));
       break;
   }
   return true;

@@ -60,8 +60,8 @@ void Link::DiscardWaitingInput() {
   // emptied; a USB pipe is read until a read finds nothing.
   int32_t discarded = 0;
   for (int i = 0; i < kMaxStaleUsbTransfers; ++i) {
-    const IoResult read = useUsb_ ? transport_->Read(usbRx_.data(), kUsbReadSize, kStaleUsbReadMs)
-                                  : transport_->Read(usbRx_.data(), kUsbReadSize, 0);
+    const IoResult read = useUsb_ ? transport_->Read(readBuffer_.data(), kUsbReadSize, kStaleUsbReadMs)
+                                  : transport_->Read(readBuffer_.data(), kUsbReadSize, 0);
     if (read.status != IoResult::Status::Ok || (!useUsb_ && read.byteCount <= 0)) break;
     discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
   }
@@ -87,10 +87,7 @@ int32_t Link::ModeHandshake(bool upload) {
   if (waited != result::kOk) return waited;
   // A new session, with a loader that has just started: no reply to an
   // earlier request can come, and how it numbers its replies is learnt anew.
-  staleRepliesPossible_ = false;
-  sizeReplyNumbering_ = ReplyNumbering::Unknown;
-  dataReplyNumbering_ = ReplyNumbering::Unknown;
-  sizeRepliesDue_ = 0;
+  matcher_.StartSession();
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;

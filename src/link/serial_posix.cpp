@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <thread>
@@ -40,17 +44,95 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A UUCP lock file (/var/lock/LCK..ttyS0) of a process that still runs: the
+// The process of a UUCP lock file (/var/lock/LCK..ttyS0) that still runs: the
 // port belongs to another program even if it took no lock of its own kind.
-bool HeldByLockFile(const std::string& name) {
+// 0 when there is none.
+long LockFileHolder(const std::string& name) {
   for (const char* dir : {"/var/lock/", "/run/lock/"}) {
     std::ifstream lock(std::string(dir) + "LCK.." + BaseName(name));
     if (!lock) continue;
     long pid = 0;
     if (!(lock >> pid) || pid <= 0 || pid == static_cast<long>(getpid())) continue;
-    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return true;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) return pid;
   }
-  return false;
+  return 0;
+}
+
+// The name of process pid ("minicom (process 4711)"), or "" when it cannot
+// be read (no /proc on this system, or the process is gone).
+std::string ProcessText(long pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string command;
+  if (!std::getline(comm, command) || command.empty()) return {};
+  return command + " (process " + std::to_string(pid) + ")";
+}
+
+// The other process that has the device name open, found through the open
+// files /proc lists; "" when none is found (or /proc cannot tell).
+std::string HolderOf(const std::string& name) {
+  char real[PATH_MAX];
+  if (!realpath(name.c_str(), real)) return {};
+  DIR* processes = opendir("/proc");
+  if (!processes) return {};
+  std::string holder;
+  while (const dirent* process = readdir(processes)) {
+    const long pid = std::strtol(process->d_name, nullptr, 10);
+    if (pid <= 0 || pid == static_cast<long>(getpid())) continue;
+    const std::string fdDir = "/proc/" + std::string(process->d_name) + "/fd";
+    DIR* fds = opendir(fdDir.c_str());
+    if (!fds) continue;
+    while (const dirent* fd = readdir(fds)) {
+      char target[PATH_MAX];
+      const ssize_t n = readlink((fdDir + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+      if (n <= 0 || std::string(target, static_cast<size_t>(n)) != real) continue;
+      holder = ProcessText(pid);
+      break;
+    }
+    closedir(fds);
+    if (!holder.empty()) break;
+  }
+  closedir(processes);
+  return holder;
+}
+
+std::string HeldText(const std::string& name, long lockPid = 0) {
+  const std::string holder = lockPid > 0 ? ProcessText(lockPid) : HolderOf(name);
+  return "in use by another program" + (holder.empty() ? std::string() : ": " + holder) +
+         "; close it, or wait until it is done";
+}
+
+// The group that owns the device name ("dialout" on Debian), which a user
+// joins to be allowed to use it; "dialout" when the file names none but root.
+std::string OwningGroup(const std::string& name) {
+  struct stat info {};
+  if (stat(name.c_str(), &info) != 0) return "dialout";
+  std::vector<char> buffer(16384);
+  group entry{};
+  group* found = nullptr;
+  if (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->gr_name)
+    return "dialout";
+  const std::string groupName = found->gr_name;
+  return groupName.empty() || groupName == "root" ? "dialout" : groupName;
+}
+
+// Why name could not be opened (errno error), said so that the user knows
+// what helps.
+std::string OpenFailureText(const std::string& name, int error) {
+  switch (error) {
+    case ENOENT: return "no such port (\"tolv ports\" lists the serial ports of this machine)";
+    case ENXIO:
+    case ENODEV: return "no device behind it (is the USB serial adapter plugged in?)";
+    case EACCES:
+    case EPERM: {
+      const std::string group = OwningGroup(name);
+      return "no permission to use it: it belongs to the group " + group +
+             "; join it with \"sudo adduser $USER " + group + "\", then log out and in again";
+    }
+    case EBUSY: return HeldText(name);
+    case EISDIR:
+    case ENOTTY: return "not a serial port";
+    default: return std::strerror(error);
+  }
 }
 
 // Opens name for reading and writing without making it the controlling
@@ -59,7 +141,7 @@ bool HeldByLockFile(const std::string& name) {
 int OpenExclusive(const std::string& name, std::string* diagnostic) {
   const int fd = open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    SetDiagnostic(diagnostic, name + ": " + std::strerror(errno));
+    if (diagnostic) SetDiagnostic(diagnostic, name + ": " + OpenFailureText(name, errno));
     return -1;
   }
   const auto refuse = [&](const std::string& why) {
@@ -69,9 +151,11 @@ int OpenExclusive(const std::string& name, std::string* diagnostic) {
   };
   if (!isatty(fd)) return refuse("not a serial port");
   int exclusive = 0;
-  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return refuse("in use by another program");
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse("in use by another program");
-  if (HeldByLockFile(name)) return refuse("in use by another program (lock file)");
+  // Who holds the port is looked for only when someone wants to know.
+  const auto held = [&](long lockPid = 0) { return diagnostic ? HeldText(name, lockPid) : std::string(); };
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive) return refuse(held());
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(held());
+  if (const long lockPid = LockFileHolder(name); lockPid > 0) return refuse(held(lockPid) + " (lock file)");
   return fd;
 }
 

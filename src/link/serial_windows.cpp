@@ -34,18 +34,28 @@ std::wstring DevicePath(const std::string& name) {
   return L"\\\\.\\" + wide;
 }
 
+// Why a port could not be opened (GetLastError's error), said so that the
+// user knows what helps. A port opens for one program at a time: access
+// denied means another one has it.
+std::string OpenFailureText(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME: return "no such port (\"tolv ports\" lists the serial ports of this machine)";
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return "in use by another program; close it, or wait until it is done";
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE: return "no device behind it (is the USB serial adapter plugged in?)";
+    default: return WindowsErrorText(error);
+  }
+}
+
 // Opens name for reading and writing, shared with no one (a port that
 // another program holds fails to open), for synchronous I/O.
 HANDLE OpenExclusive(const std::string& name, std::string* diagnostic) {
   const HANDLE port = CreateFileW(DevicePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    SetDiagnostic(diagnostic, name + ": " +
-                                  (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
-                                       ? std::string("in use by another program")
-                                       : WindowsErrorText(error)));
-  }
+  if (port == INVALID_HANDLE_VALUE) SetDiagnostic(diagnostic, name + ": " + OpenFailureText(GetLastError()));
   return port;
 }
 

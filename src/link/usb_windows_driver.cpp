@@ -103,16 +103,22 @@ class DriverReceiver : public Transport {
   ~DriverReceiver() override { CloseAll(api_, handles_); }
 
   IoResult Write(const uint8_t* data, int32_t byteCount, int timeoutMs) override {
+    if (Failed()) return {IoResult::Status::Fault, 0};
     return write_.Transfer(const_cast<uint8_t*>(data), byteCount,
                            static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1));
   }
   IoResult Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) override {
+    if (Failed()) return {IoResult::Status::Fault, 0};
     return read_.Transfer(dst, dstCapacity, static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1));
   }
   void Purge() override {}
   std::string Description() const override { return path_; }
 
  private:
+  // A transfer given up on may still signal the event both pipes share: the
+  // receiver is no longer usable through them.
+  bool Failed() const { return write_.Failed() || read_.Failed(); }
+
   UsbApi& api_;
   DriverHandles handles_;
   std::string path_;

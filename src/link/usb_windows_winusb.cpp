@@ -98,15 +98,21 @@ class WinUsbReceiver : public Transport {
   }
 
   IoResult Write(const uint8_t* data, int32_t byteCount, int timeoutMs) override {
+    if (Failed()) return {IoResult::Status::Fault, 0};
     return out_.Move(const_cast<uint8_t*>(data), byteCount, timeoutMs);
   }
   IoResult Read(uint8_t* dst, int32_t dstCapacity, int timeoutMs) override {
+    if (Failed()) return {IoResult::Status::Fault, 0};
     return in_.Move(dst, dstCapacity, timeoutMs);
   }
   void Purge() override {}
   std::string Description() const override { return path_; }
 
  private:
+  // A transfer given up on may still signal the event both pipes share: the
+  // receiver is no longer usable through them.
+  bool Failed() const { return out_.Failed() || in_.Failed(); }
+
   UsbApi& api_;
   HANDLE device_;
   WINUSB_INTERFACE_HANDLE usb_;

@@ -1,4 +1,4 @@
-// The system's own USB calls, and the overlapped transfer both back-ends use.
+// The system's own USB calls.
 
 #include "link/win32_usb_api.h"
 
@@ -107,48 +107,6 @@ std::string GuidText(const GUID& guid) {
                 static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
                 guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
   return text;
-}
-
-IoResult OverlappedPipe::Transfer(uint8_t* data, int32_t byteCount, DWORD waitMs) {
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = event_;
-  api_.ResetEvent(event_);
-  DWORD moved = 0;
-  if (Start(data, static_cast<DWORD>(byteCount), &overlapped)) {
-    // Completed at once.
-    const bool ok = Finish(&overlapped, &moved, true);
-    return Ended(ok, moved);
-  }
-  const DWORD error = api_.LastError();
-  if (error != ERROR_IO_PENDING) {
-    return {error == ERROR_SEM_TIMEOUT ? IoResult::Status::Timeout : IoResult::Status::Fault, 0};
-  }
-  if (api_.Wait(event_, waitMs) == WAIT_OBJECT_0) {
-    const bool ok = Finish(&overlapped, &moved, true);
-    return Ended(ok, moved);
-  }
-  // Late (or the wait failed): abort the transfer and wait for its end, so
-  // that nothing writes into data or signals the event after we return.
-  Abort(&overlapped);
-  const bool completed = Finish(&overlapped, &moved, true);
-  if (completed) return {IoResult::Status::Ok, static_cast<int32_t>(moved)};
-  // A reply that ended without a short packet stays open until aborted; what
-  // arrived is the whole reply.
-  if (IsRead() && moved > 0) return {IoResult::Status::Ok, static_cast<int32_t>(moved)};
-  return {IoResult::Status::Timeout, static_cast<int32_t>(moved)};
-}
-
-// The outcome of a transfer that ended by itself: ok, or failed with the
-// system's error (a pipe time-out of the driver counts as a time-out).
-IoResult OverlappedPipe::Ended(bool ok, DWORD moved) {
-  const int32_t count = static_cast<int32_t>(moved);
-  if (ok) return {IoResult::Status::Ok, count};
-  const DWORD error = api_.LastError();
-  if (error == ERROR_SEM_TIMEOUT || error == ERROR_OPERATION_ABORTED) {
-    if (IsRead() && count > 0) return {IoResult::Status::Ok, count};
-    return {IoResult::Status::Timeout, count};
-  }
-  return {IoResult::Status::Fault, count};
 }
 
 }  // namespace tolv::win32

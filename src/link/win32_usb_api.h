@@ -111,19 +111,43 @@ std::unique_ptr<Transport> WinUsb_OpenReceiver(UsbApi& api, std::string* diagnos
 // diagnostic names why a receiver that is present cannot be used.
 std::unique_ptr<Transport> Usb_OpenReceiverWith(UsbApi& api, std::string* diagnostic);
 
+// How long a transfer that was cancelled (CancelIoEx, WinUsb_AbortPipe) may
+// take to end. A driver ends a cancelled request at once; one that does not
+// within this time may never end it, and the transfer is given up.
+inline constexpr DWORD kCancelledTransferWaitMs = 1000;
+
 // A transfer in one direction on a pipe that completes through an event
 // (OVERLAPPED). Subclasses give the three calls of their kind of pipe.
+//
+// The OVERLAPPED record and the bytes a transfer moves are the pipe's own,
+// on the heap: the system writes into both until the transfer has ended,
+// which for a transfer given up on may be after the caller's buffer, the pipe
+// and the transport are gone. Those of a transfer given up on are kept for
+// the rest of the process.
 class OverlappedPipe {
  public:
-  OverlappedPipe(UsbApi& api, HANDLE event) : api_(api), event_(event) {}
-  virtual ~OverlappedPipe() = default;
+  OverlappedPipe(UsbApi& api, HANDLE event);
+  virtual ~OverlappedPipe();
+  OverlappedPipe(const OverlappedPipe&) = delete;
+  OverlappedPipe& operator=(const OverlappedPipe&) = delete;
 
   // Moves byteCount bytes, waiting waitMs for the transfer to complete. One
-  // that does not complete in time is aborted, and its end awaited, before
-  // this returns: the buffer is free again. A read that ends with bytes
-  // (also when aborted) is Ok with them; Timeout when no read completed, or
-  // when a write was cut short; Fault for any other failure of the system.
+  // that does not complete in time is aborted, and its end awaited for at
+  // most kCancelledTransferWaitMs, before this returns: data is free again
+  // either way. A read that ends with bytes (also when aborted) is Ok with
+  // them; Timeout when no read completed, or when a write was cut short;
+  // Fault for any other failure of the system. A transfer that has not ended
+  // after its cancel is given up: Fault, and every later transfer of the pipe
+  // is Fault at once, without a system call (Failed()).
   IoResult Transfer(uint8_t* data, int32_t byteCount, DWORD waitMs);
+
+  // True once a transfer was given up on: the pipe is unusable, and so is
+  // the transport that owns it (its pipes share one event, which the
+  // transfer given up on may still signal).
+  bool Failed() const { return request_ == nullptr; }
+
+  // One transfer's OVERLAPPED record and bytes.
+  struct Request;
 
  protected:
   virtual bool Start(uint8_t* data, DWORD byteCount, OVERLAPPED* overlapped) = 0;
@@ -133,8 +157,14 @@ class OverlappedPipe {
   UsbApi& api_;
 
  private:
+  IoResult Run(Request& request, DWORD byteCount, DWORD waitMs);
+  IoResult EndLate(Request& request);
   IoResult Ended(bool ok, DWORD moved);
   HANDLE event_;
+  std::unique_ptr<Request> request_;  // null once given up on
 };
+
+// Transfers given up on in this process so far (their records are kept).
+size_t OverlappedPipe_AbandonedCount();
 
 }  // namespace tolv::win32

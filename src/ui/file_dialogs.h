@@ -1,38 +1,13 @@
-// The window's open and save dialogs, behind a small interface so that every
-// file command can be run by a script (tests) as well as by a person.
+// The toolkit's side of the window's open and save dialogs (their requests
+// and interface are the window model's: window/file_dialogs.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "window/file_dialogs.h"
+
 namespace tolv {
-
-// Everything a command sets on its dialog before showing it. Each command
-// builds a fresh request, so nothing of one command (title, filter, default
-// extension, chosen name) carries over to the next.
-struct FileDialogRequest {
-  enum class Kind { Open, Save };
-  Kind kind = Kind::Open;
-  // Appended (after a dot) by the dialog when the user typed a name without
-  // an extension, e.g. "std".
-  std::string defaultExtension;
-  std::string title;
-  // Pairs of display name and pattern list separated by "|", the way the
-  // filters are written down: "Topfield STD (*.std)|*.std|All files|*.*".
-  std::string filter;
-  bool operator==(const FileDialogRequest&) const = default;
-};
-
-class FileDialogs {
- public:
-  virtual ~FileDialogs() = default;
-
-  // Shows the dialog modally. Returns the chosen full file name (directory,
-  // name and extension), or "" when the user cancelled. An open dialog does
-  // not require the file to exist and a save dialog does not ask before an
-  // existing file is replaced: the operation given the name decides.
-  virtual std::string Choose(const FileDialogRequest& request) = 0;
-};
 
 // One entry of a translated filter: the name the user sees and the wildcard
 // patterns (separated by blanks) that the toolkit's dialog matches file names

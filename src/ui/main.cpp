@@ -20,22 +20,13 @@
 #include "common/version.h"
 #include "link/comm.h"
 #include "link/transport.h"
+#include "ui/display.h"
 #include "ui/main_window.h"
 #include "ui/qt_file_dialogs.h"
 #include "ui/qt_interaction.h"
 #include "workspace/workspace.h"
 
 namespace {
-
-// Without a display the toolkit can only give up; say so in plain words
-// instead of a crash report.
-bool DisplayAvailable() {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && *platform != '\0') return true;
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
 
 constexpr const char* kUsage = "usage: TolvPack [--port PATH]... [--quit-after-show] | --help | --version\n";
 
@@ -90,7 +81,9 @@ int main(int argc, char* argv[]) {
       return 2;
     }
   }
-  if (!DisplayAvailable()) {
+  // Without a display the toolkit can only give up; say so in plain words
+  // instead of a crash report.
+  if (!tolv::DisplayAvailable()) {
     std::fputs(kNoDisplay, stderr);
     return 1;
   }

@@ -1,30 +1,25 @@
-// The main window: which workspace components are present, the recognised
-// settings layout, the system ID with its model name, and every command (New,
-// the file loads and saves, the receiver transfers, removals, the Defaults
-// copies, the system ID edit, Exit).
-//
-// The window is a thin layer: each handler asks for what it needs (a file
-// name, a confirmation) through the FileDialogs and UserInteraction it was
-// given, runs the workspace command and refreshes the display. Every handler
-// runs inside one general error handler: an error a command does not catch
-// (a file that cannot be read or written, a system ID text that is not a
-// number) is shown in a message box and the window goes on with the state
-// reached so far.
+// The main window on Qt: one face of the window model (window/window_model.h).
+// It builds its controls and menus from the model's tables, renders the
+// model's view, and passes every click, double-click, menu pick, check box
+// toggle and list choice to the model, which runs the command (asking for a
+// file name or a confirmation through the FileDialogs and UserInteraction it
+// was given) inside the general error handling: an error a command does not
+// catch is shown in a message box and the window goes on with the state
+// reached so far. No rule of the window lives here.
 #pragma once
 
 #include <QLabel>
 #include <QMainWindow>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "ui/closing_interaction.h"
 #include "ui/file_dialogs.h"
-#include "workspace/transfers.h"
-#include "workspace/user_interaction.h"
-#include "workspace/workspace.h"
+#include "window/controls.h"
+#include "window/view.h"
+#include "window/window_model.h"
 
 class QAction;
 class QCheckBox;
@@ -46,50 +41,31 @@ class ClickableLabel : public QLabel {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
-// What the window works with; all of it outlives the window.
-struct WindowServices {
-  Workspace* workspace = nullptr;
-  UserInteraction* interaction = nullptr;
-  FileDialogs* fileDialogs = nullptr;
-  // Names of the serial ports that can be opened now, in the order to list
-  // them (asked once, at start-up). May throw; the window then lists "USB" only.
-  std::function<std::vector<std::string>()> listSerialPorts;
-};
-
-// Colours of the status display (red, green, blue).
-inline constexpr uint32_t kColourPresent = 0x00FF00;
-inline constexpr uint32_t kColourAbsent = 0x004000;
-inline constexpr uint32_t kColourLayoutLit = 0xFFFF00;
-inline constexpr uint32_t kColourLayoutUnlit = 0x404000;
-inline constexpr uint32_t kColourSystemIdSet = 0x0000FF;
-inline constexpr uint32_t kColourSystemIdUnset = 0x000080;
-
 // Client area of the window in pixels (the menu bar comes on top).
-inline constexpr int kClientWidth = 344;
-inline constexpr int kClientHeight = 461;
+inline constexpr int kClientWidth = kMainWindow.clientWidth;
+inline constexpr int kClientHeight = kMainWindow.clientHeight;
 
 // Background colour of a coloured label (0xRRGGBB), and setting it.
 uint32_t LabelColour(const QLabel* label);
 void SetLabelColour(QLabel* label, uint32_t rgb);
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private WindowFace {
  public:
-  // Builds every control, then runs FormCreate. services' pointers must be set.
+  // Builds every control, then runs the model's FormCreate (the link lists
+  // and the first refresh) inside the general error handling. services'
+  // workspace, interaction and fileDialogs must be set and outlive the window.
   explicit TForm1(const WindowServices& services, QWidget* parent = nullptr);
   ~TForm1() override;
 
-  // Fills both link lists ("USB", then the serial ports) and refreshes.
-  void FormCreate();
-  // Colours, captions and enabled states from the workspace.
-  void Status_Refresh();
-  // The system ID input box; a non-zero number becomes the system ID.
-  void SysID_Edit();
+  WindowModel& Model() { return model_; }
 
-  // Runs handler inside the general error handler: an exception it throws is
-  // shown (caption "TolvPack") and swallowed.
-  void RunGuarded(const std::function<void()>& handler);
-
-  bool TransferBusy() const { return transferBusy_; }
+  // The model's pieces under the window's names (see WindowModel).
+  void Status_Refresh() { model_.Status_Refresh(); }
+  void RunGuarded(const std::function<void()>& handler) { model_.RunGuarded(handler); }
+  bool TransferBusy() const { return model_.TransferBusy(); }
+  void Transfer_Progress(uint8_t status, double value) { model_.Transfer_Progress(status, value); }
+  void Controls_Lock() { model_.Controls_Lock(); }
+  void Controls_Unlock() { model_.Controls_Unlock(); }
 
   // --- Controls (their object names are the same) ---
   QGroupBox* GroupBox1 = nullptr;
@@ -166,100 +142,33 @@ class TForm1 : public QMainWindow {
   QAction* MenuRemoveEEPROM = nullptr;
   QAction* MenuRemoveDefaults = nullptr;
 
-  // --- Handlers (each also reachable through its control) ---
-  void ButtonNewClick();
-  void Label1DblClick();
-  void Label2DblClick();
-  void Label3DblClick();
-  void Label4DblClick();
-  void Label5DblClick();
-  void Label11DblClick();
-  void Label9DblClick();
-  void MenuRemoveLoaderClick();
-  void MenuRemoveFirmwareClick();
-  void MenuRemoveSettingsClick();
-  void MenuRemoveEEPROMClick();
-  void MenuRemoveDefaultsClick();
-  void MenuFlashEEPROMDefaultsClick();
-  void MenuDefaultsFlashEEPROMClick();
-  void MenuDefaultsNULLSettingsClick();
-  void MenuFileChangeSysIDClick();
-  void MenuFileExitClick();
-
-  // File commands: a dialog, then the format's load or save.
-  void ButtonLoadSTDClick();
-  void ButtonLoadTFDClick();
-  void ButtonSaveSTDClick();
-  void ButtonSaveTFDClick();
-  void MenuLoadLoaderBINClick();
-  void MenuLoadFirmwareBINClick();
-  void MenuLoadFlashBINClick();
-  void MenuLoadEEPROMBINClick();
-  void MenuLoadDefaultsBINClick();
-  void MenuLoadBackgroundBINClick();
-  void MenuLoadFlashDMPClick();
-  void MenuLoadFlashBlockClick();
-  void MenuSaveLoaderBINClick();
-  void MenuSaveFirmwareBINClick();
-  void MenuSaveFlashBINClick();
-  void MenuSaveEEPROMBINClick();
-  void MenuSaveDefaultsBINClick();
-  void MenuSaveBackgroundBINClick();
-  void MenuSaveFlashDMPClick();
-  void MenuSaveFlashBlocksClick();
-
-  // Receiver transfers. A press while a transfer runs asks it to cancel.
-  void ButtonLoadFromToppyClick();
-  void ButtonSaveToToppyClick();
-  // The link's progress callback: status line, bar, and the window's
-  // pending events (which is how a "Cancel transfer" press gets through).
-  void Transfer_Progress(uint8_t status, double value);
-  void Controls_Lock();
-  void Controls_Unlock();
-
  protected:
+  // Asks the model: during a transfer the window closes only once the
+  // transfer has wound down.
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // WindowFace
+  void Render(const WindowView& view) override;
+  void RepaintStatusLine() override;
+  void ProcessPendingMessages() override;
+  void CloseWindow() override;
+  std::string DecimalSeparator() const override;
+
   void ApplyWindowFont();
   void BuildControls();
-  void BuildLoadGroup(QWidget* client);
-  void BuildSaveGroup(QWidget* client);
-  void BuildStatusDisplay(QWidget* client);
+  QWidget* MakeControl(const ControlSpec& spec, QWidget* parent);
+  void NameControls();
+  void NameActions();
   void BuildMenu();
   void ApplyWindowFrame();
-  void ConnectHandlers();
-  void SetTransferSensitiveEnabled(bool enabled);
-  void RequestTransferCancel();
-  QAction* SaveBinAction(ComponentKind kind) const;
-  void UnloadComponent(ComponentKind kind);
-  QCheckBox* SaveCheckBox(ComponentKind kind) const;
-  ClickableLabel* ComponentLabel(ComponentKind kind) const;
-  // Shows a dialog for request; when a name was chosen, runs operation with it
-  // and refreshes. A cancelled dialog changes nothing.
-  void RunFileCommand(const FileDialogRequest& request,
-                      const std::function<void(const std::string&)>& operation);
-  void LoadBin(ComponentKind kind, const char* title);
-  void SaveBin(ComponentKind kind, const char* title);
-  void SetStatusText(const std::string& text);
-  TransferHooks TransferHooksForWindow();
-  // Locks the controls, turns button into "Cancel transfer" and runs
-  // transfer; then, also when it throws, restores button's caption, the
-  // controls and the display.
-  void RunTransfer(QPushButton* button, const char* caption, const std::function<void()>& transfer);
-  void FinishTransfer(QPushButton* button, const char* caption);
+  void ConnectControls();
+  void RenderControl(const ControlSpec& spec, const ControlView& view);
 
-  WindowServices services_;
-  Workspace& workspace_;
-  UserInteraction& interaction_;
-  bool transferBusy_ = false;
-  // Set when the window is closed during a transfer: the transfer is
-  // cancelled and the window closes once it has wound down.
-  bool closeRequested_ = false;
-  // What the transfers ask the user: no questions once closing.
-  ClosingInteraction transferInteraction_{interaction_, closeRequested_};
-  // An unreadable model file is told once, not on every refresh.
-  bool modelListErrorShown_ = false;
+  // Every control by ControlId, every menu entry by MenuEntryId.
+  std::array<QWidget*, kControlCount> controls_{};
+  std::array<QAction*, kMenuEntryCount> actions_{};
+  WindowModel model_;
 };
 
 }  // namespace tolv

@@ -1,5 +1,6 @@
-// Construction of the window's controls: names, captions, positions, fonts,
-// colours and hints. No behaviour lives here.
+// Construction of the window's controls and menus from the model's tables:
+// names, captions, positions, fonts, colours and hints. No behaviour lives
+// here.
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,74 +22,44 @@ namespace {
 // of close width, so that every caption fits its control. Installed faces are
 // looked up by name: the font configuration would otherwise hand a wider
 // stand-in for a missing face.
-QString WindowFontFamily() {
-  static const QString family = [] {
-    for (const char* candidate :
-         {"Tahoma", "DejaVu Sans Condensed", "Liberation Sans Narrow", "Liberation Sans", "DejaVu Sans"})
-      if (QFontDatabase::hasFamily(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
-    return QString();
-  }();
-  return family;
+QString WindowFontFamily(const char* wanted) {
+  for (const char* candidate :
+       {wanted, "DejaVu Sans Condensed", "Liberation Sans Narrow", "Liberation Sans", "DejaVu Sans"})
+    if (QFontDatabase::hasFamily(QString::fromLatin1(candidate))) return QString::fromLatin1(candidate);
+  return QString();
 }
 
-QFont WindowFont(int pixelSize, bool bold) {
+QFont WindowFont(const FontSpec& spec) {
+  static const QString family = WindowFontFamily(spec.family);
   QFont font;
-  if (!WindowFontFamily().isEmpty()) font.setFamily(WindowFontFamily());
+  if (!family.isEmpty()) font.setFamily(family);
   font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
+  font.setPixelSize(spec.pixelHeight);
+  font.setBold(spec.bold);
   return font;
 }
 
 QColor Rgb(uint32_t rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
-template <typename Widget, typename... Args>
-Widget* Make(QWidget* parent, const char* name, Args&&... args) {
-  auto* widget = new Widget(std::forward<Args>(args)..., parent);
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left, int top) {
-  auto* button = Make<QPushButton>(parent, name, QString::fromLatin1(caption));
-  button->setGeometry(left, top, 121, 17);
-  return button;
-}
-
-QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const char* caption, int top) {
-  auto* box = Make<QCheckBox>(parent, name, QString::fromLatin1(caption));
-  box->setGeometry(8, top, 121, 17);
-  box->setChecked(false);
-  return box;
-}
-
-QGroupBox* MakeGroup(QWidget* parent, const char* name, const char* caption, int left, int top, int width,
-                     int height) {
-  auto* group = Make<QGroupBox>(parent, name, QString::fromLatin1(caption));
-  group->setGeometry(left, top, width, height);
-  return group;
-}
-
-// A label 23 pixels high with centred bold text on an opaque coloured
-// background.
-ClickableLabel* MakeColouredLabel(QWidget* parent, const char* name, const char* caption, int left, int top,
-                                  int width, uint32_t rgb) {
-  auto* label = Make<ClickableLabel>(parent, name, QString::fromLatin1(caption));
-  label->setGeometry(left, top, width, 23);
+// A label with centred bold text on an opaque coloured background, in the
+// window-text colour.
+ClickableLabel* MakeColouredLabel(const ControlSpec& spec, QWidget* parent) {
+  auto* label = new ClickableLabel(QString::fromLatin1(spec.caption), parent);
   label->setAlignment(Qt::AlignCenter);
-  label->setFont(WindowFont(16, true));
   label->setAutoFillBackground(true);
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, parent->palette().color(QPalette::Text));
   label->setPalette(palette);
-  SetLabelColour(label, rgb);
+  SetLabelColour(label, spec.startColour);
   return label;
 }
 
-QAction* MakeAction(QMenu* menu, const char* name, const char* caption) {
-  QAction* action = menu->addAction(QString::fromLatin1(caption));
-  action->setObjectName(QString::fromLatin1(name));
-  return action;
+QProgressBar* MakeProgressBar(QWidget* parent) {
+  auto* bar = new QProgressBar(parent);
+  bar->setRange(kProgressMin, kProgressMax);
+  bar->setValue(kProgressMin);
+  bar->setTextVisible(false);
+  return bar;
 }
 
 }  // namespace
@@ -103,8 +74,29 @@ void SetLabelColour(QLabel* label, uint32_t rgb) {
   label->setPalette(palette);
 }
 
-void TForm1::ApplyWindowFont() { setFont(WindowFont(11, false)); }
+void TForm1::ApplyWindowFont() { setFont(WindowFont(kMainWindow.font)); }
 
+QWidget* TForm1::MakeControl(const ControlSpec& spec, QWidget* parent) {
+  const QString caption = QString::fromLatin1(spec.caption);
+  QWidget* widget = nullptr;
+  switch (spec.kind) {
+    case ControlKind::Group: widget = new QGroupBox(caption, parent); break;
+    case ControlKind::Button: widget = new QPushButton(caption, parent); break;
+    case ControlKind::CheckBox: widget = new QCheckBox(caption, parent); break;
+    case ControlKind::ComboBox: widget = new QComboBox(parent); break;
+    case ControlKind::StatusLine: widget = new QLabel(caption, parent); break;
+    case ControlKind::ProgressBar: widget = MakeProgressBar(parent); break;
+    case ControlKind::ColouredLabel: widget = MakeColouredLabel(spec, parent); break;
+  }
+  widget->setObjectName(QString::fromLatin1(spec.name));
+  widget->setGeometry(spec.rect.left, spec.rect.top, spec.rect.width, spec.rect.height);
+  if (spec.font.bold || spec.font.pixelHeight != kWindowFont.pixelHeight)
+    widget->setFont(WindowFont(spec.font));
+  widget->setToolTip(QString::fromLatin1(spec.hint));
+  return widget;
+}
+
+// Every control of the table on the client area, each inside its parent.
 void TForm1::BuildControls() {
   auto* client = new QWidget(this);
   client->setObjectName("ClientArea");
@@ -114,132 +106,118 @@ void TForm1::BuildControls() {
   palette.setColor(QPalette::Window, palette.color(QPalette::Button));
   client->setPalette(palette);
   setCentralWidget(client);
-  BuildLoadGroup(client);
-  BuildSaveGroup(client);
-  BuildStatusDisplay(client);
-}
-
-// Load group: New, STD, TFD, and the receiver download box.
-void TForm1::BuildLoadGroup(QWidget* client) {
-  GroupBox1 = MakeGroup(client, "GroupBox1", "Load", 8, 8, 161, 281);
-  ButtonNew = MakeButton(GroupBox1, "ButtonNew", "New", 17, 24);
-  ButtonLoadSTD = MakeButton(GroupBox1, "ButtonLoadSTD", "STD", 16, 48);
-  ButtonLoadTFD = MakeButton(GroupBox1, "ButtonLoadTFD", "TFD", 16, 64);
-  GroupBox3 = MakeGroup(GroupBox1, "GroupBox3", "", 8, 88, 145, 185);
-  ComboBox1 = Make<QComboBox>(GroupBox3, "ComboBox1");
-  ComboBox1->setGeometry(8, 12, 121, 21);
-  CheckBox1 = MakeCheckBox(GroupBox3, "CheckBox1", "Loader", 40);
-  CheckBox2 = MakeCheckBox(GroupBox3, "CheckBox2", "Firmware", 56);
-  CheckBox3 = MakeCheckBox(GroupBox3, "CheckBox3", "Settings", 72);
-  CheckBox4 = MakeCheckBox(GroupBox3, "CheckBox4", "EEPROM", 88);
-  CheckBox5 = MakeCheckBox(GroupBox3, "CheckBox5", "Defaults", 104);
-  CheckBox13 = MakeCheckBox(GroupBox3, "CheckBox13", "Background", 120);
-  CheckBox11 = MakeCheckBox(GroupBox3, "CheckBox11", "Log transfer", 136);
-  ButtonLoadFromToppy = MakeButton(GroupBox3, "ButtonLoadFromToppy", "From Toppy", 8, 160);
-}
-
-// Save group: STD, TFD, and the receiver upload box.
-void TForm1::BuildSaveGroup(QWidget* client) {
-  GroupBox2 = MakeGroup(client, "GroupBox2", "Save", 176, 8, 161, 281);
-  ButtonSaveSTD = MakeButton(GroupBox2, "ButtonSaveSTD", "STD", 8, 48);
-  ButtonSaveTFD = MakeButton(GroupBox2, "ButtonSaveTFD", "TFD", 8, 64);
-  GroupBox4 = MakeGroup(GroupBox2, "GroupBox4", "", 8, 88, 145, 185);
-  ComboBox2 = Make<QComboBox>(GroupBox4, "ComboBox2");
-  ComboBox2->setGeometry(8, 12, 121, 21);
-  CheckBox6 = MakeCheckBox(GroupBox4, "CheckBox6", "Loader", 40);
-  CheckBox7 = MakeCheckBox(GroupBox4, "CheckBox7", "Firmware", 56);
-  CheckBox8 = MakeCheckBox(GroupBox4, "CheckBox8", "Settings", 72);
-  CheckBox9 = MakeCheckBox(GroupBox4, "CheckBox9", "EEPROM", 88);
-  CheckBox10 = MakeCheckBox(GroupBox4, "CheckBox10", "Defaults", 104);
-  CheckBox14 = MakeCheckBox(GroupBox4, "CheckBox14", "Background", 120);
-  CheckBox12 = MakeCheckBox(GroupBox4, "CheckBox12", "Log transfer", 136);
-  ButtonSaveToToppy = MakeButton(GroupBox4, "ButtonSaveToToppy", "To Toppy", 8, 160);
-}
-
-// Status line, progress bar, component labels, layout labels and the system
-// ID label.
-void TForm1::BuildStatusDisplay(QWidget* client) {
-  Label10 = Make<QLabel>(client, "Label10", QString::fromLatin1("-"));
-  Label10->setGeometry(8, 296, 329, 14);
-  PB1 = Make<QProgressBar>(client, "PB1");
-  PB1->setGeometry(8, 312, 329, 17);
-  PB1->setRange(0, 100);
-  PB1->setValue(0);
-  PB1->setTextVisible(false);
-  Label1 = MakeColouredLabel(client, "Label1", "Loader", 8, 338, 105, kColourAbsent);
-  Label2 = MakeColouredLabel(client, "Label2", "Firmware", 120, 338, 105, kColourAbsent);
-  Label3 = MakeColouredLabel(client, "Label3", "Flash", 8, 362, 105, kColourAbsent);
-  Label4 = MakeColouredLabel(client, "Label4", "EEPROM", 120, 362, 105, kColourAbsent);
-  Label5 = MakeColouredLabel(client, "Label5", "Defaults", 232, 362, 105, kColourAbsent);
-  Label11 = MakeColouredLabel(client, "Label11", "Background", 8, 386, 105, kColourAbsent);
-  for (QLabel* label : {Label1, Label2, Label3, Label4, Label5, Label11})
-    label->setToolTip("Double click to remove this block");
-  Label6 = MakeColouredLabel(client, "Label6", "DVB-s", 8, 410, 105, kColourLayoutUnlit);
-  Label7 = MakeColouredLabel(client, "Label7", "DVB-t", 120, 410, 105, kColourLayoutUnlit);
-  Label8 = MakeColouredLabel(client, "Label8", "DVB-c", 232, 410, 105, kColourLayoutUnlit);
-  Label9 = MakeColouredLabel(client, "Label9", "SystemID =", 8, 434, 329, kColourSystemIdUnset);
-  Label9->setToolTip("Double click to edit SysID");
+  for (const ControlSpec& spec : ControlTable())
+    controls_[Index(spec.id)] = MakeControl(spec, spec.parent ? controls_[Index(*spec.parent)] : client);
+  NameControls();
 }
 
 void TForm1::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");
-
-  MenuFile = bar->addMenu("&File");
-  MenuFile->setObjectName("MenuFile");
-  MenuFileChangeSysID = MakeAction(MenuFile, "MenuFileChangeSysID", "Change SysID");
-  MenuFile->addSeparator();
-  MenuFileExit = MakeAction(MenuFile, "MenuFileExit", "E&xit");
-
-  MenuLoad = bar->addMenu("&Load");
-  MenuLoad->setObjectName("MenuLoad");
-  MenuLoadLoaderBIN = MakeAction(MenuLoad, "MenuLoadLoaderBIN", "Loader BIN");
-  MenuLoadFirmwareBIN = MakeAction(MenuLoad, "MenuLoadFirmwareBIN", "Firmware BIN");
-  MenuLoadFlashBIN = MakeAction(MenuLoad, "MenuLoadFlashBIN", "Flash BIN");
-  MenuLoadEEPROMBIN = MakeAction(MenuLoad, "MenuLoadEEPROMBIN", "EEPROM BIN");
-  MenuLoadDefaultsBIN = MakeAction(MenuLoad, "MenuLoadDefaultsBIN", "Defaults BIN");
-  MenuLoadBackgroundBIN = MakeAction(MenuLoad, "MenuLoadBackgroundBIN", "Background BIN");
-  MenuLoad->addSeparator();
-  MenuLoadFlashDMP = MakeAction(MenuLoad, "MenuLoadFlashDMP", "Flash DMP");
-  MenuLoadFlashBlock = MakeAction(MenuLoad, "MenuLoadFlashBlock", "Flash Block");
-
-  MenuSave = bar->addMenu("&Save");
-  MenuSave->setObjectName("MenuSave");
-  MenuSaveLoaderBIN = MakeAction(MenuSave, "MenuSaveLoaderBIN", "Loader BIN");
-  MenuSaveFirmwareBIN = MakeAction(MenuSave, "MenuSaveFirmwareBIN", "Firmware BIN");
-  MenuSaveFlashBIN = MakeAction(MenuSave, "MenuSaveFlashBIN", "Flash BIN");
-  MenuSaveEEPROMBIN = MakeAction(MenuSave, "MenuSaveEEPROMBIN", "EEPROM BIN");
-  MenuSaveDefaultsBIN = MakeAction(MenuSave, "MenuSaveDefaultsBIN", "Defaults BIN");
-  MenuSaveBackgroundBIN = MakeAction(MenuSave, "MenuSaveBackgroundBIN", "Background BIN");
-  MenuSave->addSeparator();
-  MenuSaveFlashDMP = MakeAction(MenuSave, "MenuSaveFlashDMP", "Flash DMP");
-  MenuSaveFlashBlocks = MakeAction(MenuSave, "MenuSaveFlashBlocks", "Flash Blocks");
-
-  // "&&" shows one "&", as in every menu caption here.
-  MenuDefaults = bar->addMenu("&Defaults");
-  MenuDefaults->setObjectName("MenuDefaults");
-  MenuFlashEEPROMDefaults =
-      MakeAction(MenuDefaults, "MenuFlashEEPROMDefaults", "Flash && EEPROM => Defaults");
-  MenuDefaultsFlashEEPROM =
-      MakeAction(MenuDefaults, "MenuDefaultsFlashEEPROM", "Defaults => Flash && EEPROM");
-  MenuDefaultsNULLSettings = MakeAction(MenuDefaults, "MenuDefaultsNULLSettings", "NULL Settings");
-
-  MenuRemove = bar->addMenu("&Remove");
-  MenuRemove->setObjectName("MenuRemove");
-  MenuRemoveLoader = MakeAction(MenuRemove, "MenuRemoveLoader", "Loader");
-  MenuRemoveFirmware = MakeAction(MenuRemove, "MenuRemoveFirmware", "Firmware");
-  MenuRemoveSettings = MakeAction(MenuRemove, "MenuRemoveSettings", "Settings");
-  MenuRemoveEEPROM = MakeAction(MenuRemove, "MenuRemoveEEPROM", "EEPROM");
-  MenuRemoveDefaults = MakeAction(MenuRemove, "MenuRemoveDefaults", "Defaults");
+  for (const MenuSpec& spec : MainMenu()) {
+    QMenu* menu = bar->addMenu(QString::fromLatin1(spec.caption));
+    menu->setObjectName(QString::fromLatin1(spec.name));
+    for (const MenuItemSpec& item : spec.items) {
+      if (item.IsSeparator()) {
+        menu->addSeparator();
+        continue;
+      }
+      // Qt reads "&" and "&&" in captions as they are stored.
+      QAction* action = menu->addAction(QString::fromLatin1(item.caption));
+      action->setObjectName(QString::fromLatin1(item.name));
+      actions_[Index(*item.id)] = action;
+    }
+  }
+  NameActions();
+  MenuFile = findChild<QMenu*>("MenuFile");
+  MenuLoad = findChild<QMenu*>("MenuLoad");
+  MenuSave = findChild<QMenu*>("MenuSave");
+  MenuDefaults = findChild<QMenu*>("MenuDefaults");
+  MenuRemove = findChild<QMenu*>("MenuRemove");
 }
 
 void TForm1::ApplyWindowFrame() {
-  setWindowTitle("Tolv Pack");
+  setWindowTitle(QString::fromLatin1(kMainWindow.caption));
   // Fixed single border: system menu, minimize and close, no resizing.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
-  move(0, 0);
+  move(kMainWindow.left, kMainWindow.top);
+}
+
+// The named members, for the window's users (tests, the screenshot).
+void TForm1::NameControls() {
+  const auto at = [this]<typename Widget>(ControlId id, Widget*& member) {
+    member = static_cast<Widget*>(controls_[Index(id)]);
+  };
+  at(ControlId::GroupBox1, GroupBox1);
+  at(ControlId::ButtonNew, ButtonNew);
+  at(ControlId::ButtonLoadSTD, ButtonLoadSTD);
+  at(ControlId::ButtonLoadTFD, ButtonLoadTFD);
+  at(ControlId::GroupBox3, GroupBox3);
+  at(ControlId::ComboBox1, ComboBox1);
+  at(ControlId::CheckBox1, CheckBox1);
+  at(ControlId::CheckBox2, CheckBox2);
+  at(ControlId::CheckBox3, CheckBox3);
+  at(ControlId::CheckBox4, CheckBox4);
+  at(ControlId::CheckBox5, CheckBox5);
+  at(ControlId::CheckBox13, CheckBox13);
+  at(ControlId::CheckBox11, CheckBox11);
+  at(ControlId::ButtonLoadFromToppy, ButtonLoadFromToppy);
+  at(ControlId::GroupBox2, GroupBox2);
+  at(ControlId::ButtonSaveSTD, ButtonSaveSTD);
+  at(ControlId::ButtonSaveTFD, ButtonSaveTFD);
+  at(ControlId::GroupBox4, GroupBox4);
+  at(ControlId::ComboBox2, ComboBox2);
+  at(ControlId::CheckBox6, CheckBox6);
+  at(ControlId::CheckBox7, CheckBox7);
+  at(ControlId::CheckBox8, CheckBox8);
+  at(ControlId::CheckBox9, CheckBox9);
+  at(ControlId::CheckBox10, CheckBox10);
+  at(ControlId::CheckBox14, CheckBox14);
+  at(ControlId::CheckBox12, CheckBox12);
+  at(ControlId::ButtonSaveToToppy, ButtonSaveToToppy);
+  at(ControlId::Label10, Label10);
+  at(ControlId::PB1, PB1);
+  at(ControlId::Label1, Label1);
+  at(ControlId::Label2, Label2);
+  at(ControlId::Label3, Label3);
+  at(ControlId::Label4, Label4);
+  at(ControlId::Label5, Label5);
+  at(ControlId::Label11, Label11);
+  at(ControlId::Label6, Label6);
+  at(ControlId::Label7, Label7);
+  at(ControlId::Label8, Label8);
+  at(ControlId::Label9, Label9);
+}
+
+void TForm1::NameActions() {
+  MenuFileChangeSysID = actions_[Index(MenuEntryId::MenuFileChangeSysID)];
+  MenuFileExit = actions_[Index(MenuEntryId::MenuFileExit)];
+  MenuLoadLoaderBIN = actions_[Index(MenuEntryId::MenuLoadLoaderBIN)];
+  MenuLoadFirmwareBIN = actions_[Index(MenuEntryId::MenuLoadFirmwareBIN)];
+  MenuLoadFlashBIN = actions_[Index(MenuEntryId::MenuLoadFlashBIN)];
+  MenuLoadEEPROMBIN = actions_[Index(MenuEntryId::MenuLoadEEPROMBIN)];
+  MenuLoadDefaultsBIN = actions_[Index(MenuEntryId::MenuLoadDefaultsBIN)];
+  MenuLoadBackgroundBIN = actions_[Index(MenuEntryId::MenuLoadBackgroundBIN)];
+  MenuLoadFlashDMP = actions_[Index(MenuEntryId::MenuLoadFlashDMP)];
+  MenuLoadFlashBlock = actions_[Index(MenuEntryId::MenuLoadFlashBlock)];
+  MenuSaveLoaderBIN = actions_[Index(MenuEntryId::MenuSaveLoaderBIN)];
+  MenuSaveFirmwareBIN = actions_[Index(MenuEntryId::MenuSaveFirmwareBIN)];
+  MenuSaveFlashBIN = actions_[Index(MenuEntryId::MenuSaveFlashBIN)];
+  MenuSaveEEPROMBIN = actions_[Index(MenuEntryId::MenuSaveEEPROMBIN)];
+  MenuSaveDefaultsBIN = actions_[Index(MenuEntryId::MenuSaveDefaultsBIN)];
+  MenuSaveBackgroundBIN = actions_[Index(MenuEntryId::MenuSaveBackgroundBIN)];
+  MenuSaveFlashDMP = actions_[Index(MenuEntryId::MenuSaveFlashDMP)];
+  MenuSaveFlashBlocks = actions_[Index(MenuEntryId::MenuSaveFlashBlocks)];
+  MenuFlashEEPROMDefaults = actions_[Index(MenuEntryId::MenuFlashEEPROMDefaults)];
+  MenuDefaultsFlashEEPROM = actions_[Index(MenuEntryId::MenuDefaultsFlashEEPROM)];
+  MenuDefaultsNULLSettings = actions_[Index(MenuEntryId::MenuDefaultsNULLSettings)];
+  MenuRemoveLoader = actions_[Index(MenuEntryId::MenuRemoveLoader)];
+  MenuRemoveFirmware = actions_[Index(MenuEntryId::MenuRemoveFirmware)];
+  MenuRemoveSettings = actions_[Index(MenuEntryId::MenuRemoveSettings)];
+  MenuRemoveEEPROM = actions_[Index(MenuEntryId::MenuRemoveEEPROM)];
+  MenuRemoveDefaults = actions_[Index(MenuEntryId::MenuRemoveDefaults)];
 }
 
 }  // namespace tolv

@@ -46,19 +46,14 @@ const char* Component_BinSizeMessage(ComponentKind kind) {
   return "";
 }
 
-bool Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
-                       UserInteraction& ui) {
-  if (!Component_BinSizeAccepted(kind, FileSizeOf(path))) {
-    ui.Information(Component_BinSizeMessage(kind));
-    return false;
-  }
+Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
+                          UserInteraction& ui) {
+  if (!Component_BinSizeAccepted(kind, FileSizeOf(path)))
+    return ShowFailure(ui, Component_BinSizeMessage(kind));
   // Read whole and check again: the file may have changed since its size was
   // taken, and the image must not be left half-written.
   std::vector<uint8_t> bytes = ReadFileBytes(path);
-  if (!Component_BinSizeAccepted(kind, bytes.size())) {
-    ui.Information(Component_BinSizeMessage(kind));
-    return false;
-  }
+  if (!Component_BinSizeAccepted(kind, bytes.size())) return ShowFailure(ui, Component_BinSizeMessage(kind));
   std::vector<uint8_t>& image = workspace.Image(kind);
   if (kind == ComponentKind::Firmware) {
     image = std::move(bytes);
@@ -70,7 +65,7 @@ bool Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::stri
   }
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
-  return true;
+  return Outcome::Done();
 }
 
 void Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path) {

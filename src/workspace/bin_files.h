@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -34,16 +35,16 @@ bool Component_BinSizeAccepted(ComponentKind kind, uint64_t fileSize);
 const char* Component_BinSizeMessage(ComponentKind kind);
 
 // Loads the BIN file at path as component kind. A file of the wrong size is
-// refused with the kind's size message (nothing changes, result false).
+// refused with the kind's size message (nothing changes, failed).
 // Otherwise the file becomes the image from offset 0 (the Firmware array takes
 // the file's length; a 524,288-byte Defaults file leaves the Defaults' last
 // 256 bytes as they were while the Defaults are present, and zero while they
 // are absent), the component becomes present, and for the Flash
 // the layout is recognised (Flash_DetectLayout). The SystemID is not changed.
 // Throws FileError, with the workspace unchanged, when the file cannot be
-// read. Returns true when the component was loaded.
-bool Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
-                       UserInteraction& ui);
+// read. Done when the component was loaded.
+Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
+                          UserInteraction& ui);
 
 // Writes the image of kind to path (the whole image; the Firmware at its
 // current length; the Defaults with all 524,544 bytes), replacing an existing

@@ -1,5 +1,5 @@
-// New, component removal, the Defaults copies, NULL Settings and the SystemID
-// edit.
+// New, component removal, the Defaults copies, NULL Settings, and the
+// SystemID's setter and input box.
 #include "workspace/commands.h"
 
 #include <algorithm>
@@ -18,10 +18,11 @@ void Workspace_Reset(Workspace& workspace) {
   workspace.keptHeader.reset();
 }
 
-bool Workspace_New(Workspace& workspace, UserInteraction& ui) {
-  if (!ui.Question("Unload all data?")) return false;
+Outcome Workspace_New(Workspace& workspace, UserInteraction& ui) {
+  constexpr const char* kQuestion = "Unload all data?";
+  if (!ui.Question(kQuestion)) return Outcome::Cancelled(kQuestion);
   Workspace_Reset(workspace);
-  return true;
+  return Outcome::Done();
 }
 
 const char* Workspace_UnloadQuestion(ComponentKind kind) {
@@ -36,22 +37,25 @@ const char* Workspace_UnloadQuestion(ComponentKind kind) {
   return "";
 }
 
-bool Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction& ui) {
-  if (!workspace.Present(kind)) return false;
-  if (!ui.Question(Workspace_UnloadQuestion(kind))) return false;
+Outcome Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteraction& ui) {
+  if (!workspace.Present(kind)) return Outcome::NothingToDo();
+  const char* question = Workspace_UnloadQuestion(kind);
+  if (!ui.Question(question)) return Outcome::Cancelled(question);
   std::vector<uint8_t>& image = workspace.Image(kind);
   std::fill(image.begin(), image.end(), uint8_t{0});
   workspace.Present(kind) = false;
   // The zeroed image no longer has the layout that was recognised in it.
   if (kind == ComponentKind::Flash) workspace.sectionTableMatchesFlash = false;
   Workspace_ForgetModelHeaderIfUnused(workspace);
-  return true;
+  return Outcome::Done();
 }
 
-bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
-  if (!workspace.Present(ComponentKind::Flash) || !workspace.Present(ComponentKind::Eeprom)) return false;
-  if (workspace.Present(ComponentKind::Defaults) && !ui.Question("Overwrite the existing defaults?"))
-    return false;
+Outcome Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
+  if (!workspace.Present(ComponentKind::Flash) || !workspace.Present(ComponentKind::Eeprom))
+    return Outcome::NothingToDo();
+  constexpr const char* kQuestion = "Overwrite the existing defaults?";
+  if (workspace.Present(ComponentKind::Defaults) && !ui.Question(kQuestion))
+    return Outcome::Cancelled(kQuestion);
   const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
   const std::vector<uint8_t>& eeprom = workspace.Image(ComponentKind::Eeprom);
   std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
@@ -62,14 +66,15 @@ bool Defaults_FromFlash(Workspace& workspace, UserInteraction& ui) {
   std::copy_n(flash.begin(), kDefaultsSettingsSize, defaults.begin());
   std::copy_n(eeprom.begin(), kEepromImageSize, defaults.begin() + kDefaultsEepromOffset);
   workspace.Present(ComponentKind::Defaults) = true;
-  return true;
+  return Outcome::Done();
 }
 
-bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
-  if (!workspace.Present(ComponentKind::Defaults)) return false;
+Outcome Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
+  if (!workspace.Present(ComponentKind::Defaults)) return Outcome::NothingToDo();
+  constexpr const char* kQuestion = "Overwrite the existing Flash/EEPROM?";
   if ((workspace.Present(ComponentKind::Flash) || workspace.Present(ComponentKind::Eeprom)) &&
-      !ui.Question("Overwrite the existing Flash/EEPROM?"))
-    return false;
+      !ui.Question(kQuestion))
+    return Outcome::Cancelled(kQuestion);
   const std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
   // The Flash past 0x60000 stays as it is: zeros when the Flash was absent.
@@ -84,13 +89,14 @@ bool Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
   uint8_t tableVariant = SectionTable_Variant(workspace.sectionTable);
   workspace.sectionTableMatchesFlash =
       tableVariant != kLayoutNone && Flash_RecogniseLayout(flash.data(), flash.size()) == tableVariant;
-  return true;
+  return Outcome::Done();
 }
 
-void Defaults_Null(Workspace& workspace) {
+Outcome Defaults_Null(Workspace& workspace) {
   std::vector<uint8_t>& defaults = workspace.Image(ComponentKind::Defaults);
   std::fill(defaults.begin(), defaults.end(), uint8_t{0});
   workspace.Present(ComponentKind::Defaults) = true;
+  return Outcome::Done();
 }
 
 namespace {
@@ -99,9 +105,12 @@ namespace {
   throw SystemIdTextError("\"" + text + "\" is not a valid SystemID: enter a whole number from 1 to 65535.");
 }
 
+std::string OutOfRangeText(const std::string& text) {
+  return text + " is not a valid SystemID: a SystemID is a number from 1 to 65535.";
+}
+
 [[noreturn]] void OutOfRange(const std::string& text) {
-  throw SystemIdTextError("\"" + text +
-                          "\" is not a valid SystemID: a SystemID is a number from 1 to 65535.");
+  throw SystemIdTextError(OutOfRangeText("\"" + text + "\""));
 }
 
 int DigitValue(char c) {
@@ -150,13 +159,18 @@ int32_t SystemId_Parse(const std::string& text) {
   return static_cast<int32_t>(value);
 }
 
-bool SysID_Edit(Workspace& workspace, UserInteraction& ui) {
-  std::string text =
+Outcome Workspace_SetSystemId(Workspace& workspace, int32_t systemId) {
+  if (systemId == 0) return Outcome::NothingToDo();
+  if (systemId < 0 || systemId > kMaxSystemId)
+    return Outcome::Failed(OutOfRangeText(std::to_string(systemId)));
+  workspace.systemId = systemId;
+  return Outcome::Done();
+}
+
+Outcome SystemId_Ask(Workspace& workspace, UserInteraction& ui) {
+  const std::string text =
       ui.InputText("Tolv Pack", "Enter the targets SystemID.", std::to_string(workspace.systemId));
-  int32_t value = SystemId_Parse(text);
-  if (value == 0) return false;
-  workspace.systemId = value;
-  return true;
+  return Workspace_SetSystemId(workspace, SystemId_Parse(text));
 }
 
 }  // namespace tolv

@@ -12,35 +12,29 @@
 
 namespace tolv {
 
-bool FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
-  if (FileSizeOf(path) != kPackedBlockSize) {
-    ui.Information("Invalid file size (<>128kB)");
-    return false;
-  }
+Outcome FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  constexpr const char* kWrongSize = "Invalid file size (<>128kB)";
+  if (FileSizeOf(path) != kPackedBlockSize) return ShowFailure(ui, kWrongSize);
   std::vector<uint8_t> packed = ReadFileBytes(path);
-  if (packed.size() != kPackedBlockSize) {
-    ui.Information("Invalid file size (<>128kB)");
-    return false;
-  }
-  if (!Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui)) return false;
+  if (packed.size() != kPackedBlockSize) return ShowFailure(ui, kWrongSize);
+  Outcome loaded = Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui);
+  if (!loaded) return loaded;
   // A dump stores no SystemID: its header is kept for the one it names.
   const std::optional<ModelHeader> header = PackedBlock_ModelHeader(packed.data(), packed.size());
   Workspace_KeepModelHeader(workspace, packed.data(), packed.size(),
                             header ? ModelHeader_SystemId(*header) : 0);
-  return true;
+  return loaded;
 }
 
-bool FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+Outcome FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   Flash_UpdateChecksums(workspace);
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
   if (!PackFlashData(static_cast<uint16_t>(workspace.systemId), workspace.Image(ComponentKind::Flash).data(),
-                     packed.data(), Workspace_OwnModelHeader(workspace))) {
-    ui.Information("PackFlashData failed to pack the data!");
-    return false;
-  }
+                     packed.data(), Workspace_OwnModelHeader(workspace)))
+    return ShowFailure(ui, "PackFlashData failed to pack the data!");
   workspace.packedFlash = packed;
   SaveFileAtomically(path, ByteView(packed));
-  return true;
+  return Outcome::Done();
 }
 
 std::string FlashBlock_FileName(const std::string& directory, const std::string& baseName, int section) {
@@ -72,13 +66,8 @@ size_t SectionDataOffset(const SectionTable& table, int k) { return table.start[
 
 }  // namespace
 
-std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std::string& path,
-                                          UserInteraction& ui) {
-  std::vector<std::string> written;
-  if (!workspace.sectionTableMatchesFlash) {
-    ui.Information(kNoLayoutMessage);
-    return written;
-  }
+FlashBlocksSaved FlashBlocks_Save(const Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  if (!workspace.sectionTableMatchesFlash) return {ShowFailure(ui, kNoLayoutMessage), {}};
   const FileNameParts parts = FileName_Split(path);
   const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
   std::vector<FileToSave> files;
@@ -90,45 +79,48 @@ std::vector<std::string> FlashBlocks_Save(const Workspace& workspace, const std:
   }
   // The blocks belong together: all of them are written, or none.
   SaveFilesAtomically(files);
-  for (const FileToSave& file : files) written.push_back(file.path);
-  return written;
+  FlashBlocksSaved saved;
+  for (const FileToSave& file : files) saved.written.push_back(file.path);
+  return saved;
 }
 
-bool FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+std::vector<std::string> FlashBlocks_Leftovers(const Workspace& workspace, const std::string& path) {
+  const FileNameParts parts = FileName_Split(path);
+  std::vector<std::string> leftovers;
+  for (int k = 1; k <= kSectionCount; ++k) {
+    const bool written =
+        workspace.sectionTableMatchesFlash && Section_DataLength(workspace.sectionTable, k) > 0;
+    const std::string name = FlashBlock_FileName(parts.directory, parts.baseName, k);
+    if (!written && FileExists(name)) leftovers.push_back(name);
+  }
+  return leftovers;
+}
+
+Outcome FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   std::optional<FlashBlockName> name = FlashBlock_ParseName(path);
-  if (!name) {
-    ui.Information("You didn't select a flash block file.");
-    return false;
-  }
-  if (!name->section) {
-    ui.Information("\"" + name->digits + "\" in the brackets of the file name is not a flash block number.");
-    return false;
-  }
+  if (!name) return ShowFailure(ui, "You didn't select a flash block file.");
+  if (!name->section)
+    return ShowFailure(
+        ui, "\"" + name->digits + "\" in the brackets of the file name is not a flash block number.");
   int k = *name->section;
-  if (k < 1 || k > kSectionCount) {
-    ui.Information("Flash block " + name->digits + " does not exist: the blocks are numbered 01 to 13.");
-    return false;
-  }
-  if (!workspace.Present(ComponentKind::Flash)) {
-    ui.Information("Load the flash settings before a flash block.");
-    return false;
-  }
-  if (!workspace.sectionTableMatchesFlash) {
-    ui.Information(kNoLayoutMessage);
-    return false;
-  }
+  if (k < 1 || k > kSectionCount)
+    return ShowFailure(ui,
+                       "Flash block " + name->digits + " does not exist: the blocks are numbered 01 to 13.");
+  if (!workspace.Present(ComponentKind::Flash))
+    return ShowFailure(ui, "Load the flash settings before a flash block.");
+  if (!workspace.sectionTableMatchesFlash) return ShowFailure(ui, kNoLayoutMessage);
   const int32_t length = Section_DataLength(workspace.sectionTable, k);
   std::vector<uint8_t> data = ReadFileBytes(path);
   if (length <= 0 || data.size() != static_cast<size_t>(length)) {
-    ui.Information("The flash block file holds " + std::to_string(data.size()) + " bytes, but block " +
-                   name->digits + " of the " + Layout_Name(SectionTable_Variant(workspace.sectionTable)) +
-                   " layout holds " + std::to_string(std::max(length, 0)) + ".");
-    return false;
+    return ShowFailure(ui, "The flash block file holds " + std::to_string(data.size()) +
+                               " bytes, but block " + name->digits + " of the " +
+                               Layout_Name(SectionTable_Variant(workspace.sectionTable)) + " layout holds " +
+                               std::to_string(std::max(length, 0)) + ".");
   }
   std::copy(data.begin(), data.end(),
             workspace.Image(ComponentKind::Flash).begin() + SectionDataOffset(workspace.sectionTable, k));
   Flash_UpdateChecksums(workspace);
-  return true;
+  return Outcome::Done();
 }
 
 }  // namespace tolv

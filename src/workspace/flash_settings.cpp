@@ -1,6 +1,8 @@
 // Layout recognition and checksum update applied to the workspace.
 #include "workspace/flash_settings.h"
 
+#include <algorithm>
+
 #include "flash/checksums.h"
 #include "flash/layout.h"
 #include "flash/packing.h"
@@ -33,38 +35,75 @@ void Flash_UpdateChecksums(Workspace& workspace) {
   }
 }
 
-bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash) {
+bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash,
+                          PackedLoadFindings* findings) {
+  PackedLoadFindings local;
+  PackedLoadFindings& found = findings ? *findings : local;
+  found = {};
   // A block whose directory names nothing holds no settings.
   if (!PackedBlock_NamesABlock(packed, packedSize)) return false;
   // Every caller unpacks into a copy of its own: no second one here.
-  return UnPackFlashData(packed, packedSize, flash.data(), flash.size());
+  std::vector<int> unpacked;
+  if (!UnPackFlashData(packed, packedSize, flash.data(), flash.size(), unpacked)) return false;
+  // The unpacker checks block CRCs only; the data of every block it took must
+  // also be what its directory entry states.
+  found = PackedBlock_CheckForLoad(packed, packedSize, unpacked);
+  return !found.Refused();
 }
 
-bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                              UserInteraction& ui) {
+Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                                 UserInteraction& ui) {
   std::vector<uint8_t> flash = Workspace_StartingImage(workspace, ComponentKind::Flash);
-  if (!Flash_UnpackSettings(packed, packedSize, flash)) {
-    ui.Information("UnPackFlashData failed to unpack the flash block");
-    return false;
-  }
+  PackedLoadFindings findings;
+  if (!Flash_UnpackSettings(packed, packedSize, flash, &findings))
+    return ShowFailure(ui,
+                       PackedLoad_FailureText("UnPackFlashData failed to unpack the flash block", findings));
   workspace.Image(ComponentKind::Flash).swap(flash);
   workspace.packedFlash.assign(packed, packed + packedSize);
   workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
+  if (const std::string notice = PackedLoad_WrongChecksumsText("flash block", findings); !notice.empty())
+    ui.Notice(notice);
+  return Outcome::Done();
+}
+
+namespace {
+
+// The default EEPROM of a defaults block: its second entry, when there is
+// one, under the same load check as the settings. False (with the refusal)
+// when the entry is there but refused; wrong checksums over sound data are
+// added to findings.
+bool TakeDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eeprom,
+                        PackedLoadFindings& findings) {
+  const PackedLoadFindings entry = PackedBlock_CheckForLoad(packed, packedSize, {1});
+  if (entry.Refused()) {
+    findings.refusal = entry.refusal;
+    return false;
+  }
+  for (const std::string& wrong : entry.wrongChecksums)
+    if (std::find(findings.wrongChecksums.begin(), findings.wrongChecksums.end(), wrong) ==
+        findings.wrongChecksums.end())
+      findings.wrongChecksums.push_back(wrong);
+  UnPackDefaultsEeprom(packed, packedSize, eeprom);
   return true;
 }
 
-bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind) {
+}  // namespace
+
+bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind, PackedLoadFindings* findings) {
+  PackedLoadFindings local;
+  PackedLoadFindings& found = findings ? *findings : local;
   const uint8_t* packed = workspace.packedFlash.data();
+  const size_t packedSize = workspace.packedFlash.size();
   std::vector<uint8_t> image = Workspace_StartingImage(workspace, kind);
-  if (!Flash_UnpackSettings(packed, workspace.packedFlash.size(), image)) return false;
-  if (kind == ComponentKind::Defaults)
-    UnPackDefaultsEeprom(packed, workspace.packedFlash.size(), image.data() + kDefaultsEepromOffset);
+  if (!Flash_UnpackSettings(packed, packedSize, image, &found)) return false;
+  if (kind == ComponentKind::Defaults &&
+      !TakeDefaultsEeprom(packed, packedSize, image.data() + kDefaultsEepromOffset, found))
+    return false;
   workspace.Image(kind).swap(image);
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
-  Workspace_KeepModelHeader(workspace, packed, workspace.packedFlash.size(),
-                            static_cast<uint16_t>(workspace.systemId));
+  Workspace_KeepModelHeader(workspace, packed, packedSize, static_cast<uint16_t>(workspace.systemId));
   return true;
 }
 

@@ -4,6 +4,8 @@
 // flash/checksums.h) applied to one Workspace.
 #pragma once
 
+#include "workspace/outcome.h"
+#include "workspace/packed_load_check.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -34,29 +36,42 @@ void Flash_UpdateChecksums(Workspace& workspace);
 // image, a new image) and keep it only on success. A block whose directory
 // names no block at all (every entry unused: offset 0 or CRC 0xFFFF, as in an
 // erased or zeroed block) holds no settings and counts as a failure, so such
-// a file never passes for settings.
-bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash);
+// a file never passes for settings. So does one whose unpacked entries fail
+// the load check (PackedBlock_CheckForLoad: data of another length than
+// stated, or a wrong data CRC). findings, when given, receives what the load
+// check found: the refusal (empty when the unpacker itself refused or all
+// went well) and the wrong checksums over sound data of a block that
+// unpacked.
+bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash,
+                          PackedLoadFindings* findings = nullptr);
 
 // The settings part of an STD or flash dump load: unpacks the packed block
 // (packedSize bytes) as Flash_UnpackSettings does, over the Flash while it is
 // present and over zeros while it is absent. On success the Flash image takes
 // the result, becomes present and gets its layout recognised, and packedFlash
-// holds the block. On failure shows "UnPackFlashData failed to unpack the
-// flash block" and changes nothing. Returns whether it succeeded.
-bool Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                              UserInteraction& ui);
+// holds the block; wrong checksums over sound data are named in a notice
+// (PackedLoad_WrongChecksumsText, "flash block"). On failure shows
+// "UnPackFlashData failed to unpack the flash block", followed by ": " and
+// the entry and chunk at fault when the load check refused the block
+// (PackedLoad_FailureText), and changes nothing: failed with that text.
+Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
+                                 UserInteraction& ui);
 
 // Takes the packed Flash or Defaults block that packedFlash holds into its
 // image, as the TFD import and a receiver download do: unpacked as under
-// Flash_UnpackSettings (a block that names no block fails), over the image
-// while the component is present and over zeros while it is absent; the
-// Defaults also take their default EEPROM from the block's second entry when
-// that entry is sound (the unpacker alone stops after the default settings).
-// On success the component is present and, for the Flash, its layout
-// recognised, and the block's model header is kept for the workspace's
-// SystemID (Workspace_KeepModelHeader); on failure nothing changes and false is returned (the callers
-// own the message).
-bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind);
+// Flash_UnpackSettings (a block that names no block, or fails the load
+// check, fails), over the image while the component is present and over
+// zeros while it is absent; the Defaults also take their default EEPROM from
+// the block's second entry (the unpacker alone stops after the default
+// settings) when the block has one: that entry passes the same load check or
+// the block fails. On success the component is present and, for the Flash,
+// its layout recognised, and the block's model header is kept for the
+// workspace's SystemID (Workspace_KeepModelHeader); on failure nothing
+// changes and false is returned. The callers own the messages: findings,
+// when given, receives the load check's refusal and wrong checksums as under
+// Flash_UnpackSettings.
+bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind,
+                               PackedLoadFindings* findings = nullptr);
 
 // Keeps the model header of a packed settings or defaults block (packedSize
 // bytes) that was just unpacked into the workspace, for systemId: the

@@ -17,6 +17,7 @@ constexpr char kStdMagic[] = "ToPfIeLd";
 constexpr uint8_t kStdVersion = 2;
 constexpr size_t kSystemIdOffset = 10;
 constexpr size_t kTemplateCopyOffset = 12;
+constexpr const char* kWrongSize = "Invalid file size (<>131392B)";
 
 // The little-endian form of a packed block starts with the magic 0x1F1D stored
 // least significant byte first.
@@ -54,51 +55,41 @@ std::string STD_OutputName(const std::string& path) {
   return parts.directory + parts.baseName + ".std";
 }
 
-bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+Outcome STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   // Size first, then the whole file, so that nothing changes unless it was read.
-  if (FileSizeOf(path) != kStdFileSize) {
-    ui.Information("Invalid file size (<>131392B)");
-    return false;
-  }
+  if (FileSizeOf(path) != kStdFileSize) return ShowFailure(ui, kWrongSize);
   std::vector<uint8_t> file = ReadFileBytes(path);
   return STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
 }
 
-bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui) {
-  if (fileSize != kStdFileSize) {
-    ui.Information("Invalid file size (<>131392B)");
-    return false;
-  }
+Outcome STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui) {
+  if (fileSize != kStdFileSize) return ShowFailure(ui, kWrongSize);
   // The settings decide whether the file loads at all: a file whose packed
   // block does not unpack changes nothing, not even the EEPROM or SystemID.
-  if (!Flash_LoadPackedSettings(workspace, file + kStdPackedOffset, kPackedBlockSize, ui)) return false;
+  Outcome settings = Flash_LoadPackedSettings(workspace, file + kStdPackedOffset, kPackedBlockSize, ui);
+  if (!settings) return settings;
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.systemId = STD_ReadSystemId(file, fileSize);
   Workspace_KeepModelHeader(workspace, file + kStdPackedOffset, kPackedBlockSize,
                             static_cast<uint16_t>(workspace.systemId));
-  return true;
+  return settings;
 }
 
-bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
-  if (workspace.systemId == 0) {
-    ui.Message("Please enter a valid system ID");
-    return false;
-  }
+Outcome STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
+  if (workspace.systemId == 0) return ShowPlainFailure(ui, "Please enter a valid system ID");
   Flash_UpdateChecksums(workspace);
   std::string outputName = STD_OutputName(path);
   uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
   if (!PackFlashData(systemId, workspace.Image(ComponentKind::Flash).data(), packed.data(),
-                     Workspace_OwnModelHeader(workspace))) {
-    ui.Information("Failed to pack.");
-    return false;
-  }
+                     Workspace_OwnModelHeader(workspace)))
+    return ShowFailure(ui, "Failed to pack.");
   workspace.packedFlash = packed;
   std::array<uint8_t, kStdHeaderSize> header = BuildHeader(systemId, packed.data());
   SaveFileAtomically(outputName,
                      {ByteView(header), ByteView(packed), ByteView(workspace.Image(ComponentKind::Eeprom))});
-  return true;
+  return Outcome::Done();
 }
 
 }  // namespace tolv

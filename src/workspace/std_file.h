@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -35,31 +36,30 @@ uint16_t STD_ReadSystemId(const uint8_t* file, size_t fileSize);
 std::string STD_OutputName(const std::string& path);
 
 // Loads the STD file at path. The size is checked first ("Invalid file size
-// (<>131392B)": nothing changes, result false) and the whole file is read
-// and its packed block unpacked before anything changes. A block that does
-// not unpack shows "UnPackFlashData failed to unpack the flash block" and
-// changes nothing (result false). Otherwise the Flash takes the settings
+// (<>131392B)": nothing changes, failed) and the whole file is read and its
+// packed block unpacked before anything changes. A block that does not
+// unpack shows "UnPackFlashData failed to unpack the flash block" and
+// changes nothing (failed). Otherwise the Flash takes the settings
 // (Flash_LoadPackedSettings: present, layout recognised), the EEPROM comes
 // from the file (present) and the SystemID from the header, and the packed
 // block's model header is kept for that SystemID (Workspace_KeepModelHeader). Throws FileError,
-// with the workspace unchanged, when the file cannot be read. Returns true
-// when the file was loaded.
-bool STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
+// with the workspace unchanged, when the file cannot be read. Done when the
+// file was loaded.
+Outcome STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
 // STD_Load of a file already in memory: fileSize bytes at file. Never reads
 // outside them; the size check and everything after it are those of STD_Load.
-bool STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui);
+Outcome STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui);
 
 // Saves the Flash and EEPROM with the SystemID as STD_OutputName(path). With
 // SystemID 0 shows "Please enter a valid system ID" (a plain message) and
-// writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums),
+// writes nothing (failed). Otherwise rewrites the checksums (Flash_UpdateChecksums),
 // packs the Flash (low 16 bits of the SystemID) into packedFlash, with the
 // kept model header for a SystemID without a built-in template
 // (Workspace_OwnModelHeader); a system ID without either, or settings that do
-// not fit, show "Failed to pack." and write nothing. The file replaces an existing one only once it is
-// complete (FileError on failure, the old file intact). Presence flags are not
-// tested (the window offers the save while Flash and EEPROM are present).
-// Returns true when the file was written.
-bool STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);
+// not fit, show "Failed to pack." and write nothing (failed). The file replaces an existing one only once it
+// is complete (FileError on failure, the old file intact). Presence flags are not tested (the window offers
+// the save while Flash and EEPROM are present). Done when the file was written.
+Outcome STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
 }  // namespace tolv

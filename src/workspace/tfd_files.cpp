@@ -13,47 +13,49 @@ namespace {
 uint8_t BlockTypeOf(ComponentKind kind) { return static_cast<uint8_t>(kind); }
 
 // Copies a fixed-size block into its component when the size matches.
-bool ImportFixed(Workspace& workspace, const TfdStore& store, ComponentKind kind, const char* sizeMessage,
-                 UserInteraction& ui) {
+Outcome ImportFixed(Workspace& workspace, const TfdStore& store, ComponentKind kind, const char* sizeMessage,
+                    UserInteraction& ui) {
   std::vector<uint8_t>& image = workspace.Image(kind);
-  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != image.size()) {
-    ui.Information(sizeMessage);
-    return false;
-  }
+  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != image.size())
+    return ShowFailure(ui, sizeMessage);
   TFD_GetBlock(store, BlockTypeOf(kind), image.data(), image.size());
   workspace.Present(kind) = true;
-  return true;
+  return Outcome::Done();
 }
 
-bool ImportFirmware(Workspace& workspace, const TfdStore& store) {
+Outcome ImportFirmware(Workspace& workspace, const TfdStore& store) {
   const size_t size = static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(ComponentKind::Firmware)));
   std::vector<uint8_t> firmware(size);
   TFD_GetBlock(store, BlockTypeOf(ComponentKind::Firmware), firmware.data(), firmware.size());
   workspace.Image(ComponentKind::Firmware).swap(firmware);
   workspace.Present(ComponentKind::Firmware) = true;
-  return true;
+  return Outcome::Done();
 }
 
 // Flash (type 2) and Defaults (type 4): a packed block unpacked into a copy of
 // the image, which replaces the image only when the unpack succeeded.
-bool ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+Outcome ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
   const bool isFlash = kind == ComponentKind::Flash;
-  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != kPackedBlockSize) {
-    ui.Information(isFlash ? "Invalid size of flash block (<>128kB)"
-                           : "Invalid size of defaults block (<>128kB)");
-    return false;
-  }
+  if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != kPackedBlockSize)
+    return ShowFailure(
+        ui, isFlash ? "Invalid size of flash block (<>128kB)" : "Invalid size of defaults block (<>128kB)");
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   TFD_GetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), workspace.packedFlash.size());
-  if (!Workspace_TakePackedBlock(workspace, kind)) {
-    ui.Information(isFlash ? "UnPackFlashData failed to unpack the flash block"
-                           : "UnPackFlashData failed to unpack the defaults block");
-    return false;
+  PackedLoadFindings findings;
+  if (!Workspace_TakePackedBlock(workspace, kind, &findings)) {
+    return ShowFailure(ui,
+                       PackedLoad_FailureText(isFlash ? "UnPackFlashData failed to unpack the flash block"
+                                                      : "UnPackFlashData failed to unpack the defaults block",
+                                              findings));
   }
-  return true;
+  const std::string notice =
+      PackedLoad_WrongChecksumsText(isFlash ? "flash block" : "defaults block", findings);
+  if (!notice.empty()) ui.Notice(notice);
+  return Outcome::Done();
 }
 
-bool ImportComponent(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+Outcome ImportComponent(Workspace& workspace, const TfdStore& store, ComponentKind kind,
+                        UserInteraction& ui) {
   switch (kind) {
     case ComponentKind::Loader:
       return ImportFixed(workspace, store, kind, "Invalid size of loader block (<>64kB)", ui);
@@ -65,12 +67,12 @@ bool ImportComponent(Workspace& workspace, const TfdStore& store, ComponentKind 
     case ComponentKind::Background:
       return ImportFixed(workspace, store, kind, "Invalid size of Backgorund block (<>256kB)", ui);
   }
-  return false;
+  return Outcome::NothingToDo();
 }
 
-// Packs the Flash or the Defaults into packedFlash and sets its block; false
+// Packs the Flash or the Defaults into packedFlash and sets its block; failed
 // (with the packer's message) when packing failed and the block is left out.
-bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+Outcome ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, UserInteraction& ui) {
   const uint16_t systemId = static_cast<uint16_t>(workspace.systemId & 0xFFFF);
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   const std::vector<uint8_t>& image = workspace.Image(kind);
@@ -83,71 +85,59 @@ bool ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, Use
                               workspace.packedFlash.data(), ownHeader);
   }
   if (!packed) {
-    ui.Information(kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data."
-                                                : "PackFlashData failed to pack the defaults data.");
-    return false;
+    return ShowFailure(ui, kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data."
+                                                        : "PackFlashData failed to pack the defaults data.");
   }
   TFD_SetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), kPackedBlockSize);
-  return true;
+  return Outcome::Done();
+}
+
+// Puts one present component into its block.
+Outcome ExportComponent(Workspace& workspace, TfdStore& store, ComponentKind kind, UserInteraction& ui) {
+  if (kind == ComponentKind::Flash || kind == ComponentKind::Defaults)
+    return ExportPacked(workspace, store, kind, ui);
+  const std::vector<uint8_t>& image = workspace.Image(kind);
+  const int32_t r = TFD_SetBlock(store, BlockTypeOf(kind), image.data(), image.size());
+  return r == result::kOk ? Outcome::Done() : ShowFailure(ui, Result_Text(r));
 }
 
 }  // namespace
 
-bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
+Outcome TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
   // The file is read and checked as a whole before the workspace changes.
   TfdHeader header;
   const int32_t r = TFD_Load(store, fileName, &header);
-  if (r != result::kOk) {
-    ui.Information(Result_Text(r));
-    return false;
-  }
+  if (r != result::kOk) return ShowFailure(ui, Result_Text(r));
   workspace.systemId = header.systemId;
-  bool allAccepted = true;
+  Outcome outcome = Outcome::Done();
   for (ComponentKind kind : kAllComponents) {
     // A type the file does not hold leaves its component as it was.
     if (TFD_GetBlockSize(store, BlockTypeOf(kind)) == 0) continue;
-    if (!ImportComponent(workspace, store, kind, ui)) allAccepted = false;
+    outcome.Merge(ImportComponent(workspace, store, kind, ui));
   }
-  return allAccepted;
+  return outcome;
 }
 
-bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
-  if (workspace.systemId == 0) {
-    ui.Message("Please enter a valid system ID");
-    return false;
-  }
+Outcome TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
+  if (workspace.systemId == 0) return ShowPlainFailure(ui, "Please enter a valid system ID");
   Flash_UpdateChecksums(workspace);
   TFD_Clear(store);
   // Every block is built before anything is written: a file that lacks a
   // component the user holds must not replace a good one.
-  bool complete = true;
+  Outcome outcome = Outcome::Done();
   for (ComponentKind kind : kAllComponents) {
-    if (!workspace.Present(kind)) continue;
-    if (kind == ComponentKind::Flash || kind == ComponentKind::Defaults) {
-      if (!ExportPacked(workspace, store, kind, ui)) complete = false;
-    } else {
-      const std::vector<uint8_t>& image = workspace.Image(kind);
-      const int32_t r = TFD_SetBlock(store, BlockTypeOf(kind), image.data(), image.size());
-      if (r != result::kOk) {
-        ui.Information(Result_Text(r));
-        complete = false;
-      }
-    }
+    if (workspace.Present(kind)) outcome.Merge(ExportComponent(workspace, store, kind, ui));
   }
-  if (!complete) return false;
+  if (!outcome) return outcome;
   const int32_t r = TFD_SaveToFile(store, fileName, static_cast<uint16_t>(workspace.systemId & 0xFFFF));
-  if (r != result::kOk) {
-    ui.Information(Result_Text(r));
-    return false;
-  }
-  return true;
+  return r == result::kOk ? Outcome::Done() : ShowFailure(ui, Result_Text(r));
 }
 
-bool TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
+Outcome TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
   return TFD_Import(workspace, TFD_Store(), fileName, ui);
 }
 
-bool TFD_Export(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
+Outcome TFD_Export(Workspace& workspace, const std::string& fileName, UserInteraction& ui) {
   return TFD_Export(workspace, TFD_Store(), fileName, ui);
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "tfd/tfd_store.h"
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -43,10 +44,11 @@ namespace tolv {
 // (Workspace_KeepModelHeader). Components whose type is absent from the file
 // keep their contents and flags.
 //
-// Returns true when the file loaded and every block in it was accepted (no
-// message shown). Throws FileError when the file exists but cannot be read
-// (the workspace then unchanged).
-bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
+// Done when the file loaded and every block in it was accepted (no message
+// shown); otherwise failed, with every message shown as its reasons (the
+// accepted blocks of the file stay taken). Throws FileError when the file
+// exists but cannot be read (the workspace then unchanged).
+Outcome TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
 // Exports the present components of workspace as the TFD file fileName,
 // through store (cleared first).
@@ -64,12 +66,13 @@ bool TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileNa
 // new one is complete. A store too large for one file shows the result text
 // and writes nothing.
 //
-// Returns true when the file was written. Throws FileError when the file
-// cannot be written (an existing file then intact).
-bool TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
+// Done when the file was written; otherwise failed, with every message
+// shown as its reasons. Throws FileError when the file cannot be written (an
+// existing file then intact).
+Outcome TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
 // The same two operations through the library's process-wide TFD store.
-bool TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui);
-bool TFD_Export(Workspace& workspace, const std::string& fileName, UserInteraction& ui);
+Outcome TFD_Import(Workspace& workspace, const std::string& fileName, UserInteraction& ui);
+Outcome TFD_Export(Workspace& workspace, const std::string& fileName, UserInteraction& ui);
 
 }  // namespace tolv

@@ -34,6 +34,7 @@
 
 #include "link/link.h"
 #include "tfd/tfd_store.h"
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
 
@@ -85,9 +86,15 @@ struct UploadRequest {
   // As for a download. A No to the model question is the user's own choice
   // and is not reported.
   bool reportFailures = true;
-  // Show the SystemID box when the SystemID is 0. The window asks before it
-  // locks its controls and then turns this off.
+  // Show the SystemID box (SystemId_Ask) when the SystemID is 0. The window
+  // asks before it locks its controls and then turns this off; the command
+  // line, which takes the SystemID from its inputs or --sysid, turns it off.
   bool askForSystemId = true;
+  // Go as far as the first byte of the image and no further: the image is
+  // made, the receiver reached and its SystemID taken (receiverSystemId),
+  // then the session ends without a byte of the image and without the model
+  // question (result kTfdUploadWrongModel: nothing sent).
+  bool dryRun = false;
 };
 
 // What became of one block of a download.
@@ -110,6 +117,12 @@ struct DownloadReport {
   bool opened = false;               // the port was opened at least once
   std::vector<BlockOutcome> blocks;  // one per selected block, in block order
   bool rebooted = false;             // the reboot question was answered Yes
+  // Cancelled when the user cancelled at some point, also after the last
+  // block had arrived (the caller writes or sends nothing more: the user
+  // asked to stop); else done when download mode was reached and every
+  // selected block was stored, failed otherwise. The reason of both is
+  // Transfer_Summary.
+  Outcome outcome;
 
   // True when download mode was reached and every selected block was stored.
   bool AllStored() const;
@@ -133,6 +146,13 @@ struct UploadReport {
   bool canceled = false;
   bool opened = false;  // the port was opened at least once
   bool rebooted = false;
+  // Done when the upload ran to the end and nothing selected was left out
+  // (Succeeded), and for a dry run once the receiver told its SystemID.
+  // Failed when it was refused before sending (the refusal's message as the
+  // reason), when a component was left out or the link failed; cancelled
+  // when the user cancelled or answered No to the model question. The
+  // reason of both is Transfer_Summary.
+  Outcome outcome;
 
   // True when the upload ran to the end and nothing selected was left out.
   bool Succeeded() const;
@@ -168,6 +188,12 @@ TransferProgressView Transfer_Progress(uint8_t status, double value);
 // Empty for an empty diagnostic (the receiver is simply not there).
 std::string Transfer_UsbWaitReason(const std::string& usbDiagnostic);
 
+// The bytes a block of kind takes on the wire in a download, as far as they
+// are known before it arrives: the packed block of the Flash and the
+// Defaults, the image of the others; 0 for the Firmware (sent as sections,
+// its size comes with it).
+int64_t Transfer_WireSize(ComponentKind kind);
+
 // The status line's label of a block: "Loader:", "Firmware:", "Flash:",
 // "EEPROM:", "Default:"; "" for the Background.
 const char* Transfer_BlockLabel(ComponentKind kind);
@@ -191,6 +217,10 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 //   the SystemID the receiver reported (Workspace_KeepModelHeader).
 // - EEPROM: stored as it arrived also when record checksums do not match
 //   (the receiver's own state); the outcome's note names them.
+// - Flash: likewise stored with section checksums that do not match (in a
+//   recognised layout); the note names each with its stored and computed
+//   value, "its section checksums 1 (stored 0x1234, computed 0x5678) do not
+//   match", since saving an STD or TFD file or a flash dump rewrites them.
 // Sets the status line to the block's label first and to "" at the end.
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
                                 uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
@@ -208,9 +238,9 @@ DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, con
 // To Toppy on link and store. A selected present Firmware of 0 bytes is
 // refused with a message before anything else (no receiver takes an empty
 // firmware): nothing is sent. With SystemID 0 the SystemID box is shown
-// first (SysID_Edit); if the SystemID is still 0 afterwards, "Please enter a
-// valid system ID" is shown and nothing is sent (no receiver could take an
-// image made for no model). A Flash or Defaults that does not pack shows
+// first (SystemId_Ask, when the request asks for it); if the SystemID is
+// still 0 afterwards, "Please enter a valid system ID" is shown and nothing
+// is sent (no receiver could take an image made for no model). A Flash or Defaults that does not pack shows
 // "PackFlashData failed to pack the flash block" / "... the defaults block"
 // and is left out; the rest still goes. The Flash and EEPROM go out with the
 // checksums they hold (no checksum update). When the receiver reports a

@@ -1,5 +1,6 @@
 // From Toppy: fetching components from the receiver into the workspace.
 #include <algorithm>
+#include <cstdio>
 
 #include "flash/checksums.h"
 #include "flash/packed_block_check.h"
@@ -117,6 +118,24 @@ std::string EepromNote(const Workspace& workspace) {
   return records.empty() ? std::string() : "its record checksums " + records + " do not match";
 }
 
+// The settings are kept as the receiver holds them, but saving them as an
+// STD or TFD file or a flash dump rewrites the section checksums: the ones
+// that do not match are told now, as a load tells them, or the damage would
+// vanish unseen. Nothing to tell without a recognised layout.
+std::string SectionNote(const Workspace& workspace) {
+  if (!workspace.sectionTableMatchesFlash) return {};
+  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+  std::string sections;
+  for (const ChecksumCheck& check :
+       Flash_CheckSectionChecksums(flash.data(), flash.size(), workspace.sectionTable)) {
+    if (check.Ok()) continue;
+    char values[48];
+    std::snprintf(values, sizeof values, " (stored 0x%04X, computed 0x%04X)", check.stored, check.computed);
+    sections += (sections.empty() ? "" : ", ") + std::to_string(check.number) + values;
+  }
+  return sections.empty() ? std::string() : "its section checksums " + sections + " do not match";
+}
+
 // Opens, reboots the receiver, then closes, reopens and asks for download
 // mode for as long as the receiver does not answer in time.
 void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch,
@@ -134,6 +153,13 @@ void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& w
     report.openResult = link.Open(port, watch.callback());
     report.modeResult = link.DownloadMode();
   } while (report.modeResult == result::kDownloadModeTimeout);
+}
+
+// A cancel counts also when it came only after the last block: the user
+// asked to stop, and what arrived is not to be taken further.
+Outcome DownloadOutcome(const DownloadReport& report) {
+  if (report.canceled) return Outcome::Cancelled(Transfer_Summary(report));
+  return report.AllStored() ? Outcome::Done() : Outcome::Failed(Transfer_Summary(report));
 }
 
 }  // namespace
@@ -154,6 +180,7 @@ BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteractio
         StoreBlock(workspace, ui, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity));
     outcome.stored = outcome.failure.empty();
     if (outcome.stored && kind == ComponentKind::Eeprom) outcome.note = EepromNote(workspace);
+    if (outcome.stored && kind == ComponentKind::Flash) outcome.note = SectionNote(workspace);
   } else {
     outcome.failure = Result_Text(outcome.result);
   }
@@ -188,6 +215,7 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  report.outcome = DownloadOutcome(report);
   if (request.reportFailures && !report.canceled && (!report.AllStored() || report.AnyNote()))
     ui.Information(Transfer_Summary(report));
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);
@@ -199,5 +227,7 @@ DownloadReport Transfer_FromToppy(Workspace& workspace, UserInteraction& ui, con
                                   const TransferHooks& hooks) {
   return Transfer_FromToppy(Comm_Link(), workspace, ui, request, hooks);
 }
+
+int64_t Transfer_WireSize(ComponentKind kind) { return ExpectedWireSize(kind); }
 
 }  // namespace tolv

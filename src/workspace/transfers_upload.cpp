@@ -79,10 +79,12 @@ std::string ModelQuestion(int32_t receiverSystemId, int32_t imageSystemId) {
 }
 
 // The check before the first byte goes out: the same model (or the wildcard)
-// goes without a word; another model only on the user's Yes.
-ReceiverCheck ModelCheck(int32_t systemId, UserInteraction& ui, UploadReport& report) {
-  return [systemId, &ui, &report](int32_t reported) {
+// goes without a word; another model only on the user's Yes; a dry run ends
+// here, having learnt the receiver's SystemID.
+ReceiverCheck ModelCheck(int32_t systemId, bool dryRun, UserInteraction& ui, UploadReport& report) {
+  return [systemId, dryRun, &ui, &report](int32_t reported) {
     report.receiverSystemId = reported;
+    if (dryRun) return false;
     if (TFD_ImageSuitsReceiver(systemId, reported)) return true;
     return ui.QuestionDefaultNo(ModelQuestion(reported, static_cast<uint16_t>(systemId)));
   };
@@ -92,18 +94,31 @@ ReceiverCheck ModelCheck(int32_t systemId, UserInteraction& ui, UploadReport& re
 bool RefuseBeforeSending(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
                          UploadReport& report) {
   if (EmptyFirmwareSelected(workspace, request.selection)) {
-    ui.Information("The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent.");
+    report.outcome =
+        ShowFailure(ui, "The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent.");
     report.refusal = "the Firmware is empty (0 bytes)";
     return true;
   }
-  if (workspace.systemId == 0 && request.askForSystemId) SysID_Edit(workspace, ui);
+  if (workspace.systemId == 0 && request.askForSystemId) SystemId_Ask(workspace, ui);
   if (workspace.systemId == 0) {
     // An image for no model: no receiver could take it.
-    ui.Message("Please enter a valid system ID");
+    report.outcome = ShowPlainFailure(ui, "Please enter a valid system ID");
     report.refusal = "no SystemID";
     return true;
   }
   return false;
+}
+
+// Done when everything selected went (or a dry run learnt the receiver's
+// SystemID); a No to the model question or a cancel is the user's own
+// choice.
+Outcome UploadOutcome(const UploadReport& report, bool dryRun) {
+  if (report.Succeeded()) return Outcome::Done();
+  const bool wrongModel = report.result == result::kTfdUploadWrongModel;
+  if (dryRun && wrongModel && report.receiverSystemId != 0) return Outcome::Done();
+  const std::string summary = Transfer_Summary(report);
+  if (report.result != result::kOk && (report.canceled || wrongModel)) return Outcome::Cancelled(summary);
+  return Outcome::Failed(summary);
 }
 
 }  // namespace
@@ -125,10 +140,11 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
     CloseOnUnwind closeOnError(link);
     report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
                                          static_cast<int32_t>(image.size()),
-                                         ModelCheck(workspace.systemId, ui, report));
+                                         ModelCheck(workspace.systemId, request.dryRun, ui, report));
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  report.outcome = UploadOutcome(report, request.dryRun);
   if (request.reportFailures && !report.canceled && report.result != result::kOk &&
       report.result != result::kTfdUploadWrongModel) {
     ui.Information(Transfer_Summary(report));

@@ -18,6 +18,12 @@ class UserInteraction {
   // A plain message without icon (OK button).
   virtual void Message(const std::string& text) = 0;
 
+  // A notice that reports no failure: the command did what was asked, and
+  // the user should know something about it (a wrong checksum over data
+  // that were proven sound). The window shows it as Information does; the
+  // command line prints it without counting it as a failure.
+  virtual void Notice(const std::string& text) { Information(text); }
+
   // A Yes/No question (question icon); true for Yes.
   virtual bool Question(const std::string& text) = 0;
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "test_support.h"
 #include "settings_backup_fixture.h"
+#include "test_support.h"
 #include "tolv_run.h"
 #include "workspace/bin_files.h"
 #include "workspace/std_file.h"
@@ -31,14 +31,18 @@ TEST_F(TolvDiff, TheSameBackupInOtherFormsIsTheSameButForTheSystemId) {
   EXPECT_EQ(lines[5], "Flash: same (524288 bytes)");
   EXPECT_EQ(lines[9], "The backups are the same.");
 
+  // The folder carries no SystemID: unknown there, not another one.
   test::TolvResult folder = Tolv("diff s.tfd parts/");
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_TRUE(Contains(folder.out, "\nSystemID: differs: A 406 (")) << folder.out;
-  EXPECT_TRUE(Contains(folder.out, "), B none\nLoader: in neither\n")) << folder.out;
+  EXPECT_EQ(folder.status, 0) << folder.out;
+  EXPECT_TRUE(Contains(folder.out, "\nSystemID: A 406 (")) << folder.out;
+  EXPECT_TRUE(Contains(folder.out, "), B unknown: it carries none\nLoader: in neither\n")) << folder.out;
   EXPECT_TRUE(
       folder.out.ends_with("EEPROM: same (256 bytes)\nDefaults: in neither\nBackground: in neither\n"
-                           "The backups differ: SystemID.\n"))
+                           "The backups are the same.\n"))
       << folder.out;
+  EXPECT_EQ(Tolv("diff parts/ s.tfd").status, 0);
+  EXPECT_EQ(Tolv("convert settings.std --sysid 1416 -o other.tfd").status, 0);
+  EXPECT_TRUE(Contains(Tolv("diff s.tfd other.tfd").out, "The backups differ: SystemID"));
   EXPECT_EQ(Tolv("diff parts parts/").status, 0);
 }
 
@@ -64,7 +68,7 @@ TEST_F(TolvDiff, DifferencesAreNamedBySectionRecordAndOffset) {
   test::TolvResult r = Tolv("diff a/ b/");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out,
-            "A: a/\nB: b/\nSystemID: same, none\nLoader: only in A (65536 bytes)\n"
+            "A: a/\nB: b/\nSystemID: unknown: neither carries one\nLoader: only in A (65536 bytes)\n"
             "Firmware: differs: 11 bytes, the first at 0x00003; A 1000 bytes, B 1010 bytes\n"
             "Flash: differs: 5 bytes, the first at 0x0FA12; layout DVB-t in both\n"
             "  section 3, 0x0FA08-0x0FA2B: 1 byte in 1 run: 0x0FA12\n"

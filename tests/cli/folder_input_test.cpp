@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "test_support.h"
 #include "settings_backup_fixture.h"
+#include "test_support.h"
 #include "tolv_run.h"
 #include "workspace/std_file.h"
 #include "workspace_fixtures.h"
@@ -24,7 +24,13 @@ TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
   ASSERT_EQ(Tolv("convert settings.std loader=l.bin -o parts/").status, 0);
   test::TolvResult back = Tolv("convert parts --sysid 406 -o again.std");
   EXPECT_EQ(back.status, 0) << back.err;
-  EXPECT_TRUE(back.err.empty()) << back.err;
+  // These settings are terrestrial, 406 a satellite model: said, not refused.
+  ASSERT_EQ(Lines(back.err).size(), 1u) << back.err;
+  EXPECT_TRUE(back.err.starts_with("SystemID 406 (")) << back.err;
+  EXPECT_TRUE(
+      back.err.ends_with(") is a DVB-s model, but the settings are DVB-t: a receiver of that model cannot "
+                         "use them. Check the number (\"tolv models\" lists the models).\n"))
+      << back.err;
   EXPECT_EQ(test::ReadBytes(work.File("again.std")), test::ReadBytes(work.File("settings.std")));
 }
 
@@ -62,8 +68,9 @@ TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
   Put("dir/firmware.bin", test::RandomBytes(2, kLoaderImageSize));  // a loader's size
   Put("dir/eeprom.bin", eeprom);
   Put("dir/defaults.bin", ws.Image(ComponentKind::Flash));  // the 524,288-byte form
+  // A loader.bin of 100 bytes is no loader: info tells it all and fails.
   test::TolvResult info = Tolv("info dir");
-  EXPECT_EQ(info.status, 0) << info.err;
+  EXPECT_EQ(info.status, 1) << info.err;
   EXPECT_TRUE(
       Contains(info.out, "dir/loader.bin: Loader BIN, 100 bytes\n  Problem: a Loader BIN has 65536 bytes\n"));
   EXPECT_TRUE(Contains(info.out,

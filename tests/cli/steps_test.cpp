@@ -103,57 +103,87 @@ TEST(ParseStep, LeavesUnknownOptionsToTheCallerAndHonoursTheSyntax) {
   EXPECT_THROW(ParseSteps({"-o", "a.std"}, inputsOnly), UsageError);
 }
 
-TEST(RunSteps, AFailureStopsEveryLaterStep) {
-  CapturedConsole console(false);
-  Workspace ws;
+TEST(RunSteps, AFailedOrCancelledStepStopsEveryLaterStep) {
   int ran = 0;
   auto counting = [&ran](Workspace&, ConsoleInteraction&) {
     ++ran;
-    return true;
+    return Outcome::Done();
   };
-  std::vector<Step> steps = {{StepRole::kInput, "first", counting},
-                             {StepRole::kOperation, "shows a message",
-                              [](Workspace&, ConsoleInteraction& ui) {
-                                ui.Information("Invalid file size (<>64kB)");
-                                return true;  // a message alone marks the failure
-                              }},
-                             {StepRole::kOutput, "-o never", counting}};
-  EXPECT_EQ(RunSteps(steps, ws, console.ui), kExitFailure);
-  EXPECT_EQ(ran, 1);
-  EXPECT_EQ(console.Text(),
-            "Invalid file size (<>64kB)\n"
-            "tolv: stopped at \"shows a message\"; the steps after it were not run.\n");
+  auto nothing = [](Workspace&, ConsoleInteraction&) { return Outcome::NothingToDo(); };
+  const Step failing = {StepRole::kOperation, "shows a message", [](Workspace&, ConsoleInteraction& ui) {
+                          ui.Information("Invalid file size (<>64kB)");
+                          return Outcome::Failed("Invalid file size (<>64kB)");
+                        }};
+  const Step refused = {StepRole::kOperation, "--remove flash",
+                        [](Workspace&, ConsoleInteraction&) { return Outcome::Cancelled("Unload flash?"); }};
+  const std::pair<Step, Outcome> stops[] = {{failing, Outcome::Failed("Invalid file size (<>64kB)")},
+                                            {refused, Outcome::Cancelled("Unload flash?")}};
+  for (const auto& [stop, expected] : stops) {
+    CapturedConsole console(false);
+    Workspace ws;
+    ran = 0;
+    const std::vector<Step> steps = {{StepRole::kInput, "first", counting},
+                                     {StepRole::kOperation, "--remove loader", nothing},
+                                     stop,
+                                     {StepRole::kOutput, "-o never", counting}};
+    const Outcome outcome = RunSteps(steps, ws, console.ui);
+    EXPECT_EQ(outcome, expected) << stop.text;
+    EXPECT_EQ(ExitStatus(outcome), kExitFailure);
+    EXPECT_EQ(ran, 1);
+    EXPECT_TRUE(console.Text().ends_with("tolv: stopped at \"" + stop.text +
+                                         "\"; the steps after it were not run.\n"))
+        << console.Text();
+  }
+  // Done and nothing to do go on to the end.
+  CapturedConsole console(false);
+  Workspace ws;
+  ran = 0;
+  const Outcome outcome = RunSteps({{StepRole::kInput, "a", counting},
+                                    {StepRole::kOperation, "b", nothing},
+                                    {StepRole::kOutput, "c", counting}},
+                                   ws, console.ui);
+  EXPECT_EQ(outcome, Outcome::Done());
+  EXPECT_EQ(ExitStatus(outcome), kExitOk);
+  EXPECT_EQ(ran, 2);
+  EXPECT_EQ(console.Text(), "");
 }
 
 TEST(RunSteps, ExceptionsAreReportedAndStopTheRun) {
   CapturedConsole console(false);
   Workspace ws;
-  std::vector<Step> steps = {
-      {StepRole::kInput, "x.std",
-       [](Workspace&, ConsoleInteraction&) -> bool { throw FileError("Cannot open file \"x.std\": gone"); }},
-      {StepRole::kOutput, "-o y.dmp",
-       [](Workspace&, ConsoleInteraction&) -> bool { throw std::logic_error("ran"); }}};
-  EXPECT_EQ(RunSteps(steps, ws, console.ui), kExitFailure);
+  std::vector<Step> steps = {{StepRole::kInput, "x.std",
+                              [](Workspace&, ConsoleInteraction&) -> Outcome {
+                                throw FileError("Cannot open file \"x.std\": gone");
+                              }},
+                             {StepRole::kOutput, "-o y.dmp", [](Workspace&, ConsoleInteraction&) -> Outcome {
+                                throw std::logic_error("ran");
+                              }}};
+  EXPECT_EQ(RunSteps(steps, ws, console.ui), Outcome::Failed("Cannot open file \"x.std\": gone"));
   EXPECT_EQ(console.Text(),
             "Cannot open file \"x.std\": gone\n"
             "tolv: stopped at \"x.std\"; the steps after it were not run.\n");
 }
 
+TEST(RunSteps, SysidSetsTheSystemIdWithoutTheBoxAndZeroLeavesIt) {
+  CapturedConsole console(false);
+  Workspace ws;
+  EXPECT_EQ(RunSteps(ParseSteps({"--sysid", "$196", "--sysid", "0"}, StepSyntax{}), ws, console.ui),
+            Outcome::Done());
+  EXPECT_EQ(ws.systemId, 406);
+  EXPECT_EQ(console.Text(), "");
+}
+
 TEST(ConsoleInteraction, QuestionsShowTheirAnswerAndMessagesStayOnOneLine) {
   CapturedConsole no(false);
   EXPECT_FALSE(no.ui.Question("Unload all data?"));
-  EXPECT_TRUE(no.ui.failureReported()) << "nobody could answer: the step fails";
   no.ui.Information("two\nlines");
   EXPECT_EQ(no.Text(),
             "Unload all data? -> not answered: standard input is not a terminal; give --yes to answer Yes.\n"
             "two lines\n");
   CapturedConsole yes(true);
   EXPECT_TRUE(yes.ui.Question("Unload flash?"));
-  EXPECT_FALSE(yes.ui.failureReported());
   EXPECT_EQ(yes.Text(), "Unload flash? -> Yes\n");
-  // The SystemID box gets the text of --sysid once, then behaves as cancelled.
-  yes.ui.SetNextInput("406");
-  EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "406");
+  // Nobody types into a box on the command line: it gives its preset back.
   EXPECT_EQ(yes.ui.InputText("Tolv Pack", "Enter the targets SystemID.", "0"), "0");
 }
 
@@ -161,10 +191,7 @@ TEST(ConsoleInteraction, OnATerminalTheQuestionIsAskedAndOnlyYesGoesOn) {
   CapturedConsole typed(false, " Y\nyes\n\nn\n");
   EXPECT_TRUE(typed.ui.Question("Unload flash?"));
   EXPECT_TRUE(typed.ui.Question("Unload EEPROM?"));
-  EXPECT_FALSE(typed.ui.failureReported());
   EXPECT_FALSE(typed.ui.Question("Overwrite the existing defaults?"));  // an empty line: No
-  EXPECT_TRUE(typed.ui.failureReported()) << "what the command line asked for was refused";
-  typed.ui.ClearFailure();
   EXPECT_FALSE(typed.ui.Question("Unload loader?"));
   EXPECT_FALSE(typed.ui.Question("Unload firmware?"));  // the end of input: No
   EXPECT_EQ(typed.Text(),

@@ -67,6 +67,8 @@ TEST_F(TolvProgram, UsageErrorsExitTwoWithAOneLineHint) {
                          "frobnicate",
                          "convert",
                          "convert notes.txt",
+                         "convert settings.std",
+                         "convert settings.std --sysid 406 --remove eeprom",
                          "convert settings.std -o",
                          "convert --remove gizmo",
                          "convert -o x.bin",
@@ -149,8 +151,16 @@ TEST_F(TolvProgram, AnUnlistedModelsSettingsRoundTripThroughEveryForm) {
          {"u.std --sysid 466 -o other.std", "--yes u.std --remove flash flash=flash.bin -o gone.std"}) {
       r = Tolv(std::string("convert ") + args);
       EXPECT_EQ(r.status, 1) << args;
-      EXPECT_TRUE(r.err.ends_with("Failed to pack.\n")) << args << r.err;
+      // Why, and what helps.
+      EXPECT_TRUE(Contains(r.err, "Failed to pack.\nSystemID ")) << args << r.err;
+      EXPECT_TRUE(Contains(r.err,
+                           ": TolvPack has no built-in model header for it, and no loaded block brought "
+                           "one, so its settings cannot be packed. Load a settings block of that model "
+                           "first"))
+          << args << r.err;
     }
+    // 466 is a terrestrial model, as the settings are: no warning of the family.
+    EXPECT_FALSE(Contains(r.err, "model, but the settings are")) << r.err;
   }
 }
 
@@ -210,7 +220,7 @@ TEST_F(TolvProgram, ChunksWhoseStreamIsAsLongAsTheirDataComeBackExactly) {
 TEST_F(TolvProgram, BlocksOutAndOneBlockBackIn) {
   Workspace other = test::SettingsWorkspace(kLayoutDvbT, 406, 22);
   ScriptedInteraction ui;
-  ASSERT_EQ(FlashBlocks_Save(other, Work("other.bin"), ui).size(), 12u);
+  ASSERT_EQ(FlashBlocks_Save(other, Work("other.bin"), ui).written.size(), 12u);
   Result r = Tolv("convert settings.std 'block=other [05].bin' -o merged.std -o blocks=mine.bin");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 13u);
@@ -274,9 +284,9 @@ TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
   EXPECT_FALSE(test::Exists(Work("y.std")));
   r = Tolv("convert --sysid 406 -o parts/");
   EXPECT_EQ(r.status, 1);
-  r = Tolv("convert eeprom=eeprom.bin --flash-to-defaults");
+  r = Tolv("convert eeprom=eeprom.bin --flash-to-defaults -o defaults=d.bin");
   EXPECT_EQ(r.status, 1);
-  r = Tolv("convert --defaults-to-flash");
+  r = Tolv("convert --defaults-to-flash -o flash=f.bin");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -321,7 +331,7 @@ TEST_F(TolvProgram, NullDefaultsAndDefaultsToFlash) {
 TEST_F(TolvProgram, InfoTellsEachFormWithItsContents) {
   ScriptedInteraction ui;
   ASSERT_TRUE(FlashDump_Save(ws, Work("s.dmp"), ui));
-  ASSERT_EQ(FlashBlocks_Save(ws, Work("s.bin"), ui).size(), 12u);
+  ASSERT_EQ(FlashBlocks_Save(ws, Work("s.bin"), ui).written.size(), 12u);
   test::WriteBytes(Work("loader.bin"), test::RandomBytes(1, kLoaderImageSize));
   test::WriteBytes(Work("bg.bin"), test::RandomBytes(1, kBackgroundImageSize));
   test::WriteBytes(Work("fw.bin"), test::RandomBytes(1, 12'345));
@@ -348,6 +358,28 @@ TEST_F(TolvProgram, InfoTellsEachFormWithItsContents) {
   EXPECT_EQ(unknown.status, 1);
   EXPECT_TRUE(Contains(unknown.out, "notes.txt: unrecognised, 100 bytes"));
   EXPECT_EQ(Tolv("info nothing.std").status, 1);
+}
+
+// A file that cannot be read as what it is taken for fails info; checksums
+// inside settings that load do not (verify is for them).
+TEST_F(TolvProgram, InfoExitsOneForAFileThatIsNotWhatItClaims) {
+  const std::vector<uint8_t> std = test::ReadBytes(Work("settings.std"));
+  test::WriteBytes(Work("short.std"), std::vector<uint8_t>(std.begin(), std.begin() + 100000));
+  Result r = Tolv("info short.std");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.out, "short.std: STD file, 100000 bytes\n  Problem: an STD file has 131392 bytes"))
+      << r.out;
+  ASSERT_EQ(Tolv("convert settings.std -o s.tfd").status, 0);
+  std::vector<uint8_t> tfd = test::ReadBytes(Work("s.tfd"));
+  tfd[tfd.size() / 2] ^= 0x10;
+  test::WriteBytes(Work("bad.tfd"), tfd);
+  EXPECT_EQ(Tolv("info bad.tfd").status, 1);
+  EXPECT_EQ(Tolv("info s.tfd").status, 0);
+  std::vector<uint8_t> flash = test::ReadBytes(Work("flash.bin"));
+  flash[ws.sectionTable.start[3] + 5] ^= 0x01;
+  test::WriteBytes(Work("bad-section.bin"), flash);
+  EXPECT_EQ(Tolv("info bad-section.bin").status, 0);
+  EXPECT_EQ(Tolv("verify bad-section.bin").status, 1);
 }
 
 TEST_F(TolvProgram, InfoJsonIsOneObjectPerFileListingEveryChecksum) {

@@ -1,11 +1,14 @@
 // File access: what only POSIX systems have.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <iterator>
 
 #include "common/file_io.h"
+#include "common/save_interrupt.h"
 #include "test_support.h"
 
 namespace tolv {
@@ -50,6 +53,79 @@ TEST(FileIoPosixTest, SavingThroughSymbolicLinksReplacesTheFinalTargetAndKeepsTh
   fs::create_symlink("loop", dir.File("loop"));
   EXPECT_THROW(SaveFileAtomically(dir.File("loop"), std::vector<uint8_t>{1}), FileError);
   EXPECT_TRUE(fs::is_symlink(dir.File("loop")));
+}
+
+// Ctrl-C twice while the files are written: the program ends by the signal,
+// and its temporary files are gone. Twice while they are put in place: the
+// save finishes first.
+TEST(FileIoPosixDeathTest, ASecondInterruptEndsTheProgramWithoutLeavingTemporaries) {
+  test::TempDir dir;
+  const std::vector<uint8_t> bytes = test::RandomBytes(1, 4000);
+  const std::vector<FileToSave> files = {{dir.File("a.bin"), {bytes}}, {dir.File("b.bin"), {bytes}}};
+  auto interruptTwiceWhen = [](const char* when) {
+    testing::OnSaveProgress([when](const char* stage, const std::string&) {
+      if (std::string(stage) != when) return;
+      ::raise(SIGINT);
+      ::raise(SIGINT);
+    });
+  };
+  EXPECT_EXIT(
+      {
+        SaveInterruptGuard guard;
+        interruptTwiceWhen("written");
+        SaveFilesAtomically(files);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_EXIT(
+      {
+        SaveInterruptGuard guard;
+        interruptTwiceWhen("replaced");
+        SaveFilesAtomically(files);
+        std::exit(SaveInterruptGuard::Requested() ? 3 : 4);
+      },
+      ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(test::ReadBytes(dir.File("b.bin")), bytes);
+}
+
+// Where the system refuses a second link to the old file (here: a file of
+// another user, under protected_hardlinks), it is moved aside instead and
+// still given back when the save fails.
+TEST(FileIoPosixDeathTest, WhereTheOldFileCannotBeLinkedItIsMovedAsideAndGivenBack) {
+  const std::vector<uint8_t> protectedLinks = test::ReadBytes("/proc/sys/fs/protected_hardlinks");
+  if (::geteuid() != 0 || protectedLinks.empty() || protectedLinks[0] != '1')
+    GTEST_SKIP() << "needs the superuser and protected hard links";
+  test::TempDir dir;
+  const std::string mine = dir.File("mine.bin"), theirs = dir.File("theirs.bin");
+  test::WriteBytes(mine, {1});
+  test::WriteBytes(theirs, {2});
+  ASSERT_EQ(::chown(dir.path().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(mine.c_str(), 65534, 65534), 0);
+  const std::vector<uint8_t> three = {3}, four = {4};
+  const std::vector<FileToSave> files = {{mine, {three}}, {theirs, {four}}};
+  // Saved by another user, the root's file being write-protected for them.
+  auto saveAsNobody = [&](std::optional<int> failAfter) {
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::exit(5);
+    ForceReplaceScope force;
+    testing::FailReplacingAfter(failAfter);
+    try {
+      SaveFilesAtomically(files);
+    } catch (const FileError&) {
+      std::exit(failAfter ? 3 : 4);
+    }
+    std::exit(failAfter ? 4 : 3);
+  };
+  EXPECT_EXIT(saveAsNobody(1), ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(test::ReadBytes(mine), std::vector<uint8_t>{1});
+  EXPECT_EQ(test::ReadBytes(theirs), std::vector<uint8_t>{2});
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator{}),
+      2);
+  EXPECT_EXIT(saveAsNobody(std::nullopt), ::testing::ExitedWithCode(3), "");
+  EXPECT_EQ(test::ReadBytes(theirs), std::vector<uint8_t>{4});
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator{}),
+      2);
 }
 
 }  // namespace

@@ -69,6 +69,93 @@ TEST_F(FileIoTest, SeveralFilesAreSavedAllOrNone) {
   EXPECT_EQ(ReadBytes(b), newB);
 }
 
+// The hidden files a save leaves beside its targets: none, ever.
+size_t HiddenFilesIn(const std::string& dir) {
+  size_t count = 0;
+  for (auto& entry : std::filesystem::directory_iterator(dir))
+    count += entry.path().filename().string().starts_with(".tolv-");
+  return count;
+}
+
+class SaveSeveralTest : public FileIoTest {
+ protected:
+  void SetUp() override {
+    WriteBytes(a, {1});
+    WriteBytes(c, {3});
+  }
+  void TearDown() override {
+    tolv::testing::FailReplacingAfter(std::nullopt);
+    tolv::testing::OnSaveProgress({});
+    Saves_ResetCancel();
+    FileIoTest::TearDown();
+  }
+  std::vector<FileToSave> Files() const { return {{a, {newA}}, {b, {newB}}, {c, {newC}}}; }
+  // a and c as they were, b (new) absent, nothing hidden left.
+  void ExpectUntouched() const {
+    EXPECT_EQ(ReadBytes(a), std::vector<uint8_t>{1});
+    EXPECT_FALSE(test::Exists(b));
+    EXPECT_EQ(ReadBytes(c), std::vector<uint8_t>{3});
+    EXPECT_EQ(HiddenFilesIn(dir_.path()), 0u);
+  }
+  const std::string a = dir_.File("loader.bin"), b = dir_.File("firmware.bin"), c = dir_.File("eeprom.bin");
+  const std::vector<uint8_t> newA = test::RandomBytes(7, 5000), newB = test::RandomBytes(8, 3000),
+                             newC = test::RandomBytes(9, 256);
+};
+
+TEST_F(SaveSeveralTest, AFailureWhileReplacingGivesEveryFileBack) {
+  for (int replaced : {0, 1, 2}) {
+    tolv::testing::FailReplacingAfter(replaced);
+    EXPECT_THROW(SaveFilesAtomically(Files()), FileError) << replaced;
+    ExpectUntouched();
+  }
+  tolv::testing::FailReplacingAfter(std::nullopt);
+  SaveFilesAtomically(Files());
+  EXPECT_EQ(ReadBytes(a), newA);
+  EXPECT_EQ(ReadBytes(b), newB);
+  EXPECT_EQ(HiddenFilesIn(dir_.path()), 0u);
+}
+
+TEST_F(SaveSeveralTest, TwoNamesOfOneFileAreRefused) {
+  const std::string again = dir_.path() + "/./" + "loader.bin";
+  EXPECT_EQ(FileIdentity(a), FileIdentity(again));
+  EXPECT_NE(FileIdentity(a), FileIdentity(c));
+  EXPECT_EQ(FileIdentity(dir_.File("new/x.bin")), FileIdentity(dir_.path() + "/new//x.bin"));
+  EXPECT_THROW(SaveFilesAtomically({{a, {newA}}, {again, {newC}}}), FileError);
+  ExpectUntouched();
+}
+
+// A cancel while the files are written discards them all; one that comes
+// while they are put in place lets the save finish.
+TEST_F(SaveSeveralTest, ACancelDiscardsASaveUnlessItIsReplacingFiles) {
+  size_t hiddenAfterCancel = 99;
+  tolv::testing::OnSaveProgress([&](const char* stage, const std::string& path) {
+    if (std::string(stage) != "written" || path != b) return;
+    EXPECT_TRUE(Saves_Cancel());
+    hiddenAfterCancel = HiddenFilesIn(dir_.path());  // removed at once
+  });
+  try {
+    SaveFilesAtomically(Files());
+    FAIL();
+  } catch (const SaveCanceled& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cancelled: \"" + a + "\" and the 2 other files saved with it were not written.");
+  }
+  EXPECT_EQ(hiddenAfterCancel, 0u);
+  ExpectUntouched();
+  EXPECT_THROW(SaveFileAtomically(a, ByteView(newA)), SaveCanceled);  // until reset
+  Saves_ResetCancel();
+
+  tolv::testing::OnSaveProgress([&](const char* stage, const std::string&) {
+    if (std::string(stage) == "replaced") {
+      EXPECT_FALSE(Saves_Cancel());
+    }
+  });
+  SaveFilesAtomically(Files());
+  EXPECT_EQ(ReadBytes(c), newC);
+  EXPECT_TRUE(Saves_CancelRequested());
+  EXPECT_EQ(HiddenFilesIn(dir_.path()), 0u);
+}
+
 TEST_F(FileIoTest, FailuresAreFileErrorsWithTheFileName) {
   std::string missing = dir_.File("missing.bin");
   try {

@@ -65,5 +65,16 @@ TEST(FileIoWindowsTest, ErrorsCarryTheSystemsTextAndProgramFolderIsKnown) {
   EXPECT_EQ(WideToUtf8(self).rfind(programDir, 0), 0u);
 }
 
+TEST(FileIoWindowsTest, DevicesAreNeitherReadNorReplaced) {
+  EXPECT_FALSE(IsRegularFile("NUL"));
+  try {
+    ReadFileBytes("NUL");
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot read file \"NUL\": it is not a regular file");
+  }
+  EXPECT_EQ(SaveTarget_Fault("NUL").value_or(""), "Cannot replace \"NUL\": it is not a regular file.");
+}
+
 }  // namespace
 }  // namespace tolv

@@ -284,7 +284,7 @@ TEST(PackDefaults, KnownAnswersAndRoundTrip) {
   EXPECT_EQ(eepromBack, eeprom);
 }
 
-TEST(PackDefaults, TheDefaultEepromComesBackOnlyWhenEveryChecksumOfItsEntryHolds) {
+TEST(PackDefaults, TheDefaultEepromComesBackOnlyWhenItsDataAreSound) {
   const Bytes image = test::SettingsLikeImage(9, 0x60000);
   const Bytes eeprom = test::RandomBytes(9, 256);
   Bytes packed(kPackedBlockSize);
@@ -298,6 +298,13 @@ TEST(PackDefaults, TheDefaultEepromComesBackOnlyWhenEveryChecksumOfItsEntryHolds
   damaged[block1 + 20] ^= 0x01;
   test::RefreshBlockCrc(damaged, 1);
   EXPECT_FALSE(UnPackDefaultsEeprom(damaged.data(), damaged.size(), back.data()));
+  // A wrong chunk CRC over data that pass the data CRC does not keep it out.
+  Bytes chunkCrc = packed;
+  chunkCrc[block1 + 13] ^= 0x01;
+  test::RefreshBlockCrc(chunkCrc, 1);
+  Bytes taken(256, 0);
+  EXPECT_TRUE(UnPackDefaultsEeprom(chunkCrc.data(), chunkCrc.size(), taken.data()));
+  EXPECT_EQ(taken, eeprom);
   // One entry only, or a block cut before the second entry.
   Bytes oneEntry = packed;
   oneEntry[33] = 1;

@@ -200,9 +200,14 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
       const uint8_t type = packet.payload.empty() ? 0 : packet.payload[0];
       const uint32_t size = sizeOverride >= 0 ? static_cast<uint32_t>(sizeOverride)
                                               : static_cast<uint32_t>(blocks[type].size());
+      uint64_t delay = replyDelayMs;
+      if (!sizeReplyDelays.empty()) {
+        delay = sizeReplyDelays.front();
+        sizeReplyDelays.pop_front();
+      }
       ReplyTo(packet, 0x08,
               {static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)},
-              false, replyDelayMs);
+              false, delay);
       currentBlock_ = type;
       break;
     }

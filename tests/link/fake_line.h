@@ -101,6 +101,7 @@ class MiniReceiver {
   int64_t announceAfterRebootMs = -1;    // serial: announce this long after a reboot command
   bool echoSequence = false;             // replies carry their request's sequence byte, not replySequence
   std::deque<uint64_t> dataReplyDelays;  // delays of the next data replies, in turn (then replyDelayMs)
+  std::deque<uint64_t> sizeReplyDelays;  // delays of the next block-size replies, in turn
   int32_t sizeOverride = -1;             // block size reported instead of the real one
   std::function<void()> onDataRequest;   // called for every data request
 

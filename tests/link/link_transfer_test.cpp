@@ -183,22 +183,69 @@ TEST_F(TransferTest, LostAndCorruptedRepliesAreRecovered) {
   }
 }
 
-TEST_F(TransferTest, AnEchoingReceiversDuplicateLaterThanTheQuietWaitIsStillNotTaken) {
-  // The first reply comes after the time-out; the one to the repeated request
-  // only after the quiet wait, when the next chunk has been asked for. Only
-  // its sequence byte tells it from that chunk's reply.
+TEST_F(TransferTest, LateRepliesAreToldApartByTheirLength) {
+  // The first reply comes after the time-out, so the chunk is asked for again
+  // with one byte less; the receiver numbers every reply alike, so only the
+  // lengths tell the replies apart. The reply to the repeat comes while the
+  // link waits for it before the next chunk, or only once the next chunk has
+  // been asked for (for fewer bytes than any reply still owed).
   const Bytes block = test::RandomBytes(11, 31000);
-  for (const bool usb : {true, false}) {
-    OpenInMode(usb, false);
-    link->SetLogFile(dir.File("TolvPack.log"));
-    receiver->echoSequence = true;
-    receiver->blocks[0] = block;
-    receiver->dataReplyDelays = {400, 2000};
-    ASSERT_EQ(Download(0), 0) << usb;
-    EXPECT_EQ(Received(), block) << usb;
-    EXPECT_NE(Log().find("Comm_TransferBlock: data packet numbered "), std::string::npos) << usb;
-    link->SetLogFile("");
+  for (const uint64_t repeatDelay : {500, 2000}) {
+    for (const bool usb : {true, false}) {
+      OpenInMode(usb, false);
+      link->SetLogFile(dir.File("TolvPack.log"));
+      receiver->blocks[0] = block;
+      receiver->dataReplyDelays = {400, repeatDelay};
+      ASSERT_EQ(Download(0), 0) << usb << repeatDelay;
+      EXPECT_EQ(Received(), block) << usb << repeatDelay;
+      // The next chunk starts after the bytes every request asked for (the
+      // last repeat's count).
+      const auto& requests = receiver->dataRequests;
+      const auto next = std::find_if(requests.begin(), requests.end(), [](auto& r) { return r.first != 0; });
+      ASSERT_NE(next, requests.end());
+      const int stored = std::prev(next)->second;
+      EXPECT_EQ(requests[1].second, requests[0].second - 1) << usb;
+      const int natural = std::min(requests[0].second, 31000 - stored);
+      EXPECT_EQ(*next, std::make_pair(static_cast<uint32_t>(stored),
+                                      repeatDelay == 500 || usb ? natural : stored - 1))
+          << usb << repeatDelay;
+      EXPECT_NE(Log().find("Comm_TransferBlock: late reply to a repeated request discarded."),
+                std::string::npos)
+          << usb << repeatDelay;
+      link->SetLogFile("");
+    }
   }
+}
+
+TEST_F(TransferTest, AStaleBlockSizeReplyOfAnEchoingReceiverIsNotTaken) {
+  // A block-size reply so late that its block was given up, later even than
+  // the quiet line before the next block: from a receiver that echoes, its
+  // number tells it apart, and the next block gets its own size.
+  OpenInMode(false, false);
+  link->SetLogFile(dir.File("TolvPack.log"));
+  receiver->echoSequence = true;
+  receiver->blocks[3] = test::RandomBytes(12, 256);
+  receiver->blocks[0] = test::RandomBytes(13, 4000);
+  ASSERT_EQ(Download(3), 0);  // shows that the receiver echoes
+  // The size wait gives up after 5 s, the quiet line takes 1.5 s more.
+  receiver->sizeReplyDelays = {7000};
+  EXPECT_EQ(Download(0), result::kTransferTimeout);
+  ASSERT_EQ(Download(3), 0);
+  EXPECT_EQ(Received(), receiver->blocks[3]);
+  EXPECT_NE(Log().find("Comm_TransferBlock: block-size reply numbered "), std::string::npos);
+}
+
+TEST_F(TransferTest, AfterAFailedBlockItsLateRepliesAreWaitedOut) {
+  // The size reply comes after the size wait has given up; the receiver
+  // numbers its replies its own way, so only waiting for a quiet line keeps
+  // the next block from taking that size for its own.
+  OpenInMode(false, false);
+  receiver->blocks[0] = test::RandomBytes(13, 4000);
+  receiver->blocks[3] = test::RandomBytes(12, 256);
+  receiver->sizeReplyDelays = {5500};  // the wait gives up after 5 s
+  EXPECT_EQ(Download(0), result::kTransferTimeout);
+  ASSERT_EQ(Download(3), 0);
+  EXPECT_EQ(Received(), receiver->blocks[3]);
 }
 
 TEST_F(TransferTest, EndlessEmptyRepliesEnd) {

@@ -2,7 +2,10 @@
 // short real-time session against a receiver thread.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -139,12 +142,74 @@ TEST(SerialPort, ExclusiveUse) {
   EXPECT_TRUE(Serial_Open(pty.slave(), nullptr));
 }
 
+// What Serial_Open says in a child process (as the given user, when not -1),
+// while the child holds nothing else.
+std::string WhyChildCannotOpen(const std::string& name, uid_t user = static_cast<uid_t>(-1)) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    if (user != static_cast<uid_t>(-1) &&
+        (setgroups(0, nullptr) != 0 || setgid(user) != 0 || setuid(user) != 0))
+      _exit(1);
+    std::string why;
+    if (Serial_Open(name, &why)) why = "opened";
+    (void)!write(out[1], why.data(), why.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  waitpid(child, nullptr, 0);
+  return text;
+}
+
+TEST(SerialPort, SaysWhyAPortCannotBeOpened) {
+  Pty pty;
+  ASSERT_TRUE(pty.ok());
+  {
+    SCOPED_TRACE("held by another program, which is named");
+    auto port = Serial_Open(pty.slave(), nullptr);
+    ASSERT_TRUE(port);
+    const std::string why = WhyChildCannotOpen(pty.slave());
+    EXPECT_NE(why.find(pty.slave() + ": in use by another program: "), std::string::npos) << why;
+    EXPECT_NE(why.find("(process " + std::to_string(getpid()) + ")"), std::string::npos) << why;
+  }
+  {
+    SCOPED_TRACE("no permission: the group that owns the port, and how to join it");
+    const group* dialout = getgrnam("dialout");
+    if (!dialout) {
+      GTEST_SKIP() << "this system has no group dialout";
+    }
+    // Root opens every port: the child drops to user nobody then. Another
+    // user can give the port to dialout only as one of its members.
+    const bool root = geteuid() == 0;
+    if (!root && chown(pty.slave().c_str(), static_cast<uid_t>(-1), dialout->gr_gid) != 0) {
+      GTEST_SKIP() << "not root and not in the group dialout: the port cannot be given to it";
+    }
+    if (root) {
+      ASSERT_EQ(0, chown(pty.slave().c_str(), 0, dialout->gr_gid));
+    }
+    ASSERT_EQ(0, chmod(pty.slave().c_str(), root ? 0660 : 0060));
+    const std::string why = WhyChildCannotOpen(pty.slave(), root ? 65534 : static_cast<uid_t>(-1));
+    EXPECT_NE(
+        why.find(pty.slave() +
+                 ": no permission to use it: it belongs to the group dialout; join it with \"sudo adduser "
+                 "$USER dialout\", then log out and in again"),
+        std::string::npos)
+        << why;
+  }
+}
+
 TEST(SerialPort, RefusesWhatIsNoSerialPort) {
   std::string why;
   EXPECT_FALSE(Serial_Open("/dev/null", &why));
   EXPECT_NE(why.find("not a serial port"), std::string::npos) << why;
   EXPECT_FALSE(Serial_Open("/nonexistent/ttyS99", &why));
-  EXPECT_FALSE(why.empty());
+  EXPECT_EQ("/nonexistent/ttyS99: no such port (\"tolv ports\" lists the serial ports of this machine)", why);
   EXPECT_FALSE(IsDeviceAvailable("/nonexistent/ttyS99"));
   EXPECT_FALSE(IsDeviceAvailable("COM1"));
 }

@@ -1,6 +1,7 @@
 // The two Windows USB back-ends over a fake of the Win32 calls: which
 // interface and pipes they open, the driver's set-up sequence, pipe
-// selection, time-outs and the abort of a late transfer.
+// selection, time-outs, the abort of a late transfer and a driver that never
+// ends a cancelled one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +11,10 @@
 #include <set>
 
 #include "common/windows_text.h"
+#include "fake_line.h"
+#include "link/link.h"
 #include "link/win32_usb_api.h"
+#include "results/result_codes.h"
 
 namespace tolv::win32 {
 namespace {
@@ -22,7 +26,8 @@ const std::string kUsbDeviceClass = "{A5DCBF10-6530-11D2-901F-00C04FB951ED}";
 
 // How one transfer goes, in the order the back-end starts them.
 struct Step {
-  enum Kind { kAtOnce, kSignalled, kNeverEnds, kFailsAtStart, kEndsWithError } kind;
+  // kNeverEnds: ends only when cancelled; kIgnoresCancel: not even then.
+  enum Kind { kAtOnce, kSignalled, kNeverEnds, kIgnoresCancel, kFailsAtStart, kEndsWithError } kind;
   std::vector<uint8_t> data;  // bytes that arrive (read) or count moved (write: size only)
   DWORD error = 0;
 };
@@ -57,7 +62,8 @@ class FakeApi : public UsbApi {
   void ResetEvent(HANDLE) override {}
   DWORD Wait(HANDLE, DWORD ms) override {
     calls.push_back("Wait " + std::to_string(ms));
-    return current_.kind == Step::kNeverEnds ? WAIT_TIMEOUT : WAIT_OBJECT_0;
+    if (current_.kind == Step::kIgnoresCancel) return WAIT_TIMEOUT;
+    return current_.kind == Step::kNeverEnds && !aborted_ ? WAIT_TIMEOUT : WAIT_OBJECT_0;
   }
   bool StartRead(HANDLE pipe, void* data, DWORD n, OVERLAPPED*) override {
     return Start("Read " + WideToUtf8(paths[pipe]), data, n);
@@ -65,6 +71,8 @@ class FakeApi : public UsbApi {
   bool StartWrite(HANDLE pipe, const void*, DWORD n, OVERLAPPED*) override {
     return Start("Write " + WideToUtf8(paths[pipe]), nullptr, n);
   }
+  // The bytes of the read under way: the system writes there until it ends.
+  uint8_t* ReadBuffer() const { return buffer_; }
   bool Result(HANDLE, OVERLAPPED*, DWORD* n, bool wait) override { return Finish(n, wait); }
   void Cancel(HANDLE, OVERLAPPED*) override { Abort("Cancel"); }
 
@@ -132,6 +140,10 @@ class FakeApi : public UsbApi {
     // A transfer that never ends by itself would block this wait for ever.
     EXPECT_TRUE(current_.kind != Step::kNeverEnds || aborted_)
         << "waited for a transfer that was not aborted";
+    if (current_.kind == Step::kIgnoresCancel) {
+      EXPECT_FALSE(wait) << "waited for a transfer the driver never ends: the program hangs";
+      return Fail(ERROR_IO_INCOMPLETE), false;
+    }
     *n = static_cast<DWORD>(current_.data.size());
     if (buffer_ && !current_.data.empty()) std::memcpy(buffer_, current_.data.data(), current_.data.size());
     if (current_.kind == Step::kNeverEnds) return Fail(ERROR_OPERATION_ABORTED), false;
@@ -269,6 +281,38 @@ TEST(WindowsUsbTransfer, LateTransfersAreAbortedAndFinishedBeforeReturning) {
   }
 }
 
+// A driver that never ends a cancelled read: the wait for its end is
+// bounded, the read's record and bytes outlive the receiver, and the receiver
+// fails from then on, through the link too.
+TEST(WindowsUsbTransfer, ADriverThatNeverEndsACancelledReadFailsTheReceiverInBoundedTime) {
+  FakeApi api;
+  api.interfaces[GuidText(kReceiverDriverInterface)] = {kDriverPath};
+  test::FakeClock clock;
+  LinkDevices devices;
+  devices.pollUsb = [&api](std::string* why) { return Usb_OpenReceiverWith(api, why); };
+  devices.clock = &clock;
+  Link link(devices);
+  ASSERT_EQ(link.Open("USB", [](uint8_t, double) {}), 0);
+  const size_t abandoned = OverlappedPipe_AbandonedCount();
+  api.calls.clear();
+  api.steps = {{Step::kSignalled, std::vector<uint8_t>(512)}, {Step::kIgnoresCancel, {}}};
+  EXPECT_EQ(link.DownloadMode(), result::kDownloadModeTimeout);
+  const std::string pipe = WideToUtf8(kDriverPath) + "\\INTERFACE_0x00\\PIPE_0x0";
+  EXPECT_EQ(api.calls,
+            (std::vector<std::string>{"Write " + pipe + "0 512", "Wait 100", "Result waited",
+                                      "Read " + pipe + "1 30208", "Wait 200", "Cancel", "Wait 1000"}));
+  EXPECT_EQ(OverlappedPipe_AbandonedCount(), abandoned + 1);
+  uint8_t* const lateBytes = api.ReadBuffer();
+  // Nothing more goes to a receiver whose driver holds a request.
+  api.calls.clear();
+  link.End();
+  EXPECT_TRUE(api.calls.empty());
+  link.Close();
+  EXPECT_TRUE(api.open.empty());
+  // The driver ends the request at last: its bytes are still the program's.
+  std::fill_n(lateBytes, 30208, uint8_t{0x55});
+}
+
 class WindowsWinUsb : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -302,12 +346,26 @@ TEST_F(WindowsWinUsb, FindsTheReceiverByItsIdsAndUsesTheFirstBulkPipes) {
   EXPECT_EQ(receiver->Read(buffer, sizeof buffer, 200).status, IoResult::Status::Timeout);
   // The pipe's own time-out is set when it changes; a transfer still open
   // past it and the grace period is aborted on its pipe.
-  EXPECT_EQ(api.calls,
-            (std::vector<std::string>{"Timeout 02 100", "Write 02 512", "Wait 600", "Result waited",
-                                      "Write 02 512", "Wait 600", "Result waited", "Timeout 81 200",
-                                      "Read 81 30208", "Wait 700", "Abort 81", "Result waited"}));
+  EXPECT_EQ(api.calls, (std::vector<std::string>{"Timeout 02 100", "Write 02 512", "Wait 600",
+                                                 "Result waited", "Write 02 512", "Wait 600", "Result waited",
+                                                 "Timeout 81 200", "Read 81 30208", "Wait 700", "Abort 81",
+                                                 "Wait 1000", "Result waited"}));
   receiver.reset();
   EXPECT_TRUE(api.open.empty());
+}
+
+TEST_F(WindowsWinUsb, AReadThatOutlivesItsAbortFailsTheReceiver) {
+  std::string why;
+  std::unique_ptr<Transport> receiver = WinUsb_OpenReceiver(api, &why);
+  ASSERT_TRUE(receiver) << why;
+  api.steps = {{Step::kIgnoresCancel, {}}};
+  uint8_t buffer[512] = {};
+  EXPECT_EQ(receiver->Read(buffer, sizeof buffer, 200).status, IoResult::Status::Fault);
+  EXPECT_EQ(std::vector<std::string>(api.calls.end() - 3, api.calls.end()),
+            (std::vector<std::string>{"Wait 700", "Abort 81", "Wait 1000"}));
+  api.calls.clear();
+  EXPECT_EQ(receiver->Write(buffer, sizeof buffer, 100).status, IoResult::Status::Fault);
+  EXPECT_TRUE(api.calls.empty());
 }
 
 TEST_F(WindowsWinUsb, AReceiverWithoutWinUsbOrBulkPipesIsNamedWithTheReason) {

@@ -62,7 +62,7 @@ complete_line() {
     fi
 }
 
-complete_line "tolv " info verify diff convert models ports download upload reboot --help --version
+complete_line "tolv " info verify diff convert models ports download upload backup restore reboot --help --version
 complete_line "tolv d" diff download
 complete_line "tolv diff --" --json --help
 complete_line "tolv diff settings.std b" backup background= block=
@@ -73,7 +73,14 @@ complete_line "tolv up" upload
 complete_line "tolv upload --f" --flash-to-defaults --force-model
 complete_line "tolv upload --t" --timeout
 complete_line "tolv upload --y" --yes
-complete_line "tolv download -" --port --only --timeout --reboot --log -o --help
+complete_line "tolv download -" --port --only --timeout --reboot --no-reboot --log --force -o --help
+complete_line "tolv convert --f" --force --flash-to-defaults
+complete_line "tolv backup -" --port --timeout --reboot --no-reboot --log --help
+complete_line "tolv backup ba" backup
+complete_line "tolv restore --d" --dry-run
+complete_line "tolv restore --v" --verify
+complete_line "tolv restore back" backup background=
+complete_line "tolv restore --only settings,e" settings,eeprom
 complete_line "tolv reboot --" --port --timeout --help
 complete_line "tolv info --" --json --help
 complete_line "tolv upload --port " USB /dev/ttyS0 /dev/ttyUSB0

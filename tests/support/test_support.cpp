@@ -126,6 +126,8 @@ void ScriptedInteraction::Message(const std::string& text) {
   events_.push_back({Event::Kind::Message, text});
 }
 
+void ScriptedInteraction::Notice(const std::string& text) { events_.push_back({Event::Kind::Notice, text}); }
+
 bool ScriptedInteraction::Question(const std::string& text) {
   events_.push_back({Event::Kind::Question, text});
   if (answers_.empty()) return false;

@@ -4,10 +4,23 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "workspace/outcome.h"
 #include "workspace/user_interaction.h"
+
+namespace tolv {
+
+// An outcome in a test's failure message: its kind and reasons.
+inline void PrintTo(const Outcome& outcome, std::ostream* os) {
+  static const char* const kNames[] = {"nothing to do", "done", "cancelled", "failed"};
+  *os << kNames[static_cast<int>(outcome.kind)];
+  for (const std::string& reason : outcome.reasons) *os << " \"" << reason << "\"";
+}
+
+}  // namespace tolv
 
 namespace tolv::test {
 
@@ -152,7 +165,7 @@ std::string SystemProgramPath();
 class ScriptedInteraction : public UserInteraction {
  public:
   struct Event {
-    enum class Kind { Information, Message, Question, Input } kind;
+    enum class Kind { Information, Message, Notice, Question, Input } kind;
     std::string text;  // the message, question or prompt
     bool operator==(const Event&) const = default;
   };
@@ -162,6 +175,7 @@ class ScriptedInteraction : public UserInteraction {
 
   void Information(const std::string& text) override;
   void Message(const std::string& text) override;
+  void Notice(const std::string& text) override;
   bool Question(const std::string& text) override;
   std::string InputText(const std::string& caption, const std::string& prompt,
                         const std::string& preset) override;

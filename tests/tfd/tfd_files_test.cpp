@@ -5,6 +5,7 @@
 #include <memory>
 #include <set>
 
+#include "codec/crc16.h"
 #include "common/file_io.h"
 #include "flash/layout.h"
 #include "flash/packed_block_check.h"
@@ -293,27 +294,45 @@ TEST_F(TfdFilesTest, AnErasedPackedBlockIsRefusedNotTakenAsSettings) {
   }
 }
 
-TEST_F(TfdFilesTest, ADamagedDefaultEepromKeepsThePreviousOne) {
+// The default EEPROM rides in the defaults block's second entry: damage there
+// refuses the Defaults, a wrong chunk CRC over sound data is named.
+TEST_F(TfdFilesTest, TheDefaultEepromEntryIsCheckedAsTheSettingsAre) {
   Workspace source;
   FillAll(source, 406);
   for (Kind kind : kAllComponents) source.Present(kind) = kind == Kind::Defaults;
   ASSERT_TRUE(TFD_Export(source, *store_, dir_.File("src.tfd"), ui_));
-  std::vector<uint8_t> packed((*store_)[4].data);
-  const PackedBlockCheck check = PackedBlock_Check(packed.data(), packed.size());
-  ASSERT_EQ(check.entries.size(), 2u);
-  packed[check.entries[1].blockOffset + 20] ^= 0x01;
-  TFD_SetBlock(*store_, 4, packed.data(), packed.size());
-  const std::string path = dir_.File("eeprom.tfd");
-  ASSERT_EQ(TFD_SaveToFile(*store_, path, 406), result::kOk);
-
-  Workspace ws;
-  const std::vector<uint8_t> before = ws.Image(Kind::Defaults);
-  ASSERT_TRUE(TFD_Import(ws, *store_, path, ui_));
-  EXPECT_TRUE(ws.Present(Kind::Defaults));
-  const std::vector<uint8_t>& defaults = ws.Image(Kind::Defaults);
-  EXPECT_EQ(Head(defaults, kDefaultsSettingsSize), Head(source.Image(Kind::Defaults), kDefaultsSettingsSize));
-  EXPECT_TRUE(std::equal(before.begin() + kDefaultsSettingsSize, before.end(),
-                         defaults.begin() + kDefaultsSettingsSize));
+  const std::vector<uint8_t> good((*store_)[4].data);
+  const PackedEntryCheck entry = PackedBlock_Check(good.data(), good.size()).entries.at(1);
+  const uint32_t block1 = entry.blockOffset;
+  for (const size_t byte : {block1 + 20, block1 + 12 + 1}) {  // a data byte; the chunk CRC's low byte
+    std::vector<uint8_t> packed = good;
+    packed[byte] ^= 0x01;
+    WriteBE16(packed.data() + 64 + 64,
+              CRC16_Calc(packed.data() + block1, static_cast<int32_t>(entry.blockLength)));
+    TFD_Clear(*store_);
+    TFD_SetBlock(*store_, 4, packed.data(), packed.size());
+    ASSERT_EQ(TFD_SaveToFile(*store_, dir_.File("eeprom.tfd"), 406), result::kOk);
+    Workspace ws;
+    const Workspace before = ws;
+    ui_.Clear();
+    const bool dataIntact = byte != block1 + 20;
+    EXPECT_EQ(TFD_Import(ws, *store_, dir_.File("eeprom.tfd"), ui_).IsDone(), dataIntact);
+    ASSERT_EQ(ui_.Texts().size(), 1u);
+    if (dataIntact) {
+      EXPECT_EQ(ui_.events()[0].kind, ScriptedInteraction::Event::Kind::Notice);
+      EXPECT_TRUE(
+          ui_.Texts()[0].starts_with("The defaults block was loaded: its data pass their data CRCs, but "
+                                     "these checksums of it are wrong: entry 1 chunk 0 CRC"));
+      // The default settings and the default EEPROM that follows them.
+      EXPECT_EQ(Head(ws.Image(Kind::Defaults), kDefaultsEepromOffset + 256),
+                Head(source.Image(Kind::Defaults), kDefaultsEepromOffset + 256));
+    } else {
+      EXPECT_TRUE(ui_.Texts()[0].starts_with("UnPackFlashData failed to unpack the defaults block: entry 1"))
+          << ui_.Texts()[0];
+      EXPECT_FALSE(ws.Present(Kind::Defaults));
+      EXPECT_EQ(ws.Image(Kind::Defaults), before.Image(Kind::Defaults));
+    }
+  }
 }
 
 TEST_F(TfdFilesTest, AFaultyFileChangesNothingAtAll) {

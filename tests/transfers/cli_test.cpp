@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "child_process.h"
+#include "flash/layout.h"
 #include "flash/model_header.h"
 #include "flash/packing.h"
 #include "sim_rig.h"
@@ -92,6 +93,19 @@ TEST_F(CliAgainstSim, DownloadSavesWhatTheReceiverHolds) {
                          kUnpackedSettings));
   EXPECT_FALSE(Exists(dir_.File("got/background.bin")));
   EXPECT_NE(std::string::npos, Log("TolvPack.log").find("Comm_DownloadMode : reported SystemID=406"));
+}
+
+// Settings whose section 1 checksum does not match arrive as they are; the
+// summary names the checksum, which saving the flash dump rewrites.
+TEST_F(CliAgainstSim, DownloadNamesABadSectionChecksum) {
+  std::vector<uint8_t> settings = DvbSSettings(42);
+  settings[Layout_Sections(kLayoutDvbS).start[1] + 1] ^= 0x01;
+  WriteBytes(dir_.File("seed/flash.bin"), settings);
+  const std::string port = StartSim();
+  std::string output;
+  ASSERT_EQ(0, Tolv("download --port " + port + " --only settings -o got.dmp", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("; its section checksums 1 (stored 0x")) << output;
+  ASSERT_NO_FATAL_FAILURE(StopSim());
 }
 
 // What a new user does first: a backup of the built-in memory, checked and
@@ -286,6 +300,34 @@ TEST_F(CliAgainstSim, RebootReachesTheReceiver) {
   EXPECT_NE(std::string::npos, output.find("Not rebooted: Comm_Open: Failed to open serial port")) << output;
   StopSim();
   EXPECT_NE(std::string::npos, Log("sim.err").find("reboot"));
+}
+
+// Replies lost or sent late, by receivers numbering their replies each way a
+// receiver may: echoed, its own counter, the newest number it has seen when
+// the reply goes out, none. A reply is never taken for another chunk's: the
+// files hold exactly what the receiver holds. The firmware is noise, so a
+// duplicate taken for the next chunk would show in it. The receiver takes
+// 20 ms over each reply, so that the request for the next chunk has come by
+// the time the answer to a repeated request goes out.
+TEST_F(CliAgainstSim, LostAndLateRepliesGiveExactBytesWhateverTheNumbering) {
+  WriteBytes(dir_.File("noise.bin"), RandomBytes(48, 4000));
+  const std::vector<std::vector<std::string>> faults = {
+      {"--drop-every", "4"}, {"--late-every", "4", "--late-ms", "400", "--delay-ms", "20"}};
+  for (const char* numbering : {"echo", "own", "newest", "none"}) {
+    for (const std::vector<std::string>& fault : faults) {
+      const std::string which = std::string(numbering) + " " + fault[0];
+      SCOPED_TRACE(which);
+      std::vector<std::string> args = {"--firmware", dir_.File("noise.bin"), "--seq", numbering};
+      args.insert(args.end(), fault.begin(), fault.end());
+      const std::string port = StartSim(args);
+      const std::string to = std::string("got-") + numbering + fault[0] + "/";
+      std::string output;
+      EXPECT_EQ(0, Tolv("download --port " + port + " --only firmware,eeprom -o " + to, &output)) << output;
+      ASSERT_NO_FATAL_FAILURE(StopSim());
+      EXPECT_EQ(File("noise.bin"), File(to + "firmware.bin"));
+      EXPECT_EQ(File("seed/eeprom.bin"), File(to + "eeprom.bin"));
+    }
+  }
 }
 
 TEST(CliUsage, WrongCommandLinesExitWithTwo) {

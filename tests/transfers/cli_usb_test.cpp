@@ -29,13 +29,18 @@ struct CliRun {
   std::string out;
   std::string err;
 
-  // The last line on standard error: what arrived or went.
-  std::string FinalLine() const {
+  // A line on standard error, counted from its end (0: the last, which
+  // says what the receiver is left in; 1: the one before, what arrived or
+  // went).
+  std::string Line(size_t fromEnd) const {
     std::string text = err;
     while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (; fromEnd > 0; --fromEnd) text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n'));
     const size_t start = text.rfind('\n');
     return start == std::string::npos ? text : text.substr(start + 1);
   }
+  std::string FinalLine() const { return Line(0); }
+  std::string SummaryLine() const { return Line(1); }
 };
 
 std::string FileText(const std::string& path) {
@@ -144,12 +149,15 @@ TEST(CliOverUsb, DownloadWritesEveryBlockByteForByte) {
   const CliRun run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
   const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_EQ("SystemID 406. Received: Loader (65536 bytes), Firmware (" + std::to_string(kFirmwareSize) +
-                " bytes), Flash (" + std::to_string(memory.packedFlash.size()) +
-                " bytes), EEPROM (256 bytes; its record checksums 1, 2, 3, 4, 5, 6, 7 do not match), Defaults (" +
-                std::to_string(memory.packedDefaults.size()) + " bytes).",
-            run.FinalLine())
+  EXPECT_EQ(
+      "SystemID 406. Received: Loader (65536 bytes), Firmware (" + std::to_string(kFirmwareSize) +
+          " bytes), Flash (" + std::to_string(memory.packedFlash.size()) +
+          " bytes), EEPROM (256 bytes; its record checksums 1, 2, 3, 4, 5, 6, 7 do not match), Defaults (" +
+          std::to_string(memory.packedDefaults.size()) + " bytes).",
+      run.SummaryLine())
       << run.err;
+  EXPECT_EQ("The receiver waits in its loader: run `tolv reboot --port USB`, or switch it off and on.",
+            run.FinalLine());
   EXPECT_EQ(memory.loader, ReadBytes(dir.File("got/loader.bin")));
   EXPECT_EQ(memory.firmware, ReadBytes(dir.File("got/firmware.bin")));
   EXPECT_EQ(memory.eeprom, ReadBytes(dir.File("got/eeprom.bin")));
@@ -163,16 +171,18 @@ TEST(CliOverUsb, DownloadWritesEveryBlockByteForByte) {
   EXPECT_EQ(defaults, ReadBytes(dir.File("got/defaults.bin")));
   EXPECT_FALSE(Exists(dir.File("got/background.bin")));  // never fetched
   // The firmware's size is known only from the receiver's reply; the
-  // progress lines show its bytes all the same.
+  // progress lines show its bytes all the same, in bytes as the summary
+  // does, with the share of the whole job.
   const std::string lastLine = "Firmware: 100% done (";
   const size_t at = run.err.find(lastLine);
   ASSERT_NE(std::string::npos, at) << run.err;
   const std::string figures =
-      run.err.substr(at + lastLine.size(), run.err.find(')', at) - at - lastLine.size());
+      run.err.substr(at + lastLine.size(), run.err.find(';', at) - at - lastLine.size());
   const size_t of = figures.find(" of ");
   ASSERT_NE(std::string::npos, of) << figures;
-  EXPECT_EQ(figures.substr(0, of), figures.substr(of + 4)) << figures;
-  EXPECT_TRUE(figures.ends_with(" MiB")) << figures;
+  EXPECT_EQ(figures.substr(0, of) + " bytes", figures.substr(of + 4)) << figures;
+  EXPECT_NE(std::string::npos, run.err.find("Defaults: 100% done (131072 of 131072 bytes; all: 100%)"))
+      << run.err;
   EXPECT_EQ(1, usb.rig->receiver().Stats().reboots);  // the one before the transfer; "No" after it
 }
 
@@ -199,7 +209,7 @@ TEST(CliOverUsb, UploadPutsEveryComponentIntoTheReceiver) {
   }
   const CliRun run = RunTolv(args);
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(run.FinalLine().starts_with(
+  EXPECT_TRUE(run.SummaryLine().starts_with(
       "Sent for SystemID 406: Loader, Firmware, Flash, EEPROM, Defaults, Background ("))
       << run.err;
   ASSERT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4 5", 5000));
@@ -220,6 +230,25 @@ TEST(CliOverUsb, UploadPutsEveryComponentIntoTheReceiver) {
   EXPECT_EQ(defaults, defaultsBack);
 }
 
+TEST(CliOverUsb, ABackupGoesBackAndReadsBackTheSame) {
+  UsbReceiver usb(TestMemory(300000));
+  TempDir dir;
+  const std::string folder = dir.File("b");
+  const CliRun backup = RunTolv({"backup", "--port", "USB", folder});
+  EXPECT_EQ(0, backup.status) << backup.err;
+  EXPECT_EQ("Backup complete: " + folder + " (5 components, verified)", backup.SummaryLine()) << backup.err;
+  const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
+  EXPECT_EQ(memory.loader, ReadBytes(folder + "/loader.bin"));
+  EXPECT_EQ(memory.firmware, ReadBytes(folder + "/firmware.bin"));
+  // The port comes from the backup.
+  const CliRun restore = RunTolv({"restore", "--yes", "--verify", folder});
+  EXPECT_EQ(0, restore.status) << restore.err;
+  EXPECT_NE(std::string::npos, restore.err.find("\nVerified: Loader, Firmware, Settings, EEPROM, Defaults\n"))
+      << restore.err;
+  EXPECT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4", 5000));
+  EXPECT_EQ(memory, usb.rig->receiver().MemorySnapshot());
+}
+
 TEST(CliOverUsb, CtrlCWhileWaitingForTheReceiverCancelsCleanly) {
   UsbReceiver usb(TestMemory(1000));
   usb.rig->port().Disconnect();  // nothing on the bus: the open waits until Ctrl-C
@@ -235,7 +264,8 @@ TEST(CliOverUsb, CtrlCWhileWaitingForTheReceiverCancelsCleanly) {
   EXPECT_NE(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
   EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
-            run.FinalLine());
+            run.SummaryLine());
+  EXPECT_EQ("The receiver was not reached; it is as it was.", run.FinalLine());
   EXPECT_FALSE(Exists(dir.File("got")));
 }
 
@@ -255,8 +285,8 @@ TEST(CliOverUsb, CtrlCMidFirmwareCancelsCleanly) {
   EXPECT_EQ(1, run.status) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
   EXPECT_TRUE(
-      run.FinalLine().starts_with("Cancelled. SystemID 406. Received: Loader (65536 bytes). Not "
-                                  "received: Firmware (Comm_TransferBlock: "))
+      run.SummaryLine().starts_with("Cancelled. SystemID 406. Received: Loader (65536 bytes). Not "
+                                    "received: Firmware (Comm_TransferBlock: "))
       << run.err;
   EXPECT_FALSE(Exists(dir.File("got")));
   // The session was ended and the link let go of the receiver.
@@ -282,11 +312,49 @@ TEST(CliOverUsb, OneCtrlCInTheUploadModeWaitEndsTheUpload) {
     EXPECT_TRUE(ctrlC.pressed());
   }
   EXPECT_EQ(1, run.status) << run.err;
-  EXPECT_EQ("Cancelled; upload of EEPROM not completed: " + Result_Text(result::kTfdUploadCanceled),
-            run.FinalLine())
+  // Said as what happened: the code's text would speak of a USB wait.
+  EXPECT_EQ("Cancelled; upload of EEPROM not completed: stopped by Ctrl-C (code 2114)", run.SummaryLine())
       << run.err;
+  // The closes, opens and polls of the retries, many a second, are one line.
+  for (const char* line :
+       {"Waiting for USB interface\n", "Device opened\n", "Rebooting the receiver, waiting for its loader\n"})
+    EXPECT_EQ(run.err.find(line), run.err.rfind(line)) << line << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find("Device closed\n")) << run.err;
   EXPECT_FALSE(Comm_Link().isOpen());
   EXPECT_EQ(0, rig->receiver().Stats().uploadRequests);
+}
+
+TEST(CliOverUsb, AReceiverThatIsThereButNeverAnswersIsNotCalledAbsent) {
+  sim::ReceiverOptions options = FastOptions();
+  options.faults.ignoredCommands.set(0x03);  // the download-mode request
+  auto rig = SimRig::Usb(TestMemory(1000), options);
+  sim::ScopedUsbProvider provider(dynamic_cast<sim::EmulatedUsbPort&>(rig->port()));
+  TempDir dir;
+  const CliRun run = RunTolv({"download", "--port", "USB", "--timeout", "2", "-o", dir.File("got") + "/"});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(
+      std::string::npos,
+      run.err.find("Gave up after 2 s: the receiver on USB is there but does not answer. Nothing written."))
+      << run.err;
+  EXPECT_EQ("The receiver waits in its loader: run `tolv reboot --port USB`, or switch it off and on.",
+            run.FinalLine());
+}
+
+TEST(CliOverUsb, AReceiverHeldByAnotherProgramIsNotCalledSilent) {
+  const std::string busy = "the receiver on USB bus 001 device 002: its interface is held by another program";
+  Link_SetUsbProvider([&](std::string* diagnostic) -> std::unique_ptr<Transport> {
+    *diagnostic = busy;
+    return nullptr;
+  });
+  TempDir dir;
+  const CliRun run = RunTolv({"download", "--port", "USB", "--timeout", "1", "-o", dir.File("got") + "/"});
+  Link_SetUsbProvider({});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos,
+            run.err.find("Gave up after 1 s: the receiver on USB is there but cannot be used: " + busy +
+                         ". Nothing written.\n"))
+      << run.err;
+  EXPECT_EQ(std::string::npos, run.err.find("no answer")) << run.err;
 }
 
 TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
@@ -294,7 +362,8 @@ TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
   usb.rig->port().Disconnect();  // nothing on the bus
   const CliRun run = RunTolv({"reboot", "--port", "USB", "--timeout", "1"});
   EXPECT_EQ(1, run.status) << run.err;
-  EXPECT_EQ("Not rebooted: Gave up after 1 s: no answer from the receiver on USB.", run.FinalLine()) << run.err;
+  EXPECT_EQ("Not rebooted: Gave up after 1 s: no answer from the receiver on USB.", run.FinalLine())
+      << run.err;
   EXPECT_EQ(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
   EXPECT_EQ(0, usb.rig->receiver().Stats().reboots);
 }
@@ -334,7 +403,7 @@ TEST(CliOverUsb, WhyAReceiverCannotBeUsedIsSaidOnceAndAgainWhenItChanges) {
     EXPECT_EQ(run.err.find(line(reason)), run.err.rfind(line(reason))) << run.err;
   EXPECT_LT(run.err.find(line(noPermission)), run.err.find(line(busy))) << run.err;
   EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
-            run.FinalLine());
+            run.SummaryLine());
 }
 
 TEST(CliOverview, NamesTheReceiverCommandsToo) {

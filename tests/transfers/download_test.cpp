@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "flash/checksums.h"
 #include "flash/packing.h"
 #include "results/result_codes.h"
 #include "sim_rig.h"
@@ -199,6 +200,37 @@ TEST(DownloadRefusals, APackedBlockCountsOnlyWhenEveryCrcHolds) {
                                         "Reboot the Toppy?"}),
               ui.Texts());
   }
+}
+
+// Settings whose section 1 checksum does not match are kept as they came,
+// and the summary the window shows names the checksum, stored and computed.
+TEST(DownloadNotes, SettingsWithABadSectionChecksumAreNamed) {
+  std::vector<uint8_t> settings = DvbSSettings(25);
+  const uint32_t section1 = Layout_Sections(kLayoutDvbS).start[1];
+  settings[section1] ^= 0x12;
+  const std::vector<ChecksumCheck> checks =
+      Flash_CheckSectionChecksums(settings.data(), settings.size(), Layout_Sections(kLayoutDvbS));
+  sim::ReceiverMemory memory = TestMemory(1000);
+  ASSERT_TRUE(PackFlashData(406, settings.data(), memory.packedFlash.data()));
+  auto rig = SimRig::Usb(memory);
+  Workspace workspace;
+  ScriptedInteraction ui;
+  ProgressWatcher watcher;
+  DownloadRequest request = MakeDownload(*rig, Only({ComponentKind::Flash}));
+  request.reportFailures = true;  // as the window does
+  const DownloadReport report = Transfer_FromToppy(rig->link(), workspace, ui, request, watcher.Hooks());
+  ASSERT_EQ(1u, report.blocks.size());
+  EXPECT_TRUE(report.blocks[0].stored);
+  EXPECT_TRUE(std::equal(settings.begin(), settings.begin() + kUnpackedSettings,
+                         workspace.Image(ComponentKind::Flash).begin()));
+  char values[64];
+  std::snprintf(values, sizeof values, "1 (stored 0x%04X, computed 0x%04X)", checks[0].stored,
+                checks[0].computed);
+  EXPECT_EQ((std::vector<std::string>{"SystemID 406. Received: Flash (" +
+                                          std::to_string(report.blocks[0].byteCount) +
+                                          " bytes; its section checksums " + values + " do not match).",
+                                      "Reboot the Toppy?"}),
+            ui.Texts());
 }
 
 TEST(DownloadFailures, AreToldBeforeTheRebootQuestionWhenAsked) {

@@ -400,5 +400,56 @@ TEST(EmulatedReceiver, ASerialLoaderClearsItsThroatThenAnnouncesItself) {
   EXPECT_EQ(1416, ReadBE16(packets[1].payload.data()));
 }
 
+// Sends a request numbered `sequence` over the emulated cable.
+void Request(Transport& host, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> transfer = EncodeUsbPacket(sequence, command, payload);
+  transfer.resize(512);
+  EXPECT_EQ(IoResult::Status::Ok, host.Write(transfer.data(), 512, 100).status);
+}
+
+// The sequence byte of the next reply; -1 when none came within a second.
+int ReplySequence(Transport& host) {
+  std::vector<uint8_t> reply(30208);
+  const IoResult read = host.Read(reply.data(), 30208, 1000);
+  return read.status == IoResult::Status::Ok && read.byteCount >= 9 ? reply[4] : -1;
+}
+
+TEST(EmulatedReceiver, NumbersItsRepliesAsTold) {
+  // Mode request 7, block request 8, data request 9 answered at once; data
+  // request 20 answered late, and asked again as 21 meanwhile. The own
+  // counter goes two up per reply.
+  using enum ReplyNumbering;
+  for (const auto& [numbering, expected] :
+       std::vector<std::pair<ReplyNumbering, std::vector<int>>>{{Echo, {7, 8, 9, 20, 21}},
+                                                                {Newest, {7, 8, 9, 21, 21}},
+                                                                {None, {0, 0, 0, 0, 0}},
+                                                                {Own, {2, 4, 6, 8, 10}}}) {
+    ReceiverOptions options;
+    options.startInLoader = true;
+    options.faults.numbering = numbering;
+    options.faults.lateEveryNthData = 2;
+    options.faults.lateMs = 150;
+    auto port = std::make_unique<EmulatedUsbPort>();
+    EmulatedUsbPort& usb = *port;
+    SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(406), options);
+    auto host = WaitForDevice(usb);
+    ASSERT_TRUE(host);
+    std::vector<int> seen;
+    Request(*host, 7, 0x03, {});
+    seen.push_back(ReplySequence(*host));
+    Request(*host, 8, 0x07, {3});
+    seen.push_back(ReplySequence(*host));
+    Request(*host, 9, 0x04, {0, 16, 0, 0, 0});
+    seen.push_back(ReplySequence(*host));
+    Request(*host, 20, 0x04, {0, 16, 0, 0, 16});
+    Request(*host, 21, 0x04, {0, 16, 0, 0, 16});
+    seen.push_back(ReplySequence(*host));
+    seen.push_back(ReplySequence(*host));
+    EXPECT_EQ(expected, seen) << static_cast<int>(numbering);
+  }
+  EXPECT_EQ(Newest, ReplyNumbering_Parse("newest"));
+  EXPECT_FALSE(ReplyNumbering_Parse("Newest"));
+}
+
 }  // namespace
 }  // namespace tolv::sim

@@ -127,22 +127,25 @@ TEST(LateReplies, ADuplicateIsNeverStoredAsTheNextChunk) {
   // A reply later than the link's time-out is asked for again; the receiver
   // answers both requests, in order. Echoed or own sequence numbers, over
   // either transport, and a USB cable too slow for one 200 ms read per chunk.
+  using enum sim::ReplyNumbering;
   struct Case {
-    bool usb, ownSequence;
+    bool usb;
+    sim::ReplyNumbering numbering;
     int lateEvery;
     uint32_t bytesPerSecond;
   };
-  for (const Case& c : {Case{true, false, 2, 0}, Case{true, true, 2, 0}, Case{true, false, 0, 120000},
-                        Case{false, false, 3, 0}, Case{false, true, 3, 0}}) {
+  for (const Case& c : {Case{true, Echo, 2, 0}, Case{true, Own, 2, 0}, Case{true, Echo, 0, 120000},
+                        Case{false, Echo, 3, 0}, Case{false, Own, 3, 0}}) {
     sim::ReceiverOptions options = FastOptions();
     options.faults.lateEveryNthData = c.lateEvery;
-    options.faults.ownSequence = c.ownSequence;
+    options.faults.numbering = c.numbering;
     auto rig = c.usb ? SimRig::Usb(TestMemory(2000), options, c.bytesPerSecond)
                      : SimRig::Serial(TestMemory(2000), options);
     const Outcome run = Download(
         *rig, Only({c.usb ? ComponentKind::Loader : ComponentKind::Firmware, ComponentKind::Eeprom}));
     const sim::ReceiverMemory memory = rig->receiver().MemorySnapshot();
-    const std::string which = (c.usb ? "USB" : "serial") + std::string(c.ownSequence ? " own" : " echoed");
+    const std::string which =
+        (c.usb ? "USB" : "serial") + std::string(c.numbering == Own ? " own" : " echoed");
     EXPECT_TRUE(run.report.AllStored()) << which << ": " << Transfer_Summary(run.report);
     EXPECT_GE(run.stats.lateReplies, c.lateEvery > 0 ? 1 : 0) << which;
     EXPECT_EQ(c.usb ? memory.loader : memory.firmware,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <gtest/gtest.h>
+#include "flash/checksums.h"
 #include "flash/layout.h"
 #include "flash/packing.h"
 
@@ -31,6 +32,8 @@ std::vector<uint8_t> DvbSSettings(uint32_t seed) {
   const uint32_t at = Layout_Sections(kLayoutDvbS).start[5];
   const uint8_t marker[6] = {0x12, 0x34, 0xFF, 0xFF, 0x56, 0x78};
   std::copy(marker, marker + 6, settings.begin() + at);
+  // A sound receiver's sections hold their checksums.
+  Flash_WriteSectionChecksums(settings.data(), settings.size(), Layout_Sections(kLayoutDvbS));
   return settings;
 }
 

@@ -26,7 +26,8 @@ sim::ReceiverMemory TestMemory(size_t firmwareSize = 4 * 1024 * 1024);
 // The default EEPROM packed into TestMemory's defaults.
 std::vector<uint8_t> TestDefaultEeprom();
 
-// A 524,288-byte settings image that Flash_RecogniseLayout takes for DVB-s.
+// A 524,288-byte settings image that Flash_RecogniseLayout takes for DVB-s,
+// every section checksum right.
 std::vector<uint8_t> DvbSSettings(uint32_t seed);
 
 // The emulated receiver and a link that finds it.

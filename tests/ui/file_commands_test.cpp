@@ -11,52 +11,35 @@
 
 #include "flash/layout.h"
 #include "ui_test_support.h"
+#include "window/commands.h"
+#include "window/file_dialogs.h"
 #include "workspace_fixtures.h"
 
 namespace tolv::test {
 namespace {
 
-using Dlg = FileDialogRequest::Kind;
-
-constexpr const char* kStd = "Topfield STD (*.std)|*.std|All files|*.*";
-constexpr const char* kTfd = "Topfield TFD (*.tfd)|*.tfd|All files|*.*";
-constexpr const char* kBin = "Binaries (*.bin)|*.bin|All files|*.*";
-constexpr const char* kDmp = "Flash Dump (*.dmp)|*.dmp|All files|*.*";
-constexpr const char* kBlocks = "Block binaries (*[??].bin)|*[??].bin|All files|*.*";
-
 struct Command {
-  const char* control;  // a button or a menu entry
+  std::string control;  // a button or a menu entry
   FileDialogRequest request;
 };
 
-const Command kCommands[] = {
-    {"ButtonLoadSTD", {Dlg::Open, "std", "TolvPack: Load a std files", kStd}},
-    {"ButtonLoadTFD", {Dlg::Open, "tfd", "TolvPack: Load a tfd files", kTfd}},
-    {"ButtonSaveSTD", {Dlg::Save, "std", "TolvPack: Save a std files", kStd}},
-    {"ButtonSaveTFD", {Dlg::Save, "tfd", "TolvPack: Save a tfd file", kTfd}},
-    {"MenuLoadLoaderBIN", {Dlg::Open, "bin", "TolvPack: Load a Loader BIN", kBin}},
-    {"MenuLoadFirmwareBIN", {Dlg::Open, "bin", "TolvPack: Load a Firmware BIN", kBin}},
-    {"MenuLoadFlashBIN", {Dlg::Open, "bin", "TolvPack: Load a Flash BIN", kBin}},
-    {"MenuLoadEEPROMBIN", {Dlg::Open, "bin", "TolvPack: Load a EEPROM BIN", kBin}},
-    {"MenuLoadDefaultsBIN", {Dlg::Open, "bin", "TolvPack: Load a Defaults BIN", kBin}},
-    {"MenuLoadBackgroundBIN", {Dlg::Open, "bin", "TolvPack: Load a Background BIN", kBin}},
-    {"MenuLoadFlashDMP", {Dlg::Open, "dmp", "TolvPack: Load a Flash Dump", kDmp}},
-    {"MenuLoadFlashBlock", {Dlg::Open, "bin", "TolvPack: Load flash blocks", kBlocks}},
-    {"MenuSaveLoaderBIN", {Dlg::Save, "bin", "TolvPack: Save a Loader BIN", kBin}},
-    {"MenuSaveFirmwareBIN", {Dlg::Save, "bin", "TolvPack: Save a Firmware BIN", kBin}},
-    {"MenuSaveFlashBIN", {Dlg::Save, "bin", "TolvPack: Save a Flash BIN", kBin}},
-    {"MenuSaveEEPROMBIN", {Dlg::Save, "bin", "TolvPack: Save a EEPROM BIN", kBin}},
-    {"MenuSaveDefaultsBIN", {Dlg::Save, "bin", "TolvPack: Save a Defaults BIN", kBin}},
-    {"MenuSaveBackgroundBIN", {Dlg::Save, "bin", "TolvPack: Save a Background BIN", kBin}},
-    {"MenuSaveFlashDMP", {Dlg::Save, "dmp", "TolvPack: Save a Flash Dump", kDmp}},
-    {"MenuSaveFlashBlocks", {Dlg::Save, "bin", "TolvPack: Save flash blocks", kBlocks}},
-};
+// Every control that runs a file command, with the dialog the model asks for.
+std::vector<Command> FileCommands() {
+  std::vector<Command> commands;
+  for (const CommandBinding& binding : CommandBindings()) {
+    const std::optional<FileDialogRequest> request = DialogRequestFor(binding.command);
+    if (!request) continue;
+    const bool menu = binding.trigger == Trigger::MenuPick;
+    commands.push_back({menu ? MenuEntry(binding.entry).name : Control(binding.control).name, *request});
+  }
+  return commands;
+}
 
 // Presses a button or picks a menu entry by its name, as a person would.
-void Press(TForm1& window, const char* control) {
-  if (auto* button = window.findChild<QPushButton*>(control)) {
+void Press(TForm1& window, const std::string& control) {
+  if (auto* button = window.findChild<QPushButton*>(QString::fromStdString(control))) {
     button->click();
-  } else if (auto* action = window.findChild<QAction*>(control)) {
+  } else if (auto* action = window.findChild<QAction*>(QString::fromStdString(control))) {
     action->trigger();
   } else {
     ADD_FAILURE() << "no control " << control;
@@ -95,13 +78,15 @@ class FileCommandTest : public WindowTest {
   }
 };
 
-TEST_F(FileCommandTest, EachCommandPreparesItsOwnDialog) {
+TEST_F(FileCommandTest, EachControlShowsTheDialogOfItsCommand) {
   FillWorkspace();  // every save command enabled
-  for (const Command& command : kCommands) Press(*window, command.control);
-  ASSERT_EQ(dialogs.requests().size(), std::size(kCommands));
-  for (size_t i = 0; i < std::size(kCommands); ++i) {
-    SCOPED_TRACE(kCommands[i].control);
-    EXPECT_EQ(dialogs.requests()[i], kCommands[i].request);
+  const std::vector<Command> commands = FileCommands();
+  ASSERT_EQ(commands.size(), 20u);
+  for (const Command& command : commands) Press(*window, command.control);
+  ASSERT_EQ(dialogs.requests().size(), commands.size());
+  for (size_t i = 0; i < commands.size(); ++i) {
+    SCOPED_TRACE(commands[i].control);
+    EXPECT_EQ(dialogs.requests()[i], commands[i].request);
   }
 }
 
@@ -109,7 +94,7 @@ TEST_F(FileCommandTest, CancellingChangesNothingAndDoesNotRefresh) {
   FillWorkspace();
   const Workspace before = workspace;
   SetLabelColour(window->Label1, 0x123456);  // a refresh would repaint it
-  for (const Command& command : kCommands) Press(*window, command.control);
+  for (const Command& command : FileCommands()) Press(*window, command.control);
   EXPECT_EQ(workspace.images, before.images);
   EXPECT_EQ(workspace.present, before.present);
   EXPECT_EQ(workspace.systemId, before.systemId);
@@ -234,6 +219,42 @@ TEST_F(FileCommandTest, SaveReplacesAnExistingFileWithoutAQuestion) {
   Run("MenuSaveEEPROMBIN", dir.File("eeprom.bin"));
   EXPECT_EQ(ReadBytes(dir.File("eeprom.bin")), workspace.Image(ComponentKind::Eeprom));
   EXPECT_TRUE(ui.events().empty());
+}
+
+// The window refuses what the command line refuses, with the same message,
+// and its multi-file save is all or none.
+TEST_F(FileCommandTest, ProtectedAndBlockedTargetsAreRefusedAndBlocksFromBeforeAreNamed) {
+  namespace fs = std::filesystem;
+  FillWorkspace();
+  const std::string eeprom = dir.File("eeprom.bin");
+  WriteBytes(eeprom, {1, 2, 3});
+  fs::permissions(eeprom, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  Run("MenuSaveEEPROMBIN", eeprom);
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot replace \"" + eeprom + "\": the file is write-protected."});
+  EXPECT_EQ(ReadBytes(eeprom), (std::vector<uint8_t>{1, 2, 3}));
+
+  ui.Clear();
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  const std::vector<uint8_t> first = ReadBytes(dir.File("s [01].bin"));
+  fs::remove(dir.File("s [07].bin"));
+  fs::create_directory(dir.File("s [07].bin"));
+  workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbS, 7);
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{"Cannot replace \"" + dir.File("s [07].bin") + "\": it is a folder."});
+  EXPECT_EQ(ReadBytes(dir.File("s [01].bin")), first);
+
+  // Terrestrial settings have no section 12: the satellite one stays, named.
+  fs::remove(dir.File("s [07].bin"));
+  ui.Clear();
+  workspace.Image(ComponentKind::Flash) = SettingsImage(kLayoutDvbT, 8);
+  workspace.layoutVariant = kLayoutDvbT;
+  workspace.sectionTable = Layout_Sections(kLayoutDvbT);
+  Run("MenuSaveFlashBlocks", dir.File("s.bin"));
+  EXPECT_EQ(ui.Texts(),
+            std::vector<std::string>{dir.File("s [12].bin") + " is from before and was not replaced"});
 }
 
 TEST_F(FileCommandTest, AWrongSizeIsRefusedByTheFormatWithItsMessage) {

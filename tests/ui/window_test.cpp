@@ -10,8 +10,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <cstring>
-
 #include "flash/layout.h"
 #include "flash/model_list.h"
 #include "flash_test_util.h"
@@ -21,56 +19,6 @@ namespace tolv::test {
 namespace {
 
 using Kind = ScriptedInteraction::Event::Kind;
-
-struct Placement {
-  const char* name;
-  const char* parent;
-  int left, top, width, height;  // width/height 0: not fixed here
-  const char* caption;
-};
-
-// Where each control sits and what it says.
-const Placement kPlacements[] = {
-    {"GroupBox1", "ClientArea", 8, 8, 161, 281, "Load"},
-    {"ButtonNew", "GroupBox1", 17, 24, 121, 17, "New"},
-    {"ButtonLoadSTD", "GroupBox1", 16, 48, 121, 17, "STD"},
-    {"ButtonLoadTFD", "GroupBox1", 16, 64, 121, 17, "TFD"},
-    {"GroupBox3", "GroupBox1", 8, 88, 145, 185, ""},
-    {"ComboBox1", "GroupBox3", 8, 12, 121, 0, nullptr},
-    {"CheckBox1", "GroupBox3", 8, 40, 0, 0, "Loader"},
-    {"CheckBox2", "GroupBox3", 8, 56, 0, 0, "Firmware"},
-    {"CheckBox3", "GroupBox3", 8, 72, 0, 0, "Settings"},
-    {"CheckBox4", "GroupBox3", 8, 88, 0, 0, "EEPROM"},
-    {"CheckBox5", "GroupBox3", 8, 104, 0, 0, "Defaults"},
-    {"CheckBox13", "GroupBox3", 8, 120, 0, 0, "Background"},
-    {"CheckBox11", "GroupBox3", 8, 136, 0, 0, "Log transfer"},
-    {"ButtonLoadFromToppy", "GroupBox3", 8, 160, 121, 17, "From Toppy"},
-    {"GroupBox2", "ClientArea", 176, 8, 161, 281, "Save"},
-    {"ButtonSaveSTD", "GroupBox2", 8, 48, 121, 17, "STD"},
-    {"ButtonSaveTFD", "GroupBox2", 8, 64, 121, 17, "TFD"},
-    {"GroupBox4", "GroupBox2", 8, 88, 145, 185, ""},
-    {"ComboBox2", "GroupBox4", 8, 12, 121, 0, nullptr},
-    {"CheckBox6", "GroupBox4", 8, 40, 0, 0, "Loader"},
-    {"CheckBox7", "GroupBox4", 8, 56, 0, 0, "Firmware"},
-    {"CheckBox8", "GroupBox4", 8, 72, 0, 0, "Settings"},
-    {"CheckBox9", "GroupBox4", 8, 88, 0, 0, "EEPROM"},
-    {"CheckBox10", "GroupBox4", 8, 104, 0, 0, "Defaults"},
-    {"CheckBox14", "GroupBox4", 8, 120, 0, 0, "Background"},
-    {"CheckBox12", "GroupBox4", 8, 136, 0, 0, "Log transfer"},
-    {"ButtonSaveToToppy", "GroupBox4", 8, 160, 121, 17, "To Toppy"},
-    {"Label10", "ClientArea", 8, 296, 0, 0, "-"},
-    {"PB1", "ClientArea", 8, 312, 329, 17, nullptr},
-    {"Label1", "ClientArea", 8, 338, 105, 23, "Loader"},
-    {"Label2", "ClientArea", 120, 338, 105, 23, "Firmware"},
-    {"Label3", "ClientArea", 8, 362, 105, 23, "Flash"},
-    {"Label4", "ClientArea", 120, 362, 105, 23, "EEPROM"},
-    {"Label5", "ClientArea", 232, 362, 105, 23, "Defaults"},
-    {"Label11", "ClientArea", 8, 386, 105, 23, "Background"},
-    {"Label6", "ClientArea", 8, 410, 105, 23, "DVB-s"},
-    {"Label7", "ClientArea", 120, 410, 105, 23, "DVB-t"},
-    {"Label8", "ClientArea", 232, 410, 105, 23, "DVB-c"},
-    {"Label9", "ClientArea", 8, 434, 329, 23, ""},
-};
 
 std::string CaptionOf(QWidget* widget) {
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text().toStdString();
@@ -98,21 +46,16 @@ TEST_F(WindowTest, ControlsSitWhereTheyBelongWithTheirCaptions) {
   EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "the window is not resizable";
   EXPECT_EQ(window->pos(), QPoint(0, 0));
   EXPECT_EQ(window->font().pixelSize(), 11);
-  for (const Placement& p : kPlacements) {
-    SCOPED_TRACE(p.name);
-    QWidget* widget = Widget(*window, p.name);
+  // Every control of the model's table, where the table puts it.
+  for (const ControlSpec& spec : ControlTable()) {
+    SCOPED_TRACE(spec.name);
+    QWidget* widget = Widget(*window, spec.name);
     ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(), p.parent);
-    EXPECT_EQ(widget->x(), p.left);
-    EXPECT_EQ(widget->y(), p.top);
-    if (p.width != 0) {
-      EXPECT_EQ(widget->width(), p.width);
-    }
-    if (p.height != 0) {
-      EXPECT_EQ(widget->height(), p.height);
-    }
-    if (p.caption != nullptr) {
-      EXPECT_EQ(CaptionOf(widget), p.caption);
+    EXPECT_EQ(widget->parentWidget()->objectName().toStdString(),
+              spec.parent ? Control(*spec.parent).name : "ClientArea");
+    EXPECT_EQ(widget->geometry(), QRect(spec.rect.left, spec.rect.top, spec.rect.width, spec.rect.height));
+    if (spec.id != ControlId::Label9) {
+      EXPECT_EQ(CaptionOf(widget), spec.caption);
     }
   }
   for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11", "Label6", "Label7",
@@ -129,30 +72,17 @@ TEST_F(WindowTest, ControlsSitWhereTheyBelongWithTheirCaptions) {
   EXPECT_EQ(window->PB1->maximum(), 100);
 }
 
-TEST_F(WindowTest, MainMenuHoldsEveryEntryInOrder) {
+TEST_F(WindowTest, MainMenuHoldsEveryEntryOfTheTableInOrder) {
   const QList<QAction*> menus = window->menuBar()->actions();
-  ASSERT_EQ(menus.size(), 5);
-  const char* titles[] = {"&File", "&Load", "&Save", "&Defaults", "&Remove"};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(menus[i]->text().toStdString(), titles[i]);
-  using V = std::vector<std::string>;
-  EXPECT_EQ(MenuEntries(window->MenuFile),
-            (V{"MenuFileChangeSysID=Change SysID", "-", "MenuFileExit=E&xit"}));
-  EXPECT_EQ(MenuEntries(window->MenuLoad),
-            (V{"MenuLoadLoaderBIN=Loader BIN", "MenuLoadFirmwareBIN=Firmware BIN",
-               "MenuLoadFlashBIN=Flash BIN", "MenuLoadEEPROMBIN=EEPROM BIN",
-               "MenuLoadDefaultsBIN=Defaults BIN", "MenuLoadBackgroundBIN=Background BIN", "-",
-               "MenuLoadFlashDMP=Flash DMP", "MenuLoadFlashBlock=Flash Block"}));
-  EXPECT_EQ(MenuEntries(window->MenuSave),
-            (V{"MenuSaveLoaderBIN=Loader BIN", "MenuSaveFirmwareBIN=Firmware BIN",
-               "MenuSaveFlashBIN=Flash BIN", "MenuSaveEEPROMBIN=EEPROM BIN",
-               "MenuSaveDefaultsBIN=Defaults BIN", "MenuSaveBackgroundBIN=Background BIN", "-",
-               "MenuSaveFlashDMP=Flash DMP", "MenuSaveFlashBlocks=Flash Blocks"}));
-  EXPECT_EQ(MenuEntries(window->MenuDefaults), (V{"MenuFlashEEPROMDefaults=Flash && EEPROM => Defaults",
-                                                  "MenuDefaultsFlashEEPROM=Defaults => Flash && EEPROM",
-                                                  "MenuDefaultsNULLSettings=NULL Settings"}));
-  EXPECT_EQ(MenuEntries(window->MenuRemove),
-            (V{"MenuRemoveLoader=Loader", "MenuRemoveFirmware=Firmware", "MenuRemoveSettings=Settings",
-               "MenuRemoveEEPROM=EEPROM", "MenuRemoveDefaults=Defaults"}));
+  ASSERT_EQ(menus.size(), static_cast<qsizetype>(MainMenu().size()));
+  for (size_t i = 0; i < MainMenu().size(); ++i) {
+    const MenuSpec& spec = MainMenu()[i];
+    EXPECT_EQ(menus[i]->text().toStdString(), spec.caption);
+    std::vector<std::string> expected;
+    for (const MenuItemSpec& item : spec.items)
+      expected.push_back(item.IsSeparator() ? "-" : std::string(item.name) + "=" + item.caption);
+    EXPECT_EQ(MenuEntries(menus[i]->menu()), expected) << spec.name;
+  }
 }
 
 const char* const kSaveMenu[] = {"MenuSaveLoaderBIN", "MenuSaveFirmwareBIN", "MenuSaveFlashBIN",
@@ -193,133 +123,6 @@ TEST_F(WindowTest, StartsEmptyWithOnlyTheLoadSideOffered) {
   EXPECT_EQ(ComboItems(*window, "ComboBox1"), std::vector<std::string>{"USB"});
   EXPECT_EQ(ComboItems(*window, "ComboBox2"), std::vector<std::string>{"USB"});
   EXPECT_TRUE(ui.events().empty());
-}
-
-// Which save-side controls are enabled with the given components present.
-struct Offered {
-  std::vector<std::string> saveMenu;
-  bool saveStd, saveTfd, toToppy, toDefaults, fromDefaults;
-};
-
-Offered OfferedNow(const TForm1& window) {
-  Offered offered{};
-  for (const char* name : kSaveMenu)
-    if (Action(window, name)->isEnabled()) offered.saveMenu.push_back(name);
-  offered.saveStd = window.ButtonSaveSTD->isEnabled();
-  offered.saveTfd = window.ButtonSaveTFD->isEnabled();
-  offered.toToppy = window.ButtonSaveToToppy->isEnabled();
-  offered.toDefaults = window.MenuFlashEEPROMDefaults->isEnabled();
-  offered.fromDefaults = window.MenuDefaultsFlashEEPROM->isEnabled();
-  return offered;
-}
-
-TEST_F(WindowTest, SavingIsOfferedForWhatIsPresent) {
-  using V = std::vector<std::string>;
-  workspace.Present(ComponentKind::Flash) = true;
-  window->Status_Refresh();
-  Offered o = OfferedNow(*window);
-  EXPECT_EQ(o.saveMenu, (V{"MenuSaveFlashBIN", "MenuSaveFlashDMP", "MenuSaveFlashBlocks"}));
-  EXPECT_FALSE(o.saveStd) << "the STD save needs the EEPROM too";
-  EXPECT_TRUE(o.saveTfd);
-  EXPECT_TRUE(o.toToppy);
-  EXPECT_FALSE(o.toDefaults);
-  EXPECT_TRUE(window->CheckBox8->isEnabled());
-  EXPECT_FALSE(window->CheckBox9->isEnabled());
-
-  workspace.Present(ComponentKind::Eeprom) = true;
-  window->Status_Refresh();
-  o = OfferedNow(*window);
-  EXPECT_EQ(o.saveMenu,
-            (V{"MenuSaveFlashBIN", "MenuSaveEEPROMBIN", "MenuSaveFlashDMP", "MenuSaveFlashBlocks"}));
-  EXPECT_TRUE(o.saveStd);
-  EXPECT_TRUE(o.toDefaults);
-  EXPECT_FALSE(o.fromDefaults);
-
-  workspace.present = {};
-  workspace.Present(ComponentKind::Background) = true;
-  window->Status_Refresh();
-  o = OfferedNow(*window);
-  EXPECT_EQ(o.saveMenu, (V{"MenuSaveBackgroundBIN"}));
-  EXPECT_TRUE(o.saveTfd);
-  EXPECT_TRUE(o.toToppy);
-  EXPECT_FALSE(o.saveStd);
-  EXPECT_EQ(LabelColour(window->Label11), kColourPresent);
-  EXPECT_EQ(LabelColour(window->Label3), kColourAbsent);
-
-  workspace.present = {};
-  workspace.Present(ComponentKind::Defaults) = true;
-  window->Status_Refresh();
-  o = OfferedNow(*window);
-  EXPECT_TRUE(o.fromDefaults);
-  EXPECT_FALSE(o.toDefaults);
-}
-
-TEST_F(WindowTest, LayoutLabelLightsForTheRecognisedVariantWhileAFlashIsPresent) {
-  QLabel* labels[] = {window->Label6, window->Label7, window->Label8};
-  workspace.Present(ComponentKind::Flash) = true;
-  for (uint8_t variant = kLayoutNone; variant <= kLayoutDvbC; ++variant) {
-    workspace.layoutVariant = variant;
-    window->Status_Refresh();
-    for (int i = 0; i < 3; ++i)
-      EXPECT_EQ(LabelColour(labels[i]), variant == i + 1 ? kColourLayoutLit : kColourLayoutUnlit)
-          << "variant " << int(variant) << " label " << i;
-  }
-  // Removing the settings takes their layout off the display.
-  ui.AnswerQuestion(true);
-  window->MenuRemoveSettings->trigger();
-  ASSERT_FALSE(workspace.Present(ComponentKind::Flash));
-  for (QLabel* label : labels) EXPECT_EQ(LabelColour(label), kColourLayoutUnlit);
-}
-
-TEST_F(WindowTest, AnUnreadableModelFileIsToldOnceAndEveryRefreshCompletes) {
-  ScopedCurrentDir cwd(dir.path());
-  WriteBytes(dir.File("Firmware.dat"), std::vector<uint8_t>(400, 0));
-  UnreadableFile unreadable(dir.File("Firmware.dat"));
-  if (!unreadable.active()) GTEST_SKIP() << "no unreadable file can be made here";
-  tolv::testing::ModelList_Unload();
-  workspace.systemId = 406;
-  workspace.Present(ComponentKind::Flash) = true;
-  window->Status_Refresh();
-  EXPECT_EQ(window->Label9->text().toStdString(), "406 (unknown SysID=406)");
-  EXPECT_TRUE(window->MenuSaveFlashBIN->isEnabled());
-  ASSERT_EQ(ui.events().size(), 1u);
-  EXPECT_EQ(ui.events()[0].kind, Kind::Information);
-  EXPECT_NE(ui.events()[0].text.find("Firmware.dat"), std::string::npos) << ui.events()[0].text;
-
-  // New empties the workspace: nothing is offered for saving any more, and
-  // the error is not told again.
-  ui.AnswerQuestion(true);
-  window->ButtonNew->click();
-  for (const char* name : kSaveMenu) EXPECT_FALSE(Action(*window, name)->isEnabled()) << name;
-  EXPECT_FALSE(window->ButtonSaveTFD->isEnabled());
-  EXPECT_FALSE(window->ButtonSaveToToppy->isEnabled());
-  EXPECT_EQ(window->Label9->text().toStdString(), "");
-  EXPECT_EQ(ui.events().size(), 2u) << ::testing::PrintToString(ui.Texts());
-}
-
-TEST_F(WindowTest, SystemIdLabelNamesTheModel) {
-  // A model list naming 406, in the current directory.
-  std::vector<uint8_t> file(20 + 348, 0);
-  file[15] = 1;                      // one model record
-  file[20] = 0x01, file[21] = 0x96;  // system ID 406
-  std::memcpy(&file[24], "TF 5000 Test", 12);
-  WriteBytes(dir.File("Firmware.dat"), file);
-  ScopedCurrentDir cwd(dir.path());
-  tolv::testing::ModelList_Unload();
-
-  workspace.systemId = 406;
-  window->Status_Refresh();
-  EXPECT_EQ(window->Label9->text().toStdString(), "406 (TF 5000 Test)");
-  EXPECT_EQ(LabelColour(window->Label9), kColourSystemIdSet);
-
-  workspace.systemId = 416;
-  window->Status_Refresh();
-  EXPECT_EQ(window->Label9->text().toStdString(), "416 (unknown SysID=416)");
-
-  workspace.systemId = 0;
-  window->Status_Refresh();
-  EXPECT_EQ(window->Label9->text().toStdString(), "");
-  EXPECT_EQ(LabelColour(window->Label9), kColourSystemIdUnset);
 }
 
 TEST_F(WindowTest, LinkListsOfferUsbThenTheSerialPortsFoundAtStartUp) {

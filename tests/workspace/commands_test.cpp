@@ -1,5 +1,5 @@
-// New, removal, the Defaults copies, NULL Settings and the SystemID edit, with
-// the questions answered from a script.
+// New, removal, the Defaults copies, NULL Settings and the SystemID setter and
+// box, with the questions answered from a script.
 #include "workspace/commands.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ TEST(WorkspaceNew, AsksAndOnYesClearsFlagsIdAndVariantButKeepsBytes) {
   const Workspace before = ws;
   ScriptedInteraction ui;
   ui.AnswerQuestion(false);
-  EXPECT_FALSE(Workspace_New(ws, ui));
+  EXPECT_EQ(Workspace_New(ws, ui), Outcome::Cancelled("Unload all data?"));
   EXPECT_EQ(ws.present, before.present);
   EXPECT_EQ(ws.systemId, 406);
 
@@ -71,7 +71,7 @@ TEST(WorkspaceUnload, EachComponentAsksItsOwnQuestion) {
     const Workspace before = ws;
     ScriptedInteraction ui;
     ui.AnswerQuestion(false);
-    EXPECT_FALSE(Workspace_Unload(ws, kind, ui));
+    EXPECT_EQ(Workspace_Unload(ws, kind, ui), Outcome::Cancelled(question));
     EXPECT_EQ(ws.images, before.images);
     EXPECT_TRUE(ws.Present(kind));
 
@@ -98,7 +98,7 @@ TEST(WorkspaceUnload, AbsentComponentAsksNothingAndChangesNothing) {
   const Workspace before = ws;
   ScriptedInteraction ui;
   ui.AnswerQuestion(true);
-  EXPECT_FALSE(Workspace_Unload(ws, ComponentKind::Loader, ui));
+  EXPECT_EQ(Workspace_Unload(ws, ComponentKind::Loader, ui), Outcome::NothingToDo());
   EXPECT_TRUE(ui.events().empty());
   EXPECT_EQ(ws.images, before.images);
 }
@@ -143,7 +143,7 @@ TEST(DefaultsFromFlash, PresentDefaultsAskAndNoKeepsThem) {
   const Workspace before = ws;
   ScriptedInteraction ui;
   ui.AnswerQuestion(false);
-  EXPECT_FALSE(Defaults_FromFlash(ws, ui));
+  EXPECT_EQ(Defaults_FromFlash(ws, ui), Outcome::Cancelled("Overwrite the existing defaults?"));
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Overwrite the existing defaults?"});
   EXPECT_EQ(ws.images, before.images);
 }
@@ -154,7 +154,7 @@ TEST(DefaultsFromFlash, WithoutFlashOrEepromDoesNothing) {
   const Workspace before = ws;
   ScriptedInteraction ui;
   ui.AnswerQuestion(true);
-  EXPECT_FALSE(Defaults_FromFlash(ws, ui));
+  EXPECT_EQ(Defaults_FromFlash(ws, ui), Outcome::NothingToDo());
   EXPECT_TRUE(ui.events().empty());
   EXPECT_EQ(ws.images, before.images);
 }
@@ -186,7 +186,7 @@ TEST(DefaultsToFlash, EitherPresentAsksAndNoKeepsEverything) {
     ws.Present(present) = true;
     const Workspace before = ws;
     ScriptedInteraction ui;
-    EXPECT_FALSE(Defaults_ToFlash(ws, ui));
+    EXPECT_EQ(Defaults_ToFlash(ws, ui), Outcome::Cancelled("Overwrite the existing Flash/EEPROM?"));
     EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Overwrite the existing Flash/EEPROM?"});
     EXPECT_EQ(ws.images, before.images);
     EXPECT_EQ(ws.present, before.present);
@@ -229,7 +229,7 @@ TEST(DefaultsNull, ZeroesAllDefaultsAndMakesThemPresentWithoutAsking) {
   for (bool wasPresent : {false, true}) {
     Workspace ws = FullWorkspace();
     ws.Present(ComponentKind::Defaults) = wasPresent;
-    Defaults_Null(ws);
+    EXPECT_TRUE(Defaults_Null(ws));
     EXPECT_TRUE(ws.Present(ComponentKind::Defaults));
     EXPECT_EQ(ws.Image(ComponentKind::Defaults).size(), kDefaultsImageSize);
     EXPECT_TRUE(AllZero(ws.Image(ComponentKind::Defaults)));
@@ -255,11 +255,25 @@ TEST(SystemIdParse, AcceptsSixteenBitNumbersAndRejectsTheRest) {
   }
 }
 
-TEST(SysIdEdit, ShowsTheBoxWithTheCurrentValueAndStoresNonZero) {
+TEST(SystemIdSet, StoresAModelNumberAndLeavesTheIdAloneOtherwise) {
+  Workspace ws;
+  EXPECT_EQ(Workspace_SetSystemId(ws, 406), Outcome::Done());
+  EXPECT_EQ(Workspace_SetSystemId(ws, 406), Outcome::Done()) << "the same number again";
+  EXPECT_EQ(Workspace_SetSystemId(ws, 0), Outcome::NothingToDo());
+  EXPECT_EQ(ws.systemId, 406);
+  EXPECT_EQ(Workspace_SetSystemId(ws, 70000),
+            Outcome::Failed("70000 is not a valid SystemID: a SystemID is a number from 1 to 65535."));
+  EXPECT_TRUE(Workspace_SetSystemId(ws, -1).IsFailed());
+  EXPECT_EQ(ws.systemId, 406);
+  EXPECT_TRUE(Workspace_SetSystemId(ws, kMaxSystemId));
+  EXPECT_EQ(ws.systemId, 65535);
+}
+
+TEST(SystemIdAsk, ShowsTheBoxWithTheCurrentValueAndStoresNonZero) {
   Workspace ws;
   ScriptedInteraction ui;
   ui.AnswerInput("21031");
-  EXPECT_TRUE(SysID_Edit(ws, ui));
+  EXPECT_TRUE(SystemId_Ask(ws, ui));
   EXPECT_EQ(ws.systemId, 21031);
   ASSERT_EQ(ui.events().size(), 1u);
   EXPECT_EQ(ui.events()[0], (ScriptedInteraction::Event{Kind::Input, "Enter the targets SystemID."}));
@@ -278,31 +292,31 @@ class BoxRecorder : public ScriptedInteraction {
   std::string caption_, preset_;
 };
 
-TEST(SysIdEdit, BoxHasItsCaptionAndThePresetIsTheCurrentValue) {
+TEST(SystemIdAsk, BoxHasItsCaptionAndThePresetIsTheCurrentValue) {
   Workspace ws;
   BoxRecorder ui;
-  SysID_Edit(ws, ui);
+  SystemId_Ask(ws, ui);
   EXPECT_EQ(ui.caption_, "Tolv Pack");
   EXPECT_EQ(ui.preset_, "0");
   ws.systemId = 21031;
-  SysID_Edit(ws, ui);
+  SystemId_Ask(ws, ui);
   EXPECT_EQ(ui.preset_, "21031");
 }
 
-TEST(SysIdEdit, ZeroCancelAndBadTextLeaveTheIdAlone) {
+TEST(SystemIdAsk, ZeroCancelAndBadTextLeaveTheIdAlone) {
   Workspace ws;
   ws.systemId = 406;
   ScriptedInteraction ui;
   ui.AnswerInput("0");
-  EXPECT_FALSE(SysID_Edit(ws, ui));
+  EXPECT_EQ(SystemId_Ask(ws, ui), Outcome::NothingToDo());
   EXPECT_EQ(ws.systemId, 406);
   // A cancelled box returns the preset, which is the current value.
-  SysID_Edit(ws, ui);
+  SystemId_Ask(ws, ui);
   EXPECT_EQ(ws.systemId, 406);
   for (const char* bad : {"four", "70000", "-1"}) {
     ui.AnswerInput(bad);
     try {
-      SysID_Edit(ws, ui);
+      SystemId_Ask(ws, ui);
       FAIL() << "no error for " << bad;
     } catch (const SystemIdTextError& e) {
       EXPECT_NE(std::string(e.what()).find(bad), std::string::npos);

@@ -136,7 +136,9 @@ TEST(FlashBlocks, SatelliteGivesThirteenFilesWithTheSectionData) {
   test::TempDir dir;
   Workspace ws = test::SettingsWorkspace(kLayoutDvbS, 406, 1);
   ScriptedInteraction ui;
-  std::vector<std::string> written = FlashBlocks_Save(ws, dir.File("mysettings.bin"), ui);
+  const FlashBlocksSaved saved = FlashBlocks_Save(ws, dir.File("mysettings.bin"), ui);
+  const std::vector<std::string>& written = saved.written;
+  EXPECT_TRUE(saved.outcome);
   EXPECT_TRUE(ui.events().empty());
   ASSERT_EQ(written.size(), 13u);
   for (int k = 1; k <= 13; ++k) {
@@ -155,7 +157,7 @@ TEST(FlashBlocks, TerrestrialAndCableGiveTwelveFilesWithoutNumberTwelve) {
     test::TempDir dir;
     Workspace ws = test::SettingsWorkspace(variant, 406, 1);
     ScriptedInteraction ui;
-    EXPECT_EQ(FlashBlocks_Save(ws, dir.File("box.dmp"), ui).size(), 12u);
+    EXPECT_EQ(FlashBlocks_Save(ws, dir.File("box.dmp"), ui).written.size(), 12u);
     std::vector<std::string> files = FilesIn(dir.path());
     ASSERT_EQ(files.size(), 12u);
     EXPECT_EQ(std::count(files.begin(), files.end(), "box [12].bin"), 0);
@@ -173,7 +175,9 @@ TEST(FlashBlocks, WithoutARecognisedLayoutNothingIsWritten) {
   ws.Image(ComponentKind::Flash).assign(kFlashImageSize, 0xFF);
   Flash_DetectLayout(ws);  // the DVB-s table stays, but is not this image's
   ScriptedInteraction ui;
-  EXPECT_TRUE(FlashBlocks_Save(ws, dir.File("x.bin"), ui).empty());
+  const FlashBlocksSaved saved = FlashBlocks_Save(ws, dir.File("x.bin"), ui);
+  EXPECT_TRUE(saved.written.empty());
+  EXPECT_EQ(saved.outcome, Outcome::Failed(ui.Texts().at(0)));
   EXPECT_EQ(ui.events().size(), 1u);
   EXPECT_TRUE(FilesIn(dir.path()).empty());
 }
@@ -244,7 +248,7 @@ TEST_F(FlashBlockLoad, ReplacesTheSectionAndFixesItsChecksum) {
 TEST_F(FlashBlockLoad, BlocksSavedFromOneImageLoadIntoAnother) {
   Workspace other = test::SettingsWorkspace(kLayoutDvbS, 406, 2);
   ScriptedInteraction ui;
-  std::vector<std::string> files = FlashBlocks_Save(other, dir.File("o.bin"), ui);
+  std::vector<std::string> files = FlashBlocks_Save(other, dir.File("o.bin"), ui).written;
   for (const std::string& file : files) ASSERT_TRUE(FlashBlock_Load(ws, file, ui)) << file;
   EXPECT_TRUE(test::SamePrefix(ws.Image(ComponentKind::Flash), other.Image(ComponentKind::Flash),
                                kDefaultsSettingsSize));

@@ -76,12 +76,18 @@ Faults:
   --late-every N       send every Nth data reply late, after the tool's
                        time-outs, so that it asks again and gets both replies
   --late-ms N          how late (default 450)
-  --own-seq            number replies by the receiver's own counter (two up
-                       per reply) instead of echoing the request's sequence
-                       byte
+  --seq MODE           how replies are numbered: echo (the request's sequence
+                       byte, the default), own (the receiver's own counter,
+                       two up per reply), newest (the last sequence byte seen
+                       when the reply goes out, so a late reply carries a
+                       newer request's number), none (all 0)
+  --own-seq            the same as --seq own
   --upload-piece N     upload: ask for the image in pieces of N bytes (at most
                        255 on a serial line), the last one past its end
   --any-sysid          take uploads made for any model
+  --store-wrong KIND   store one byte of KIND (loader, firmware, flash,
+                       eeprom, defaults, background) wrong whenever an
+                       accepted upload carries it, as a failing flash would
 
   --help               this text;  --version  the version
 )";
@@ -117,6 +123,21 @@ void ParseIgnored(const std::string& list, FaultSwitches& faults) {
   for (std::string item; std::getline(stream, item, ',');) {
     faults.ignoredCommands.set(static_cast<size_t>(ParseNumber("--ignore", item, 0, 255, 16)));
   }
+}
+
+// A component's name as the tool writes it ("loader", ..., "background") to
+// its block type.
+int ParseBlockName(const std::string& option, const std::string& name) {
+  static const char* const kNames[] = {"loader", "firmware", "flash", "eeprom", "defaults", "background"};
+  for (int type = 0; type < kSimBlockTypes; ++type)
+    if (name == kNames[type]) return type;
+  throw UsageError(option + " needs loader, firmware, flash, eeprom, defaults or background, not \"" + name +
+                   "\"");
+}
+
+ReplyNumbering ParseNumbering(const std::string& text) {
+  if (const std::optional<ReplyNumbering> numbering = ReplyNumbering_Parse(text)) return *numbering;
+  throw UsageError("--seq needs echo, own, newest or none, not \"" + text + "\"");
 }
 
 bool ParseComponentOption(const std::string& option, const std::string& value, Options& options) {
@@ -170,6 +191,10 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
     faults.lateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
   else if (option == "--late-ms")
     faults.lateMs = static_cast<int>(ParseNumber(option, value, 0, 60000));
+  else if (option == "--store-wrong")
+    faults.storeWrongBlock = ParseBlockName(option, value);
+  else if (option == "--seq")
+    faults.numbering = ParseNumbering(value);
   else if (option == "--upload-piece")
     faults.uploadPiece = static_cast<size_t>(ParseNumber(option, value, 0, 0xFFFF));
   else
@@ -211,7 +236,7 @@ Options ParseOptions(int argc, char** argv) {
     else if (option == "--any-sysid")
       options.receiver.faults.acceptAnySystemId = true;
     else if (option == "--own-seq")
-      options.receiver.faults.ownSequence = true;
+      options.receiver.faults.numbering = ReplyNumbering::Own;
     else if (option == "--start-in-loader")
       options.receiver.startInLoader = true;
     else if (option == "--quiet")

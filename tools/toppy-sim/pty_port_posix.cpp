@@ -82,7 +82,12 @@ std::optional<SimPacket> PtyReceiverPort::Receive(SimClock::time_point deadline,
       return packet;
     }
     const auto now = SimClock::now();
-    if (stop.stop_requested() || now >= deadline) return std::nullopt;
+    if (stop.stop_requested()) return std::nullopt;
+    // Once the deadline has passed, only bytes that have already come are read.
+    if (now >= deadline) {
+      if (!ReadAvailable(0)) return std::nullopt;
+      continue;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
     ReadAvailable(static_cast<int>(std::clamp<int64_t>(left, 1, kPollSliceMs)));
   }

@@ -41,6 +41,19 @@ uint32_t GetBE(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
   return value;
 }
 
+// The component of memory that block type is stored in (the settings and
+// defaults in their packed form).
+std::vector<uint8_t>& StoredComponent(ReceiverMemory& memory, int type) {
+  switch (type) {
+    case kSimLoader: return memory.loader;
+    case kSimFirmware: return memory.firmware;
+    case kSimFlash: return memory.packedFlash;
+    case kSimEeprom: return memory.eeprom;
+    case kSimDefaults: return memory.packedDefaults;
+    default: return memory.background;
+  }
+}
+
 }  // namespace
 
 Receiver::Receiver(ReceiverMemory memory, ReceiverOptions options)
@@ -140,14 +153,56 @@ std::vector<uint8_t> Receiver::ModePayload() const {
   return payload;
 }
 
+std::optional<ReplyNumbering> ReplyNumbering_Parse(const std::string& text) {
+  if (text == "echo") return ReplyNumbering::Echo;
+  if (text == "own") return ReplyNumbering::Own;
+  if (text == "newest") return ReplyNumbering::Newest;
+  if (text == "none") return ReplyNumbering::None;
+  return std::nullopt;
+}
+
 uint8_t Receiver::ReplySequence(const SimPacket& request) {
-  if (!options_.faults.ownSequence) return request.sequence;
-  sequence_ = static_cast<uint8_t>(sequence_ + 2);
-  return sequence_;
+  switch (options_.faults.numbering) {
+    case ReplyNumbering::Echo: break;
+    case ReplyNumbering::Own: sequence_ = static_cast<uint8_t>(sequence_ + 2); return sequence_;
+    case ReplyNumbering::Newest: return newestSeen_;
+    case ReplyNumbering::None: return 0;
+  }
+  return request.sequence;
+}
+
+std::optional<SimPacket> Receiver::NextPacket(ReceiverPort& port, SimClock::time_point deadline,
+                                              const std::stop_token& stop) {
+  if (!backlog_.empty()) {
+    SimPacket packet = std::move(backlog_.front());
+    backlog_.pop_front();
+    return packet;
+  }
+  std::optional<SimPacket> packet = port.Receive(deadline, stop);
+  if (packet) newestSeen_ = packet->sequence;
+  return packet;
+}
+
+void Receiver::TakeInArrivals(ReceiverPort& port, const std::stop_token& stop) {
+  // A deadline already past: only what has arrived is read.
+  while (std::optional<SimPacket> packet = port.Receive(SimClock::now(), stop)) {
+    newestSeen_ = packet->sequence;
+    backlog_.push_back(std::move(*packet));
+  }
 }
 
 void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
                           const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
+  Transmit(port, nullptr, sequence, command, payload, isData, stop);
+}
+
+void Receiver::SendReply(ReceiverPort& port, const SimPacket& request, uint8_t command,
+                         const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
+  Transmit(port, &request, 0, command, payload, isData, stop);
+}
+
+void Receiver::Transmit(ReceiverPort& port, const SimPacket* request, uint8_t sequence, uint8_t command,
+                        const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
   const FaultSwitches& faults = options_.faults;
   if (faults.silent) return;
   const int n = isData ? Count(&ReceiverStats::dataReplies) : 0;
@@ -157,6 +212,10 @@ void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
     delayMs += faults.lateMs;
   }
   if (delayMs > 0 && !SleepFor(delayMs, stop)) return;
+  // A reply is numbered as it goes out: a receiver stamping the newest number
+  // it has seen counts what came in while the reply was delayed.
+  if (request && faults.numbering == ReplyNumbering::Newest) TakeInArrivals(port, stop);
+  if (request) sequence = ReplySequence(*request);
   std::vector<uint8_t> bytes = port.IsUsb() ? EncodeUsbPacket(sequence, command, payload)
                                             : EncodeSerialPacket(sequence, command, payload);
   if (isData) {
@@ -185,13 +244,15 @@ void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
 
 void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
   // Running normally: only the reboot command is heard.
-  auto packet = port.Receive(SimClock::now() + std::chrono::milliseconds(100), stop);
+  auto packet = NextPacket(port, SimClock::now() + std::chrono::milliseconds(100), stop);
   if (packet && !Ignored(*packet) && packet->command == kCmdReboot) Reboot(port, stop);
 }
 
 void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
-  // Off the line first: whoever sees the reboot counted finds it gone.
+  // Off the line first: whoever sees the reboot counted finds it gone. What
+  // was taken in and not yet acted on is gone with it.
   port.BeginReboot();
+  backlog_.clear();
   Count(&ReceiverStats::reboots);
   Note("reboot");
   if (!SleepFor(options_.timing.bootMs, stop)) return;
@@ -213,7 +274,7 @@ void Receiver::StartLoader(ReceiverPort& port, const std::stop_token& stop) {
 }
 
 void Receiver::RunLoader(ReceiverPort& port, const std::stop_token& stop) {
-  auto packet = port.Receive(loaderDeadline_, stop);
+  auto packet = NextPacket(port, loaderDeadline_, stop);
   if (!packet) {
     if (!stop.stop_requested() && SimClock::now() >= loaderDeadline_) {
       Note("no mode request; booting normally");
@@ -230,8 +291,8 @@ void Receiver::RunLoader(ReceiverPort& port, const std::stop_token& stop) {
   if (!download && !upload) return;
   if (usb) {
     // On USB the loader answers the mode request with its identity.
-    if (!options_.faults.ownSequence) sequence_ = packet->sequence;
-    SendPacket(port, ReplySequence(*packet), kCmdModeReply, ModePayload(), false, stop);
+    if (options_.faults.numbering != ReplyNumbering::Own) sequence_ = packet->sequence;
+    SendReply(port, *packet, kCmdModeReply, ModePayload(), false, stop);
   }
   Count(&ReceiverStats::modeReplies);
   Note(download ? "download mode" : "upload mode");
@@ -242,7 +303,7 @@ void Receiver::RunDownload(ReceiverPort& port, const std::stop_token& stop) {
   std::vector<uint8_t> block;
   while (!stop.stop_requested() && CurrentState() == State::Download) {
     auto packet =
-        port.Receive(SimClock::now() + std::chrono::milliseconds(options_.timing.sessionIdleMs), stop);
+        NextPacket(port, SimClock::now() + std::chrono::milliseconds(options_.timing.sessionIdleMs), stop);
     if (!packet) {
       if (stop.stop_requested()) return;
       Note("download session idle; booting normally");
@@ -264,7 +325,7 @@ void Receiver::RunDownload(ReceiverPort& port, const std::stop_token& stop) {
         Note("block " + std::to_string(type) + ": " + std::to_string(reported) + " bytes");
         std::vector<uint8_t> size;
         PutBE24(size, static_cast<uint32_t>(reported));
-        SendPacket(port, ReplySequence(*packet), kCmdBlockSize, size, false, stop);
+        SendReply(port, *packet, kCmdBlockSize, size, false, stop);
         break;
       }
       case kCmdRequestData: ServeData(port, *packet, block, stop); break;
@@ -287,7 +348,7 @@ void Receiver::ServeData(ReceiverPort& port, const SimPacket& request, const std
   const size_t to = std::min(block.size(), from + count);
   const std::vector<uint8_t> data(block.begin() + static_cast<ptrdiff_t>(from),
                                   block.begin() + static_cast<ptrdiff_t>(to));
-  SendPacket(port, ReplySequence(request), kCmdData, data, true, stop);
+  SendReply(port, request, kCmdData, data, true, stop);
 }
 
 void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
@@ -320,6 +381,7 @@ void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
   // Only now is the image checked and taken, all or nothing.
   ReceiverMemory updated = MemorySnapshot();
   const TfdIntake intake = Memory_TakeTfdImage(updated, image, !options_.faults.acceptAnySystemId);
+  if (intake.accepted) StoreOneByteWrong(updated, intake);
   std::vector<uint8_t> sections =
       intake.accepted ? Memory_BlockForDownload(updated, kSimFirmware) : firmwareSections_;
   {
@@ -330,6 +392,17 @@ void Receiver::RunUpload(ReceiverPort& port, const std::stop_token& stop) {
   }
   SetState(State::Normal);
   Note("upload: " + intake.verdict);
+}
+
+void Receiver::StoreOneByteWrong(ReceiverMemory& memory, const TfdIntake& intake) {
+  const int type = options_.faults.storeWrongBlock;
+  const std::vector<int>& taken = intake.blockTypesTaken;
+  if (std::find(taken.begin(), taken.end(), type) == taken.end()) return;
+  std::vector<uint8_t>& stored = StoredComponent(memory, type);
+  if (stored.empty()) return;
+  stored[stored.size() / 2] ^= 0x01;
+  Note("upload: block " + std::to_string(type) + " stored with byte " + std::to_string(stored.size() / 2) +
+       " wrong");
 }
 
 bool Receiver::FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
@@ -389,7 +462,7 @@ bool Receiver::FetchPiece(ReceiverPort& port, size_t offset, size_t count, std::
     Count(&ReceiverStats::uploadRequests);
     SendPacket(port, sequence, kCmdRequestData, request, false, stop);
     const auto deadline = SimClock::now() + std::chrono::milliseconds(options_.timing.uploadReplyTimeoutMs);
-    while (auto packet = port.Receive(deadline, stop)) {
+    while (auto packet = NextPacket(port, deadline, stop)) {
       if (Ignored(*packet)) continue;
       if (packet->command == kCmdReboot) {
         rebootRequested_ = true;

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,7 +46,8 @@ class ReceiverPort {
   virtual ~ReceiverPort() = default;
   virtual bool IsUsb() const = 0;
   // The next valid packet from the host, waiting until deadline; nothing on
-  // time-out or when stop is requested. Malformed input is dropped here.
+  // time-out or when stop is requested. With a deadline already past, a
+  // packet that has arrived is still returned. Malformed input is dropped here.
   virtual std::optional<SimPacket> Receive(SimClock::time_point deadline, const std::stop_token& stop) = 0;
   // Sends framed bytes (a USB port pads them to a whole transfer). Bytes sent
   // while the cable is out are lost.
@@ -66,6 +68,19 @@ struct ReceiverTiming {
   int uploadRequestTries = 5;       // upload: tries per piece before giving up
 };
 
+// The sequence byte a receiver puts into its replies.
+enum class ReplyNumbering {
+  Echo,    // the sequence byte of the request answered
+  Own,     // the receiver's own counter, two up for every reply (the request and the reply)
+  Newest,  // the last sequence byte seen when the reply goes out: a late reply carries the
+           // number of a request that came while it was delayed
+  None,    // every reply numbered 0
+};
+
+// The numbering named by text ("echo", "own", "newest", "none"); nothing for
+// any other text.
+std::optional<ReplyNumbering> ReplyNumbering_Parse(const std::string& text);
+
 struct FaultSwitches {
   bool silent = false;               // sends nothing at all
   std::bitset<256> ignoredCommands;  // requests with these codes are not acted on
@@ -81,14 +96,16 @@ struct FaultSwitches {
   // and the receiver, answering in order, then sends both replies.
   int lateEveryNthData = 0;
   int lateMs = 450;
-  // Replies (mode, block size, data) numbered by the receiver's own counter,
-  // two up for every reply (the request and the reply), instead of echoing
-  // the request's sequence byte.
-  bool ownSequence = false;
+  // How replies (mode, block size, data) are numbered.
+  ReplyNumbering numbering = ReplyNumbering::Echo;
   // Upload: ask for the image in fixed pieces of this many bytes, from offset
   // 0 on, until the pieces hold the whole image: the last one runs past its
   // end. 0: ask for exactly the bytes the image holds.
   size_t uploadPiece = 0;
+  // An accepted upload that carries this block type (kSimLoader..
+  // kSimBackground) is stored with one byte wrong: the lowest bit of its
+  // middle byte flipped, as a failing flash cell would keep it. -1: none.
+  int storeWrongBlock = -1;
 };
 
 struct ReceiverOptions {
@@ -137,11 +154,24 @@ class Receiver {
   int Count(int ReceiverStats::*counter);
   void SetState(State state);
   bool SleepFor(int ms, const std::stop_token& stop);
+  // Sends a packet the receiver starts (announcement, upload request, end).
   void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,
                   bool isData, const std::stop_token& stop);
+  // Sends the reply to request, numbered as it goes out (after any delay).
+  void SendReply(ReceiverPort& port, const SimPacket& request, uint8_t command,
+                 const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop);
+  void Transmit(ReceiverPort& port, const SimPacket* request, uint8_t sequence, uint8_t command,
+                const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop);
   std::vector<uint8_t> ModePayload() const;
-  // The sequence byte of the reply to request: its own, or the receiver's counter.
+  // The sequence byte of the reply to request, by the numbering in use.
   uint8_t ReplySequence(const SimPacket& request);
+  // The next packet from the host: one taken in earlier first, else from the
+  // port, waiting until deadline. Every packet read is "seen".
+  std::optional<SimPacket> NextPacket(ReceiverPort& port, SimClock::time_point deadline,
+                                      const std::stop_token& stop);
+  // Reads what has arrived meanwhile (without waiting) into the backlog, so
+  // that its sequence bytes count as seen.
+  void TakeInArrivals(ReceiverPort& port, const std::stop_token& stop);
   bool Ignored(const SimPacket& packet) const;
 
   void RunNormal(ReceiverPort& port, const std::stop_token& stop);
@@ -152,6 +182,8 @@ class Receiver {
   void ServeData(ReceiverPort& port, const SimPacket& request, const std::vector<uint8_t>& block,
                  const std::stop_token& stop);
   void RunUpload(ReceiverPort& port, const std::stop_token& stop);
+  // The storeWrongBlock fault, on an image that was just taken into memory.
+  void StoreOneByteWrong(ReceiverMemory& memory, const TfdIntake& intake);
   bool FetchUpload(ReceiverPort& port, size_t offset, size_t count, std::vector<uint8_t>& image,
                    const std::stop_token& stop);
   bool FetchInFixedPieces(ReceiverPort& port, std::vector<uint8_t>& image, const std::stop_token& stop);
@@ -170,6 +202,8 @@ class Receiver {
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
   uint8_t sequence_ = 0;          // the receiver's own sequence counter
+  uint8_t newestSeen_ = 0;        // sequence byte of the last packet read from the host
+  std::deque<SimPacket> backlog_;  // packets read ahead by TakeInArrivals, not yet acted on
   bool rebootRequested_ = false;  // a 0B came in during an upload
   SimClock::time_point loaderDeadline_{};
 };

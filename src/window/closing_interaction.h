@@ -20,7 +20,13 @@ class ClosingInteraction : public UserInteraction {
 
   void Information(const std::string& text) override { inner_.Information(text); }
   void Message(const std::string& text) override { inner_.Message(text); }
+  void Notice(const std::string& text) override { inner_.Notice(text); }
   bool Question(const std::string& text) override { return !closing_ && inner_.Question(text); }
+  // Keeps No as the default button of a question whose Yes may harm the
+  // receiver's data.
+  bool QuestionDefaultNo(const std::string& text) override {
+    return !closing_ && inner_.QuestionDefaultNo(text);
+  }
   std::string InputText(const std::string& caption, const std::string& prompt,
                         const std::string& preset) override {
     return closing_ ? preset : inner_.InputText(caption, prompt, preset);

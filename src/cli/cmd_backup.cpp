@@ -1,0 +1,168 @@
+// tolv backup: everything the receiver gives, into a new folder that is
+// checked before it is called complete.
+#include <ctime>
+
+#include "cli/backup_folder.h"
+#include "cli/cli_command.h"
+#include "cli/output_check.h"
+#include "cli/steps.h"
+#include "cli/transfer_console.h"
+#include "common/file_io.h"
+#include "results/result_codes.h"
+
+namespace tolv::cli {
+namespace {
+
+struct BackupArgs {
+  DownloadRequest request;
+  std::optional<bool> reboot;  // --reboot, --no-reboot
+  std::optional<int> timeoutSeconds;
+  std::string dir;  // empty: a new folder in the current one, named by Backup_DefaultName
+};
+
+BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
+  BackupArgs parsed;
+  parsed.request.selection = ParseOnlyList("loader,firmware,flash,eeprom,defaults", false);
+  parsed.request.reportFailures = false;  // the final lines say it
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if ((arg == "--port" || arg == "--timeout") && i + 1 >= args.size())
+      throw UsageError(arg + " needs a value");
+    if (arg == "--port") {
+      parsed.request.port = args[++i];
+    } else if (arg == "--timeout") {
+      parsed.timeoutSeconds = ParseTimeoutSeconds(args[++i]);
+    } else if (arg == "--reboot" || arg == "--no-reboot") {
+      parsed.reboot = arg == "--reboot";
+    } else if (arg == "--log") {
+      parsed.request.log = true;
+    } else if (arg.starts_with("-") && arg.size() > 1) {
+      throw UsageError("unknown option \"" + arg + "\"");
+    } else if (!parsed.dir.empty()) {
+      throw UsageError("one folder only, not also \"" + arg + "\"");
+    } else {
+      parsed.dir = arg;
+    }
+  }
+  if (parsed.request.port.empty()) throw UsageError("--port PORT is needed (\"tolv ports\" lists them)");
+  return parsed;
+}
+
+// Whether the backup can go where it is to go, before the receiver is
+// touched; says why not (failed).
+Outcome TargetUsable(const BackupArgs& parsed, ConsoleInteraction& ui) {
+  const std::string fault =
+      parsed.dir.empty() ? Folder_WriteFault("", false) : Backup_TargetFault(parsed.dir);
+  if (fault.empty()) return Outcome::Done();
+  return ReportFailure(ui, "tolv backup: " + fault + ". Nothing was fetched.");
+}
+
+// The first component that did not arrive, with why.
+std::string MissingText(const DownloadReport& report) {
+  if (report.modeResult != 0) return "the receiver did not answer";
+  for (const BlockOutcome& block : report.blocks)
+    if (!block.stored)
+      return std::string(ComponentName(block.kind)) + " did not arrive (" + block.failure + ")";
+  return "not every component arrived";
+}
+
+// Writes the folder once everything arrived; done when it is complete.
+Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const DownloadReport& report,
+                   TransferConsole& ui) {
+  if (report.outcome.IsCancelled()) {
+    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
+    ui.Note(kNoBackup);
+    return Outcome::Cancelled(kNoBackup);
+  }
+  if (!report.outcome) {
+    return ReportFailure(ui, "No backup was made: " + MissingText(report) + ". \"tolv download --port " +
+                                 parsed.request.port + " -o DIR/\" saves what arrives.");
+  }
+  const std::time_t taken = std::time(nullptr);
+  const std::string dir =
+      parsed.dir.empty() ? Backup_FreeDefaultPath("", report.systemId, taken) : parsed.dir;
+  try {
+    const int count = Backup_Write(workspace, dir, {parsed.request.port, taken}, ui);
+    ui.Note("Backup complete: " + dir + " (" + std::to_string(count) + " components, verified)");
+    return Outcome::Done();
+  } catch (const FileError& error) {
+    return ReportFailure(
+        ui, "No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");
+  }
+}
+
+int RunBackup(const std::vector<std::string>& args) {
+  const BackupArgs parsed = ParseBackupArgs(args);
+  ProgressDisplay display(stderr, StderrIsTerminal());
+  std::vector<int64_t> job;
+  for (ComponentKind kind : kAllComponents)
+    if (parsed.request.selection[static_cast<size_t>(kind)]) job.push_back(Transfer_WireSize(kind));
+  display.SetJob(job);
+  display.SetWaitsForLoader(true);
+  TransferConsole ui({.reboot = parsed.reboot}, display);
+  if (const Outcome usable = TargetUsable(parsed, ui); usable.Stops()) return ExitStatus(usable);
+  auto workspace = std::make_unique<Workspace>();
+  DownloadReport report;
+  ReceiverWait wait(parsed.request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
+  {
+    InterruptGuard interrupt;
+    report = Transfer_FromToppy(*workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
+  }
+  display.EndLine();
+  const std::string left =
+      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
+  Outcome outcome;
+  if (wait.timedOut()) {
+    outcome = ReportFailure(ui, wait.GaveUpText() + " No backup was made.");
+  } else {
+    ui.Note(Transfer_Summary(report));
+    if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
+    outcome = MakeBackup(parsed, *workspace, report, ui);
+  }
+  ui.Note(left);
+  return ExitStatus(outcome);
+}
+
+}  // namespace
+
+const CliCommand kBackupCommand = {
+    "backup", "fetch everything from a receiver into a new, checked backup folder",
+    "usage: tolv backup --port PORT [--timeout SECONDS] [--reboot | --no-reboot]\n"
+    "                   [--log] [DIR]\n"
+    "\n"
+    "Reboots the receiver, waits until its loader answers and fetches every\n"
+    "component it gives (loader, firmware, settings, EEPROM, defaults; the\n"
+    "background is never fetched) into a new folder DIR, by default one in the\n"
+    "current folder named after the model, the SystemID and the time, such as\n"
+    "TF5000PVR-406-20261207-1830. The folder holds:\n"
+    "  backup.tfd     everything with the SystemID, as \"-o NAME.tfd\" writes it\n"
+    "  KIND.bin       each component as it came, as \"-o DIR/\" writes them\n"
+    "  backup.json    SystemID, model, date, program, port; each component's\n"
+    "                 size, SHA-256 and whether its checksums held\n"
+    "  SHA256SUMS     the SHA-256 of every other file (\"sha256sum -c SHA256SUMS\"\n"
+    "                 in the folder checks them)\n"
+    "The folder is built under a hidden name beside DIR, every file is read\n"
+    "back and compared, backup.tfd is read again and compared with what went\n"
+    "into it, and only then does the folder get its name and the last line say\n"
+    "\"Backup complete: DIR (N components, verified)\". A DIR that exists and is\n"
+    "not empty is refused before the receiver is touched. When a component does\n"
+    "not arrive, or Ctrl-C is pressed, no folder is made.\n"
+    "\n"
+    "  --port PORT    USB, or a serial port such as /dev/ttyUSB0 (\"tolv ports\")\n"
+    "  --timeout SECONDS  give up when the receiver has not answered within\n"
+    "                 SECONDS (default: wait until Ctrl-C)\n"
+    "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
+    "                 or No (without either it is asked on a terminal, else No)\n"
+    "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
+    "\n"
+    "\"tolv restore DIR\" puts a backup back. Progress goes to standard error;\n"
+    "the last line says what the receiver is left in and what to do next.\n"
+    "Exit status: 0 when the backup is complete and verified, 1 otherwise, 2\n"
+    "when the command line is wrong.\n"
+    "\n"
+    "Examples:\n"
+    "  tolv backup --port USB\n"
+    "  tolv backup --port /dev/ttyUSB0 --reboot backups/living-room\n",
+    &RunBackup};
+
+}  // namespace tolv::cli

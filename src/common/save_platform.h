@@ -1,0 +1,97 @@
+// What the saves of file_io.h need from the platform, and the registry of
+// temporary files that a cancel removes. Internal to src/common: the
+// portable logic of a save is in save_files.cpp, the registry in
+// save_cancel.cpp, the platform's part in file_io_posix.cpp and
+// file_io_windows.cpp.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/file_io.h"
+
+namespace tolv::save_detail {
+
+// A temporary file being written, and its place in the registry (-1 when it
+// could not be registered: a cancel then cannot remove it at once).
+struct Temporary {
+  std::string name;
+  int slot = -1;
+};
+
+// What a save needs to know of the file it replaces.
+struct TargetInfo {
+  bool exists = false;
+  bool folder = false;
+  bool regular = false;
+  bool writeProtected = false;
+};
+
+// The file that a save to path replaces: on POSIX systems the end of a chain
+// of symbolic links (FileError when it loops), on Windows path itself.
+std::string ReplacedFile(const std::string& path);
+
+// Facts about target; all false when it does not exist or cannot be looked
+// at (the save then meets the reason itself).
+TargetInfo InspectTarget(const std::string& target);
+
+// Writes parts to a new temporary file beside target, flushed to the disk,
+// with what the file it replaces keeps (permissions, owner, attributes), and
+// registers it. Throws FileError naming shown, or SaveCanceled when a cancel
+// comes while it writes; the temporary is then removed and unregistered.
+Temporary WriteTemporary(const std::string& target, const std::string& shown,
+                         const std::vector<ByteView>& parts);
+
+// An old file kept under a hidden name beside its target while a save of
+// several files replaces them: a second link to it (moved == false), or the
+// file itself moved aside (moved == true: the target name is free).
+struct KeptOld {
+  std::string name;
+  bool moved = false;
+};
+
+// Keeps the existing target as KeptOld; nothing when there is no file.
+// Throws FileError naming shown when it cannot (on Windows: a file another
+// program holds open).
+std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown);
+
+// Renames temp over target. Throws FileError naming shown.
+void PutInPlace(const std::string& temp, const std::string& target, const std::string& shown);
+
+// Renames a kept old file back over target; false when that fails.
+bool RestoreOld(const KeptOld& kept, const std::string& target) noexcept;
+
+// Removes the file path, if it can (on Windows also a read-only one).
+void RemoveQuietly(const std::string& path) noexcept;
+
+// Removes the file path for a cancel: on POSIX systems safe in a signal
+// handler (unlink only).
+void RemoveForCancel(const char* path) noexcept;
+
+// The identity of FileIdentity for an existing file, or nothing when path
+// names none.
+std::optional<std::string> ExistingFileIdentity(const std::string& path);
+
+// A name as the file system compares it: itself on POSIX systems, in upper
+// case on Windows.
+std::string ComparableName(const std::string& name);
+
+// --- registry (save_cancel.cpp) ---------------------------------------------
+
+// Registers a temporary file for Saves_Cancel; the slot, or -1 when the
+// registry is full or the name too long.
+int Temporaries_Register(const std::string& name) noexcept;
+
+// Forgets a registered temporary (slot -1 does nothing).
+void Temporaries_Unregister(int slot) noexcept;
+
+// Throws SaveCanceled for the save of shown when a cancel was requested.
+void ThrowIfCanceled(const std::string& shown);
+
+// Marks the start of the replacing part of a save, which a cancel lets
+// finish. Returns false, having marked nothing, when a cancel was requested.
+bool Replacing_Begin() noexcept;
+void Replacing_End() noexcept;
+
+}  // namespace tolv::save_detail

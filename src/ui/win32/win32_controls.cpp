@@ -1,0 +1,137 @@
+// Creation of the window's controls, menu bar and tooltips from the tables.
+// No behaviour lives here.
+#include "ui/win32/win32_controls.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "common/windows_text.h"
+
+namespace tolv::win32 {
+namespace {
+
+// Room for a drop-down list's items below its closed field: the height the
+// combo box is created with.
+constexpr int kDropDownHeight = 240;
+
+HFONT MakeFont(const FontSpec& spec) {
+  // A negative height asks for the character height itself (without the
+  // internal leading), in pixels.
+  return CreateFontW(-spec.pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                     DEFAULT_PITCH | FF_SWISS, Utf8ToWide(spec.family).c_str());
+}
+
+struct ClassAndStyle {
+  const wchar_t* className;
+  DWORD style;
+};
+
+ClassAndStyle ForKind(ControlKind kind) {
+  switch (kind) {
+    case ControlKind::Group: return {WC_BUTTONW, BS_GROUPBOX};
+    case ControlKind::Button: return {WC_BUTTONW, BS_PUSHBUTTON | WS_TABSTOP};
+    case ControlKind::CheckBox: return {WC_BUTTONW, BS_AUTOCHECKBOX | WS_TABSTOP};
+    case ControlKind::ComboBox: return {WC_COMBOBOXW, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP};
+    // Hints and double-clicks need the notifying form of a static control.
+    case ControlKind::StatusLine: return {WC_STATICW, SS_LEFTNOWORDWRAP | SS_NOPREFIX | SS_NOTIFY};
+    case ControlKind::ProgressBar: return {PROGRESS_CLASSW, PBS_SMOOTH};
+    case ControlKind::ColouredLabel:
+      return {WC_STATICW, SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX | SS_NOTIFY};
+  }
+  return {WC_STATICW, 0};
+}
+
+HWND CreateControl(HWND window, const ControlSpec& spec, const WindowFonts& fonts) {
+  const ClassAndStyle kind = ForKind(spec.kind);
+  const Rect rect = ClientRect(spec.id);
+  const int height = spec.kind == ControlKind::ComboBox ? kDropDownHeight : rect.height;
+  const HWND control = CreateWindowExW(
+      0, kind.className, Utf8ToWide(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, rect.left,
+      rect.top, rect.width, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(spec.id))),
+      GetModuleHandleW(nullptr), nullptr);
+  if (control == nullptr)
+    throw std::runtime_error(std::string("Cannot create the control ") + spec.name + ".");
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(spec.font)), FALSE);
+  if (spec.kind == ControlKind::ProgressBar)
+    SendMessageW(control, PBM_SETRANGE32, kProgressMin, kProgressMax);
+  // The closed field of a drop-down list: its height less the two 3-pixel
+  // borders around the selection.
+  if (spec.kind == ControlKind::ComboBox && rect.height > 6)
+    SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), rect.height - 6);
+  return control;
+}
+
+}  // namespace
+
+std::optional<ControlId> ControlForChildId(int childId) {
+  const int index = childId - kFirstControlId;
+  if (index < 0 || index >= static_cast<int>(kControlCount)) return std::nullopt;
+  return static_cast<ControlId>(index);
+}
+
+std::optional<MenuEntryId> MenuEntryForCommandId(int commandId) {
+  const int index = commandId - kFirstMenuCommandId;
+  if (index < 0 || index >= static_cast<int>(kMenuEntryCount)) return std::nullopt;
+  return static_cast<MenuEntryId>(index);
+}
+
+WindowFonts::WindowFonts() : window_(MakeFont(kWindowFont)), label_(MakeFont(kLabelFont)) {}
+
+WindowFonts::~WindowFonts() {
+  DeleteObject(window_);
+  DeleteObject(label_);
+}
+
+ControlHandles CreateControls(HWND window, const WindowFonts& fonts) {
+  ControlHandles handles{};
+  for (const ControlSpec& spec : ControlTable()) handles[Index(spec.id)] = CreateControl(window, spec, fonts);
+  return handles;
+}
+
+HMENU CreateMainMenu() {
+  const HMENU bar = CreateMenu();
+  for (const MenuSpec& menu : MainMenu()) {
+    const HMENU popup = CreatePopupMenu();
+    for (const MenuItemSpec& item : menu.items) {
+      if (item.IsSeparator()) {
+        AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
+      } else {
+        // Menus read "&" and "&&" as the stored captions mean them.
+        AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(MenuCommandId(*item.id)),
+                    Utf8ToWide(item.caption).c_str());
+      }
+    }
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), Utf8ToWide(menu.caption).c_str());
+  }
+  return bar;
+}
+
+HWND CreateTooltips(HWND window, const ControlHandles& controls) {
+  const HWND tips = CreateWindowExW(
+      WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (tips == nullptr) return nullptr;
+  for (const ControlSpec& spec : ControlTable()) {
+    if (spec.hint[0] == '\0' && spec.kind != ControlKind::StatusLine) continue;
+    SetTooltipText(tips, window, controls[Index(spec.id)], Utf8ToWide(spec.hint));
+  }
+  return tips;
+}
+
+void SetTooltipText(HWND tooltips, HWND window, HWND control, const std::wstring& text) {
+  if (tooltips == nullptr) return;
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = const_cast<wchar_t*>(text.c_str());
+  // A tool added again replaces the earlier one with its text.
+  SendMessageW(tooltips, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tooltips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+}  // namespace tolv::win32

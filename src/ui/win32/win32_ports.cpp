@@ -1,0 +1,21 @@
+#include "ui/win32/win32_ports.h"
+
+#include <algorithm>
+
+namespace tolv::win32 {
+
+std::vector<std::string> ListComPorts(const std::vector<std::string>& extra,
+                                      const std::function<bool(const std::string&)>& isAvailable) {
+  std::vector<std::string> ports;
+  for (int n = 1; n <= kHighestListedComPort; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    if (isAvailable(name)) ports.push_back(name);
+  }
+  for (const std::string& name : extra) {
+    if (std::find(ports.begin(), ports.end(), name) == ports.end() && isAvailable(name))
+      ports.push_back(name);
+  }
+  return ports;
+}
+
+}  // namespace tolv::win32

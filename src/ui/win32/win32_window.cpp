@@ -1,0 +1,190 @@
+// The main window: its class, creation, message handling and message loops.
+#include "ui/win32/win32_window.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+#include "common/windows_text.h"
+
+namespace tolv::win32 {
+namespace {
+
+// The resource id of the program's icon (TolvPack.rc).
+constexpr int kIconResource = 1;
+
+DWORD FrameStyle(const WindowSpec& spec) {
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+  if (spec.resizable) style |= WS_THICKFRAME;
+  if (spec.minimiseButton) style |= WS_MINIMIZEBOX;
+  if (spec.maximiseButton) style |= WS_MAXIMIZEBOX;
+  return style;
+}
+
+}  // namespace
+
+void RegisterWindowClass() {
+  static bool registered = false;
+  if (registered) return;
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&controls);
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = Win32Window::WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResource));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  // The system's button-face colour behind everything.
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  windowClass.lpszClassName = kWindowClassName;
+  if (!RegisterClassExW(&windowClass)) throw std::runtime_error("Cannot register the window class.");
+  registered = true;
+}
+
+Win32Window::Win32Window(const WindowServices& services) {
+  RegisterWindowClass();
+  const WindowSpec& spec = MainWindow();
+  const DWORD style = FrameStyle(spec);
+  RECT frame{0, 0, spec.clientWidth, spec.clientHeight};
+  AdjustWindowRectEx(&frame, style, TRUE, 0);
+  window_ = CreateWindowExW(0, kWindowClassName, Utf8ToWide(spec.caption).c_str(), style, spec.left, spec.top,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, CreateMainMenu(),
+                            GetModuleHandleW(nullptr), this);
+  if (window_ == nullptr) throw std::runtime_error("Cannot create the window.");
+  SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.window()), FALSE);
+  controls_ = CreateControls(window_, fonts_);
+  tooltips_ = CreateTooltips(window_, controls_);
+  FitClientArea();
+  model_ = std::make_unique<WindowModel>(services, *this);
+  model_->FormCreate();
+}
+
+Win32Window::~Win32Window() {
+  if (window_ != nullptr && IsWindow(window_)) DestroyWindow(window_);
+  for (const auto& [colour, brush] : brushes_) DeleteObject(brush);
+}
+
+// A menu bar too wide for one line takes two and leaves the client area
+// short: the frame grows until the client area has its size.
+void Win32Window::FitClientArea() {
+  const WindowSpec& spec = MainWindow();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    RECT client;
+    RECT outer;
+    GetClientRect(window_, &client);
+    GetWindowRect(window_, &outer);
+    const int dw = spec.clientWidth - (client.right - client.left);
+    const int dh = spec.clientHeight - (client.bottom - client.top);
+    if (dw == 0 && dh == 0) return;
+    SetWindowPos(window_, nullptr, spec.left, spec.top, outer.right - outer.left + dw,
+                 outer.bottom - outer.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+int Win32Window::Run(bool quitAfterShow) {
+  ShowWindow(window_, SW_SHOWNORMAL);
+  UpdateWindow(window_);
+  if (quitAfterShow) PostMessageW(window_, WM_CLOSE, 0, 0);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    // Tab, the arrow keys and the access keys move between the controls.
+    if (IsDialogMessageW(window_, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+void Win32Window::ProcessPendingMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    // The outer loop ends the program; leave the request to it.
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    if (IsDialogMessageW(window_, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// Closed from inside a command (the end of a transfer that a close
+// interrupted): the window goes once the command has returned.
+void Win32Window::CloseWindow() { PostMessageW(window_, WM_CLOSE, 0, 0); }
+
+std::string Win32Window::DecimalSeparator() const {
+  wchar_t separator[8] = L".";
+  if (GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8) == 0) return ".";
+  return WideToUtf8(separator);
+}
+
+LRESULT CALLBACK Win32Window::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self == nullptr || self->window_ != window) return DefWindowProcW(window, message, wParam, lParam);
+  return self->Handle(message, wParam, lParam);
+}
+
+LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      if (model_) OnCommand(wParam, lParam);
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return OnStaticColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+    case WM_CLOSE:
+      // During a transfer the model cancels it and closes the window later.
+      if (!model_ || model_->RequestClose()) DestroyWindow(window_);
+      return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window_, message, wParam, lParam);
+  }
+}
+
+void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
+  const int id = LOWORD(wParam);
+  const int code = HIWORD(wParam);
+  // Menu entries arrive without a control.
+  if (lParam == 0) {
+    if (const std::optional<MenuEntryId> entry = MenuEntryForCommandId(id); entry && code == 0)
+      model_->PickMenuEntry(*entry);
+    return;
+  }
+  const std::optional<ControlId> control = ControlForChildId(id);
+  if (!control) return;
+  const HWND handle = Control(*control);
+  switch (tolv::Control(*control).kind) {
+    case ControlKind::Button:
+      if (code == BN_CLICKED) model_->Click(*control);
+      break;
+    case ControlKind::CheckBox:
+      if (code == BN_CLICKED) {
+        const bool checked = SendMessageW(handle, BM_GETCHECK, 0, 0) == BST_CHECKED;
+        if (shown_) shown_->controls[Index(*control)].checked = checked;
+        model_->SetChecked(*control, checked);
+      }
+      break;
+    case ControlKind::ComboBox:
+      if (code == CBN_SELCHANGE) {
+        const int selected = static_cast<int>(SendMessageW(handle, CB_GETCURSEL, 0, 0));
+        if (shown_) shown_->controls[Index(*control)].selected = selected;
+        model_->SelectItem(*control, selected);
+      }
+      break;
+    case ControlKind::ColouredLabel:
+    case ControlKind::StatusLine:
+      if (code == STN_DBLCLK) model_->DoubleClick(*control);
+      break;
+    default: break;
+  }
+}
+
+}  // namespace tolv::win32

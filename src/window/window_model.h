@@ -1,0 +1,187 @@
+// The window without a toolkit: it holds the window's state, runs every
+// command of the window (the file loads and saves with their dialogs, the
+// receiver transfers with their lock set, busy caption and cancel, New, the
+// removals, the Defaults copies, the SystemID edit, Exit and closing) and tells
+// its face what to show. A face (the Qt window, the native Win32 window)
+// builds its controls from window/controls.h, renders the WindowView it is
+// given, and passes every click, double-click, menu pick, check box toggle and
+// list choice on to the model. Nothing of the window's logic lives in a face.
+//
+// Everything runs on the user-interface thread. A transfer runs inside the
+// model's handling of its button press; at every step of the link the model
+// lets the face process its pending messages, and the user's clicks then come
+// back into the model re-entrantly (a second press of the transfer button
+// cancels; New, the removals, the Defaults menu and Change SysID may run in
+// between).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "window/closing_interaction.h"
+#include "window/commands.h"
+#include "window/file_dialogs.h"
+#include "window/view.h"
+#include "workspace/outcome.h"
+#include "workspace/transfers.h"
+#include "workspace/user_interaction.h"
+#include "workspace/workspace.h"
+
+namespace tolv {
+
+// What a face does for the model.
+class WindowFace {
+ public:
+  virtual ~WindowFace() = default;
+  // Shows view: every control's caption, hint, colour, enabled and checked
+  // state, the lists, the status line, the bar and every menu entry's enabled
+  // state. Called at the end of every command that changed something (and
+  // only then), at the lock and unlock of a transfer and at every step of a
+  // transfer. A face may skip what it already shows.
+  virtual void Render(const WindowView& view) = 0;
+  // Paints the status line now, before the next step (a block's label goes up
+  // before the block's first packet).
+  virtual void RepaintStatusLine() {}
+  // Processes the window's pending messages (clicks, painting) and returns:
+  // the only point at which the user is heard during a transfer.
+  virtual void ProcessPendingMessages() = 0;
+  // Closes the window as its close box does: the face asks
+  // WindowModel::RequestClose and closes (ending the program) only when that
+  // allows it. Called by Exit, and once a transfer during which the window
+  // was told to close has wound down.
+  virtual void CloseWindow() = 0;
+  // The user's decimal separator, for the progress text ("42,5% done").
+  virtual std::string DecimalSeparator() const { return "."; }
+};
+
+// The receiver side of the transfers. The standard one (LinkTransfers) runs
+// the workflows of workspace/transfers.h on the process-wide link; tests give
+// one of their own.
+class TransferRunner {
+ public:
+  virtual ~TransferRunner() = default;
+  virtual DownloadReport FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
+                                   const TransferHooks& hooks) = 0;
+  virtual UploadReport ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
+                               const TransferHooks& hooks) = 0;
+  // Makes the link operation under way give up (called from inside a
+  // progress hook, by a second press of the transfer button or a close).
+  virtual void Cancel() = 0;
+  // Why a USB receiver that the link waits for cannot be used ("" when it
+  // is simply not there); see Transfer_UsbWaitReason.
+  virtual std::string UsbDiagnostic() = 0;
+};
+
+// The process-wide link's transfers (Transfer_FromToppy, Transfer_ToToppy,
+// Comm_Cancel, Comm_UsbDiagnostic). One instance for the whole run.
+TransferRunner& LinkTransfers();
+
+// What the model works with; every pointer outlives the model.
+struct WindowServices {
+  Workspace* workspace = nullptr;
+  UserInteraction* interaction = nullptr;
+  FileDialogs* fileDialogs = nullptr;
+  // Names of the serial ports that can be opened now, in the order to list
+  // them (asked once, by FormCreate). May throw; the lists then hold "USB"
+  // alone. Empty: no serial ports.
+  std::function<std::vector<std::string>()> listSerialPorts;
+  // The receiver side; nullptr means LinkTransfers().
+  TransferRunner* transfers = nullptr;
+};
+
+class WindowModel {
+ public:
+  // services' workspace, interaction and fileDialogs must be set; face must
+  // outlive the model. Nothing is rendered before FormCreate.
+  WindowModel(const WindowServices& services, WindowFace& face);
+  WindowModel(const WindowModel&) = delete;
+  WindowModel& operator=(const WindowModel&) = delete;
+
+  // Start-up: both link lists get "USB" and then the serial ports, "USB"
+  // selected; then Status_Refresh (the first render).
+  void FormCreate();
+
+  const WindowState& State() const { return state_; }
+  WindowView View() const { return Window_View(workspace_, state_); }
+  bool TransferBusy() const { return state_.transfer != TransferKind::None; }
+
+  // --- Events from the face. Each runs inside the general error handling
+  // (RunGuarded). An event on a control or menu entry that the current view
+  // shows disabled, or that runs no command, is ignored.
+  void Click(ControlId id);
+  void DoubleClick(ControlId id);
+  void PickMenuEntry(MenuEntryId id);
+  // The user toggled a check box, or chose a list item. Nothing is rendered
+  // (the face already shows it). Other controls, and an index outside the
+  // list, are ignored.
+  void SetChecked(ControlId box, bool checked);
+  void SelectItem(ControlId combo, int index);
+  // The window is asked to close (its close box, the system menu, Exit).
+  // Returns true when it may close now. During a transfer it returns false,
+  // cancels the transfer, and closes the window (WindowFace::CloseWindow)
+  // once the transfer has wound down, without asking anything more (no
+  // "Reboot the Toppy?").
+  bool RequestClose();
+
+  // Runs command as its control would, inside the general error handling,
+  // whether or not its control is enabled now.
+  void Run(CommandId command);
+
+  // The general error handling: runs handler; an exception it throws is shown
+  // (UserInteraction::Information with its text; "An unexpected error ended
+  // the command." for one without text) and swallowed, and the window goes on
+  // with the state reached so far.
+  void RunGuarded(const std::function<void()>& handler);
+
+  // --- Pieces of the commands, under the window's names -------------------
+
+  // Renders the view of the workspace as it stands; a model list that cannot
+  // be read is then told once per run.
+  void Status_Refresh();
+  // The SystemID input box (SystemId_Ask); a SystemID from 1 to 65535 is
+  // stored and shown. Throws SystemIdTextError for text that is no SystemID.
+  void SysID_Edit();
+  // Disable and enable the transfer-sensitive controls (and render).
+  void Controls_Lock();
+  void Controls_Unlock();
+  // The link's progress callback: status line, hint and bar by
+  // Transfer_Progress, the From Toppy caption on a cancel; then a render of
+  // these (the rest of the display is refreshed at the transfer's end) and
+  // the face's pending messages.
+  void Transfer_Progress(uint8_t status, double value);
+
+ private:
+  void RunCommand(CommandId command);
+  void RunFileCommand(CommandId command);
+  Outcome RunFileOperation(CommandId command, const std::string& fileName);
+  Outcome SaveFlashBlocks(const std::string& fileName);
+  void Unload(ComponentKind kind);
+  // The display follows a workspace command only when it changed something.
+  void RefreshIfDone(const Outcome& outcome);
+  void FromToppy();
+  void ToToppy();
+  void RunTransfer(TransferKind kind, const std::function<void()>& transfer);
+  void FinishTransfer();
+  void RequestCancel();
+  TransferHooks Hooks();
+  std::string SelectedPort(int index) const;
+  // Renders the whole view, or (during a transfer step) the view last
+  // rendered with the transfer's state brought up to date.
+  void Render();
+  void RenderTransferState();
+
+  Workspace& workspace_;
+  UserInteraction& interaction_;
+  FileDialogs& fileDialogs_;
+  std::function<std::vector<std::string>()> listSerialPorts_;
+  TransferRunner& transfers_;
+  WindowFace& face_;
+  WindowState state_;
+  WindowView shown_;  // the view last rendered
+  // What the transfers ask the user: nothing once the window is closing.
+  ClosingInteraction transferInteraction_{interaction_, state_.closeRequested};
+};
+
+}  // namespace tolv

@@ -1,0 +1,63 @@
+// What a command of the workspace or a receiver transfer came to. The command
+// has already told the user everything through UserInteraction; the outcome
+// is what its caller decides on: the window whether to refresh its display or
+// uncheck a box, the command line whether to run the next step and which
+// exit status to give.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "workspace/user_interaction.h"
+
+namespace tolv {
+
+enum class OutcomeKind : uint8_t {
+  kNothingToDo,  // there was nothing to do (an absent component removed, SystemID 0 set); nothing changed
+  kDone,         // the command did what was asked
+  kCancelled,    // the user said No to a question or cancelled; the command stopped there
+  kFailed,       // refused or failed; nothing changed unless the command's contract says what did
+};
+
+struct Outcome {
+  OutcomeKind kind = OutcomeKind::kDone;
+  // Why the command failed or was cancelled, each exactly as the user was
+  // told it (the message shown, the question answered No, the summary of a
+  // transfer), in the order told; empty for done and nothing to do.
+  std::vector<std::string> reasons;
+
+  static Outcome Done() { return {}; }
+  static Outcome NothingToDo() { return {OutcomeKind::kNothingToDo, {}}; }
+  static Outcome Cancelled(std::string reason) { return {OutcomeKind::kCancelled, {std::move(reason)}}; }
+  static Outcome Failed(std::string reason) { return {OutcomeKind::kFailed, {std::move(reason)}}; }
+
+  bool IsDone() const { return kind == OutcomeKind::kDone; }
+  bool IsFailed() const { return kind == OutcomeKind::kFailed; }
+  bool IsCancelled() const { return kind == OutcomeKind::kCancelled; }
+  // Failed or cancelled: what was asked for did not happen, and a caller
+  // with more steps stops. Done and nothing to do let it go on.
+  bool Stops() const { return IsFailed() || IsCancelled(); }
+  // True when done, so that "if (STD_Load(...))" reads as "if it loaded".
+  explicit operator bool() const { return IsDone(); }
+  bool operator==(const Outcome&) const = default;
+
+  // Adds the outcome of a further part of the same command: the kind becomes
+  // the graver of the two (failed over cancelled over done over nothing to
+  // do), and other's reasons follow this one's.
+  Outcome& Merge(const Outcome& other);
+
+  // The reasons joined by "; "; empty when there are none.
+  std::string Text() const;
+};
+
+// Shows text as a failure (UserInteraction::Information) and returns it as
+// the failed outcome.
+Outcome ShowFailure(UserInteraction& ui, const std::string& text);
+
+// The same for a failure the window shows as a plain message
+// (UserInteraction::Message), such as "Please enter a valid system ID".
+Outcome ShowPlainFailure(UserInteraction& ui, const std::string& text);
+
+}  // namespace tolv

@@ -1,0 +1,129 @@
+// What tolv does to the files it replaces, end to end: several files all or
+// none, write-protected files, two outputs naming one file, files of an
+// earlier save named, folders whose names go beyond ASCII.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "settings_backup_fixture.h"
+#include "workspace/bin_files.h"
+
+namespace tolv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Contains;
+using test::Lines;
+
+class TolvOutputs : public test::SettingsBackupTest {
+ protected:
+  void SetUp() override {
+    SettingsBackupTest::SetUp();
+    Put("loader.bin", loader);
+    ASSERT_EQ(Tolv("convert settings.std loader=loader.bin --sysid 406 -o all.tfd").status, 0);
+  }
+  // The files of an earlier backup in out/, which must survive a failed save.
+  void PutOldBackup() {
+    Put("out/loader.bin", {1});
+    Put("out/eeprom.bin", {3});
+  }
+  void ExpectOldBackup() {
+    EXPECT_EQ(test::ReadBytes(work.File("out/loader.bin")), std::vector<uint8_t>{1});
+    EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), std::vector<uint8_t>{3});
+    for (const auto& entry : fs::directory_iterator(work.File("out")))
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".tolv-")) << entry.path();
+  }
+  static void WriteProtect(const std::string& path) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  static bool WriteProtected(const std::string& path) {
+    return (fs::status(path).permissions() & fs::perms::owner_write) == fs::perms::none;
+  }
+  const std::vector<uint8_t> loader = test::RandomBytes(5, kLoaderImageSize);
+};
+
+TEST_F(TolvOutputs, AFolderSaveThatCannotReplaceOneFileReplacesNone) {
+  PutOldBackup();
+  fs::create_directories(work.File("out/flash.bin"));
+  test::TolvResult r = Tolv("convert all.tfd -o out/");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Lines(r.err)[0], "Cannot replace \"out/flash.bin\": it is a folder.");
+  EXPECT_TRUE(r.out.empty());
+  ExpectOldBackup();
+}
+
+TEST_F(TolvOutputs, AWriteProtectedFileIsReplacedOnlyWithForceAndStaysProtected) {
+  PutOldBackup();
+  WriteProtect(work.File("out/eeprom.bin"));
+  for (const char* args : {"convert all.tfd -o out/", "convert all.tfd -o eeprom=out/eeprom.bin"}) {
+    test::TolvResult r = Tolv(args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.err, "Cannot replace \"out/eeprom.bin\": the file is write-protected.\n") << args;
+    ExpectOldBackup();
+  }
+  test::TolvResult forced = Tolv("convert --force all.tfd -o out/");
+  EXPECT_EQ(forced.status, 0) << forced.err;
+  EXPECT_EQ(test::ReadBytes(work.File("out/loader.bin")), loader);
+  EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), ws.Image(ComponentKind::Eeprom));
+  EXPECT_TRUE(WriteProtected(work.File("out/eeprom.bin")));
+}
+
+TEST_F(TolvOutputs, TwoOutputsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
+  const char* cases[] = {
+      "convert all.tfd -o x.dmp -o flash=x.dmp", "convert all.tfd -o e/ -o eeprom=e/flash.bin",
+      "convert all.tfd -o x.std -o eeprom=./x.std", "convert all.tfd -o blocks=b.bin -o 'flash=b [03].bin'"};
+  for (const char* args : cases) {
+    test::TolvResult r = Tolv(args);
+    EXPECT_EQ(r.status, 2) << args;
+    EXPECT_TRUE(Contains(r.err, "both write")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << args;
+  }
+  EXPECT_EQ(
+      Lines(Tolv("convert all.tfd -o x.dmp -o flash=x.dmp").err)[0],
+      "tolv convert: \"-o x.dmp\" and \"-o flash=x.dmp\" both write \"x.dmp\"; give each output a file of "
+      "its own (try 'tolv convert --help')");
+  EXPECT_FALSE(test::Exists(work.File("x.dmp")));
+  EXPECT_FALSE(test::Exists(work.File("e")));
+}
+
+// A folder load takes every KIND.bin in it: files of an earlier save that
+// this one does not replace are named.
+TEST_F(TolvOutputs, FilesOfAnEarlierSaveThatStayAreNamed) {
+  Put("out/firmware.bin", {2});
+  test::TolvResult r = Tolv("convert all.tfd -o out/");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "out/firmware.bin is from before and was not replaced\n");
+  EXPECT_EQ(Tolv("convert --yes all.tfd --remove loader -o out/").err,
+            "Unload loader? -> Yes\n"
+            "out/loader.bin is from before and was not replaced\n"
+            "out/firmware.bin is from before and was not replaced\n");
+
+  // Blocks of DVB-s settings, then DVB-t ones, which have no section 12.
+  Workspace satellite = test::SettingsWorkspace(kLayoutDvbS, 406, 3);
+  Component_SaveBin(satellite, ComponentKind::Flash, work.File("s.bin"));
+  ASSERT_EQ(Tolv("convert flash=s.bin -o blocks=b.bin").status, 0);
+  test::TolvResult blocks = Tolv("convert all.tfd -o blocks=b.bin");
+  EXPECT_EQ(blocks.status, 0);
+  EXPECT_EQ(blocks.err, "b [12].bin is from before and was not replaced\n");
+}
+
+TEST_F(TolvOutputs, FoldersNamedBeyondAsciiAreWrittenAndReadBack) {
+  const std::string folder = "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9t\xC3\xA9";  // "日本 été"
+  test::TolvResult out = Tolv("convert all.tfd -o '" + folder + "/'");
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_TRUE(Contains(out.out, "Wrote " + folder + "/loader.bin\n")) << out.out;
+  test::TolvResult verify = Tolv("verify '" + folder + "/'");
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  test::TolvResult back = Tolv("convert '" + folder + "' --sysid 406 -o again.tfd");
+  EXPECT_EQ(back.status, 0) << back.err;
+  EXPECT_EQ(test::ReadBytes(work.File("again.tfd")), test::ReadBytes(work.File("all.tfd")));
+  // Checked beforehand too: a download into a folder below a file stops.
+  ASSERT_EQ(Tolv("convert all.tfd -o 'eeprom=" + folder + "/file'").status, 0);
+  test::TolvResult download = Tolv("download --port nowhere -o '" + folder + "/file/x/'");
+  EXPECT_EQ(download.status, 1);
+  EXPECT_TRUE(Contains(download.err, "\"" + folder + "/file\" is not a folder")) << download.err;
+}
+
+}  // namespace
+}  // namespace tolv

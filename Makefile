@@ -6,8 +6,10 @@ WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_RUNS  ?= 20
+FUZZ_MINUTES ?= 10
+FUZZ_TARGETS ?=
 
-.PHONY: all build run test unit-tests soak soak-long package package-check package-install-check sanitizer-tests fuzz windows windows-tests bench clean
+.PHONY: all build run test unit-tests soak soak-long package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
 
 all: build
 
@@ -57,7 +59,8 @@ sanitizer-tests:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -L lib --output-on-failure -j $(JOBS)
 
-# Every fuzz target for a bounded time (skipped without clang).
+# Every fuzz target for a bounded time (skipped without clang), from the
+# corpora and seeds under fuzz/.
 fuzz:
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
@@ -80,6 +83,12 @@ windows-tests: build
 	$(WIN_CONFIGURE) -DTOLV_HOST_BIN_DIR=$(abspath $(BUILD))/bin
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	scripts/windows-tests $(WIN_BUILD)
+
+# Every fuzz target (or those of FUZZ_TARGETS) for FUZZ_MINUTES each, one
+# after another under nice; what they find that adds coverage is merged into
+# fuzz/corpus/ (./dev.sh fuzz).
+fuzz-long:
+	nice scripts/run-fuzzers $(FUZZ_BUILD) $$(( $(FUZZ_MINUTES) * 60 )) --merge $(FUZZ_TARGETS)
 
 bench: build
 	@ls $(BUILD)/bin/bench_* 2>/dev/null

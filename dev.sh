@@ -4,6 +4,10 @@
 #   ./dev.sh run      build TolvPack and start it
 #   ./dev.sh test     build everything and run every test (the package's checks,
 #                     and the Windows build's tests under Wine, too)
+#   ./dev.sh fuzz [MINUTES] [TARGET...]
+#                     run every fuzz target (or those named) MINUTES each
+#                     (default 10), one after another under nice, and merge
+#                     what they find into the corpora under fuzz/corpus
 #   ./dev.sh package  build the programs and make build/tolvpack_VERSION_ARCH.deb
 #   ./dev.sh windows  cross-build tolv.exe and the window TolvPack.exe for
 #                     Windows (build-windows/bin), the installer and the
@@ -57,6 +61,13 @@ case "${1:-}" in
     install_packages $BUILD_PACKAGES $TEST_PACKAGES $PACKAGE_PACKAGES
     make package
     ;;
+  fuzz)
+    install_packages $BUILD_PACKAGES $TEST_PACKAGES
+    shift
+    minutes="${1:-10}"
+    [ $# -gt 0 ] && shift
+    make fuzz-long FUZZ_MINUTES="$minutes" FUZZ_TARGETS="$*"
+    ;;
   windows)
     install_packages $WINDOWS_PACKAGES $WINE_PACKAGES
     make windows
@@ -64,7 +75,7 @@ case "${1:-}" in
     echo "      $(pwd)/build-windows/tolvpack-*-x64.msi and tolvpack-*-windows-x64.zip"
     ;;
   *)
-    echo "usage: ./dev.sh run | test | package | windows" >&2
+    echo "usage: ./dev.sh run | test | package | windows | fuzz [MINUTES] [TARGET...]" >&2
     exit 2
     ;;
 esac

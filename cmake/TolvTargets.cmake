@@ -44,5 +44,7 @@ function(tolv_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS})
+  # The targets' shared pieces: "support/exact_buffer.h".
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/fuzz)
   set_property(GLOBAL APPEND PROPERTY TOLV_FUZZERS ${name})
 endfunction()

@@ -1,4 +1,5 @@
-// Arbitrary data through the block encoder and back through the decoder.
+// Arbitrary data, and long sources described by short inputs, through the
+// block encoder and back through the decoder.
 #include <cstdlib>
 
 #include "block_fuzz_harness.h"

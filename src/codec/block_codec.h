@@ -3,8 +3,9 @@
 // static Huffman codes sent at the head of every block of codes). TFD files,
 // packed flash blocks and receiver transfers all carry data in it.
 //
-// Both functions are reentrant and may run on several threads at once: each
-// call keeps its state to itself.
+// Both functions may run on several threads at once: each keeps its state to
+// the calling thread (the decoder on the stack, the encoder in working memory
+// of the thread's own).
 #pragma once
 
 #include <cstdint>
@@ -44,8 +45,9 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
 // with srcSize). Bytes of dst beyond the returned count are unspecified. The
 // output depends only on the input: the same bytes always give the same
 // stream. An empty source (srcSize 0 or less; src may then be null) gives a
-// 7-byte stream. Allocates about 350 KB of working memory per
-// call (std::bad_alloc when that fails); otherwise never fails.
+// 7-byte stream. Works in about 350 KB of memory per thread, allocated at
+// the thread's first call and kept until the thread ends (std::bad_alloc when
+// that allocation fails); otherwise never fails.
 int32_t Block_Compress(const uint8_t* src, int32_t srcSize, uint8_t* dst);
 
 }  // namespace tolv

@@ -91,7 +91,8 @@ struct PackedBlockCheck {
 // Reads the packed block of packedSize bytes (normally kPackedBlockSize) and
 // checks every checksum it carries. Never reads outside packed, whatever it
 // holds; a block too short for its directory gives directoryInside false and
-// the entries that fit. Changes nothing; allocates about 64 kB of scratch.
+// the entries that fit. Changes nothing; allocates scratch as large as the
+// largest chunk of a block (at most 64 kB).
 PackedBlockCheck PackedBlock_Check(const uint8_t* packed, size_t packedSize);
 
 // The check of directory entry index alone, the same as PackedBlock_Check

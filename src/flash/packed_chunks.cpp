@@ -77,7 +77,11 @@ bool ReadChunk(const ChunkView& chunk, bool expand, uint8_t* dst) {
 ChunkForms DecideChunkForms(const std::vector<ChunkView>& chunks, uint32_t blockDataCrc) {
   ChunkForms forms;
   forms.expand.assign(chunks.size(), true);
-  std::vector<uint8_t> scratch(kLargestChunk);
+  // Room for the largest chunk the block holds (8 kB in a settings block),
+  // rather than for the largest the field allows: this runs for every block.
+  size_t largest = 0;
+  for (const ChunkView& chunk : chunks) largest = std::max(largest, std::min(chunk.size, kLargestChunk));
+  std::vector<uint8_t> scratch(largest);
   std::vector<Alternative> alternatives;
   // The data CRC with every chunk of either form taken as a plain copy.
   for (size_t i = 0; i < chunks.size(); ++i) {

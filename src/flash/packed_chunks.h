@@ -47,7 +47,8 @@ struct ChunkForms {
 
 // Decides the form of each chunk of a block whose directory entry gives
 // blockDataCrc. Decodes every chunk once (into a scratch buffer of its own,
-// about 64 kB); reads nothing outside the chunks' stored bytes.
+// as large as the largest chunk); reads nothing outside the chunks' stored
+// bytes.
 ChunkForms DecideChunkForms(const std::vector<ChunkView>& chunks, uint32_t blockDataCrc);
 
 // True when some chunk has either form, so that the block's data CRC decides.

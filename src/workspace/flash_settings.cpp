@@ -42,15 +42,13 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   found = {};
   // A block whose directory names nothing holds no settings.
   if (!PackedBlock_NamesABlock(packed, packedSize)) return false;
-  std::vector<uint8_t> scratch = flash;
+  // Every caller unpacks into a copy of its own: no second one here.
   std::vector<int> unpacked;
-  if (!UnPackFlashData(packed, packedSize, scratch.data(), scratch.size(), unpacked)) return false;
+  if (!UnPackFlashData(packed, packedSize, flash.data(), flash.size(), unpacked)) return false;
   // The unpacker checks block CRCs only; the data of every block it took must
   // also be what its directory entry states.
   found = PackedBlock_CheckForLoad(packed, packedSize, unpacked);
-  if (found.Refused()) return false;
-  flash = std::move(scratch);
-  return true;
+  return !found.Refused();
 }
 
 Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,

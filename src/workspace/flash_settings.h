@@ -29,17 +29,19 @@ void Flash_DetectLayout(Workspace& workspace);
 // CRCs while the EEPROM is present. Never fails.
 void Flash_UpdateChecksums(Workspace& workspace);
 
-// Unpacks the packed settings block (packedSize bytes) over a copy of flash,
-// as the STD and flash dump loads do: on success flash takes the result
-// (bytes the block does not reach keep their values); on failure flash is
-// untouched. A block whose directory names no block at all (every entry
-// unused: offset 0 or CRC 0xFFFF, as in an erased or zeroed block) holds no
-// settings and counts as a failure, so such a file never passes for settings.
-// So does one whose unpacked entries fail the load check
-// (PackedBlock_CheckForLoad: data of another length than stated, or a wrong
-// data CRC). findings, when given, receives what the load check found: the
-// refusal (empty when the unpacker itself refused or all went well) and the
-// wrong checksums over sound data of a block that unpacked.
+// Unpacks the packed settings block (packedSize bytes) over flash, as the STD
+// and flash dump loads do: on success flash holds the result (bytes the block
+// does not reach keep their values); on failure it may hold the blocks
+// unpacked before the fault, so callers pass a copy (the loads' starting
+// image, a new image) and keep it only on success. A block whose directory
+// names no block at all (every entry unused: offset 0 or CRC 0xFFFF, as in an
+// erased or zeroed block) holds no settings and counts as a failure, so such
+// a file never passes for settings. So does one whose unpacked entries fail
+// the load check (PackedBlock_CheckForLoad: data of another length than
+// stated, or a wrong data CRC). findings, when given, receives what the load
+// check found: the refusal (empty when the unpacker itself refused or all
+// went well) and the wrong checksums over sound data of a block that
+// unpacked.
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash,
                           PackedLoadFindings* findings = nullptr);
 

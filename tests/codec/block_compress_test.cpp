@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "codec/block_codec.h"
@@ -111,6 +112,10 @@ TEST(BlockCompress, OutputDependsOnlyOnTheInput) {
   // A different call in between leaves other data behind in any reused memory.
   CompressChecked(test::RandomBytes(1, 30000));
   EXPECT_EQ(CompressChecked(source), first);
+  // A thread's first call, in working memory of its own, gives the same stream.
+  std::vector<uint8_t> onNewThread;
+  std::thread([&] { onNewThread = CompressChecked(source); }).join();
+  EXPECT_EQ(onNewThread, first);
   // The tail beyond the source's end must not influence the stream either.
   std::vector<uint8_t> longer = source;
   longer.resize(25000, 0x77);

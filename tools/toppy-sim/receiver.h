@@ -226,10 +226,10 @@ class Receiver {
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
   FaultDice dice_;
-  uint8_t sequence_ = 0;          // the receiver's own sequence counter
-  uint8_t newestSeen_ = 0;        // sequence byte of the last packet read from the host
+  uint8_t sequence_ = 0;           // the receiver's own sequence counter
+  uint8_t newestSeen_ = 0;         // sequence byte of the last packet read from the host
   std::deque<SimPacket> backlog_;  // packets read ahead by TakeInArrivals, not yet acted on
-  bool rebootRequested_ = false;  // a 0B came in during an upload
+  bool rebootRequested_ = false;   // a 0B came in during an upload
   SimClock::time_point loaderDeadline_{};
 };
 

@@ -9,7 +9,7 @@ SOAK_RUNS  ?= 20
 FUZZ_MINUTES ?= 10
 FUZZ_TARGETS ?=
 
-.PHONY: all build run test unit-tests soak soak-long package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
+.PHONY: all build run test unit-tests soak soak-long format-check package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
 
 all: build
 
@@ -20,10 +20,15 @@ build:
 run: build
 	scripts/run-program $(BUILD)
 
-test: unit-tests soak package-check sanitizer-tests fuzz windows-tests
+test: format-check unit-tests soak package-check sanitizer-tests fuzz windows-tests
 
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Every C and C++ source as clang-format lays it out (scripts/check-format
+# --fix formats them).
+format-check:
+	scripts/check-format
 
 # A short fault soak (about 20 transfers, under two minutes): downloads and
 # uploads against the emulator with faults drawn at random. Fails on any

@@ -41,19 +41,6 @@ uint32_t GetBE(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
   return value;
 }
 
-// The component of memory that block type is stored in (the settings and
-// defaults in their packed form).
-std::vector<uint8_t>& StoredComponent(ReceiverMemory& memory, int type) {
-  switch (type) {
-    case kSimLoader: return memory.loader;
-    case kSimFirmware: return memory.firmware;
-    case kSimFlash: return memory.packedFlash;
-    case kSimEeprom: return memory.eeprom;
-    case kSimDefaults: return memory.packedDefaults;
-    default: return memory.background;
-  }
-}
-
 }  // namespace
 
 Receiver::Receiver(ReceiverMemory memory, ReceiverOptions options)
@@ -423,7 +410,7 @@ void Receiver::StoreOneByteWrong(ReceiverMemory& memory, const TfdIntake& intake
   const int type = options_.faults.storeWrongBlock;
   const std::vector<int>& taken = intake.blockTypesTaken;
   if (std::find(taken.begin(), taken.end(), type) == taken.end()) return;
-  std::vector<uint8_t>& stored = StoredComponent(memory, type);
+  std::vector<uint8_t>& stored = memory.Component(type);
   if (stored.empty()) return;
   stored[stored.size() / 2] ^= 0x01;
   Note("upload: block " + std::to_string(type) + " stored with byte " + std::to_string(stored.size() / 2) +

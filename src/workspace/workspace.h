@@ -88,6 +88,11 @@ struct Workspace {
 // in a file.
 std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind);
 
+// The same image written into into, which is resized to it and keeps its
+// storage when that is large enough (no allocation for a buffer that is
+// reused from load to load).
+void Workspace_StartingImage(const Workspace& workspace, ComponentKind kind, std::vector<uint8_t>& into);
+
 // Zero-fills the image of kind when the component is absent (see
 // Workspace_StartingImage); a present image is left as it is.
 void Workspace_ClearIfAbsent(Workspace& workspace, ComponentKind kind);

@@ -127,11 +127,18 @@ int RunProgramInto(const std::string& program, const std::vector<std::string>& a
   const std::wstring dir = Utf8ToWide(cwd);
   std::wstring block = EnvironmentBlock(environment);
   // Without an application name, CreateProcess finds "tolv" as "tolv.exe".
-  const BOOL started =
-      out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
-      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                     dir.empty() ? nullptr : dir.c_str(), &start, &process);
-  const DWORD error = GetLastError();
+  // Wine's process start fails now and then with ERROR_INTERNAL_ERROR when
+  // the machine is very busy; that one is tried again.
+  BOOL started = FALSE;
+  DWORD error = GetLastError();  // of the handles, when one could not be made
+  for (int attempt = 0; attempt < 3 && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE;
+       ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                             block.data(), dir.empty() ? nullptr : dir.c_str(), &start, &process);
+    error = GetLastError();
+    if (started || error != ERROR_INTERNAL_ERROR) break;
+  }
   if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   if (err != INVALID_HANDLE_VALUE) CloseHandle(err);

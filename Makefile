@@ -5,10 +5,11 @@ FUZZ_BUILD ?= build-fuzz
 WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
+SOAK_RUNS  ?= 20
 FUZZ_MINUTES ?= 10
 FUZZ_TARGETS ?=
 
-.PHONY: all build run test unit-tests package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
+.PHONY: all build run test unit-tests soak soak-long format-check package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
 
 all: build
 
@@ -19,10 +20,26 @@ build:
 run: build
 	scripts/run-program $(BUILD)
 
-test: unit-tests package-check sanitizer-tests fuzz windows-tests
+test: format-check unit-tests soak package-check sanitizer-tests fuzz windows-tests
 
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Every C and C++ source as clang-format lays it out (scripts/check-format
+# --fix formats them).
+format-check:
+	scripts/check-format
+
+# A short fault soak (about 20 transfers, under two minutes): downloads and
+# uploads against the emulator with faults drawn at random. Fails on any
+# silent corruption, false success, unclean failure, crash or hang.
+soak: build
+	scripts/soak $(BUILD) --runs $(SOAK_RUNS)
+
+# The long soak of the README's table (500 transfers, two at once, longer
+# data on the paced lines, twice the faults); about a quarter of an hour.
+soak-long: build
+	nice scripts/soak $(BUILD) --runs 500 --jobs 2 --line-seconds 8 --max-faults 16
 
 # The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb: only what it holds
 # is built (the programs, manual pages and changelog), not the tests.

@@ -19,7 +19,7 @@ set -eu
 cd "$(dirname "$0")"
 
 BUILD_PACKAGES="build-essential cmake ninja-build pkg-config libusb-1.0-0-dev qt6-base-dev libgl-dev fonts-dejavu-core umockdev libumockdev-dev"
-TEST_PACKAGES="libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
+TEST_PACKAGES="clang-format libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev lhasa jlha-utils"
 PACKAGE_PACKAGES="dpkg-dev"
 PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-completion"
 # mingw-w64 with the POSIX thread model (std::thread), GoogleTest's sources

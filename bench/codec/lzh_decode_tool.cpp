@@ -38,8 +38,8 @@ int Decode(const char* path) {
   }
   const uint32_t crc = archive[22 + nameLength] | archive[23 + nameLength] << 8;
   const tolv::bench::OutputBuffer out(originalSize);
-  const int32_t result = tolv::Block_Decompress(archive + dataStart, static_cast<int32_t>(packedSize), out.data(),
-                                                static_cast<int32_t>(originalSize));
+  const int32_t result = tolv::Block_Decompress(archive + dataStart, static_cast<int32_t>(packedSize),
+                                                out.data(), static_cast<int32_t>(originalSize));
   if (result != 1 || tolv::CRC16_Calc(out.data(), static_cast<int32_t>(originalSize)) != crc) {
     std::fprintf(stderr, "%s: bad stream or CRC\n", path);
     return 1;

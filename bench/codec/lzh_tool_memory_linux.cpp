@@ -21,7 +21,8 @@ FileView::FileView(const char* path) {
     throw FileError(std::string("Cannot read file ") + path);
   }
   size_ = static_cast<size_t>(st.st_size);
-  void* mapped = size_ == 0 ? MAP_FAILED : ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  void* mapped =
+      size_ == 0 ? MAP_FAILED : ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
   ::close(fd);
   if (size_ != 0 && mapped == MAP_FAILED) throw FileError(std::string("Cannot map file ") + path);
   if (mapped != MAP_FAILED) {

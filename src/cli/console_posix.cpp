@@ -5,26 +5,39 @@
 
 #include "cli/console_platform.h"
 #include "cli/transfer_console.h"
+#include "link/hard_stop.h"
 
 namespace tolv::cli {
 namespace {
 
 volatile sig_atomic_t gInterrupted = 0;
+// What SIGINT did before the guard took it over.
+struct sigaction gOutsideGuard {};
 
 extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-  // A second Ctrl-C ends the program the ordinary way.
+  if (!gInterrupted) {
+    gInterrupted = 1;
+    return;
+  }
+  // A second Ctrl-C ends the program the ordinary way, at once, but not
+  // before the serial port is released: the program cannot close it later.
+  Link_ReleaseHeldPorts();
   signal(SIGINT, SIG_DFL);
+  raise(SIGINT);
 }
 
 }  // namespace
 
 InterruptGuard::InterruptGuard() {
   gInterrupted = 0;
-  signal(SIGINT, OnInterrupt);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // as signal() sets it: system calls go on
+  sigaction(SIGINT, &action, &gOutsideGuard);
 }
 
-InterruptGuard::~InterruptGuard() { signal(SIGINT, SIG_DFL); }
+InterruptGuard::~InterruptGuard() { sigaction(SIGINT, &gOutsideGuard, nullptr); }
 
 bool InterruptGuard::Requested() { return gInterrupted != 0; }
 

@@ -83,7 +83,9 @@ class ProgressDisplay {
 
 // Ctrl-C for the length of a transfer: the first press only sets a flag,
 // which the progress callback turns into a cancel of the link (a signal
-// handler may do nothing more); a second press ends the program at once.
+// handler may do nothing more); a second press ends the program at once,
+// after releasing the serial port the link holds (link/hard_stop.h). The
+// guard gives SIGINT back as it found it.
 class InterruptGuard {
  public:
   InterruptGuard();

@@ -182,7 +182,8 @@ void Block_SetThreadCount(int threadCount) {
 }
 
 bool Block_CompressChunks(std::span<const BlockChunk> chunks, const BlockChunkConsumer& consume) {
-  const int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(Block_ThreadCount()), chunks.size()));
+  const int threads =
+      static_cast<int>(std::min<size_t>(static_cast<size_t>(Block_ThreadCount()), chunks.size()));
   if (threads <= 1) return CompressInTurn(chunks, consume);
   OrderedCompression work(chunks, kSlotsPerThread * static_cast<size_t>(threads));
   bool consumedAll = false;

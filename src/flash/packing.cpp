@@ -88,7 +88,8 @@ void PackedBlockWriter::CompressAhead(std::initializer_list<Run> runs) {
   std::vector<BlockChunk> chunks;
   for (const Run& run : runs) {
     for (size_t done = 0; done < run.sourceSize; done += run.chunkSize)
-      chunks.push_back({run.source + done, static_cast<int32_t>(std::min(run.chunkSize, run.sourceSize - done))});
+      chunks.push_back(
+          {run.source + done, static_cast<int32_t>(std::min(run.chunkSize, run.sourceSize - done))});
   }
   Block_CompressChunks(chunks, [&](size_t index, const uint8_t* bytes, int32_t size) {
     const BlockChunk& chunk = chunks[index];

@@ -282,9 +282,9 @@ class Link {
   std::unique_ptr<Transport> transport_;
   bool useUsb_ = false;
   bool globalCancel_ = false;
-  bool serialFault_ = false;  // the serial port reported a fault since Open
-  bool readFault_ = false;    // the last WaitForCMD met a fault of the port or the pipe
-  ReplyMatcher matcher_;      // which replies answer the requests of a download
+  bool serialFault_ = false;    // the serial port reported a fault since Open
+  bool readFault_ = false;      // the last WaitForCMD met a fault of the port or the pipe
+  ReplyMatcher matcher_;        // which replies answer the requests of a download
   uint64_t bytesReceived_ = 0;  // every byte read since the link was made
   uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;

@@ -100,7 +100,8 @@ bool Link::WaitUsb() {
       // The declared length runs past the bytes read: no packet.
       rxPacket_.Command = 0;
       if (log_.enabled())
-        LogStep(kWaitForCmd, "Incomplete USB packet ignored: " + LinkLog_HexDump(readBuffer_.data(), byteCount));
+        LogStep(kWaitForCmd,
+                "Incomplete USB packet ignored: " + LinkLog_HexDump(readBuffer_.data(), byteCount));
       break;
     case PacketParse::BadChecksum:
       // A corrupted packet is never taken; the waits' time-outs recover.

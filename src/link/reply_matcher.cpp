@@ -69,8 +69,9 @@ void ReplyMatcher::ChunkRequested(uint8_t sequence) {
 }
 
 std::deque<ReplyMatcher::Owed>::iterator ReplyMatcher::Named(uint32_t length) {
-  return std::find_if(owed_.begin(), owed_.end(),
-                      [length](const Owed& request) { return static_cast<uint32_t>(request.count) == length; });
+  return std::find_if(owed_.begin(), owed_.end(), [length](const Owed& request) {
+    return static_cast<uint32_t>(request.count) == length;
+  });
 }
 
 ReplyMatcher::Verdict ReplyMatcher::OnDataReply(uint8_t sequence, uint32_t length, bool damaged) {

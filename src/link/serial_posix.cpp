@@ -21,6 +21,7 @@
 #include <fstream>
 #include <thread>
 
+#include "link/held_ports_posix.h"
 #include "link/read_ahead.h"
 #include "link/transport.h"
 
@@ -185,6 +186,14 @@ bool ConfigureRaw(int fd, std::string* diagnostic, const std::string& name) {
   return true;
 }
 
+// Ends the exclusive use of the port fd and closes it: the mark is cleared
+// while a hard stop would still find the port in the list of held ones.
+void ReleaseExclusive(int fd) {
+  ioctl(fd, TIOCNXCL);
+  HeldPorts_Remove(fd);
+  close(fd);
+}
+
 class SerialPort : public Transport {
  public:
   SerialPort(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
@@ -213,8 +222,7 @@ SerialPort::~SerialPort() {
   while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (queued > 0) tcflush(fd_, TCOFLUSH);
-  ioctl(fd_, TIOCNXCL);
-  close(fd_);
+  ReleaseExclusive(fd_);
 }
 
 // Waits until fd_ is ready for events; false on time-out, and on a fault
@@ -292,10 +300,11 @@ std::unique_ptr<Transport> Serial_Open(const std::string& name, std::string* dia
   const int fd = OpenExclusive(name, diagnostic);
   if (fd < 0) return nullptr;
   // Exclusive use: further opens of the port fail while the link holds it.
+  // Noted first, so that a hard stop from here on clears the mark again.
+  HeldPorts_Add(fd);
   ioctl(fd, TIOCEXCL);
   if (!ConfigureRaw(fd, diagnostic, name)) {
-    ioctl(fd, TIOCNXCL);
-    close(fd);
+    ReleaseExclusive(fd);
     return nullptr;
   }
   // Not purged: bytes that arrived since the port opened may be the start of

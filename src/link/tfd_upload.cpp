@@ -103,8 +103,7 @@ int32_t TFD_SaveToToppy(const std::string& device, CommCallback callback, int32_
   int32_t built = result::kOk;
   const std::vector<uint8_t>& image = TFD_BuildImage(static_cast<uint16_t>(systemId), built);
   if (built != result::kOk) return built;
-  if (!check)
-    check = [systemId](int32_t reported) { return TFD_ImageSuitsReceiver(systemId, reported); };
+  if (!check) check = [systemId](int32_t reported) { return TFD_ImageSuitsReceiver(systemId, reported); };
   return TFD_SaveImageToToppy(Comm_Link(), device, callback, image.data(), static_cast<int32_t>(image.size()),
                               check);
 }

@@ -91,7 +91,8 @@ std::vector<ImageChunk> ChunksOf(const TfdStore& store) {
     size_t done = 0;
     do {
       const size_t chunkSize = std::min<size_t>(slot.data.size() - done, kTfdMaxChunkSize);
-      chunks.push_back({{slot.data.data() + done, static_cast<int32_t>(chunkSize)}, static_cast<uint16_t>(type)});
+      chunks.push_back(
+          {{slot.data.data() + done, static_cast<int32_t>(chunkSize)}, static_cast<uint16_t>(type)});
       done += chunkSize;
     } while (done < slot.data.size());
   }

@@ -19,6 +19,7 @@
 
 #include "common/version.h"
 #include "link/comm.h"
+#include "link/hard_stop.h"
 #include "link/transport.h"
 #include "ui/display.h"
 #include "ui/main_window.h"
@@ -87,6 +88,9 @@ int main(int argc, char* argv[]) {
     std::fputs(kNoDisplay, stderr);
     return 1;
   }
+  // A signal that ends the window during a transfer releases the serial port
+  // first, so that the next run can open it.
+  tolv::Link_ReleasePortsOnHardStop();
   qInstallMessageHandler(FatalMessageHandler);
   QApplication app(argc, argv);
   // The desktop entry's name, by which desktops match the window to its icon.

@@ -51,9 +51,23 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   return !found.Refused();
 }
 
+namespace {
+
+// What a load unpacks into before the result becomes the component's image:
+// the starting image, kept per thread so that a load allocates no image of
+// half a megabyte. A load that succeeds swaps it with the component's image,
+// so afterwards it holds the image the component had before.
+std::vector<uint8_t>& LoadScratch(const Workspace& workspace, ComponentKind kind) {
+  thread_local std::vector<uint8_t> scratch;
+  Workspace_StartingImage(workspace, kind, scratch);
+  return scratch;
+}
+
+}  // namespace
+
 Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
                                  UserInteraction& ui) {
-  std::vector<uint8_t> flash = Workspace_StartingImage(workspace, ComponentKind::Flash);
+  std::vector<uint8_t>& flash = LoadScratch(workspace, ComponentKind::Flash);
   PackedLoadFindings findings;
   if (!Flash_UnpackSettings(packed, packedSize, flash, &findings))
     return ShowFailure(ui,
@@ -95,7 +109,7 @@ bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind, PackedL
   PackedLoadFindings& found = findings ? *findings : local;
   const uint8_t* packed = workspace.packedFlash.data();
   const size_t packedSize = workspace.packedFlash.size();
-  std::vector<uint8_t> image = Workspace_StartingImage(workspace, kind);
+  std::vector<uint8_t>& image = LoadScratch(workspace, kind);
   if (!Flash_UnpackSettings(packed, packedSize, image, &found)) return false;
   if (kind == ComponentKind::Defaults &&
       !TakeDefaultsEeprom(packed, packedSize, image.data() + kDefaultsEepromOffset, found))

@@ -137,9 +137,9 @@ struct UploadReport {
   // Why the upload was not even attempted ("no SystemID", "the Firmware is
   // empty (0 bytes)"); empty when it was.
   std::string refusal;
-  int64_t imageSize = 0;                  // bytes of the TFD image offered
-  bool started = false;                   // the upload was attempted at all
-  int32_t result = 0;                     // of the upload (TFD_SaveImageToToppy); 0 = done
+  int64_t imageSize = 0;  // bytes of the TFD image offered
+  bool started = false;   // the upload was attempted at all
+  int32_t result = 0;     // of the upload (TFD_SaveImageToToppy); 0 = done
   // The SystemID the receiver reported in the upload-mode handshake; 0 until
   // it answered. With result kTfdUploadWrongModel it is another model's.
   int32_t receiverSystemId = 0;

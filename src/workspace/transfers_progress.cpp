@@ -144,7 +144,8 @@ std::string Transfer_Summary(const UploadReport& report) {
            (report.sent.empty() ? std::string("an empty image") : ComponentList(report.sent)) + " (" +
            std::to_string(report.imageSize) + " bytes).";
     if (otherModel)
-      text += " The receiver reports SystemID " + std::to_string(report.receiverSystemId) + ", another model.";
+      text +=
+          " The receiver reports SystemID " + std::to_string(report.receiverSystemId) + ", another model.";
   }
   for (const std::string& failure : report.packFailures) text += " Left out: " + failure + ".";
   return text;

@@ -40,9 +40,18 @@ bool Workspace::AnyPresent() const {
 }
 
 std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind) {
+  std::vector<uint8_t> image;
+  Workspace_StartingImage(workspace, kind, image);
+  return image;
+}
+
+void Workspace_StartingImage(const Workspace& workspace, ComponentKind kind, std::vector<uint8_t>& into) {
   const std::vector<uint8_t>& image = workspace.Image(kind);
-  if (workspace.Present(kind)) return image;
-  return std::vector<uint8_t>(image.size(), 0);
+  into.resize(image.size());
+  if (workspace.Present(kind))
+    std::copy(image.begin(), image.end(), into.begin());
+  else
+    std::fill(into.begin(), into.end(), uint8_t{0});
 }
 
 void Workspace_ClearIfAbsent(Workspace& workspace, ComponentKind kind) {

@@ -18,7 +18,14 @@ namespace tolv {
 
 // The six components. The numbers are also TFD block slot numbers and the
 // block types of receiver transfers.
-enum class ComponentKind : uint8_t { Loader = 0, Firmware = 1, Flash = 2, Eeprom = 3, Defaults = 4, Background = 5 };
+enum class ComponentKind : uint8_t {
+  Loader = 0,
+  Firmware = 1,
+  Flash = 2,
+  Eeprom = 3,
+  Defaults = 4,
+  Background = 5
+};
 inline constexpr int kComponentCount = 6;
 inline constexpr std::array<ComponentKind, kComponentCount> kAllComponents = {
     ComponentKind::Loader, ComponentKind::Firmware, ComponentKind::Flash,
@@ -27,7 +34,7 @@ inline constexpr std::array<ComponentKind, kComponentCount> kAllComponents = {
 inline constexpr size_t kLoaderImageSize = 0x10000;      // 65,536
 inline constexpr size_t kDefaultsImageSize = 0x80100;    // 524,544: settings, EEPROM at 0x60000, carried rest
 inline constexpr size_t kBackgroundImageSize = 0x40000;  // 262,144
-inline constexpr size_t kDefaultsEepromOffset = 0x60000; // default EEPROM inside the Defaults image
+inline constexpr size_t kDefaultsEepromOffset = 0x60000;  // default EEPROM inside the Defaults image
 
 // Fixed image size of kind; 0 for the Firmware, whose size is that of the last
 // firmware loaded.
@@ -80,6 +87,11 @@ struct Workspace {
 // absent, so that the bytes of a removed or discarded image never come back
 // in a file.
 std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind);
+
+// The same image written into into, which is resized to it and keeps its
+// storage when that is large enough (no allocation for a buffer that is
+// reused from load to load).
+void Workspace_StartingImage(const Workspace& workspace, ComponentKind kind, std::vector<uint8_t>& into);
 
 // Zero-fills the image of kind when the component is absent (see
 // Workspace_StartingImage); a present image is left as it is.

@@ -43,18 +43,20 @@ TEST(ChunkCompression, SameStreamsInChunkOrderOnAnyNumberOfThreads) {
   std::vector<Bytes> expected;
   for (const Bytes& chunk : chunks) {
     Bytes stream(static_cast<size_t>(Block_CompressBound(static_cast<int32_t>(chunk.size()))));
-    stream.resize(static_cast<size_t>(Block_Compress(chunk.data(), static_cast<int32_t>(chunk.size()), stream.data())));
+    stream.resize(
+        static_cast<size_t>(Block_Compress(chunk.data(), static_cast<int32_t>(chunk.size()), stream.data())));
     expected.push_back(stream);
   }
   for (int threads : {1, 2, 5, 40}) {
     Block_SetThreadCount(threads);
     EXPECT_EQ(Block_ThreadCount(), threads);
     std::vector<Bytes> got;
-    const bool all = Block_CompressChunks(Views(chunks), [&](size_t index, const uint8_t* bytes, int32_t size) {
-      EXPECT_EQ(index, got.size());
-      got.emplace_back(bytes, bytes + size);
-      return true;
-    });
+    const bool all =
+        Block_CompressChunks(Views(chunks), [&](size_t index, const uint8_t* bytes, int32_t size) {
+          EXPECT_EQ(index, got.size());
+          got.emplace_back(bytes, bytes + size);
+          return true;
+        });
     EXPECT_TRUE(all);
     EXPECT_EQ(got, expected) << threads << " threads";
   }

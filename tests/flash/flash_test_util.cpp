@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <random>
 
-
 #include "codec/block_codec.h"
 #include "test_support.h"
 

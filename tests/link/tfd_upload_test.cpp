@@ -107,12 +107,11 @@ TEST_F(UploadTest, AReceiverOfAnotherModelIsAskedAboutBeforeAnythingGoes) {
     receiver->systemId = 1416;
     receiver->uploadSize = 1000;
     std::vector<int32_t> asked;
-    const int32_t result =
-        TFD_SaveImageToToppy(*link, "USB", Recorder(), image.data(), static_cast<int32_t>(image.size()),
-                             [&](int32_t reported) {
-                               asked.push_back(reported);
-                               return go;
-                             });
+    const int32_t result = TFD_SaveImageToToppy(*link, "USB", Recorder(), image.data(),
+                                                static_cast<int32_t>(image.size()), [&](int32_t reported) {
+                                                  asked.push_back(reported);
+                                                  return go;
+                                                });
     EXPECT_EQ(asked, std::vector<int32_t>{1416});
     EXPECT_EQ(line->openTransports, 0);
     if (go) {

@@ -38,7 +38,8 @@ std::unique_ptr<Cancelled> DownloadCancelledWhen(SimRig& rig, ComponentSelection
 void ExpectCleanEnd(const Cancelled& run, SimRig& rig, bool portOpened = true) {
   EXPECT_TRUE(run.report.canceled);
   EXPECT_EQ(portOpened, run.report.opened);
-  EXPECT_EQ(portOpened ? std::vector<std::string>{"Reboot the Toppy?"} : std::vector<std::string>{}, run.shown);
+  EXPECT_EQ(portOpened ? std::vector<std::string>{"Reboot the Toppy?"} : std::vector<std::string>{},
+            run.shown);
   EXPECT_EQ(RandomBytes(7, 5000), run.workspace.Image(ComponentKind::Firmware));
   EXPECT_FALSE(rig.link().isOpen());
 }

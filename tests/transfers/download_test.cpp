@@ -194,11 +194,12 @@ TEST(DownloadRefusals, APackedBlockCountsOnlyWhenEveryCrcHolds) {
     EXPECT_FALSE(report.blocks[1].stored);
     EXPECT_EQ(before.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
     EXPECT_TRUE(workspace.Present(ComponentKind::Flash));
-    EXPECT_EQ((std::vector<std::string>{"SystemID 406. Received: Loader (65536 bytes). Not received: Flash (the "
-                                        "packed block fails its checks (" +
-                                            std::string(fault.reason) + "); not stored).",
-                                        "Reboot the Toppy?"}),
-              ui.Texts());
+    EXPECT_EQ(
+        (std::vector<std::string>{"SystemID 406. Received: Loader (65536 bytes). Not received: Flash (the "
+                                  "packed block fails its checks (" +
+                                      std::string(fault.reason) + "); not stored).",
+                                  "Reboot the Toppy?"}),
+        ui.Texts());
   }
 }
 

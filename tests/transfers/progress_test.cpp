@@ -69,8 +69,8 @@ TEST(TransferSummary, SaysWhatArrivedAndWhatFailedWithTheResultText) {
   DownloadReport report;
   report.systemId = 406;
   report.blocks.push_back({ComponentKind::Loader, 0, 65536, true, "", "its note"});
-  report.blocks.push_back({ComponentKind::Eeprom, result::kTransferTimeout, 0, false,
-                           Result_Text(result::kTransferTimeout), ""});
+  report.blocks.push_back(
+      {ComponentKind::Eeprom, result::kTransferTimeout, 0, false, Result_Text(result::kTransferTimeout), ""});
   EXPECT_EQ(
       "SystemID 406. Received: Loader (65536 bytes; its note). Not received: EEPROM (Comm_TransferBlock: "
       "Timeout while waiting or a response).",
@@ -91,9 +91,10 @@ TEST(TransferSummary, SaysWhatArrivedAndWhatFailedWithTheResultText) {
   EXPECT_EQ("Sent for SystemID 406: Loader, Flash (12345 bytes).", Transfer_Summary(upload));
   EXPECT_TRUE(upload.Succeeded());
   upload.receiverSystemId = 1416;  // sent on the user's Yes all the same
-  EXPECT_EQ("Sent for SystemID 406: Loader, Flash (12345 bytes). The receiver reports SystemID 1416, another "
-            "model.",
-            Transfer_Summary(upload));
+  EXPECT_EQ(
+      "Sent for SystemID 406: Loader, Flash (12345 bytes). The receiver reports SystemID 1416, another "
+      "model.",
+      Transfer_Summary(upload));
   upload.result = result::kTfdUploadWrongModel;
   EXPECT_EQ("Nothing sent: the receiver reports SystemID 1416; the image is for SystemID 406.",
             Transfer_Summary(upload));

@@ -156,11 +156,12 @@ TEST(UploadModel, AReceiverOfAnotherModelGetsNothingWithoutAYes) {
   EXPECT_EQ(result::kTfdUploadWrongModel, refused->report.result);
   EXPECT_EQ(406, refused->report.receiverSystemId);
   EXPECT_FALSE(refused->report.Succeeded());
-  EXPECT_EQ((std::vector<std::string>{"The receiver reports SystemID 406 (" + std::string(Model_GetName(406)) +
-                                          "); the image is for SystemID 4502 (" + std::string(Model_GetName(4502)) +
-                                          "). Send it anyway?",
-                                      "Reboot the Toppy?"}),
-            refused->shown);
+  EXPECT_EQ(
+      (std::vector<std::string>{"The receiver reports SystemID 406 (" + std::string(Model_GetName(406)) +
+                                    "); the image is for SystemID 4502 (" + std::string(Model_GetName(4502)) +
+                                    "). Send it anyway?",
+                                "Reboot the Toppy?"}),
+      refused->shown);
   EXPECT_EQ(0, refused->watcher.Count(comm_status::kBlockStarted));  // no request was answered
   EXPECT_FALSE(rig->link().isOpen());
   EXPECT_EQ(before, rig->receiver().MemorySnapshot());
@@ -174,8 +175,9 @@ TEST(UploadRefusals, AnEmptyFirmwareIsRefusedBeforeTheReceiverIsTouched) {
   const auto refused = Upload(*rig, workspace, AllComponents(), ui);
   EXPECT_FALSE(refused->report.started);
   EXPECT_EQ("Nothing sent: the Firmware is empty (0 bytes).", Transfer_Summary(refused->report));
-  EXPECT_EQ((std::vector<std::string>{"The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent."}),
-            refused->shown);  // and no reboot question: the port was never opened
+  EXPECT_EQ(
+      (std::vector<std::string>{"The Firmware is empty (0 bytes): no receiver takes it. Nothing was sent."}),
+      refused->shown);  // and no reboot question: the port was never opened
   EXPECT_TRUE(refused->watcher.statuses.empty());
   EXPECT_EQ(0, rig->receiver().Stats().reboots);
 }

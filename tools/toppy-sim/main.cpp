@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,6 +85,22 @@ Faults:
   --own-seq            the same as --seq own
   --upload-piece N     upload: ask for the image in pieces of N bytes (at most
                        255 on a serial line), the last one past its end
+  --upload-retry-ms N  upload: ask again after N ms without an answer
+                       (default 1000)
+  --random-faults LIST faults drawn at random for every packet of a transfer
+                       (block size, data reply, upload request): KIND:PERCENT
+                       items separated by commas, KIND one of drop, corrupt,
+                       late (--late-ms late), slow (up to 120 ms late), junk
+                       (up to 24 junk bytes before it; serial only), e.g.
+                       drop:2,late:1.5
+  --fault-seed N       seed of the random faults (default 1): the same seed
+                       draws the same faults for the same packets
+  --unplug-after N     pull the cable instead of sending packet N+1 of the
+                       transfers (block sizes, data replies and upload
+                       requests together)
+  --garble-every N     every Nth data reply carries one wrong data byte in a
+                       packet whose checksum holds (a receiver that misreads
+                       its memory): wrong data no host can notice
   --any-sysid          take uploads made for any model
   --store-wrong KIND   store one byte of KIND (loader, firmware, flash,
                        eeprom, defaults, background) wrong whenever an
@@ -153,6 +170,30 @@ bool ParseComponentOption(const std::string& option, const std::string& value, O
   return false;
 }
 
+// The options of the faults drawn at random and the remaining value options.
+bool ParseFaultDrawOption(const std::string& option, const std::string& value, Options& options) {
+  FaultSwitches& faults = options.receiver.faults;
+  const long kMax = 1000000000;
+  if (option == "--random-faults") {
+    try {
+      faults.randomFaults = ParseRandomFaults(value);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(e.what());
+    }
+  } else if (option == "--fault-seed") {
+    faults.faultSeed = static_cast<uint64_t>(ParseNumber(option, value, 0, LONG_MAX, 0));
+  } else if (option == "--unplug-after") {
+    faults.unplugAfterPackets = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  } else if (option == "--garble-every") {
+    faults.garbleEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  } else if (option == "--upload-retry-ms") {
+    options.receiver.timing.uploadReplyTimeoutMs = static_cast<int>(ParseNumber(option, value, 1, 600000));
+  } else {
+    return ParseComponentOption(option, value, options);
+  }
+  return true;
+}
+
 bool ParseValueOption(const std::string& option, const std::string& value, Options& options) {
   ReceiverTiming& timing = options.receiver.timing;
   FaultSwitches& faults = options.receiver.faults;
@@ -198,7 +239,7 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
   else if (option == "--upload-piece")
     faults.uploadPiece = static_cast<size_t>(ParseNumber(option, value, 0, 0xFFFF));
   else
-    return ParseComponentOption(option, value, options);
+    return ParseFaultDrawOption(option, value, options);
   return true;
 }
 

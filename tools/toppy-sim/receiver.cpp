@@ -41,25 +41,13 @@ uint32_t GetBE(const std::vector<uint8_t>& bytes, size_t at, size_t width) {
   return value;
 }
 
-// The component of memory that block type is stored in (the settings and
-// defaults in their packed form).
-std::vector<uint8_t>& StoredComponent(ReceiverMemory& memory, int type) {
-  switch (type) {
-    case kSimLoader: return memory.loader;
-    case kSimFirmware: return memory.firmware;
-    case kSimFlash: return memory.packedFlash;
-    case kSimEeprom: return memory.eeprom;
-    case kSimDefaults: return memory.packedDefaults;
-    default: return memory.background;
-  }
-}
-
 }  // namespace
 
 Receiver::Receiver(ReceiverMemory memory, ReceiverOptions options)
     : options_(std::move(options)),
       memory_(std::move(memory)),
-      firmwareSections_(Memory_BlockForDownload(memory_, kSimFirmware)) {}
+      firmwareSections_(Memory_BlockForDownload(memory_, kSimFirmware)),
+      dice_(options_.faults.faultSeed, options_.faults.randomFaults) {}
 
 void Receiver::Run(ReceiverPort& port, std::stop_token stop) {
   if (options_.startInLoader) StartLoader(port, stop);
@@ -191,6 +179,30 @@ void Receiver::TakeInArrivals(ReceiverPort& port, const std::stop_token& stop) {
   }
 }
 
+bool Receiver::DrawFate(const ReceiverPort& port, uint8_t command, PacketFate& fate) {
+  if (command != kCmdBlockSize && command != kCmdData && command != kCmdRequestData) return false;
+  const int n = Count(&ReceiverStats::transferPackets);
+  fate = dice_.Next(!port.IsUsb());
+  // Once: afterwards the cable is out, and what is sent is lost anyway.
+  return options_.faults.unplugAfterPackets >= 0 && n == options_.faults.unplugAfterPackets + 1;
+}
+
+std::vector<uint8_t> Receiver::DataAsSent(int n, const std::vector<uint8_t>& payload) {
+  const int every = options_.faults.garbleEveryNthData;
+  if (every <= 0 || n % every != 0 || payload.empty()) return payload;
+  // One bit of one byte, in the middle: as a misread memory cell gives it.
+  std::vector<uint8_t> garbled = payload;
+  garbled[garbled.size() / 2] ^= 0x10;
+  Count(&ReceiverStats::garbledReplies);
+  return garbled;
+}
+
+void Receiver::PullCable(ReceiverPort& port, const std::string& event) {
+  Note(event);
+  port.Disconnect();
+  SetState(State::Disconnected);
+}
+
 void Receiver::SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command,
                           const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
   Transmit(port, nullptr, sequence, command, payload, isData, stop);
@@ -205,9 +217,13 @@ void Receiver::Transmit(ReceiverPort& port, const SimPacket* request, uint8_t se
                         const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop) {
   const FaultSwitches& faults = options_.faults;
   if (faults.silent) return;
+  PacketFate fate;
+  if (DrawFate(port, command, fate))
+    return PullCable(port, "cable pulled after " + std::to_string(faults.unplugAfterPackets) + " packets");
   const int n = isData ? Count(&ReceiverStats::dataReplies) : 0;
-  int delayMs = faults.replyDelayMs;
-  if (isData && faults.lateEveryNthData > 0 && n % faults.lateEveryNthData == 0) {
+  const auto every = [n](int period) { return period > 0 && n % period == 0; };
+  int delayMs = faults.replyDelayMs + fate.slowMs;
+  if (fate.late || (isData && every(faults.lateEveryNthData))) {
     Count(&ReceiverStats::lateReplies);
     delayMs += faults.lateMs;
   }
@@ -216,28 +232,24 @@ void Receiver::Transmit(ReceiverPort& port, const SimPacket* request, uint8_t se
   // it has seen counts what came in while the reply was delayed.
   if (request && faults.numbering == ReplyNumbering::Newest) TakeInArrivals(port, stop);
   if (request) sequence = ReplySequence(*request);
-  std::vector<uint8_t> bytes = port.IsUsb() ? EncodeUsbPacket(sequence, command, payload)
-                                            : EncodeSerialPacket(sequence, command, payload);
-  if (isData) {
-    if (faults.disconnectAfterData >= 0 && n > faults.disconnectAfterData) {
-      Note("cable pulled after " + std::to_string(n - 1) + " data replies");
-      port.Disconnect();
-      SetState(State::Disconnected);
-      return;
-    }
-    if (faults.dropEveryNthData > 0 && n % faults.dropEveryNthData == 0) {
-      Count(&ReceiverStats::droppedReplies);
-      return;
-    }
-    if (faults.corruptEveryNthData > 0 && n % faults.corruptEveryNthData == 0) {
-      bytes.back() ^= 0x5A;
-      Count(&ReceiverStats::corruptedReplies);
-    }
+  const std::vector<uint8_t> body = isData ? DataAsSent(n, payload) : payload;
+  std::vector<uint8_t> bytes =
+      port.IsUsb() ? EncodeUsbPacket(sequence, command, body) : EncodeSerialPacket(sequence, command, body);
+  if (isData && faults.disconnectAfterData >= 0 && n > faults.disconnectAfterData)
+    return PullCable(port, "cable pulled after " + std::to_string(n - 1) + " data replies");
+  if (fate.drop || (isData && every(faults.dropEveryNthData))) {
+    Count(&ReceiverStats::droppedReplies);
+    return;
   }
-  if (!port.IsUsb() && faults.junkBeforeReplies > 0) {
-    std::vector<uint8_t> junk(static_cast<size_t>(faults.junkBeforeReplies));
-    for (size_t i = 0; i < junk.size(); ++i) junk[i] = kBootJunk[i % kBootJunk.size()];
-    bytes.insert(bytes.begin(), junk.begin(), junk.end());
+  if (fate.corrupt || (isData && every(faults.corruptEveryNthData))) {
+    bytes.back() ^= 0x5A;
+    Count(&ReceiverStats::corruptedReplies);
+  }
+  const int junk = faults.junkBeforeReplies + fate.junkBytes;
+  if (!port.IsUsb() && junk > 0) {
+    std::vector<uint8_t> noise(static_cast<size_t>(junk));
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = kBootJunk[i % kBootJunk.size()];
+    bytes.insert(bytes.begin(), noise.begin(), noise.end());
   }
   port.Send(bytes, stop);
 }
@@ -398,7 +410,7 @@ void Receiver::StoreOneByteWrong(ReceiverMemory& memory, const TfdIntake& intake
   const int type = options_.faults.storeWrongBlock;
   const std::vector<int>& taken = intake.blockTypesTaken;
   if (std::find(taken.begin(), taken.end(), type) == taken.end()) return;
-  std::vector<uint8_t>& stored = StoredComponent(memory, type);
+  std::vector<uint8_t>& stored = memory.Component(type);
   if (stored.empty()) return;
   stored[stored.size() / 2] ^= 0x01;
   Note("upload: block " + std::to_string(type) + " stored with byte " + std::to_string(stored.size() / 2) +

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "random_faults.h"
 #include "receiver_memory.h"
 #include "sim_packets.h"
 
@@ -102,6 +103,19 @@ struct FaultSwitches {
   // 0 on, until the pieces hold the whole image: the last one runs past its
   // end. 0: ask for exactly the bytes the image holds.
   size_t uploadPiece = 0;
+  // Faults drawn at random from faultSeed for every packet of a transfer:
+  // block sizes (08), data replies (05) and upload requests (04). They come
+  // on top of the switches above.
+  RandomFaultChances randomFaults;
+  uint64_t faultSeed = 1;
+  // The cable is pulled instead of sending packet N+1 of the transfers (block
+  // sizes, data replies and upload requests counted together): in the
+  // middle of an upload as well as of a download.
+  int unplugAfterPackets = -1;
+  // Every Nth data reply carries one wrong data byte in a packet whose
+  // checksum holds, as from a receiver that misreads its own memory: no
+  // host can tell. For checking that wrong bytes are noticed downstream.
+  int garbleEveryNthData = 0;
   // An accepted upload that carries this block type (kSimLoader..
   // kSimBackground) is stored with one byte wrong: the lowest bit of its
   // middle byte flipped, as a failing flash cell would keep it. -1: none.
@@ -123,7 +137,9 @@ struct ReceiverStats {
   int droppedReplies = 0;
   int corruptedReplies = 0;
   int lateReplies = 0;
-  int uploadRequests = 0;  // 04 sent in upload (repeats included)
+  int uploadRequests = 0;   // 04 sent in upload (repeats included)
+  int transferPackets = 0;  // 08, 05 and 04 sent (lost ones included)
+  int garbledReplies = 0;
   int uploadsAccepted = 0;
   int uploadsRefused = 0;
 };
@@ -157,6 +173,14 @@ class Receiver {
   // Sends a packet the receiver starts (announcement, upload request, end).
   void SendPacket(ReceiverPort& port, uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload,
                   bool isData, const std::stop_token& stop);
+  // The random faults of a packet with this command: none but for block
+  // sizes, data replies and upload requests. True when the cable is to be
+  // pulled instead of sending it (--unplug-after).
+  bool DrawFate(const ReceiverPort& port, uint8_t command, PacketFate& fate);
+  // The payload of data reply n as sent: garbled when its turn has come.
+  std::vector<uint8_t> DataAsSent(int n, const std::vector<uint8_t>& payload);
+  // The cable is out for good, after the event is told.
+  void PullCable(ReceiverPort& port, const std::string& event);
   // Sends the reply to request, numbered as it goes out (after any delay).
   void SendReply(ReceiverPort& port, const SimPacket& request, uint8_t command,
                  const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop);
@@ -201,10 +225,11 @@ class Receiver {
   State state_ = State::Normal;
   std::vector<std::string> events_;
   std::function<void(const std::string&)> sink_;
-  uint8_t sequence_ = 0;          // the receiver's own sequence counter
-  uint8_t newestSeen_ = 0;        // sequence byte of the last packet read from the host
+  FaultDice dice_;
+  uint8_t sequence_ = 0;           // the receiver's own sequence counter
+  uint8_t newestSeen_ = 0;         // sequence byte of the last packet read from the host
   std::deque<SimPacket> backlog_;  // packets read ahead by TakeInArrivals, not yet acted on
-  bool rebootRequested_ = false;  // a 0B came in during an upload
+  bool rebootRequested_ = false;   // a 0B came in during an upload
   SimClock::time_point loaderDeadline_{};
 };
 

@@ -93,18 +93,18 @@ std::string CheckComponentBlock(uint16_t type, const std::vector<uint8_t>& block
   }
 }
 
-std::vector<uint8_t>& ComponentOf(ReceiverMemory& memory, uint16_t type) {
+}  // namespace
+
+std::vector<uint8_t>& ReceiverMemory::Component(int type) {
   switch (type) {
-    case kSimLoader: return memory.loader;
-    case kSimFirmware: return memory.firmware;
-    case kSimFlash: return memory.packedFlash;
-    case kSimEeprom: return memory.eeprom;
-    case kSimDefaults: return memory.packedDefaults;
-    default: return memory.background;
+    case kSimLoader: return loader;
+    case kSimFirmware: return firmware;
+    case kSimFlash: return packedFlash;
+    case kSimEeprom: return eeprom;
+    case kSimDefaults: return packedDefaults;
+    default: return background;
   }
 }
-
-}  // namespace
 
 std::vector<uint8_t> Memory_PackSettings(uint16_t systemId, const std::vector<uint8_t>& settings) {
   std::vector<uint8_t> packed(kSimPackedSize);
@@ -271,7 +271,7 @@ TfdIntake Memory_TakeTfdImage(ReceiverMemory& memory, std::span<const uint8_t> i
   std::string taken;
   for (auto& [type, block] : blocks) {
     if (type >= kSimBlockTypes) continue;
-    ComponentOf(memory, type) = std::move(block);
+    memory.Component(type) = std::move(block);
     intake.blockTypesTaken.push_back(type);
     taken += " " + std::to_string(type);
   }

@@ -64,6 +64,10 @@ struct ReceiverMemory {
   // (and a default EEPROM) whose record CRCs hold; a background picture.
   static ReceiverMemory Builtin(uint16_t systemId);
 
+  // The component that block type is stored in (the settings and defaults in
+  // their packed form); any type not named is the background.
+  std::vector<uint8_t>& Component(int type);
+
   bool operator==(const ReceiverMemory&) const = default;
 };
 

@@ -39,12 +39,6 @@ bool Workspace::AnyPresent() const {
   return false;
 }
 
-std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind) {
-  std::vector<uint8_t> image;
-  Workspace_StartingImage(workspace, kind, image);
-  return image;
-}
-
 void Workspace_StartingImage(const Workspace& workspace, ComponentKind kind, std::vector<uint8_t>& into) {
   const std::vector<uint8_t>& image = workspace.Image(kind);
   into.resize(image.size());

@@ -82,15 +82,12 @@ struct Workspace {
   std::optional<KeptModelHeader> keptHeader;
 };
 
-// The image that an operation writing only part of kind builds on: a copy of
-// the image while the component is present; zeros of its size while it is
-// absent, so that the bytes of a removed or discarded image never come back
-// in a file.
-std::vector<uint8_t> Workspace_StartingImage(const Workspace& workspace, ComponentKind kind);
-
-// The same image written into into, which is resized to it and keeps its
-// storage when that is large enough (no allocation for a buffer that is
-// reused from load to load).
+// Writes into into the image that an operation writing only part of kind
+// builds on: a copy of the image while the component is present; zeros of its
+// size while it is absent, so that the bytes of a removed or discarded image
+// never come back in a file. into is resized to the image and keeps its
+// storage when that is large enough (no allocation for a buffer reused from
+// load to load).
 void Workspace_StartingImage(const Workspace& workspace, ComponentKind kind, std::vector<uint8_t>& into);
 
 // Zero-fills the image of kind when the component is absent (see

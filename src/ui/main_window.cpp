@@ -56,9 +56,9 @@ TForm1::~TForm1() = default;
 
 // Every event a control can raise, as the model's event.
 void TForm1::ConnectControls() {
-  for (const ControlSpec& spec : ControlTable()) {
-    QWidget* widget = controls_[Index(spec.id)];
-    const ControlId id = spec.id;
+  for (const ControlDesign& design : ControlTable()) {
+    QWidget* widget = controls_[Index(design.id)];
+    const ControlId id = design.id;
     if (auto* box = qobject_cast<QCheckBox*>(widget)) {
       connect(box, &QCheckBox::toggled, this, [this, id](bool checked) { model_.SetChecked(id, checked); });
     } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
@@ -76,8 +76,8 @@ void TForm1::ConnectControls() {
   }
 }
 
-void TForm1::RenderControl(const ControlSpec& spec, const ControlView& view) {
-  QWidget* widget = controls_[Index(spec.id)];
+void TForm1::RenderControl(const ControlDesign& design, const ControlView& view) {
+  QWidget* widget = controls_[Index(design.id)];
   if (widget->isEnabled() != view.enabled) widget->setEnabled(view.enabled);
   if (widget->toolTip() != Text(view.hint)) widget->setToolTip(Text(view.hint));
   if (auto* group = qobject_cast<QGroupBox*>(widget)) {
@@ -99,7 +99,7 @@ void TForm1::RenderControl(const ControlSpec& spec, const ControlView& view) {
 }
 
 void TForm1::Render(const WindowView& view) {
-  for (const ControlSpec& spec : ControlTable()) RenderControl(spec, view[spec.id]);
+  for (const ControlDesign& design : ControlTable()) RenderControl(design, view[design.id]);
   for (size_t i = 0; i < kMenuEntryCount; ++i)
     if (actions_[i]->isEnabled() != view.menuEnabled[i]) actions_[i]->setEnabled(view.menuEnabled[i]);
 }

@@ -157,13 +157,13 @@ class TForm1 : public QMainWindow, private WindowFace {
 
   void ApplyWindowFont();
   void BuildControls();
-  QWidget* MakeControl(const ControlSpec& spec, QWidget* parent);
+  QWidget* MakeControl(const ControlDesign& design, QWidget* parent);
   void NameControls();
   void NameActions();
   void BuildMenu();
   void ApplyWindowFrame();
   void ConnectControls();
-  void RenderControl(const ControlSpec& spec, const ControlView& view);
+  void RenderControl(const ControlDesign& design, const ControlView& view);
 
   // Every control by ControlId, every menu entry by MenuEntryId.
   std::array<QWidget*, kControlCount> controls_{};

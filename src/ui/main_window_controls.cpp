@@ -29,13 +29,13 @@ QString WindowFontFamily(const char* wanted) {
   return QString();
 }
 
-QFont WindowFont(const FontSpec& spec) {
-  static const QString family = WindowFontFamily(spec.family);
+QFont WindowFont(const FontStyle& design) {
+  static const QString family = WindowFontFamily(design.family);
   QFont font;
   if (!family.isEmpty()) font.setFamily(family);
   font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(spec.pixelHeight);
-  font.setBold(spec.bold);
+  font.setPixelSize(design.pixelHeight);
+  font.setBold(design.bold);
   return font;
 }
 
@@ -43,14 +43,14 @@ QColor Rgb(uint32_t rgb) { return QColor((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, 
 
 // A label with centred bold text on an opaque coloured background, in the
 // window-text colour.
-ClickableLabel* MakeColouredLabel(const ControlSpec& spec, QWidget* parent) {
-  auto* label = new ClickableLabel(QString::fromLatin1(spec.caption), parent);
+ClickableLabel* MakeColouredLabel(const ControlDesign& design, QWidget* parent) {
+  auto* label = new ClickableLabel(QString::fromLatin1(design.caption), parent);
   label->setAlignment(Qt::AlignCenter);
   label->setAutoFillBackground(true);
   QPalette palette = label->palette();
   palette.setColor(QPalette::WindowText, parent->palette().color(QPalette::Text));
   label->setPalette(palette);
-  SetLabelColour(label, spec.startColour);
+  SetLabelColour(label, design.startColour);
   return label;
 }
 
@@ -76,23 +76,23 @@ void SetLabelColour(QLabel* label, uint32_t rgb) {
 
 void TForm1::ApplyWindowFont() { setFont(WindowFont(kMainWindow.font)); }
 
-QWidget* TForm1::MakeControl(const ControlSpec& spec, QWidget* parent) {
-  const QString caption = QString::fromLatin1(spec.caption);
+QWidget* TForm1::MakeControl(const ControlDesign& design, QWidget* parent) {
+  const QString caption = QString::fromLatin1(design.caption);
   QWidget* widget = nullptr;
-  switch (spec.kind) {
+  switch (design.kind) {
     case ControlKind::Group: widget = new QGroupBox(caption, parent); break;
     case ControlKind::Button: widget = new QPushButton(caption, parent); break;
     case ControlKind::CheckBox: widget = new QCheckBox(caption, parent); break;
     case ControlKind::ComboBox: widget = new QComboBox(parent); break;
     case ControlKind::StatusLine: widget = new QLabel(caption, parent); break;
     case ControlKind::ProgressBar: widget = MakeProgressBar(parent); break;
-    case ControlKind::ColouredLabel: widget = MakeColouredLabel(spec, parent); break;
+    case ControlKind::ColouredLabel: widget = MakeColouredLabel(design, parent); break;
   }
-  widget->setObjectName(QString::fromLatin1(spec.name));
-  widget->setGeometry(spec.rect.left, spec.rect.top, spec.rect.width, spec.rect.height);
-  if (spec.font.bold || spec.font.pixelHeight != kWindowFont.pixelHeight)
-    widget->setFont(WindowFont(spec.font));
-  widget->setToolTip(QString::fromLatin1(spec.hint));
+  widget->setObjectName(QString::fromLatin1(design.name));
+  widget->setGeometry(design.rect.left, design.rect.top, design.rect.width, design.rect.height);
+  if (design.font.bold || design.font.pixelHeight != kWindowFont.pixelHeight)
+    widget->setFont(WindowFont(design.font));
+  widget->setToolTip(QString::fromLatin1(design.hint));
   return widget;
 }
 
@@ -106,18 +106,19 @@ void TForm1::BuildControls() {
   palette.setColor(QPalette::Window, palette.color(QPalette::Button));
   client->setPalette(palette);
   setCentralWidget(client);
-  for (const ControlSpec& spec : ControlTable())
-    controls_[Index(spec.id)] = MakeControl(spec, spec.parent ? controls_[Index(*spec.parent)] : client);
+  for (const ControlDesign& design : ControlTable())
+    controls_[Index(design.id)] =
+        MakeControl(design, design.parent ? controls_[Index(*design.parent)] : client);
   NameControls();
 }
 
 void TForm1::BuildMenu() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");
-  for (const MenuSpec& spec : MainMenu()) {
-    QMenu* menu = bar->addMenu(QString::fromLatin1(spec.caption));
-    menu->setObjectName(QString::fromLatin1(spec.name));
-    for (const MenuItemSpec& item : spec.items) {
+  for (const MenuDesign& design : MainMenu()) {
+    QMenu* menu = bar->addMenu(QString::fromLatin1(design.caption));
+    menu->setObjectName(QString::fromLatin1(design.name));
+    for (const MenuItemDesign& item : design.items) {
       if (item.IsSeparator()) {
         menu->addSeparator();
         continue;

@@ -18,33 +18,34 @@ constexpr uint32_t kDarkGreen = 0x004000;
 constexpr uint32_t kDarkOlive = 0x404000;
 constexpr uint32_t kNavy = 0x000080;
 
-constexpr ControlSpec Group(C id, const char* name, std::optional<C> parent, const char* caption, Rect rect) {
+constexpr ControlDesign Group(C id, const char* name, std::optional<C> parent, const char* caption,
+                              Rect rect) {
   return {id, name, K::Group, parent, caption, rect, "", kWindowFont, kNoColour};
 }
 
 // Push buttons are 121 x 17.
-constexpr ControlSpec Button(C id, const char* name, C parent, const char* caption, int left, int top) {
+constexpr ControlDesign Button(C id, const char* name, C parent, const char* caption, int left, int top) {
   return {id, name, K::Button, parent, caption, {left, top, 121, 17}, "", kWindowFont, kNoColour};
 }
 
 // Check boxes sit at the left of their box, 121 x 17.
-constexpr ControlSpec Box(C id, const char* name, C parent, const char* caption, int top) {
+constexpr ControlDesign Box(C id, const char* name, C parent, const char* caption, int top) {
   return {id, name, K::CheckBox, parent, caption, {8, top, 121, 17}, "", kWindowFont, kNoColour};
 }
 
 // Drop-down lists are 121 wide; 21 is the height of the closed list.
-constexpr ControlSpec Combo(C id, const char* name, C parent) {
+constexpr ControlDesign Combo(C id, const char* name, C parent) {
   return {id, name, K::ComboBox, parent, "", {8, 12, 121, 21}, "", kWindowFont, kNoColour};
 }
 
 // Coloured labels are 105 x 23, the SystemID label 329 x 23.
-constexpr ControlSpec Coloured(C id, const char* name, const char* caption, int left, int top, int width,
-                               const char* hint, uint32_t colour) {
+constexpr ControlDesign Coloured(C id, const char* name, const char* caption, int left, int top, int width,
+                                 const char* hint, uint32_t colour) {
   return {id,         name,  K::ColouredLabel, std::nullopt, caption, {left, top, width, 23}, hint,
           kLabelFont, colour};
 }
 
-constexpr std::array<ControlSpec, kControlCount> kControls = {{
+constexpr std::array<ControlDesign, kControlCount> kControls = {{
     Group(C::GroupBox1, "GroupBox1", std::nullopt, "Load", {8, 8, 161, 281}),
     Button(C::ButtonNew, "ButtonNew", C::GroupBox1, "New", 17, 24),
     Button(C::ButtonLoadSTD, "ButtonLoadSTD", C::GroupBox1, "STD", 16, 48),
@@ -90,15 +91,15 @@ constexpr std::array<ControlSpec, kControlCount> kControls = {{
 
 using M = MenuEntryId;
 
-constexpr MenuItemSpec kSeparator = {std::nullopt, "", ""};
+constexpr MenuItemDesign kSeparator = {std::nullopt, "", ""};
 
-constexpr std::array<MenuItemSpec, 3> kFileItems = {{
+constexpr std::array<MenuItemDesign, 3> kFileItems = {{
     {M::MenuFileChangeSysID, "MenuFileChangeSysID", "Change SysID"},
     kSeparator,
     {M::MenuFileExit, "MenuFileExit", "E&xit"},
 }};
 
-constexpr std::array<MenuItemSpec, 9> kLoadItems = {{
+constexpr std::array<MenuItemDesign, 9> kLoadItems = {{
     {M::MenuLoadLoaderBIN, "MenuLoadLoaderBIN", "Loader BIN"},
     {M::MenuLoadFirmwareBIN, "MenuLoadFirmwareBIN", "Firmware BIN"},
     {M::MenuLoadFlashBIN, "MenuLoadFlashBIN", "Flash BIN"},
@@ -110,7 +111,7 @@ constexpr std::array<MenuItemSpec, 9> kLoadItems = {{
     {M::MenuLoadFlashBlock, "MenuLoadFlashBlock", "Flash Block"},
 }};
 
-constexpr std::array<MenuItemSpec, 9> kSaveItems = {{
+constexpr std::array<MenuItemDesign, 9> kSaveItems = {{
     {M::MenuSaveLoaderBIN, "MenuSaveLoaderBIN", "Loader BIN"},
     {M::MenuSaveFirmwareBIN, "MenuSaveFirmwareBIN", "Firmware BIN"},
     {M::MenuSaveFlashBIN, "MenuSaveFlashBIN", "Flash BIN"},
@@ -123,14 +124,14 @@ constexpr std::array<MenuItemSpec, 9> kSaveItems = {{
 }};
 
 // "&&" shows one "&".
-constexpr std::array<MenuItemSpec, 3> kDefaultsItems = {{
+constexpr std::array<MenuItemDesign, 3> kDefaultsItems = {{
     {M::MenuFlashEEPROMDefaults, "MenuFlashEEPROMDefaults", "Flash && EEPROM => Defaults"},
     {M::MenuDefaultsFlashEEPROM, "MenuDefaultsFlashEEPROM", "Defaults => Flash && EEPROM"},
     {M::MenuDefaultsNULLSettings, "MenuDefaultsNULLSettings", "NULL Settings"},
 }};
 
 // No Background entry: the Background is removed through its label.
-constexpr std::array<MenuItemSpec, 5> kRemoveItems = {{
+constexpr std::array<MenuItemDesign, 5> kRemoveItems = {{
     {M::MenuRemoveLoader, "MenuRemoveLoader", "Loader"},
     {M::MenuRemoveFirmware, "MenuRemoveFirmware", "Firmware"},
     {M::MenuRemoveSettings, "MenuRemoveSettings", "Settings"},
@@ -138,7 +139,7 @@ constexpr std::array<MenuItemSpec, 5> kRemoveItems = {{
     {M::MenuRemoveDefaults, "MenuRemoveDefaults", "Defaults"},
 }};
 
-const std::array<MenuSpec, 5> kMenus = {{
+const std::array<MenuDesign, 5> kMenus = {{
     {"MenuFile", "&File", kFileItems},
     {"MenuLoad", "&Load", kLoadItems},
     {"MenuSave", "&Save", kSaveItems},
@@ -148,13 +149,13 @@ const std::array<MenuSpec, 5> kMenus = {{
 
 }  // namespace
 
-std::span<const ControlSpec> ControlTable() { return kControls; }
+std::span<const ControlDesign> ControlTable() { return kControls; }
 
-const ControlSpec& Control(ControlId id) { return kControls[Index(id)]; }
+const ControlDesign& Control(ControlId id) { return kControls[Index(id)]; }
 
 std::optional<ControlId> ControlByName(const std::string& name) {
-  for (const ControlSpec& spec : kControls)
-    if (name == spec.name) return spec.id;
+  for (const ControlDesign& design : kControls)
+    if (name == design.name) return design.id;
   return std::nullopt;
 }
 
@@ -167,20 +168,20 @@ Rect ClientRect(ControlId id) {
   return rect;
 }
 
-const WindowSpec& MainWindow() { return kMainWindow; }
+const WindowDesign& MainWindow() { return kMainWindow; }
 
-std::span<const MenuSpec> MainMenu() { return kMenus; }
+std::span<const MenuDesign> MainMenu() { return kMenus; }
 
-const MenuItemSpec& MenuEntry(MenuEntryId id) {
-  for (const MenuSpec& menu : kMenus)
-    for (const MenuItemSpec& item : menu.items)
+const MenuItemDesign& MenuEntry(MenuEntryId id) {
+  for (const MenuDesign& menu : kMenus)
+    for (const MenuItemDesign& item : menu.items)
       if (item.id == id) return item;
   return kSeparator;  // not reached: every entry is in a menu
 }
 
 std::optional<MenuEntryId> MenuEntryByName(const std::string& name) {
-  for (const MenuSpec& menu : kMenus)
-    for (const MenuItemSpec& item : menu.items)
+  for (const MenuDesign& menu : kMenus)
+    for (const MenuItemDesign& item : menu.items)
       if (item.id && name == item.name) return item.id;
   return std::nullopt;
 }

@@ -87,20 +87,20 @@ struct Rect {
   constexpr bool operator==(const Rect&) const = default;
 };
 
-struct FontSpec {
+struct FontStyle {
   const char* family;  // "Tahoma"; a face without it picks its closest sans face
   int pixelHeight;     // character height in pixels
   bool bold;
 };
 
 // The window's font, and the bold one of the coloured labels.
-inline constexpr FontSpec kWindowFont = {"Tahoma", 11, false};
-inline constexpr FontSpec kLabelFont = {"Tahoma", 16, true};
+inline constexpr FontStyle kWindowFont = {"Tahoma", 11, false};
+inline constexpr FontStyle kLabelFont = {"Tahoma", 16, true};
 
 // Means "no colour of its own" in colour fields.
 inline constexpr uint32_t kNoColour = 0xFFFFFFFF;
 
-struct ControlSpec {
+struct ControlDesign {
   ControlId id;
   const char* name;  // "ButtonLoadSTD"
   ControlKind kind;
@@ -108,13 +108,13 @@ struct ControlSpec {
   const char* caption;              // as stored; "" for none (a combo box, the bar)
   Rect rect;                        // relative to the parent, see Rect
   const char* hint;                 // the tooltip shown on hover; "" for none
-  FontSpec font;                    // kWindowFont, or kLabelFont for coloured labels
+  FontStyle font;                   // kWindowFont, or kLabelFont for coloured labels
   uint32_t startColour;             // coloured labels: background until the first refresh; else kNoColour
 };
 
 // Every control, indexed by ControlId (ControlTable()[Index(id)].id == id).
-std::span<const ControlSpec> ControlTable();
-const ControlSpec& Control(ControlId id);
+std::span<const ControlDesign> ControlTable();
+const ControlDesign& Control(ControlId id);
 
 // The control of that name ("CheckBox9"), or nothing.
 std::optional<ControlId> ControlByName(const std::string& name);
@@ -126,21 +126,21 @@ Rect ClientRect(ControlId id);
 
 // --- The window itself ---------------------------------------------------------
 
-struct WindowSpec {
+struct WindowDesign {
   const char* caption;  // "Tolv Pack"
   int clientWidth;      // 344: the client area below the menu bar
   int clientHeight;     // 461
   int left, top;        // placed at the screen's top-left corner
-  FontSpec font;        // kWindowFont
+  FontStyle font;       // kWindowFont
   // Fixed single border (no resizing), system menu and minimise button only;
   // the background is the system's button-face colour.
   bool resizable;
   bool minimiseButton;
   bool maximiseButton;
 };
-inline constexpr WindowSpec kMainWindow = {"Tolv Pack", 344, 461, 0, 0, kWindowFont, false, true, false};
+inline constexpr WindowDesign kMainWindow = {"Tolv Pack", 344, 461, 0, 0, kWindowFont, false, true, false};
 // kMainWindow.
-const WindowSpec& MainWindow();
+const WindowDesign& MainWindow();
 
 // --- The main menu ----------------------------------------------------------
 
@@ -179,24 +179,24 @@ constexpr size_t Index(MenuEntryId id) { return static_cast<size_t>(id); }
 
 // One line of a drop-down menu: an entry, or a separator (no id, name "",
 // caption "").
-struct MenuItemSpec {
+struct MenuItemDesign {
   std::optional<MenuEntryId> id;
   const char* name;     // "MenuLoadFlashDMP"
   const char* caption;  // as stored: "&" marks the access key, "&&" shows one "&"
   bool IsSeparator() const { return !id.has_value(); }
 };
 
-struct MenuSpec {
+struct MenuDesign {
   const char* name;     // "MenuFile"
   const char* caption;  // "&File"
-  std::span<const MenuItemSpec> items;
+  std::span<const MenuItemDesign> items;
 };
 
 // The menu bar's menus in order: File, Load, Save, Defaults, Remove.
-std::span<const MenuSpec> MainMenu();
+std::span<const MenuDesign> MainMenu();
 
 // The item of an entry (its name and caption).
-const MenuItemSpec& MenuEntry(MenuEntryId id);
+const MenuItemDesign& MenuEntry(MenuEntryId id);
 
 // The entry of that name ("MenuSaveFlashDMP"), or nothing.
 std::optional<MenuEntryId> MenuEntryByName(const std::string& name);

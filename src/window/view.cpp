@@ -132,12 +132,12 @@ bool MenuEntryEnabled(MenuEntryId id, const Workspace& workspace, const WindowSt
 
 WindowView Window_View(const Workspace& workspace, const WindowState& state) {
   WindowView view;
-  for (const ControlSpec& spec : ControlTable()) {
-    ControlView& control = view.controls[Index(spec.id)];
-    control.caption = spec.caption;
-    control.hint = spec.hint;
-    control.enabled = ControlEnabled(spec.id, workspace, state);
-    control.checked = spec.kind == ControlKind::CheckBox && state.checked[Index(spec.id)];
+  for (const ControlDesign& design : ControlTable()) {
+    ControlView& control = view.controls[Index(design.id)];
+    control.caption = design.caption;
+    control.hint = design.hint;
+    control.enabled = ControlEnabled(design.id, workspace, state);
+    control.checked = design.kind == ControlKind::CheckBox && state.checked[Index(design.id)];
   }
   for (size_t i = 0; i < kMenuEntryCount; ++i)
     view.menuEnabled[i] = MenuEntryEnabled(static_cast<MenuEntryId>(i), workspace, state);

@@ -47,15 +47,16 @@ TEST_F(WindowTest, ControlsSitWhereTheyBelongWithTheirCaptions) {
   EXPECT_EQ(window->pos(), QPoint(0, 0));
   EXPECT_EQ(window->font().pixelSize(), 11);
   // Every control of the model's table, where the table puts it.
-  for (const ControlSpec& spec : ControlTable()) {
-    SCOPED_TRACE(spec.name);
-    QWidget* widget = Widget(*window, spec.name);
+  for (const ControlDesign& design : ControlTable()) {
+    SCOPED_TRACE(design.name);
+    QWidget* widget = Widget(*window, design.name);
     ASSERT_NE(widget, nullptr);
     EXPECT_EQ(widget->parentWidget()->objectName().toStdString(),
-              spec.parent ? Control(*spec.parent).name : "ClientArea");
-    EXPECT_EQ(widget->geometry(), QRect(spec.rect.left, spec.rect.top, spec.rect.width, spec.rect.height));
-    if (spec.id != ControlId::Label9) {
-      EXPECT_EQ(CaptionOf(widget), spec.caption);
+              design.parent ? Control(*design.parent).name : "ClientArea");
+    EXPECT_EQ(widget->geometry(),
+              QRect(design.rect.left, design.rect.top, design.rect.width, design.rect.height));
+    if (design.id != ControlId::Label9) {
+      EXPECT_EQ(CaptionOf(widget), design.caption);
     }
   }
   for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11", "Label6", "Label7",
@@ -76,12 +77,12 @@ TEST_F(WindowTest, MainMenuHoldsEveryEntryOfTheTableInOrder) {
   const QList<QAction*> menus = window->menuBar()->actions();
   ASSERT_EQ(menus.size(), static_cast<qsizetype>(MainMenu().size()));
   for (size_t i = 0; i < MainMenu().size(); ++i) {
-    const MenuSpec& spec = MainMenu()[i];
-    EXPECT_EQ(menus[i]->text().toStdString(), spec.caption);
+    const MenuDesign& design = MainMenu()[i];
+    EXPECT_EQ(menus[i]->text().toStdString(), design.caption);
     std::vector<std::string> expected;
-    for (const MenuItemSpec& item : spec.items)
+    for (const MenuItemDesign& item : design.items)
       expected.push_back(item.IsSeparator() ? "-" : std::string(item.name) + "=" + item.caption);
-    EXPECT_EQ(MenuEntries(menus[i]->menu()), expected) << spec.name;
+    EXPECT_EQ(MenuEntries(menus[i]->menu()), expected) << design.name;
   }
 }
 

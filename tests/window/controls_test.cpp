@@ -69,23 +69,23 @@ TEST(WindowControls, EveryControlHasItsPlaceKindCaptionAndLook) {
   ASSERT_EQ(ControlTable().size(), std::size(kPlacements));
   for (size_t i = 0; i < std::size(kPlacements); ++i) {
     const Placement& p = kPlacements[i];
-    const ControlSpec& spec = ControlTable()[i];
+    const ControlDesign& design = ControlTable()[i];
     SCOPED_TRACE(p.name);
-    EXPECT_EQ(spec.name, std::string(p.name));
-    EXPECT_EQ(Index(spec.id), i);
-    EXPECT_EQ(ControlByName(p.name), spec.id);
-    EXPECT_EQ(spec.kind, p.kind);
-    EXPECT_EQ(spec.parent ? Control(*spec.parent).name : "", std::string(p.parent));
-    if (spec.parent) {
-      EXPECT_LT(Index(*spec.parent), i) << "a parent is made before its children";
+    EXPECT_EQ(design.name, std::string(p.name));
+    EXPECT_EQ(Index(design.id), i);
+    EXPECT_EQ(ControlByName(p.name), design.id);
+    EXPECT_EQ(design.kind, p.kind);
+    EXPECT_EQ(design.parent ? Control(*design.parent).name : "", std::string(p.parent));
+    if (design.parent) {
+      EXPECT_LT(Index(*design.parent), i) << "a parent is made before its children";
     }
-    EXPECT_EQ(spec.rect, p.rect);
-    EXPECT_EQ(spec.caption, std::string(p.caption));
+    EXPECT_EQ(design.rect, p.rect);
+    EXPECT_EQ(design.caption, std::string(p.caption));
     const bool coloured = p.kind == K::ColouredLabel;
-    EXPECT_EQ(spec.font.pixelHeight, coloured ? 16 : 11);
-    EXPECT_EQ(spec.font.bold, coloured);
-    EXPECT_EQ(spec.font.family, std::string("Tahoma"));
-    EXPECT_EQ(spec.startColour != kNoColour, coloured);
+    EXPECT_EQ(design.font.pixelHeight, coloured ? 16 : 11);
+    EXPECT_EQ(design.font.bold, coloured);
+    EXPECT_EQ(design.font.family, std::string("Tahoma"));
+    EXPECT_EQ(design.startColour != kNoColour, coloured);
   }
   EXPECT_EQ(ControlByName("Label12"), std::nullopt);
 
@@ -103,7 +103,7 @@ TEST(WindowControls, EveryControlHasItsPlaceKindCaptionAndLook) {
   EXPECT_EQ(ClientRect(ControlId::ButtonNew), (Rect{25, 32, 121, 17}));
   EXPECT_EQ(ClientRect(ControlId::Label9), (Rect{8, 434, 329, 23}));
 
-  const WindowSpec& window = MainWindow();
+  const WindowDesign& window = MainWindow();
   EXPECT_EQ(window.caption, std::string("Tolv Pack"));
   EXPECT_EQ(window.clientWidth, 344);
   EXPECT_EQ(window.clientHeight, 461);
@@ -114,9 +114,9 @@ TEST(WindowControls, EveryControlHasItsPlaceKindCaptionAndLook) {
 }
 
 // "Name=Caption" per entry, "-" per separator.
-std::vector<std::string> Entries(const MenuSpec& menu) {
+std::vector<std::string> Entries(const MenuDesign& menu) {
   std::vector<std::string> entries;
-  for (const MenuItemSpec& item : menu.items) {
+  for (const MenuItemDesign& item : menu.items) {
     entries.push_back(item.IsSeparator() ? "-" : std::string(item.name) + "=" + item.caption);
     if (item.id) {
       EXPECT_EQ(MenuEntryByName(item.name), item.id);
@@ -145,7 +145,7 @@ TEST(WindowControls, MenusHoldEveryEntryInOrderWithAccessKeys) {
             (V{"MenuRemoveLoader=Loader", "MenuRemoveFirmware=Firmware", "MenuRemoveSettings=Settings",
                "MenuRemoveEEPROM=EEPROM", "MenuRemoveDefaults=Defaults"}));
   std::string keys;
-  for (const MenuSpec& menu : menus) keys += AccessKey(menu.caption);
+  for (const MenuDesign& menu : menus) keys += AccessKey(menu.caption);
   EXPECT_EQ(keys, "flsdr");
   EXPECT_EQ(AccessKey(MenuEntry(MenuEntryId::MenuFileExit).caption), 'x');
   EXPECT_EQ(AccessKey("Flash && EEPROM => Defaults"), 0) << "\"&&\" is a shown \"&\"";

@@ -21,8 +21,8 @@ using M = MenuEntryId;
 // The names of the controls and menu entries the view disables.
 std::set<std::string> Disabled(const WindowView& view) {
   std::set<std::string> names;
-  for (const ControlSpec& spec : ControlTable())
-    if (!view[spec.id].enabled) names.insert(spec.name);
+  for (const ControlDesign& design : ControlTable())
+    if (!view[design.id].enabled) names.insert(design.name);
   for (size_t i = 0; i < kMenuEntryCount; ++i)
     if (!view.menuEnabled[i]) names.insert(MenuEntry(static_cast<M>(i)).name);
   return names;
@@ -72,7 +72,7 @@ TEST_F(WindowViewTest, AnEmptyWorkspaceOffersOnlyTheLoadSide) {
   EXPECT_EQ(view[C::ComboBox2].selected, 0);
   EXPECT_EQ(Disabled(view), kSaveSide);
   EXPECT_EQ(view.modelListError, "");
-  for (const ControlSpec& spec : ControlTable()) EXPECT_FALSE(view[spec.id].checked) << spec.name;
+  for (const ControlDesign& design : ControlTable()) EXPECT_FALSE(view[design.id].checked) << design.name;
 }
 
 TEST_F(WindowViewTest, SavingIsOfferedForWhatIsPresentWithTheReasonWhenNot) {

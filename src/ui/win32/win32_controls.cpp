@@ -16,12 +16,12 @@ namespace {
 // combo box is created with.
 constexpr int kDropDownHeight = 240;
 
-HFONT MakeFont(const FontSpec& spec) {
+HFONT MakeFont(const FontStyle& design) {
   // A negative height asks for the character height itself (without the
   // internal leading), in pixels.
-  return CreateFontW(-spec.pixelHeight, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+  return CreateFontW(-design.pixelHeight, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                     DEFAULT_PITCH | FF_SWISS, Utf8ToWide(spec.family).c_str());
+                     DEFAULT_PITCH | FF_SWISS, Utf8ToWide(design.family).c_str());
 }
 
 struct ClassAndStyle {
@@ -44,22 +44,22 @@ ClassAndStyle ForKind(ControlKind kind) {
   return {WC_STATICW, 0};
 }
 
-HWND CreateControl(HWND window, const ControlSpec& spec, const WindowFonts& fonts) {
-  const ClassAndStyle kind = ForKind(spec.kind);
-  const Rect rect = ClientRect(spec.id);
-  const int height = spec.kind == ControlKind::ComboBox ? kDropDownHeight : rect.height;
+HWND CreateControl(HWND window, const ControlDesign& design, const WindowFonts& fonts) {
+  const ClassAndStyle kind = ForKind(design.kind);
+  const Rect rect = ClientRect(design.id);
+  const int height = design.kind == ControlKind::ComboBox ? kDropDownHeight : rect.height;
   const HWND control = CreateWindowExW(
-      0, kind.className, Utf8ToWide(spec.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, rect.left,
-      rect.top, rect.width, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(spec.id))),
+      0, kind.className, Utf8ToWide(design.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, rect.left,
+      rect.top, rect.width, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(design.id))),
       GetModuleHandleW(nullptr), nullptr);
   if (control == nullptr)
-    throw std::runtime_error(std::string("Cannot create the control ") + spec.name + ".");
-  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(spec.font)), FALSE);
-  if (spec.kind == ControlKind::ProgressBar)
+    throw std::runtime_error(std::string("Cannot create the control ") + design.name + ".");
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(design.font)), FALSE);
+  if (design.kind == ControlKind::ProgressBar)
     SendMessageW(control, PBM_SETRANGE32, kProgressMin, kProgressMax);
   // The closed field of a drop-down list: its height less the two 3-pixel
   // borders around the selection.
-  if (spec.kind == ControlKind::ComboBox && rect.height > 6)
+  if (design.kind == ControlKind::ComboBox && rect.height > 6)
     SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), rect.height - 6);
   return control;
 }
@@ -87,15 +87,16 @@ WindowFonts::~WindowFonts() {
 
 ControlHandles CreateControls(HWND window, const WindowFonts& fonts) {
   ControlHandles handles{};
-  for (const ControlSpec& spec : ControlTable()) handles[Index(spec.id)] = CreateControl(window, spec, fonts);
+  for (const ControlDesign& design : ControlTable())
+    handles[Index(design.id)] = CreateControl(window, design, fonts);
   return handles;
 }
 
 HMENU CreateMainMenu() {
   const HMENU bar = CreateMenu();
-  for (const MenuSpec& menu : MainMenu()) {
+  for (const MenuDesign& menu : MainMenu()) {
     const HMENU popup = CreatePopupMenu();
-    for (const MenuItemSpec& item : menu.items) {
+    for (const MenuItemDesign& item : menu.items) {
       if (item.IsSeparator()) {
         AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
       } else {
@@ -114,9 +115,9 @@ HWND CreateTooltips(HWND window, const ControlHandles& controls) {
       WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (tips == nullptr) return nullptr;
-  for (const ControlSpec& spec : ControlTable()) {
-    if (spec.hint[0] == '\0' && spec.kind != ControlKind::StatusLine) continue;
-    SetTooltipText(tips, window, controls[Index(spec.id)], Utf8ToWide(spec.hint));
+  for (const ControlDesign& design : ControlTable()) {
+    if (design.hint[0] == '\0' && design.kind != ControlKind::StatusLine) continue;
+    SetTooltipText(tips, window, controls[Index(design.id)], Utf8ToWide(design.hint));
   }
   return tips;
 }

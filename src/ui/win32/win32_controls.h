@@ -26,14 +26,14 @@ std::optional<ControlId> ControlForChildId(int childId);
 std::optional<MenuEntryId> MenuEntryForCommandId(int commandId);
 
 // The window's font and the coloured labels' bold font, made from the table's
-// FontSpecs; released with the object.
+// FontStyles; released with the object.
 class WindowFonts {
  public:
   WindowFonts();
   ~WindowFonts();
   WindowFonts(const WindowFonts&) = delete;
   WindowFonts& operator=(const WindowFonts&) = delete;
-  HFONT For(const FontSpec& spec) const { return spec.bold ? label_ : window_; }
+  HFONT For(const FontStyle& design) const { return design.bold ? label_ : window_; }
   HFONT window() const { return window_; }
 
  private:

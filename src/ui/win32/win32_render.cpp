@@ -22,9 +22,9 @@ void FillList(HWND combo, const std::vector<std::string>& items) {
 
 void Win32Window::Render(const WindowView& view) {
   const bool first = !shown_.has_value();
-  for (const ControlSpec& spec : ControlTable()) {
-    const ControlView* before = first ? nullptr : &(*shown_)[spec.id];
-    RenderControl(spec.id, before, view[spec.id]);
+  for (const ControlDesign& design : ControlTable()) {
+    const ControlView* before = first ? nullptr : &(*shown_)[design.id];
+    RenderControl(design.id, before, view[design.id]);
   }
   RenderMenu(view, first);
   shown_ = view;

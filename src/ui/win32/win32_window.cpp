@@ -13,11 +13,11 @@ namespace {
 // The resource id of the program's icon (TolvPack.rc).
 constexpr int kIconResource = 1;
 
-DWORD FrameStyle(const WindowSpec& spec) {
+DWORD FrameStyle(const WindowDesign& design) {
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
-  if (spec.resizable) style |= WS_THICKFRAME;
-  if (spec.minimiseButton) style |= WS_MINIMIZEBOX;
-  if (spec.maximiseButton) style |= WS_MAXIMIZEBOX;
+  if (design.resizable) style |= WS_THICKFRAME;
+  if (design.minimiseButton) style |= WS_MINIMIZEBOX;
+  if (design.maximiseButton) style |= WS_MAXIMIZEBOX;
   return style;
 }
 
@@ -47,13 +47,13 @@ void RegisterWindowClass() {
 
 Win32Window::Win32Window(const WindowServices& services) {
   RegisterWindowClass();
-  const WindowSpec& spec = MainWindow();
-  const DWORD style = FrameStyle(spec);
-  RECT frame{0, 0, spec.clientWidth, spec.clientHeight};
+  const WindowDesign& design = MainWindow();
+  const DWORD style = FrameStyle(design);
+  RECT frame{0, 0, design.clientWidth, design.clientHeight};
   AdjustWindowRectEx(&frame, style, TRUE, 0);
-  window_ = CreateWindowExW(0, kWindowClassName, Utf8ToWide(spec.caption).c_str(), style, spec.left, spec.top,
-                            frame.right - frame.left, frame.bottom - frame.top, nullptr, CreateMainMenu(),
-                            GetModuleHandleW(nullptr), this);
+  window_ = CreateWindowExW(0, kWindowClassName, Utf8ToWide(design.caption).c_str(), style, design.left,
+                            design.top, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                            CreateMainMenu(), GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) throw std::runtime_error("Cannot create the window.");
   SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.window()), FALSE);
   controls_ = CreateControls(window_, fonts_);
@@ -71,16 +71,16 @@ Win32Window::~Win32Window() {
 // A menu bar too wide for one line takes two and leaves the client area
 // short: the frame grows until the client area has its size.
 void Win32Window::FitClientArea() {
-  const WindowSpec& spec = MainWindow();
+  const WindowDesign& design = MainWindow();
   for (int attempt = 0; attempt < 3; ++attempt) {
     RECT client;
     RECT outer;
     GetClientRect(window_, &client);
     GetWindowRect(window_, &outer);
-    const int dw = spec.clientWidth - (client.right - client.left);
-    const int dh = spec.clientHeight - (client.bottom - client.top);
+    const int dw = design.clientWidth - (client.right - client.left);
+    const int dh = design.clientHeight - (client.bottom - client.top);
     if (dw == 0 && dh == 0) return;
-    SetWindowPos(window_, nullptr, spec.left, spec.top, outer.right - outer.left + dw,
+    SetWindowPos(window_, nullptr, design.left, design.top, outer.right - outer.left + dw,
                  outer.bottom - outer.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }

@@ -85,17 +85,17 @@ TEST_F(Win32WindowTest, EveryControlSitsAtItsRectangleWithItsCaptionAndStartStat
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
   EXPECT_FALSE(style & (WS_THICKFRAME | WS_MAXIMIZEBOX));
 
-  for (const ControlSpec& spec : ControlTable()) {
-    const Rect expected = ClientRect(spec.id);
-    const Rect actual = window.ClientRectOf(spec.id);
-    EXPECT_EQ(actual, expected) << spec.name << " at " << actual.left << "," << actual.top << " "
+  for (const ControlDesign& design : ControlTable()) {
+    const Rect expected = ClientRect(design.id);
+    const Rect actual = window.ClientRectOf(design.id);
+    EXPECT_EQ(actual, expected) << design.name << " at " << actual.left << "," << actual.top << " "
                                 << actual.width << "x" << actual.height;
-    if (spec.kind == ControlKind::Button || spec.kind == ControlKind::CheckBox ||
-        spec.kind == ControlKind::Group) {
-      EXPECT_EQ(window.Text(spec.id), spec.caption) << spec.name;
+    if (design.kind == ControlKind::Button || design.kind == ControlKind::CheckBox ||
+        design.kind == ControlKind::Group) {
+      EXPECT_EQ(window.Text(design.id), design.caption) << design.name;
     }
-    if (spec.kind == ControlKind::CheckBox) {
-      EXPECT_FALSE(window.Checked(spec.id)) << spec.name;
+    if (design.kind == ControlKind::CheckBox) {
+      EXPECT_FALSE(window.Checked(design.id)) << design.name;
     }
   }
   // The empty workspace: dark labels, nothing to save, the SystemID empty.

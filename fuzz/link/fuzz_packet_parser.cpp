@@ -83,6 +83,10 @@ void ParseUsb(const uint8_t* data, size_t size) {
   if (parsed == tolv::PacketParse::Ok && packet.DataLength + 9 > size) __builtin_trap();
 }
 
+// A block of 2 kB: a whole download of it, with repeats and stray replies,
+// fits in inputs of the 4 kB that the options allow.
+constexpr int32_t kSessionBlock = 2048;
+
 void RunSession(const uint8_t* data, size_t size, bool usb, uint8_t blockType) {
   Clock clock;
   tolv::LinkDevices devices;
@@ -94,13 +98,13 @@ void RunSession(const uint8_t* data, size_t size, bool usb, uint8_t blockType) {
   devices.pollUsb = [&](std::string*) { return open(); };
   tolv::Link link(devices);
   if (link.Open(usb ? "USB" : "/dev/ttyFUZZ", {}) != 0) return;
-  std::vector<uint8_t> buffer(4096 + 16, 0xCC);
+  std::vector<uint8_t> buffer(kSessionBlock + 16, 0xCC);
   int32_t received = 0;
   if (link.DownloadMode() == 0) {
-    link.TransferBlock(blockType, buffer.data(), 4096, &received);
-    if (received < 0 || received > 4096) __builtin_trap();
+    link.TransferBlock(blockType, buffer.data(), kSessionBlock, &received);
+    if (received < 0 || received > kSessionBlock) __builtin_trap();
   }
-  for (size_t i = 4096; i < buffer.size(); ++i)
+  for (size_t i = kSessionBlock; i < buffer.size(); ++i)
     if (buffer[i] != 0xCC) __builtin_trap();
   if (link.UploadMode() == 0) {
     int32_t imageSize = 2000;

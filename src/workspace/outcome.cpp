@@ -19,6 +19,8 @@ int Gravity(OutcomeKind kind) {
 }  // namespace
 
 Outcome& Outcome::Merge(const Outcome& other) {
+  if (other.kind == OutcomeKind::kFailed && (kind != OutcomeKind::kFailed || cause == FailureCause::kOther))
+    cause = other.cause;
   if (Gravity(other.kind) > Gravity(kind)) kind = other.kind;
   reasons.insert(reasons.end(), other.reasons.begin(), other.reasons.end());
   return *this;

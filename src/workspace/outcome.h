@@ -21,17 +21,29 @@ enum class OutcomeKind : uint8_t {
   kFailed,       // refused or failed; nothing changed unless the command's contract says what did
 };
 
+// Why a command failed, for a caller that must tell the causes apart (tolv
+// gives each its own exit status). Only meaningful when the kind is kFailed.
+enum class FailureCause : uint8_t {
+  kOther,            // any failure not named below
+  kNotReached,       // the port could not be opened, the receiver never answered or was lost
+  kReadBackDiffers,  // what the receiver holds after a write differs from what was sent
+  kInputRefused,     // an input was refused: damaged, or made for another model
+};
+
 struct Outcome {
   OutcomeKind kind = OutcomeKind::kDone;
   // Why the command failed or was cancelled, each exactly as the user was
   // told it (the message shown, the question answered No, the summary of a
   // transfer), in the order told; empty for done and nothing to do.
   std::vector<std::string> reasons;
+  FailureCause cause = FailureCause::kOther;
 
   static Outcome Done() { return {}; }
   static Outcome NothingToDo() { return {OutcomeKind::kNothingToDo, {}}; }
   static Outcome Cancelled(std::string reason) { return {OutcomeKind::kCancelled, {std::move(reason)}}; }
-  static Outcome Failed(std::string reason) { return {OutcomeKind::kFailed, {std::move(reason)}}; }
+  static Outcome Failed(std::string reason, FailureCause cause = FailureCause::kOther) {
+    return {OutcomeKind::kFailed, {std::move(reason)}, cause};
+  }
 
   bool IsDone() const { return kind == OutcomeKind::kDone; }
   bool IsFailed() const { return kind == OutcomeKind::kFailed; }
@@ -45,7 +57,8 @@ struct Outcome {
 
   // Adds the outcome of a further part of the same command: the kind becomes
   // the graver of the two (failed over cancelled over done over nothing to
-  // do), and other's reasons follow this one's.
+  // do), and other's reasons follow this one's. A failure keeps the cause
+  // of the first part that failed with a named cause.
   Outcome& Merge(const Outcome& other);
 
   // The reasons joined by "; "; empty when there are none.

@@ -475,12 +475,15 @@ TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatInTheCurrentFolder) {
 
 TEST_F(TolvProgram, ModelNamesComeFromFirmwareDatBesideTheProgram) {
   TOLV_SKIP_WITHOUT_SHARED_TESTDATA();
-  const std::string beside = test::BuildBinDir() + "/Firmware.dat";
-  std::error_code ignored;
-  std::filesystem::copy_file(*test::SharedTestdataDir() + "/Firmware.dat", beside,
-                             std::filesystem::copy_options::skip_existing, ignored);
+  // A copy of the program with the list beside it, so that the build's own
+  // folder stays as it was.
+  test::TempDir programDir;
+  const std::filesystem::path built = test::BuildBinDir() + "/tolv" + test::ProgramSuffix();
+  std::filesystem::copy_file(built, programDir.File(built.filename().string()));
+  std::filesystem::copy_file(*test::SharedTestdataDir() + "/Firmware.dat", programDir.File("Firmware.dat"));
   test::TempDir elsewhere;
-  Result r = Tolv("info '" + Work("settings.std") + "'", elsewhere.path());
+  Result r =
+      test::RunTolv("info '" + Work("settings.std") + "'", elsewhere.path(), {}, programDir.File("tolv"));
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(Contains(r.out, "  SystemID: 406 (TF5000PVR, TF5500PVR)\n")) << r.out;
 }

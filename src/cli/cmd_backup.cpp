@@ -24,8 +24,18 @@ BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
   BackupArgs parsed;
   parsed.request.selection = ParseOnlyList("loader,firmware,flash,eeprom,defaults", false);
   parsed.request.reportFailures = false;  // the final lines say it
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded) {
+      if (!parsed.dir.empty()) throw UsageError("one folder only, not also \"" + arg + "\"");
+      parsed.dir = arg;
+      continue;
+    }
     if ((arg == "--port" || arg == "--timeout") && i + 1 >= args.size())
       throw UsageError(arg + " needs a value");
     if (arg == "--port") {

@@ -84,8 +84,13 @@ Step ParseInputStep(const std::string& arg, bool noteBadChecksums = true);
 // name, an input of an unknown form).
 std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& index, StepSyntax syntax);
 
+// An argument after "--" (the end of the options): an input, whatever it
+// begins with. Throws UsageError when the syntax takes no inputs or it is
+// no input.
+Step ParsePlainInput(const std::string& arg, StepSyntax syntax);
+
 // Parses every argument as a step; throws UsageError at the first that is
-// not one.
+// not one. Every argument after "--" is an input (ParsePlainInput).
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax);
 
 // Prints text as a line of the tool's own (ConsoleInteraction::Failure) and

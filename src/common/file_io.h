@@ -87,11 +87,29 @@ struct FileToSave {
 // cancel (Saves_Cancel) came before the first file was replaced.
 void SaveFilesAtomically(const std::vector<FileToSave>& files);
 
+// Whether a save to path writes in place, as a stream, instead of replacing
+// a file: "-" (standard output), and on POSIX systems /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N (or a link leading to one:
+// written through the descriptor itself, so that a shell's ">>" appends and
+// the file behind it is never replaced), a FIFO (opened without waiting: one
+// that nothing reads is refused) or a character device (a terminal,
+// /dev/null). SaveFileAtomically writes such a target as it comes, with no
+// temporary file; SaveFilesAtomically refuses one among several files.
+bool SavesAsStream(const std::string& path);
+
+// Whether a save to path writes to the process's standard output ("-",
+// /dev/stdout, /dev/fd/1).
+bool SavesToStandardOutput(const std::string& path);
+
 // Why a save cannot replace the file at path, as the sentence FileError
 // carries, or nothing when it can (also when no such file exists yet):
 //   "Cannot replace "NAME": it is a folder."
-//   "Cannot replace "NAME": it is not a regular file." (a device, FIFO or
-//     socket; on POSIX systems a link is judged by the file it leads to)
+//   "Cannot replace "NAME": it is not a regular file." (a block device or
+//     socket; on POSIX systems a link is judged by the file it leads to;
+//     streams, SavesAsStream, pass)
+//   "Cannot replace "NAME": it belongs to another user, and the new file
+//     would be yours." (POSIX systems, a process other than the
+//     superuser's, which alone can keep the owner; --force too)
 //   "Cannot replace "NAME": the file is write-protected." (no write
 //     permission for anybody, or none for this process; on Windows the
 //     read-only attribute), unless ForceReplaceScope is active.
@@ -133,8 +151,10 @@ bool Saves_CancelRequested() noexcept;
 void Saves_ResetCancel() noexcept;
 
 // A text that is the same for two names of one file and differs for names
-// of different files: for an existing file (on POSIX systems through links)
-// its device and number; for a name not there yet, that of its nearest
+// of different files: for a descriptor of the process ("-", /dev/stdout,
+// /dev/fd/N) its number; for a file reached through links (a dangling one
+// too) that of the file the links lead to; for an existing file its device
+// and number; for a name not there yet, that of its nearest
 // existing folder followed by the rest of the name (on Windows in one case,
 // as the system compares names). Reads the file system only; throws nothing.
 std::string FileIdentity(const std::string& path);

@@ -156,9 +156,83 @@ int CreateRegistered(std::string& temp, int& slot) {
   return fd;
 }
 
+// The descriptor that a name of /dev or /proc stands for: /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N.
+std::optional<int> DescriptorPath(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (!path.starts_with(prefix)) continue;
+    const std::string number = path.substr(std::strlen(prefix));
+    if (number.empty() || number.size() > 9) return std::nullopt;
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return std::nullopt;
+    return std::stoi(number);
+  }
+  return std::nullopt;
+}
+
+// The descriptor that path names ("-" standard output), also through a
+// chain of links that reaches one of the names above; nothing otherwise.
+// The chain stops there: what the descriptor leads to is not followed, since
+// reopening it would lose the redirection's appending and position.
+std::optional<int> DescriptorNamed(const std::string& path) {
+  if (path == "-") return 1;
+  std::string current = path;
+  for (int level = 0; level < kMaxLinkLevels; ++level) {
+    if (std::optional<int> fd = DescriptorPath(current)) return fd;
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(current.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return std::nullopt;
+    const std::string target(buf, static_cast<size_t>(n));
+    current = target.starts_with('/') ? target : ParentOf(current) + target;
+  }
+  return std::nullopt;
+}
+
+void WriteParts(int fd, const std::string& path, const std::vector<ByteView>& parts) {
+  for (ByteView part : parts) WriteAll(fd, path, part);
+}
+
 }  // namespace
 
 namespace save_detail {
+
+bool IsStream(const std::string& path) {
+  if (DescriptorNamed(path)) return true;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
+bool IsStandardOutput(const std::string& path) { return DescriptorNamed(path) == 1; }
+
+std::optional<std::string> DescriptorIdentity(const std::string& path) {
+  const std::optional<int> fd = DescriptorNamed(path);
+  if (!fd) return std::nullopt;
+  return "fd:" + std::to_string(*fd);
+}
+
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts) {
+  ThrowIfCanceled(path);
+  if (const std::optional<int> fd = DescriptorNamed(path)) {
+    if (::fcntl(*fd, F_GETFD) < 0) Fail("Cannot write file", path, errno);
+    WriteParts(*fd, path, parts);
+    return;
+  }
+  // A FIFO nobody reads is refused at once (ENXIO), not waited for.
+  Fd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    if (errno == ENXIO) throw FileError("Cannot write file " + Quote(path) + ": nothing reads from it");
+    Fail("Cannot write file", path, errno);
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    Fail("Cannot write file", path, errno);
+  WriteParts(fd.get(), path, parts);
+  if (::close(fd.release()) != 0) Fail("Cannot write file", path, errno);
+}
 
 // The file that a save to path replaces: path itself, or, when path is a
 // symbolic link, the file that the chain of links finally names (a relative
@@ -187,6 +261,7 @@ TargetInfo InspectTarget(const std::string& target) {
   info.regular = S_ISREG(st.st_mode);
   // Protected: nobody may write it (the superuser, whom the system lets
   // write anything, included), or this process may not.
+  info.foreignOwner = info.regular && ::geteuid() != 0 && st.st_uid != ::geteuid();
   info.writeProtected =
       info.regular &&
       ((st.st_mode & 0222) == 0 ||

@@ -209,6 +209,31 @@ namespace save_detail {
 
 std::string ReplacedFile(const std::string& path) { return path; }
 
+bool IsStream(const std::string& path) { return path == "-"; }
+
+bool IsStandardOutput(const std::string& path) { return path == "-"; }
+
+std::optional<std::string> DescriptorIdentity(const std::string& path) {
+  return path == "-" ? std::optional<std::string>("fd:1") : std::nullopt;
+}
+
+// Standard output, written through its own handle (a console, a pipe or a
+// redirected file), which is not closed.
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts) {
+  ThrowIfCanceled(path);
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr) Fail("Cannot write file", path, ERROR_INVALID_HANDLE);
+  for (ByteView part : parts) {
+    for (size_t done = 0; done < part.size();) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(part.size() - done, kWritePiece));
+      DWORD written = 0;
+      if (!WriteFile(out, part.data() + done, want, &written, nullptr))
+        Fail("Cannot write file", path, GetLastError());
+      done += written;
+    }
+  }
+}
+
 TargetInfo InspectTarget(const std::string& target) {
   const Kind kind = LookAt(target);
   if (!kind.exists) return {};

@@ -158,8 +158,16 @@ void SaveFileAtomically(const std::string& path, ByteView bytes) { SaveFileAtomi
 
 void SaveFilesAtomically(const std::vector<FileToSave>& files) {
   if (files.empty()) return;
-  for (const FileToSave& file : files)
+  for (const FileToSave& file : files) {
     if (file.path.empty()) throw FileError("Cannot create a file without a name");
+    if (files.size() > 1 && save_detail::IsStream(file.path))
+      throw FileError("Cannot save " + Quote(file.path) +
+                      " together with other files: it is not a regular file.");
+  }
+  if (save_detail::IsStream(files.front().path)) {
+    save_detail::WriteStream(files.front().path, files.front().parts);
+    return;
+  }
   try {
     SaveAll(files);
   } catch (const SaveCanceled&) {
@@ -167,7 +175,14 @@ void SaveFilesAtomically(const std::vector<FileToSave>& files) {
   }
 }
 
+bool SavesAsStream(const std::string& path) { return !path.empty() && save_detail::IsStream(path); }
+
+bool SavesToStandardOutput(const std::string& path) {
+  return !path.empty() && save_detail::IsStandardOutput(path);
+}
+
 std::optional<std::string> SaveTarget_Fault(const std::string& path) {
+  if (SavesAsStream(path)) return std::nullopt;
   std::string target;
   try {
     target = save_detail::ReplacedFile(path);
@@ -178,6 +193,8 @@ std::optional<std::string> SaveTarget_Fault(const std::string& path) {
   if (!info.exists) return std::nullopt;
   if (info.folder) return "Cannot replace " + Quote(path) + ": it is a folder.";
   if (!info.regular) return "Cannot replace " + Quote(path) + ": it is not a regular file.";
+  if (info.foreignOwner)
+    return "Cannot replace " + Quote(path) + ": it belongs to another user, and the new file would be yours.";
   if (info.writeProtected && !ForceReplaceScope::Active())
     return "Cannot replace " + Quote(path) + ": the file is write-protected.";
   return std::nullopt;
@@ -188,9 +205,17 @@ ForceReplaceScope::~ForceReplaceScope() { t_forceReplace = previous_; }
 bool ForceReplaceScope::Active() { return t_forceReplace; }
 
 std::string FileIdentity(const std::string& path) {
-  // The nearest existing folder, and the names below it.
+  if (std::optional<std::string> descriptor = save_detail::DescriptorIdentity(path)) return *descriptor;
+  // The file a save would replace (a link, even one to a file not there
+  // yet, is the file it leads to), then the nearest existing folder, and the
+  // names below it.
   std::string rest;
   std::string at = path;
+  try {
+    at = save_detail::ReplacedFile(path);
+  } catch (const FileError&) {
+    // A loop of links: judged by its own name.
+  }
   for (int depth = 0; depth < 256; ++depth) {
     while (at.size() > 1 && IsFolderSeparator(at.back())) at.pop_back();
     if (std::optional<std::string> identity = save_detail::ExistingFileIdentity(at.empty() ? "." : at))

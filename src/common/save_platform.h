@@ -26,7 +26,28 @@ struct TargetInfo {
   bool folder = false;
   bool regular = false;
   bool writeProtected = false;
+  // Owned by another user, whose file a replacement cannot stay (POSIX
+  // systems, a process other than the superuser's).
+  bool foreignOwner = false;
 };
+
+// Whether a save to path writes in place, as a stream, instead of replacing
+// a file: "-" (standard output), and on POSIX systems a descriptor of the
+// process (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N, or a link
+// leading to one), a FIFO or a character device (a terminal, /dev/null).
+bool IsStream(const std::string& path);
+
+// Whether the stream path is the process's standard output.
+bool IsStandardOutput(const std::string& path);
+
+// The identity of a stream that is a descriptor of the process ("fd:1"),
+// the same for every name of it; nothing for another name.
+std::optional<std::string> DescriptorIdentity(const std::string& path);
+
+// Writes parts to the stream path in place: to the descriptor itself (so
+// that a redirection's appending and position hold), or to the FIFO or
+// device opened without waiting for a reader. Throws FileError naming path.
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts);
 
 // The file that a save to path replaces: on POSIX systems the end of a chain
 // of symbolic links (FileError when it loops), on Windows path itself.

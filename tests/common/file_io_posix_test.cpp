@@ -88,10 +88,9 @@ TEST(FileIoPosixDeathTest, ASecondInterruptEndsTheProgramWithoutLeavingTemporari
   EXPECT_EQ(test::ReadBytes(dir.File("b.bin")), bytes);
 }
 
-// Where the system refuses a second link to the old file (here: a file of
-// another user, under protected_hardlinks), it is moved aside instead and
-// still given back when the save fails.
-TEST(FileIoPosixDeathTest, WhereTheOldFileCannotBeLinkedItIsMovedAsideAndGivenBack) {
+// A user other than the superuser cannot keep another user's file theirs:
+// the save is refused before anything is written, --force or not.
+TEST(FileIoPosixDeathTest, AnotherUsersFileIsNotReplacedByOneWhoCannotKeepItsOwner) {
   const std::vector<uint8_t> protectedLinks = test::ReadBytes("/proc/sys/fs/protected_hardlinks");
   if (::geteuid() != 0 || protectedLinks.empty() || protectedLinks[0] != '1')
     GTEST_SKIP() << "needs the superuser and protected hard links";
@@ -121,8 +120,8 @@ TEST(FileIoPosixDeathTest, WhereTheOldFileCannotBeLinkedItIsMovedAsideAndGivenBa
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator{}),
       2);
-  EXPECT_EXIT(saveAsNobody(std::nullopt), ::testing::ExitedWithCode(3), "");
-  EXPECT_EQ(test::ReadBytes(theirs), std::vector<uint8_t>{4});
+  EXPECT_EXIT(saveAsNobody(std::nullopt), ::testing::ExitedWithCode(4), "");
+  EXPECT_EQ(test::ReadBytes(theirs), std::vector<uint8_t>{2});
   EXPECT_EQ(
       std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator{}),
       2);

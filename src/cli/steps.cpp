@@ -113,6 +113,8 @@ Step ReportingBadChecksums(Step step) {
 // would be; the first that fails ends the step.
 Step LoadFolderStep(const std::string& dir, bool noteBadChecksums) {
   return {StepRole::kInput, dir, [dir, noteBadChecksums](Workspace& ws, ConsoleInteraction& ui) {
+            // A save into the folder that a kill cut off is finished first.
+            Saves_TidyFolder(dir);
             const std::vector<FolderFile> files = FolderComponentFiles(dir);
             if (files.empty()) return ReportFailure(ui, NoComponentFilesText(dir));
             for (const FolderFile& file : files) {
@@ -479,6 +481,11 @@ Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text) {
 }
 
 Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
+  // What the saves find and tidy on the way is named as a note.
+  Saves_OnNotice([&ui](const std::string& text) { ui.Note("tolv: " + text); });
+  struct NoticesEnd {
+    ~NoticesEnd() { Saves_OnNotice({}); }
+  } noticesEnd;
   g_standardOutputTaken = std::any_of(steps.begin(), steps.end(), [](const Step& step) {
     return step.role == StepRole::kOutput && !step.targetIsFolder && SavesToStandardOutput(step.target);
   });

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@ namespace tolv {
 namespace {
 
 std::optional<uint64_t> g_writeBudget;  // test hook, see testing::FailWritesAfter
+bool g_refuseLinks = false;             // test hook, see testing::RefuseHardLinks
 // Links followed before a save gives up, as the kernel does (ELOOP).
 constexpr int kMaxLinkLevels = 40;
 // A save writes at most this much at once, so that a cancel is seen soon.
@@ -289,8 +291,26 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
   return temp;
 }
 
-// A second link keeps the old file in place while it is still the target;
-// where the file system refuses links, the old file is moved aside instead.
+// A copy of the old file's bytes and permissions in the new file fd.
+void CopyInto(int fd, const std::string& target, const std::string& shown) {
+  Fd from(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (from.get() < 0 || ::fstat(from.get(), &st) != 0) Fail("Cannot replace file", shown, errno);
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  if (ReadAt(from, target, 0, bytes.data(), bytes.size()) != bytes.size())
+    throw FileError("Cannot replace file " + Quote(shown) + ": it changed while it was read");
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("Cannot replace file", shown, errno);
+    done += static_cast<size_t>(n);
+  }
+  if (::fchmod(fd, st.st_mode & 07777) != 0 || ::fsync(fd) != 0) Fail("Cannot replace file", shown, errno);
+}
+
+// A second link keeps the old file while the new one takes its name; where
+// the file system refuses links (FAT), a copy of it does. The name itself
+// never goes away.
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
@@ -299,15 +319,17 @@ std::optional<KeptOld> KeepOld(const std::string& target, const std::string& sho
     Fd placeholder(::mkostemp(name.data(), O_CLOEXEC));
     if (placeholder.get() < 0) Fail("Cannot replace file", shown, errno);
     ::unlink(name.c_str());
-    if (::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
-    if (errno == EEXIST) continue;
-    // Moved over a placeholder of that name, which rename replaces.
-    Fd again(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
-    if (again.get() < 0) Fail("Cannot replace file", shown, errno);
-    if (::rename(target.c_str(), name.c_str()) == 0) return KeptOld{name, true};
-    const int error = errno;
-    ::unlink(name.c_str());
-    Fail("Cannot replace file", shown, error);
+    if (!g_refuseLinks && ::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
+    if (!g_refuseLinks && errno == EEXIST) continue;
+    Fd copy(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    if (copy.get() < 0) Fail("Cannot replace file", shown, errno);
+    try {
+      CopyInto(copy.get(), target, shown);
+    } catch (...) {
+      ::unlink(name.c_str());
+      throw;
+    }
+    return KeptOld{name, false};
   }
   Fail("Cannot replace file", shown, EEXIST);
 }
@@ -331,6 +353,33 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
 }
 
 std::string ComparableName(const std::string& name) { return name; }
+
+FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
+  const std::string path = folder.empty() ? "." : folder;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) Fail("Cannot create file", shown, errno);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK)
+      throw FileError("Cannot save " + Quote(shown) +
+                      ": another save into its folder is under way. Nothing was written.");
+    return;  // no locks on this file system
+  }
+  handle_ = fd.release();
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::optional<std::string> NameIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  // The type too: a link made at once may get the number of the file it
+  // replaced.
+  return std::to_string(st.st_mode & S_IFMT) + ":" + std::to_string(st.st_dev) + ":" +
+         std::to_string(st.st_ino);
+}
 
 }  // namespace save_detail
 
@@ -384,6 +433,7 @@ std::string ExecutableDirectory() {
 
 namespace testing {
 void FailWritesAfter(std::optional<uint64_t> byteCount) { g_writeBudget = byteCount; }
+void RefuseHardLinks(bool refuse) { g_refuseLinks = refuse; }
 }  // namespace testing
 
 }  // namespace tolv

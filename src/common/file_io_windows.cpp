@@ -264,15 +264,16 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
   return temp;
 }
 
-// The old file is moved aside: a rename over a file that another program
-// holds open fails, and this way it fails before anything is replaced.
+// The old file is copied: its name stays in place the whole time, so that a
+// save cut off at any point leaves every file there (a file that another
+// program holds open then fails at its replacement, and every file already
+// replaced gets its copy back).
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
   const std::wstring from = Utf8ToWide(target);
   if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = NameBeside(target, ".tolv-old-");
-    if (MoveFileExW(from.c_str(), Utf8ToWide(name).c_str(), MOVEFILE_WRITE_THROUGH))
-      return KeptOld{name, true};
+    if (CopyFileW(from.c_str(), Utf8ToWide(name).c_str(), TRUE)) return KeptOld{name, false};
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
       Fail("Cannot replace file", shown, error);
@@ -304,6 +305,11 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
   const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
 }
+
+FolderLock::FolderLock(const std::string&, const std::string&) {}
+FolderLock::~FolderLock() = default;
+
+std::optional<std::string> NameIdentity(const std::string& path) { return ExistingFileIdentity(path); }
 
 std::string ComparableName(const std::string& name) {
   std::wstring wide = Utf8ToWide(name);

@@ -72,9 +72,9 @@ struct KeptOld {
   bool moved = false;
 };
 
-// Keeps the existing target as KeptOld; nothing when there is no file.
-// Throws FileError naming shown when it cannot (on Windows: a file another
-// program holds open).
+// Keeps the existing target as KeptOld, the target itself staying in place
+// (a second link, or where links are refused a copy); nothing when there is
+// no file. Throws FileError naming shown when it cannot.
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown);
 
 // Renames temp over target. Throws FileError naming shown.
@@ -97,6 +97,28 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path);
 // A name as the file system compares it: itself on POSIX systems, in upper
 // case on Windows.
 std::string ComparableName(const std::string& name);
+
+// The save lock of a folder, held while the object lives: a second save into
+// the folder (from this or another process) is refused while it is held. On
+// POSIX systems an flock of the folder itself (nothing is left in it); where
+// the file system has no locks, and on Windows, the save goes on unlocked.
+class FolderLock {
+ public:
+  // Throws FileError naming shown when the folder cannot be opened or
+  // another save holds its lock.
+  FolderLock(const std::string& folder, const std::string& shown);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  long long handle_ = -1;
+};
+
+// What is at path itself, a link not followed: its identity, or nothing
+// when no such name exists. Compared just before a file is replaced, so that
+// a name swapped for a link or another file meanwhile is not written.
+std::optional<std::string> NameIdentity(const std::string& path);
 
 // --- registry (save_cancel.cpp) ---------------------------------------------
 

@@ -8,6 +8,7 @@
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 #include "common/file_io.h"
+#include "common/save_interrupt.h"
 #include "results/result_codes.h"
 
 namespace tolv::cli {
@@ -91,10 +92,21 @@ Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const D
   const std::time_t taken = std::time(nullptr);
   const std::string dir =
       parsed.dir.empty() ? Backup_FreeDefaultPath("", report.systemId, taken) : parsed.dir;
+  // Hidden folders that earlier runs, ended by a kill, left beside it.
+  std::string named = dir;
+  while (named.size() > 1 && IsFolderSeparator(named.back())) named.pop_back();
+  for (const std::string& leftover : Backup_RemoveLeftovers(DirectoryOf(named)))
+    ui.Note("Removed \"" + leftover + "\", left by a backup that did not end.");
+  // Ctrl-C or a request to end while the folder is built removes it.
+  SaveInterruptGuard interrupt;
   try {
     const int count = Backup_Write(workspace, dir, {parsed.request.port, taken}, ui);
     ui.Note("Backup complete: " + dir + " (" + std::to_string(count) + " components, verified)");
     return Outcome::Done();
+  } catch (const SaveCanceled&) {
+    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
+    ui.Note(kNoBackup);
+    return Outcome::Cancelled(kNoBackup);
   } catch (const FileError& error) {
     return ReportFailure(
         ui, "No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");

@@ -239,12 +239,22 @@ void WriteStream(const std::string& path, const std::vector<ByteView>& parts) {
 // The file that a save to path replaces: path itself, or, when path is a
 // symbolic link, the file that the chain of links finally names (a relative
 // link is read from its own folder). A link to a file that does not exist yet
-// gives that file's name. Writing there keeps the links as they are.
+// gives that file's name. Writing there keeps the links as they are. A link
+// that another user put in a folder everybody may write (sticky, as /tmp),
+// and that is not the folder owner's, is not followed, as the system itself
+// refuses to open through one: it is how one user would redirect another's
+// save.
 std::string ReplacedFile(const std::string& path) {
   std::string current = path;
   for (int level = 0; level < kMaxLinkLevels; ++level) {
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    struct stat folder {};
+    const std::string parent = ParentOf(current);
+    if (::stat(parent.empty() ? "." : parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid)
+      throw FileError("Cannot save through the link " + Quote(current) +
+                      ": another user made it in a folder that everybody may write.");
     std::vector<char> buf(static_cast<size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1);
     ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
     if (n < 0) Fail("Cannot read the link", current, errno);

@@ -306,8 +306,29 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
 }
 
-FolderLock::FolderLock(const std::string&, const std::string&) {}
-FolderLock::~FolderLock() = default;
+// A hidden lock file in the folder, locked with LockFileEx and deleted when
+// the last save holding it open closes it (so nothing stays behind).
+FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
+  const std::wstring name = Utf8ToWide((folder.empty() ? std::string(".\\") : folder) + ".tolv-lock");
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;  // a folder that takes no such file: the save meets why
+  OVERLAPPED at{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (error == ERROR_LOCK_VIOLATION)
+      throw FileError("Cannot save " + Quote(shown) +
+                      ": another save into its folder is under way. Nothing was written.");
+    return;
+  }
+  handle_ = reinterpret_cast<long long>(file);
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
 
 std::optional<std::string> NameIdentity(const std::string& path) { return ExistingFileIdentity(path); }
 

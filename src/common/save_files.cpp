@@ -66,6 +66,12 @@ std::optional<std::string> Unhex(const std::string& hex) {
   return out;
 }
 
+// A name of a file within a folder: no separator, not "." or "..".
+bool PlainName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0' || IsFolderSeparator(c); });
+}
+
 // The folder's journal as pairs of file and temporary names (names within
 // the folder); nothing when there is none or it cannot be read.
 std::vector<std::pair<std::string, std::string>> ReadJournal(const std::string& journal) {
@@ -84,7 +90,10 @@ std::vector<std::pair<std::string, std::string>> ReadJournal(const std::string& 
     const size_t tab = line.find('\t');
     if (tab == std::string::npos) continue;
     std::optional<std::string> file = Unhex(line.substr(0, tab)), temp = Unhex(line.substr(tab + 1));
-    if (file && temp) entries.emplace_back(*file, *temp);
+    // Only names within the folder, and only this program's temporaries:
+    // a journal someone else wrote cannot move files anywhere else.
+    if (file && temp && PlainName(*file) && PlainName(*temp) && temp->starts_with(kLeftoverPrefixes[0]))
+      entries.emplace_back(*file, *temp);
   }
   return entries;
 }
@@ -155,8 +164,11 @@ class Temporaries;
 class Journal {
  public:
   Journal(const std::vector<std::string>& targets, Temporaries& temps);
-  ~Journal() {
+  ~Journal() { Remove(); }
+  // Done with: the set is in place, or given back.
+  void Remove() {
     if (!path_.empty()) save_detail::RemoveQuietly(path_);
+    path_.clear();
   }
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
@@ -279,7 +291,8 @@ void RequireUnchanged(const std::string& target, const std::optional<std::string
 }
 
 void ReplaceAll(const std::vector<FileToSave>& files, const std::vector<std::string>& targets,
-                const std::vector<std::optional<std::string>>& identities, Temporaries& temps) {
+                const std::vector<std::optional<std::string>>& identities, Temporaries& temps,
+                std::optional<Journal>& journal) {
   ReplacingScope replacing(files.front().path);
   std::vector<std::optional<KeptOld>> kept(files.size());
   size_t placed = 0;
@@ -300,10 +313,13 @@ void ReplaceAll(const std::vector<FileToSave>& files, const std::vector<std::str
     }
   } catch (const std::exception& error) {
     const std::string lost = RollBack(files, targets, kept, placed);
+    if (journal) journal->Remove();
     throw FileError(std::string(error.what()) + (files.size() > 1 ? " Nothing was replaced." : "") + lost);
   }
   for (const std::optional<KeptOld>& old : kept)
     if (old) save_detail::RemoveQuietly(old->name);
+  // Still within the replacing part, which a request to end waits for.
+  if (journal) journal->Remove();
 }
 
 // What a cancel left of a save: nothing, which the message says for every
@@ -332,7 +348,7 @@ void SaveAll(const std::vector<FileToSave>& files) {
   }
   std::optional<Journal> journal;
   if (files.size() > 1) journal.emplace(targets, temps);
-  ReplaceAll(files, targets, identities, temps);
+  ReplaceAll(files, targets, identities, temps, journal);
 }
 
 }  // namespace

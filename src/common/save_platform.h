@@ -100,8 +100,9 @@ std::string ComparableName(const std::string& name);
 
 // The save lock of a folder, held while the object lives: a second save into
 // the folder (from this or another process) is refused while it is held. On
-// POSIX systems an flock of the folder itself (nothing is left in it); where
-// the file system has no locks, and on Windows, the save goes on unlocked.
+// POSIX systems an flock of the folder itself, on Windows LockFileEx on a
+// hidden ".tolv-lock" deleted when closed (nothing is left either way);
+// where the file system has no locks, the save goes on unlocked.
 class FolderLock {
  public:
   // Throws FileError naming shown when the folder cannot be opened or
@@ -136,5 +137,9 @@ void ThrowIfCanceled(const std::string& shown);
 // finish. Returns false, having marked nothing, when a cancel was requested.
 bool Replacing_Begin() noexcept;
 void Replacing_End() noexcept;
+
+// Raises signalNumber again as soon as no save is replacing files any more
+// (at the end of the last Replacing_End); safe in a signal handler.
+void RaiseAfterReplacing(int signalNumber) noexcept;
 
 }  // namespace tolv::save_detail

@@ -191,7 +191,7 @@ TEST(FileIoPosixDeathTest, AKillAtAnyStepOfASetLeavesEveryNameAndTheNextRunFinis
 // While one save holds a folder, a second one into it is refused and
 // changes nothing; a name swapped for a link while a save runs is not
 // written through.
-TEST(FileIoPosixTest, ASecondSaveIntoTheFolderAndASwappedLinkAreRefused) {
+TEST(FileIoPosixTest, ASecondSaveIntoTheFolderASwappedLinkAndALinkOfAnotherUserAreRefused) {
   test::TempDir dir, elsewhere;
   const std::string first = dir.File("first.bin"), second = dir.File("second.bin");
   const std::string victim = elsewhere.File("victim.bin");
@@ -230,6 +230,50 @@ TEST(FileIoPosixTest, ASecondSaveIntoTheFolderAndASwappedLinkAreRefused) {
     std::filesystem::remove(first);
   }
   testing::OnSaveProgress({});
+
+  // A link another user made in a folder everybody may write is not
+  // followed (the superuser can make one of another user).
+  if (::geteuid() != 0) return;
+  ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+  std::filesystem::create_symlink(victim, first);
+  ASSERT_EQ(::lchown(first.c_str(), 4321, 4321), 0);
+  try {
+    SaveFileAtomically(first, ByteView(one));
+    ADD_FAILURE() << "saved through another user's link";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot save through the link \"" + first +
+                  "\": another user made it in a folder that everybody may write.");
+  }
+  EXPECT_EQ(test::ReadBytes(victim), std::vector<uint8_t>{5});
+}
+
+// In the window, a request to end the program during a save still ends it
+// by the signal, but no temporary file stays: one being written is removed
+// at once, and a set being replaced is finished first.
+TEST(FileIoPosixDeathTest, TheWindowEndedDuringASaveLeavesNoTemporaries) {
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const char* stage : {"written", "replaced"}) {
+      SCOPED_TRACE(std::string(stage) + " " + std::to_string(signalNumber));
+      test::TempDir dir;
+      const std::string a = dir.File("a.bin"), b = dir.File("b.bin");
+      test::WriteBytes(a, {1});
+      const std::vector<uint8_t> seven = {7}, eight = {8};
+      auto endedDuringSave = [&]() {
+        Saves_CleanUpBeforeEnding();
+        testing::OnSaveProgress([&](const char* at, const std::string&) {
+          if (std::string(at) == stage) ::raise(signalNumber);
+        });
+        SaveFilesAtomically({{a, {seven}}, {b, {eight}}});
+        ::_exit(0);
+      };
+      EXPECT_EXIT(endedDuringSave(), ::testing::KilledBySignal(signalNumber), "");
+      EXPECT_EQ(HiddenFiles(dir.path()), std::vector<std::string>{});
+      const bool finished = std::string(stage) == "replaced";
+      EXPECT_EQ(test::ReadBytes(a), finished ? seven : std::vector<uint8_t>{1});
+      EXPECT_EQ(test::Exists(b), finished);
+    }
+  }
 }
 
 }  // namespace

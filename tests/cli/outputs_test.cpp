@@ -172,5 +172,29 @@ TEST_F(TolvOutputs, NamesThatAreNotUtf8OrHoldANewlineStayReadable) {
   EXPECT_TRUE(plain.starts_with("\"odd\xE9\xFF\\nname.std\": STD file")) << plain;
 }
 
+// A folder whose set a kill cut off is finished before it is read: the
+// journal names each file and its complete temporary (names in hexadecimal).
+TEST_F(TolvOutputs, ReadingAFolderFinishesTheSetAKillCutOffAndSaysSo) {
+  auto hex = [](const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) out += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 15]);
+    return out;
+  };
+  const std::vector<uint8_t> newer(256, 0x5A);
+  Put("out/eeprom.bin", std::vector<uint8_t>(256, 1));
+  Put("out/.tolv-save-k1ll3d", newer);
+  Put("out/.tolv-save-stale", {9});
+  const std::string journal = "tolv set 1\n" + hex("eeprom.bin") + "\t" + hex(".tolv-save-k1ll3d") + "\n";
+  Put("out/.tolv-journal", std::vector<uint8_t>(journal.begin(), journal.end()));
+  test::TolvResult r = Tolv("convert out/ -o eeprom=copy.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "tolv: Finished an interrupted save in \"out/\": \"out/eeprom.bin\"")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "tolv: Removed what saves that did not end left behind: \"out/.tolv-save-stale\"")) << r.err;
+  EXPECT_EQ(test::ReadBytes(work.File("copy.bin")), newer);
+  EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), newer);
+  for (const auto& entry : fs::directory_iterator(work.File("out")))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tolv-")) << entry.path();
+}
+
 }  // namespace
 }  // namespace tolv

@@ -177,7 +177,8 @@ TEST_F(TolvOutputs, NamesThatAreNotUtf8OrHoldANewlineStayReadable) {
 TEST_F(TolvOutputs, ReadingAFolderFinishesTheSetAKillCutOffAndSaysSo) {
   auto hex = [](const std::string& text) {
     std::string out;
-    for (unsigned char c : text) out += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 15]);
+    for (unsigned char c : text)
+      out += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 15]);
     return out;
   };
   const std::vector<uint8_t> newer(256, 0x5A);
@@ -189,7 +190,9 @@ TEST_F(TolvOutputs, ReadingAFolderFinishesTheSetAKillCutOffAndSaysSo) {
   test::TolvResult r = Tolv("convert out/ -o eeprom=copy.bin");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "tolv: Finished an interrupted save in \"out/\": \"out/eeprom.bin\"")) << r.err;
-  EXPECT_TRUE(Contains(r.err, "tolv: Removed what saves that did not end left behind: \"out/.tolv-save-stale\"")) << r.err;
+  EXPECT_TRUE(
+      Contains(r.err, "tolv: Removed what saves that did not end left behind: \"out/.tolv-save-stale\""))
+      << r.err;
   EXPECT_EQ(test::ReadBytes(work.File("copy.bin")), newer);
   EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), newer);
   for (const auto& entry : fs::directory_iterator(work.File("out")))

@@ -100,6 +100,7 @@ std::string List(const std::vector<std::string>& texts) {
 OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspace, ConsoleInteraction& ui) {
   SaveInterruptGuard interrupt;
   OutputsWritten result;
+  ReserveStandardOutput(outputs);
   for (const Step& output : outputs) {
     const std::string text = "\"" + output.text + "\"";
     if (SaveInterruptGuard::Requested()) {

@@ -475,6 +475,13 @@ Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui
 
 }  // namespace
 
+void ReserveStandardOutput(const std::vector<Step>& steps) {
+  g_standardOutputTaken =
+      g_standardOutputTaken || std::any_of(steps.begin(), steps.end(), [](const Step& step) {
+        return step.role == StepRole::kOutput && !step.targetIsFolder && SavesToStandardOutput(step.target);
+      });
+}
+
 Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text) {
   ui.Failure(text);
   return Outcome::Failed(text);
@@ -486,9 +493,7 @@ Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleIn
   struct NoticesEnd {
     ~NoticesEnd() { Saves_OnNotice({}); }
   } noticesEnd;
-  g_standardOutputTaken = std::any_of(steps.begin(), steps.end(), [](const Step& step) {
-    return step.role == StepRole::kOutput && !step.targetIsFolder && SavesToStandardOutput(step.target);
-  });
+  ReserveStandardOutput(steps);
   for (size_t i = 0; i < steps.size(); ++i) {
     bool canceled = false;
     const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);

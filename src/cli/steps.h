@@ -93,6 +93,13 @@ Step ParsePlainInput(const std::string& arg, StepSyntax syntax);
 // not one. Every argument after "--" is an input (ParsePlainInput).
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax);
 
+// When an output of steps writes to standard output (-o KIND=-,
+// /dev/stdout), the lines naming the files written go to standard error from
+// now on, so that standard output carries that output's bytes alone.
+// RunSteps calls it; a command that runs its outputs one by one calls it
+// first with all of them.
+void ReserveStandardOutput(const std::vector<Step>& steps);
+
 // Prints text as a line of the tool's own (ConsoleInteraction::Failure) and
 // returns it as the failed outcome.
 Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -13,6 +14,7 @@
 #include "cli/json_text.h"
 #include "cli/output_check.h"
 #include "common/file_io.h"
+#include "common/platform.h"
 #include "common/sha256.h"
 #include "common/version.h"
 #include "flash/model_list.h"
@@ -38,6 +40,8 @@ fs::path FolderPathOf(std::string dir) {
   return PathOf(dir);
 }
 
+constexpr const char* kBuildPrefix = ".tolv-backup-";
+
 // The folder a backup is built in, beside its target: removed with what it
 // holds when it goes, unless it was renamed into place.
 class BuildFolder {
@@ -46,7 +50,9 @@ class BuildFolder {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::ostringstream name;
-      name << ".tolv-backup-" << std::hex << random() << random();
+      // The process's number tells a later run whether the folder's builder
+      // still runs (Backup_RemoveLeftovers).
+      name << kBuildPrefix << CurrentProcessId() << "-" << std::hex << random() << random();
       path_ = parent / name.str();
       std::error_code error;
       if (fs::create_directory(path_, error)) return;
@@ -236,6 +242,7 @@ int Backup_Write(const Workspace& workspace, const std::string& dir, const Backu
   // Everything read back as it was meant to be.
   const std::vector<std::string> faults = Backup_CheckSums(TextOf(folder.path()));
   if (!faults.empty()) throw FileError("the files read back differ from what was written: " + faults.front());
+  if (Saves_CancelRequested()) throw SaveCanceled("Cancelled");
   // An empty folder of the name gives way; one that is no longer empty
   // makes the rename fail, and nothing of it is touched.
   if (fs::is_directory(target, error) && fs::is_empty(target, error)) fs::remove(target, error);
@@ -243,6 +250,24 @@ int Backup_Write(const Workspace& workspace, const std::string& dir, const Backu
   if (error) throw FileError("Cannot name the backup \"" + dir + "\": " + error.message());
   folder.Keep();
   return count;
+}
+
+std::vector<std::string> Backup_RemoveLeftovers(const std::string& parent) {
+  std::vector<std::string> removed;
+  std::error_code error;
+  const fs::path folder = parent.empty() ? fs::path(".") : FolderPathOf(parent);
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = TextOf(it->path().filename());
+    if (!name.starts_with(kBuildPrefix)) continue;
+    const std::string rest = name.substr(std::strlen(kBuildPrefix));
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || rest.find_first_not_of("0123456789") != dash)
+      continue;  // not one this program names
+    if (ProcessIsRunning(std::stol(rest.substr(0, dash)))) continue;
+    std::error_code ignored;
+    if (fs::remove_all(it->path(), ignored) > 0 && !ignored) removed.push_back(TextOf(it->path()));
+  }
+  return removed;
 }
 
 bool Backup_IsFolder(const std::string& dir) {

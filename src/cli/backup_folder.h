@@ -67,6 +67,12 @@ std::string Backup_TargetFault(const std::string& dir);
 int Backup_Write(const Workspace& workspace, const std::string& dir, const BackupOrigin& origin,
                  UserInteraction& ui);
 
+// Removes the hidden folders in parent ("" the current folder) in which
+// backups were built by runs that no longer run (a kill, or a second
+// Ctrl-C, ended them before they could remove their own); a folder of a run
+// that still runs is left alone. Returns the names removed.
+std::vector<std::string> Backup_RemoveLeftovers(const std::string& parent);
+
 // Whether dir is a backup folder: a folder that holds SHA256SUMS.
 bool Backup_IsFolder(const std::string& dir);
 

@@ -8,6 +8,7 @@
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 #include "common/file_io.h"
+#include "common/save_interrupt.h"
 #include "results/result_codes.h"
 
 namespace tolv::cli {
@@ -24,8 +25,18 @@ BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
   BackupArgs parsed;
   parsed.request.selection = ParseOnlyList("loader,firmware,flash,eeprom,defaults", false);
   parsed.request.reportFailures = false;  // the final lines say it
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (optionsEnded) {
+      if (!parsed.dir.empty()) throw UsageError("one folder only, not also \"" + arg + "\"");
+      parsed.dir = arg;
+      continue;
+    }
     if ((arg == "--port" || arg == "--timeout") && i + 1 >= args.size())
       throw UsageError(arg + " needs a value");
     if (arg == "--port") {
@@ -81,10 +92,21 @@ Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const D
   const std::time_t taken = std::time(nullptr);
   const std::string dir =
       parsed.dir.empty() ? Backup_FreeDefaultPath("", report.systemId, taken) : parsed.dir;
+  // Hidden folders that earlier runs, ended by a kill, left beside it.
+  std::string named = dir;
+  while (named.size() > 1 && IsFolderSeparator(named.back())) named.pop_back();
+  for (const std::string& leftover : Backup_RemoveLeftovers(DirectoryOf(named)))
+    ui.Note("Removed \"" + leftover + "\", left by a backup that did not end.");
+  // Ctrl-C or a request to end while the folder is built removes it.
+  SaveInterruptGuard interrupt;
   try {
     const int count = Backup_Write(workspace, dir, {parsed.request.port, taken}, ui);
     ui.Note("Backup complete: " + dir + " (" + std::to_string(count) + " components, verified)");
     return Outcome::Done();
+  } catch (const SaveCanceled&) {
+    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
+    ui.Note(kNoBackup);
+    return Outcome::Cancelled(kNoBackup);
   } catch (const FileError& error) {
     return ReportFailure(
         ui, "No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");
@@ -146,7 +168,9 @@ const CliCommand kBackupCommand = {
     "into it, and only then does the folder get its name and the last line say\n"
     "\"Backup complete: DIR (N components, verified)\". A DIR that exists and is\n"
     "not empty is refused before the receiver is touched. When a component does\n"
-    "not arrive, or Ctrl-C is pressed, no folder is made.\n"
+    "not arrive, or Ctrl-C (or a request to end) comes, no folder is made; the\n"
+    "hidden folders that backups ended by a kill left beside DIR are removed,\n"
+    "and named.\n"
     "\n"
     "  --port PORT    USB, or a serial port such as /dev/ttyUSB0 (\"tolv ports\")\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"

@@ -15,8 +15,12 @@ int RunConvert(const std::vector<std::string>& args) {
   bool yes = false;
   bool force = false;
   std::vector<std::string> stepArgs;
+  bool optionsEnded = false;
   for (const std::string& arg : args) {
-    if (arg == "--yes" || arg == "-y") {
+    optionsEnded = optionsEnded || arg == "--";
+    if (optionsEnded) {
+      stepArgs.push_back(arg);
+    } else if (arg == "--yes" || arg == "-y") {
       yes = true;
     } else if (arg == "--force") {
       force = true;
@@ -95,15 +99,20 @@ const CliCommand kConvertCommand = {
     "replaced only once the new one is complete; when any part of an output\n"
     "fails, nothing of it is written: the files of -o DIR/ and -o blocks=FILE\n"
     "are replaced all together or not at all. An output that names a folder, a\n"
-    "device, FIFO or socket, or a write-protected file is refused; --force\n"
+    "block device or socket, or a write-protected file is refused; --force\n"
     "replaces a write-protected file (it stays write-protected). A replaced file\n"
-    "keeps its permissions and, where allowed, its owner and group. Two outputs\n"
+    "keeps its permissions, owner and group; a file of another user is refused\n"
+    "unless the superuser saves it. Standard output (-o KIND=-, /dev/stdout,\n"
+    "/dev/fd/N), a pipe or a terminal is written as it comes, with nothing else\n"
+    "printed to standard output (the lines naming the files written go to\n"
+    "standard error); one output at most may go there. Two outputs\n"
     "that name one file are refused before anything is done. Files of an earlier\n"
     "save that -o DIR/ or -o blocks=FILE leaves in place are named: a later\n"
     "load would mix them in. Ctrl-C (or a request to end) during a save\n"
     "discards it, or lets it finish when it is already replacing files, and\n"
     "ends the run; no temporary file is left.\n"
     "\n"
+    "After \"--\", every argument is an input, even one that begins with \"-\".\n"
     "Once a step fails, no later step runs and nothing more is written. When\n"
     "settings cannot be packed for the SystemID, the last line says why and\n"
     "what helps; a --sysid of a model of another family than the settings\n"
@@ -119,6 +128,7 @@ const CliCommand kConvertCommand = {
     "  tolv convert --yes settings.std --flash-to-defaults -o defaults=defaults.bin\n"
     "  tolv convert loader=loader.bin firmware=fw.bin settings.std -o parts/\n"
     "  tolv convert receiver.tfd -o parts/\n"
+    "  tolv convert settings.std -o eeprom=- | xxd\n"
     "  tolv convert parts/ --sysid 406 -o receiver.tfd\n"
     "  tolv convert loader=loader.bin firmware=fw.bin --sysid 406 -o receiver.tfd\n",
     &RunConvert};

@@ -26,6 +26,11 @@ DownloadArgs ParseDownloadArgs(const std::vector<std::string>& args) {
   parsed.request.reportFailures = false;  // the final line says it
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
+    if (arg == "--") {
+      for (++i; i < args.size(); ++i)
+        parsed.outputs.push_back(ParsePlainInput(args[i], {false, false, true}));
+      break;
+    }
     const bool hasValue = i + 1 < args.size();
     if ((arg == "--port" || arg == "--only" || arg == "--timeout") && !hasValue)
       throw UsageError(arg + " needs a value");
@@ -95,6 +100,7 @@ std::string List(const std::vector<std::string>& texts) {
 OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspace, ConsoleInteraction& ui) {
   SaveInterruptGuard interrupt;
   OutputsWritten result;
+  ReserveStandardOutput(outputs);
   for (const Step& output : outputs) {
     const std::string text = "\"" + output.text + "\"";
     if (SaveInterruptGuard::Requested()) {

@@ -105,10 +105,14 @@ void PrintJson(const std::vector<ModelRow>& rows) {
 int RunModels(const std::vector<std::string>& args) {
   bool json = false;
   std::optional<uint16_t> id;
+  bool optionsEnded = false;
   for (const std::string& arg : args) {
-    if (arg == "--json") {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+    } else if (!optionsEnded && arg == "--json") {
       json = true;
-    } else if (arg.size() > 1 && arg[0] == '-' && !std::isdigit(static_cast<unsigned char>(arg[1]))) {
+    } else if (!optionsEnded && arg.size() > 1 && arg[0] == '-' &&
+               !std::isdigit(static_cast<unsigned char>(arg[1]))) {
       throw UsageError("unknown option \"" + arg + "\"");
     } else if (id) {
       throw UsageError("give one SystemID at most");

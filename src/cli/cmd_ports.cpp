@@ -7,7 +7,7 @@ namespace tolv::cli {
 namespace {
 
 int RunPorts(const std::vector<std::string>& args) {
-  if (!args.empty()) throw UsageError("takes no arguments");
+  if (!args.empty() && !(args.size() == 1 && args[0] == "--")) throw UsageError("takes no arguments");
   std::string diagnostic;
   const bool present = Comm_UsbReceiverPresent(&diagnostic);
   std::string usb = "USB";

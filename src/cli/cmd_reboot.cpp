@@ -16,6 +16,8 @@ int RunReboot(const std::vector<std::string>& args) {
       port = args[++i];
     } else if (args[i] == "--timeout" && i + 1 < args.size()) {
       timeoutSeconds = ParseTimeoutSeconds(args[++i]);
+    } else if (args[i] == "--" && i + 1 == args.size()) {
+      break;  // the end of the options; this command takes nothing else
     } else {
       throw UsageError("unknown option \"" + args[i] + "\"");
     }

@@ -72,6 +72,11 @@ RestoreArgs ParseRestoreArgs(const std::vector<std::string>& args) {
   parsed.request.askForSystemId = false;  // the sources or --sysid give it
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    if (arg == "--") {
+      parsed.sources.insert(parsed.sources.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                            args.end());
+      break;
+    }
     if (ParseFlag(arg, parsed)) continue;
     const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
     if (takesValue && i + 1 >= args.size()) throw UsageError(arg + " needs a value");

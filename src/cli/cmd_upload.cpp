@@ -28,6 +28,10 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   parsed.request.askForSystemId = false;  // the inputs or --sysid give it
   for (size_t i = 0; i < args.size();) {
     const std::string& arg = args[i];
+    if (arg == "--") {
+      for (++i; i < args.size(); ++i) parsed.inputs.push_back(ParsePlainInput(args[i], {true, true, false}));
+      break;
+    }
     const bool takesValue = arg == "--port" || arg == "--only" || arg == "--sysid" || arg == "--timeout";
     if (takesValue && i + 1 >= args.size()) throw UsageError(arg + " needs a value");
     if (arg == "--port") {

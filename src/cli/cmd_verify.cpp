@@ -3,6 +3,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/inspect.h"
+#include "cli/json_text.h"
 #include "cli/steps.h"
 
 namespace tolv::cli {
@@ -11,7 +12,8 @@ namespace {
 
 // One line per file when all is well, one per fault otherwise.
 void PrintVerdict(const FileReport& report) {
-  const char* file = report.path.c_str();
+  const std::string shown = PrintableName(report.path);
+  const char* file = shown.c_str();
   for (const ChecksumReport& c : report.checksums) {
     if (c.ok) continue;
     std::printf("%s: BAD %s %s CRC stored 0x%04X, computed 0x%04X\n", file, c.group.c_str(), c.name.c_str(),

@@ -372,7 +372,7 @@ std::string Describe(const ChecksumReport& c) {
 }  // namespace
 
 void PrintReportText(const FileReport& report, std::FILE* out) {
-  std::fprintf(out, "%s: %s, %llu bytes\n", report.path.c_str(), report.form.c_str(),
+  std::fprintf(out, "%s: %s, %llu bytes\n", PrintableName(report.path).c_str(), report.form.c_str(),
                static_cast<unsigned long long>(report.size));
   if (report.systemId)
     std::fprintf(out, "  SystemID: %d (%s)\n", static_cast<int>(*report.systemId), report.modelName.c_str());

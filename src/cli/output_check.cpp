@@ -42,6 +42,8 @@ std::string OutputFault(const Step& step, const Workspace& expected) {
   if (step.refusal) {
     if (std::optional<std::string> refusal = step.refusal(expected)) return *refusal;
   }
+  // A stream (standard output, a pipe, a device) is written in place.
+  if (!step.targetIsFolder && SavesAsStream(step.target)) return {};
   std::string fault =
       Folder_WriteFault(step.targetIsFolder ? step.target : DirectoryOf(step.target), step.targetIsFolder);
   if (!fault.empty() || !step.writes) return fault;

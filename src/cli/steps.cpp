@@ -1,6 +1,7 @@
 // Parsing and applying the steps of the command line.
 #include "cli/steps.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include "cli/cli_command.h"
 #include "cli/file_forms.h"
 #include "cli/folder_input.h"
+#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
 #include "common/utf8_path.h"
@@ -111,6 +113,8 @@ Step ReportingBadChecksums(Step step) {
 // would be; the first that fails ends the step.
 Step LoadFolderStep(const std::string& dir, bool noteBadChecksums) {
   return {StepRole::kInput, dir, [dir, noteBadChecksums](Workspace& ws, ConsoleInteraction& ui) {
+            // A save into the folder that a kill cut off is finished first.
+            Saves_TidyFolder(dir);
             const std::vector<FolderFile> files = FolderComponentFiles(dir);
             if (files.empty()) return ReportFailure(ui, NoComponentFilesText(dir));
             for (const FolderFile& file : files) {
@@ -191,9 +195,15 @@ std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind
   return Command_Refusal(SaveBinCommand(kind), ws);
 }
 
+// Whether an output of the run writes to standard output: the lines naming
+// the files written then go to standard error, so that nothing but the
+// output's bytes reaches standard output.
+bool g_standardOutputTaken = false;
+
 void Wrote(const std::string& path) {
-  std::printf("Wrote %s\n", path.c_str());
-  std::fflush(stdout);
+  std::FILE* lines = g_standardOutputTaken ? stderr : stdout;
+  std::fprintf(lines, "Wrote %s\n", PrintableName(path).c_str());
+  std::fflush(lines);
 }
 
 Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& path) {
@@ -249,6 +259,34 @@ Step SaveFormStep(const std::string& arg, const FileForm& form, const std::strin
           }};
 }
 
+// The folders that a save into a folder creates: when the save fails, the
+// ones it made are removed again (innermost first, and only while empty),
+// so that a failed run leaves no trace.
+class CreatedFolders {
+ public:
+  explicit CreatedFolders(const std::string& dir) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::path at = PathFromUtf8(dir); !at.empty() && !fs::exists(at, error); at = at.parent_path()) {
+      if (at.filename().empty() || at == at.parent_path()) {
+        at = at.parent_path();  // "NEW/" ends in an empty name
+        if (at.empty() || fs::exists(at, error)) break;
+      }
+      missing_.push_back(at);
+    }
+  }
+  ~CreatedFolders() {
+    std::error_code ignored;
+    for (const std::filesystem::path& folder : missing_) std::filesystem::remove(folder, ignored);
+  }
+  CreatedFolders(const CreatedFolders&) = delete;
+  CreatedFolders& operator=(const CreatedFolders&) = delete;
+  void Keep() { missing_.clear(); }
+
+ private:
+  std::vector<std::filesystem::path> missing_;  // innermost first
+};
+
 // Every present component as DIR/<kind>.bin.
 Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
   return {StepRole::kOutput,
@@ -256,6 +294,7 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
           [dir](Workspace& ws, ConsoleInteraction& ui) {
             if (!ws.AnyPresent())
               return ReportFailure(ui, "No component is present: there is nothing to save in " + dir);
+            CreatedFolders created(dir);
             std::error_code error;
             std::filesystem::create_directories(PathFromUtf8(dir), error);
             if (error)
@@ -266,6 +305,7 @@ Step SaveDirectoryStep(const std::string& arg, const std::string& dir) {
               if (ws.Present(kind)) files.push_back({FolderFileName(dir, kind), {ws.Image(kind)}});
             }
             SaveFilesAtomically(files);
+            created.Keep();
             for (const FileToSave& file : files) Wrote(file.path);
             // A later load of the folder would take these along.
             for (const std::string& leftover : FolderLeftovers(dir, ws)) ui.Note(LeftoverText(leftover));
@@ -361,6 +401,11 @@ std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t&
 
 }  // namespace
 
+Step ParsePlainInput(const std::string& arg, StepSyntax syntax) {
+  Require(syntax.inputs, arg, "inputs");
+  return ParseInputStep(arg);
+}
+
 std::optional<ComponentKind> ParseComponentKind(const std::string& word) {
   const std::string lower = Lower(word);
   if (lower == "settings") return ComponentKind::Flash;
@@ -398,6 +443,11 @@ std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& inde
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax) {
   std::vector<Step> steps;
   for (size_t index = 0; index < args.size();) {
+    if (args[index] == "--") {
+      for (size_t rest = index + 1; rest < args.size(); ++rest)
+        steps.push_back(ParsePlainInput(args[rest], syntax));
+      break;
+    }
     std::optional<Step> step = ParseStep(args, index, syntax);
     if (!step) throw UsageError("unknown option \"" + args[index] + "\"");
     steps.push_back(std::move(*step));
@@ -425,12 +475,25 @@ Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui
 
 }  // namespace
 
+void ReserveStandardOutput(const std::vector<Step>& steps) {
+  g_standardOutputTaken =
+      g_standardOutputTaken || std::any_of(steps.begin(), steps.end(), [](const Step& step) {
+        return step.role == StepRole::kOutput && !step.targetIsFolder && SavesToStandardOutput(step.target);
+      });
+}
+
 Outcome ReportFailure(ConsoleInteraction& ui, const std::string& text) {
   ui.Failure(text);
   return Outcome::Failed(text);
 }
 
 Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleInteraction& ui) {
+  // What the saves find and tidy on the way is named as a note.
+  Saves_OnNotice([&ui](const std::string& text) { ui.Note("tolv: " + text); });
+  struct NoticesEnd {
+    ~NoticesEnd() { Saves_OnNotice({}); }
+  } noticesEnd;
+  ReserveStandardOutput(steps);
   for (size_t i = 0; i < steps.size(); ++i) {
     bool canceled = false;
     const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);

@@ -84,9 +84,21 @@ Step ParseInputStep(const std::string& arg, bool noteBadChecksums = true);
 // name, an input of an unknown form).
 std::optional<Step> ParseStep(const std::vector<std::string>& args, size_t& index, StepSyntax syntax);
 
+// An argument after "--" (the end of the options): an input, whatever it
+// begins with. Throws UsageError when the syntax takes no inputs or it is
+// no input.
+Step ParsePlainInput(const std::string& arg, StepSyntax syntax);
+
 // Parses every argument as a step; throws UsageError at the first that is
-// not one.
+// not one. Every argument after "--" is an input (ParsePlainInput).
 std::vector<Step> ParseSteps(const std::vector<std::string>& args, StepSyntax syntax);
+
+// When an output of steps writes to standard output (-o KIND=-,
+// /dev/stdout), the lines naming the files written go to standard error from
+// now on, so that standard output carries that output's bytes alone.
+// RunSteps calls it; a command that runs its outputs one by one calls it
+// first with all of them.
+void ReserveStandardOutput(const std::vector<Step>& steps);
 
 // Prints text as a line of the tool's own (ConsoleInteraction::Failure) and
 // returns it as the failed outcome.

@@ -74,24 +74,59 @@ struct FileToSave {
   std::vector<ByteView> parts;
 };
 
-// Saves several files as SaveFileAtomically does, all or none: every target
-// is checked first (SaveTarget_Fault; two names of one file are refused too),
-// then every file is written completely to its temporary file, and only when
-// all are written are they put in place. Where the old files are replaced,
-// each is first kept under a hidden name beside it (on POSIX systems a second
-// link, on Windows the old file itself moved aside, since a file that another
-// program holds open cannot be replaced there); when putting any file in
-// place fails, every file already replaced gets its old contents back and
-// every new one is removed. Throws FileError, every temporary and kept file
-// removed, with every existing file as it was. Throws SaveCanceled when a
-// cancel (Saves_Cancel) came before the first file was replaced.
+// Saves several files as SaveFileAtomically does, all or none: the folder of
+// every target is locked against other saves and tidied (Saves_TidyFolder),
+// every target is checked (SaveTarget_Fault; two names of one file are
+// refused too), then every file is written completely to its temporary file,
+// and only when all are written are they put in place, one at a time by the
+// system's atomic replace, so that every name exists at every moment. Before
+// that, each old file is kept under a hidden name beside it (a second link,
+// or a copy where links are refused), and a journal in the folder names the
+// set, so that the next save into the folder (or Saves_TidyFolder) finishes
+// a set that a kill cut off. When putting any file in place fails, or a name
+// was changed by someone else meanwhile, every file already replaced gets its
+// old contents back and every new one is removed. Throws FileError, every
+// temporary and kept file removed, with every existing file as it was.
+// Throws SaveCanceled when a cancel (Saves_Cancel) came before the first file
+// was replaced.
 void SaveFilesAtomically(const std::vector<FileToSave>& files);
+
+// Whether a save to path writes in place, as a stream, instead of replacing
+// a file: "-" (standard output), and on POSIX systems /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N (or a link leading to one:
+// written through the descriptor itself, so that a shell's ">>" appends and
+// the file behind it is never replaced), a FIFO (opened without waiting: one
+// that nothing reads is refused) or a character device (a terminal,
+// /dev/null). SaveFileAtomically writes such a target as it comes, with no
+// temporary file; SaveFilesAtomically refuses one among several files.
+bool SavesAsStream(const std::string& path);
+
+// Whether a save to path writes to the process's standard output ("-",
+// /dev/stdout, /dev/fd/1).
+bool SavesToStandardOutput(const std::string& path);
+
+// Where the saves tell what they found and tidied (an interrupted set
+// finished, hidden files of saves that did not end removed): one sentence
+// each. An empty function (the default) drops them.
+void Saves_OnNotice(std::function<void(const std::string&)> notice);
+
+// What a save into folder does first, for a reader of the folder: takes its
+// save lock, finishes a set of files whose replacing a kill cut off (the
+// journal in the folder names them; all their new contents were complete),
+// and removes the hidden files of saves that are not running any more; each
+// is named through Saves_OnNotice. Nothing for a name that is no folder.
+// Throws FileError when another save holds the folder's lock.
+void Saves_TidyFolder(const std::string& folder);
 
 // Why a save cannot replace the file at path, as the sentence FileError
 // carries, or nothing when it can (also when no such file exists yet):
 //   "Cannot replace "NAME": it is a folder."
-//   "Cannot replace "NAME": it is not a regular file." (a device, FIFO or
-//     socket; on POSIX systems a link is judged by the file it leads to)
+//   "Cannot replace "NAME": it is not a regular file." (a block device or
+//     socket; on POSIX systems a link is judged by the file it leads to;
+//     streams, SavesAsStream, pass)
+//   "Cannot replace "NAME": it belongs to another user, and the new file
+//     would be yours." (POSIX systems, a process other than the
+//     superuser's, which alone can keep the owner; --force too)
 //   "Cannot replace "NAME": the file is write-protected." (no write
 //     permission for anybody, or none for this process; on Windows the
 //     read-only attribute), unless ForceReplaceScope is active.
@@ -133,8 +168,10 @@ bool Saves_CancelRequested() noexcept;
 void Saves_ResetCancel() noexcept;
 
 // A text that is the same for two names of one file and differs for names
-// of different files: for an existing file (on POSIX systems through links)
-// its device and number; for a name not there yet, that of its nearest
+// of different files: for a descriptor of the process ("-", /dev/stdout,
+// /dev/fd/N) its number; for a file reached through links (a dangling one
+// too) that of the file the links lead to; for an existing file its device
+// and number; for a name not there yet, that of its nearest
 // existing folder followed by the rest of the name (on Windows in one case,
 // as the system compares names). Reads the file system only; throws nothing.
 std::string FileIdentity(const std::string& path);
@@ -162,9 +199,15 @@ void FailWritesAfter(std::optional<uint64_t> byteCount);
 // std::nullopt turns the fault off. Not for production use.
 void FailReplacingAfter(std::optional<int> fileCount);
 
+// Test hook (POSIX systems): old files are kept as copies, as on a file
+// system without hard links. Not for production use.
+void RefuseHardLinks(bool refuse);
+
 // Test hook: called after each temporary file of a save is complete
-// ("written") and after each file is put in place ("replaced"), with the
-// name saved. An empty function turns it off. Not for production use.
+// ("written"), after the journal of a set is in place ("journal"), after
+// each old file is kept ("kept") and after each file is put in place
+// ("replaced"), with the name saved. An empty function turns it off. Not
+// for production use.
 void OnSaveProgress(std::function<void(const char* stage, const std::string& path)> hook);
 }  // namespace testing
 

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@ namespace tolv {
 namespace {
 
 std::optional<uint64_t> g_writeBudget;  // test hook, see testing::FailWritesAfter
+bool g_refuseLinks = false;             // test hook, see testing::RefuseHardLinks
 // Links followed before a save gives up, as the kernel does (ELOOP).
 constexpr int kMaxLinkLevels = 40;
 // A save writes at most this much at once, so that a cancel is seen soon.
@@ -156,19 +158,103 @@ int CreateRegistered(std::string& temp, int& slot) {
   return fd;
 }
 
+// The descriptor that a name of /dev or /proc stands for: /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N.
+std::optional<int> DescriptorPath(const std::string& path) {
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (!path.starts_with(prefix)) continue;
+    const std::string number = path.substr(std::strlen(prefix));
+    if (number.empty() || number.size() > 9) return std::nullopt;
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return std::nullopt;
+    return std::stoi(number);
+  }
+  return std::nullopt;
+}
+
+// The descriptor that path names ("-" standard output), also through a
+// chain of links that reaches one of the names above; nothing otherwise.
+// The chain stops there: what the descriptor leads to is not followed, since
+// reopening it would lose the redirection's appending and position.
+std::optional<int> DescriptorNamed(const std::string& path) {
+  if (path == "-") return 1;
+  std::string current = path;
+  for (int level = 0; level < kMaxLinkLevels; ++level) {
+    if (std::optional<int> fd = DescriptorPath(current)) return fd;
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return std::nullopt;
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(current.c_str(), buf, sizeof buf);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buf) return std::nullopt;
+    const std::string target(buf, static_cast<size_t>(n));
+    current = target.starts_with('/') ? target : ParentOf(current) + target;
+  }
+  return std::nullopt;
+}
+
+void WriteParts(int fd, const std::string& path, const std::vector<ByteView>& parts) {
+  for (ByteView part : parts) WriteAll(fd, path, part);
+}
+
 }  // namespace
 
 namespace save_detail {
 
+bool IsStream(const std::string& path) {
+  if (DescriptorNamed(path)) return true;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
+bool IsStandardOutput(const std::string& path) { return DescriptorNamed(path) == 1; }
+
+std::optional<std::string> DescriptorIdentity(const std::string& path) {
+  const std::optional<int> fd = DescriptorNamed(path);
+  if (!fd) return std::nullopt;
+  return "fd:" + std::to_string(*fd);
+}
+
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts) {
+  ThrowIfCanceled(path);
+  if (const std::optional<int> fd = DescriptorNamed(path)) {
+    if (::fcntl(*fd, F_GETFD) < 0) Fail("Cannot write file", path, errno);
+    WriteParts(*fd, path, parts);
+    return;
+  }
+  // A FIFO nobody reads is refused at once (ENXIO), not waited for.
+  Fd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) {
+    if (errno == ENXIO) throw FileError("Cannot write file " + Quote(path) + ": nothing reads from it");
+    Fail("Cannot write file", path, errno);
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    Fail("Cannot write file", path, errno);
+  WriteParts(fd.get(), path, parts);
+  if (::close(fd.release()) != 0) Fail("Cannot write file", path, errno);
+}
+
 // The file that a save to path replaces: path itself, or, when path is a
 // symbolic link, the file that the chain of links finally names (a relative
 // link is read from its own folder). A link to a file that does not exist yet
-// gives that file's name. Writing there keeps the links as they are.
+// gives that file's name. Writing there keeps the links as they are. A link
+// that another user put in a folder everybody may write (sticky, as /tmp),
+// and that is not the folder owner's, is not followed, as the system itself
+// refuses to open through one: it is how one user would redirect another's
+// save.
 std::string ReplacedFile(const std::string& path) {
   std::string current = path;
   for (int level = 0; level < kMaxLinkLevels; ++level) {
     struct stat st {};
     if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    struct stat folder {};
+    const std::string parent = ParentOf(current);
+    if (::stat(parent.empty() ? "." : parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid)
+      throw FileError("Cannot save through the link " + Quote(current) +
+                      ": another user made it in a folder that everybody may write.");
     std::vector<char> buf(static_cast<size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1);
     ssize_t n = ::readlink(current.c_str(), buf.data(), buf.size() - 1);
     if (n < 0) Fail("Cannot read the link", current, errno);
@@ -187,6 +273,7 @@ TargetInfo InspectTarget(const std::string& target) {
   info.regular = S_ISREG(st.st_mode);
   // Protected: nobody may write it (the superuser, whom the system lets
   // write anything, included), or this process may not.
+  info.foreignOwner = info.regular && ::geteuid() != 0 && st.st_uid != ::geteuid();
   info.writeProtected =
       info.regular &&
       ((st.st_mode & 0222) == 0 ||
@@ -214,8 +301,26 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
   return temp;
 }
 
-// A second link keeps the old file in place while it is still the target;
-// where the file system refuses links, the old file is moved aside instead.
+// A copy of the old file's bytes and permissions in the new file fd.
+void CopyInto(int fd, const std::string& target, const std::string& shown) {
+  Fd from(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (from.get() < 0 || ::fstat(from.get(), &st) != 0) Fail("Cannot replace file", shown, errno);
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  if (ReadAt(from, target, 0, bytes.data(), bytes.size()) != bytes.size())
+    throw FileError("Cannot replace file " + Quote(shown) + ": it changed while it was read");
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) Fail("Cannot replace file", shown, errno);
+    done += static_cast<size_t>(n);
+  }
+  if (::fchmod(fd, st.st_mode & 07777) != 0 || ::fsync(fd) != 0) Fail("Cannot replace file", shown, errno);
+}
+
+// A second link keeps the old file while the new one takes its name; where
+// the file system refuses links (FAT), a copy of it does. The name itself
+// never goes away.
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
   struct stat st {};
   if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
@@ -224,15 +329,17 @@ std::optional<KeptOld> KeepOld(const std::string& target, const std::string& sho
     Fd placeholder(::mkostemp(name.data(), O_CLOEXEC));
     if (placeholder.get() < 0) Fail("Cannot replace file", shown, errno);
     ::unlink(name.c_str());
-    if (::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
-    if (errno == EEXIST) continue;
-    // Moved over a placeholder of that name, which rename replaces.
-    Fd again(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
-    if (again.get() < 0) Fail("Cannot replace file", shown, errno);
-    if (::rename(target.c_str(), name.c_str()) == 0) return KeptOld{name, true};
-    const int error = errno;
-    ::unlink(name.c_str());
-    Fail("Cannot replace file", shown, error);
+    if (!g_refuseLinks && ::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
+    if (!g_refuseLinks && errno == EEXIST) continue;
+    Fd copy(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    if (copy.get() < 0) Fail("Cannot replace file", shown, errno);
+    try {
+      CopyInto(copy.get(), target, shown);
+    } catch (...) {
+      ::unlink(name.c_str());
+      throw;
+    }
+    return KeptOld{name, false};
   }
   Fail("Cannot replace file", shown, EEXIST);
 }
@@ -256,6 +363,33 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
 }
 
 std::string ComparableName(const std::string& name) { return name; }
+
+FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
+  const std::string path = folder.empty() ? "." : folder;
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) Fail("Cannot create file", shown, errno);
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK)
+      throw FileError("Cannot save " + Quote(shown) +
+                      ": another save into its folder is under way. Nothing was written.");
+    return;  // no locks on this file system
+  }
+  handle_ = fd.release();
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+}
+
+std::optional<std::string> NameIdentity(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  // The type too: a link made at once may get the number of the file it
+  // replaced.
+  return std::to_string(st.st_mode & S_IFMT) + ":" + std::to_string(st.st_dev) + ":" +
+         std::to_string(st.st_ino);
+}
 
 }  // namespace save_detail
 
@@ -309,6 +443,7 @@ std::string ExecutableDirectory() {
 
 namespace testing {
 void FailWritesAfter(std::optional<uint64_t> byteCount) { g_writeBudget = byteCount; }
+void RefuseHardLinks(bool refuse) { g_refuseLinks = refuse; }
 }  // namespace testing
 
 }  // namespace tolv

@@ -209,6 +209,31 @@ namespace save_detail {
 
 std::string ReplacedFile(const std::string& path) { return path; }
 
+bool IsStream(const std::string& path) { return path == "-"; }
+
+bool IsStandardOutput(const std::string& path) { return path == "-"; }
+
+std::optional<std::string> DescriptorIdentity(const std::string& path) {
+  return path == "-" ? std::optional<std::string>("fd:1") : std::nullopt;
+}
+
+// Standard output, written through its own handle (a console, a pipe or a
+// redirected file), which is not closed.
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts) {
+  ThrowIfCanceled(path);
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr) Fail("Cannot write file", path, ERROR_INVALID_HANDLE);
+  for (ByteView part : parts) {
+    for (size_t done = 0; done < part.size();) {
+      const DWORD want = static_cast<DWORD>(std::min<size_t>(part.size() - done, kWritePiece));
+      DWORD written = 0;
+      if (!WriteFile(out, part.data() + done, want, &written, nullptr))
+        Fail("Cannot write file", path, GetLastError());
+      done += written;
+    }
+  }
+}
+
 TargetInfo InspectTarget(const std::string& target) {
   const Kind kind = LookAt(target);
   if (!kind.exists) return {};
@@ -239,15 +264,16 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
   return temp;
 }
 
-// The old file is moved aside: a rename over a file that another program
-// holds open fails, and this way it fails before anything is replaced.
+// The old file is copied: its name stays in place the whole time, so that a
+// save cut off at any point leaves every file there (a file that another
+// program holds open then fails at its replacement, and every file already
+// replaced gets its copy back).
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
   const std::wstring from = Utf8ToWide(target);
   if (GetFileAttributesW(from.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = NameBeside(target, ".tolv-old-");
-    if (MoveFileExW(from.c_str(), Utf8ToWide(name).c_str(), MOVEFILE_WRITE_THROUGH))
-      return KeptOld{name, true};
+    if (CopyFileW(from.c_str(), Utf8ToWide(name).c_str(), TRUE)) return KeptOld{name, false};
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
       Fail("Cannot replace file", shown, error);
@@ -279,6 +305,32 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
   const uint64_t index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
 }
+
+// A hidden lock file in the folder, locked with LockFileEx and deleted when
+// the last save holding it open closes it (so nothing stays behind).
+FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
+  const std::wstring name = Utf8ToWide((folder.empty() ? std::string(".\\") : folder) + ".tolv-lock");
+  const HANDLE file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;  // a folder that takes no such file: the save meets why
+  OVERLAPPED at{};
+  if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (error == ERROR_LOCK_VIOLATION)
+      throw FileError("Cannot save " + Quote(shown) +
+                      ": another save into its folder is under way. Nothing was written.");
+    return;
+  }
+  handle_ = reinterpret_cast<long long>(file);
+}
+
+FolderLock::~FolderLock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::optional<std::string> NameIdentity(const std::string& path) { return ExistingFileIdentity(path); }
 
 std::string ComparableName(const std::string& name) {
   std::wstring wide = Utf8ToWide(name);

@@ -17,4 +17,11 @@ std::tm LocalTimeOf(std::time_t moment);
 // them as UTF-16). Same modes, result and errno as std::fopen.
 std::FILE* OpenFileStream(const std::string& path, const char* mode);
 
+// The number of this process.
+long CurrentProcessId();
+
+// Whether a process of that number runs now (on POSIX systems also one of
+// another user). False for 0 and negative numbers.
+bool ProcessIsRunning(long pid);
+
 }  // namespace tolv

@@ -2,6 +2,7 @@
 // fixed table of the temporary files being written, which a signal handler
 // can walk without allocating or locking.
 #include <atomic>
+#include <csignal>
 #include <cstring>
 
 #include "common/save_platform.h"
@@ -26,6 +27,7 @@ struct Slot {
 Slot g_slots[kSlotCount];
 std::atomic<bool> g_cancel{false};
 std::atomic<int> g_replacing{0};
+std::atomic<int> g_signalAfterReplacing{0};  // a signal held back while files are replaced
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
               "the registry is used from signal handlers");
@@ -86,7 +88,12 @@ bool Replacing_Begin() noexcept {
   return false;
 }
 
-void Replacing_End() noexcept { g_replacing.fetch_sub(1); }
+void Replacing_End() noexcept {
+  if (g_replacing.fetch_sub(1) != 1) return;
+  if (const int signalNumber = g_signalAfterReplacing.exchange(0)) std::raise(signalNumber);
+}
+
+void RaiseAfterReplacing(int signalNumber) noexcept { g_signalAfterReplacing.store(signalNumber); }
 
 }  // namespace save_detail
 }  // namespace tolv

@@ -28,4 +28,13 @@ class SaveInterruptGuard {
   static bool Requested();
 };
 
+// For a program that is no command line (the window): from now on, the
+// requests to end the program (POSIX systems: SIGINT, SIGTERM, SIGHUP) end
+// it as they did before (through the handler there was, or the default
+// action), but first remove the temporary files of a save being written; a
+// save that is replacing files finishes first, and the request takes effect
+// right after. Call once, after other handlers of these signals are in
+// place. Nothing on Windows, where a window is not ended by signals.
+void Saves_CleanUpBeforeEnding();
+
 }  // namespace tolv

@@ -5,6 +5,7 @@
 
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
+#include "common/save_platform.h"
 
 namespace tolv {
 namespace {
@@ -50,5 +51,39 @@ SaveInterruptGuard::~SaveInterruptGuard() {
 }
 
 bool SaveInterruptGuard::Requested() { return Saves_CancelRequested(); }
+
+namespace {
+
+struct sigaction g_beforeCleanUp[kStopSignalCount];
+
+// Temporaries gone (Saves_Cancel), the action there was before takes the
+// signal, raised again: it is delivered to it once this handler returns.
+// While a save replaces files, the signal waits for its end.
+extern "C" void OnEndRequest(int signalNumber) {
+  const int savedErrno = errno;
+  if (!Saves_Cancel()) {
+    save_detail::RaiseAfterReplacing(signalNumber);
+  } else {
+    for (int i = 0; i < kStopSignalCount; ++i)
+      if (kStopSignals[i] == signalNumber) sigaction(signalNumber, &g_beforeCleanUp[i], nullptr);
+    raise(signalNumber);
+  }
+  errno = savedErrno;
+}
+
+}  // namespace
+
+void Saves_CleanUpBeforeEnding() {
+  struct sigaction action {};
+  action.sa_handler = OnEndRequest;
+  sigemptyset(&action.sa_mask);
+  for (int signalNumber : kStopSignals) sigaddset(&action.sa_mask, signalNumber);
+  action.sa_flags = SA_RESTART;
+  for (int i = 0; i < kStopSignalCount; ++i) {
+    sigaction(kStopSignals[i], nullptr, &g_beforeCleanUp[i]);
+    if (g_beforeCleanUp[i].sa_handler == SIG_IGN) continue;  // ignored stays ignored
+    sigaction(kStopSignals[i], &action, nullptr);
+  }
+}
 
 }  // namespace tolv

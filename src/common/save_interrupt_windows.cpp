@@ -53,4 +53,6 @@ SaveInterruptGuard::~SaveInterruptGuard() {
 
 bool SaveInterruptGuard::Requested() { return Saves_CancelRequested(); }
 
+void Saves_CleanUpBeforeEnding() {}
+
 }  // namespace tolv

@@ -26,7 +26,28 @@ struct TargetInfo {
   bool folder = false;
   bool regular = false;
   bool writeProtected = false;
+  // Owned by another user, whose file a replacement cannot stay (POSIX
+  // systems, a process other than the superuser's).
+  bool foreignOwner = false;
 };
+
+// Whether a save to path writes in place, as a stream, instead of replacing
+// a file: "-" (standard output), and on POSIX systems a descriptor of the
+// process (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N, or a link
+// leading to one), a FIFO or a character device (a terminal, /dev/null).
+bool IsStream(const std::string& path);
+
+// Whether the stream path is the process's standard output.
+bool IsStandardOutput(const std::string& path);
+
+// The identity of a stream that is a descriptor of the process ("fd:1"),
+// the same for every name of it; nothing for another name.
+std::optional<std::string> DescriptorIdentity(const std::string& path);
+
+// Writes parts to the stream path in place: to the descriptor itself (so
+// that a redirection's appending and position hold), or to the FIFO or
+// device opened without waiting for a reader. Throws FileError naming path.
+void WriteStream(const std::string& path, const std::vector<ByteView>& parts);
 
 // The file that a save to path replaces: on POSIX systems the end of a chain
 // of symbolic links (FileError when it loops), on Windows path itself.
@@ -51,9 +72,9 @@ struct KeptOld {
   bool moved = false;
 };
 
-// Keeps the existing target as KeptOld; nothing when there is no file.
-// Throws FileError naming shown when it cannot (on Windows: a file another
-// program holds open).
+// Keeps the existing target as KeptOld, the target itself staying in place
+// (a second link, or where links are refused a copy); nothing when there is
+// no file. Throws FileError naming shown when it cannot.
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown);
 
 // Renames temp over target. Throws FileError naming shown.
@@ -77,6 +98,29 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path);
 // case on Windows.
 std::string ComparableName(const std::string& name);
 
+// The save lock of a folder, held while the object lives: a second save into
+// the folder (from this or another process) is refused while it is held. On
+// POSIX systems an flock of the folder itself, on Windows LockFileEx on a
+// hidden ".tolv-lock" deleted when closed (nothing is left either way);
+// where the file system has no locks, the save goes on unlocked.
+class FolderLock {
+ public:
+  // Throws FileError naming shown when the folder cannot be opened or
+  // another save holds its lock.
+  FolderLock(const std::string& folder, const std::string& shown);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  long long handle_ = -1;
+};
+
+// What is at path itself, a link not followed: its identity, or nothing
+// when no such name exists. Compared just before a file is replaced, so that
+// a name swapped for a link or another file meanwhile is not written.
+std::optional<std::string> NameIdentity(const std::string& path);
+
 // --- registry (save_cancel.cpp) ---------------------------------------------
 
 // Registers a temporary file for Saves_Cancel; the slot, or -1 when the
@@ -93,5 +137,9 @@ void ThrowIfCanceled(const std::string& shown);
 // finish. Returns false, having marked nothing, when a cancel was requested.
 bool Replacing_Begin() noexcept;
 void Replacing_End() noexcept;
+
+// Raises signalNumber again as soon as no save is replacing files any more
+// (at the end of the last Replacing_End); safe in a signal handler.
+void RaiseAfterReplacing(int signalNumber) noexcept;
 
 }  // namespace tolv::save_detail

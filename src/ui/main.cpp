@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/save_interrupt.h"
 #include "common/version.h"
 #include "link/comm.h"
 #include "link/hard_stop.h"
@@ -91,6 +92,8 @@ int main(int argc, char* argv[]) {
   // A signal that ends the window during a transfer releases the serial port
   // first, so that the next run can open it.
   tolv::Link_ReleasePortsOnHardStop();
+  // Ending it during a save leaves no temporary file either.
+  tolv::Saves_CleanUpBeforeEnding();
   qInstallMessageHandler(FatalMessageHandler);
   QApplication app(argc, argv);
   // The desktop entry's name, by which desktops match the window to its icon.

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/file_io.h"
+#include "common/platform.h"
 #include "no_model_list.h"
 #include "test_support.h"
 #include "workspace_fixtures.h"
@@ -104,6 +106,29 @@ TEST_F(BackupFolder, TheDefaultNameIsFreeAndTellsModelSystemIdAndTime) {
   test::WriteBytes("Toppy-406-20261207-1830-2", {1});
   EXPECT_EQ("Toppy-406-20261207-1830-3", Backup_FreeDefaultPath("", 406, taken));
   EXPECT_EQ("sub/Toppy-406-20261207-1830", Backup_FreeDefaultPath("sub", 406, taken));
+}
+
+// A cancel (Ctrl-C, a request to end) while the folder is built removes it;
+// a hidden folder of a run that no longer runs is removed by a later one,
+// and one of a run that still runs is left alone.
+TEST_F(BackupFolder, ACancelledBuildLeavesNothingAndLeftoversOfEndedRunsAreRemoved) {
+  tolv::testing::OnSaveProgress([](const char*, const std::string&) { Saves_Cancel(); });
+  EXPECT_THROW(Backup_Write(ws, dir.File("b"), {"USB", 0}, ui), SaveCanceled);
+  tolv::testing::OnSaveProgress({});
+  Saves_ResetCancel();
+  EXPECT_EQ(Entries(), std::vector<std::string>{});
+
+  // 2147483645 is no process number on any system (odd, past the largest).
+  const std::string ended = ".tolv-backup-2147483645-ab12";
+  const std::string running = ".tolv-backup-" + std::to_string(CurrentProcessId()) + "-cd34";
+  for (const std::string& name : {ended, running, std::string(".tolv-backup-other")}) {
+    fs::create_directories(dir.File(name));
+    test::WriteBytes(dir.File(name + "/loader.bin"), {1});
+  }
+  EXPECT_EQ(Backup_RemoveLeftovers(dir.path() + "/"), std::vector<std::string>{dir.File(ended)});
+  std::vector<std::string> left = Entries();
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{running, ".tolv-backup-other"}));
 }
 
 }  // namespace

@@ -125,5 +125,79 @@ TEST_F(TolvOutputs, FoldersNamedBeyondAsciiAreWrittenAndReadBack) {
   EXPECT_TRUE(Contains(download.err, "\"" + folder + "/file\" is not a folder")) << download.err;
 }
 
+// "--" ends the options of every command: what follows is what the command
+// takes without an option (or refused when it takes nothing), never an
+// unknown option. The runs stop at their usage check, before any port.
+TEST_F(TolvOutputs, EveryCommandTakesTheEndOfTheOptions) {
+  struct Case {
+    const char* args;
+    int status;
+  } cases[] = {
+      {"convert -- settings.std", 2},                          // no output
+      {"convert --force -o eeprom=e.bin -- settings.std", 1},  // the output runs first
+      {"download --port nowhere --", 2},
+      {"download --port nowhere -- out/", 2},
+      {"upload --", 2},
+      {"backup --", 2},
+      {"restore --", 2},
+      {"reboot --", 2},
+      {"models -- 406", 0},
+      {"ports --", 0},
+      {"info -- settings.std", 0},
+      {"verify -- settings.std", 0},
+      {"diff -- settings.std all.tfd", 1},  // they differ
+  };
+  for (const Case& c : cases) {
+    test::TolvResult r = Tolv(c.args);
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_FALSE(Contains(r.err, "unknown option \"--\"")) << c.args;
+  }
+}
+
+// A name that is not UTF-8, or holds a newline, cannot break a line of
+// output or the JSON.
+TEST_F(TolvOutputs, NamesThatAreNotUtf8OrHoldANewlineStayReadable) {
+  const std::string odd = "odd\xE9\xFF\nname.std";
+  fs::copy_file(work.File("settings.std"), work.File(odd));
+  std::string parsed;
+  const std::string command = "cd '" + work.path() + "' && '" + test::BuildBinDir() +
+                              "/tolv' info --json odd*name.std | python3 -c 'import json,sys; "
+                              "print(json.loads(sys.stdin.read())[\"file\"])'";
+  ASSERT_EQ(test::RunCommand(command, &parsed), 0) << parsed;
+  EXPECT_EQ(parsed, "odd\xEF\xBF\xBD\xEF\xBF\xBD\nname.std\n");
+  std::string plain;
+  ASSERT_EQ(test::RunCommand(
+                "cd '" + work.path() + "' && '" + test::BuildBinDir() + "/tolv' info odd*name.std", &plain),
+            0);
+  EXPECT_TRUE(plain.starts_with("\"odd\xE9\xFF\\nname.std\": STD file")) << plain;
+}
+
+// A folder whose set a kill cut off is finished before it is read: the
+// journal names each file and its complete temporary (names in hexadecimal).
+TEST_F(TolvOutputs, ReadingAFolderFinishesTheSetAKillCutOffAndSaysSo) {
+  auto hex = [](const std::string& text) {
+    std::string out;
+    for (unsigned char c : text)
+      out += "0123456789abcdef"[c >> 4] + std::string(1, "0123456789abcdef"[c & 15]);
+    return out;
+  };
+  const std::vector<uint8_t> newer(256, 0x5A);
+  Put("out/eeprom.bin", std::vector<uint8_t>(256, 1));
+  Put("out/.tolv-save-k1ll3d", newer);
+  Put("out/.tolv-save-stale", {9});
+  const std::string journal = "tolv set 1\n" + hex("eeprom.bin") + "\t" + hex(".tolv-save-k1ll3d") + "\n";
+  Put("out/.tolv-journal", std::vector<uint8_t>(journal.begin(), journal.end()));
+  test::TolvResult r = Tolv("convert out/ -o eeprom=copy.bin");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "tolv: Finished an interrupted save in \"out/\": \"out/eeprom.bin\"")) << r.err;
+  EXPECT_TRUE(
+      Contains(r.err, "tolv: Removed what saves that did not end left behind: \"out/.tolv-save-stale\""))
+      << r.err;
+  EXPECT_EQ(test::ReadBytes(work.File("copy.bin")), newer);
+  EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), newer);
+  for (const auto& entry : fs::directory_iterator(work.File("out")))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tolv-")) << entry.path();
+}
+
 }  // namespace
 }  // namespace tolv

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "cli/cli_command.h"
+#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "test_support.h"
 
@@ -162,6 +163,46 @@ TEST(RunSteps, ExceptionsAreReportedAndStopTheRun) {
   EXPECT_EQ(console.Text(),
             "Cannot open file \"x.std\": gone\n"
             "tolv: stopped at \"x.std\"; the steps after it were not run.\n");
+}
+
+TEST(JsonString, ValidUtf8StaysAndEveryOtherByteIsReplaced) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain \"q\" \\", "\"plain \\\"q\\\" \\\\\""},
+      {"tab\tdel\x7F", "\"tab\\u0009del\\u007f\""},
+      {"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80", "\"\xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80\""},
+      {"\xE9t\xE9", "\"\\ufffdt\\ufffd\""},                      // Latin-1
+      {"\xC0\x80", "\"\\ufffd\\ufffd\""},                        // overlong
+      {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},             // surrogate
+      {"\xE6\x97", "\"\\ufffd\\ufffd\""},                        // cut short
+      {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
+  };
+  for (const auto& [text, json] : cases) EXPECT_EQ(JsonString(text), json) << json;
+  EXPECT_EQ(PrintableName("plain \xE9.std"), "plain \xE9.std");
+  EXPECT_EQ(PrintableName("a\nb\x01\"c\\"), "\"a\\nb\\x01\\\"c\\\\\"");
+}
+
+TEST(ParseSteps, AfterTheEndOfTheOptionsEveryArgumentIsAnInput) {
+  EXPECT_EQ(Roles({"--sysid", "406", "--", "-odd.std", "--x.dmp"}),
+            (std::vector<StepRole>{StepRole::kOperation, StepRole::kInput, StepRole::kInput}));
+  EXPECT_THROW(ParseSteps({"--", "-o"}, StepSyntax{}), UsageError);
+  EXPECT_THROW(ParseSteps({"--", "a.std"}, StepSyntax{false, false, true}), UsageError);
+}
+
+// A save into a folder that fails leaves none of the folders it made.
+TEST(RunSteps, AFailedFolderSaveRemovesTheFoldersItMade) {
+  test::TempDir work;
+  test::WriteBytes(work.File("eeprom.bin"), std::vector<uint8_t>(256, 7));
+  for (const char* folder : {"new/", "new/deeper/"}) {
+    CapturedConsole console(false);
+    Workspace ws;
+    testing::FailWritesAfter(0);
+    const Outcome outcome =
+        RunSteps(ParseSteps({"eeprom=" + work.File("eeprom.bin"), "-o", work.File(folder)}, StepSyntax{}), ws,
+                 console.ui);
+    testing::FailWritesAfter(std::nullopt);
+    EXPECT_FALSE(outcome) << folder;
+    EXPECT_FALSE(test::Exists(work.File("new"))) << folder;
+  }
 }
 
 TEST(RunSteps, SysidSetsTheSystemIdWithoutTheBoxAndZeroLeavesIt) {

@@ -21,9 +21,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sends signal to pid as soon as a file whose name starts ".tolv-save-"
+// Sends signal to pid as soon as a file whose name starts with prefix
 // appears in dir; false when none appeared within timeoutMs.
-bool SignalAtFirstTemporary(const std::string& dir, pid_t pid, int signal, int timeoutMs) {
+bool SignalAtFirstTemporary(const std::string& dir, pid_t pid, int signal, int timeoutMs,
+                            const std::string& prefix = ".tolv-save-") {
   const int watch = inotify_init1(IN_CLOEXEC);
   if (watch < 0 || inotify_add_watch(watch, dir.c_str(), IN_CREATE) < 0) return false;
   alignas(inotify_event) char buffer[4096];
@@ -33,8 +34,7 @@ bool SignalAtFirstTemporary(const std::string& dir, pid_t pid, int signal, int t
     const ssize_t n = read(watch, buffer, sizeof buffer);
     for (ssize_t at = 0; at < n && !sent;) {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-      if (event->len > 0 && std::string(event->name).starts_with(".tolv-save-"))
-        sent = kill(pid, signal) == 0;
+      if (event->len > 0 && std::string(event->name).starts_with(prefix)) sent = kill(pid, signal) == 0;
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
   }
@@ -114,6 +114,37 @@ TEST_F(SaveSignals, SigtermWhileConvertSavesAFolderLeavesNoTemporaries) {
     EXPECT_NE(errors.find("tolv: cancelled after"), std::string::npos) << errors;
   }
   EXPECT_NE(errors.find("the steps after it were not run."), std::string::npos) << errors;
+}
+
+// A request to end while the backup folder is built removes it: no hidden
+// folder and no backup stay (or, had the folder already got its name, it
+// is complete).
+TEST_F(SaveSignals, EndingABackupWhileItsFolderIsBuiltLeavesNothing) {
+  fs::create_directories(dir_.File("seed"));
+  WriteBytes(dir_.File("seed/flash.bin"), DvbSSettings(42));
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    fs::create_directories(dir_.File("work"));
+    ChildProcess sim(BuildBinDir() + "/toppy-sim",
+                     {"--baud", "0", "--boot-ms", "100", "--seed", dir_.File("seed")}, dir_.File("sim.err"));
+    const std::optional<std::string> port = sim.ReadLine(10000);
+    ASSERT_TRUE(port && port->starts_with("/dev/"));
+    ChildProcess tolv(BuildBinDir() + "/tolv",
+                      {"backup", "--port", *port, "--no-reboot", dir_.File("work/b")}, dir_.File("tolv.err"));
+    ASSERT_TRUE(SignalAtFirstTemporary(dir_.File("work"), tolv.pid(), signal, 60000, ".tolv-backup-"))
+        << Text("tolv.err");
+    const int status = tolv.Wait(30000).value_or(-1);
+    EXPECT_EQ(EntriesIn(dir_.File("work"), ".tolv-"), 0u) << Text("tolv.err");
+    if (status == 0) {
+      EXPECT_TRUE(Exists(dir_.File("work/b/SHA256SUMS")));
+    } else {
+      EXPECT_EQ(status, 1);
+      EXPECT_FALSE(Exists(dir_.File("work/b")));
+      EXPECT_NE(Text("tolv.err").find("Cancelled; no backup was made."), std::string::npos)
+          << Text("tolv.err");
+    }
+    fs::remove_all(dir_.File("work"));
+  }
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 //
 //   TolvPack                    opens the window
 //   TolvPack --port NAME        also lists the serial port NAME when it can
-//                               be opened (one above COM32, or another
-//                               device name)
+//                               be opened (a device name that Windows does
+//                               not list among its serial ports)
 //   TolvPack --quit-after-show  opens the window and closes it as soon as it
 //                               has been painted (for start-up checks)
 //   TolvPack --help, --version  tells the usage or the version
@@ -89,7 +89,7 @@ int RunWindow(const Options& options) {
   services.interaction = &interaction;
   services.fileDialogs = &fileDialogs;
   services.listSerialPorts = [&options] {
-    return tolv::win32::ListComPorts(options.extraPorts,
+    return tolv::win32::ListComPorts(tolv::Serial_ListPorts(), options.extraPorts,
                                      [](const std::string& name) { return tolv::IsDeviceAvailable(name); });
   };
   tolv::win32::Win32Window window(services);

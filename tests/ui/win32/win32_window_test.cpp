@@ -10,6 +10,7 @@
 
 #include "common/windows_text.h"
 #include "flash/layout.h"
+#include "link/transport.h"
 #include "test_support.h"
 #include "ui/win32/win32_file_dialogs.h"
 #include "ui/win32/win32_ports.h"
@@ -375,13 +376,16 @@ TEST(Win32Parts, FiltersAndPortList) {
   using namespace std::string_literals;
   EXPECT_EQ(win32::DialogFilter("Topfield STD (*.std)|*.std|All files|*.*"),
             L"Topfield STD (*.std)\0*.std\0All files\0*.*\0\0"s);
-  // COM1 to COM32 in order, then the extra names the link can open.
-  const auto available = [](const std::string& name) {
-    return name == "COM3" || name == "COM1" || name == "COM32" || name == "COM33" || name == "COM40";
-  };
-  EXPECT_EQ(win32::ListComPorts({"COM40", "COM3", "COM99"}, available),
-            (std::vector<std::string>{"COM1", "COM3", "COM32", "COM40"}));
-  EXPECT_TRUE(win32::ListComPorts({}, [](const std::string&) { return false; }).empty());
+  // Every port of the system's list that opens, whatever its number and in
+  // natural order (Windows gives its registry's names in any order), then the
+  // extra names the link can open.
+  const auto available = [](const std::string& name) { return name != "COM2" && name != "COM99"; };
+  const std::vector<std::string> system =
+      Serial_AvailablePorts({"COM40", "COM2", "COM3", "COM1", "COM33", "COM3"}, available);
+  EXPECT_EQ(system, (std::vector<std::string>{"COM1", "COM3", "COM33", "COM40"}));
+  EXPECT_EQ(win32::ListComPorts(system, {"\\\\.\\CNCA0", "COM3", "COM99"}, available),
+            (std::vector<std::string>{"COM1", "COM3", "COM33", "COM40", "\\\\.\\CNCA0"}));
+  EXPECT_TRUE(win32::ListComPorts({}, {"COM5"}, [](const std::string&) { return false; }).empty());
 }
 
 }  // namespace

@@ -71,6 +71,19 @@ void WindowModel::Click(ControlId id) {
   if (command && ControlEnabled(id, workspace_, state_)) Run(*command);
 }
 
+void WindowModel::Click(ControlId id, uint32_t timeMs, uint32_t doubleClickMs) {
+  const std::optional<CommandId> command = CommandForClick(id);
+  const bool transferButton = command == CommandId::FromToppy || command == CommandId::ToToppy;
+  if (transferButton && TransferBusy()) {
+    // Unsigned: the input clock wraps after 49 days.
+    if (timeMs - transferPressMs_ < transferDoubleClickMs_) return;
+  } else if (transferButton) {
+    transferPressMs_ = timeMs;
+    transferDoubleClickMs_ = doubleClickMs;
+  }
+  Click(id);
+}
+
 void WindowModel::DoubleClick(ControlId id) {
   const std::optional<CommandId> command = CommandForDoubleClick(id);
   if (command && ControlEnabled(id, workspace_, state_)) Run(*command);

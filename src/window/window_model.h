@@ -111,6 +111,12 @@ class WindowModel {
   // (RunGuarded). An event on a control or menu entry that the current view
   // shows disabled, or that runs no command, is ignored.
   void Click(ControlId id);
+  // A click at timeMs (the face's clock of input events, milliseconds, may
+  // wrap) by a face whose system counts two clicks within doubleClickMs as a
+  // double-click. A press of a transfer button that comes within
+  // doubleClickMs of the press that started the transfer is the second half
+  // of a double-click on it, not a cancel, and is ignored.
+  void Click(ControlId id, uint32_t timeMs, uint32_t doubleClickMs);
   void DoubleClick(ControlId id);
   void PickMenuEntry(MenuEntryId id);
   // The user toggled a check box, or chose a list item. Nothing is rendered
@@ -180,6 +186,10 @@ class WindowModel {
   WindowFace& face_;
   WindowState state_;
   WindowView shown_;  // the view last rendered
+  // When the press that started the running transfer came, and the double-
+  // click time then (0: not known, every later press cancels).
+  uint32_t transferPressMs_ = 0;
+  uint32_t transferDoubleClickMs_ = 0;
   // What the transfers ask the user: nothing once the window is closing.
   ClosingInteraction transferInteraction_{interaction_, state_.closeRequested};
 };

@@ -68,6 +68,7 @@ void WindowModel::RunTransfer(TransferKind kind, const std::function<void()>& tr
 }
 
 void WindowModel::FinishTransfer() {
+  transferDoubleClickMs_ = 0;
   state_.statusText = WindowState().statusText;  // "-"
   state_.statusHint.clear();
   state_.transfer = TransferKind::None;

@@ -246,6 +246,39 @@ TEST_F(WindowModelTest, FromToppyLocksTheWindowAndASecondPressCancels) {
   EXPECT_TRUE(face.shown.Enabled(M::MenuLoadFlashDMP));
 }
 
+// The second click of a double-click on a transfer button arrives while the
+// transfer runs: within the double-click time of the press that started it,
+// it is not a cancel; a later press is. The input clock may wrap in between.
+TEST_F(WindowModelTest, ADoubleClickOnATransferButtonStartsOneTransferAndCancelsNothing) {
+  workspace.Present(ComponentKind::Eeprom) = true;
+  workspace.systemId = 406;
+  struct Case {
+    C button;
+    uint32_t start;
+    std::vector<uint32_t> laterPresses;  // ms after the start
+    int cancels;
+  };
+  const Case cases[] = {
+      {C::ButtonLoadFromToppy, 1000, {200}, 0},
+      {C::ButtonLoadFromToppy, 0xFFFFFF00u, {300}, 0},  // across the wrap
+      {C::ButtonSaveToToppy, 5000, {499, 500}, 1},      // 500 ms is no longer the double-click
+      {C::ButtonLoadFromToppy, 5000, {2000}, 1},
+  };
+  for (const Case& c : cases) {
+    transfers.cancels = 0;
+    transfers.downloads.clear();
+    transfers.uploads.clear();
+    size_t next = 0;
+    face.whilePending = [&] {
+      if (next < c.laterPresses.size()) model->Click(c.button, c.start + c.laterPresses[next++], 500);
+    };
+    model->Click(c.button, c.start, 500);
+    EXPECT_EQ(transfers.downloads.size() + transfers.uploads.size(), 1u);
+    EXPECT_EQ(transfers.cancels, c.cancels) << c.laterPresses.size();
+    EXPECT_FALSE(model->TransferBusy());
+  }
+}
+
 TEST_F(WindowModelTest, ToToppyAsksForAMissingSystemIdFirstAndKeepsItsCancelCaption) {
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.Present(ComponentKind::Flash) = true;

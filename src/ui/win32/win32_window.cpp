@@ -163,7 +163,9 @@ void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
   const HWND handle = Control(*control);
   switch (tolv::Control(*control).kind) {
     case ControlKind::Button:
-      if (code == BN_CLICKED) model_->Click(*control);
+      // The time of the mouse button's (or key's) release that made the click.
+      if (code == BN_CLICKED)
+        model_->Click(*control, static_cast<uint32_t>(GetMessageTime()), GetDoubleClickTime());
       break;
     case ControlKind::CheckBox:
       if (code == BN_CLICKED) {

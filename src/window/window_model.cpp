@@ -19,6 +19,7 @@ WindowModel::WindowModel(const WindowServices& services, WindowFace& face)
       fileDialogs_(*services.fileDialogs),
       listSerialPorts_(services.listSerialPorts),
       transfers_(services.transfers != nullptr ? *services.transfers : LinkTransfers()),
+      clockMs_(services.clockMs),
       face_(face) {}
 
 void WindowModel::FormCreate() {

@@ -89,7 +89,18 @@ struct WindowServices {
   std::function<std::vector<std::string>()> listSerialPorts;
   // The receiver side; nullptr means LinkTransfers().
   TransferRunner* transfers = nullptr;
+  // Milliseconds of a steady clock, for how long a transfer has waited for
+  // the receiver; empty means the system's.
+  std::function<uint64_t()> clockMs;
 };
+
+// How long a transfer waits for the receiver to answer before the status
+// line's hint says what to check.
+inline constexpr uint64_t kSilentReceiverHintMs = 3000;
+
+// The status line's hint while a transfer has waited kSilentReceiverHintMs
+// for the receiver on port to answer: what to check, and how to stop.
+std::string Transfer_SilentReceiverHint(const std::string& port);
 
 class WindowModel {
  public:
@@ -155,7 +166,9 @@ class WindowModel {
   // The link's progress callback: status line, hint and bar by
   // Transfer_Progress, the From Toppy caption on a cancel; then a render of
   // these (the rest of the display is refreshed at the transfer's end) and
-  // the face's pending messages.
+  // the face's pending messages. The hint says why a USB receiver cannot be
+  // used, or, once the receiver has not answered for kSilentReceiverHintMs
+  // since the transfer started, Transfer_SilentReceiverHint (until it does).
   void Transfer_Progress(uint8_t status, double value);
 
  private:
@@ -172,6 +185,8 @@ class WindowModel {
   void FinishTransfer();
   void RequestCancel();
   TransferHooks Hooks();
+  std::string WaitHint(uint8_t status);
+  uint64_t NowMs() const;
   std::string SelectedPort(int index) const;
   // Renders the whole view, or (during a transfer step) the view last
   // rendered with the transfer's state brought up to date.
@@ -183,6 +198,7 @@ class WindowModel {
   FileDialogs& fileDialogs_;
   std::function<std::vector<std::string>()> listSerialPorts_;
   TransferRunner& transfers_;
+  std::function<uint64_t()> clockMs_;
   WindowFace& face_;
   WindowState state_;
   WindowView shown_;  // the view last rendered
@@ -190,6 +206,10 @@ class WindowModel {
   // click time then (0: not known, every later press cancels).
   uint32_t transferPressMs_ = 0;
   uint32_t transferDoubleClickMs_ = 0;
+  // The running transfer's port, start and whether the receiver answered.
+  std::string transferPort_;
+  uint64_t transferStartMs_ = 0;
+  bool receiverAnswered_ = false;
   // What the transfers ask the user: nothing once the window is closing.
   ClosingInteraction transferInteraction_{interaction_, state_.closeRequested};
 };

@@ -40,7 +40,7 @@ void Tell(const std::string& text) {
   if (out != nullptr && out != INVALID_HANDLE_VALUE &&
       WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
     return;
-  tolv::win32::ShowMessageBox(text, MB_OK | MB_ICONINFORMATION);
+  tolv::win32::ShowMessageBox(nullptr, text, MB_OK | MB_ICONINFORMATION);
 }
 
 struct Options {
@@ -106,7 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     return RunWindow(options);
   } catch (const std::exception& error) {
-    tolv::win32::ShowMessageBox(error.what(), MB_OK | MB_ICONINFORMATION);
+    tolv::win32::ShowMessageBox(nullptr, error.what(), MB_OK | MB_ICONINFORMATION);
     return 1;
   }
 }

@@ -28,6 +28,9 @@ void Win32Window::Render(const WindowView& view) {
   }
   RenderMenu(view, first);
   shown_ = view;
+  // A control that had the focus and is disabled now has lost it: the next
+  // one takes it, so that the keys still work.
+  if (GetFocus() == nullptr && GetActiveWindow() == window_) RestoreFocus();
 }
 
 // before is what the control shows now, nullptr when nothing was rendered yet.

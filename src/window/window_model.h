@@ -91,7 +91,7 @@ struct WindowServices {
   TransferRunner* transfers = nullptr;
   // Milliseconds of a steady clock, for how long a transfer has waited for
   // the receiver; empty means the system's.
-  std::function<uint64_t()> clockMs;
+  std::function<uint64_t()> clockMs = nullptr;
 };
 
 // How long a transfer waits for the receiver to answer before the status

@@ -22,6 +22,7 @@ void FillList(HWND combo, const std::vector<std::string>& items) {
 
 void Win32Window::Render(const WindowView& view) {
   const bool first = !shown_.has_value();
+  RememberFocus();
   for (const ControlDesign& design : ControlTable()) {
     const ControlView* before = first ? nullptr : &(*shown_)[design.id];
     RenderControl(design.id, before, view[design.id]);

@@ -27,7 +27,7 @@ PACKAGE_CHECK_PACKAGES="lintian desktop-file-utils appstream man-db bash-complet
 # wixl for the installer. Wine (and its fonts, for the window frames' buttons)
 # to run the tests, and a virtual screen (Xvfb) for the window's.
 WINDOWS_PACKAGES="cmake ninja-build make g++-mingw-w64-x86-64-posix googletest librsvg2-bin imagemagick wixl"
-WINE_PACKAGES="wine wine64 fonts-wine xvfb"
+WINE_PACKAGES="wine wine64 fonts-wine xvfb xdotool"
 
 missing_packages() {
   for p in "$@"; do

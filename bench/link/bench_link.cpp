@@ -6,7 +6,8 @@
 // second, one chunk every 23.87 ms. of_ideal is the share of it reached over
 // the whole run (wall time); of_ideal_median the share reached by the median
 // chunk, from its request to the next one's, which a busy machine's stray
-// delays do not move (target: at least 0.95).
+// delays do not move (target: at least 0.95). Run with "Log transfer" off
+// (log:0) and on (log:1): the log must not slow the line down.
 //
 // USB: the emulated pipes move each packet at once (no pacing, no sleep in
 // the data path), so the figures show what the link and the emulator cost:
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #include "link/link.h"
@@ -98,6 +100,9 @@ double Median(std::vector<double> values) {
 }
 
 void BM_SerialDownloadAt115200(benchmark::State& state) {
+  const bool log = state.range(0) == 1;
+  const std::filesystem::path logDir = std::filesystem::temp_directory_path() / "tolv-bench-link-serial";
+  std::filesystem::create_directories(logDir);
   auto port = std::make_unique<PtyReceiverPort>(static_cast<uint32_t>(kLineBytesPerSecond));
   const std::string name = port->SlavePath();
   SimulatedReceiver sim(std::move(port), ReceiverMemory::Builtin(406), BenchOptions());
@@ -112,15 +117,25 @@ void BM_SerialDownloadAt115200(benchmark::State& state) {
       chunkMs.push_back(std::chrono::duration<double, std::milli>(now - last).count());
     last = status == comm_status::kProgress ? now : Clock::time_point{};
   };
+  if (log) link.SetLogFile((logDir / "TolvPack.log").string());
   if (!ReachMode(link, name, false, timeChunks)) return state.SkipWithError("no download mode");
   DownloadLoop(state, link, kBlockLoader);
+  link.SetLogFile("");
+  std::error_code ignored;
+  std::filesystem::remove_all(logDir, ignored);
   state.counters["ideal_Bps"] = kIdealSerialRate;
   state.counters["of_ideal"] = state.counters["payload_Bps"].value / kIdealSerialRate;
   const double median = Median(chunkMs);
   state.counters["chunk_ms_median"] = median;
   state.counters["of_ideal_median"] = median > 0 ? kIdealSerialChunkMs / median : 0;
 }
-BENCHMARK(BM_SerialDownloadAt115200)->Iterations(2)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_SerialDownloadAt115200)
+    ->ArgName("log")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(2)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 struct UsbReceiver {
   explicit UsbReceiver(ReceiverMemory memory) {

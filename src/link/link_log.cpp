@@ -18,26 +18,41 @@ namespace {
 constexpr size_t kStepNameWidth = 18;
 constexpr const char* kDumpFileName = "CommDump.bin";
 
+// Room for many lines of the log and many packets of the dump between two
+// writes to the system.
+constexpr size_t kStreamBufferBytes = 64 * 1024;
+
 [[noreturn]] void ThrowWriteError(const std::string& what, const std::string& fileName, int error) {
   throw FileError("Cannot write the " + what + " \"" + fileName + "\": " + std::strerror(error));
 }
 
-// Opens fileName for appending (creating it when missing), writes the bytes
-// and closes it again, so nothing is held open between lines.
-void AppendToFile(const std::string& what, const std::string& fileName, const void* data, size_t byteCount) {
-  std::FILE* file = OpenFileStream(fileName, "ab");
+// Opens fileName in mode ("ab": appending, created when missing; "wb":
+// emptied), fully buffered.
+std::FILE* OpenStream(const std::string& what, const std::string& fileName, const char* mode) {
+  std::FILE* file = OpenFileStream(fileName, mode);
   if (!file) ThrowWriteError(what, fileName, errno);
-  const size_t written = byteCount ? std::fwrite(data, 1, byteCount, file) : 0;
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (written != byteCount) ThrowWriteError(what, fileName, writeError);
-  if (!closed) ThrowWriteError(what, fileName, errno);
+  std::setvbuf(file, nullptr, _IOFBF, kStreamBufferBytes);
+  return file;
 }
 
-void CreateEmptyFile(const std::string& what, const std::string& fileName) {
-  std::FILE* file = OpenFileStream(fileName, "wb");
-  if (!file) ThrowWriteError(what, fileName, errno);
-  if (std::fclose(file) != 0) ThrowWriteError(what, fileName, errno);
+void Write(const std::string& what, const std::string& fileName, std::FILE* file, const void* data,
+           size_t byteCount) {
+  if (byteCount != 0 && std::fwrite(data, 1, byteCount, file) != byteCount)
+    ThrowWriteError(what, fileName, errno);
+}
+
+void Flush(const std::string& what, const std::string& fileName, std::FILE* file) {
+  if (std::fflush(file) != 0) ThrowWriteError(what, fileName, errno);
+}
+
+// Closes file (flushing its buffer) and returns the error number, 0 when it
+// was written out.
+int Close(std::FILE*& file) {
+  if (!file) return 0;
+  const bool closed = std::fclose(file) == 0;
+  const int error = errno;
+  file = nullptr;
+  return closed ? 0 : (error != 0 ? error : EIO);
 }
 
 }  // namespace
@@ -79,37 +94,65 @@ std::string LinkLog_NowText() {
 LinkLog::LinkLog(std::function<std::string()> nowText)
     : nowText_(nowText ? std::move(nowText) : std::function<std::string()>(LinkLog_NowText)) {}
 
+LinkLog::~LinkLog() {
+  Close(dumpFile_);
+  Close(logFile_);
+}
+
+// Both files are closed, also when the first fails; the first failure is
+// thrown.
+void LinkLog::CloseFiles() {
+  const int dumpError = Close(dumpFile_);
+  const int logError = Close(logFile_);
+  if (dumpError != 0) ThrowWriteError("raw dump", dumpFileName_, dumpError);
+  if (logError != 0) ThrowWriteError("transfer log", logFileName_, logError);
+}
+
 void LinkLog::SetLogFile(const std::string& fileName) {
   if (enabled()) {
-    Log("Log file closed   @ " + nowText_());
-    Log(std::string(80, '-'));
+    try {
+      Log("Log file closed   @ " + nowText_());
+      Log(std::string(80, '-'));
+      CloseFiles();
+    } catch (const FileError&) {
+      Close(dumpFile_);
+      Close(logFile_);
+      logFileName_.clear();
+      dumpFileName_.clear();
+      throw;
+    }
   }
   logFileName_ = fileName;
   dumpFileName_.clear();  // the dump starts only once the log has its opening line
   if (fileName.empty()) return;
   try {
+    logFile_ = OpenStream("transfer log", fileName, "ab");
     Log("Log file opened   @ " + nowText_());
     const std::string dumpName = DirectoryOf(fileName) + kDumpFileName;
-    CreateEmptyFile("raw dump", dumpName);
+    dumpFile_ = OpenStream("raw dump", dumpName, "wb");
     dumpFileName_ = dumpName;
   } catch (const FileError&) {
     // A log that cannot be started is off: the link's later steps must not
     // fail one by one on it.
+    Close(dumpFile_);
+    Close(logFile_);
     logFileName_.clear();
     throw;
   }
 }
 
 void LinkLog::Log(std::string_view line) {
-  if (!enabled()) return;
-  std::string text(line);
-  text += "\r\n";
-  AppendToFile("transfer log", logFileName_, text.data(), text.size());
+  if (!enabled() || !logFile_) return;
+  // The bytes of the wire that led to this line are on disk before it.
+  if (dumpFile_) Flush("raw dump", dumpFileName_, dumpFile_);
+  Write("transfer log", logFileName_, logFile_, line.data(), line.size());
+  Write("transfer log", logFileName_, logFile_, "\r\n", 2);
+  Flush("transfer log", logFileName_, logFile_);
 }
 
 void LinkLog::Dump(const uint8_t* data, int32_t byteCount) {
-  if (dumpFileName_.empty() || byteCount <= 0) return;
-  AppendToFile("raw dump", dumpFileName_, data, static_cast<size_t>(byteCount));
+  if (!dumpFile_ || byteCount <= 0) return;
+  Write("raw dump", dumpFileName_, dumpFile_, data, static_cast<size_t>(byteCount));
 }
 
 }  // namespace tolv

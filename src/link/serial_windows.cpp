@@ -218,14 +218,7 @@ bool IsDeviceAvailable(const std::string& name) {
 }
 
 std::vector<std::string> Serial_ListPorts() {
-  std::vector<std::string> names = RegisteredPortNames();
-  std::sort(names.begin(), names.end(), Serial_PortNameLess);
-  names.erase(std::unique(names.begin(), names.end()), names.end());
-  std::vector<std::string> ports;
-  for (const std::string& name : names) {
-    if (IsDeviceAvailable(name)) ports.push_back(name);
-  }
-  return ports;
+  return Serial_AvailablePorts(RegisteredPortNames(), IsDeviceAvailable);
 }
 
 }  // namespace tolv

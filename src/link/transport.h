@@ -83,6 +83,13 @@ std::unique_ptr<Transport> Serial_Open(const std::string& name, std::string* dia
 // (/dev/ttyS2 before /dev/ttyS10). Each is probed with IsDeviceAvailable.
 std::vector<std::string> Serial_ListPorts();
 
+// The names of names (the system's list of serial ports, in any order, maybe
+// twice) that isAvailable reports can be opened now, each once, in the order
+// of Serial_PortNameLess. Windows lists the ports of its registry through it,
+// whatever their number (COM40 as well as COM3).
+std::vector<std::string> Serial_AvailablePorts(std::vector<std::string> names,
+                                               const std::function<bool(const std::string&)>& isAvailable);
+
 // The order of Serial_ListPorts: by the text before the trailing digits, then
 // by the number they form ("ttyS2" before "ttyS10", "ttyACM0" before "ttyS0").
 bool Serial_PortNameLess(const std::string& a, const std::string& b);

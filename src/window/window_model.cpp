@@ -19,6 +19,7 @@ WindowModel::WindowModel(const WindowServices& services, WindowFace& face)
       fileDialogs_(*services.fileDialogs),
       listSerialPorts_(services.listSerialPorts),
       transfers_(services.transfers != nullptr ? *services.transfers : LinkTransfers()),
+      clockMs_(services.clockMs),
       face_(face) {}
 
 void WindowModel::FormCreate() {
@@ -69,6 +70,19 @@ void WindowModel::RunGuarded(const std::function<void()>& handler) {
 void WindowModel::Click(ControlId id) {
   const std::optional<CommandId> command = CommandForClick(id);
   if (command && ControlEnabled(id, workspace_, state_)) Run(*command);
+}
+
+void WindowModel::Click(ControlId id, uint32_t timeMs, uint32_t doubleClickMs) {
+  const std::optional<CommandId> command = CommandForClick(id);
+  const bool transferButton = command == CommandId::FromToppy || command == CommandId::ToToppy;
+  if (transferButton && TransferBusy()) {
+    // Unsigned: the input clock wraps after 49 days.
+    if (timeMs - transferPressMs_ < transferDoubleClickMs_) return;
+  } else if (transferButton) {
+    transferPressMs_ = timeMs;
+    transferDoubleClickMs_ = doubleClickMs;
+  }
+  Click(id);
 }
 
 void WindowModel::DoubleClick(ControlId id) {

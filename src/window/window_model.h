@@ -89,7 +89,18 @@ struct WindowServices {
   std::function<std::vector<std::string>()> listSerialPorts;
   // The receiver side; nullptr means LinkTransfers().
   TransferRunner* transfers = nullptr;
+  // Milliseconds of a steady clock, for how long a transfer has waited for
+  // the receiver; empty means the system's.
+  std::function<uint64_t()> clockMs = nullptr;
 };
+
+// How long a transfer waits for the receiver to answer before the status
+// line's hint says what to check.
+inline constexpr uint64_t kSilentReceiverHintMs = 3000;
+
+// The status line's hint while a transfer has waited kSilentReceiverHintMs
+// for the receiver on port to answer: what to check, and how to stop.
+std::string Transfer_SilentReceiverHint(const std::string& port);
 
 class WindowModel {
  public:
@@ -111,6 +122,12 @@ class WindowModel {
   // (RunGuarded). An event on a control or menu entry that the current view
   // shows disabled, or that runs no command, is ignored.
   void Click(ControlId id);
+  // A click at timeMs (the face's clock of input events, milliseconds, may
+  // wrap) by a face whose system counts two clicks within doubleClickMs as a
+  // double-click. A press of a transfer button that comes within
+  // doubleClickMs of the press that started the transfer is the second half
+  // of a double-click on it, not a cancel, and is ignored.
+  void Click(ControlId id, uint32_t timeMs, uint32_t doubleClickMs);
   void DoubleClick(ControlId id);
   void PickMenuEntry(MenuEntryId id);
   // The user toggled a check box, or chose a list item. Nothing is rendered
@@ -149,7 +166,9 @@ class WindowModel {
   // The link's progress callback: status line, hint and bar by
   // Transfer_Progress, the From Toppy caption on a cancel; then a render of
   // these (the rest of the display is refreshed at the transfer's end) and
-  // the face's pending messages.
+  // the face's pending messages. The hint says why a USB receiver cannot be
+  // used, or, once the receiver has not answered for kSilentReceiverHintMs
+  // since the transfer started, Transfer_SilentReceiverHint (until it does).
   void Transfer_Progress(uint8_t status, double value);
 
  private:
@@ -166,6 +185,8 @@ class WindowModel {
   void FinishTransfer();
   void RequestCancel();
   TransferHooks Hooks();
+  std::string WaitHint(uint8_t status);
+  uint64_t NowMs() const;
   std::string SelectedPort(int index) const;
   // Renders the whole view, or (during a transfer step) the view last
   // rendered with the transfer's state brought up to date.
@@ -177,9 +198,18 @@ class WindowModel {
   FileDialogs& fileDialogs_;
   std::function<std::vector<std::string>()> listSerialPorts_;
   TransferRunner& transfers_;
+  std::function<uint64_t()> clockMs_;
   WindowFace& face_;
   WindowState state_;
   WindowView shown_;  // the view last rendered
+  // When the press that started the running transfer came, and the double-
+  // click time then (0: not known, every later press cancels).
+  uint32_t transferPressMs_ = 0;
+  uint32_t transferDoubleClickMs_ = 0;
+  // The running transfer's port, start and whether the receiver answered.
+  std::string transferPort_;
+  uint64_t transferStartMs_ = 0;
+  bool receiverAnswered_ = false;
   // What the transfers ask the user: nothing once the window is closing.
   ClosingInteraction transferInteraction_{interaction_, state_.closeRequested};
 };

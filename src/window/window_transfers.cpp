@@ -1,5 +1,7 @@
 // The receiver transfers of the window model: From Toppy and To Toppy with
 // their lock set, busy caption, progress display, cancel and close.
+#include <chrono>
+
 #include "link/link.h"
 #include "window/window_model.h"
 
@@ -38,15 +40,36 @@ void WindowModel::Transfer_Progress(uint8_t status, double value) {
   const TransferProgressView progress = tolv::Transfer_Progress(status, value, face_.DecimalSeparator());
   state_.progress = progress.barPosition;
   if (progress.statusText) state_.statusText = *progress.statusText;
-  // The status line's text while waiting for USB is fixed; why a receiver
-  // that is there cannot be used (the last poll's reason) is its hint.
-  state_.statusHint = status == comm_status::kWaitingForUsb
-                          ? Transfer_UsbWaitReason(transfers_.UsbDiagnostic())
-                          : std::string();
+  state_.statusHint = WaitHint(status);
   if (progress.restoreFromToppyCaption) state_.fromToppyCaptionRestored = true;
   RenderTransferState();
   // The only point at which the user's clicks get through during a transfer.
   face_.ProcessPendingMessages();
+}
+
+std::string Transfer_SilentReceiverHint(const std::string& port) {
+  return "Waiting for the receiver on " + port +
+         ": switch it on or reconnect the cable; \"Cancel transfer\" stops.";
+}
+
+uint64_t WindowModel::NowMs() const {
+  if (clockMs_) return clockMs_();
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+// The status line's texts are fixed ("Device opened" for as long as a silent
+// receiver keeps the link waiting): what to do about a wait is their hint.
+std::string WindowModel::WaitHint(uint8_t status) {
+  if (status == comm_status::kDownloadMode || status == comm_status::kUploadMode) receiverAnswered_ = true;
+  if (status == comm_status::kWaitingForUsb) {
+    // Why a receiver that is there cannot be used: the last poll's reason.
+    std::string reason = Transfer_UsbWaitReason(transfers_.UsbDiagnostic());
+    if (!reason.empty()) return reason;
+  }
+  if (!TransferBusy() || receiverAnswered_ || NowMs() - transferStartMs_ < kSilentReceiverHintMs) return {};
+  return Transfer_SilentReceiverHint(transferPort_);
 }
 
 // Locks the controls and turns the pressed button into "Cancel transfer";
@@ -54,6 +77,9 @@ void WindowModel::Transfer_Progress(uint8_t status, double value) {
 // button and controls back, bar at 0, the display refreshed (and the window
 // closed when that was asked for meanwhile).
 void WindowModel::RunTransfer(TransferKind kind, const std::function<void()>& transfer) {
+  transferPort_ = SelectedPort(kind == TransferKind::FromToppy ? state_.loadPort : state_.savePort);
+  transferStartMs_ = NowMs();
+  receiverAnswered_ = false;
   state_.controlsLocked = true;
   state_.transfer = kind;
   state_.fromToppyCaptionRestored = false;
@@ -68,6 +94,7 @@ void WindowModel::RunTransfer(TransferKind kind, const std::function<void()>& tr
 }
 
 void WindowModel::FinishTransfer() {
+  transferDoubleClickMs_ = 0;
   state_.statusText = WindowState().statusText;  // "-"
   state_.statusHint.clear();
   state_.transfer = TransferKind::None;

@@ -10,7 +10,18 @@
 
 namespace tolv {
 
+namespace {
+
+// The Firmware has no fixed size and may be very large: an absent one gives
+// its memory back instead of holding zeros.
+void ReleaseFirmware(Workspace& workspace) {
+  std::vector<uint8_t>().swap(workspace.Image(ComponentKind::Firmware));
+}
+
+}  // namespace
+
 void Workspace_Reset(Workspace& workspace) {
+  ReleaseFirmware(workspace);
   workspace.present.fill(false);
   workspace.systemId = 0;
   workspace.layoutVariant = kLayoutNone;
@@ -43,6 +54,7 @@ Outcome Workspace_Unload(Workspace& workspace, ComponentKind kind, UserInteracti
   if (!ui.Question(question)) return Outcome::Cancelled(question);
   std::vector<uint8_t>& image = workspace.Image(kind);
   std::fill(image.begin(), image.end(), uint8_t{0});
+  if (kind == ComponentKind::Firmware) ReleaseFirmware(workspace);
   workspace.Present(kind) = false;
   // The zeroed image no longer has the layout that was recognised in it.
   if (kind == ComponentKind::Flash) workspace.sectionTableMatchesFlash = false;

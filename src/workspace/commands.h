@@ -21,7 +21,8 @@
 namespace tolv {
 
 // Clears the workspace as "New" does: every presence flag false, SystemID 0,
-// no layout variant. Image bytes, the Firmware array's length and the section
+// no layout variant. The Firmware array is emptied and its memory given back
+// (a firmware may be very large); the other images' bytes and the section
 // table keep their values (nothing reads them while the flags are false);
 // the section table no longer counts as belonging to the Flash image, and no
 // model header stays kept.
@@ -36,7 +37,7 @@ const char* Workspace_UnloadQuestion(ComponentKind kind);
 
 // Removes one component: nothing to do (and nothing asked) when it is
 // absent; otherwise asks its question and, on Yes, zero-fills the whole image
-// (the Firmware over its current length, which stays) and clears the flag.
+// (the Firmware is emptied instead, its memory given back) and clears the flag.
 // SystemID and layout variant are not touched; once neither the Flash nor
 // the Defaults is left, the kept model header is forgotten
 // (Workspace_ForgetModelHeaderIfUnused). Done when the component was

@@ -34,9 +34,9 @@ Outcome FlashDump_Load(Workspace& workspace, const std::string& path, UserIntera
 // into packedFlash (with the kept model header when the SystemID has no
 // built-in template, see Workspace_OwnModelHeader), and writes the 131,072
 // bytes. A packing failure (no header for the system ID, settings that do not
-// fit) shows "PackFlashData failed to pack the data!" and writes nothing
-// (failed). The file replaces an existing one only once complete (FileError
-// on failure, the old file intact). Done when the file was written.
+// fit) shows "PackFlashData failed to pack the data!" followed by the reason
+// and what to do, and writes nothing (failed). The file replaces an existing one only once complete
+// (FileError on failure, the old file intact). Done when the file was written.
 Outcome FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);
 
 // "<directory><baseName> [kk].bin" with k in two digits.

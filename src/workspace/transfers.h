@@ -107,6 +107,9 @@ struct BlockOutcome {
   // Stored, but with something the user should know, e.g. "its record
   // checksums 2, 5 do not match" for an EEPROM; else empty.
   std::string note;
+  // Stored, but no longer in the workspace when the transfer ended: the
+  // window's New or a removal ran while the transfer went on.
+  bool discarded = false;
 };
 
 struct DownloadReport {
@@ -128,6 +131,8 @@ struct DownloadReport {
   bool AllStored() const;
   // True when a stored block carries a note.
   bool AnyNote() const;
+  // True when a stored block was discarded before the transfer ended.
+  bool AnyDiscarded() const;
 };
 
 struct UploadReport {

@@ -215,8 +215,11 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
+  // The window lets New and the removals run between two steps of the link.
+  for (BlockOutcome& block : report.blocks) block.discarded = block.stored && !workspace.Present(block.kind);
   report.outcome = DownloadOutcome(report);
-  if (request.reportFailures && !report.canceled && (!report.AllStored() || report.AnyNote()))
+  if (request.reportFailures && !report.canceled &&
+      (!report.AllStored() || report.AnyNote() || report.AnyDiscarded()))
     ui.Information(Transfer_Summary(report));
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);
   log.Stop();

@@ -43,6 +43,13 @@ bool DownloadReport::AllStored() const {
   return true;
 }
 
+bool DownloadReport::AnyDiscarded() const {
+  for (const BlockOutcome& block : blocks) {
+    if (block.stored && block.discarded) return true;
+  }
+  return false;
+}
+
 bool DownloadReport::AnyNote() const {
   for (const BlockOutcome& block : blocks) {
     if (block.stored && !block.note.empty()) return true;
@@ -106,9 +113,9 @@ std::string Transfer_Summary(const DownloadReport& report) {
     const int32_t cause = report.openResult != 0 ? report.openResult : report.modeResult;
     return (report.canceled ? "Cancelled; nothing received: " : "Nothing received: ") + Result_Text(cause);
   }
-  std::string received, failed;
+  std::string received, discarded, failed;
   for (const BlockOutcome& block : report.blocks) {
-    std::string& list = block.stored ? received : failed;
+    std::string& list = !block.stored ? failed : block.discarded ? discarded : received;
     list += list.empty() ? "" : ", ";
     list += ComponentName(block.kind);
     const std::string note = block.note.empty() ? "" : "; " + block.note;
@@ -119,6 +126,8 @@ std::string Transfer_Summary(const DownloadReport& report) {
       (report.canceled ? "Cancelled. SystemID " : "SystemID ") + std::to_string(report.systemId) + ".";
   if (report.blocks.empty()) return text + " No blocks requested.";
   if (!received.empty()) text += " Received: " + received + ".";
+  // What the workspace holds at the end is what counts.
+  if (!discarded.empty()) text += " Received, then discarded during the transfer: " + discarded + ".";
   if (!failed.empty()) text += " Not received: " + failed + ".";
   return text;
 }

@@ -8,6 +8,7 @@
 #include "results/result_codes.h"
 #include "sim_rig.h"
 #include "test_support.h"
+#include "workspace/commands.h"
 
 namespace tolv::test {
 namespace {
@@ -232,6 +233,32 @@ TEST(DownloadNotes, SettingsWithABadSectionChecksumAreNamed) {
                                           " bytes; its section checksums " + values + " do not match).",
                                       "Reboot the Toppy?"}),
             ui.Texts());
+}
+
+// New (or a removal) may run in the window between two steps of the link:
+// the summary says what the workspace holds at the end, not what arrived.
+TEST(DownloadSummary, ABlockDiscardedDuringTheTransferIsNotToldAsHeld) {
+  auto rig = SimRig::Usb(TestMemory(1000));
+  Workspace workspace;
+  ScriptedInteraction ui;
+  ProgressWatcher watcher;
+  DownloadRequest request = MakeDownload(*rig, Only({ComponentKind::Loader, ComponentKind::Firmware}));
+  request.reportFailures = true;
+  TransferHooks hooks = watcher.Hooks();
+  hooks.blockStarting = [&](ComponentKind kind, int64_t) {
+    if (kind == ComponentKind::Firmware) Workspace_Reset(workspace);  // New, answered Yes
+  };
+  const DownloadReport report = Transfer_FromToppy(rig->link(), workspace, ui, request, hooks);
+  ASSERT_EQ(2u, report.blocks.size());
+  EXPECT_TRUE(report.blocks[0].discarded);
+  EXPECT_FALSE(report.blocks[1].discarded);
+  EXPECT_FALSE(workspace.Present(ComponentKind::Loader));
+  EXPECT_TRUE(workspace.Present(ComponentKind::Firmware));
+  ASSERT_EQ(2u, ui.Texts().size());
+  EXPECT_EQ(
+      "SystemID 406. Received: Firmware (1000 bytes). Received, then discarded during the transfer: "
+      "Loader (65536 bytes).",
+      ui.Texts()[0]);
 }
 
 TEST(DownloadFailures, AreToldBeforeTheRebootQuestionWhenAsked) {

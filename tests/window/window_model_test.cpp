@@ -54,6 +54,7 @@ class FakeTransfers : public TransferRunner {
                            const TransferHooks& hooks) override {
     downloads.push_back(request);
     if (arrive) arrive(workspace);
+    if (script) return script(hooks), DownloadReport{};
     Run(ui, hooks);
     return {};
   }
@@ -73,8 +74,9 @@ class FakeTransfers : public TransferRunner {
   std::vector<UploadRequest> uploads;
   int cancels = 0;
   std::string diagnostic;
-  bool fail = false;                       // the transfer throws half-way
-  std::function<void(Workspace&)> arrive;  // what a download stores
+  bool fail = false;                                 // the transfer throws half-way
+  std::function<void(Workspace&)> arrive;            // what a download stores
+  std::function<void(const TransferHooks&)> script;  // a download's statuses instead of the usual
 
  private:
   void Run(UserInteraction& ui, const TransferHooks& hooks) {
@@ -111,7 +113,8 @@ class WindowModelTest : public ::testing::Test {
   }
   void TearDown() override { tolv::testing::ModelList_Unload(); }
   void Open(std::function<std::vector<std::string>()> ports) {
-    WindowServices services{&workspace, &ui, &dialogs, std::move(ports), &transfers};
+    WindowServices services{&workspace,       &ui,        &dialogs,
+                            std::move(ports), &transfers, [this] { return nowMs; }};
     model = std::make_unique<WindowModel>(services, face);
     face.renders = 0;
     face.model = model.get();
@@ -126,6 +129,7 @@ class WindowModelTest : public ::testing::Test {
   FakeFace face;
   std::unique_ptr<WindowModel> model;
   TempDir dir;
+  uint64_t nowMs = 1000;
 };
 
 TEST_F(WindowModelTest, StartUpListsUsbThenThePortsFoundAndRendersOnce) {
@@ -246,6 +250,39 @@ TEST_F(WindowModelTest, FromToppyLocksTheWindowAndASecondPressCancels) {
   EXPECT_TRUE(face.shown.Enabled(M::MenuLoadFlashDMP));
 }
 
+// The second click of a double-click on a transfer button arrives while the
+// transfer runs: within the double-click time of the press that started it,
+// it is not a cancel; a later press is. The input clock may wrap in between.
+TEST_F(WindowModelTest, ADoubleClickOnATransferButtonStartsOneTransferAndCancelsNothing) {
+  workspace.Present(ComponentKind::Eeprom) = true;
+  workspace.systemId = 406;
+  struct Case {
+    C button;
+    uint32_t start;
+    std::vector<uint32_t> laterPresses;  // ms after the start
+    int cancels;
+  };
+  const Case cases[] = {
+      {C::ButtonLoadFromToppy, 1000, {200}, 0},
+      {C::ButtonLoadFromToppy, 0xFFFFFF00u, {300}, 0},  // across the wrap
+      {C::ButtonSaveToToppy, 5000, {499, 500}, 1},      // 500 ms is no longer the double-click
+      {C::ButtonLoadFromToppy, 5000, {2000}, 1},
+  };
+  for (const Case& c : cases) {
+    transfers.cancels = 0;
+    transfers.downloads.clear();
+    transfers.uploads.clear();
+    size_t next = 0;
+    face.whilePending = [&] {
+      if (next < c.laterPresses.size()) model->Click(c.button, c.start + c.laterPresses[next++], 500);
+    };
+    model->Click(c.button, c.start, 500);
+    EXPECT_EQ(transfers.downloads.size() + transfers.uploads.size(), 1u);
+    EXPECT_EQ(transfers.cancels, c.cancels) << c.laterPresses.size();
+    EXPECT_FALSE(model->TransferBusy());
+  }
+}
+
 TEST_F(WindowModelTest, ToToppyAsksForAMissingSystemIdFirstAndKeepsItsCancelCaption) {
   workspace.Present(ComponentKind::Eeprom) = true;
   workspace.Present(ComponentKind::Flash) = true;
@@ -341,6 +378,35 @@ TEST_F(WindowModelTest, ProgressShowsTheUsersSeparatorAndWhyUsbCannotBeUsed) {
   EXPECT_EQ(Shown(C::Label10).caption, "Waiting for USB interface") << "0 and above 9 keep the text";
   EXPECT_EQ(Shown(C::Label10).hint, "");
   EXPECT_EQ(face.pendingProcessed, pending + 3) << "every step lets the window's messages through";
+}
+
+// The status line keeps the link's texts; once the receiver has not answered
+// for a while, its hint says what to check, until the receiver answers.
+TEST_F(WindowModelTest, ASilentReceiverGetsAHintAfterAWhile) {
+  Open([] { return std::vector<std::string>{"COM7"}; });
+  model->SelectItem(C::ComboBox1, 1);
+  std::vector<std::pair<std::string, std::string>> seen;
+  transfers.script = [&](const TransferHooks& hooks) {
+    const std::pair<uint64_t, uint8_t> steps[] = {{0, 2},     {2999, 8},  {3000, 2},
+                                                  {60000, 2}, {60001, 3}, {60002, 7}};
+    for (const auto& [atMs, status] : steps) {
+      nowMs = 1000 + atMs;
+      hooks.progress(status, 0);
+      seen.emplace_back(Shown(C::Label10).caption, Shown(C::Label10).hint);
+    }
+  };
+  model->Click(C::ButtonLoadFromToppy);
+  const std::string hint = Transfer_SilentReceiverHint("COM7");
+  EXPECT_EQ(
+      hint,
+      "Waiting for the receiver on COM7: switch it on or reconnect the cable; \"Cancel transfer\" stops.");
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{{"Device opened", ""},
+                                                                    {"Device closed", ""},
+                                                                    {"Device opened", hint},
+                                                                    {"Device opened", hint},
+                                                                    {"Set to download mode", ""},
+                                                                    {"End of communication", ""}}));
+  EXPECT_EQ(Shown(C::Label10).hint, "");
 }
 
 TEST_F(WindowModelTest, AnUnreadableModelListIsToldOnce) {

@@ -47,7 +47,13 @@ TEST(WorkspaceNew, AsksAndOnYesClearsFlagsIdAndVariantButKeepsBytes) {
   EXPECT_EQ(ws.systemId, 0);
   EXPECT_EQ(ws.layoutVariant, kLayoutNone);
   // The bytes and the section table stay; only the flags say they are gone.
-  EXPECT_EQ(ws.images, before.images);
+  // The Firmware, of any size, gives its memory back.
+  for (ComponentKind kind : kAllComponents) {
+    if (kind != ComponentKind::Firmware) {
+      EXPECT_EQ(ws.Image(kind), before.Image(kind));
+    }
+  }
+  EXPECT_EQ(ws.Image(ComponentKind::Firmware).capacity(), 0u);
   EXPECT_EQ(ws.sectionTable, before.sectionTable);
   EXPECT_FALSE(ws.sectionTableMatchesFlash);
 }
@@ -80,7 +86,11 @@ TEST(WorkspaceUnload, EachComponentAsksItsOwnQuestion) {
     EXPECT_EQ(ui.Texts(), (std::vector<std::string>{question, question}));
     EXPECT_FALSE(ws.Present(kind));
     EXPECT_TRUE(AllZero(ws.Image(kind)));
-    EXPECT_EQ(ws.Image(kind).size(), before.Image(kind).size());  // the Firmware keeps its length
+    const bool firmware = kind == ComponentKind::Firmware;  // its memory given back
+    EXPECT_EQ(ws.Image(kind).size(), firmware ? 0u : before.Image(kind).size());
+    if (firmware) {
+      EXPECT_EQ(ws.Image(kind).capacity(), 0u);
+    }
     // Nothing else changes.
     for (ComponentKind other : kAllComponents) {
       if (other == kind) continue;

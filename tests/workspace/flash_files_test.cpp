@@ -67,13 +67,27 @@ TEST(FlashDump, SaveThenLoadForEveryTemplateAndLayout) {
   }
 }
 
-TEST(FlashDump, PackingFailureShowsItsMessageAndWritesNothing) {
+TEST(FlashDump, PackingFailureShowsItsMessageWithReasonAndFixAndWritesNothing) {
   test::TempDir dir;
-  for (int32_t id : {0, 416, 99}) {
-    Workspace ws = test::SettingsWorkspace(kLayoutDvbS, id, 1);
+  const struct {
+    int32_t id;
+    bool noise;  // settings that do not compress
+    const char* reason;
+  } cases[] = {
+      {0, false, "The SystemID is not set"},
+      {416, false, "SystemID 416 is not a known model"},
+      {99, false, "SystemID 99 is not a known model"},
+      {406, true, "The settings do not compress into the block of 131,072 bytes"},
+  };
+  for (const auto& c : cases) {
+    Workspace ws = test::SettingsWorkspace(kLayoutDvbS, c.id, 1);
+    if (c.noise) ws.Image(ComponentKind::Flash) = test::RandomBytes(9, kFlashImageSize);
     ScriptedInteraction ui;
     EXPECT_FALSE(FlashDump_Save(ws, dir.File("f.dmp"), ui));
-    EXPECT_EQ(ui.Texts(), std::vector<std::string>{"PackFlashData failed to pack the data!"});
+    ASSERT_EQ(ui.Texts().size(), 1u);
+    const std::string text = ui.Texts()[0];
+    EXPECT_EQ(text.rfind(std::string("PackFlashData failed to pack the data! ") + c.reason, 0), 0u) << text;
+    EXPECT_NE(text.find("and save again."), std::string::npos) << text;
     EXPECT_FALSE(test::Exists(dir.File("f.dmp")));
   }
 }

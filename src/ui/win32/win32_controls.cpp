@@ -16,11 +16,11 @@ namespace {
 // combo box is created with.
 constexpr int kDropDownHeight = 240;
 
-HFONT MakeFont(const FontStyle& design) {
+HFONT MakeFont(const FontStyle& design, int dpi) {
   // A negative height asks for the character height itself (without the
   // internal leading), in pixels.
-  return CreateFontW(-design.pixelHeight, 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+  return CreateFontW(-ScaleToDpi(design.pixelHeight, dpi), 0, 0, 0, design.bold ? FW_BOLD : FW_NORMAL, FALSE,
+                     FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                      DEFAULT_PITCH | FF_SWISS, Utf8ToWide(design.family).c_str());
 }
 
@@ -44,10 +44,19 @@ ClassAndStyle ForKind(ControlKind kind) {
   return {WC_STATICW, 0};
 }
 
-HWND CreateControl(HWND window, const ControlDesign& design, const WindowFonts& fonts) {
+// A drop-down list is created with room for its items below its closed
+// field, whose height is set apart: the rectangle's less the two 3-pixel
+// borders around the selection.
+void SetClosedFieldHeight(HWND combo, const Rect& rect, int dpi) {
+  const int border = ScaleToDpi(6, dpi);
+  if (rect.height > border)
+    SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), rect.height - border);
+}
+
+HWND CreateControl(HWND window, const ControlDesign& design, const WindowFonts& fonts, int dpi) {
   const ClassAndStyle kind = ForKind(design.kind);
-  const Rect rect = ClientRect(design.id);
-  const int height = design.kind == ControlKind::ComboBox ? kDropDownHeight : rect.height;
+  const Rect rect = ScaledClientRect(design.id, dpi);
+  const int height = design.kind == ControlKind::ComboBox ? ScaleToDpi(kDropDownHeight, dpi) : rect.height;
   const HWND control = CreateWindowExW(
       0, kind.className, Utf8ToWide(design.caption).c_str(), WS_CHILD | WS_VISIBLE | kind.style, rect.left,
       rect.top, rect.width, height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ChildId(design.id))),
@@ -57,14 +66,32 @@ HWND CreateControl(HWND window, const ControlDesign& design, const WindowFonts& 
   SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(design.font)), FALSE);
   if (design.kind == ControlKind::ProgressBar)
     SendMessageW(control, PBM_SETRANGE32, kProgressMin, kProgressMax);
-  // The closed field of a drop-down list: its height less the two 3-pixel
-  // borders around the selection.
-  if (design.kind == ControlKind::ComboBox && rect.height > 6)
-    SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), rect.height - 6);
+  if (design.kind == ControlKind::ComboBox) SetClosedFieldHeight(control, rect, dpi);
   return control;
 }
 
 }  // namespace
+
+Rect ScaledClientRect(ControlId id, int dpi) {
+  const Rect rect = ClientRect(id);
+  return {ScaleToDpi(rect.left, dpi), ScaleToDpi(rect.top, dpi), ScaleToDpi(rect.width, dpi),
+          ScaleToDpi(rect.height, dpi)};
+}
+
+int WindowDpi(HWND window) {
+  // Windows 10 (1607) tells each window's own; older systems one for all.
+  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr && window != nullptr) {
+    const UINT dpi = getDpiForWindow(window);
+    if (dpi != 0) return static_cast<int>(dpi);
+  }
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kLayoutDpi;
+}
 
 std::optional<ControlId> ControlForChildId(int childId) {
   const int index = childId - kFirstControlId;
@@ -78,18 +105,31 @@ std::optional<MenuEntryId> MenuEntryForCommandId(int commandId) {
   return static_cast<MenuEntryId>(index);
 }
 
-WindowFonts::WindowFonts() : window_(MakeFont(kWindowFont)), label_(MakeFont(kLabelFont)) {}
+WindowFonts::WindowFonts(int dpi) : window_(MakeFont(kWindowFont, dpi)), label_(MakeFont(kLabelFont, dpi)) {}
 
 WindowFonts::~WindowFonts() {
   DeleteObject(window_);
   DeleteObject(label_);
 }
 
-ControlHandles CreateControls(HWND window, const WindowFonts& fonts) {
+ControlHandles CreateControls(HWND window, const WindowFonts& fonts, int dpi) {
   ControlHandles handles{};
   for (const ControlDesign& design : ControlTable())
-    handles[Index(design.id)] = CreateControl(window, design, fonts);
+    handles[Index(design.id)] = CreateControl(window, design, fonts, dpi);
   return handles;
+}
+
+void PlaceControls(const ControlHandles& controls, const WindowFonts& fonts, int dpi) {
+  for (const ControlDesign& design : ControlTable()) {
+    const HWND control = controls[Index(design.id)];
+    const Rect rect = ScaledClientRect(design.id, dpi);
+    const bool combo = design.kind == ControlKind::ComboBox;
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.For(design.font)), FALSE);
+    SetWindowPos(control, nullptr, rect.left, rect.top, rect.width,
+                 combo ? ScaleToDpi(kDropDownHeight, dpi) : rect.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (combo) SetClosedFieldHeight(control, rect, dpi);
+    InvalidateRect(control, nullptr, TRUE);
+  }
 }
 
 HMENU CreateMainMenu() {

@@ -25,11 +25,24 @@ constexpr int MenuCommandId(MenuEntryId id) { return kFirstMenuCommandId + stati
 std::optional<ControlId> ControlForChildId(int childId);
 std::optional<MenuEntryId> MenuEntryForCommandId(int commandId);
 
+// The tables lay the window out in pixels at 96 dots per inch; on a screen of
+// more (or fewer) dots everything, fonts included, is scaled by dpi / 96,
+// rounded to the nearest pixel.
+inline constexpr int kLayoutDpi = 96;
+constexpr int ScaleToDpi(int pixels, int dpi) {
+  return pixels >= 0 ? (pixels * dpi + kLayoutDpi / 2) / kLayoutDpi : -ScaleToDpi(-pixels, dpi);
+}
+// The table's client-area rectangle of id, scaled to dpi.
+Rect ScaledClientRect(ControlId id, int dpi);
+// The dots per inch of the screen that window is on (the system's when the
+// system cannot tell a window's own).
+int WindowDpi(HWND window);
+
 // The window's font and the coloured labels' bold font, made from the table's
-// FontStyles; released with the object.
+// FontStyles at dpi; released with the object.
 class WindowFonts {
  public:
-  WindowFonts();
+  explicit WindowFonts(int dpi);
   ~WindowFonts();
   WindowFonts(const WindowFonts&) = delete;
   WindowFonts& operator=(const WindowFonts&) = delete;
@@ -44,9 +57,14 @@ class WindowFonts {
 using ControlHandles = std::array<HWND, kControlCount>;
 
 // Creates every control of ControlTable() in table order (which is the tab
-// order) as a child of window, with its caption, font and style for its kind.
-// Throws std::runtime_error when a control cannot be created.
-ControlHandles CreateControls(HWND window, const WindowFonts& fonts);
+// order) as a child of window, with its caption, font and style for its kind,
+// at its rectangle scaled to dpi. Throws std::runtime_error when a control
+// cannot be created.
+ControlHandles CreateControls(HWND window, const WindowFonts& fonts, int dpi);
+
+// Moves every control to its rectangle scaled to dpi and gives it its font of
+// fonts (made for dpi): the window moved to a screen of another resolution.
+void PlaceControls(const ControlHandles& controls, const WindowFonts& fonts, int dpi);
 
 // The menu bar of MainMenu(), entries with their MenuCommandId. The caller
 // gives it to its window, which then owns it.

@@ -6,23 +6,23 @@
 
 namespace tolv::win32 {
 
-int ShowMessageBox(const std::string& text, UINT style) {
-  return MessageBoxW(nullptr, Utf8ToWide(text).c_str(), kMessageCaption,
+int ShowMessageBox(HWND owner, const std::string& text, UINT style) {
+  return MessageBoxW(owner, Utf8ToWide(text).c_str(), kMessageCaption,
                      style | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 void Win32Interaction::Information(const std::string& text) {
-  ShowMessageBox(text, MB_OK | MB_ICONINFORMATION);
+  ShowMessageBox(owner_, text, MB_OK | MB_ICONINFORMATION);
 }
 
-void Win32Interaction::Message(const std::string& text) { ShowMessageBox(text, MB_OK); }
+void Win32Interaction::Message(const std::string& text) { ShowMessageBox(owner_, text, MB_OK); }
 
 bool Win32Interaction::Question(const std::string& text) {
-  return ShowMessageBox(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  return ShowMessageBox(owner_, text, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 bool Win32Interaction::QuestionDefaultNo(const std::string& text) {
-  return ShowMessageBox(text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  return ShowMessageBox(owner_, text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 std::string Win32Interaction::InputText(const std::string& caption, const std::string& prompt,

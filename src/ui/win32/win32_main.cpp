@@ -2,14 +2,17 @@
 //
 //   TolvPack                    opens the window
 //   TolvPack --port NAME        also lists the serial port NAME when it can
-//                               be opened (one above COM32, or another
-//                               device name)
+//                               be opened (a device name that Windows does
+//                               not list among its serial ports)
+//   TolvPack --in-documents     starts in the Documents folder of the user
+//                               who runs it (the Start-menu entry's way)
 //   TolvPack --quit-after-show  opens the window and closes it as soon as it
 //                               has been painted (for start-up checks)
 //   TolvPack --help, --version  tells the usage or the version
 #include <windows.h>
 // After windows.h, which they need.
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <exception>
 #include <optional>
@@ -27,7 +30,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: TolvPack [--port NAME]... [--quit-after-show] | --help | --version\n";
+constexpr const char* kUsage =
+    "usage: TolvPack [--port NAME]... [--in-documents] [--quit-after-show] | --help | --version\n";
 
 // A window program has no console of its own: text for the command line goes
 // to the standard output it was given (a pipe, a file) or to the console of
@@ -40,11 +44,12 @@ void Tell(const std::string& text) {
   if (out != nullptr && out != INVALID_HANDLE_VALUE &&
       WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
     return;
-  tolv::win32::ShowMessageBox(text, MB_OK | MB_ICONINFORMATION);
+  tolv::win32::ShowMessageBox(nullptr, text, MB_OK | MB_ICONINFORMATION);
 }
 
 struct Options {
   bool quitAfterShow = false;
+  bool inDocuments = false;
   std::vector<std::string> extraPorts;
 };
 
@@ -61,6 +66,8 @@ std::optional<int> ParseArguments(const std::vector<std::string>& args, Options&
     }
     if (args[i] == "--quit-after-show") {
       options.quitAfterShow = true;
+    } else if (args[i] == "--in-documents") {
+      options.inDocuments = true;
     } else if (args[i] == "--port" && i + 1 < args.size()) {
       options.extraPorts.push_back(args[++i]);
     } else {
@@ -80,7 +87,16 @@ std::vector<std::string> Arguments() {
   return args;
 }
 
+// The current folder becomes the user's Documents folder; stays as it is
+// when the system does not tell that folder.
+void EnterDocumentsFolder() {
+  wchar_t path[MAX_PATH] = L"";
+  if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path)))
+    SetCurrentDirectoryW(path);
+}
+
 int RunWindow(const Options& options) {
+  if (options.inDocuments) EnterDocumentsFolder();
   tolv::Workspace workspace;
   tolv::win32::Win32Interaction interaction;
   tolv::win32::Win32FileDialogs fileDialogs;
@@ -89,7 +105,7 @@ int RunWindow(const Options& options) {
   services.interaction = &interaction;
   services.fileDialogs = &fileDialogs;
   services.listSerialPorts = [&options] {
-    return tolv::win32::ListComPorts(options.extraPorts,
+    return tolv::win32::ListComPorts(tolv::Serial_ListPorts(), options.extraPorts,
                                      [](const std::string& name) { return tolv::IsDeviceAvailable(name); });
   };
   tolv::win32::Win32Window window(services);
@@ -106,7 +122,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     return RunWindow(options);
   } catch (const std::exception& error) {
-    tolv::win32::ShowMessageBox(error.what(), MB_OK | MB_ICONINFORMATION);
+    tolv::win32::ShowMessageBox(nullptr, error.what(), MB_OK | MB_ICONINFORMATION);
     return 1;
   }
 }

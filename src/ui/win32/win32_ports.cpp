@@ -4,13 +4,10 @@
 
 namespace tolv::win32 {
 
-std::vector<std::string> ListComPorts(const std::vector<std::string>& extra,
+std::vector<std::string> ListComPorts(const std::vector<std::string>& systemPorts,
+                                      const std::vector<std::string>& extra,
                                       const std::function<bool(const std::string&)>& isAvailable) {
-  std::vector<std::string> ports;
-  for (int n = 1; n <= kHighestListedComPort; ++n) {
-    const std::string name = "COM" + std::to_string(n);
-    if (isAvailable(name)) ports.push_back(name);
-  }
+  std::vector<std::string> ports = systemPorts;
   for (const std::string& name : extra) {
     if (std::find(ports.begin(), ports.end(), name) == ports.end() && isAvailable(name))
       ports.push_back(name);

@@ -7,14 +7,13 @@
 
 namespace tolv::win32 {
 
-// The highest COM port number the window looks for.
-inline constexpr int kHighestListedComPort = 32;
-
-// "COM1" to "COM32", in that order, each one that isAvailable reports can be
-// opened now, then each name of extra (ports given on the command line, such
-// as "COM40" or "\\.\CNCA0") that it reports so and that is not listed yet.
-// isAvailable is IsDeviceAvailable in the program.
-std::vector<std::string> ListComPorts(const std::vector<std::string>& extra,
+// The ports of systemPorts (the system's list that `tolv ports` shows too:
+// Serial_ListPorts, every port Windows knows and that can be opened now, COM40
+// as well as COM3), then each name of extra (ports given on the command line,
+// such as "\\.\CNCA0") that isAvailable reports can be opened and that is not
+// listed yet. isAvailable is IsDeviceAvailable in the program.
+std::vector<std::string> ListComPorts(const std::vector<std::string>& systemPorts,
+                                      const std::vector<std::string>& extra,
                                       const std::function<bool(const std::string&)>& isAvailable);
 
 }  // namespace tolv::win32

@@ -22,12 +22,16 @@ void FillList(HWND combo, const std::vector<std::string>& items) {
 
 void Win32Window::Render(const WindowView& view) {
   const bool first = !shown_.has_value();
+  RememberFocus();
   for (const ControlDesign& design : ControlTable()) {
     const ControlView* before = first ? nullptr : &(*shown_)[design.id];
     RenderControl(design.id, before, view[design.id]);
   }
   RenderMenu(view, first);
   shown_ = view;
+  // A control that had the focus and is disabled now has lost it: the next
+  // one takes it, so that the keys still work.
+  if (GetFocus() == nullptr && GetActiveWindow() == window_) RestoreFocus();
 }
 
 // before is what the control shows now, nullptr when nothing was rendered yet.

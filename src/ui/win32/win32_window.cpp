@@ -55,10 +55,12 @@ Win32Window::Win32Window(const WindowServices& services) {
                             design.top, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                             CreateMainMenu(), GetModuleHandleW(nullptr), this);
   if (window_ == nullptr) throw std::runtime_error("Cannot create the window.");
-  SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.window()), FALSE);
-  controls_ = CreateControls(window_, fonts_);
+  dpi_ = WindowDpi(window_);
+  fonts_ = std::make_unique<WindowFonts>(dpi_);
+  SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_->window()), FALSE);
+  controls_ = CreateControls(window_, *fonts_, dpi_);
   tooltips_ = CreateTooltips(window_, controls_);
-  FitClientArea();
+  FitClientArea(design.left, design.top);
   model_ = std::make_unique<WindowModel>(services, *this);
   model_->FormCreate();
 }
@@ -70,19 +72,36 @@ Win32Window::~Win32Window() {
 
 // A menu bar too wide for one line takes two and leaves the client area
 // short: the frame grows until the client area has its size.
-void Win32Window::FitClientArea() {
+void Win32Window::FitClientArea(int left, int top) {
   const WindowDesign& design = MainWindow();
+  const int width = ScaleToDpi(design.clientWidth, dpi_);
+  const int height = ScaleToDpi(design.clientHeight, dpi_);
   for (int attempt = 0; attempt < 3; ++attempt) {
     RECT client;
     RECT outer;
     GetClientRect(window_, &client);
     GetWindowRect(window_, &outer);
-    const int dw = design.clientWidth - (client.right - client.left);
-    const int dh = design.clientHeight - (client.bottom - client.top);
-    if (dw == 0 && dh == 0) return;
-    SetWindowPos(window_, nullptr, design.left, design.top, outer.right - outer.left + dw,
-                 outer.bottom - outer.top + dh, SWP_NOZORDER | SWP_NOACTIVATE);
+    const int dw = width - (client.right - client.left);
+    const int dh = height - (client.bottom - client.top);
+    if (dw == 0 && dh == 0 && outer.left == left && outer.top == top) return;
+    SetWindowPos(window_, nullptr, left, top, outer.right - outer.left + dw, outer.bottom - outer.top + dh,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
+}
+
+// Fonts and rectangles follow the new resolution; the window goes where the
+// system suggests, its client area the table's size at the new resolution.
+void Win32Window::OnDpiChanged(int dpi, const RECT& suggested) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  dpi_ = dpi;
+  auto fonts = std::make_unique<WindowFonts>(dpi_);
+  SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fonts->window()), FALSE);
+  PlaceControls(controls_, *fonts, dpi_);
+  fonts_ = std::move(fonts);  // the old fonts go once no control uses them
+  SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClientArea(suggested.left, suggested.top);
+  InvalidateRect(window_, nullptr, TRUE);
 }
 
 int Win32Window::Run(bool quitAfterShow) {
@@ -144,8 +163,34 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       // During a transfer the model cancels it and closes the window later.
       if (!model_ || model_->RequestClose()) DestroyWindow(window_);
       return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        RememberFocus();
+      } else if (!HIWORD(wParam)) {  // not while minimised
+        RestoreFocus();
+      }
+      return 0;
+    case WM_SETFOCUS: RestoreFocus(); return 0;
+    case WM_DPICHANGED: OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     default: return DefWindowProcW(window_, message, wParam, lParam);
+  }
+}
+
+void Win32Window::RememberFocus() {
+  const HWND focus = GetFocus();
+  if (focus != nullptr && IsChild(window_, focus)) focus_ = focus;
+}
+
+void Win32Window::RestoreFocus() {
+  const bool known = focus_ != nullptr && IsWindow(focus_);
+  HWND target = focus_;
+  // A disabled control passes the focus on to the next one in tab order.
+  if (!known) target = GetNextDlgTabItem(window_, nullptr, FALSE);
+  if (known && !IsWindowEnabled(focus_)) target = GetNextDlgTabItem(window_, focus_, FALSE);
+  if (target != nullptr) {
+    SetFocus(target);
+    focus_ = target;
   }
 }
 
@@ -163,7 +208,9 @@ void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
   const HWND handle = Control(*control);
   switch (tolv::Control(*control).kind) {
     case ControlKind::Button:
-      if (code == BN_CLICKED) model_->Click(*control);
+      // The time of the mouse button's (or key's) release that made the click.
+      if (code == BN_CLICKED)
+        model_->Click(*control, static_cast<uint32_t>(GetMessageTime()), GetDoubleClickTime());
       break;
     case ControlKind::CheckBox:
       if (code == BN_CLICKED) {

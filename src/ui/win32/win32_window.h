@@ -23,8 +23,9 @@ inline constexpr const wchar_t* kWindowClassName = L"TolvPackMainWindow";
 class Win32Window : public WindowFace {
  public:
   // Creates the window (hidden) with every control and the menu bar, makes
-  // its client area exactly the table's size at the table's screen position,
-  // and runs the model's FormCreate (the link lists, the first render).
+  // its client area exactly the table's size (scaled to the screen's dots
+  // per inch, see ScaleToDpi) at the table's screen position, and runs the
+  // model's FormCreate (the link lists, the first render).
   // services' workspace, interaction and fileDialogs must be set and outlive
   // the window. Throws std::runtime_error when the window cannot be created.
   explicit Win32Window(const WindowServices& services);
@@ -54,16 +55,28 @@ class Win32Window : public WindowFace {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   LRESULT OnStaticColour(HDC dc, HWND control);
-  void FitClientArea();
+  // Makes the client area the table's size at dpi_, the frame's top-left
+  // corner staying at (left, top).
+  void FitClientArea(int left, int top);
+  // Keyboard focus as Windows programs keep it: the control that had it when
+  // the window was deactivated (by a dialog, a message box, another program)
+  // gets it back when the window is active again; the first control in tab
+  // order when there is none (at start) or it is disabled now.
+  void RememberFocus();
+  void RestoreFocus();
+  // WM_DPICHANGED: the window went to a screen of another resolution.
+  void OnDpiChanged(int dpi, const RECT& suggested);
   void RenderControl(ControlId id, const ControlView* before, const ControlView& view);
   void RenderMenu(const WindowView& view, bool first);
   HBRUSH BrushFor(uint32_t rgb);
   HWND Control(ControlId id) const { return controls_[Index(id)]; }
 
   HWND window_ = nullptr;
-  WindowFonts fonts_;
+  int dpi_ = kLayoutDpi;
+  std::unique_ptr<WindowFonts> fonts_;
   ControlHandles controls_{};
   HWND tooltips_ = nullptr;
+  HWND focus_ = nullptr;  // the control to give the focus back to
   // What the controls show now; nothing before the first render.
   std::optional<WindowView> shown_;
   // One brush per label colour in use, kept for the window's life.

@@ -6,11 +6,14 @@
 // tool's).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "common/windows_text.h"
 #include "flash/layout.h"
+#include "link/transport.h"
 #include "test_support.h"
+#include "ui/win32/win32_controls.h"
 #include "ui/win32/win32_file_dialogs.h"
 #include "ui/win32/win32_ports.h"
 #include "ui/win32/win32_window.h"
@@ -227,12 +230,115 @@ TEST_F(Win32WindowTest, CancelDuringATransferEndsItAndUnlocksTheControls) {
   for (C id : {C::ButtonLoadFromToppy, C::ButtonNew, C::CheckBox11, C::ComboBox1})
     EXPECT_TRUE(window.Enabled(id)) << Control(id).name;
 
+  // A press within the double-click time of the first is its second half.
+  Sleep(GetDoubleClickTime() + 100);
   window.Click(C::ButtonLoadFromToppy);
   ASSERT_TRUE(WaitUntil([&] { return window.Enabled(C::ButtonLoadSTD) && window.Text(C::Label10) == "-"; }))
       << window.Text(C::Label10);
   EXPECT_EQ(window.Text(C::ButtonLoadFromToppy), "From Toppy");
   EXPECT_EQ(window.ProgressPosition(), 0);
   EXPECT_TRUE(window.Checked(C::CheckBox1));
+}
+
+// A double-click with the mouse on From Toppy: Windows makes two clicks of
+// it, and the second must not cancel the transfer the first started (on
+// "USB", where no receiver comes, the transfer waits until cancelled). A
+// later click is the cancel.
+TEST_F(Win32WindowTest, ADoubleClickOnFromToppyStartsOneTransferAndCancelsNothing) {
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  ASSERT_TRUE(window.MouseClick(C::ButtonLoadFromToppy, 2)) << "xdotool does not run";
+  ASSERT_TRUE(WaitUntil([&] { return window.Text(C::Label10) == "Waiting for USB interface"; }));
+  // Both clicks have long arrived when the double-click time has passed twice.
+  Sleep(2 * GetDoubleClickTime());
+  EXPECT_EQ(window.Text(C::ButtonLoadFromToppy), kCancelTransferCaption) << "the second click cancelled";
+  EXPECT_EQ(window.Text(C::Label10), "Waiting for USB interface");
+  ASSERT_TRUE(window.MouseClick(C::ButtonLoadFromToppy, 1));
+  EXPECT_TRUE(WaitUntil([&] { return window.Text(C::ButtonLoadFromToppy) == "From Toppy"; }));
+  EXPECT_TRUE(WaitUntil([&] { return window.Text(C::Label10) == "-"; }));
+}
+
+// The keyboard as a person uses it: the first control has the focus at
+// start; a message box belongs to the window and, once answered with a key,
+// leaves the window active with the focus where it was; after a file dialog
+// the focus is back on the button that opened it.
+TEST_F(Win32WindowTest, TheKeyboardFocusIsWhereWindowsProgramsKeepIt) {
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return window.FocusedControl() == window.Control(C::ButtonNew); }))
+      << "no control has the focus at start";
+  ASSERT_TRUE(window.PressKeys("space")) << "xdotool does not run";
+  const HWND box = window.WaitForDialog(L"TolvPack");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(WindowDriver::MessageText(box), "Unload all data?");
+  EXPECT_EQ(GetWindow(box, GW_OWNER), window.window());
+  ASSERT_TRUE(window.PressKeys("n"));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); }));
+  EXPECT_TRUE(
+      WaitUntil([&] { return window.Active() && window.FocusedControl() == window.Control(C::ButtonNew); }));
+
+  ASSERT_TRUE(window.PressKeys("Tab space"));  // Load "STD", the next control
+  const HWND dialog = window.WaitForDialog(L"TolvPack: Load a std files");
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(window.PressKeys("Escape"));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return window.Active() && window.FocusedControl() == window.Control(C::ButtonLoadSTD); }));
+}
+
+// The caption's extent in the control's font at dpi.
+SIZE CaptionSize(HDC dc, const ControlDesign& design, int dpi) {
+  const HFONT font = CreateFontW(-win32::ScaleToDpi(design.font.pixelHeight, dpi), 0, 0, 0,
+                                 design.font.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                 DEFAULT_PITCH | FF_SWISS, Utf8ToWide(design.font.family).c_str());
+  const HGDIOBJ before = SelectObject(dc, font);
+  const std::wstring caption = Utf8ToWide(design.caption);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  SelectObject(dc, before);
+  DeleteObject(font);
+  return text;
+}
+
+// At 144 dots per inch (150%) every rectangle is the table's scaled by 1.5,
+// within the pixel that rounding takes, and every caption fits into its
+// control in the font scaled alike.
+TEST_F(Win32WindowTest, AtHighResolutionTheLayoutAndItsFontsScale) {
+  constexpr int kDpi = 144;
+  ScopedLogPixels resolution(kDpi);
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  RECT client;
+  GetClientRect(window.window(), &client);
+  EXPECT_EQ(client.right, 516);
+  EXPECT_EQ(client.bottom, 692);
+  const HDC screen = GetDC(nullptr);
+  for (const ControlDesign& design : ControlTable()) {
+    const Rect table = ClientRect(design.id);
+    const Rect actual = window.ClientRectOf(design.id);
+    const auto scaled = [](int actual, int at96) { return std::abs(actual * 96 - at96 * kDpi) <= 96; };
+    EXPECT_TRUE(scaled(actual.left, table.left) && scaled(actual.top, table.top) &&
+                scaled(actual.width, table.width) &&
+                (design.kind == ControlKind::ComboBox || scaled(actual.height, table.height)))
+        << design.name << " at " << actual.left << "," << actual.top << " " << actual.width << "x"
+        << actual.height;
+    if (design.caption[0] == '\0' || design.kind == ControlKind::ComboBox) continue;
+    // A check box's square and gap come before its text.
+    const auto fits = [&](int dpi, const Rect& rect) {
+      const SIZE text = CaptionSize(screen, design, dpi);
+      const int before = design.kind == ControlKind::CheckBox
+                             ? MulDiv(GetSystemMetrics(SM_CXMENUCHECK), dpi, kDpi) + win32::ScaleToDpi(4, dpi)
+                             : win32::ScaleToDpi(2, dpi);
+      return text.cx <= rect.width - before && (design.kind == ControlKind::Group || text.cy <= rect.height);
+    };
+    // What fits at 96 dpi fits when scaled (a font standing in for a missing
+    // one may be wider than the table's at any resolution).
+    if (fits(96, table)) {
+      EXPECT_TRUE(fits(kDpi, actual)) << design.name << " clips its caption";
+    }
+  }
+  ReleaseDC(nullptr, screen);
 }
 
 TEST_F(Win32WindowTest, ClosingDuringATransferCancelsItAndEndsTheProgram) {
@@ -375,13 +481,16 @@ TEST(Win32Parts, FiltersAndPortList) {
   using namespace std::string_literals;
   EXPECT_EQ(win32::DialogFilter("Topfield STD (*.std)|*.std|All files|*.*"),
             L"Topfield STD (*.std)\0*.std\0All files\0*.*\0\0"s);
-  // COM1 to COM32 in order, then the extra names the link can open.
-  const auto available = [](const std::string& name) {
-    return name == "COM3" || name == "COM1" || name == "COM32" || name == "COM33" || name == "COM40";
-  };
-  EXPECT_EQ(win32::ListComPorts({"COM40", "COM3", "COM99"}, available),
-            (std::vector<std::string>{"COM1", "COM3", "COM32", "COM40"}));
-  EXPECT_TRUE(win32::ListComPorts({}, [](const std::string&) { return false; }).empty());
+  // Every port of the system's list that opens, whatever its number and in
+  // natural order (Windows gives its registry's names in any order), then the
+  // extra names the link can open.
+  const auto available = [](const std::string& name) { return name != "COM2" && name != "COM99"; };
+  const std::vector<std::string> system =
+      Serial_AvailablePorts({"COM40", "COM2", "COM3", "COM1", "COM33", "COM3"}, available);
+  EXPECT_EQ(system, (std::vector<std::string>{"COM1", "COM3", "COM33", "COM40"}));
+  EXPECT_EQ(win32::ListComPorts(system, {"\\\\.\\CNCA0", "COM3", "COM99"}, available),
+            (std::vector<std::string>{"COM1", "COM3", "COM33", "COM40", "\\\\.\\CNCA0"}));
+  EXPECT_TRUE(win32::ListComPorts({}, {"COM5"}, [](const std::string&) { return false; }).empty());
 }
 
 }  // namespace

@@ -74,7 +74,53 @@ HWND FileNameField(HWND dialog) {
 
 std::wstring Quoted(const std::string& text) { return L"\"" + Utf8ToWide(text) + L"\""; }
 
+// Wine reads the screen's resolution from these values (the user's first).
+constexpr const wchar_t* kLogPixelsValue = L"LogPixels";
+const std::pair<HKEY, const wchar_t*> kLogPixelsKeys[] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"},
+                                                          {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
+
 }  // namespace
+
+bool RunXdotool(const std::string& args) {
+  // start /unix runs a program of the system beneath Wine.
+  std::wstring commandLine = L"start.exe /wait /unix /usr/bin/xdotool " + Utf8ToWide(args);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  const bool ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+  DWORD code = 1;
+  if (ended) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return ended && code == 0;
+}
+
+ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
+  for (const auto& [root, path] : kLogPixelsKeys) {
+    std::optional<DWORD> old;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (RegGetValueW(root, path, kLogPixelsValue, RRF_RT_REG_DWORD, nullptr, &value, &size) == ERROR_SUCCESS)
+      old = value;
+    before_.emplace_back(root, old);
+    RegSetKeyValueW(root, path, kLogPixelsValue, REG_DWORD, &dpi, sizeof dpi);
+  }
+}
+
+ScopedLogPixels::~ScopedLogPixels() {
+  for (size_t i = 0; i < before_.size(); ++i) {
+    const auto& [root, path] = kLogPixelsKeys[i];
+    const std::optional<DWORD>& old = before_[i].second;
+    if (old) {
+      RegSetKeyValueW(root, path, kLogPixelsValue, REG_DWORD, &*old, sizeof *old);
+    } else {
+      RegDeleteKeyValueW(root, path, kLogPixelsValue);
+    }
+  }
+}
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   for (int waited = 0; waited < timeoutMs; waited += 20) {
@@ -112,6 +158,31 @@ WindowDriver::~WindowDriver() {
 }
 
 HWND WindowDriver::Control(ControlId id) const { return GetDlgItem(window_, ChildId(id)); }
+
+bool WindowDriver::MouseClick(ControlId id, int clicks) const {
+  RECT rect;
+  GetWindowRect(Control(id), &rect);
+  const int x = (rect.left + rect.right) / 2;
+  const int y = (rect.top + rect.bottom) / 2;
+  // Two clicks 80 ms apart: well within any double-click time.
+  return RunXdotool("mousemove --sync " + std::to_string(x) + " " + std::to_string(y) + " click --repeat " +
+                    std::to_string(clicks) + " --delay 80 1");
+}
+
+bool WindowDriver::PressKeys(const std::string& keys) const { return RunXdotool("key --delay 50 " + keys); }
+
+HWND WindowDriver::FocusedControl() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+bool WindowDriver::Active() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info) && info.hwndActive == window_;
+}
 
 Rect WindowDriver::ClientRectOf(ControlId id) const {
   RECT rect;

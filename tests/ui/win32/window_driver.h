@@ -9,7 +9,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "window/controls.h"
@@ -58,6 +60,18 @@ class WindowDriver {
   // Closes the window as its close box does.
   void Close() const;
 
+  // Real input, as a person gives it: xdotool (a program of the system under
+  // Wine) moves the mouse and clicks or types on the virtual screen, and the
+  // events take the whole road through the window system (hit testing,
+  // double-click detection, focus, the keyboard). False when xdotool cannot
+  // be run.
+  bool MouseClick(ControlId id, int clicks) const;
+  bool PressKeys(const std::string& keys) const;
+  // The program's control with the keyboard focus (nullptr for none) and
+  // whether its window is the active one.
+  HWND FocusedControl() const;
+  bool Active() const;
+
   // The program's dialog or message box with this caption, once it is shown;
   // null after timeoutMs.
   HWND WaitForDialog(const std::wstring& caption, int timeoutMs = 15000) const;
@@ -74,6 +88,23 @@ class WindowDriver {
  private:
   PROCESS_INFORMATION process_{};
   HWND window_ = nullptr;
+};
+
+// Runs xdotool with args (on the screen of DISPLAY) and waits for it; true
+// when it ran and succeeded.
+bool RunXdotool(const std::string& args);
+
+// The screen resolution that the programs started while it lives see
+// (Wine's LogPixels), the earlier one back at its end.
+class ScopedLogPixels {
+ public:
+  explicit ScopedLogPixels(DWORD dpi);
+  ~ScopedLogPixels();
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+
+ private:
+  std::vector<std::pair<HKEY, std::optional<DWORD>>> before_;
 };
 
 // The path of a file of the test's own folder as the program sees it.

@@ -239,6 +239,9 @@ void Send_Closing(const SendResult& sent, const std::string& port, const std::st
             ": do not restart the receiver or switch it off, or it may never start again. Leave it on "
             "and send the loader again: " +
             resendLoader);
+    const bool more = std::any_of(sent.unchecked.begin(), sent.unchecked.end(),
+                                  [](ComponentKind kind) { return kind != ComponentKind::Loader; });
+    if (more && !sent.outcome.IsDone()) ui.Note("Then run the same command again to send the rest.");
   } else if (!sent.answered) {
     ui.Note("The receiver on " + port + " did not answer; nothing was sent to it.");
   } else {

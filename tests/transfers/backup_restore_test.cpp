@@ -236,7 +236,7 @@ TEST_F(BackupAgainstSim, ADryRunComparesTheSystemIdsAndSendsNothing) {
   // The SystemID came from a download-mode handshake: the receiver was never
   // asked for upload mode.
   EXPECT_FALSE(Contains(Read("sim.err"), "upload")) << Read("sim.err");
-  EXPECT_EQ(3u, Occurrences(Read("sim.err"), "toppy-sim: download mode")) << Read("sim.err");
+  EXPECT_EQ(3u, Occurrences(Read("sim.err"), "toppy-sim: loader announced")) << Read("sim.err");
 }
 
 TEST_F(BackupAgainstSim, VerifyPassesAfterAGoodRestoreAndFailsWhenTheReceiverStoresAByteWrong) {

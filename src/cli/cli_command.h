@@ -9,15 +9,21 @@
 
 namespace tolv::cli {
 
-// Exit statuses shared by every command.
+// Exit statuses shared by every command: each tells what happened.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;  // a reported failure: message, file error, bad checksum
+inline constexpr int kExitFailure = 1;  // failed: message, file error, bad checksum
 inline constexpr int kExitUsage = 2;    // the command line itself is wrong
+inline constexpr int kExitNotReached =
+    3;  // the port could not be opened, the receiver did not answer or was lost
+inline constexpr int kExitReadBackDiffers =
+    4;  // what the receiver holds after a write differs from what was sent
+inline constexpr int kExitInputRefused = 5;  // an input was refused: damaged, or made for another model
+inline constexpr int kExitCancelled = 130;   // cancelled: Ctrl-C, or No to a question
 
-// The exit status of a command's outcome: kExitOk when it was done or had
-// nothing to do, kExitFailure when it failed or was cancelled (an answer
-// No, Ctrl-C): what the command line asked for did not happen.
-inline int ExitStatus(const Outcome& outcome) { return outcome.Stops() ? kExitFailure : kExitOk; }
+// The exit status of a command's outcome, the one mapping every command
+// uses: kExitOk when it was done or had nothing to do, kExitCancelled when
+// cancelled, and for a failure the status of its cause.
+int ExitStatus(const Outcome& outcome);
 
 struct CliCommand {
   const char* name;     // "info", "convert", ...

@@ -5,6 +5,7 @@
 #include "cli/backup_folder.h"
 #include "cli/cli_command.h"
 #include "cli/output_check.h"
+#include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 #include "common/file_io.h"
@@ -25,6 +26,7 @@ BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
   BackupArgs parsed;
   parsed.request.selection = ParseOnlyList("loader,firmware,flash,eeprom,defaults", false);
   parsed.request.reportFailures = false;  // the final lines say it
+  parsed.request.readLoaderTwice = true;  // it has no checksum: two reads must agree
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -71,9 +73,12 @@ Outcome TargetUsable(const BackupArgs& parsed, ConsoleInteraction& ui) {
 // The first component that did not arrive, with why.
 std::string MissingText(const DownloadReport& report) {
   if (report.modeResult != 0) return "the receiver did not answer";
-  for (const BlockOutcome& block : report.blocks)
+  for (const BlockOutcome& block : report.blocks) {
+    if (block.readsDiffer) return "the Loader is not trustworthy: " + block.failure;
     if (!block.stored)
-      return std::string(ComponentName(block.kind)) + " did not arrive (" + block.failure + ")";
+      return std::string(ComponentName(block.kind)) + " did not arrive (" + Send_PlainText(block.failure) +
+             ")";
+  }
   return "not every component arrived";
 }
 
@@ -86,8 +91,11 @@ Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const D
     return Outcome::Cancelled(kNoBackup);
   }
   if (!report.outcome) {
-    return ReportFailure(ui, "No backup was made: " + MissingText(report) + ". \"tolv download --port " +
-                                 parsed.request.port + " -o DIR/\" saves what arrives.");
+    const std::string text = "No backup was made: " + MissingText(report) + ".";
+    ui.Failure(text + (report.modeResult != 0 ? ""
+                                              : " \"tolv download --port " + parsed.request.port +
+                                                    " -o DIR/\" saves what arrives."));
+    return Outcome::Failed(text, report.outcome.cause);
   }
   const std::time_t taken = std::time(nullptr);
   const std::string dir =
@@ -119,29 +127,36 @@ int RunBackup(const std::vector<std::string>& args) {
   std::vector<int64_t> job;
   for (ComponentKind kind : kAllComponents)
     if (parsed.request.selection[static_cast<size_t>(kind)]) job.push_back(Transfer_WireSize(kind));
+  job.insert(job.begin() + 1, Transfer_WireSize(ComponentKind::Loader));  // read twice
   display.SetJob(job);
   display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
   if (const Outcome usable = TargetUsable(parsed, ui); usable.Stops()) return ExitStatus(usable);
   auto workspace = std::make_unique<Workspace>();
   DownloadReport report;
+  // Asked at the end, and only when the receiver answered.
+  ui.DeferRebootQuestion(true);
+  const auto start = std::chrono::steady_clock::now();
   ReceiverWait wait(parsed.request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
   {
     InterruptGuard interrupt;
     report = Transfer_FromToppy(*workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
-  const std::string left =
-      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
+  if (report.openResult == result::kOpenSerialFailed && !SerialOpenFailureText().empty()) {
+    // The reason once, in one line.
+    ui.Failure(SerialOpenFailureText());
+    return ExitStatus(Outcome::Failed(SerialOpenFailureText(), FailureCause::kNotReached));
+  }
   Outcome outcome;
   if (wait.timedOut()) {
-    outcome = ReportFailure(ui, wait.GaveUpText() + " No backup was made.");
+    outcome = Outcome::Failed(wait.GaveUpText() + " No backup was made.", FailureCause::kNotReached);
+    ui.Failure(outcome.Text());
   } else {
-    ui.Note(Transfer_Summary(report));
-    if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
+    ui.Note(Send_PlainText(Transfer_Summary(report)));
     outcome = MakeBackup(parsed, *workspace, report, ui);
   }
-  ui.Note(left);
+  FinishDownload(report, parsed.request.port, SecondsSince(start), ui);
   return ExitStatus(outcome);
 }
 
@@ -181,8 +196,11 @@ const CliCommand kBackupCommand = {
     "\n"
     "\"tolv restore DIR\" puts a backup back. Progress goes to standard error;\n"
     "the last line says what the receiver is left in and what to do next.\n"
-    "Exit status: 0 when the backup is complete and verified, 1 otherwise, 2\n"
-    "when the command line is wrong.\n"
+    "The loader, which carries no checksum, is read twice and the two reads\n"
+    "compared: when they differ, no backup is made and the loader is named.\n"
+    "Exit status: 0 when the backup is complete and verified, 1 another\n"
+    "failure, 2 a wrong command line, 3 port or receiver not reached (or lost),\n"
+    "4 the two reads of the loader differ, 130 cancelled.\n"
     "\n"
     "Examples:\n"
     "  tolv backup --port USB\n"

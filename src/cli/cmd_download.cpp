@@ -3,6 +3,7 @@
 
 #include "cli/cli_command.h"
 #include "cli/output_check.h"
+#include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 #include "common/file_io.h"
@@ -142,21 +143,27 @@ int RunDownload(const std::vector<std::string>& args) {
   display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
   ForceReplaceScope replaceProtected(parsed.force);
-  if (!OutputsCanBeWritten(parsed, ui)) return kExitFailure;
+  if (!OutputsCanBeWritten(parsed, ui)) return ExitStatus(Outcome::Failed("outputs cannot be written"));
   Workspace workspace;
   DownloadReport report;
+  // Asked at the end, and only when the receiver answered.
+  ui.DeferRebootQuestion(true);
+  const auto start = std::chrono::steady_clock::now();
   ReceiverWait wait(parsed.request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
   {
     InterruptGuard interrupt;
     report = Transfer_FromToppy(workspace, ui, parsed.request, ConsoleTransferHooks(display, false, wait));
   }
   display.EndLine();
-  const std::string left =
-      ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), parsed.request.port);
+  if (report.openResult == result::kOpenSerialFailed && !SerialOpenFailureText().empty()) {
+    // The reason once, in one line.
+    ui.Failure(SerialOpenFailureText());
+    return ExitStatus(Outcome::Failed(SerialOpenFailureText(), FailureCause::kNotReached));
+  }
   if (wait.timedOut()) {
     ui.Failure(wait.GaveUpText() + " Nothing written.");
-    ui.Note(left);
-    return kExitFailure;
+    FinishDownload(report, parsed.request.port, SecondsSince(start), ui);
+    return ExitStatus(Outcome::Failed(wait.GaveUpText(), FailureCause::kNotReached));
   }
   Outcome outcome = report.outcome;
   const bool anyStored = std::any_of(report.blocks.begin(), report.blocks.end(),
@@ -171,10 +178,9 @@ int RunDownload(const std::vector<std::string>& args) {
     outputs = WriteOutputs(parsed.outputs, workspace, ui);
     outcome.Merge(outputs.outcome);
   }
-  ui.Note(Transfer_Summary(report));
-  if (report.openResult == result::kOpenSerialFailed) ui.Note(SerialOpenFailureText());
+  ui.Note(Send_PlainText(Transfer_Summary(report)));
   if (!outputs.failed.empty() && !outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
-  ui.Note(left);
+  FinishDownload(report, parsed.request.port, SecondsSince(start), ui);
   return ExitStatus(outcome);
 }
 
@@ -227,7 +233,8 @@ const CliCommand kDownloadCommand = {
     "finished, when it is already replacing files), no temporary file is\n"
     "left, and a line says which outputs were written and which were not.\n"
     "Exit status: 0 when every chosen component arrived and was saved, 1\n"
-    "otherwise (also after --timeout), 2 when the command line is wrong.\n"
+    "another failure, 2 a wrong command line, 3 port or receiver not reached\n"
+    "(also after --timeout, or a pulled cable), 130 cancelled.\n"
     "\n"
     "Examples:\n"
     "  tolv download --port USB -o backup/\n"

@@ -127,7 +127,7 @@ int RunModels(const std::vector<std::string>& args) {
   } else {
     PrintText(rows, list);
   }
-  return kExitOk;
+  return ExitStatus(Outcome::Done());
 }
 
 }  // namespace

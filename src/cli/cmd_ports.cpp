@@ -1,5 +1,6 @@
 // tolv ports: where a receiver can be reached.
 #include "cli/cli_command.h"
+#include "cli/ports_platform.h"
 #include "cli/steps.h"
 #include "link/comm.h"
 
@@ -14,13 +15,17 @@ int RunPorts(const std::vector<std::string>& args) {
   if (present) {
     usb += "  (receiver found)";
   } else if (!diagnostic.empty()) {
-    usb += "  (receiver present but not usable: " + diagnostic + ")";
+    usb += "  (receiver present but not usable: " + Ports_UsbAdvice(diagnostic) + ")";
   } else {
     usb += "  (no receiver attached)";
   }
   std::printf("%s\n", usb.c_str());
-  for (const std::string& port : Comm_ListSerialPorts()) std::printf("%s\n", port.c_str());
-  return kExitOk;
+  for (const SerialPortEntry& port : Ports_SerialPorts()) {
+    if (port.fault.empty()) std::printf("%s\n", port.name.c_str());
+    if (!port.fault.empty())
+      std::printf("%s  (cannot be opened: %s)\n", port.name.c_str(), port.fault.c_str());
+  }
+  return ExitStatus(Outcome::Done());
 }
 
 }  // namespace
@@ -29,7 +34,8 @@ const CliCommand kPortsCommand = {"ports", "list the ports a receiver can be rea
                                   "usage: tolv ports\n"
                                   "\n"
                                   "Prints \"USB\" (with whether a receiver is attached and usable) and then\n"
-                                  "every serial port of this machine that can be opened now, one a line.\n"
+                                  "every serial port of this machine, one a line; a port that is there\n"
+                                  "but cannot be opened now (no permission, in use) says why.\n"
                                   "Any of them is a --port of download, upload and reboot; a serial port\n"
                                   "not listed (a pseudo-terminal, say) can be given by its path too.\n"
                                   "\n"

@@ -1,5 +1,6 @@
 // tolv reboot: restart the receiver.
 #include "cli/cli_command.h"
+#include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
 #include "link/comm.h"
@@ -34,19 +35,23 @@ int RunReboot(const std::vector<std::string>& args) {
   const int32_t rebooted = opened == result::kOk ? Comm_Reboot() : opened;
   Comm_Close();
   display.EndLine();
+  std::string failure;
   if (wait.timedOut()) {
-    std::fprintf(stderr, "Not rebooted: %s\n", wait.GaveUpText().c_str());
-    return kExitFailure;
+    failure = "Not rebooted: " + wait.GaveUpText();
+  } else if (opened == result::kOpenSerialFailed && !SerialOpenFailureText().empty()) {
+    failure = SerialOpenFailureText();
+  } else if (rebooted != result::kOk) {
+    failure = "Not rebooted: " + Send_PlainText(Result_Text(rebooted));
   }
-  if (rebooted != result::kOk) {
-    // The code's text, and for a serial port the reason behind it.
-    const std::string why = opened == result::kOpenSerialFailed ? Comm_OpenDiagnostic() : std::string();
-    std::fprintf(stderr, "Not rebooted: %s%s\n", Result_Text(rebooted).c_str(),
-                 why.empty() ? "" : (" (" + why + ")").c_str());
-    return kExitFailure;
+  if (!failure.empty()) {
+    std::fprintf(stderr, "%s\n", failure.c_str());
+    // A cancel ends the wait for the receiver: the user stopped it.
+    const bool cancelled = rebooted == result::kOpenUsbCanceled && !wait.timedOut();
+    return ExitStatus(cancelled ? Outcome::Cancelled(failure)
+                                : Outcome::Failed(failure, FailureCause::kNotReached));
   }
   std::fprintf(stderr, "Reboot sent to the receiver on %s.\n", port.c_str());
-  return kExitOk;
+  return ExitStatus(Outcome::Done());
 }
 
 }  // namespace
@@ -58,9 +63,9 @@ const CliCommand kRebootCommand = {
     "Sends the reboot command to the receiver on PORT (USB, or a serial port\n"
     "such as /dev/ttyUSB0). On USB it waits until a receiver is there; Ctrl-C\n"
     "or --timeout SECONDS stops the wait.\n"
-    "Exit status: 0 when the command was written to the receiver, 1 when the\n"
-    "port could not be opened, the wait was cancelled or timed out, or the\n"
-    "command could not be written, 2 when the command line is wrong.\n"
+    "Exit status: 0 when the command was written to the receiver, 2 when the\n"
+    "command line is wrong, 3 when the port could not be opened, the wait timed\n"
+    "out or the command could not be written, 130 when the wait was cancelled.\n"
     "\n"
     "Example:\n"
     "  tolv reboot --port USB\n",

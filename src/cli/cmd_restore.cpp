@@ -1,9 +1,11 @@
 // tolv restore: a backup (or any input) back into the receiver, the backup
 // checked first, the plan shown and asked for, and what arrived read back on
 // request.
-#include "cli/backup_diff.h"
+#include <chrono>
+
 #include "cli/backup_folder.h"
 #include "cli/cli_command.h"
+#include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/sysid_advice.h"
 #include "cli/transfer_console.h"
@@ -23,7 +25,7 @@ struct RestoreArgs {
   std::optional<bool> reboot;  // --reboot, --no-reboot
   bool yes = false;
   bool forceModel = false;
-  bool verify = false;
+  bool verify = true;  // --no-verify turns the read-back off
   std::optional<int> timeoutSeconds;
   int32_t systemId = 0;              // 0: the one the sources carry
   std::vector<std::string> sources;  // as given
@@ -57,8 +59,8 @@ bool ParseFlag(const std::string& arg, RestoreArgs& parsed) {
     parsed.forceModel = true;
   } else if (arg == "--dry-run") {
     parsed.request.dryRun = true;
-  } else if (arg == "--verify") {
-    parsed.verify = true;
+  } else if (arg == "--verify" || arg == "--no-verify") {
+    parsed.verify = arg == "--verify";
   } else {
     return false;
   }
@@ -105,18 +107,6 @@ RestoreArgs ParseRestoreArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
-// "Settings" for the Flash, as the window's check boxes say; the others by
-// their names.
-std::string RestoreName(ComponentKind kind) {
-  return kind == ComponentKind::Flash ? "Settings" : ComponentName(kind);
-}
-
-std::string NameList(const std::vector<ComponentKind>& kinds) {
-  std::string list;
-  for (ComponentKind kind : kinds) list += (list.empty() ? "" : ", ") + RestoreName(kind);
-  return list;
-}
-
 std::string ModelText(int32_t systemId) {
   std::string error;
   return std::to_string(systemId) + " (" + Model_GetNameOrUnknown(systemId, error) + ")";
@@ -133,40 +123,41 @@ Outcome BackupsIntact(const RestoreArgs& parsed, ConsoleInteraction& ui) {
     } catch (const FileError& error) {
       faults.push_back(error.what());
     }
-    for (const std::string& fault : faults)
-      intact.Merge(ReportFailure(ui, "tolv restore: " + dir + ": " + fault));
+    // A backup that is not as it was made is a refused input.
+    for (const std::string& fault : faults) {
+      ui.Failure("tolv restore: " + dir + ": " + fault);
+      intact.Merge(Outcome::Failed("tolv restore: " + dir + ": " + fault, FailureCause::kInputRefused));
+    }
     if (!faults.empty())
       ui.Note("tolv restore: \"" + dir + "\" does not match its " + kBackupSumsName + ": nothing was sent.");
   }
   return intact;
 }
 
-// The plan: what goes, its size, the model it is for.
-void ShowPlan(const Workspace& workspace, const UploadRequest& request, bool verify, ConsoleInteraction& ui) {
+// The plan: what goes, its size and how long it takes, the model it is for.
+void ShowPlan(Workspace& workspace, const UploadRequest& request, bool verify, ConsoleInteraction& ui) {
   ui.Note(std::string(request.dryRun ? "Dry run: nothing will be sent. " : "") +
           "Restore to the receiver on " + request.port + ":");
+  const ComponentBytes shares = Transfer_UploadShares(workspace, request.selection);
+  double sending = kSessionSeconds;
+  double checking = kSessionSeconds;
   for (ComponentKind kind : kAllComponents) {
-    if (!request.selection[static_cast<size_t>(kind)]) continue;
-    char line[64];
-    std::snprintf(line, sizeof line, "  %-10s %9zu bytes", RestoreName(kind).c_str(),
-                  workspace.Image(kind).size());
+    const size_t k = static_cast<size_t>(kind);
+    if (!request.selection[k]) continue;
+    const double seconds = Send_UploadSeconds(shares[k], request.port);
+    sending += seconds;
+    checking += Send_ReadBackSeconds(kind, shares[k], request.port);
+    char line[96];
+    std::snprintf(line, sizeof line, "  %-10s %9zu bytes  about %s to send", ComponentName(kind),
+                  workspace.Image(kind).size(), Send_DurationText(seconds).c_str());
     ui.Note(line);
   }
-  ui.Note("  made for SystemID " + ModelText(workspace.systemId) +
-          (verify && !request.dryRun ? "; read back and compared afterwards" : ""));
-}
-
-// The progress hook that also names the receiver's SystemID as soon as it
-// has answered the upload-mode request.
-TransferHooks NamingReceiver(TransferHooks hooks, ProgressDisplay& display) {
-  hooks.progress = [progress = hooks.progress, &display](uint8_t status, double value) {
-    if (progress) progress(status, value);
-    if (status != comm_status::kUploadMode) return;
-    int32_t reported = 0;
-    Comm_GetReceiverInfo(&reported, nullptr);
-    display.PrintLine("The receiver reports SystemID " + ModelText(reported) + ".");
-  };
-  return hooks;
+  ui.Note("  made for SystemID " + ModelText(workspace.systemId));
+  if (request.dryRun) return;
+  ui.Note("About " + Send_DurationText(sending) + " in all with the reboot" +
+          (verify ? "; reading it back to compare adds about " + Send_DurationText(checking) +
+                        " (--no-verify skips it)."
+                  : "; not read back (--no-verify)."));
 }
 
 // What a dry run found: done when the image would be sent.
@@ -189,100 +180,44 @@ Outcome DryRunVerdict(const Workspace& workspace, const UploadReport& report, co
                                           : "it would not be sent without --force-model.") +
                               " Nothing was sent.";
   ui.Note(verdict);
-  return forceModel ? Outcome::Done() : Outcome::Failed(verdict);
+  return forceModel ? Outcome::Done() : Outcome::Failed(verdict, FailureCause::kInputRefused);
 }
 
-// The components sent that a receiver gives back: all but the Background.
-ComponentSelection ReadableSelection(const std::vector<ComponentKind>& sent) {
-  ComponentSelection selection{};
-  for (ComponentKind kind : sent)
-    if (kind != ComponentKind::Background) selection[static_cast<size_t>(kind)] = true;
-  return selection;
-}
-
-// How one component read back differs from what was sent; empty when it
-// does not. The Flash and the Defaults are compared unpacked, as far as
-// their packed form brings them back (ReadBack_ComparedBytes).
-std::string Difference(const Workspace& sent, const Workspace& read, const BlockOutcome& block) {
-  const ComponentKind kind = block.kind;
-  if (!block.stored) return RestoreName(kind) + " could not be read back (" + block.failure + ")";
-  const std::vector<uint8_t>& a = sent.Image(kind);
-  const std::vector<uint8_t>& b = read.Image(kind);
-  const uint64_t end =
-      a.size() == b.size() ? ReadBack_ComparedBytes(kind, a.size()) : std::max(a.size(), b.size());
-  const BytesDiff diff = CompareBytes(a, b, 0, end);
-  if (diff.Same()) return {};
-  return RestoreName(kind) + " (" + std::to_string(diff.differing) +
-         (diff.differing == 1 ? " byte differs" : " bytes differ") + ", the first at offset " +
-         std::to_string(diff.first.value_or(0)) + ")";
-}
-
-struct ReadBack {
-  Outcome verified;  // done when everything read back as it was sent
-  bool opened = false;
-};
-
-// Reads back what was sent and compares it; says the verdict.
-ReadBack ReadBackAndCompare(const RestoreArgs& parsed, const std::string& port, const Workspace& sent,
-                            const UploadReport& report, ProgressDisplay& display, TransferConsole& ui) {
-  const DownloadRequest request{port, ReadableSelection(report.sent), parsed.request.log, false};
-  ui.Note("Reading back what was sent to compare it.");
-  auto read = std::make_unique<Workspace>();
+// A dry run: the receiver's SystemID from a download-mode handshake,
+// nothing sent (and upload mode never asked for).
+Outcome DryRun(const RestoreArgs& parsed, Workspace& workspace, const UploadRequest& request,
+               ProgressDisplay& display, TransferConsole& ui) {
   ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kDownloadMode);
-  DownloadReport back;
-  {
-    InterruptGuard interrupt;
-    back = Transfer_FromToppy(*read, ui, request, ConsoleTransferHooks(display, false, wait));
-  }
-  display.EndLine();
-  if (wait.timedOut() || back.modeResult != 0)
-    return {
-        ReportFailure(ui, "Not verified: " + (wait.timedOut() ? wait.GaveUpText() : Transfer_Summary(back))),
-        back.opened};
-  std::vector<ComponentKind> same;
-  std::string differ;
-  for (const BlockOutcome& block : back.blocks) {
-    const std::string difference = Difference(sent, *read, block);
-    if (difference.empty()) same.push_back(block.kind);
-    if (!difference.empty()) differ += (differ.empty() ? "" : "; ") + difference;
-  }
-  const bool background =
-      std::find(report.sent.begin(), report.sent.end(), ComponentKind::Background) != report.sent.end();
-  if (!same.empty())
-    ui.Note("Verified: " + NameList(same) +
-            (background ? " (the Background cannot be read back: a receiver never gives it)" : ""));
-  if (!differ.empty()) return {ReportFailure(ui, "Differs after the restore: " + differ + "."), back.opened};
-  // Done, or cancelled by Ctrl-C, which leaves it unverified.
-  return {back.outcome, back.opened};
-}
-
-// Sends (or for a dry run, goes as far as the first byte), and whether the
-// port was ever opened.
-Outcome Send(const RestoreArgs& parsed, Workspace& workspace, UploadRequest& request,
-             ProgressDisplay& display, TransferConsole& ui, bool& opened) {
-  std::vector<int64_t> job = {0};  // the image's size comes with it
-  if (parsed.verify && !request.dryRun)
-    for (ComponentKind kind : kAllComponents)
-      if (request.selection[static_cast<size_t>(kind)] && kind != ComponentKind::Background)
-        job.push_back(Transfer_WireSize(kind));
-  display.SetJob(job);
-  ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
   UploadReport report;
   {
     InterruptGuard interrupt;
-    report = Transfer_ToToppy(workspace, ui, request,
-                              NamingReceiver(ConsoleTransferHooks(display, true, wait), display));
+    report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true, wait));
   }
   display.EndLine();
-  opened = report.opened;
-  if (wait.timedOut()) return ReportFailure(ui, wait.GaveUpText() + " Nothing sent.");
-  if (request.dryRun) return DryRunVerdict(workspace, report, request.port, parsed.forceModel, ui);
-  ui.Note(Upload_SummaryText(report));
-  if (report.result == result::kTfdUploadOpenFailed) ui.Note(SerialOpenFailureText());
-  if (!report.outcome || !parsed.verify) return report.outcome;
-  const ReadBack back = ReadBackAndCompare(parsed, request.port, workspace, report, display, ui);
-  opened = opened || back.opened;
-  return back.verified;
+  if (wait.timedOut()) {
+    ui.Failure(wait.GaveUpText() + " Nothing sent.");
+    return Outcome::Failed(wait.GaveUpText(), FailureCause::kNotReached);
+  }
+  if (report.result == result::kTfdUploadOpenFailed && !SerialOpenFailureText().empty()) {
+    ui.Failure(SerialOpenFailureText());
+    return Outcome::Failed(SerialOpenFailureText(), FailureCause::kNotReached);
+  }
+  const Outcome verdict = DryRunVerdict(workspace, report, request.port, parsed.forceModel, ui);
+  if (wait.answered()) {
+    const bool rebooted = ui.AskReboot();
+    if (rebooted) Toppy_Reboot(request.port);
+    ui.Note(ReceiverLeftText(ReceiverLeftAfter(true, rebooted), request.port));
+  }
+  return verdict;
+}
+
+// The command that sends the loader alone again, as the user gave the rest.
+std::string ResendLoaderCommand(const RestoreArgs& parsed, const std::string& port) {
+  std::string command = "tolv restore --port " + port + " --only loader";
+  if (parsed.systemId != 0) command += " --sysid " + std::to_string(parsed.systemId);
+  for (const std::string& source : parsed.sources)
+    command += " " + (source.find(' ') == std::string::npos ? source : "\"" + source + "\"");
+  return command;
 }
 
 int RunRestore(const std::vector<std::string>& args) {
@@ -301,17 +236,23 @@ int RunRestore(const std::vector<std::string>& args) {
       ready.Stops())
     return ExitStatus(ready);
   NoteSystemIdFit(*workspace, ui);
+  // A port that cannot be opened is said before anything is asked.
+  if (const std::string fault = SerialPortFault(request.port); !fault.empty()) {
+    ui.Failure(fault);
+    return ExitStatus(Outcome::Failed(fault, FailureCause::kNotReached));
+  }
   ShowPlan(*workspace, request, parsed.verify, ui);
-  const std::string question = "Send this to the receiver on " + request.port + "?";
-  if (!request.dryRun && !ui.Question(question)) return ExitStatus(Outcome::Cancelled(question));
-  // Asked once at the very end, after a read-back too.
+  // Asked once at the very end, after a read-back too, and only when safe.
   ui.DeferRebootQuestion(true);
-  bool opened = false;
-  const Outcome outcome = Send(parsed, *workspace, request, display, ui, opened);
-  const bool rebooted = opened && ui.AskReboot();
-  if (rebooted) Toppy_Reboot(request.port);
-  ui.Note(ReceiverLeftText(ReceiverLeftAfter(opened, rebooted), request.port));
-  return ExitStatus(outcome);
+  if (request.dryRun) return ExitStatus(DryRun(parsed, *workspace, request, display, ui));
+  const std::string question = "Send this to the receiver on " + request.port + "?";
+  if (!ui.Question(question)) return ExitStatus(Outcome::Cancelled(question));
+  if (const Outcome asked = Upload_AskForLoader(request, ui); asked.Stops()) return ExitStatus(asked);
+  const auto start = std::chrono::steady_clock::now();
+  const SendResult sent = Send_AndVerify({parsed.verify, parsed.timeoutSeconds, parsed.request.log},
+                                         *workspace, request, display, ui);
+  Send_Closing(sent, request.port, ResendLoaderCommand(parsed, request.port), SecondsSince(start), ui);
+  return ExitStatus(sent.outcome);
 }
 
 }  // namespace
@@ -319,18 +260,21 @@ int RunRestore(const std::vector<std::string>& args) {
 const CliCommand kRestoreCommand = {
     "restore", "put a backup (or any input) back into a receiver, checked and verified",
     "usage: tolv restore [--port PORT] [--only LIST] [--sysid N] [--force-model]\n"
-    "                    [--dry-run] [--verify] [--yes] [--timeout SECONDS]\n"
+    "                    [--dry-run] [--no-verify] [--yes] [--timeout SECONDS]\n"
     "                    [--reboot | --no-reboot] [--log] SOURCE...\n"
     "\n"
-    "Sends the components of SOURCE to the receiver, as \"tolv upload\" does.\n"
+    "Sends the components of SOURCE to the receiver, as \"tolv upload\" does,\n"
+    "and reads them back to compare them.\n"
     "SOURCE is any input of \"tolv convert\" (NAME.std, NAME.dmp, NAME.tfd,\n"
     "KIND=FILE, DIR/) or a folder made by \"tolv backup\": such a folder is first\n"
     "checked against its SHA256SUMS, and a file that does not match refuses the\n"
     "restore before the receiver is touched; then its backup.tfd gives the\n"
     "SystemID and its KIND.bin files the components as they came.\n"
-    "The plan is shown (each component and its size, the SystemID and model the\n"
-    "image is made for) and asked for on a terminal (--yes answers it); once\n"
-    "the receiver answers, its SystemID and model are shown, and an image for\n"
+    "A serial port that cannot be opened is said first. The plan is shown\n"
+    "(each component, its size and about how long it takes; the SystemID and\n"
+    "model the image is made for; the time the read-back adds) and asked for;\n"
+    "writing the loader is asked on its own. --yes answers both. Once the\n"
+    "receiver answers, its SystemID and model are shown, and an image for\n"
     "another model is not sent without --force-model.\n"
     "\n"
     "  --port PORT    USB, or a serial port such as /dev/ttyUSB0 (\"tolv ports\");\n"
@@ -339,28 +283,37 @@ const CliCommand kRestoreCommand = {
     "                 settings, eeprom, defaults, background); default: all\n"
     "  --sysid N      the receiver's SystemID (default: the one SOURCE carries)\n"
     "  --force-model  send also to a receiver that reports another SystemID\n"
-    "  --dry-run      reach the receiver, compare the SystemIDs, send nothing\n"
-    "  --verify       afterwards read the sent components back and compare them\n"
-    "                 byte for byte (settings and defaults unpacked): \"Verified:\n"
-    "                 Loader, Settings, EEPROM\", or exit status 1 naming each\n"
-    "                 component that differs (the background cannot be read back)\n"
-    "  --yes          answer Yes to the questions (the plan, and those of the\n"
-    "                 inputs); without it they are asked on a terminal\n"
+    "  --dry-run      reach the receiver, compare the SystemIDs, send nothing:\n"
+    "                 the receiver is rebooted and asked for download mode only\n"
+    "                 (it never enters upload mode) to learn its SystemID\n"
+    "  --no-verify    do not read the sent components back; by default they are\n"
+    "                 read back and compared byte for byte (settings and\n"
+    "                 defaults unpacked): \"Verified: Loader, Flash, EEPROM\", or\n"
+    "                 exit status 4 naming each component that differs (the\n"
+    "                 background cannot be read back). --verify is the default.\n"
+    "  --yes          answer Yes to the questions (the plan, the loader, and\n"
+    "                 those of the inputs); without it they are asked on a\n"
+    "                 terminal\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
     "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
     "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
     "\n"
-    "Progress goes to standard error; the last line says what the receiver is\n"
-    "left in and what to do next.\n"
-    "Exit status: 0 when everything chosen was sent (and verified with\n"
-    "--verify; for --dry-run: when it would be sent), 1 otherwise, 2 when the\n"
-    "command line is wrong.\n"
+    "Progress goes to standard error. The last lines say what the receiver now\n"
+    "holds (sent whole and checked, not checked), how long it took, and what to\n"
+    "do next. When the loader read back wrong, or was sent and not checked, no\n"
+    "reboot is asked or advised: the receiver is to stay on while the loader is\n"
+    "sent again, with the command given.\n"
+    "Exit status: 0 when everything chosen was sent and read back the same (for\n"
+    "--dry-run: when it would be sent), 1 another failure, 2 a wrong command\n"
+    "line, 3 port or receiver not reached (or lost), 4 a component read back\n"
+    "differs, 5 input refused (a damaged backup, another model), 130\n"
+    "cancelled.\n"
     "\n"
     "Examples:\n"
     "  tolv restore --dry-run TF5000PVR-406-20261207-1830/\n"
-    "  tolv restore --verify TF5000PVR-406-20261207-1830/\n"
+    "  tolv restore TF5000PVR-406-20261207-1830/\n"
     "  tolv restore --port /dev/ttyUSB0 --only settings,eeprom --yes settings.std\n",
     &RunRestore};
 

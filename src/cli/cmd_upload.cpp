@@ -1,5 +1,8 @@
 // tolv upload: the inputs of "tolv convert", then To Toppy.
+#include <chrono>
 #include "cli/cli_command.h"
+
+#include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/sysid_advice.h"
 #include "cli/transfer_console.h"
@@ -16,6 +19,7 @@ struct UploadArgs {
   std::optional<bool> reboot;  // --reboot, --no-reboot
   bool yes = false;            // answers the questions of the operations among the inputs
   bool forceModel = false;
+  bool verify = true;  // --no-verify turns the read-back off
   std::optional<int> timeoutSeconds;
   int32_t systemId = 0;  // 0: the one the inputs carry
   std::vector<Step> inputs;
@@ -47,6 +51,10 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
       parsed.reboot = arg == "--reboot";
       ++i;
       continue;
+    } else if (arg == "--verify" || arg == "--no-verify") {
+      parsed.verify = arg == "--verify";
+      ++i;
+      continue;
     } else if (arg == "--log" || arg == "--force-model") {
       (arg == "--log" ? parsed.request.log : parsed.forceModel) = true;
       ++i;
@@ -68,6 +76,21 @@ UploadArgs ParseUploadArgs(const std::vector<std::string>& args) {
   return parsed;
 }
 
+// The command that sends the loader alone again: this one with
+// "--only loader" in place of any --only list.
+std::string ResendLoaderCommand(const std::vector<std::string>& args, const std::string& port) {
+  std::string command = "tolv upload --only loader";
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--only" || args[i] == "--port") {
+      ++i;
+      continue;
+    }
+    if (args[i] == "--yes" || args[i] == "-y" || args[i] == "--no-verify") continue;
+    command += " " + (args[i].find(' ') == std::string::npos ? args[i] : "\"" + args[i] + "\"");
+  }
+  return command + " --port " + port;
+}
+
 int RunUpload(const std::vector<std::string>& args) {
   const UploadArgs parsed = ParseUploadArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
@@ -83,23 +106,18 @@ int RunUpload(const std::vector<std::string>& args) {
       ready.Stops())
     return ExitStatus(ready);
   NoteSystemIdFit(workspace, ui);
-  UploadReport report;
-  ReceiverWait wait(request.port, parsed.timeoutSeconds, comm_status::kUploadMode);
-  {
-    InterruptGuard interrupt;
-    report = Transfer_ToToppy(workspace, ui, request, ConsoleTransferHooks(display, true, wait));
+  if (const std::string fault = SerialPortFault(request.port); !fault.empty()) {
+    ui.Failure(fault);
+    return ExitStatus(Outcome::Failed(fault, FailureCause::kNotReached));
   }
-  display.EndLine();
-  const std::string left = ReceiverLeftText(ReceiverLeftAfter(report.opened, report.rebooted), request.port);
-  if (wait.timedOut()) {
-    ui.Failure(wait.GaveUpText() + " Nothing sent.");
-    ui.Note(left);
-    return kExitFailure;
-  }
-  ui.Note(Upload_SummaryText(report));
-  if (report.result == result::kTfdUploadOpenFailed) ui.Note(SerialOpenFailureText());
-  if (report.started) ui.Note(left);
-  return ExitStatus(report.outcome);
+  if (const Outcome asked = Upload_AskForLoader(request, ui); asked.Stops()) return ExitStatus(asked);
+  // Asked at the very end, after the read-back, and only when safe.
+  ui.DeferRebootQuestion(true);
+  const auto start = std::chrono::steady_clock::now();
+  const SendResult sent =
+      Send_AndVerify({parsed.verify, parsed.timeoutSeconds, request.log}, workspace, request, display, ui);
+  Send_Closing(sent, request.port, ResendLoaderCommand(args, request.port), SecondsSince(start), ui);
+  return ExitStatus(sent.outcome);
 }
 
 }  // namespace
@@ -107,7 +125,8 @@ int RunUpload(const std::vector<std::string>& args) {
 const CliCommand kUploadCommand = {
     "upload", "send components to a receiver (To Toppy)",
     "usage: tolv upload --port PORT [--only LIST] [--sysid N] [--force-model]\n"
-    "                   [--timeout SECONDS] [--reboot | --no-reboot] [--log] [--yes]\n"
+    "                   [--no-verify] [--timeout SECONDS] [--reboot | --no-reboot]\n"
+    "                   [--log] [--yes]\n"
     "                   INPUT...\n"
     "\n"
     "Loads the inputs as \"tolv convert\" does, then reboots the receiver, waits\n"
@@ -122,14 +141,19 @@ const CliCommand kUploadCommand = {
     "  --sysid N      the receiver's SystemID (default: the one the inputs carry,\n"
     "                 e.g. from an STD or TFD file). Without one nothing is sent.\n"
     "  --force-model  send the image also when the receiver reports another\n"
-    "                 SystemID (without it the command refuses, exit status 1)\n"
+    "                 SystemID (without it the command refuses, exit status 5)\n"
+    "  --no-verify    do not read what was sent back; by default it is read back\n"
+    "                 and compared (exit status 4 naming each component that\n"
+    "                 differs). --verify is the default.\n"
     "  --timeout SECONDS  give up when the receiver has not answered within\n"
     "                 SECONDS (default: wait until Ctrl-C)\n"
     "  --reboot, --no-reboot  answer \"Reboot the Toppy?\" at the end with Yes\n"
     "                 or No (without either it is asked on a terminal, else No)\n"
     "  --log          write TolvPack.log and CommDump.bin in the current folder\n"
-    "  --yes          answer Yes to the questions of the operations (\"Unload flash?\");\n"
-    "                 without it they are asked on a terminal, and fail otherwise\n"
+    "  --yes          answer Yes to the questions: writing the loader, which is\n"
+    "                 asked on its own, and those of the operations (\"Unload\n"
+    "                 flash?\"); without it they are asked on a terminal, and fail\n"
+    "                 otherwise\n"
     "Inputs (and operations) as in \"tolv convert\": NAME.std, NAME.dmp,\n"
     "NAME.tfd, KIND=FILE, block=FILE, a folder DIR/ of KIND.bin files,\n"
     "--flash-to-defaults, ...\n"
@@ -140,8 +164,11 @@ const CliCommand kUploadCommand = {
     "Ctrl-C cancels cleanly (a second Ctrl-C ends the program at once). The\n"
     "last lines say what went and what failed, what the receiver is left in\n"
     "and what to do next.\n"
-    "Exit status: 0 when everything chosen was sent, 1 otherwise, 2 when the\n"
-    "command line is wrong.\n"
+    "When the loader read back wrong, or was sent and not checked, no reboot is\n"
+    "asked or advised: the last line gives the command that sends it again.\n"
+    "Exit status: 0 when everything chosen was sent and read back the same, 1\n"
+    "another failure, 2 a wrong command line, 3 port or receiver not reached\n"
+    "(or lost), 4 read back different, 5 input refused, 130 cancelled.\n"
     "\n"
     "Examples:\n"
     "  tolv upload --port USB settings.std\n"

@@ -37,7 +37,12 @@ void PrintOverview(std::FILE* out) {
                "\n"
                "\"tolv COMMAND --help\" explains a command, with examples; \"tolv --version\"\n"
                "prints the version. Model names come from the first Firmware.dat found in\n"
-               "%s; \"tolv models\" tells which.\n",
+               "%s; \"tolv models\" tells which.\n"
+               "\n"
+               "Exit status, the same for every command: 0 done; 1 failed; 2 wrong command\n"
+               "line; 3 receiver or port not reached (or lost); 4 read back different\n"
+               "from what was written; 5 input refused (damaged, or for another model);\n"
+               "130 cancelled.\n",
                ModelListPlacesText());
 }
 

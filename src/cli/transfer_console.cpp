@@ -8,8 +8,12 @@
 #include <sstream>
 #include <utility>
 
+#include "cli/ports_platform.h"
 #include "cli/steps.h"
 #include "link/comm.h"
+#include "link/tfd_upload.h"
+#include "link/transport.h"
+#include "results/result_codes.h"
 
 namespace tolv::cli {
 namespace {
@@ -131,6 +135,8 @@ bool ProgressDisplay::HiddenInLoaderWait(uint8_t status) {
 }
 
 void ProgressDisplay::OnStatus(uint8_t status, double value) {
+  if (status == comm_status::kCancelRequested) cancelled_ = true;
+  if (cancelled_ && (status == comm_status::kBlockStarted || status == comm_status::kProgress)) return;
   if (status == comm_status::kProgress) return ShowProgress(value);
   // A close says something only after an open: the port may have failed.
   if (status == comm_status::kDeviceOpened) deviceOpen_ = true;
@@ -285,7 +291,7 @@ void ReceiverWait::ShowUsbReason(uint8_t status, const std::string& usbDiagnosti
   }
   if (usbDiagnostic.empty() || ++pendingPolls_ < kReasonPolls || usbDiagnostic == shownReason_) return;
   shownReason_ = usbDiagnostic;
-  display.PrintLine(Transfer_UsbWaitReason(usbDiagnostic));
+  display.PrintLine(Transfer_UsbWaitReason(Ports_UsbAdvice(usbDiagnostic)));
 }
 
 std::string ReceiverWait::GaveUpText() const {
@@ -313,9 +319,30 @@ std::string ReceiverLeftText(ReceiverLeft left, const std::string& port) {
   return "The receiver waits in its loader: run `tolv reboot --port " + port + "`, or switch it off and on.";
 }
 
+void FinishDownload(const DownloadReport& report, const std::string& port, double seconds,
+                    TransferConsole& ui) {
+  const long total = std::lround(std::max(0.0, seconds));
+  char took[48];
+  std::snprintf(took, sizeof took, "Took %ld:%02ld.", total / 60, total % 60);
+  ui.Note(took);
+  if (!report.opened) return ui.Note(ReceiverLeftText(ReceiverLeft::kUntouched, port));
+  if (report.modeResult != result::kOk)
+    return ui.Note("The receiver on " + port + " never answered; nothing was fetched.");
+  const bool rebooted = ui.AskReboot();
+  if (rebooted) Toppy_Reboot(port);
+  ui.Note(ReceiverLeftText(ReceiverLeftAfter(true, rebooted), port));
+}
+
 std::string SerialOpenFailureText() {
   const std::string why = Comm_OpenDiagnostic();
   return why.empty() ? std::string() : "Cannot open the serial port " + why + ".";
+}
+
+std::string SerialPortFault(const std::string& port) {
+  if (IsUsbPort(port)) return {};
+  std::string why;
+  if (Serial_Open(port, &why)) return {};
+  return "Cannot open the serial port " + (why.empty() ? port : why) + ".";
 }
 
 TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, ReceiverWait& wait) {

@@ -39,7 +39,8 @@ class ProgressDisplay {
   // for its loader". The window and the log keep every status.
   void SetWaitsForLoader(bool waits) { waitsForLoader_ = waits; }
 
-  // The link's status callback (status 1 to 9 and its value).
+  // The link's status callback (status 1 to 9 and its value). After a
+  // cancel (status 9) the blocks the link gives up at once are not shown.
   void OnStatus(uint8_t status, double value);
   // Before a block: its name and its size on the wire (0: not known).
   void OnBlockStarting(const std::string& name, int64_t byteCount);
@@ -71,6 +72,7 @@ class ProgressDisplay {
   std::chrono::steady_clock::time_point blockStart_{};
   std::chrono::steady_clock::time_point lastDraw_{};
   bool deviceOpen_ = false;  // opened since the last close
+  bool cancelled_ = false;   // a cancel came: no block starts or moves any more
   bool waitsForLoader_ = false;
   LinkPhase phase_ = LinkPhase::kIdle;
   // The job: each block's size (0 while unknown), the block under way
@@ -159,6 +161,8 @@ class ReceiverWait {
   // time is up and the link is to be cancelled.
   bool OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic = {});
   bool timedOut() const { return timedOut_; }
+  // The receiver has answered (answeredStatus came).
+  bool answered() const { return answered_; }
   // "Gave up after N s: " and why: "no answer from the receiver on PORT.";
   // for USB, "the receiver on USB is there but cannot be used: REASON." or
   // "the receiver on USB is there but does not answer." when it was found
@@ -198,10 +202,29 @@ std::string ReceiverLeftText(ReceiverLeft left, const std::string& port);
 // when the reboot question was answered Yes.
 ReceiverLeft ReceiverLeftAfter(bool portOpened, bool rebooted);
 
+// Seconds since start, for the "Took M:SS." line.
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The end of a download session (download, backup; the console's reboot
+// question deferred during it): "Took M:SS." with seconds, then, when the
+// receiver answered, "Reboot the Toppy?" asked (and the receiver rebooted on
+// Yes) and the state it is left in (ReceiverLeftText); when the port opened
+// but nothing answered, only that, and nothing is asked; when it never
+// opened, that it is as it was.
+void FinishDownload(const DownloadReport& report, const std::string& port, double seconds,
+                    TransferConsole& ui);
+
 // The line that says why the serial port could not be opened ("Cannot open
 // the serial port /dev/ttyS9: no such port (...)."), when the link's last
 // open of it failed (Comm_OpenDiagnostic); empty otherwise.
 std::string SerialOpenFailureText();
+
+// For a serial port: opens it as the link will and closes it again; when it
+// cannot be opened, the one line that says why, as SerialOpenFailureText.
+// Empty for USB and for a port that opens.
+std::string SerialPortFault(const std::string& port);
 
 // Hooks that show the progress on display (with the size of the block under
 // way from the process-wide link), keep wait informed, and cancel that link

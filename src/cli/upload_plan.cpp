@@ -36,6 +36,15 @@ Outcome Upload_ReadyToSend(const std::string& command, int32_t systemId, bool on
   return any ? Outcome::Done() : ReportFailure(ui, head + "the inputs hold no component to send.");
 }
 
+Outcome Upload_AskForLoader(const UploadRequest& request, ConsoleInteraction& ui) {
+  if (!request.selection[static_cast<size_t>(ComponentKind::Loader)]) return Outcome::Done();
+  const std::string question =
+      "Write the loader too? A loader that arrives wrong can leave the receiver unable to start.";
+  if (ui.Question(question)) return Outcome::Done();
+  ui.Note("Nothing was sent; --only without loader sends the rest.");
+  return Outcome::Cancelled(question);
+}
+
 std::string Upload_SummaryText(const UploadReport& report) {
   std::string text = Transfer_Summary(report);
   if (!report.canceled || report.result != result::kTfdUploadCanceled) return text;

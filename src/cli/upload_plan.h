@@ -25,6 +25,12 @@ int32_t ParseSendSystemId(const std::string& text);
 Outcome Upload_ReadyToSend(const std::string& command, int32_t systemId, bool only, Workspace& workspace,
                            UploadRequest& request, ConsoleInteraction& ui);
 
+// Writing the loader is asked on its own ("Write the loader too? ..."),
+// since one that arrives wrong can leave the receiver unable to start; --yes
+// answers it. No (or no answer) cancels, nothing sent. Done when the loader
+// is not selected.
+Outcome Upload_AskForLoader(const UploadRequest& request, ConsoleInteraction& ui);
+
 // Transfer_Summary of an upload for the terminal: a cancel is told as what
 // it was ("stopped by Ctrl-C (code 2114)"), not by the code's text, which
 // speaks of the USB wait whatever the phase and the port.

@@ -77,6 +77,10 @@ struct DownloadRequest {
   // the user cancelled. The window wants this; a caller that reports the
   // outcome itself turns it off.
   bool reportFailures = true;
+  // Fetch the Loader, the one component without any checksum, twice in the
+  // session and compare the two reads: a difference fails the Loader
+  // (BlockOutcome::readsDiffer) and leaves the workspace's Loader absent.
+  bool readLoaderTwice = false;
 };
 
 struct UploadRequest {
@@ -90,10 +94,12 @@ struct UploadRequest {
   // asks before it locks its controls and then turns this off; the command
   // line, which takes the SystemID from its inputs or --sysid, turns it off.
   bool askForSystemId = true;
-  // Go as far as the first byte of the image and no further: the image is
-  // made, the receiver reached and its SystemID taken (receiverSystemId),
-  // then the session ends without a byte of the image and without the model
-  // question (result kTfdUploadWrongModel: nothing sent).
+  // Learn only whether the receiver would take the image: the image is
+  // made, the receiver rebooted and asked for download mode (never upload
+  // mode: on a serial line it announces its SystemID after the reboot, on
+  // USB the mode reply carries it), and the session ends at once, nothing
+  // written to its memory and no model question (receiverSystemId; result
+  // kTfdUploadWrongModel: nothing sent).
   bool dryRun = false;
 };
 
@@ -107,6 +113,8 @@ struct BlockOutcome {
   // Stored, but with something the user should know, e.g. "its record
   // checksums 2, 5 do not match" for an EEPROM; else empty.
   std::string note;
+  // Read twice (DownloadRequest::readLoaderTwice) and the reads differ.
+  bool readsDiffer = false;
   // Stored, but no longer in the workspace when the transfer ended: the
   // window's New or a removal ran while the transfer went on.
   bool discarded = false;
@@ -258,6 +266,15 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
                               const UploadRequest& request, const TransferHooks& hooks);
 UploadReport Transfer_ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
                               const TransferHooks& hooks);
+
+// Bytes per component kind (ComponentKind number).
+using ComponentBytes = std::array<int64_t, kComponentCount>;
+
+// The bytes each selected present component takes in the TFD image that
+// Transfer_ToToppy would send (compressed, with its blocks' framing), for a
+// plan that tells how long each takes; 0 for the others and when the image
+// cannot be made. Says nothing; the workspace is left as it was.
+ComponentBytes Transfer_UploadShares(Workspace& workspace, const ComponentSelection& selection);
 
 // One line for the user on how a transfer went: what arrived or went, and
 // what failed with the result text, e.g. "Received Loader, Firmware; not

@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "link/tfd_upload.h"
+#include "results/result_codes.h"
 #include "workspace/transfers_internal.h"
 
 namespace tolv::transfer_detail {
@@ -41,6 +42,24 @@ CancelWatch::CancelWatch(const TransferHooks& hooks) : state_(std::make_shared<S
     if (status == comm_status::kDeviceOpened) state->opened = true;
     if (progress) progress(status, value);
   };
+}
+
+ModeReached ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch) {
+  ModeReached reached;
+  // Kept, so that a cancel during the first wait for USB is told as such.
+  reached.openResult = link.Open(port, watch.callback());
+  link.Reboot();
+  do {
+    link.Close();
+    if (watch.requested()) {
+      // Open would forget the cancel; the user asked to stop.
+      reached.modeResult = result::kDownloadModeCanceled;
+      return reached;
+    }
+    reached.openResult = link.Open(port, watch.callback());
+    reached.modeResult = link.DownloadMode();
+  } while (reached.modeResult == result::kDownloadModeTimeout);
+  return reached;
 }
 
 bool OfferReboot(Link& link, UserInteraction& ui, const std::string& port, bool portOpened) {

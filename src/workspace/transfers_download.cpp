@@ -136,30 +136,51 @@ std::string SectionNote(const Workspace& workspace) {
   return sections.empty() ? std::string() : "its section checksums " + sections + " do not match";
 }
 
-// Opens, reboots the receiver, then closes, reopens and asks for download
-// mode for as long as the receiver does not answer in time.
-void ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch,
-                       DownloadReport& report) {
-  // Kept, so that a cancel during the first wait for USB is told as such.
-  report.openResult = link.Open(port, watch.callback());
-  link.Reboot();
-  do {
-    link.Close();
-    if (watch.requested()) {
-      // Open would forget the cancel; the user asked to stop.
-      report.modeResult = result::kDownloadModeCanceled;
-      return;
-    }
-    report.openResult = link.Open(port, watch.callback());
-    report.modeResult = link.DownloadMode();
-  } while (report.modeResult == result::kDownloadModeTimeout);
-}
-
 // A cancel counts also when it came only after the last block: the user
 // asked to stop, and what arrived is not to be taken further.
 Outcome DownloadOutcome(const DownloadReport& report) {
   if (report.canceled) return Outcome::Cancelled(Transfer_Summary(report));
-  return report.AllStored() ? Outcome::Done() : Outcome::Failed(Transfer_Summary(report));
+  if (report.AllStored()) return Outcome::Done();
+  // A receiver that never answered, or stopped answering (a pulled cable),
+  // was not reached; a block that came but could not be taken is another
+  // failure.
+  bool lost = report.modeResult != result::kOk;
+  bool differ = false;
+  for (const BlockOutcome& block : report.blocks) {
+    lost = lost || block.result == result::kTransferTimeout;
+    differ = differ || block.readsDiffer;
+  }
+  const FailureCause cause =
+      lost ? FailureCause::kNotReached : (differ ? FailureCause::kReadBackDiffers : FailureCause::kOther);
+  return Outcome::Failed(Transfer_Summary(report), cause);
+}
+
+// The Loader fetched a second time and compared with the first read, which
+// the workspace holds; on a difference the Loader is failed and made absent.
+void ReadLoaderAgain(Link& link, Workspace& workspace, uint8_t* buffer, int32_t capacity,
+                     const TransferHooks& hooks, BlockOutcome& first) {
+  if (!first.stored) return;
+  if (hooks.blockStarting)
+    hooks.blockStarting(ComponentKind::Loader, ExpectedWireSize(ComponentKind::Loader));
+  int32_t size = 0;
+  first.result = link.TransferBlock(static_cast<uint8_t>(ComponentKind::Loader), buffer, capacity, &size);
+  std::vector<uint8_t>& loader = workspace.Image(ComponentKind::Loader);
+  if (first.result != result::kOk) {
+    first.failure = "its second read failed: " + Result_Text(first.result);
+  } else if (static_cast<size_t>(size) != loader.size()) {
+    first.readsDiffer = true;
+    first.failure = "read twice, the second read gave " + std::to_string(size) + " bytes";
+  } else if (!std::equal(loader.begin(), loader.end(), buffer)) {
+    size_t differing = 0;
+    for (size_t i = 0; i < loader.size(); ++i) differing += loader[i] != buffer[i] ? 1 : 0;
+    first.readsDiffer = true;
+    first.failure = "read twice, the two reads differ in " + std::to_string(differing) +
+                    (differing == 1 ? " byte" : " bytes");
+  } else {
+    return;
+  }
+  first.stored = false;
+  workspace.Present(ComponentKind::Loader) = false;
 }
 
 }  // namespace
@@ -198,7 +219,9 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
   LogScope log(link, request.log);
   {
     CloseOnUnwind closeOnError(link);
-    ReachDownloadMode(link, request.port, watch, report);
+    const transfer_detail::ModeReached mode = transfer_detail::ReachDownloadMode(link, request.port, watch);
+    report.openResult = mode.openResult;
+    report.modeResult = mode.modeResult;
     if (report.modeResult == result::kOk) {
       link.GetReceiverInfo(&report.systemId, nullptr);
       workspace.systemId = report.systemId;
@@ -208,6 +231,9 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
         if (!request.selection[static_cast<size_t>(kind)]) continue;
         report.blocks.push_back(Toppy_ReceiveBlock(link, workspace, ui, kind, receiveBuffer.data(),
                                                    kReceiveBufferSize, blockHooks));
+        if (kind == ComponentKind::Loader && request.readLoaderTwice)
+          ReadLoaderAgain(link, workspace, receiveBuffer.data(), kReceiveBufferSize, blockHooks,
+                          report.blocks.back());
       }
     }
     link.End();

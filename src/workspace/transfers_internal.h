@@ -57,6 +57,19 @@ class CancelWatch {
   CommCallback callback_;
 };
 
+// Where the way into download mode ended: the last Open made (the one
+// before the reboot when no other followed) and the mode request's result
+// (0: the receiver is in download mode).
+struct ModeReached {
+  int32_t openResult = 0;
+  int32_t modeResult = 0;
+};
+
+// Opens, reboots the receiver, then closes, reopens and asks for download
+// mode for as long as the receiver does not answer in time (a cancel ends
+// the wait). The link is left open for the caller to end and close.
+ModeReached ReachDownloadMode(Link& link, const std::string& port, const CancelWatch& watch);
+
 // Asks "Reboot the Toppy?" and reboots on Yes (without a callback: the
 // reboot's own waits are bounded). True when the answer was Yes. Not asked,
 // false, when the port was never opened: a receiver that could not be

@@ -79,12 +79,10 @@ std::string ModelQuestion(int32_t receiverSystemId, int32_t imageSystemId) {
 }
 
 // The check before the first byte goes out: the same model (or the wildcard)
-// goes without a word; another model only on the user's Yes; a dry run ends
-// here, having learnt the receiver's SystemID.
-ReceiverCheck ModelCheck(int32_t systemId, bool dryRun, UserInteraction& ui, UploadReport& report) {
-  return [systemId, dryRun, &ui, &report](int32_t reported) {
+// goes without a word; another model only on the user's Yes.
+ReceiverCheck ModelCheck(int32_t systemId, UserInteraction& ui, UploadReport& report) {
+  return [systemId, &ui, &report](int32_t reported) {
     report.receiverSystemId = reported;
-    if (dryRun) return false;
     if (TFD_ImageSuitsReceiver(systemId, reported)) return true;
     return ui.QuestionDefaultNo(ModelQuestion(reported, static_cast<uint16_t>(systemId)));
   };
@@ -110,15 +108,39 @@ bool RefuseBeforeSending(Workspace& workspace, UserInteraction& ui, const Upload
 }
 
 // Done when everything selected went (or a dry run learnt the receiver's
-// SystemID); a No to the model question or a cancel is the user's own
-// choice.
+// SystemID); cancelled on the user's cancel. A receiver of another model
+// that was not sent the image refused this input; one that could not be
+// opened, never answered or stopped asking was not reached.
 Outcome UploadOutcome(const UploadReport& report, bool dryRun) {
   if (report.Succeeded()) return Outcome::Done();
   const bool wrongModel = report.result == result::kTfdUploadWrongModel;
   if (dryRun && wrongModel && report.receiverSystemId != 0) return Outcome::Done();
   const std::string summary = Transfer_Summary(report);
-  if (report.result != result::kOk && (report.canceled || wrongModel)) return Outcome::Cancelled(summary);
-  return Outcome::Failed(summary);
+  if (report.result != result::kOk && report.canceled) return Outcome::Cancelled(summary);
+  if (wrongModel) return Outcome::Failed(summary, FailureCause::kInputRefused);
+  const bool notReached =
+      report.result == result::kTfdUploadOpenFailed || report.result == result::kTfdUploadTimeout ||
+      report.result == result::kOpenUsbNotFound || report.result == result::kUploadModeTimeout ||
+      report.result == result::kTransferTimeout;
+  return Outcome::Failed(summary, notReached ? FailureCause::kNotReached : FailureCause::kOther);
+}
+
+// A dry run learns the receiver's SystemID without upload mode: the receiver
+// is rebooted, asked for download mode (on a serial line it announces its
+// SystemID, on USB the mode reply carries it) and the session ends at once.
+// Nothing is written to its memory. kTfdUploadWrongModel as "nothing sent"
+// once the SystemID is known.
+int32_t LearnReceiverSystemId(Link& link, const std::string& port, const CancelWatch& watch,
+                              UploadReport& report) {
+  CloseOnUnwind closeOnError(link);
+  const transfer_detail::ModeReached mode = transfer_detail::ReachDownloadMode(link, port, watch);
+  if (mode.modeResult == result::kOk) link.GetReceiverInfo(&report.receiverSystemId, nullptr);
+  link.End();
+  link.Close();
+  if (mode.modeResult == result::kOk) return result::kTfdUploadWrongModel;
+  if (watch.requested()) return result::kTfdUploadCanceled;
+  if (mode.openResult == result::kOpenSerialFailed) return result::kTfdUploadOpenFailed;
+  return mode.openResult != result::kOk ? mode.openResult : mode.modeResult;
 }
 
 }  // namespace
@@ -136,11 +158,15 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
   if (report.result == result::kOk) {
     report.imageSize = static_cast<int64_t>(image.size());
     report.started = true;
-    if (hooks.blockStarting) hooks.blockStarting(ComponentKind::Flash, report.imageSize);
-    CloseOnUnwind closeOnError(link);
-    report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
-                                         static_cast<int32_t>(image.size()),
-                                         ModelCheck(workspace.systemId, request.dryRun, ui, report));
+    if (request.dryRun) {
+      report.result = LearnReceiverSystemId(link, request.port, watch, report);
+    } else {
+      if (hooks.blockStarting) hooks.blockStarting(ComponentKind::Flash, report.imageSize);
+      CloseOnUnwind closeOnError(link);
+      report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
+                                           static_cast<int32_t>(image.size()),
+                                           ModelCheck(workspace.systemId, ui, report));
+    }
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();
@@ -152,6 +178,40 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);
   log.Stop();
   return report;
+}
+
+namespace {
+
+// Says nothing and answers No: the plan's image is made without a word.
+class QuietInteraction : public UserInteraction {
+ public:
+  void Information(const std::string&) override {}
+  void Message(const std::string&) override {}
+  bool Question(const std::string&) override { return false; }
+  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
+    return preset;
+  }
+};
+
+}  // namespace
+
+ComponentBytes Transfer_UploadShares(Workspace& workspace, const ComponentSelection& selection) {
+  ComponentBytes shares{};
+  auto store = std::make_unique<TfdStore>();
+  QuietInteraction quiet;
+  UploadReport report;
+  const std::vector<uint8_t> packedFlash = workspace.packedFlash;  // FillStore packs through it
+  FillStore(workspace, *store, selection, quiet, report);
+  workspace.packedFlash = packedFlash;
+  std::vector<uint8_t> image;
+  TfdFileInfo info;
+  if (TFD_BuildImage(*store, static_cast<uint16_t>(workspace.systemId), image) != result::kOk ||
+      TFD_Scan(image.data(), image.size(), info) != result::kOk)
+    return shares;
+  // Each block with its length field; the header goes with no component.
+  for (const TfdFileBlock& block : info.blocks)
+    if (block.blockType < kComponentCount) shares[block.blockType] += block.blockLength + 2;
+  return shares;
 }
 
 UploadReport Transfer_ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <tuple>
 
 #include "cli/cli_command.h"
 #include "cli/json_text.h"
@@ -117,9 +118,10 @@ TEST(RunSteps, AFailedOrCancelledStepStopsEveryLaterStep) {
                         }};
   const Step refused = {StepRole::kOperation, "--remove flash",
                         [](Workspace&, ConsoleInteraction&) { return Outcome::Cancelled("Unload flash?"); }};
-  const std::pair<Step, Outcome> stops[] = {{failing, Outcome::Failed("Invalid file size (<>64kB)")},
-                                            {refused, Outcome::Cancelled("Unload flash?")}};
-  for (const auto& [stop, expected] : stops) {
+  const std::tuple<Step, Outcome, int> stops[] = {
+      {failing, Outcome::Failed("Invalid file size (<>64kB)"), kExitFailure},
+      {refused, Outcome::Cancelled("Unload flash?"), kExitCancelled}};
+  for (const auto& [stop, expected, status] : stops) {
     CapturedConsole console(false);
     Workspace ws;
     ran = 0;
@@ -129,7 +131,7 @@ TEST(RunSteps, AFailedOrCancelledStepStopsEveryLaterStep) {
                                      {StepRole::kOutput, "-o never", counting}};
     const Outcome outcome = RunSteps(steps, ws, console.ui);
     EXPECT_EQ(outcome, expected) << stop.text;
-    EXPECT_EQ(ExitStatus(outcome), kExitFailure);
+    EXPECT_EQ(ExitStatus(outcome), status);
     EXPECT_EQ(ran, 1);
     EXPECT_TRUE(console.Text().ends_with("tolv: stopped at \"" + stop.text +
                                          "\"; the steps after it were not run.\n"))
@@ -240,6 +242,25 @@ TEST(ConsoleInteraction, OnATerminalTheQuestionIsAskedAndOnlyYesGoesOn) {
             "Overwrite the existing defaults? [y/N] Answered No: nothing more is done.\n"
             "Unload loader? [y/N] Answered No: nothing more is done.\n"
             "Unload firmware? [y/N] \nAnswered No: nothing more is done.\n");
+}
+
+// Every command gives its exit status by this one mapping; a script tells
+// the causes apart by it.
+TEST(ExitStatus, EachOutcomeHasItsOwnStatus) {
+  const std::pair<Outcome, int> cases[] = {
+      {Outcome::Done(), 0},
+      {Outcome::NothingToDo(), 0},
+      {Outcome::Failed("x"), 1},
+      {Outcome::Failed("x", FailureCause::kOther), 1},
+      {Outcome::Failed("x", FailureCause::kNotReached), 3},
+      {Outcome::Failed("x", FailureCause::kReadBackDiffers), 4},
+      {Outcome::Failed("x", FailureCause::kInputRefused), 5},
+      {Outcome::Cancelled("x"), 130},
+      // A cancel after a failure is still the failure; a cause survives a merge.
+      {Outcome::Failed("x", FailureCause::kNotReached).Merge(Outcome::Cancelled("y")), 3},
+      {Outcome::Done().Merge(Outcome::Failed("x", FailureCause::kReadBackDiffers)), 4},
+  };
+  for (const auto& [outcome, status] : cases) EXPECT_EQ(ExitStatus(outcome), status) << outcome.Text();
 }
 
 }  // namespace

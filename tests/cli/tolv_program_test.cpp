@@ -293,7 +293,7 @@ TEST_F(TolvProgram, RefusedOutputsExitOneAndKeepEarlierOutputs) {
 TEST_F(TolvProgram, QuestionsNeedYesWhenNobodyCanAnswerThem) {
   test::WriteBytes(Work("d.bin"), test::RandomBytes(4, kDefaultsImageSize));
   Result no = Tolv("convert settings.std defaults=d.bin --flash-to-defaults -o defaults=out.bin");
-  EXPECT_EQ(no.status, 1);
+  EXPECT_EQ(no.status, 130);
   EXPECT_EQ(Lines(no.err),
             (std::vector<std::string>{
                 "Overwrite the existing defaults? -> not answered: standard input is not a "
@@ -311,8 +311,9 @@ TEST_F(TolvProgram, QuestionsNeedYesWhenNobodyCanAnswerThem) {
                          defaults.begin() + kDefaultsEepromOffset + 256,
                          ws.Image(ComponentKind::Eeprom).begin()));
 
+  // A question nobody said Yes to stops the run as a No does: cancelled.
   Result keep = Tolv("convert settings.std --remove flash -o flash=f.bin");
-  EXPECT_EQ(keep.status, 1);
+  EXPECT_EQ(keep.status, 130);
   EXPECT_FALSE(test::Exists(Work("f.bin")));
   Result removed = Tolv("convert settings.std --remove flash -o flash=g.bin -y");
   EXPECT_EQ(removed.status, 1);

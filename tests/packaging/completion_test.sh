@@ -79,6 +79,8 @@ complete_line "tolv backup -" --port --timeout --reboot --no-reboot --log --help
 complete_line "tolv backup ba" backup
 complete_line "tolv restore --d" --dry-run
 complete_line "tolv restore --v" --verify
+complete_line "tolv restore --no-v" --no-verify
+complete_line "tolv upload --no-v" --no-verify
 complete_line "tolv restore back" backup background=
 complete_line "tolv restore --only settings,e" settings,eeprom
 complete_line "tolv reboot --" --port --timeout --help

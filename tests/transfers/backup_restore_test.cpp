@@ -154,6 +154,44 @@ TEST_F(BackupAgainstSim, ASecondBackupIntoTheSameFolderIsRefusedBeforeAnythingIs
   EXPECT_EQ(loader, File("b/loader.bin"));
 }
 
+// A port that cannot be opened: one line with the reason, exit status 3,
+// and restore says it before it asks anything.
+TEST_F(BackupAgainstSim, AMissingPortIsOneLineAndExitStatus3) {
+  const std::string missing = dir_.File("no-such-port");
+  const std::string line = "Cannot open the serial port " + missing +
+                           ": no such port (\"tolv ports\" lists the serial ports of this machine).\n";
+  for (const std::string& command :
+       {"backup --port " + missing + " b", "download --port " + missing + " -o got/"}) {
+    std::string output;
+    EXPECT_EQ(3, Tolv(command, &output)) << command;
+    EXPECT_EQ(line, output) << command;
+  }
+  // After what the input's load says.
+  for (const std::string& command : {"upload --port " + missing + " --sysid 406 loader=seed/loader.bin",
+                                     "restore --port " + missing + " --sysid 406 loader=seed/loader.bin"}) {
+    std::string output;
+    EXPECT_EQ(3, Tolv(command, &output)) << command;
+    EXPECT_TRUE(output.ends_with(line)) << output;
+    EXPECT_FALSE(Contains(output, "?")) << output;
+  }
+}
+
+// The loader has no checksum: a backup reads it twice, and two reads that
+// differ (here the receiver garbles one byte of the second) fail the backup
+// naming the loader.
+TEST_F(BackupAgainstSim, ABackupReadsTheLoaderTwiceAndFailsWhenTheReadsDiffer) {
+  const std::string port = StartSim({"--garble-every", "300"});
+  std::string output;
+  EXPECT_EQ(4, Tolv("backup --port " + port + " b", &output)) << output;
+  EXPECT_TRUE(Contains(output,
+                       "No backup was made: the Loader is not trustworthy: read twice, the two reads "
+                       "differ in 1 byte."))
+      << output;
+  EXPECT_TRUE(NewEntries().empty()) << output;
+  StopSim();
+  EXPECT_EQ(2u, Occurrences(Read("sim.err"), "block 0: 65536 bytes")) << Read("sim.err");
+}
+
 TEST_F(BackupAgainstSim, AFailedBackupLeavesNoFolder) {
   const std::string port = StartSim({"--size-delta", "1"});  // every block a byte too long
   std::string output;
@@ -170,7 +208,7 @@ TEST_F(BackupAgainstSim, ARestoreOfADamagedBackupSendsNothing) {
   WriteBytes(dir_.File("b/eeprom.bin"), eeprom);
   WriteBytes(dir_.File("b/background.bin"), RandomBytes(94, kBackgroundImageSize));
   std::string output;
-  EXPECT_EQ(1, Tolv("restore --yes b", &output));
+  EXPECT_EQ(5, Tolv("restore --yes b", &output));
   EXPECT_TRUE(Contains(output, "tolv restore: b: eeprom.bin: its SHA-256 differs from SHA256SUMS\n"))
       << output;
   EXPECT_TRUE(Contains(output, "tolv restore: b: background.bin: not listed in SHA256SUMS\n")) << output;
@@ -186,17 +224,19 @@ TEST_F(BackupAgainstSim, ADryRunComparesTheSystemIdsAndSendsNothing) {
   ASSERT_EQ(0, Tolv("restore --dry-run b", &output)) << output;  // the port from backup.json
   EXPECT_TRUE(Contains(output, "Dry run: nothing will be sent. Restore to the receiver on " + port + ":\n"))
       << output;
-  EXPECT_TRUE(Contains(output, "  Settings      524288 bytes\n")) << output;
-  EXPECT_TRUE(Contains(output, "\nThe receiver reports SystemID 406 (")) << output;
+  EXPECT_TRUE(Contains(output, "  Flash         524288 bytes  about 0:")) << output;
+  EXPECT_TRUE(Contains(output, "Dry run: the receiver on " + port + " reports SystemID 406 (")) << output;
   EXPECT_TRUE(Contains(output, "; the image is for SystemID 406 (")) << output;
   EXPECT_TRUE(Contains(output, "): it would be taken (")) << output;
-  EXPECT_EQ(1, Tolv("restore --dry-run --sysid 1416 b", &output)) << output;
+  EXPECT_EQ(5, Tolv("restore --dry-run --sysid 1416 b", &output)) << output;
   EXPECT_TRUE(
       Contains(output, "another model; it would not be sent without --force-model. Nothing was sent."))
       << output;
   StopSim();
-  EXPECT_FALSE(Contains(Read("sim.err"), "upload: image")) << Read("sim.err");
-  EXPECT_TRUE(Contains(Read("sim.err"), "upload mode")) << Read("sim.err");
+  // The SystemID came from a download-mode handshake: the receiver was never
+  // asked for upload mode.
+  EXPECT_FALSE(Contains(Read("sim.err"), "upload")) << Read("sim.err");
+  EXPECT_EQ(3u, Occurrences(Read("sim.err"), "toppy-sim: loader announced")) << Read("sim.err");
 }
 
 TEST_F(BackupAgainstSim, VerifyPassesAfterAGoodRestoreAndFailsWhenTheReceiverStoresAByteWrong) {
@@ -204,18 +244,30 @@ TEST_F(BackupAgainstSim, VerifyPassesAfterAGoodRestoreAndFailsWhenTheReceiverSto
     const std::string port = StartSim();
     Backup(port);
     std::string output;
-    EXPECT_EQ(0, Tolv("restore --yes --verify b", &output)) << output;
-    EXPECT_TRUE(Contains(output, "Verified: Loader, Firmware, Settings, EEPROM, Defaults\n")) << output;
+    EXPECT_EQ(0, Tolv("restore --yes b", &output)) << output;  // read back by default
+    EXPECT_TRUE(Contains(output, "Verified: Loader, Firmware, Flash, EEPROM, Defaults\n")) << output;
+    EXPECT_TRUE(Contains(output, "Reboot the Toppy? -> No (--reboot answers Yes)\n")) << output;
     StopSim();
   }
   const std::string port = StartSim({"--store-wrong", "loader"});
   std::string output;
-  EXPECT_EQ(1, Tolv("restore --yes --verify --port " + port + " --only loader,eeprom b", &output)) << output;
+  EXPECT_EQ(4, Tolv("restore --yes --reboot --port " + port + " --only loader,eeprom b", &output)) << output;
   EXPECT_TRUE(Contains(output, "Verified: EEPROM\n")) << output;
   EXPECT_TRUE(
-      Contains(output, "Differs after the restore: Loader (1 byte differs, the first at offset 32768).\n"))
+      Contains(output, "Differs after sending: Loader (1 byte differs, the first at offset 32768).\n"))
       << output;
+  // A receiver with a wrong loader may never start again: it stays on, and
+  // the loader goes again.
+  EXPECT_TRUE(Contains(output, "Its loader read back wrong: do not restart the receiver or switch it off"))
+      << output;
+  EXPECT_TRUE(Contains(output, "send the loader again: tolv restore --port " + port + " --only loader b\n"))
+      << output;
+  for (const char* never : {"Reboot the Toppy?", "switch it off and on", "tolv reboot"})
+    EXPECT_FALSE(Contains(output, never)) << never << "\n" << output;
   StopSim();
+  // The first receiver's three (backup, restore, read-back), then this one's
+  // upload and read-back: none after it.
+  EXPECT_EQ(5u, Occurrences(Read("sim.err"), "toppy-sim: reboot")) << Read("sim.err");
 }
 
 TEST_F(BackupAgainstSim, ASerialPortWithoutPermissionNamesTheGroupThatGivesIt) {
@@ -235,12 +287,11 @@ TEST_F(BackupAgainstSim, ASerialPortWithoutPermissionNamesTheGroupThatGivesIt) {
     GTEST_SKIP() << "user nobody cannot run " << BuildBinDir() << "/tolv";
   }
   std::string output;
-  EXPECT_EQ(1, Tolv("download --port " + port + " -o got/", &output, nobody));
-  EXPECT_TRUE(Contains(output, "Cannot open the serial port " + port +
-                                   ": no permission to use it: it belongs to the group dialout; join it with "
-                                   "\"sudo adduser $USER dialout\", then log out and in again.\n"))
-      << output;
-  EXPECT_TRUE(output.ends_with("The receiver was not reached; it is as it was.\n")) << output;
+  EXPECT_EQ(3, Tolv("download --port " + port + " -o got/", &output, nobody));
+  EXPECT_EQ("Cannot open the serial port " + port +
+                ": no permission to use it: it belongs to the group dialout; join it with "
+                "\"sudo adduser $USER dialout\", then log out and in again.\n",
+            output);
   StopSim();
 }
 

@@ -20,6 +20,12 @@ namespace {
 
 constexpr size_t kUnpackedSettings = 0x60000;
 
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 bool SamePrefix(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, size_t n) {
   return a.size() >= n && b.size() >= n &&
          std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(n), b.begin());
@@ -160,11 +166,13 @@ TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
   WriteBytes(dir_.File("new_loader.bin"), RandomBytes(44, kLoaderImageSize));
   WriteBytes(dir_.File("new_eeprom.bin"), RandomBytes(45, kEepromImageSize));
   std::string output;
-  ASSERT_EQ(
-      0, Tolv("upload --port " + port + " --sysid 406 loader=new_loader.bin eeprom=new_eeprom.bin --reboot",
-              &output))
+  ASSERT_EQ(0, Tolv("upload --port " + port +
+                        " --sysid 406 loader=new_loader.bin eeprom=new_eeprom.bin --reboot --yes",
+                    &output))
       << output;
   EXPECT_NE(std::string::npos, output.find("Sent for SystemID 406: Loader, EEPROM")) << output;
+  // Read back by default; a loader that came back right lets it restart.
+  EXPECT_NE(std::string::npos, output.find("\nVerified: Loader, EEPROM\n")) << output;
   EXPECT_NE(std::string::npos, output.find("Reboot the Toppy? -> Yes")) << output;
   ASSERT_NO_FATAL_FAILURE(StopSim());
   EXPECT_NE(std::string::npos, Log("sim.err").find("upload: image accepted: blocks 0 3\n")) << Log("sim.err");
@@ -176,13 +184,38 @@ TEST_F(CliAgainstSim, UploadReplacesOnlyWhatIsSent) {
   EXPECT_NE(events.find("reboot"), events.rfind("reboot")) << events;
 }
 
+// A receiver that stores one loader byte wrong: the read-back names the
+// loader, and since a receiver with a wrong loader may never start again,
+// nothing asks or advises a restart; it is to stay on while the loader goes
+// again. --no-verify skips the read-back.
+TEST_F(CliAgainstSim, AnUploadReadsBackAndNeverAdvisesARestartOverAWrongLoader) {
+  const std::string port = StartSim({"--store-wrong", "loader"});
+  WriteBytes(dir_.File("new_loader.bin"), RandomBytes(48, kLoaderImageSize));
+  const std::string upload = "upload --port " + port + " --sysid 406 --yes loader=new_loader.bin";
+  std::string output;
+  EXPECT_EQ(4, Tolv(upload + " --reboot", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("Differs after sending: Loader (1 byte differs")) << output;
+  EXPECT_NE(std::string::npos,
+            output.find("Leave it on and send the loader again: tolv upload --only loader --sysid 406 "
+                        "loader=new_loader.bin --reboot --port " +
+                        port + "\n"))
+      << output;
+  for (const char* never : {"Reboot the Toppy?", "switch it off and on", "tolv reboot"})
+    EXPECT_EQ(std::string::npos, output.find(never)) << never << "\n" << output;
+  EXPECT_EQ(0, Tolv(upload + " --no-verify --no-reboot", &output)) << output;
+  EXPECT_EQ(std::string::npos, output.find("Reading back")) << output;
+  EXPECT_NE(std::string::npos, output.find("Its loader was sent but not checked")) << output;
+  StopSim();
+  EXPECT_EQ(1u, Occurrences(Log("sim.err"), "download mode")) << "one read-back only";
+}
+
 TEST_F(CliAgainstSim, UploadTakesEveryComponentOfAFolder) {
   const std::string port = StartSim();
   std::filesystem::create_directories(dir_.File("new"));
   WriteBytes(dir_.File("new/loader.bin"), RandomBytes(46, kLoaderImageSize));
   WriteBytes(dir_.File("new/eeprom.bin"), RandomBytes(47, kEepromImageSize));
   std::string output;
-  ASSERT_EQ(0, Tolv("upload --port " + port + " --sysid 406 new/", &output)) << output;
+  ASSERT_EQ(0, Tolv("upload --port " + port + " --sysid 406 --yes new/", &output)) << output;
   EXPECT_NE(std::string::npos, output.find("Sent for SystemID 406: Loader, EEPROM")) << output;
   StopSim();
   EXPECT_EQ(File("new/loader.bin"), File("dump/loader.bin"));
@@ -201,10 +234,9 @@ TEST_F(CliAgainstSim, UploadWithoutSystemIdSendsNothing) {
 TEST_F(CliAgainstSim, AFailedBlockIsNamedWithItsReasonAndFailsTheRun) {
   const std::string port = StartSim({"--ignore", "04"});
   std::string output;
-  EXPECT_EQ(1, Tolv("download --port " + port + " --only eeprom -o got/", &output));
+  EXPECT_EQ(3, Tolv("download --port " + port + " --only eeprom -o got/", &output));
   EXPECT_NE(std::string::npos,
-            output.find("SystemID 406. Not received: EEPROM (Comm_TransferBlock: Timeout while waiting or a "
-                        "response)."))
+            output.find("SystemID 406. Not received: EEPROM (the receiver stopped answering (code 2403))."))
       << output;
   EXPECT_FALSE(Exists(dir_.File("got/eeprom.bin")));
 }
@@ -215,27 +247,35 @@ TEST_F(CliAgainstSim, CtrlCCancelsCleanly) {
                     dir_.File("tolv.err"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // in the mode wait by now
   tolv.Signal(SIGINT);
-  EXPECT_EQ(1, tolv.Wait(10000));
+  EXPECT_EQ(130, tolv.Wait(10000));
   const std::string errors = Log("tolv.err");
   EXPECT_NE(std::string::npos, errors.find("Communication has been canceled")) << errors;
   EXPECT_NE(std::string::npos, errors.find("Cancelled; nothing written.")) << errors;
+  // Nothing answered: no question, and no word of a loader it may not be in.
+  EXPECT_NE(std::string::npos,
+            errors.find("The receiver on " + port + " never answered; nothing was fetched."))
+      << errors;
+  EXPECT_EQ(std::string::npos, errors.find("Reboot the Toppy?")) << errors;
+  EXPECT_EQ(std::string::npos, errors.find("waits in its loader")) << errors;
   EXPECT_FALSE(Exists(dir_.File("got")));
 }
 
 TEST_F(CliAgainstSim, AnUploadForAnotherModelIsRefusedUnlessForced) {
   const std::string port = StartSim();  // SystemID 406
   WriteBytes(dir_.File("new_loader.bin"), RandomBytes(46, kLoaderImageSize));
-  const std::string upload = "upload --port " + port + " --sysid 4502 loader=new_loader.bin";
+  const std::string upload = "upload --port " + port + " --sysid 4502 --yes loader=new_loader.bin";
   std::string output;
-  EXPECT_EQ(1, Tolv(upload, &output));
+  EXPECT_EQ(5, Tolv(upload, &output));
   EXPECT_NE(std::string::npos, output.find("The receiver reports SystemID 406 (")) << output;
   EXPECT_NE(std::string::npos, output.find("the image is for SystemID 4502 (")) << output;
   EXPECT_NE(std::string::npos, output.find("Send it anyway? -> No (--force-model answers Yes)")) << output;
   EXPECT_NE(std::string::npos,
             output.find("Nothing sent: the receiver reports SystemID 406; the image is for SystemID 4502."))
       << output;
-  // Forced, it goes; this receiver then refuses it itself.
-  EXPECT_EQ(0, Tolv(upload + " --force-model", &output)) << output;
+  // Forced, it goes; this receiver then refuses it itself, which the
+  // read-back finds: the loader is not what was sent.
+  EXPECT_EQ(4, Tolv(upload + " --force-model", &output)) << output;
+  EXPECT_NE(std::string::npos, output.find("Differs after sending: Loader (")) << output;
   ASSERT_NO_FATAL_FAILURE(StopSim());
   EXPECT_EQ(File("seed/loader.bin"), File("dump/loader.bin"));
   const std::string events = Log("sim.err");
@@ -246,7 +286,7 @@ TEST_F(CliAgainstSim, AnUploadForAnotherModelIsRefusedUnlessForced) {
 TEST_F(CliAgainstSim, ASilentReceiverIsToldAboutAndGivenUpOnAfterTheTimeout) {
   const std::string port = StartSim({"--silent"});
   std::string output;
-  EXPECT_EQ(1, Tolv("download --port " + port + " --timeout 4 -o got/", &output));
+  EXPECT_EQ(3, Tolv("download --port " + port + " --timeout 4 -o got/", &output));
   const std::string notice =
       "Waiting for the receiver on " + port + ": switch it on or reconnect the cable; Ctrl-C stops.";
   const size_t at = output.find(notice);
@@ -296,8 +336,10 @@ TEST_F(CliAgainstSim, RebootReachesTheReceiver) {
   const std::string port = StartSim();
   std::string output;
   EXPECT_EQ(0, Tolv("reboot --port " + port, &output)) << output;
-  EXPECT_EQ(1, Tolv("reboot --port " + dir_.File("no-such-port"), &output));
-  EXPECT_NE(std::string::npos, output.find("Not rebooted: Comm_Open: Failed to open serial port")) << output;
+  EXPECT_EQ(3, Tolv("reboot --port " + dir_.File("no-such-port"), &output));
+  EXPECT_EQ("Cannot open the serial port " + dir_.File("no-such-port") +
+                ": no such port (\"tolv ports\" lists the serial ports of this machine).\n",
+            output);
   StopSim();
   EXPECT_NE(std::string::npos, Log("sim.err").find("reboot"));
 }

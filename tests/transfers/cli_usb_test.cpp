@@ -40,7 +40,13 @@ struct CliRun {
     return start == std::string::npos ? text : text.substr(start + 1);
   }
   std::string FinalLine() const { return Line(0); }
-  std::string SummaryLine() const { return Line(1); }
+  // The last line before the final one that is not the time taken or the
+  // reboot question.
+  std::string SummaryLine() const {
+    size_t n = 1;
+    while (Line(n).starts_with("Took ") || Line(n).starts_with("Reboot the Toppy?")) ++n;
+    return Line(n);
+  }
 };
 
 std::string FileText(const std::string& path) {
@@ -202,15 +208,21 @@ TEST(CliOverUsb, UploadPutsEveryComponentIntoTheReceiver) {
       {"eeprom", RandomBytes(54, kEepromImageSize)},
       {"defaults", defaults},
       {"background", RandomBytes(55, kBackgroundImageSize)}};
-  std::vector<std::string> args = {"upload", "--port", "USB", "--sysid", "406"};
+  std::vector<std::string> args = {"upload", "--port", "USB", "--sysid", "406", "--yes"};
   for (const auto& [kind, bytes] : files) {
     WriteBytes(dir.File(kind + ".bin"), bytes);
     args.push_back(kind + "=" + dir.File(kind + ".bin"));
   }
   const CliRun run = RunTolv(args);
   EXPECT_EQ(0, run.status) << run.err;
-  EXPECT_TRUE(run.SummaryLine().starts_with(
-      "Sent for SystemID 406: Loader, Firmware, Flash, EEPROM, Defaults, Background ("))
+  EXPECT_NE(std::string::npos,
+            run.err.find("\nSent for SystemID 406: Loader, Firmware, Flash, EEPROM, Defaults, Background ("))
+      << run.err;
+  // Read back and compared by default.
+  EXPECT_EQ(
+      "Verified: Loader, Firmware, Flash, EEPROM, Defaults (the Background cannot be read back: a "
+      "receiver never gives it)",
+      run.SummaryLine())
       << run.err;
   ASSERT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4 5", 5000));
   const sim::ReceiverMemory memory = usb.rig->receiver().MemorySnapshot();
@@ -243,7 +255,7 @@ TEST(CliOverUsb, ABackupGoesBackAndReadsBackTheSame) {
   // The port comes from the backup.
   const CliRun restore = RunTolv({"restore", "--yes", "--verify", folder});
   EXPECT_EQ(0, restore.status) << restore.err;
-  EXPECT_NE(std::string::npos, restore.err.find("\nVerified: Loader, Firmware, Settings, EEPROM, Defaults\n"))
+  EXPECT_NE(std::string::npos, restore.err.find("\nVerified: Loader, Firmware, Flash, EEPROM, Defaults\n"))
       << restore.err;
   EXPECT_TRUE(usb.rig->receiver().WaitForEvent("upload: image accepted: blocks 0 1 2 3 4", 5000));
   EXPECT_EQ(memory, usb.rig->receiver().MemorySnapshot());
@@ -259,11 +271,11 @@ TEST(CliOverUsb, CtrlCWhileWaitingForTheReceiverCancelsCleanly) {
     run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
     EXPECT_TRUE(ctrlC.pressed());
   }
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(130, run.status) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Waiting for USB interface")) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
-  EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
+  EXPECT_EQ("Cancelled; nothing received: stopped by Ctrl-C while waiting for the USB receiver (code 2322)",
             run.SummaryLine());
   EXPECT_EQ("The receiver was not reached; it is as it was.", run.FinalLine());
   EXPECT_FALSE(Exists(dir.File("got")));
@@ -282,11 +294,11 @@ TEST(CliOverUsb, CtrlCMidFirmwareCancelsCleanly) {
     run = RunTolv({"download", "--port", "USB", "-o", dir.File("got") + "/"});
     EXPECT_TRUE(ctrlC.pressed());
   }
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(130, run.status) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("Cancelled; nothing written.")) << run.err;
   EXPECT_TRUE(
       run.SummaryLine().starts_with("Cancelled. SystemID 406. Received: Loader (65536 bytes). Not "
-                                    "received: Firmware (Comm_TransferBlock: "))
+                                    "received: Firmware (stopped by Ctrl-C (code 2402)"))
       << run.err;
   EXPECT_FALSE(Exists(dir.File("got")));
   // The session was ended and the link let go of the receiver.
@@ -311,7 +323,7 @@ TEST(CliOverUsb, OneCtrlCInTheUploadModeWaitEndsTheUpload) {
     run = RunTolv({"upload", "--port", "USB", "--sysid", "406", "eeprom=" + dir.File("eeprom.bin")});
     EXPECT_TRUE(ctrlC.pressed());
   }
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(130, run.status) << run.err;
   // Said as what happened: the code's text would speak of a USB wait.
   EXPECT_EQ("Cancelled; upload of EEPROM not completed: stopped by Ctrl-C (code 2114)", run.SummaryLine())
       << run.err;
@@ -331,13 +343,15 @@ TEST(CliOverUsb, AReceiverThatIsThereButNeverAnswersIsNotCalledAbsent) {
   sim::ScopedUsbProvider provider(dynamic_cast<sim::EmulatedUsbPort&>(rig->port()));
   TempDir dir;
   const CliRun run = RunTolv({"download", "--port", "USB", "--timeout", "2", "-o", dir.File("got") + "/"});
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(3, run.status) << run.err;
   EXPECT_NE(
       std::string::npos,
       run.err.find("Gave up after 2 s: the receiver on USB is there but does not answer. Nothing written."))
       << run.err;
-  EXPECT_EQ("The receiver waits in its loader: run `tolv reboot --port USB`, or switch it off and on.",
-            run.FinalLine());
+  // Only what is true: it never answered, so no word of its loader and no
+  // question.
+  EXPECT_EQ("The receiver on USB never answered; nothing was fetched.", run.FinalLine());
+  EXPECT_EQ(std::string::npos, run.err.find("Reboot the Toppy?")) << run.err;
 }
 
 TEST(CliOverUsb, AReceiverHeldByAnotherProgramIsNotCalledSilent) {
@@ -349,7 +363,7 @@ TEST(CliOverUsb, AReceiverHeldByAnotherProgramIsNotCalledSilent) {
   TempDir dir;
   const CliRun run = RunTolv({"download", "--port", "USB", "--timeout", "1", "-o", dir.File("got") + "/"});
   Link_SetUsbProvider({});
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(3, run.status) << run.err;
   EXPECT_NE(std::string::npos,
             run.err.find("Gave up after 1 s: the receiver on USB is there but cannot be used: " + busy +
                          ". Nothing written.\n"))
@@ -361,7 +375,7 @@ TEST(CliOverUsb, RebootGivesUpAfterItsTimeout) {
   UsbReceiver usb(TestMemory(1000));
   usb.rig->port().Disconnect();  // nothing on the bus
   const CliRun run = RunTolv({"reboot", "--port", "USB", "--timeout", "1"});
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(3, run.status) << run.err;
   EXPECT_EQ("Not rebooted: Gave up after 1 s: no answer from the receiver on USB.", run.FinalLine())
       << run.err;
   EXPECT_EQ(std::string::npos, run.err.find("Communication has been canceled")) << run.err;
@@ -397,12 +411,12 @@ TEST(CliOverUsb, WhyAReceiverCannotBeUsedIsSaidOnceAndAgainWhenItChanges) {
     EXPECT_TRUE(ctrlC.pressed());
   }
   Link_SetUsbProvider({});
-  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_EQ(130, run.status) << run.err;
   EXPECT_EQ(std::string::npos, run.err.find(passing)) << run.err;
   for (const std::string& reason : {noPermission, busy})
     EXPECT_EQ(run.err.find(line(reason)), run.err.rfind(line(reason))) << run.err;
   EXPECT_LT(run.err.find(line(noPermission)), run.err.find(line(busy))) << run.err;
-  EXPECT_EQ("Cancelled; nothing received: Comm_Open: Canceled while waiting for USB interface",
+  EXPECT_EQ("Cancelled; nothing received: stopped by Ctrl-C while waiting for the USB receiver (code 2322)",
             run.SummaryLine());
 }
 

@@ -67,6 +67,17 @@ TEST(ProgressDisplay, TheWaitForTheLoaderIsOneLine) {
       out.Text());
 }
 
+// After Ctrl-C the link gives up every block at once: none of them is shown
+// as started.
+TEST(ProgressDisplay, NoBlockStartsAfterACancel) {
+  DisplayLines out;
+  for (uint8_t status : {2, 3, 5, 9, 5, 6, 5, 6, 7, 8}) out.display.OnStatus(status, status == 5 ? 1 : 0);
+  EXPECT_EQ(
+      "Device opened\nSet to download mode\nTransfer of block 1 started\nCommunication has been canceled\n"
+      "End of communication\nDevice closed\n",
+      out.Text());
+}
+
 TEST(ReceiverLeft, SaysTheStateAndTheNextStep) {
   EXPECT_EQ("The receiver waits in its loader: run `tolv reboot --port USB`, or switch it off and on.",
             ReceiverLeftText(ReceiverLeftAfter(true, false), "USB"));

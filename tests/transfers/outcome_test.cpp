@@ -92,10 +92,12 @@ TEST(UploadOutcome, DoneRefusedDeclinedOrTriedAsTheUploadWent) {
   const Transferred refused = Upload(*rig, empty, ui);
   EXPECT_EQ(Outcome::Failed(ui.Texts().at(0)), refused.upload.outcome);
 
-  // A No to the question about another model is the user's choice.
+  // An image the receiver's model does not take, not sent on No: the input
+  // was refused.
   const Transferred declined = Upload(*rig, LoaderAndEeprom(4502), ui);
   EXPECT_EQ(result::kTfdUploadWrongModel, declined.upload.result);
-  EXPECT_EQ(Outcome::Cancelled(Transfer_Summary(declined.upload)), declined.upload.outcome);
+  EXPECT_EQ(Outcome::Failed(Transfer_Summary(declined.upload), FailureCause::kInputRefused),
+            declined.upload.outcome);
 
   // A dry run that learnt the receiver's SystemID did what it was asked.
   const Transferred dry = Upload(*rig, LoaderAndEeprom(4502), ui, true);

@@ -71,7 +71,7 @@ TEST_F(SaveSignals, CtrlCWhileADownloadIsSavedLeavesNoTemporariesAndSaysWhatWasW
                     {"download", "--port", *port, "-o", dir_.File("got/"), "-o", dir_.File("s.std")},
                     dir_.File("tolv.err"));
   ASSERT_TRUE(SignalAtFirstTemporary(dir_.File("got"), tolv.pid(), SIGINT, 60000)) << Text("tolv.err");
-  EXPECT_EQ(tolv.Wait(30000), 1);
+  EXPECT_EQ(tolv.Wait(30000), 130);  // cancelled
   const std::string errors = Text("tolv.err");
   EXPECT_EQ(EntriesIn(dir_.File("got"), ".tolv-"), 0u);
   EXPECT_FALSE(Exists(dir_.File("s.std")));
@@ -100,7 +100,7 @@ TEST_F(SaveSignals, SigtermWhileConvertSavesAFolderLeavesNoTemporaries) {
                      dir_.File("out/"), "-o", dir_.File("x.dmp")},
                     dir_.File("tolv.err"));
   ASSERT_TRUE(SignalAtFirstTemporary(dir_.File("out"), tolv.pid(), SIGTERM, 60000)) << Text("tolv.err");
-  EXPECT_EQ(tolv.Wait(60000), 1);
+  EXPECT_EQ(tolv.Wait(60000), 130);  // cancelled
   EXPECT_EQ(EntriesIn(dir_.File("out"), ".tolv-"), 0u);
   const std::string errors = Text("tolv.err");
   if (ReadBytes(dir_.File("out/loader.bin")).size() == 1) {

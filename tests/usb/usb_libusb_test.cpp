@@ -101,13 +101,16 @@ class SimRun {
 
   std::string Out() const { return TextOf(dir_ + "/run.out"); }
   std::string Err() const { return TextOf(dir_ + "/run.err"); }
-  // The command's line that says what arrived or went: the last one, or the
-  // one before it when the last says what the receiver is left in.
+  // The command's line that says what arrived or went: the last one before
+  // those that say what the receiver is left in, the reboot question and the
+  // time it took.
   std::string FinalLine() const {
     std::string text = Err();
     while (!text.empty() && text.back() == '\n') text.pop_back();
     size_t start = text.find_last_of('\n');
-    if (start != std::string::npos && text.compare(start + 1, 13, "The receiver ") == 0) {
+    while (start != std::string::npos &&
+           (text.compare(start + 1, 13, "The receiver ") == 0 || text.compare(start + 1, 5, "Took ") == 0 ||
+            text.compare(start + 1, 17, "Reboot the Toppy?") == 0)) {
       text.erase(start);
       start = text.find_last_of('\n');
     }
@@ -166,12 +169,12 @@ class UsbThroughLibusb : public ::testing::Test {
   std::string Log() const { return TextOf(dir_.File("TolvPack.log")); }
 
   // Ctrl-C once the text has shown in the run's file; the run must then end
-  // as a clean cancel: status 1, the final line saying so, nothing written.
+  // as a clean cancel: status 130, the final line saying so, nothing written.
   void ExpectCleanCancel(SimRun& run, const std::string& file, const std::string& text) {
     ASSERT_TRUE(run.WaitForText(file, text)) << run.Err();
     run.CtrlC();
-    EXPECT_EQ(1, run.Wait()) << run.Err();
-    EXPECT_TRUE(run.FinalLine().starts_with("Cancelled")) << run.Err();
+    EXPECT_EQ(130, run.Wait()) << run.Err();
+    EXPECT_TRUE(Contains(run.Err(), "\nCancelled")) << run.Err();
     EXPECT_FALSE(Exists(dir_.File("got"))) << text;
   }
 
@@ -212,11 +215,12 @@ TEST_F(UsbThroughLibusb, UploadPutsEveryComponentIntoTheReceiverAndRebootsIt) {
   WriteBytes(dir_.File("new/eeprom.bin"), RandomBytes(83, kEepromImageSize));
   WriteBytes(dir_.File("new/background.bin"), RandomBytes(84, kBackgroundImageSize));
   auto run =
-      Start({}, {"upload", "--port", "USB", "--sysid", "406", "--reboot", "loader=new/loader.bin",
+      Start({}, {"upload", "--port", "USB", "--sysid", "406", "--reboot", "--yes", "loader=new/loader.bin",
                  "firmware=new/firmware.bin", "eeprom=new/eeprom.bin", "background=new/background.bin"});
   ASSERT_EQ(0, run->Wait()) << run->Err();
-  EXPECT_TRUE(run->FinalLine().starts_with("Sent for SystemID 406: Loader, Firmware, EEPROM, Background"))
+  EXPECT_TRUE(Contains(run->Err(), "\nSent for SystemID 406: Loader, Firmware, EEPROM, Background"))
       << run->Err();
+  EXPECT_TRUE(Contains(run->Err(), "\nVerified: Loader, Firmware, EEPROM (the Background")) << run->Err();
   for (const char* kind : {"loader", "firmware", "eeprom", "background"})
     EXPECT_EQ(File(std::string("new/") + kind + ".bin"), File(std::string("dump/") + kind + ".bin")) << kind;
   // One reboot before the upload, one for "Reboot the Toppy? -> Yes".
@@ -230,7 +234,8 @@ TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
     SCOPED_TRACE("waiting for the device");
     auto run = Start({"--usb-appear-ms", "600000"}, {"download", "--port", "USB", "-o", "got/"});
     ExpectCleanCancel(*run, "run.err", "Waiting for USB interface");
-    EXPECT_TRUE(Contains(run->Err(), "Comm_Open: Canceled while waiting for USB interface")) << run->Err();
+    EXPECT_TRUE(Contains(run->Err(), "stopped by Ctrl-C while waiting for the USB receiver (code 2322)"))
+        << run->Err();
   }
   {
     SCOPED_TRACE("waiting for download mode");
@@ -238,14 +243,14 @@ TEST_F(UsbThroughLibusb, CancelInEachPhaseWritesNothing) {
     ExpectCleanCancel(*run, "run.err", "toppy-sim: reboot");
     // The wait is a loop of opening the device and asking for the mode; the
     // cancel ends whichever step it finds.
-    EXPECT_TRUE(Contains(run->FinalLine(), "Canceled while waiting")) << run->Err();
+    EXPECT_TRUE(Contains(run->FinalLine(), "stopped by Ctrl-C")) << run->Err();
   }
   {
     SCOPED_TRACE("in the middle of the firmware");
     // Replies 20 ms late: the firmware takes a second or more.
     auto run = Start({"--delay-ms", "20"}, {"download", "--port", "USB", "-o", "got/"});
     ExpectCleanCancel(*run, "run.err", "toppy-sim: block 1:");
-    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Firmware (Comm_TransferBlock: Canceled"))
+    EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Firmware (stopped by Ctrl-C (code 2402)"))
         << run->Err();
   }
   {
@@ -265,16 +270,15 @@ TEST_F(UsbThroughLibusb, ABackupGoesBackVerifiedAndAByteStoredWrongIsFound) {
       {}, {"sh", "-c", "'" + tolv + "' backup --port USB b && '" + tolv + "' restore --yes --verify b"});
   ASSERT_EQ(0, run->Wait()) << run->Err();
   EXPECT_TRUE(Contains(run->Err(), "Backup complete: b (5 components, verified)\n")) << run->Err();
-  EXPECT_TRUE(Contains(run->Err(), "\nVerified: Loader, Firmware, Settings, EEPROM, Defaults\n"))
-      << run->Err();
+  EXPECT_TRUE(Contains(run->Err(), "\nVerified: Loader, Firmware, Flash, EEPROM, Defaults\n")) << run->Err();
   std::string sums;
   EXPECT_EQ(0, RunCommand("cd '" + dir_.File("b") + "' && sha256sum -c SHA256SUMS", &sums)) << sums;
   EXPECT_EQ(File("eeprom.bin"), File("b/eeprom.bin"));
   // A receiver whose flash keeps a byte of the EEPROM wrong.
   run = Start({"--store-wrong", "eeprom"}, {"restore", "--yes", "--verify", "--only", "eeprom", "b"});
-  EXPECT_EQ(1, run->Wait()) << run->Err();
+  EXPECT_EQ(4, run->Wait()) << run->Err();
   EXPECT_TRUE(
-      Contains(run->Err(), "Differs after the restore: EEPROM (1 byte differs, the first at offset 128).\n"))
+      Contains(run->Err(), "Differs after sending: EEPROM (1 byte differs, the first at offset 128).\n"))
       << run->Err();
 }
 
@@ -291,7 +295,7 @@ TEST_F(UsbThroughLibusb, ADeviceUnpluggedMidTransferFailsTheBlock) {
   // The loader takes three data replies; the cable goes during the firmware.
   auto run = Start({"--disconnect-after", "5"},
                    {"download", "--port", "USB", "--only", "loader,firmware", "-o", "got/"});
-  EXPECT_EQ(1, run->Wait()) << run->Err();
+  EXPECT_EQ(3, run->Wait()) << run->Err();  // the receiver was lost
   EXPECT_TRUE(Contains(run->Err(), "cable pulled after 5 data replies")) << run->Err();
   EXPECT_TRUE(
       run->FinalLine().starts_with("SystemID 406. Received: Loader (65536 bytes). Not received: Firmware ("))
@@ -385,9 +389,11 @@ TEST_F(UsbThroughLibusb, RepliesLaterThanEveryReadFailTheBlocks) {
   // as data.
   auto run =
       Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
-  EXPECT_EQ(1, run->Wait()) << run->Err();
-  EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout")) << run->Err();
-  EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();
+  EXPECT_EQ(3, run->Wait()) << run->Err();
+  EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (the receiver stopped answering (code 2403))"))
+      << run->Err();
+  EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (the receiver stopped answering (code 2403))"))
+      << run->Err();
   EXPECT_FALSE(Exists(dir_.File("late/loader.bin")));
   EXPECT_FALSE(Exists(dir_.File("late/eeprom.bin")));
 }

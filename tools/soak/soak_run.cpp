@@ -217,7 +217,9 @@ std::vector<std::string> TolvArgs(const RunPlan& plan, const std::string& port, 
     for (int part : plan.parts) only += (only.empty() ? "" : ",") + std::string(PartWord(part));
     args = {"download", "--port", port, "--only", only, "-o", "out/"};
   } else {
-    args = {"upload", "--port", port, "--sysid", std::to_string(kSoakSystemId)};
+    // The soak judges the receiver's memory itself: no read-back, and the
+    // loader's own question answered.
+    args = {"upload", "--port", port, "--sysid", std::to_string(kSoakSystemId), "--yes", "--no-verify"};
     for (int part : plan.parts) args.push_back(std::string(PartWord(part)) + "=inputs/" + BinName(part));
   }
   if (log) args.push_back("--log");

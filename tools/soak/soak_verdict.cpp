@@ -108,7 +108,10 @@ Judgement Judge(const RunFacts& facts) {
     case RunFacts::End::kExited: break;
   }
   if (facts.status == 0) return Exited0(facts);
-  if (facts.status == 1) return Exited1(facts);
+  // Every failure status (not reached 3, read-back differs 4, input refused
+  // 5, cancelled 130) is a reported failure, as 1.
+  for (int failed : {1, 3, 4, 5, 130})
+    if (facts.status == failed) return Exited1(facts);
   return {Verdict::kCrash, "exit status " + std::to_string(facts.status)};
 }
 

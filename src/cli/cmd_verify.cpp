@@ -18,6 +18,7 @@ void PrintVerdict(const FileReport& report) {
                 c.stored, c.computed);
   }
   for (const std::string& problem : report.problems) std::printf("%s: BAD %s\n", file, problem.c_str());
+  for (const std::string& named : report.named) std::printf("%s: BAD %s\n", file, named.c_str());
   if (!report.AllOk()) return;
   if (report.checksums.empty()) {
     std::printf("%s: OK (%s, carries no checksums)\n", file, report.form.c_str());

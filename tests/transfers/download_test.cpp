@@ -3,6 +3,7 @@
 
 #include <thread>
 
+#include "codec/crc16.h"
 #include "flash/checksums.h"
 #include "flash/packing.h"
 #include "results/result_codes.h"
@@ -202,7 +203,9 @@ TEST(DownloadRefusals, APackedBlockIsJudgedAsAFileLoadJudgesIt) {
     ASSERT_EQ(2u, report.blocks.size());
     EXPECT_TRUE(report.blocks[0].stored);
     EXPECT_EQ(fault.stored, report.blocks[1].stored);
-    if (!fault.stored) EXPECT_EQ(before.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
+    if (!fault.stored) {
+      EXPECT_EQ(before.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
+    }
     ASSERT_EQ(2u, ui.Texts().size());
     EXPECT_NE(std::string::npos, ui.Texts()[0].find(fault.words)) << ui.Texts()[0];
   }

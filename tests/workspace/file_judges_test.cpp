@@ -15,6 +15,7 @@
 #include "test_support.h"
 #include "tfd/tfd_store.h"
 #include "workspace/bin_files.h"
+#include "workspace/commands.h"
 #include "workspace/std_file.h"
 #include "workspace/tfd_files.h"
 #include "workspace_fixtures.h"
@@ -179,6 +180,23 @@ TEST(FileJudges, TfdStreamsThatEndEarlyAndBlocksBeyondAReceiverAreRefused) {
   for (int i = 0; i < 0x102; ++i) huge.insert(huge.end(), {0, 7, 0, 0, 0, 1, 0x7F, 0xFA, 0});
   EXPECT_EQ(TFD_LoadImage(*store, huge.data(), huge.size()), result::kTfdBeyondReceiver);
   EXPECT_EQ(Result_Text(result::kTfdBeyondReceiver), "TFD_Load: A block is larger than a receiver holds");
+}
+
+TEST(FileJudges, ACopyOfDefaultsWithWrongSectionChecksumsSaysSo) {
+  Workspace workspace;
+  workspace.Image(ComponentKind::Defaults) = test::SettingsImage(kLayoutDvbS, 10);
+  workspace.Image(ComponentKind::Defaults).resize(kDefaultsImageSize, 0);
+  workspace.Present(ComponentKind::Defaults) = true;
+  ScriptedInteraction sound;
+  ASSERT_TRUE(Defaults_ToFlash(workspace, sound));
+  EXPECT_TRUE(sound.Texts().empty()) << Joined(sound);
+  workspace.Image(ComponentKind::Defaults)[100] ^= 1;  // section 1
+  ScriptedInteraction damaged;
+  damaged.AnswerQuestion(true);
+  ASSERT_TRUE(Defaults_ToFlash(workspace, damaged));
+  EXPECT_NE(Joined(damaged).find("The defaults' section checksums 1 (stored"), std::string::npos)
+      << Joined(damaged);
+  EXPECT_NE(Joined(damaged).find("The copy carries them into the Flash."), std::string::npos);
 }
 
 TEST(FileJudges, AFirmwareLargerThanAReceiverHoldsIsRefused) {

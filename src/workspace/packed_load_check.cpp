@@ -135,6 +135,29 @@ bool WalkEntry(const packed::DirectoryEntry& entry, int j, Walk& walk, PackedLoa
   return true;
 }
 
+// The entries after the settings are whole are never read, but blocks come
+// in the order of their entries: one below its predecessor there means the
+// directory was reordered (a block swapped into the settings, say).
+void NameEntriesOutOfOrder(const uint8_t* packed, size_t packedSize, const packed::Form& form, int count,
+                           const Walk& walk, PackedLoadFindings& findings) {
+  uint32_t previousOffset = walk.previousOffset;
+  int previous = walk.previous;
+  for (int j = previous + 1; j < count; ++j) {
+    const std::optional<size_t> at = packed::EntryOffset(packedSize, form, j);
+    if (!at) return;
+    const packed::DirectoryEntry entry = packed::ReadEntry(packed + *at, form.littleEndian);
+    if (packed::IsUnused(entry)) continue;
+    if (entry.blockOffset < previousOffset) {
+      findings.named.push_back(Entry(j) + " names a block below that of " + Entry(previous) +
+                               ": the directory is out of order, and the settings may hold a block of "
+                               "another place.");
+      return;
+    }
+    previous = j;
+    previousOffset = entry.blockOffset;
+  }
+}
+
 }  // namespace
 
 void PackedBlock_CheckCoverage(const uint8_t* packed, size_t packedSize, PackedLoadFindings& findings) {
@@ -146,7 +169,11 @@ void PackedBlock_CheckCoverage(const uint8_t* packed, size_t packedSize, PackedL
     const std::optional<size_t> at = packed::EntryOffset(packedSize, form, j);
     if (!at || !WalkEntry(packed::ReadEntry(packed + *at, form.littleEndian), j, walk, findings)) break;
   }
-  if (findings.Refused() || walk.written >= packed::kUnpackLimit) return;
+  if (findings.Refused()) return;
+  if (walk.written >= packed::kUnpackLimit) {
+    NameEntriesOutOfOrder(packed, packedSize, form, count, walk, findings);
+    return;
+  }
   findings.refusal = walk.previous < 0 ? "the directory names no block"
                                        : "the directory ends after " + Entry(walk.previous) +
                                              ", which gives only " + OfSettings(walk.written);

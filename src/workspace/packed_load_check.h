@@ -44,7 +44,9 @@ PackedLoadFindings PackedBlock_CheckForLoad(const uint8_t* packed, size_t packed
 // Whether the directory gives the whole settings part (0x60000 bytes) in
 // order, walking it as UnPackFlashData does, with the data lengths the load
 // check has proven. Named also when an entry's data end inside an 8192-byte
-// settings block before the settings are whole. Refused (naming the entry) when an entry's block lies
+// settings block before the settings are whole, or when an entry after the
+// settings are whole names a block below its predecessor's (a reordered
+// directory). Refused (naming the entry) when an entry's block lies
 // below the previous one before the settings are whole, or the directory ends
 // before they are; named when an unused entry is passed over before the end
 // (the blocks after it take its place) or an entry names the previous block

@@ -6,10 +6,11 @@ WIN_BUILD  ?= build-windows
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 SOAK_RUNS  ?= 20
+DAMAGE_CASES ?= 800
 FUZZ_MINUTES ?= 10
 FUZZ_TARGETS ?=
 
-.PHONY: all build run test unit-tests soak soak-long format-check package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
+.PHONY: all build run test unit-tests soak soak-long damage-soak damage-soak-long format-check package package-check package-install-check sanitizer-tests fuzz fuzz-long windows windows-tests bench clean
 
 all: build
 
@@ -20,7 +21,7 @@ build:
 run: build
 	scripts/run-program $(BUILD)
 
-test: format-check unit-tests soak package-check sanitizer-tests fuzz windows-tests
+test: format-check unit-tests soak damage-soak package-check sanitizer-tests fuzz windows-tests
 
 unit-tests: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -40,6 +41,16 @@ soak: build
 # data on the paced lines, twice the faults); about a quarter of an hour.
 soak-long: build
 	nice scripts/soak $(BUILD) --runs 500 --jobs 2 --line-seconds 8 --max-faults 16
+
+# A short damage soak (800 cases, about a minute): files of every form
+# damaged and loaded again. Fails on any silent difference from the known
+# image, or where info and verify judge a file otherwise than the load.
+damage-soak: build
+	scripts/damage-soak $(BUILD) --cases $(DAMAGE_CASES)
+
+# The long damage soak of the README's table (20,000 cases).
+damage-soak-long: build
+	nice scripts/damage-soak $(BUILD) --cases 20000
 
 # The Debian package $(BUILD)/tolvpack_VERSION_ARCH.deb: only what it holds
 # is built (the programs, manual pages and changelog), not the tests.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -328,25 +329,75 @@ std::vector<std::string> Backup_CheckSums(const std::string& dir) {
   return faults;
 }
 
-std::optional<std::string> Backup_RecordedPort(const std::string& dir) {
-  std::vector<uint8_t> bytes;
+namespace {
+
+// The text of "key": "TEXT" in json, as backup.json writes it (JsonString: \"
+// and \\ escaped); nothing when absent.
+std::optional<std::string> JsonStringField(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\": \"";
+  size_t at = json.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  std::string text;
+  for (at += key.size(); at < json.size() && json[at] != '"'; ++at) {
+    if (json[at] == '\\' && at + 1 < json.size()) ++at;
+    text += json[at];
+  }
+  if (at >= json.size()) return std::nullopt;
+  return text;
+}
+
+// The number of "key": NUMBER in json; nothing when absent or not a number.
+std::optional<int32_t> JsonNumberField(const std::string& json, const std::string& name) {
+  const std::string key = "\"" + name + "\": ";
+  const size_t at = json.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  size_t end = at + key.size();
+  int64_t value = 0;
+  for (; end < json.size() && std::isdigit(static_cast<unsigned char>(json[end])) && value <= INT32_MAX;
+       ++end)
+    value = value * 10 + (json[end] - '0');
+  if (end == at + key.size() || value > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+std::optional<std::string> BackupJson(const std::string& dir) {
+  const std::string path = TextOf(FolderPathOf(dir) / kBackupJsonName);
+  // backup.json is a few hundred bytes: a large one is not read.
+  constexpr uint64_t kLargestJson = 1u << 20;
   try {
-    bytes = ReadFileBytes(TextOf(FolderPathOf(dir) / kBackupJsonName));
+    if (FileSizeOf(path) > kLargestJson) return std::nullopt;
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
   } catch (const FileError&) {
     return std::nullopt;
   }
-  // "port": "TEXT", as backup.json writes it (JsonString: \" and \\ escaped).
-  const std::string json(bytes.begin(), bytes.end());
-  const std::string key = "\"port\": \"";
-  size_t at = json.find(key);
-  if (at == std::string::npos) return std::nullopt;
-  std::string port;
-  for (at += key.size(); at < json.size() && json[at] != '"'; ++at) {
-    if (json[at] == '\\' && at + 1 < json.size()) ++at;
-    port += json[at];
-  }
-  if (at >= json.size() || port.empty()) return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> Backup_RecordedPort(const std::string& dir) {
+  const std::string port = Backup_ReadRecord(dir).port;
+  if (port.empty()) return std::nullopt;
   return port;
+}
+
+BackupRecord Backup_ReadRecord(const std::string& dir) {
+  BackupRecord record;
+  const std::optional<std::string> json = BackupJson(dir);
+  if (!json) return record;
+  record.systemId = JsonNumberField(*json, "systemId");
+  record.model = JsonStringField(*json, "model").value_or("");
+  record.date = JsonStringField(*json, "date").value_or("");
+  record.port = JsonStringField(*json, "port").value_or("");
+  return record;
+}
+
+std::vector<std::string> Backup_Faults(const std::string& dir) {
+  try {
+    return Backup_CheckSums(dir);
+  } catch (const FileError& error) {
+    return {error.what()};
+  }
 }
 
 }  // namespace tolv::cli

@@ -87,4 +87,20 @@ std::vector<std::string> Backup_CheckSums(const std::string& dir);
 // The port backup.json of dir records, when it can be read.
 std::optional<std::string> Backup_RecordedPort(const std::string& dir);
 
+// What backup.json of dir says the backup is; each field empty (or unset)
+// when the file cannot be read or does not hold it.
+struct BackupRecord {
+  std::optional<int32_t> systemId;
+  std::string model;
+  std::string date;  // as written, e.g. "2026-12-07T18:30:00Z"
+  std::string port;
+};
+BackupRecord Backup_ReadRecord(const std::string& dir);
+
+// The faults of backup folder dir that keep "tolv restore" from sending it,
+// one line each: Backup_CheckSums, or SHA256SUMS that cannot be read. Every
+// command that reads a backup folder (verify, info, diff, restore) judges it
+// by this list. Empty when it is whole.
+std::vector<std::string> Backup_Faults(const std::string& dir);
+
 }  // namespace tolv::cli

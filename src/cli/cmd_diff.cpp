@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "cli/backup_diff.h"
+#include "cli/backup_folder.h"
 #include "cli/cli_command.h"
+#include "cli/folder_input.h"
 #include "cli/steps.h"
 #include "common/file_io.h"
 #include "flash/model_list.h"
@@ -47,12 +49,27 @@ Step BackupStep(const std::string& arg) {
 }
 
 // Loads one backup into workspace; its messages (a refusal, bad checksums)
-// go to standard error. Returns whether it loaded.
-bool LoadBackup(const Step& step, Workspace& workspace) {
+// go to standard error. A backup folder must match its SHA256SUMS, as for
+// "tolv restore", and gives the SystemID its backup.json records. Returns
+// whether it loaded.
+bool LoadBackup(const std::string& arg, const Step& step, Workspace& workspace) {
+  const bool backupFolder = NamesFolder(arg) && Backup_IsFolder(arg);
+  if (backupFolder) {
+    const std::vector<std::string> faults = Backup_Faults(arg);
+    for (const std::string& fault : faults) std::fprintf(stderr, "%s: %s\n", arg.c_str(), fault.c_str());
+    if (!faults.empty()) {
+      std::fprintf(stderr, "tolv diff: \"%s\" does not match its %s.\n", arg.c_str(), kBackupSumsName);
+      return false;
+    }
+  }
   ConsoleInteraction ui(false);
-  if (!RunSteps({step}, workspace, ui).Stops()) return true;
-  std::fprintf(stderr, "tolv diff: \"%s\" could not be loaded.\n", step.text.c_str());
-  return false;
+  if (RunSteps({step}, workspace, ui).Stops()) {
+    std::fprintf(stderr, "tolv diff: \"%s\" could not be loaded.\n", step.text.c_str());
+    return false;
+  }
+  if (backupFolder && workspace.systemId == 0)
+    workspace.systemId = Backup_ReadRecord(arg).systemId.value_or(0);
+  return true;
 }
 
 int RunDiff(const std::vector<std::string>& args) {
@@ -62,8 +79,8 @@ int RunDiff(const std::vector<std::string>& args) {
   try {
     auto a = std::make_unique<Workspace>();
     auto b = std::make_unique<Workspace>();
-    const bool loadedA = LoadBackup(stepA, *a);
-    const bool loadedB = LoadBackup(stepB, *b);
+    const bool loadedA = LoadBackup(parsed.backups[0], stepA, *a);
+    const bool loadedB = LoadBackup(parsed.backups[1], stepB, *b);
     if (!loadedA || !loadedB) return kExitUsage;
     const BackupDiff diff = Backups_Compare(*a, *b);
     try {

@@ -20,6 +20,7 @@ void PrintVerdict(const FileReport& report) {
                 c.stored, c.computed);
   }
   for (const std::string& problem : report.problems) std::printf("%s: BAD %s\n", file, problem.c_str());
+  for (const std::string& named : report.named) std::printf("%s: BAD %s\n", file, named.c_str());
   if (!report.AllOk()) return;
   if (report.checksums.empty()) {
     std::printf("%s: OK (%s, carries no checksums)\n", file, report.form.c_str());
@@ -54,7 +55,8 @@ const CliCommand kVerifyCommand = {
     "settings unpack. Prints one line \"FILE: OK (...)\" per sound file, and one\n"
     "line \"FILE: BAD ...\" for each wrong checksum or fault, naming it. A folder\n"
     "(DIR/) stands for every KIND.bin in it, as \"tolv convert -o DIR/\" writes\n"
-    "them.\n"
+    "them; a backup folder (\"tolv backup\") is also checked whole, as \"tolv\n"
+    "restore\" checks it: every file against SHA256SUMS, and its backup.tfd.\n"
     "\n"
     "  --json   one JSON object per file, on one line, as \"tolv info --json\"\n"
     "           prints it: every checksum with \"ok\", the problems, and \"ok\" for\n"

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 
+#include "cli/backup_folder.h"
 #include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "cli/json_text.h"
@@ -14,6 +15,7 @@
 #include "flash/model_header.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
+#include "tfd/tfd_store.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/flash_settings.h"
@@ -80,10 +82,11 @@ void InspectStd(const std::vector<uint8_t>& bytes, FileReport& report) {
   }
   if (std::memcmp(bytes.data(), "ToPfIeLd", 8) != 0)
     report.notes.push_back("the header does not begin \"ToPfIeLd\"");
-  SetSystemId(STD_ReadSystemId(bytes.data(), bytes.size()), report);
+  const uint16_t systemId = STD_ReadSystemId(bytes.data(), bytes.size());
+  SetSystemId(systemId, report);
   const uint8_t* packed = bytes.data() + kStdPackedOffset;
   AddPackedBlockChecks(packed, kPackedBlockSize, "", report);
-  if (AddUnpackedSettings(packed, kPackedBlockSize, "", report))
+  if (AddUnpackedSettings(packed, kPackedBlockSize, "", report, systemId))
     report.components.push_back({"Flash", kFlashImageSize, "packed, 131072 bytes at offset 64"});
   report.components.push_back({"EEPROM", kEepromImageSize, "at offset 131136"});
   AddEepromChecks(bytes.data() + kStdEepromOffset, kEepromImageSize, "", report);
@@ -135,7 +138,9 @@ bool TakesDefaults(const std::string&, uint64_t size, const std::string&) {
 bool TakesBackground(const std::string&, uint64_t size, const std::string&) {
   return size == kBackgroundImageSize;
 }
-bool TakesFirmware(const std::string& extension, uint64_t, const std::string&) { return extension == "bin"; }
+bool TakesFirmware(const std::string& extension, uint64_t size, const std::string&) {
+  return extension == "bin" && size <= kFirmwareMaxSize;
+}
 
 void InspectLoader(const std::vector<uint8_t>& bytes, FileReport& report) {
   report.components.push_back({"Loader", bytes.size(), ""});
@@ -185,7 +190,11 @@ InspectFunction BinInspector(ComponentKind kind) {
   return &InspectFirmware;
 }
 
+// The largest file of any form: a TFD file (kTfdMaxFileSize).
+constexpr uint64_t kLargestInput = kTfdMaxFileSize;
+
 std::string BinSizeText(ComponentKind kind) {
+  if (kind == ComponentKind::Firmware) return "at most " + std::to_string(kFirmwareMaxSize) + " bytes";
   if (kind == ComponentKind::Defaults)
     return std::to_string(kFlashImageSize) + " or " + std::to_string(kDefaultsImageSize) + " bytes";
   return std::to_string(ComponentImageSize(kind)) + " bytes";
@@ -210,7 +219,7 @@ std::string ModelHeaderReport::Describe() const {
   return own + " (unlisted model: no built-in template)";
 }
 
-bool FileReport::AllOk() const { return problems.empty() && BadChecksumCount() == 0; }
+bool FileReport::AllOk() const { return problems.empty() && named.empty() && BadChecksumCount() == 0; }
 
 bool FileReport::Readable() const {
   if (form == "unrecognised" || !problems.empty()) return false;
@@ -243,6 +252,14 @@ const std::vector<FileInspector>& FileInspectors() {
 FileReport InspectFile(const std::string& path) {
   FileReport report;
   report.path = path;
+  // The size first: a file larger than any form this tool reads is not read.
+  report.size = FileSizeOf(path);
+  if (report.size > kLargestInput) {
+    report.form = "unrecognised";
+    report.problems.push_back("larger than any file this tool reads (" + std::to_string(kLargestInput) +
+                              " bytes)");
+    return report;
+  }
   std::vector<uint8_t> bytes = ReadFileBytes(path);
   report.size = bytes.size();
   const std::string extension = LowerExtension(path);
@@ -260,9 +277,14 @@ FileReport InspectFile(const std::string& path) {
 FileReport InspectComponentBin(const std::string& path, ComponentKind kind) {
   FileReport report;
   report.path = path;
+  report.form = std::string(ComponentName(kind)) + " BIN";
+  report.size = FileSizeOf(path);
+  if (!Component_BinSizeAccepted(kind, report.size)) {
+    report.problems.push_back("a " + report.form + " has " + BinSizeText(kind));
+    return report;
+  }
   const std::vector<uint8_t> bytes = ReadFileBytes(path);
   report.size = bytes.size();
-  report.form = std::string(ComponentName(kind)) + " BIN";
   if (!Component_BinSizeAccepted(kind, bytes.size())) {
     report.problems.push_back("a " + report.form + " has " + BinSizeText(kind));
     return report;
@@ -276,7 +298,26 @@ std::vector<InspectTarget> InspectTargets(const std::string& arg) {
   std::vector<InspectTarget> targets;
   for (const FolderFile& file : FolderComponentFiles(arg)) targets.push_back({file.path, file.kind});
   if (targets.empty()) throw FileError(NoComponentFilesText(arg));
+  const std::string tfd = (arg.ends_with('/') || arg.ends_with('\\') ? arg : arg + "/") + kBackupTfdName;
+  if (Backup_IsFolder(arg) && FileExists(tfd)) targets.push_back({tfd, std::nullopt});
   return targets;
+}
+
+FileReport InspectBackupFolder(const std::string& dir) {
+  FileReport report;
+  report.path = dir;
+  report.form = "backup folder";
+  const BackupRecord record = Backup_ReadRecord(dir);
+  if (record.systemId) {
+    SetSystemId(*record.systemId, report);
+    if (!record.model.empty()) report.modelName = record.model;
+  } else {
+    report.problems.push_back(std::string(kBackupJsonName) + ": no SystemID can be read from it");
+  }
+  if (!record.date.empty())
+    report.notes.push_back("taken " + record.date + (record.port.empty() ? "" : " on " + record.port));
+  for (const std::string& fault : Backup_Faults(dir)) report.problems.push_back(fault);
+  return report;
 }
 
 FileReport Inspect(const InspectTarget& target) {
@@ -296,6 +337,7 @@ bool InspectArguments(const std::vector<std::string>& args,
   };
   for (const std::string& arg : args) {
     attempt([&] {
+      if (NamesFolder(arg) && Backup_IsFolder(arg)) use(InspectBackupFolder(arg));
       for (const InspectTarget& target : InspectTargets(arg)) attempt([&] { use(Inspect(target)); });
     });
   }
@@ -307,9 +349,15 @@ PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, 
   const std::string group = prefix + "packed block";
   PackedBlockCheck check = PackedBlock_Check(packed, packedSize);
   AddModelHeader(packed, packedSize, prefix, report);
-  if (!check.directoryInside) report.problems.push_back(group + ": its directory reaches past the block");
+  if (!check.directoryInside && check.entries.empty())
+    report.problems.push_back(group + ": its directory reaches past the block");
+  // Only the entries a load reads are judged (and a defaults block's default
+  // EEPROM, its second entry): the others hold nothing a load takes.
+  std::vector<int> read = PackedBlock_EntriesRead(packed, packedSize);
+  if (prefix == "defaults " && check.entries.size() > 1) read.push_back(1);
   for (const PackedEntryCheck& entry : check.entries) {
     if (entry.state == PackedEntryState::kSkipped) continue;
+    if (std::find(read.begin(), read.end(), entry.index) == read.end()) continue;
     if (entry.state == PackedEntryState::kOutside) {
       report.problems.push_back(group + " entry " + std::to_string(entry.index) + " lies outside the block");
       continue;
@@ -320,7 +368,7 @@ PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, 
 }
 
 bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
-                         FileReport& report) {
+                         FileReport& report, uint16_t systemId) {
   // The loads' own rule, so that a block they refuse (one whose directory
   // names no block, as in an erased or zeroed block) never passes here.
   std::vector<uint8_t> image(kFlashImageSize, 0);
@@ -330,6 +378,9 @@ bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::st
                                                            : std::string("packed block does not unpack")));
     return false;
   }
+  PackedBlock_CheckModelHeader(packed, packedSize, systemId, findings);
+  for (const std::string& named : findings.named)
+    report.named.push_back((prefix.empty() ? "" : prefix + "block: ") + named);
   AddSettingsChecks(image.data(), kDefaultsSettingsSize, prefix, report);
   return true;
 }
@@ -396,6 +447,7 @@ void PrintReportText(const FileReport& report, std::FILE* out) {
   for (const ChecksumReport& c : report.checksums)
     if (!c.ok) std::fprintf(out, "  BAD %s\n", Describe(c).c_str());
   for (const std::string& problem : report.problems) std::fprintf(out, "  Problem: %s\n", problem.c_str());
+  for (const std::string& named : report.named) std::fprintf(out, "  Named: %s\n", named.c_str());
   for (const std::string& note : report.notes) std::fprintf(out, "  Note: %s\n", note.c_str());
 }
 
@@ -428,8 +480,8 @@ void PrintReportJson(const FileReport& report, std::FILE* out) {
             ",\"stored\":" + std::to_string(c.stored) + ",\"computed\":" + std::to_string(c.computed) +
             ",\"ok\":" + (c.ok ? "true" : "false") + "}";
   }
-  json += "],\"problems\":" + JsonList(report.problems) + ",\"notes\":" + JsonList(report.notes) +
-          ",\"ok\":" + (report.AllOk() ? "true" : "false") + "}";
+  json += "],\"problems\":" + JsonList(report.problems) + ",\"named\":" + JsonList(report.named) +
+          ",\"notes\":" + JsonList(report.notes) + ",\"ok\":" + (report.AllOk() ? "true" : "false") + "}";
   std::fprintf(out, "%s\n", json.c_str());
 }
 

@@ -58,6 +58,11 @@ struct FileReport {
   // Faults beyond checksums: a packed block that does not unpack, a size that
   // fits no form. Each makes verification fail.
   std::vector<std::string> problems;
+  // What a load takes but names (the same sentences its notice gives: an
+  // unused directory entry passed over, a model header of another model,
+  // bytes after a TFD file's last block). Each makes verification fail, but
+  // not reading.
+  std::vector<std::string> named;
   // Remarks that are not faults (how a value was found, what else a file of
   // this size could be).
   std::vector<std::string> notes;
@@ -107,15 +112,22 @@ struct InspectTarget {
 };
 
 // The files a command-line argument stands for: the argument itself, or, for
-// a folder (NamesFolder, cli/folder_input.h), every KIND.bin in it. Throws
+// a folder (NamesFolder, cli/folder_input.h), every KIND.bin in it (and the
+// backup.tfd of a backup folder). Throws
 // FileError for a folder that cannot be read or holds no KIND.bin.
 std::vector<InspectTarget> InspectTargets(const std::string& arg);
+
+// A backup folder as a whole ("tolv backup" makes them): its form "backup
+// folder", the SystemID, model and date backup.json records, and as problems
+// every fault that keeps "tolv restore" from sending it (Backup_Faults).
+FileReport InspectBackupFolder(const std::string& dir);
 
 // InspectFile or InspectComponentBin, as the target says.
 FileReport Inspect(const InspectTarget& target);
 
 // Inspects every file the arguments stand for (InspectTargets) in order and
-// hands each report to use. A file or folder that cannot be read is named on
+// hands each report to use; a backup folder's own report
+// (InspectBackupFolder) comes before those of its files. A file or folder that cannot be read is named on
 // standard error and the others are still inspected. Returns whether every
 // one could be read.
 bool InspectArguments(const std::vector<std::string>& args,
@@ -133,10 +145,11 @@ PackedBlockCheck AddPackedBlockChecks(const uint8_t* packed, size_t packedSize, 
                                       FileReport& report);
 // Unpacks a packed settings block into a scratch image as the loads do
 // (Flash_UnpackSettings); on success adds the layout and the section
-// checksums and returns true, else adds the problem "the packed block does
-// not unpack".
+// checksums, names what the load names (the directory walk; a model header
+// that is not systemId's, 0 for none to compare) and returns true, else adds
+// the problem "the packed block does not unpack" or the load check's refusal.
 bool AddUnpackedSettings(const uint8_t* packed, size_t packedSize, const std::string& prefix,
-                         FileReport& report);
+                         FileReport& report, uint16_t systemId = 0);
 // Layout and section checksums of a settings image (flash or defaults part).
 void AddSettingsChecks(const uint8_t* settings, size_t settingsSize, const std::string& prefix,
                        FileReport& report);

@@ -6,6 +6,7 @@
 #include "cli/inspect.h"
 #include "results/result_codes.h"
 #include "tfd/tfd_store.h"
+#include "workspace/packed_load_check.h"
 #include "workspace/tfd_files.h"
 
 namespace tolv::cli {
@@ -42,14 +43,22 @@ void AddComponent(uint16_t type, const tTFDBlock& slot, const std::string& how, 
   if (kind == ComponentKind::Flash) {
     report.components.push_back({"Flash", kFlashImageSize, "packed, " + how});
     AddPackedBlockChecks(data, size, "flash ", report);
-    AddUnpackedSettings(data, size, "flash ", report);
+    AddUnpackedSettings(data, size, "flash ", report, static_cast<uint16_t>(report.systemId.value_or(0)));
   } else if (kind == ComponentKind::Defaults) {
     report.components.push_back({"Defaults", kDefaultsSettingsSize + kEepromImageSize,
                                  "settings and default EEPROM, packed, " + how});
     AddPackedBlockChecks(data, size, "defaults ", report);
-    AddUnpackedSettings(data, size, "defaults ", report);
+    if (!AddUnpackedSettings(data, size, "defaults ", report,
+                             static_cast<uint16_t>(report.systemId.value_or(0))))
+      return;
     uint8_t eeprom[kEepromImageSize];
-    if (UnPackDefaultsEeprom(data, size, eeprom)) AddEepromChecks(eeprom, sizeof eeprom, "defaults ", report);
+    if (UnPackDefaultsEeprom(data, size, eeprom)) {
+      AddEepromChecks(eeprom, sizeof eeprom, "defaults ", report);
+    } else if (const PackedLoadFindings entry = PackedBlock_CheckForLoad(data, size, {1}); entry.Refused()) {
+      report.problems.push_back("defaults packed block is not loaded: " + entry.refusal);
+    } else {
+      report.named.push_back("defaults block: The block gives no default EEPROM: its 256 bytes are zero.");
+    }
   } else {
     report.components.push_back({ComponentName(kind), size, how});
     if (kind == ComponentKind::Eeprom) AddEepromChecks(data, size, "", report);
@@ -103,6 +112,7 @@ void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report) {
     report.notes.push_back("the blocks after the fault were not read");
     return;
   }
+  if (info.bytesAfterBlocks > 0) report.named.push_back(TFD_BytesAfterBlocksText(info.bytesAfterBlocks));
   auto store = std::make_unique<TfdStore>();
   const int32_t load = TFD_LoadImage(*store, bytes.data(), bytes.size());
   if (load != result::kOk) {

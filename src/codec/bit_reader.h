@@ -1,5 +1,7 @@
 // Most-significant-bit-first reader of a compressed stream (internal to the
-// codec). Past the end of the source the stream continues with zero bits.
+// codec). Past the end of the source the stream continues with zero bits,
+// which are counted (phantomBytes) so that a stream that needed them can be
+// told from one that ended within its bytes.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@ struct BitCursor {
   // most kRefillBits bits.
   static constexpr int kRefillBits = 56;
   [[gnu::always_inline]] static void Refill(const uint8_t*& next, const uint8_t* end, uint64_t& buffer,
-                                            int& validBits) {
+                                            int& validBits, int& phantomBytes) {
     if (end - next >= 8) [[likely]] {
       // The eight bytes are ORed in below the valid bits, and as many whole
       // bytes as fit are counted as taken. The bits beyond them are the
@@ -28,9 +30,15 @@ struct BitCursor {
       validBits |= 56;
       return;
     }
-    // Near the end: the last seven bytes one at a time, then zero bytes.
+    // Near the end: the last seven bytes one at a time, then zero bytes,
+    // counted.
     while (validBits < kRefillBits) {
-      const uint64_t byte = next < end ? *next++ : 0;
+      uint64_t byte = 0;
+      if (next < end) {
+        byte = *next++;
+      } else {
+        ++phantomBytes;
+      }
       buffer |= byte << (56 - validBits);
       validBits += 8;
     }
@@ -40,6 +48,10 @@ struct BitCursor {
   static uint32_t Peek(uint64_t buffer, int bitCount) {
     return static_cast<uint32_t>(buffer >> (64 - bitCount));
   }
+
+  // Whether bits past the end of the source were consumed: the zero bytes
+  // loaded lie below the valid bits still unread.
+  static bool ReadPastEnd(int validBits, int phantomBytes) { return phantomBytes * 8 > validBits; }
 
   static void Consume(uint64_t& buffer, int& validBits, int bitCount) {
     buffer <<= bitCount;
@@ -63,7 +75,8 @@ class BitReader {
     Refill();
   }
 
-  void Refill() { BitCursor::Refill(next, end, buffer, validBits); }
+  void Refill() { BitCursor::Refill(next, end, buffer, validBits, phantomBytes); }
+  bool ReadPastEnd() const { return BitCursor::ReadPastEnd(validBits, phantomBytes); }
 
   // The next 16 bits without consuming them.
   uint32_t Peek16() const { return BitCursor::Peek(buffer, 16); }
@@ -93,6 +106,7 @@ class BitReader {
   const uint8_t* end;
   uint64_t buffer = 0;
   int validBits = 0;
+  int phantomBytes = 0;  // zero bytes loaded past the end of the source
 };
 
 }  // namespace tolv::block

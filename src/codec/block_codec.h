@@ -36,6 +36,18 @@ constexpr int32_t Block_CompressBound(int32_t srcSize) {
 // the input. Works on the stack (about 40 KB) without allocating.
 int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize);
 
+// Whether a stream may end before the output is whole: the receiver's
+// decoder reads zero bits past the end (kZeroBitsAfter, as Block_Decompress);
+// a stream read from a file must hold every bit it needs (kWithinSource).
+enum class StreamEnd : uint8_t { kZeroBitsAfter, kWithinSource };
+
+// Block_Decompress, but with kWithinSource also returns 0 when the output
+// needed bits past the end of src (a cut stream, whose last bytes would
+// otherwise come out of zero bits); dst then holds the whole output as
+// decoded.
+int32_t Block_DecompressAs(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize,
+                           StreamEnd streamEnd);
+
 // Compresses srcSize bytes from src into dst, which must have room for
 // Block_CompressBound(srcSize) bytes.
 //

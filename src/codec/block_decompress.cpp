@@ -222,22 +222,25 @@ bool Decoder::DecodeChunk(uint32_t chunkSize) {
   const uint8_t* const end = reader.end;
   uint64_t bits = reader.buffer;
   int validBits = reader.validBits;
+  int phantomBytes = reader.phantomBytes;
   uint32_t codesLeft = codesLeftInBlock;
   while (out < chunkEnd) {
     if (codesLeft == 0) [[unlikely]] {
       reader.next = next;
       reader.buffer = bits;
       reader.validBits = validBits;
+      reader.phantomBytes = phantomBytes;
       if (!ReadBlockHeader()) return false;
       next = reader.next;
       bits = reader.buffer;
       validBits = reader.validBits;
+      phantomBytes = reader.phantomBytes;
       codesLeft = codesLeftInBlock;
     }
     --codesLeft;
     // At most 16 bits of literal/length code, 16 of distance class and 12
     // further distance bits.
-    BitCursor::Refill(next, end, bits, validBits);
+    BitCursor::Refill(next, end, bits, validBits, phantomBytes);
     const uint32_t symbol = litLen.Decode(bits, validBits);
     if (symbol < 256) {
       *out++ = static_cast<uint8_t>(symbol);
@@ -259,6 +262,7 @@ bool Decoder::DecodeChunk(uint32_t chunkSize) {
   reader.next = next;
   reader.buffer = bits;
   reader.validBits = validBits;
+  reader.phantomBytes = phantomBytes;
   codesLeftInBlock = codesLeft;
   outIndex = static_cast<uint32_t>(out - buffer);
   return true;
@@ -274,6 +278,11 @@ void Decoder::MoveChunkToHistory() {
 }  // namespace
 
 int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize) {
+  return Block_DecompressAs(src, srcSize, dst, dstSize, StreamEnd::kZeroBitsAfter);
+}
+
+int32_t Block_DecompressAs(const uint8_t* src, int32_t srcSize, uint8_t* dst, int32_t dstSize,
+                           StreamEnd streamEnd) {
   if (dstSize <= 0) return 1;
   Decoder decoder(src, srcSize);
   for (int32_t produced = 0; produced < dstSize;) {
@@ -283,6 +292,7 @@ int32_t Block_Decompress(const uint8_t* src, int32_t srcSize, uint8_t* dst, int3
     produced += chunkSize;
     if (produced < dstSize) decoder.MoveChunkToHistory();
   }
+  if (streamEnd == StreamEnd::kWithinSource && decoder.reader.ReadPastEnd()) return 0;
   return 1;
 }
 

@@ -169,6 +169,13 @@ void Flash_WriteModelHeader(uint16_t systemId, uint8_t* packed, int32_t& headerL
   packed::SetBuiltInModelName(systemId);
 }
 
+bool ModelHeader_FitsSystemId(const ModelHeader& header, uint16_t systemId) {
+  const std::optional<packed::HeaderTemplate> builtIn = packed::HeaderTemplateOf(systemId);
+  if (!builtIn) return ModelHeader_SystemId(header) == systemId;
+  return header.littleEndian == builtIn->littleEndian &&
+         std::equal(header.bytes.begin(), header.bytes.end(), builtIn->bytes.begin(), builtIn->bytes.end());
+}
+
 bool Flash_HasModelHeader(uint16_t systemId) { return packed::HeaderTemplateOf(systemId).has_value(); }
 
 bool PackedBlock_IsLittleEndian(const uint8_t* packed, size_t packedSize) {

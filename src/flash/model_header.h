@@ -48,6 +48,11 @@ bool ModelHeader_Usable(const ModelHeader& header);
 // 1416, 10446 or 21031; 10446 also serves 10416 and 12406), or nothing.
 std::optional<uint16_t> ModelHeader_BuiltInTemplate(const ModelHeader& header);
 
+// True when header is the one a block of systemId carries: the built-in
+// template systemId packs with (10416 and 12406 share 10446's), or, for a
+// system ID without a template, a header naming systemId in bytes 5 and 6.
+bool ModelHeader_FitsSystemId(const ModelHeader& header, uint16_t systemId);
+
 // A model header for systemId made from built-in template 406 (big-endian
 // form) or 21031 (little-endian form), with systemId in bytes 5 and 6 and
 // byte 3 balancing the sum; usable by the packers. For an emulated receiver

@@ -134,7 +134,11 @@ void ModelList_Load() {
     // A place whose Firmware.dat is no regular file (a FIFO, a device) is
     // passed over: reading it could wait for ever.
     if (!IsRegularFile(path)) continue;
-    Loaded() = LoadedModelList{ModelList::Parse(ReadFileBytes(path)), path};
+    // The size first: a file far larger than any list of models is not read
+    // (every command looks a name up), and lists no model.
+    std::vector<uint8_t> bytes;
+    if (FileSizeOf(path) <= kModelListMaxSize) bytes = ReadFileBytes(path);
+    Loaded() = LoadedModelList{ModelList::Parse(bytes), path};
     return;
   }
 }

@@ -74,8 +74,12 @@ std::vector<std::string> ModelList_SearchPath(const ModelSearchSettings& setting
 // absolute path.
 std::vector<std::string> ModelList_SearchPath();
 
+// The largest Firmware.dat read: 4 MiB, room for 12,000 models of 348 bytes.
+inline constexpr uint64_t kModelListMaxSize = 4u << 20;
+
 // Loads the process's model list once, from the first place of
-// ModelList_SearchPath() that holds a file. Without a file anywhere the list
+// ModelList_SearchPath() that holds a file; a file larger than
+// kModelListMaxSize is not read and gives a list of no model. Without a file anywhere the list
 // stays unloaded and the search is repeated on the next call. Throws FileError
 // when the file found cannot be read (the list stays unloaded).
 void ModelList_Load();

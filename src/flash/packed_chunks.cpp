@@ -70,8 +70,8 @@ bool ReadChunk(const ChunkView& chunk, bool expand, uint8_t* dst) {
     std::copy_n(chunk.stored, chunk.size, dst);
     return true;
   }
-  return Block_Decompress(chunk.stored, static_cast<int32_t>(chunk.storedSize), dst,
-                          static_cast<int32_t>(chunk.size)) != 0;
+  return Block_DecompressAs(chunk.stored, static_cast<int32_t>(chunk.storedSize), dst,
+                            static_cast<int32_t>(chunk.size), StreamEnd::kWithinSource) != 0;
 }
 
 ChunkForms DecideChunkForms(const std::vector<ChunkView>& chunks, uint32_t blockDataCrc) {

@@ -170,6 +170,7 @@ constexpr ResultMessage kMessages[] = {
     {0x0828, "TFD_Load: Invalid block length"},
     {0x0829, "TFD_Load: Unexpected end of file"},
     {0x082A, "TFD_Load: The blocks are larger than 2 GB"},
+    {0x082B, "TFD_Load: A block is larger than a receiver holds"},
     {0x0831, "TFD_BuildImage: The image does not fit the buffer"},
     {0x0832, "TFD_BuildImage: Too many blocks for one file"},
     {0x0841, "TFD_SaveToToppy: Failed to open serial port"},

@@ -60,8 +60,8 @@ int32_t AppendChunk(const uint8_t* image, const TfdFileBlock& block, tTFDBlock& 
     // Nothing to add (an empty slot's buffer may not even exist).
   } else if (block.stored()) {
     std::memcpy(dst, data, block.uncompressedSize);
-  } else if (Block_Decompress(data, static_cast<int32_t>(block.dataLength()), dst, block.uncompressedSize) ==
-             0) {
+  } else if (Block_DecompressAs(data, static_cast<int32_t>(block.dataLength()), dst, block.uncompressedSize,
+                                StreamEnd::kWithinSource) == 0) {
     return result::kTfdDecompressFailed;
   }
   slot.size = static_cast<int32_t>(slot.data.size());
@@ -154,24 +154,31 @@ int32_t TFD_Scan(const uint8_t* image, size_t imageSize, TfdFileInfo& info) {
   // The blocks follow the header one after another without gaps.
   info.blocks.reserve(std::min<size_t>(info.header.blockCount, (imageSize - kTfdHeaderSize) / 8));
   uint64_t total = 0;
+  std::array<uint64_t, kTfdSlotCount> totals{};
   size_t offset = kTfdHeaderSize;
   for (uint32_t i = 0; i < info.header.blockCount; ++i) {
     TfdFileBlock block;
     const int32_t r = ScanBlock(image, imageSize, offset, block);
     if (r != result::kOk) return r;
+    // What a block may expand to is capped at what a receiver holds.
     total += block.uncompressedSize;
-    if (total > kInt32Max) return result::kTfdBlocksTooLarge;
+    totals[block.blockType] += block.uncompressedSize;
+    if (totals[block.blockType] > kTfdMaxBlockSize || total > kTfdMaxTotalSize)
+      return result::kTfdBeyondReceiver;
     info.blocks.push_back(block);
     offset += 2u + block.blockLength;
   }
+  info.bytesAfterBlocks = imageSize - offset;
   return result::kOk;
 }
 
-int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, TfdHeader* header) {
+int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, TfdHeader* header,
+                      size_t* bytesAfterBlocks) {
   TFD_Clear(store);
   TfdFileInfo info;
   int32_t r = TFD_Scan(image, imageSize, info);
   if (header != nullptr && imageSize >= kTfdHeaderSize) *header = info.header;
+  if (bytesAfterBlocks != nullptr) *bytesAfterBlocks = info.bytesAfterBlocks;
   if (r != result::kOk) return r;
   std::array<uint64_t, kTfdSlotCount> totals{};
   uint64_t fileTotal = 0;
@@ -197,11 +204,13 @@ int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, T
   return result::kOk;
 }
 
-int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header) {
+int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header, size_t* bytesAfterBlocks) {
   TFD_Clear(store);
   if (fileName.empty() || !FileExists(fileName)) return result::kTfdFileMissing;
+  // The size first: a file larger than any a receiver's blocks make is not read.
+  if (FileSizeOf(fileName) > kTfdMaxFileSize) return result::kTfdBeyondReceiver;
   const std::vector<uint8_t> file = ReadFileBytes(fileName);
-  return TFD_LoadImage(store, file.data(), file.size(), header);
+  return TFD_LoadImage(store, file.data(), file.size(), header, bytesAfterBlocks);
 }
 
 int32_t TFD_BuildImage(const TfdStore& store, uint16_t systemId, std::vector<uint8_t>& image) {

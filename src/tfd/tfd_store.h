@@ -33,6 +33,14 @@ inline constexpr size_t kTfdBlockHeaderSize = 8;
 inline constexpr int32_t kTfdMaxChunkSize = 32762;
 // Starting size of the library's image buffer (8 MiB); it grows when needed.
 inline constexpr size_t kTfdImageBufferSize = 8388608;
+// The most one block type may expand to: what a receiver holds of its largest
+// component, the firmware (the link's firmware work area, 8 MiB).
+inline constexpr uint64_t kTfdMaxBlockSize = 8388608;
+// The most all block types of a file may expand to together (the firmware
+// and every other component fit with room to spare), and the largest file
+// read: those bytes stored, with a block header per chunk.
+inline constexpr uint64_t kTfdMaxTotalSize = 16u << 20;
+inline constexpr uint64_t kTfdMaxFileSize = kTfdMaxTotalSize + kTfdMaxTotalSize / 4096 + kTfdHeaderSize;
 
 // One slot of the block store.
 struct tTFDBlock {
@@ -71,6 +79,7 @@ struct TfdFileBlock {
 struct TfdFileInfo {
   TfdHeader header;
   std::vector<TfdFileBlock> blocks;  // in file order, as far as the scan got
+  size_t bytesAfterBlocks = 0;       // what the file holds after its last counted block
 };
 
 // ---------------------------------------------------------------------------
@@ -87,25 +96,30 @@ void TFD_Clear(TfdStore& store);
 //     the end of the image, or fewer blocks than the header counts),
 //   kTfdInvalidHeaderLength, kTfdInvalidHeaderCrc (checked in that order
 //     before any block), kTfdInvalidBlockLength (below 6), kTfdInvalidBlockType
-//     (256 or more), kTfdBlocksTooLarge (one type's chunks add up to more than
-//     2^31 - 1 bytes).
+//     (256 or more), kTfdBeyondReceiver (one type's chunks add up to more
+//     than kTfdMaxBlockSize bytes, or all to more than kTfdMaxTotalSize).
 // Block CRCs are computed but not judged here. Bytes after the last counted
-// block are ignored. Never reads outside the image.
+// block are counted in info.bytesAfterBlocks. Never reads outside the image.
 int32_t TFD_Scan(const uint8_t* image, size_t imageSize, TfdFileInfo& info);
 
 // Fills store from a TFD image held in memory: every block's CRC is checked
 // and its chunk copied (stored) or expanded (compressed) and appended to the
 // slot of its type, so a type whose chunks come in several runs keeps all of
 // them in file order. Returns 0, a TFD_Scan code, kTfdInvalidDataCrc or
-// kTfdDecompressFailed. On any failure the store is left empty; on success it
-// holds exactly the file's block types. header (optional) receives the file
-// header whenever the image had 10 bytes.
-int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, TfdHeader* header = nullptr);
+// kTfdDecompressFailed (also for a compressed chunk that ends before its
+// uncompressed size is reached). On any failure the store is left empty; on
+// success it holds exactly the file's block types. header (optional) receives
+// the file header whenever the image had 10 bytes; bytesAfterBlocks
+// (optional) what the image holds after its last counted block.
+int32_t TFD_LoadImage(TfdStore& store, const uint8_t* image, size_t imageSize, TfdHeader* header = nullptr,
+                      size_t* bytesAfterBlocks = nullptr);
 
 // TFD_LoadImage of the file fileName. An empty name or a missing file gives
-// kTfdFileMissing (store emptied). Throws FileError when the file exists but
-// cannot be read (store emptied).
-int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header = nullptr);
+// kTfdFileMissing, a file larger than kTfdMaxFileSize kTfdBeyondReceiver
+// before anything is read (store emptied). Throws FileError when the file
+// exists but cannot be read (store emptied).
+int32_t TFD_Load(TfdStore& store, const std::string& fileName, TfdHeader* header = nullptr,
+                 size_t* bytesAfterBlocks = nullptr);
 
 // Builds the TFD image of store for systemId into image (resized to exactly
 // the image size; its capacity is reused). Present slots in increasing type,

@@ -4,7 +4,10 @@
 #include <algorithm>
 
 #include "common/file_io.h"
+#include "flash/checksums.h"
+#include "flash/packing.h"
 #include "workspace/flash_settings.h"
+#include "workspace/packed_load_check.h"
 
 namespace tolv {
 
@@ -26,7 +29,7 @@ FileNameParts FileName_Split(const std::string& fullName) {
 
 bool Component_BinSizeAccepted(ComponentKind kind, uint64_t fileSize) {
   switch (kind) {
-    case ComponentKind::Firmware: return true;
+    case ComponentKind::Firmware: return fileSize <= kFirmwareMaxSize;
     // The settings part and default EEPROM as other tools keep them, or the
     // whole image with its carried tail as this program saves it.
     case ComponentKind::Defaults: return fileSize == kFlashImageSize || fileSize == kDefaultsImageSize;
@@ -37,7 +40,7 @@ bool Component_BinSizeAccepted(ComponentKind kind, uint64_t fileSize) {
 const char* Component_BinSizeMessage(ComponentKind kind) {
   switch (kind) {
     case ComponentKind::Loader: return "Invalid file size (<>64kB)";
-    case ComponentKind::Firmware: return "";
+    case ComponentKind::Firmware: return "Invalid file size (>8MB): no receiver holds a firmware this large";
     case ComponentKind::Flash: return "Invalid file size (<>512kB)";
     case ComponentKind::Eeprom: return "Invalid file size (<>256B)";
     case ComponentKind::Defaults: return "Invalid file size (<>512kB)";
@@ -46,14 +49,37 @@ const char* Component_BinSizeMessage(ComponentKind kind) {
   return "";
 }
 
+namespace {
+
+// The Defaults' checksums that do not match, named when a Defaults BIN is
+// loaded (the Flash's and the EEPROM's are named by the callers that show
+// them after every load): the sections of their settings and the records of
+// their default EEPROM.
+std::string DefaultsChecksumsNotice(const std::vector<uint8_t>& defaults) {
+  PackedLoadFindings findings;
+  Settings_CheckSections(defaults.data(), kDefaultsSettingsSize, "defaults'", findings);
+  std::string records;
+  for (const ChecksumCheck& check :
+       Eeprom_CheckChecksums(defaults.data() + kDefaultsEepromOffset, kEepromImageSize))
+    if (!check.Ok()) records += (records.empty() ? "" : ", ") + std::to_string(check.number);
+  if (!records.empty())
+    findings.named.push_back("The default EEPROM's record checksums " + records +
+                             " do not match; a save recomputes them.");
+  std::string text;
+  for (const std::string& sentence : findings.named) text += (text.empty() ? "" : " ") + sentence;
+  return text;
+}
+
+}  // namespace
+
 Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,
                           UserInteraction& ui) {
   if (!Component_BinSizeAccepted(kind, FileSizeOf(path)))
-    return ShowFailure(ui, Component_BinSizeMessage(kind));
+    return ShowRefusal(ui, Component_BinSizeMessage(kind));
   // Read whole and check again: the file may have changed since its size was
   // taken, and the image must not be left half-written.
   std::vector<uint8_t> bytes = ReadFileBytes(path);
-  if (!Component_BinSizeAccepted(kind, bytes.size())) return ShowFailure(ui, Component_BinSizeMessage(kind));
+  if (!Component_BinSizeAccepted(kind, bytes.size())) return ShowRefusal(ui, Component_BinSizeMessage(kind));
   std::vector<uint8_t>& image = workspace.Image(kind);
   if (kind == ComponentKind::Firmware) {
     image = std::move(bytes);
@@ -65,6 +91,8 @@ Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::s
   }
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);
+  if (kind == ComponentKind::Defaults)
+    if (const std::string notice = DefaultsChecksumsNotice(image); !notice.empty()) ui.Notice(notice);
   return Outcome::Done();
 }
 

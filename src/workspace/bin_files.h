@@ -26,12 +26,16 @@ FileNameParts FileName_Split(const std::string& fullName);
 
 // Whether a BIN file of fileSize bytes loads as kind: exactly the image size,
 // except the Defaults, where both the 524,288-byte settings file and the
-// 524,544-byte whole image (as Component_SaveBin writes it) load; any size for
-// the Firmware.
+// 524,544-byte whole image (as Component_SaveBin writes it) load; for the
+// Firmware any size up to kFirmwareMaxSize.
 bool Component_BinSizeAccepted(ComponentKind kind, uint64_t fileSize);
 
+// The largest Firmware a BIN file may give: what a receiver's firmware work
+// area holds (8 MiB), as for a TFD file's blocks (kTfdMaxBlockSize).
+inline constexpr uint64_t kFirmwareMaxSize = 8388608;
+
 // The message shown for a BIN file of the wrong size ("Invalid file size
-// (<>64kB)", ...); empty for the Firmware.
+// (<>64kB)", ...); for the Firmware, the text of one beyond kFirmwareMaxSize.
 const char* Component_BinSizeMessage(ComponentKind kind);
 
 // Loads the BIN file at path as component kind. A file of the wrong size is
@@ -41,6 +45,8 @@ const char* Component_BinSizeMessage(ComponentKind kind);
 // 256 bytes as they were while the Defaults are present, and zero while they
 // are absent), the component becomes present, and for the Flash
 // the layout is recognised (Flash_DetectLayout). The SystemID is not changed.
+// A Defaults file whose section or default EEPROM record checksums do not
+// match is taken as it is, with those checksums named in a notice.
 // Throws FileError, with the workspace unchanged, when the file cannot be
 // read. Done when the component was loaded.
 Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::string& path,

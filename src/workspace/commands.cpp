@@ -7,6 +7,7 @@
 
 #include "flash/layout.h"
 #include "workspace/flash_settings.h"
+#include "workspace/packed_load_check.h"
 
 namespace tolv {
 
@@ -101,6 +102,12 @@ Outcome Defaults_ToFlash(Workspace& workspace, UserInteraction& ui) {
   uint8_t tableVariant = SectionTable_Variant(workspace.sectionTable);
   workspace.sectionTableMatchesFlash =
       tableVariant != kLayoutNone && Flash_RecogniseLayout(flash.data(), flash.size()) == tableVariant;
+  // A save recomputes the Flash's checksums: Defaults whose own do not match
+  // would come out of it looking sound, so the copy says so.
+  PackedLoadFindings findings;
+  Settings_CheckSections(defaults.data(), kDefaultsSettingsSize, "defaults'", findings);
+  for (const std::string& sentence : findings.named)
+    ui.Notice(sentence + " The copy carries them into the Flash.");
   return Outcome::Done();
 }
 

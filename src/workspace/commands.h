@@ -61,8 +61,10 @@ Outcome Defaults_FromFlash(Workspace& workspace, UserInteraction& ui);
 // the EEPROM, and marks both
 // present. The layout variant and section table are not re-derived; the
 // table counts as the Flash's own only when the new contents pass that same
-// layout's test. Done when the copy was made; cancelled on No; nothing to
-// do, without a question, when the Defaults are absent.
+// layout's test. Section checksums of the Defaults that do not match are
+// named in a notice, as a save would recompute them in the Flash. Done when
+// the copy was made; cancelled on No; nothing to do, without a question,
+// when the Defaults are absent.
 Outcome Defaults_ToFlash(Workspace& workspace, UserInteraction& ui);
 
 // "NULL Settings": all 524,544 Defaults bytes zero, Defaults present. No

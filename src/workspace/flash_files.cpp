@@ -14,9 +14,9 @@ namespace tolv {
 
 Outcome FlashDump_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   constexpr const char* kWrongSize = "Invalid file size (<>128kB)";
-  if (FileSizeOf(path) != kPackedBlockSize) return ShowFailure(ui, kWrongSize);
+  if (FileSizeOf(path) != kPackedBlockSize) return ShowRefusal(ui, kWrongSize);
   std::vector<uint8_t> packed = ReadFileBytes(path);
-  if (packed.size() != kPackedBlockSize) return ShowFailure(ui, kWrongSize);
+  if (packed.size() != kPackedBlockSize) return ShowRefusal(ui, kWrongSize);
   Outcome loaded = Flash_LoadPackedSettings(workspace, packed.data(), packed.size(), ui);
   if (!loaded) return loaded;
   // A dump stores no SystemID: its header is kept for the one it names.
@@ -121,13 +121,13 @@ std::vector<std::string> FlashBlocks_Leftovers(const Workspace& workspace, const
 
 Outcome FlashBlock_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   std::optional<FlashBlockName> name = FlashBlock_ParseName(path);
-  if (!name) return ShowFailure(ui, "You didn't select a flash block file.");
+  if (!name) return ShowRefusal(ui, "You didn't select a flash block file.");
   if (!name->section)
-    return ShowFailure(
+    return ShowRefusal(
         ui, "\"" + name->digits + "\" in the brackets of the file name is not a flash block number.");
   int k = *name->section;
   if (k < 1 || k > kSectionCount)
-    return ShowFailure(ui,
+    return ShowRefusal(ui,
                        "Flash block " + name->digits + " does not exist: the blocks are numbered 01 to 13.");
   if (!workspace.Present(ComponentKind::Flash))
     return ShowFailure(ui, "Load the flash settings before a flash block.");
@@ -135,7 +135,7 @@ Outcome FlashBlock_Load(Workspace& workspace, const std::string& path, UserInter
   const int32_t length = Section_DataLength(workspace.sectionTable, k);
   std::vector<uint8_t> data = ReadFileBytes(path);
   if (length <= 0 || data.size() != static_cast<size_t>(length)) {
-    return ShowFailure(ui, "The flash block file holds " + std::to_string(data.size()) +
+    return ShowRefusal(ui, "The flash block file holds " + std::to_string(data.size()) +
                                " bytes, but block " + name->digits + " of the " +
                                Layout_Name(SectionTable_Variant(workspace.sectionTable)) + " layout holds " +
                                std::to_string(std::max(length, 0)) + ".");

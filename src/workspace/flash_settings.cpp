@@ -48,35 +48,37 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
   // The unpacker checks block CRCs only; the data of every block it took must
   // also be what its directory entry states.
   found = PackedBlock_CheckForLoad(packed, packedSize, unpacked);
+  // And they must give the whole settings part, block after block.
+  PackedBlock_CheckCoverage(packed, packedSize, found);
   return !found.Refused();
 }
 
 namespace {
 
 // What a load unpacks into before the result becomes the component's image:
-// the starting image, kept per thread so that a load allocates no image of
-// half a megabyte. A load that succeeds swaps it with the component's image,
-// so afterwards it holds the image the component had before.
+// zeros, so that no byte of an earlier image survives under the new one,
+// kept per thread so that a load allocates no image of half a megabyte.
 std::vector<uint8_t>& LoadScratch(const Workspace& workspace, ComponentKind kind) {
   thread_local std::vector<uint8_t> scratch;
-  Workspace_StartingImage(workspace, kind, scratch);
+  scratch.assign(workspace.Image(kind).size(), 0);
   return scratch;
 }
 
 }  // namespace
 
 Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                                 UserInteraction& ui) {
+                                 UserInteraction& ui, uint16_t systemId) {
   std::vector<uint8_t>& flash = LoadScratch(workspace, ComponentKind::Flash);
   PackedLoadFindings findings;
   if (!Flash_UnpackSettings(packed, packedSize, flash, &findings))
-    return ShowFailure(ui,
+    return ShowRefusal(ui,
                        PackedLoad_FailureText("UnPackFlashData failed to unpack the flash block", findings));
+  PackedBlock_CheckModelHeader(packed, packedSize, systemId, findings);
   workspace.Image(ComponentKind::Flash).swap(flash);
   workspace.packedFlash.assign(packed, packed + packedSize);
   workspace.Present(ComponentKind::Flash) = true;
   Flash_DetectLayout(workspace);
-  if (const std::string notice = PackedLoad_WrongChecksumsText("flash block", findings); !notice.empty())
+  if (const std::string notice = PackedLoad_NoticeText("flash block", findings); !notice.empty())
     ui.Notice(notice);
   return Outcome::Done();
 }
@@ -98,7 +100,8 @@ bool TakeDefaultsEeprom(const uint8_t* packed, size_t packedSize, uint8_t* eepro
     if (std::find(findings.wrongChecksums.begin(), findings.wrongChecksums.end(), wrong) ==
         findings.wrongChecksums.end())
       findings.wrongChecksums.push_back(wrong);
-  UnPackDefaultsEeprom(packed, packedSize, eeprom);
+  if (!UnPackDefaultsEeprom(packed, packedSize, eeprom))
+    findings.named.push_back("The block gives no default EEPROM: its 256 bytes are zero.");
   return true;
 }
 
@@ -114,6 +117,7 @@ bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind, PackedL
   if (kind == ComponentKind::Defaults &&
       !TakeDefaultsEeprom(packed, packedSize, image.data() + kDefaultsEepromOffset, found))
     return false;
+  PackedBlock_CheckModelHeader(packed, packedSize, static_cast<uint16_t>(workspace.systemId), found);
   workspace.Image(kind).swap(image);
   workspace.Present(kind) = true;
   if (kind == ComponentKind::Flash) Flash_DetectLayout(workspace);

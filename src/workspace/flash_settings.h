@@ -41,7 +41,8 @@ void Flash_UpdateChecksums(Workspace& workspace);
 // stated, or a wrong data CRC). findings, when given, receives what the load
 // check found: the refusal (empty when the unpacker itself refused or all
 // went well) and the wrong checksums over sound data of a block that
-// unpacked.
+// unpacked. The directory must give the whole settings part in order
+// (PackedBlock_CheckCoverage), or the block fails.
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash,
                           PackedLoadFindings* findings = nullptr);
 
@@ -49,13 +50,14 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
 // (packedSize bytes) as Flash_UnpackSettings does, over the Flash while it is
 // present and over zeros while it is absent. On success the Flash image takes
 // the result, becomes present and gets its layout recognised, and packedFlash
-// holds the block; wrong checksums over sound data are named in a notice
-// (PackedLoad_WrongChecksumsText, "flash block"). On failure shows
-// "UnPackFlashData failed to unpack the flash block", followed by ": " and
-// the entry and chunk at fault when the load check refused the block
-// (PackedLoad_FailureText), and changes nothing: failed with that text.
+// holds the block; wrong checksums over sound data, what the directory walk
+// names and a model header that is not systemId's (0: not checked) are named in a notice
+// (PackedLoad_NoticeText, "flash block"). The image starts from zeros, not from the Flash it replaces. On
+// failure shows "UnPackFlashData failed to unpack the flash block", followed by ": " and the entry and chunk
+// at fault when the load check refused the block (PackedLoad_FailureText), and changes nothing: failed with
+// that text.
 Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
-                                 UserInteraction& ui);
+                                 UserInteraction& ui, uint16_t systemId = 0);
 
 // Takes the packed Flash or Defaults block that packedFlash holds into its
 // image, as the TFD import and a receiver download do: unpacked as under
@@ -64,12 +66,15 @@ Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, si
 // zeros while it is absent; the Defaults also take their default EEPROM from
 // the block's second entry (the unpacker alone stops after the default
 // settings) when the block has one: that entry passes the same load check or
-// the block fails. On success the component is present and, for the Flash,
+// the block fails. The image starts from zeros. On success the component is present and, for the Flash,
 // its layout recognised, and the block's model header is kept for the
 // workspace's SystemID (Workspace_KeepModelHeader); on failure nothing
 // changes and false is returned. The callers own the messages: findings,
 // when given, receives the load check's refusal and wrong checksums as under
-// Flash_UnpackSettings.
+// Flash_UnpackSettings, and in named what the directory walk names, a model
+// header that is not the workspace SystemID's, a defaults block without its
+// default EEPROM (then zero). Section checksums are the callers' to name
+// (Settings_CheckSections), each in its own words.
 bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind,
                                PackedLoadFindings* findings = nullptr);
 

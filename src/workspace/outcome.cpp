@@ -37,6 +37,11 @@ Outcome ShowFailure(UserInteraction& ui, const std::string& text) {
   return Outcome::Failed(text);
 }
 
+Outcome ShowRefusal(UserInteraction& ui, const std::string& text) {
+  ui.Information(text);
+  return Outcome::Failed(text, FailureCause::kInputRefused);
+}
+
 Outcome ShowPlainFailure(UserInteraction& ui, const std::string& text) {
   ui.Message(text);
   return Outcome::Failed(text);

@@ -69,6 +69,10 @@ struct Outcome {
 // the failed outcome.
 Outcome ShowFailure(UserInteraction& ui, const std::string& text);
 
+// The same for an input that is refused (a file of the wrong size, a damaged
+// block): the outcome's cause is FailureCause::kInputRefused.
+Outcome ShowRefusal(UserInteraction& ui, const std::string& text);
+
 // The same for a failure the window shows as a plain message
 // (UserInteraction::Message), such as "Please enter a valid system ID".
 Outcome ShowPlainFailure(UserInteraction& ui, const std::string& text);

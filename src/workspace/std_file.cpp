@@ -57,16 +57,17 @@ std::string STD_OutputName(const std::string& path) {
 
 Outcome STD_Load(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   // Size first, then the whole file, so that nothing changes unless it was read.
-  if (FileSizeOf(path) != kStdFileSize) return ShowFailure(ui, kWrongSize);
+  if (FileSizeOf(path) != kStdFileSize) return ShowRefusal(ui, kWrongSize);
   std::vector<uint8_t> file = ReadFileBytes(path);
   return STD_LoadFromBytes(workspace, file.data(), file.size(), ui);
 }
 
 Outcome STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t fileSize, UserInteraction& ui) {
-  if (fileSize != kStdFileSize) return ShowFailure(ui, kWrongSize);
+  if (fileSize != kStdFileSize) return ShowRefusal(ui, kWrongSize);
   // The settings decide whether the file loads at all: a file whose packed
   // block does not unpack changes nothing, not even the EEPROM or SystemID.
-  Outcome settings = Flash_LoadPackedSettings(workspace, file + kStdPackedOffset, kPackedBlockSize, ui);
+  Outcome settings = Flash_LoadPackedSettings(workspace, file + kStdPackedOffset, kPackedBlockSize, ui,
+                                              STD_ReadSystemId(file, fileSize));
   if (!settings) return settings;
   std::copy_n(file + kStdEepromOffset, kEepromImageSize, workspace.Image(ComponentKind::Eeprom).begin());
   workspace.Present(ComponentKind::Eeprom) = true;

@@ -4,6 +4,7 @@
 
 #include "flash/packing.h"
 #include "results/result_codes.h"
+#include "workspace/bin_files.h"
 #include "workspace/flash_settings.h"
 
 namespace tolv {
@@ -17,7 +18,7 @@ Outcome ImportFixed(Workspace& workspace, const TfdStore& store, ComponentKind k
                     UserInteraction& ui) {
   std::vector<uint8_t>& image = workspace.Image(kind);
   if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != image.size())
-    return ShowFailure(ui, sizeMessage);
+    return ShowRefusal(ui, sizeMessage);
   TFD_GetBlock(store, BlockTypeOf(kind), image.data(), image.size());
   workspace.Present(kind) = true;
   return Outcome::Done();
@@ -37,19 +38,22 @@ Outcome ImportFirmware(Workspace& workspace, const TfdStore& store) {
 Outcome ImportPacked(Workspace& workspace, const TfdStore& store, ComponentKind kind, UserInteraction& ui) {
   const bool isFlash = kind == ComponentKind::Flash;
   if (static_cast<size_t>(TFD_GetBlockSize(store, BlockTypeOf(kind))) != kPackedBlockSize)
-    return ShowFailure(
+    return ShowRefusal(
         ui, isFlash ? "Invalid size of flash block (<>128kB)" : "Invalid size of defaults block (<>128kB)");
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   TFD_GetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), workspace.packedFlash.size());
   PackedLoadFindings findings;
   if (!Workspace_TakePackedBlock(workspace, kind, &findings)) {
-    return ShowFailure(ui,
+    return ShowRefusal(ui,
                        PackedLoad_FailureText(isFlash ? "UnPackFlashData failed to unpack the flash block"
                                                       : "UnPackFlashData failed to unpack the defaults block",
                                               findings));
   }
-  const std::string notice =
-      PackedLoad_WrongChecksumsText(isFlash ? "flash block" : "defaults block", findings);
+  // The Flash's section checksums are named by the callers that show the
+  // Flash (as after every load); the Defaults' only here.
+  if (!isFlash)
+    Settings_CheckSections(workspace.Image(kind).data(), kDefaultsSettingsSize, "defaults'", findings);
+  const std::string notice = PackedLoad_NoticeText(isFlash ? "flash block" : "defaults block", findings);
   if (!notice.empty()) ui.Notice(notice);
   return Outcome::Done();
 }
@@ -103,12 +107,19 @@ Outcome ExportComponent(Workspace& workspace, TfdStore& store, ComponentKind kin
 
 }  // namespace
 
+std::string TFD_BytesAfterBlocksText(size_t count) {
+  return "The file holds " + std::to_string(count) +
+         " bytes after its last block; they belong to no block and were not read.";
+}
+
 Outcome TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui) {
   // The file is read and checked as a whole before the workspace changes.
   TfdHeader header;
-  const int32_t r = TFD_Load(store, fileName, &header);
-  if (r != result::kOk) return ShowFailure(ui, Result_Text(r));
+  size_t bytesAfterBlocks = 0;
+  const int32_t r = TFD_Load(store, fileName, &header, &bytesAfterBlocks);
+  if (r != result::kOk) return ShowRefusal(ui, Result_Text(r));
   workspace.systemId = header.systemId;
+  if (bytesAfterBlocks > 0) ui.Notice(TFD_BytesAfterBlocksText(bytesAfterBlocks));
   Outcome outcome = Outcome::Done();
   for (ComponentKind kind : kAllComponents) {
     // A type the file does not hold leaves its component as it was.

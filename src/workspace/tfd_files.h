@@ -50,6 +50,10 @@ namespace tolv {
 // exists but cannot be read (the workspace then unchanged).
 Outcome TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
+// The notice of a TFD file that holds count bytes after its last block: the
+// import names them and goes on.
+std::string TFD_BytesAfterBlocksText(size_t count);
+
 // Exports the present components of workspace as the TFD file fileName,
 // through store (cleared first).
 //

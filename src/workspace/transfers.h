@@ -218,20 +218,20 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 // - Loader and EEPROM: exactly 65,536 and 256 bytes, else refused;
 // - Firmware: any size; the Firmware becomes exactly what arrived;
 // - Flash and Defaults: a packed block of at most 131,072 bytes (a longer one
-//   is refused, not cut) whose every CRC holds (PackedBlock_Check over the
-//   bytes received; a block that fails one is not received, and the failure
-//   names the first check that failed), copied into a zero-filled
-//   packedFlash and unpacked into a scratch copy of the image, which replaces
-//   the image only when the unpack succeeds; else "UnPackFlashData failed to
-//   unpack the flash block" (for the Defaults too, as the window always said)
-//   is shown and the image and its flag stay as they were. The Defaults also
+//   is refused, not cut), copied into a zero-filled packedFlash and judged
+//   as a file's block is (Workspace_TakePackedBlock): refused as a load
+//   refuses it, with "UnPackFlashData failed to unpack the flash block" (for
+//   the Defaults too, as the window always said) and the load check's reason,
+//   the image and its flag staying as they were; taken with what a load names
+//   (wrong chunk or header CRCs over sound data, the directory walk, a model
+//   header of another model) in the outcome's note. The Defaults also
 //   take the default EEPROM from the block when it carries a sound one; a new
 //   Flash gets its layout recognised; the block's model header is kept for
 //   the SystemID the receiver reported (Workspace_KeepModelHeader).
 // - EEPROM: stored as it arrived also when record checksums do not match
 //   (the receiver's own state); the outcome's note names them.
-// - Flash: likewise stored with section checksums that do not match (in a
-//   recognised layout); the note names each with its stored and computed
+// - Flash and Defaults: likewise stored with section checksums that do not
+//   match (in the layout their settings have); the note names each with its stored and computed
 //   value, "its section checksums 1 (stored 0x1234, computed 0x5678) do not
 //   match", since saving an STD or TFD file or a flash dump rewrites them.
 // Sets the status line to the block's label first and to "" at the end.

@@ -1,8 +1,10 @@
 // From Toppy: fetching components from the receiver into the workspace.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "flash/checksums.h"
+#include "flash/layout.h"
 #include "flash/packed_block_check.h"
 #include "flash/packing.h"
 #include "link/comm.h"
@@ -54,55 +56,39 @@ std::string StoreFirmware(Workspace& workspace, const uint8_t* data, int32_t siz
   return {};
 }
 
-// The first check of entry that fails, in words; empty when none does.
-std::string EntryFault(const PackedEntryCheck& entry) {
-  const std::string name = "entry " + std::to_string(entry.index);
-  if (entry.state == PackedEntryState::kOutside) return name + " reaches past the block";
-  if (!entry.BlockCrcOk()) return name + ": block CRC wrong";
-  if (!entry.HeaderOk()) return name + ": block header wrong";
-  if (!entry.ChunksOk()) return name + ": chunk CRC wrong";
-  if (!entry.decoded) return name + ": data does not decode";
-  if (!entry.DataOk()) return name + ": data CRC wrong";
-  return {};
-}
-
-// Every CRC of a packed block as it arrived: the unpacker looks at the block
-// CRCs only, and a block with a bad chunk or data CRC would be taken.
-std::string PackedFault(const uint8_t* data, int32_t size) {
-  const PackedBlockCheck check = PackedBlock_Check(data, static_cast<size_t>(size));
-  if (!check.directoryInside) return "its directory reaches past the block";
-  for (const PackedEntryCheck& entry : check.entries) {
-    if (std::string fault = EntryFault(entry); !fault.empty()) return fault;
-  }
-  return {};
-}
-
 // Flash and Defaults arrive packed; a block longer than the packed form is
-// refused rather than cut, one whose CRCs do not all hold is refused, and the
-// image changes only when the unpack works.
-std::string StorePacked(Workspace& workspace, UserInteraction& ui, ComponentKind kind, const uint8_t* data,
-                        int32_t size) {
+// refused rather than cut, and the image changes only when the block passes
+// the same judge as a file's (Workspace_TakePackedBlock): refused blocks are
+// refused here too, and what a load names is named here too.
+std::string StorePacked(Workspace& workspace, ComponentKind kind, const uint8_t* data, int32_t size,
+                        std::string& note) {
   if (static_cast<size_t>(size) > kPackedBlockSize) {
     return "the receiver sent " + std::to_string(size) +
            " bytes, more than the 131072 of a packed block; not stored";
   }
-  if (std::string fault = PackedFault(data, size); !fault.empty())
-    return "the packed block fails its checks (" + fault + "); not stored";
   workspace.packedFlash.assign(kPackedBlockSize, 0);
   std::copy(data, data + size, workspace.packedFlash.begin());
-  if (!Workspace_TakePackedBlock(workspace, kind)) {
-    ui.Information(kUnpackFailed);
-    return kUnpackFailed;
+  PackedLoadFindings findings;
+  if (!Workspace_TakePackedBlock(workspace, kind, &findings)) {
+    // Told in the download's summary, as every block not stored.
+    return PackedLoad_FailureText(kUnpackFailed, findings);
+  }
+  // Named in the download's summary, beside the section checksums.
+  for (const std::string& wrong : findings.wrongChecksums) note += (note.empty() ? "" : "; ") + wrong;
+  for (std::string named : findings.named) {
+    if (!named.empty() && named.back() == '.') named.pop_back();
+    if (!named.empty()) named[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(named[0])));
+    note += (note.empty() ? "" : "; ") + named;
   }
   return {};
 }
 
-std::string StoreBlock(Workspace& workspace, UserInteraction& ui, ComponentKind kind, const uint8_t* data,
-                       int32_t size) {
+std::string StoreBlock(Workspace& workspace, ComponentKind kind, const uint8_t* data, int32_t size,
+                       std::string& note) {
   switch (kind) {
     case ComponentKind::Firmware: return StoreFirmware(workspace, data, size);
     case ComponentKind::Flash:
-    case ComponentKind::Defaults: return StorePacked(workspace, ui, kind, data, size);
+    case ComponentKind::Defaults: return StorePacked(workspace, kind, data, size, note);
     default: return StoreFixed(workspace, kind, data, size);
   }
 }
@@ -122,12 +108,13 @@ std::string EepromNote(const Workspace& workspace) {
 // STD or TFD file or a flash dump rewrites the section checksums: the ones
 // that do not match are told now, as a load tells them, or the damage would
 // vanish unseen. Nothing to tell without a recognised layout.
-std::string SectionNote(const Workspace& workspace) {
-  if (!workspace.sectionTableMatchesFlash) return {};
-  const std::vector<uint8_t>& flash = workspace.Image(ComponentKind::Flash);
+std::string SectionNote(const Workspace& workspace, ComponentKind kind) {
+  const std::vector<uint8_t>& image = workspace.Image(kind);
+  const uint8_t variant = Flash_RecogniseLayout(image.data(), kDefaultsSettingsSize);
+  if (variant == kLayoutNone) return {};
   std::string sections;
   for (const ChecksumCheck& check :
-       Flash_CheckSectionChecksums(flash.data(), flash.size(), workspace.sectionTable)) {
+       Flash_CheckSectionChecksums(image.data(), kDefaultsSettingsSize, Layout_Sections(variant))) {
     if (check.Ok()) continue;
     char values[48];
     std::snprintf(values, sizeof values, " (stored 0x%04X, computed 0x%04X)", check.stored, check.computed);
@@ -185,8 +172,8 @@ void ReadLoaderAgain(Link& link, Workspace& workspace, uint8_t* buffer, int32_t 
 
 }  // namespace
 
-BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
-                                uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
+BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, [[maybe_unused]] UserInteraction& ui,
+                                ComponentKind kind, uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
                                 const TransferHooks& hooks) {
   BlockOutcome outcome;
   outcome.kind = kind;
@@ -197,11 +184,15 @@ BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteractio
       link.TransferBlock(static_cast<uint8_t>(kind), receiveBuffer, receiveBufferCapacity, &size);
   outcome.byteCount = size;
   if (outcome.result == result::kOk) {
+    std::string packedNote;
     outcome.failure =
-        StoreBlock(workspace, ui, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity));
+        StoreBlock(workspace, kind, receiveBuffer, std::clamp(size, 0, receiveBufferCapacity), packedNote);
     outcome.stored = outcome.failure.empty();
     if (outcome.stored && kind == ComponentKind::Eeprom) outcome.note = EepromNote(workspace);
-    if (outcome.stored && kind == ComponentKind::Flash) outcome.note = SectionNote(workspace);
+    if (outcome.stored && (kind == ComponentKind::Flash || kind == ComponentKind::Defaults)) {
+      outcome.note = SectionNote(workspace, kind);
+      if (!packedNote.empty()) outcome.note += (outcome.note.empty() ? "" : "; ") + packedNote;
+    }
   } else {
     outcome.failure = Result_Text(outcome.result);
   }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cli/inspect.h"
 #include "common/file_io.h"
 #include "common/platform.h"
 #include "no_model_list.h"
@@ -63,6 +64,39 @@ TEST_F(BackupFolder, IsWrittenWholeAndChecksAgainstItsSums) {
             (std::vector<std::string>{"loader.bin: its SHA-256 differs from SHA256SUMS",
                                       "eeprom.bin: missing", "SHA256SUMS line 7: not a sum line",
                                       "background.bin: not listed in SHA256SUMS"}));
+}
+
+// Info and verify see a backup folder whole, as restore does: its record, and
+// every fault that keeps restore from sending it.
+TEST_F(BackupFolder, InfoAndVerifyJudgeTheFolderAsRestoreDoes) {
+  const std::string target = dir.File("b");
+  ASSERT_EQ(4, Backup_Write(ws, target, {"USB", 0}, ui));
+  auto folderReport = [&] {
+    std::vector<FileReport> reports;
+    EXPECT_TRUE(InspectArguments({target + "/"}, [&](const FileReport& r) { reports.push_back(r); }));
+    EXPECT_EQ(reports.front().form, "backup folder");
+    EXPECT_EQ(reports.back().path, target + "/backup.tfd");  // its TFD file is inspected too
+    return reports.front();
+  };
+  const FileReport sound = folderReport();
+  EXPECT_TRUE(sound.AllOk());
+  EXPECT_EQ(sound.systemId.value_or(0), 406);
+  EXPECT_EQ(sound.notes, std::vector<std::string>{"taken 1970-01-01T00:00:00Z on USB"});
+  for (const char* damage : {"loader.bin", "eeprom.bin", "backup.tfd"}) {
+    SCOPED_TRACE(damage);
+    const std::string path = target + "/" + damage;
+    const std::vector<uint8_t> good = test::ReadBytes(path);
+    if (std::string(damage) == "eeprom.bin") {
+      fs::remove(path);
+    } else {
+      std::vector<uint8_t> bad = good;
+      bad[bad.size() / 2] ^= 1;
+      test::WriteBytes(path, bad);
+    }
+    EXPECT_FALSE(folderReport().Readable());
+    EXPECT_FALSE(Backup_Faults(target).empty());
+    test::WriteBytes(path, good);
+  }
 }
 
 TEST_F(BackupFolder, GoesOnlyIntoANewOrEmptyFolder) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "cli/backup_folder.h"
 #include "settings_backup_fixture.h"
 #include "test_support.h"
 #include "tolv_run.h"
@@ -44,6 +45,26 @@ TEST_F(TolvDiff, TheSameBackupInOtherFormsIsTheSameButForTheSystemId) {
   EXPECT_EQ(Tolv("convert settings.std --sysid 1416 -o other.tfd").status, 0);
   EXPECT_TRUE(Contains(Tolv("diff s.tfd other.tfd").out, "The backups differ: SystemID"));
   EXPECT_EQ(Tolv("diff parts parts/").status, 0);
+}
+
+// Backup folders carry their SystemID in backup.json: backups of two models
+// differ, and one that no longer matches its sums is not compared at all.
+TEST_F(TolvDiff, BackupFoldersCompareWithTheirOwnSystemIds) {
+  SilentInteraction ui;
+  Workspace other = ws;
+  other.systemId = 1416;
+  ASSERT_EQ(2, cli::Backup_Write(ws, work.File("a"), {"USB", 0}, ui));
+  ASSERT_EQ(2, cli::Backup_Write(other, work.File("b"), {"USB", 0}, ui));
+  const test::TolvResult models = Tolv("diff a/ b/");
+  EXPECT_EQ(models.status, 1) << models.out << models.err;
+  EXPECT_TRUE(Contains(models.out, "The backups differ: SystemID")) << models.out;
+  EXPECT_EQ(Tolv("diff a/ a/").status, 0);
+  std::vector<uint8_t> eeprom = test::ReadBytes(work.File("b/eeprom.bin"));
+  eeprom[200] ^= 1;
+  test::WriteBytes(work.File("b/eeprom.bin"), eeprom);
+  const test::TolvResult damaged = Tolv("diff a/ b/");
+  EXPECT_EQ(damaged.status, 2);
+  EXPECT_TRUE(Contains(damaged.err, "eeprom.bin: its SHA-256 differs from SHA256SUMS")) << damaged.err;
 }
 
 TEST_F(TolvDiff, DifferencesAreNamedBySectionRecordAndOffset) {

@@ -91,8 +91,8 @@ TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
   const std::vector<std::string> objects = Lines(json.out);
   ASSERT_EQ(objects.size(), 5u);
   EXPECT_TRUE(objects[0].starts_with("{\"file\":\"dir/loader.bin\",\"form\":\"Loader BIN\",\"size\":100,"));
-  EXPECT_TRUE(
-      objects[0].ends_with("\"problems\":[\"a Loader BIN has 65536 bytes\"],\"notes\":[],\"ok\":false}"));
+  EXPECT_TRUE(objects[0].ends_with(
+      "\"problems\":[\"a Loader BIN has 65536 bytes\"],\"named\":[],\"notes\":[],\"ok\":false}"));
   EXPECT_TRUE(Contains(objects[2], "{\"group\":\"EEPROM record\",\"name\":\"4\",\"offset\":46,"));
   EXPECT_TRUE(objects[4].ends_with(",\"ok\":true}"));
   EXPECT_EQ(Tolv("verify empty/").status, 1);

@@ -319,8 +319,8 @@ TEST_F(CliAgainstSim, DownloadOutputsAreCheckedFirstAndEachFailureIsNamed) {
   EXPECT_EQ(1, Tolv("download --port " + port + " --only loader,settings -o x.dmp -o got/", &output));
   EXPECT_NE(
       std::string::npos,
-      output.find("Not received: Flash (the packed block fails its checks (entry 3: data CRC wrong); not "
-                  "stored)."))
+      output.find("Not received: Flash (UnPackFlashData failed to unpack the flash block: entry 3, chunk 0: "
+                  "the data fail their data CRC"))
       << output;
   EXPECT_NE(std::string::npos, output.find("Saving a flash dump needs the Flash.\n")) << output;
   EXPECT_NE(std::string::npos, output.find("Not written: \"-o x.dmp\".\n")) << output;

@@ -91,7 +91,8 @@ TEST_F(SaveSignals, CtrlCWhileADownloadIsSavedLeavesNoTemporariesAndSaysWhatWasW
 }
 
 TEST_F(SaveSignals, SigtermWhileConvertSavesAFolderLeavesNoTemporaries) {
-  WriteBytes(dir_.File("big.bin"), RandomBytes(3, 48'000'000));
+  // The largest firmware a BIN file may give (8 MiB): its save takes a while.
+  WriteBytes(dir_.File("big.bin"), RandomBytes(3, 8 << 20));
   WriteBytes(dir_.File("loader.bin"), RandomBytes(4, 65536));
   fs::create_directories(dir_.File("out"));
   WriteBytes(dir_.File("out/loader.bin"), {1});

@@ -50,7 +50,7 @@ TEST_F(TolvFolders, AFolderThatGivesNothingOrFailsStopsTheRun) {
   Put("bad/eeprom.bin", eeprom);
   Put("bad/flash.bin", test::RandomBytes(1, 100));
   test::TolvResult bad = Tolv("convert bad/ -o x.dmp");
-  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.status, 5);  // input refused
   EXPECT_EQ(Lines(bad.err), (std::vector<std::string>{
                                 "Invalid file size (<>512kB)", "tolv: \"bad/flash.bin\" was not loaded.",
                                 "tolv: stopped at \"bad/\"; the steps after it were not run."}));

@@ -234,7 +234,7 @@ TEST_F(TolvProgram, BlocksOutAndOneBlockBackIn) {
 TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
   test::WriteBytes(Work("short.std"), test::RandomBytes(1, 1000));
   Result r = Tolv("convert short.std -o out.dmp");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 5);  // input refused
   EXPECT_EQ(Lines(r.err),
             (std::vector<std::string>{"Invalid file size (<>131392B)",
                                       "tolv: stopped at \"short.std\"; the steps after it were not run."}));
@@ -244,7 +244,7 @@ TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
   damaged[64 + 5120 + 30] ^= 0x40;
   test::WriteBytes(Work("damaged.std"), damaged);
   r = Tolv("convert damaged.std -o eeprom=e.bin");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 5);  // input refused
   EXPECT_EQ(Lines(r.err)[0], "UnPackFlashData failed to unpack the flash block");
   EXPECT_FALSE(test::Exists(Work("e.bin")));
 
@@ -254,7 +254,7 @@ TEST_F(TolvProgram, AFailedInputWritesNothingAfterIt) {
   EXPECT_FALSE(test::Exists(Work("out.dmp")));
 
   r = Tolv("convert settings.std 'block=x (05).bin' -o out.dmp");
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 5);  // input refused
   EXPECT_EQ(Lines(r.err)[0], "You didn't select a flash block file.");
 }
 

@@ -140,7 +140,7 @@ TEST_F(TolvTfd, DamagedFilesAreNamedAndStopTheConversion) {
   EXPECT_NE(verify.out.find("short.tfd: BAD TFD_Load: Unexpected end of file"), std::string::npos);
 
   Result convert = Tolv("convert bad.tfd -o out.tfd");
-  EXPECT_EQ(convert.status, 1);
+  EXPECT_EQ(convert.status, 5);  // input refused
   EXPECT_NE(convert.err.find("TFD_Load: Invalid data CRC"), std::string::npos) << convert.err;
   EXPECT_FALSE(test::Exists(Work("out.tfd")));
 }

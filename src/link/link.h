@@ -256,7 +256,8 @@ class Link {
   void DiscardWaitingInput();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t WaitBlockSize(uint32_t* blockSize);
+  int32_t RequestBlockSize(uint8_t blockType, uint32_t* blockSize);
+  int32_t WaitBlockSize(bool untilQuiet, bool* taken);
   bool IsOwnBlockSizeReply();
   int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received, double percent);
   void RequestChunk(int32_t offset);

@@ -40,10 +40,8 @@ int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
   if (matcher_.StaleRepliesPossible()) {
     if (const int32_t quiet = AwaitQuietLine(0, true); quiet != result::kOk) return quiet;
   }
-  SendCMD07(blockType);
-  matcher_.SizeRequested(seqNo_);
   uint32_t blockSize = 0;
-  if (const int32_t waited = WaitBlockSize(&blockSize); waited != result::kOk) return waited;
+  if (const int32_t asked = RequestBlockSize(blockType, &blockSize); asked != result::kOk) return asked;
   if (log_.enabled()) LogStep(kTransferLower, Format("Reported size of the block=%u", blockSize));
   if (blockSize > static_cast<uint32_t>(bufferCapacity)) {
     LogStep(kTransfer, Format("exiting because the block of %u bytes exceeds the buffer of %d bytes.",
@@ -81,27 +79,71 @@ int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
   return FinishTransfer(*size);
 }
 
-int32_t Link::WaitBlockSize(uint32_t* blockSize) {
+int32_t Link::RequestBlockSize(uint8_t blockType, uint32_t* blockSize) {
+  // Two size replies of one block give the same size, so a late reply to an
+  // earlier 07 of this block is as good as the reply to the latest.
+  for (int request = 1; request <= kBlockSizeRequests; ++request) {
+    if (request > 1) serialRx_.Clear();
+    SendCMD07(blockType);
+    matcher_.SizeRequested(seqNo_);
+    bool taken = false;
+    if (const int32_t r = WaitBlockSize(false, &taken); r != result::kOk) return r;
+    // None in time: what is still on its way comes before the 07 is repeated.
+    if (!taken) {
+      if (const int32_t r = WaitBlockSize(true, &taken); r != result::kOk) return r;
+    }
+    if (taken) {
+      // Block size: BE24; a shorter reply reads as zero bytes.
+      *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
+      return result::kOk;
+    }
+    LogStep(kTransfer, Format("no block-size reply to request # %d.", request));
+  }
+  LogStep(kTransfer, "exiting because WaitForCMD failed");
+  return result::kTransferTimeout;
+}
+
+int32_t Link::WaitBlockSize(bool untilQuiet, bool* taken) {
+  // Without untilQuiet: until a size reply of this block is taken, one comes
+  // damaged, or kBlockSizeReplyMs have passed. With it: until one is taken or
+  // nothing has come for kQuietLineMs. The callback is called meanwhile, so
+  // that the wait can be cancelled on either transport.
   const uint64_t start = clock().NowMs();
+  uint64_t lastHeard = start;
   uint64_t lastNotify = start;
-  const uint64_t limit = useUsb_ ? kUsbReplyDeadlineMs : kSerialBlockSizeDeadlineMs;
+  uint64_t bytesSeen = bytesReceived_;
   for (;;) {
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();
-    const uint64_t now = clock().NowMs();
-    if (received && rxPacket_.Command == kBlockSizeReply && IsOwnBlockSizeReply()) break;
-    if (!received || now - start > limit) {
+    if (!received && readFault_) {
       LogStep(kTransfer, "exiting because WaitForCMD failed");
       return result::kTransferTimeout;
     }
+    if (received && rxPacket_.Command == kBlockSizeReply && IsOwnBlockSizeReply()) {
+      *taken = true;
+      return result::kOk;
+    }
+    const uint64_t now = clock().NowMs();
+    if (bytesReceived_ != bytesSeen) {
+      bytesSeen = bytesReceived_;
+      lastHeard = now;
+    }
+    if (untilQuiet) {
+      if (now - lastHeard >= static_cast<uint64_t>(kQuietLineMs)) return result::kOk;
+      if (now - start >= static_cast<uint64_t>(kQuietLineCapMs)) {
+        LogStep(kTransfer, "exiting because the line does not fall silent.");
+        return result::kTransferTimeout;
+      }
+    } else {
+      const bool damaged = received && rxPacket_.Command == 0 && damagedCommand_ == kBlockSizeReply;
+      if (damaged || now - start >= static_cast<uint64_t>(kBlockSizeReplyMs)) return result::kOk;
+    }
     if (now - lastNotify >= static_cast<uint64_t>(kKeepAliveMs)) {
       Notify(comm_status::kProgress, 0);
+      if (globalCancel_) return CancelExit();
       lastNotify = now;
     }
   }
-  // Block size: BE24; a shorter reply reads as zero bytes.
-  *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
-  return result::kOk;
 }
 
 bool Link::IsOwnBlockSizeReply() {

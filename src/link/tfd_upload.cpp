@@ -2,7 +2,10 @@
 
 #include "link/tfd_upload.h"
 
+#include <optional>
+
 #include "link/comm.h"
+#include "link/link_internal.h"
 #include "results/result_codes.h"
 #include "tfd/tfd_store.h"
 
@@ -64,10 +67,14 @@ bool TFD_ImageSuitsReceiver(int32_t imageSystemId, int32_t reportedSystemId) {
   return image == kWildcardSystemId || image == static_cast<uint16_t>(reportedSystemId);
 }
 
-int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCallback& callback,
-                             const uint8_t* image, int32_t imageSize, const ReceiverCheck& check) {
-  if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
-    return UploadOpenResult(opened);
+namespace {
+
+// One session from the reboot on: reboot, upload mode, the check (asked
+// only for a receiver it has not yet approved), the whole image, the end.
+// The link is left closed on every path.
+int32_t UploadSession(Link& link, const std::string& device, const CommCallback& callback,
+                      const uint8_t* image, int32_t imageSize, const ReceiverCheck& check,
+                      std::optional<int32_t>& approved) {
   link.Reboot();
   const int32_t mode = ReachUploadMode(link, device, callback);
   if (mode == result::kTfdUploadOpenFailed || mode == result::kTfdUploadCanceled ||
@@ -82,7 +89,12 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
     link.Close();
     return mode == result::kUploadModeCanceled ? result::kTfdUploadCanceled : mode;
   }
-  if (const int32_t checked = CheckReceiver(link, check); checked != result::kOk) return checked;
+  int32_t reported = 0;
+  link.GetReceiverInfo(&reported, nullptr);
+  if (approved != reported) {
+    if (const int32_t checked = CheckReceiver(link, check); checked != result::kOk) return checked;
+    approved = reported;
+  }
   // The receiver fetches the image piece by piece; the block type is only
   // reported, never sent.
   int32_t size = imageSize;
@@ -96,6 +108,30 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
   link.End();
   link.Close();
   return result::kOk;
+}
+
+}  // namespace
+
+int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCallback& callback,
+                             const uint8_t* image, int32_t imageSize, const ReceiverCheck& check,
+                             const UploadRestartNotice& restarting) {
+  if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
+    return UploadOpenResult(opened);
+  std::optional<int32_t> approved;
+  for (int restart = 1;; ++restart) {
+    const int32_t sent = UploadSession(link, device, callback, image, imageSize, check, approved);
+    // Only a session the receiver stopped (a time-out, a failed port) goes
+    // again; the receiver takes an image only whole, so nothing half-taken
+    // can be in the way. A cancel that came as the session ended is kept.
+    if (sent != result::kTfdUploadTimeout || restart > kUploadRestarts || link.canceled()) return sent;
+    link.Log(LinkLog_StepLine("TFD_SaveToToppy",
+                              link_detail::Format("upload stopped by a fault (%d); starting again from the "
+                                                  "reboot, restart %d of %d",
+                                                  sent, restart, kUploadRestarts)));
+    if (restarting) restarting(restart, sent);
+    if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
+      return UploadOpenResult(opened);
+  }
 }
 
 int32_t TFD_SaveToToppy(const std::string& device, CommCallback callback, int32_t systemId,

@@ -116,6 +116,12 @@ class Link {
   // without calling the callback.
   int32_t Open(const std::string& device, CommCallback callback);
 
+  // With ms > 0, the USB wait of Open ends after ms with kOpenUsbNotFound and
+  // a serial mode wait with its time-out also when there is a callback (a
+  // receiver expected back after a restart); 0 (the start) leaves only the
+  // waits without a callback bounded (kUnattendedWaitMs).
+  void SetReceiverWaitLimit(int ms) { receiverWaitLimitMs_ = ms; }
+
   // Closes the connection if open, calls the callback with status 8. Always
   // 0; harmless when closed.
   int32_t Close();
@@ -283,11 +289,12 @@ class Link {
   std::unique_ptr<Transport> transport_;
   bool useUsb_ = false;
   bool globalCancel_ = false;
-  bool serialFault_ = false;    // the serial port reported a fault since Open
-  bool readFault_ = false;      // the last WaitForCMD met a fault of the port or the pipe
-  ReplyMatcher matcher_;        // which replies answer the requests of a download
-  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
-  uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
+  int receiverWaitLimitMs_ = 0;  // see SetReceiverWaitLimit
+  bool serialFault_ = false;     // the serial port reported a fault since Open
+  bool readFault_ = false;       // the last WaitForCMD met a fault of the port or the pipe
+  ReplyMatcher matcher_;         // which replies answer the requests of a download
+  uint64_t bytesReceived_ = 0;   // every byte read since the link was made
+  uint8_t damagedCommand_ = 0;   // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;

@@ -24,9 +24,12 @@ int32_t UploadOpenResult(int32_t openResult) {
 // callback nobody can cancel: the tries end after kUnattendedWaitMs. A cancel
 // that came in meanwhile (in the callback of the close, say) ends the tries
 // before the next open, which would forget it.
-int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback) {
+// After a restart the tries end after kRestartReceiverWaitMs also with a
+// callback: a receiver that does not come back (a pulled cable) ends the upload.
+int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback, bool restart) {
   LinkClock& clock = link.clock();
   const uint64_t start = clock.NowMs();
+  const int limit = restart ? kRestartReceiverWaitMs : kUnattendedWaitMs;
   for (;;) {
     link.Close();
     if (link.canceled()) return result::kTfdUploadCanceled;
@@ -34,7 +37,7 @@ int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallbac
       return UploadOpenResult(opened);
     const int32_t mode = link.UploadMode();
     if (mode != result::kUploadModeTimeout) return mode;
-    if (!callback && clock.NowMs() - start >= static_cast<uint64_t>(kUnattendedWaitMs)) return mode;
+    if ((!callback || restart) && clock.NowMs() - start >= static_cast<uint64_t>(limit)) return mode;
   }
 }
 
@@ -73,10 +76,12 @@ namespace {
 // only for a receiver it has not yet approved), the whole image, the end.
 // The link is left closed on every path.
 int32_t UploadSession(Link& link, const std::string& device, const CommCallback& callback,
-                      const uint8_t* image, int32_t imageSize, const ReceiverCheck& check,
+                      const uint8_t* image, int32_t imageSize, const ReceiverCheck& check, bool restart,
                       std::optional<int32_t>& approved) {
   link.Reboot();
-  const int32_t mode = ReachUploadMode(link, device, callback);
+  link.SetReceiverWaitLimit(restart ? kRestartReceiverWaitMs : 0);
+  const int32_t mode = ReachUploadMode(link, device, callback, restart);
+  link.SetReceiverWaitLimit(0);
   if (mode == result::kTfdUploadOpenFailed || mode == result::kTfdUploadCanceled ||
       mode == result::kOpenUsbNotFound)
     return mode;  // nothing is open
@@ -118,19 +123,23 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
   if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
     return UploadOpenResult(opened);
   std::optional<int32_t> approved;
-  for (int restart = 1;; ++restart) {
-    const int32_t sent = UploadSession(link, device, callback, image, imageSize, check, approved);
+  for (int session = 1;; ++session) {
+    const int32_t sent =
+        UploadSession(link, device, callback, image, imageSize, check, session > 1, approved);
     // Only a session the receiver stopped (a time-out, a failed port) goes
     // again; the receiver takes an image only whole, so nothing half-taken
     // can be in the way. A cancel that came as the session ended is kept.
-    if (sent != result::kTfdUploadTimeout || restart > kUploadRestarts || link.canceled()) return sent;
+    if (sent != result::kTfdUploadTimeout || session > kUploadRestarts || link.canceled()) return sent;
     link.Log(LinkLog_StepLine("TFD_SaveToToppy",
                               link_detail::Format("upload stopped by a fault (%d); starting again from the "
                                                   "reboot, restart %d of %d",
-                                                  sent, restart, kUploadRestarts)));
-    if (restarting) restarting(restart, sent);
-    if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
-      return UploadOpenResult(opened);
+                                                  sent, session, kUploadRestarts)));
+    // Session n ended by a fault: restart n.
+    if (restarting) restarting(session, sent);
+    link.SetReceiverWaitLimit(kRestartReceiverWaitMs);
+    const int32_t opened = link.Open(device, callback);
+    link.SetReceiverWaitLimit(0);
+    if (opened != result::kOk) return UploadOpenResult(opened);
   }
 }
 

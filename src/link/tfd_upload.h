@@ -29,6 +29,10 @@ bool TFD_ImageSuitsReceiver(int32_t imageSystemId, int32_t reportedSystemId);
 // An upload that a fault stopped (the receiver silent past the time-out, a
 // port that failed) is started again from the reboot at most this often.
 inline constexpr int kUploadRestarts = 2;
+// After a restart the receiver must be back in upload mode within this long
+// (else the upload ends: a pulled cable that does not come back), also when a
+// callback could cancel.
+inline constexpr int kRestartReceiverWaitMs = 15000;
 
 // Told before an upload starts again: which restart (1..kUploadRestarts) and
 // the result that stopped the session before (kTfdUploadTimeout). It may tell
@@ -49,7 +53,9 @@ using UploadRestartNotice = std::function<void(int restart, int32_t cause)>;
 // kUploadRequestSilenceMs, or the port failed) is started again from the
 // reboot, after the log line and restarting (when given), at most
 // kUploadRestarts times; check is asked again only when the receiver then
-// reports another SystemID.
+// reports another SystemID. A receiver not back in upload mode within
+// kRestartReceiverWaitMs ends it (kOpenUsbNotFound, 2387, or 2113 for a
+// serial port gone).
 // Results: 0; 2113 serial port cannot be opened; 2114 cancelled in any phase;
 // 2115 the receiver stopped asking in time, also after the last restart; kTfdUploadWrongModel when check
 // said no; any other failure of the link operations (for example

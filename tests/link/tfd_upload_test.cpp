@@ -215,6 +215,29 @@ TEST_F(UploadTest, AnUploadTheReceiverStoppedStartsAgainAtMostTwice) {
   }
 }
 
+TEST_F(UploadTest, AReceiverThatDoesNotComeBackEndsTheRestart) {
+  // The cable pulled for good: after the restart the receiver never answers
+  // again, and the wait for it ends by itself although a callback could cancel.
+  const Bytes image(1000, 9);
+  for (const bool usb : {true, false}) {
+    Make(usb);
+    receiver->announceAfterRebootMs = 200;
+    receiver->uploadSize = 1000;
+    receiver->uploadStopsAfter = {1};
+    std::vector<int> restarts;
+    const int32_t result =
+        TFD_SaveImageToToppy(*link, usb ? "USB" : "/dev/ttyFAKE", Recorder(), image.data(),
+                             static_cast<int32_t>(image.size()), {}, [&](int restart, int32_t) {
+                               restarts.push_back(restart);
+                               line->usbPollsUntilPresent = line->usbPolls + 100000000;
+                               receiver->silent = true;
+                             });
+    EXPECT_EQ(result, usb ? result::kOpenUsbNotFound : result::kUploadModeTimeout) << usb;
+    EXPECT_EQ(restarts, std::vector<int>{1}) << usb;
+    EXPECT_EQ(line->openTransports, 0) << usb;
+  }
+}
+
 TEST_F(UploadTest, EmptyImageIsOffered) {
   // An empty store still gives a header-only image, which the receiver fetches.
   TfdStore store;

@@ -159,6 +159,9 @@ class ReceiverWait {
   // time is up and the link is to be cancelled.
   bool OnStatus(uint8_t status, ProgressDisplay& display, const std::string& usbDiagnostic = {});
   bool timedOut() const { return timedOut_; }
+  // The receiver is waited for again from now (an upload that starts again
+  // from the reboot): the notice, the time-out and the answer count anew.
+  void StartOver();
   // "Gave up after N s: " and why: "no answer from the receiver on PORT.";
   // for USB, "the receiver on USB is there but cannot be used: REASON." or
   // "the receiver on USB is there but does not answer." when it was found

@@ -121,6 +121,17 @@ Outcome UploadOutcome(const UploadReport& report, bool dryRun) {
   return Outcome::Failed(summary);
 }
 
+// A session stopped by a fault starts again: the user is told in the status
+// line (which tolv prints) why and which restart it is.
+UploadRestartNotice RestartNotice(const TransferHooks& hooks, UploadReport& report) {
+  return [&hooks, &report](int restart, int32_t cause) {
+    report.restarts = restart;
+    if (!hooks.statusLine) return;
+    hooks.statusLine("Upload stopped (" + Result_Text(cause) + "); starting again from the reboot (" +
+                     std::to_string(restart) + " of " + std::to_string(kUploadRestarts) + ").");
+  };
+}
+
 }  // namespace
 
 UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
@@ -138,9 +149,9 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
     report.started = true;
     if (hooks.blockStarting) hooks.blockStarting(ComponentKind::Flash, report.imageSize);
     CloseOnUnwind closeOnError(link);
-    report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
-                                         static_cast<int32_t>(image.size()),
-                                         ModelCheck(workspace.systemId, request.dryRun, ui, report));
+    report.result = TFD_SaveImageToToppy(
+        link, request.port, watch.callback(), image.data(), static_cast<int32_t>(image.size()),
+        ModelCheck(workspace.systemId, request.dryRun, ui, report), RestartNotice(hooks, report));
   }
   report.canceled = watch.requested();
   report.opened = watch.deviceOpened();

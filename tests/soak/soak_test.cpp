@@ -73,6 +73,19 @@ TEST(SoakVerdict, KnownOutcomesGetTheirClass) {
   EXPECT_EQ("exit 0, but item1: its detail", wrong.reason);
 }
 
+TEST(SoakVerdict, AClearFailureIsClassedByItsFirstCause) {
+  const struct {
+    FailureEvidence evidence;
+    FailureCause cause;
+  } cases[] = {
+      {{}, FailureCause::kOther},
+      {{.cablePulled = true, .interrupted = true, .silentPastTimeout = true}, FailureCause::kCablePulled},
+      {{.interrupted = true, .silentPastTimeout = true}, FailureCause::kInterrupted},
+      {{.silentPastTimeout = true}, FailureCause::kSilentPastTimeout},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(CauseName(c.cause), CauseName(ClassifyFailure(c.evidence)));
+}
+
 TEST(SoakVerdict, AnItemIsNewOldEitherOrWrongByItsBytes) {
   const Contents absent, old{true, {1, 2, 3, 4}}, fresh{true, {1, 9, 3, 9}};
   EXPECT_EQ(State::kOld, CheckItem("f", absent, absent, fresh).state);
@@ -191,7 +204,7 @@ TEST(SoakProgram, StandInsThatLieCrashOrLitterGetTheirClass) {
       {"exit 0", "false success"},
       {"mkdir -p out && echo half > out/.tolv-save-1 && exit 1", "unclean"},
       {"kill -SEGV $$", "crash"},
-      {"exit 1", "clear failure"},
+      {"exit 1", "clear failure (other)"},  // no cable pulled, no Ctrl-C, no late reply
   };
   for (const auto& standIn : standIns) {
     TempDir bin;
@@ -205,7 +218,12 @@ TEST(SoakProgram, StandInsThatLieCrashOrLitterGetTheirClass) {
     const std::string verdict = std::string(standIn.verdict);
     EXPECT_NE(std::string::npos, run.out.find("->  " + verdict + "  ")) << run.out << run.err;
     EXPECT_EQ(std::string::npos, run.out.find("->  correct")) << run.out;
-    EXPECT_EQ(verdict == "clear failure" ? 0 : 1, run.status) << standIn.script;
+    const bool clear = verdict == "clear failure (other)";
+    EXPECT_EQ(clear ? 0 : 1, run.status) << standIn.script;
+    // The table gives the clear failures by cause.
+    if (clear) {
+      EXPECT_NE(std::string::npos, run.out.find("\n  other                 2 ")) << run.out;
+    }
   }
 }
 

@@ -242,7 +242,12 @@ std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfil
   return args;
 }
 
-double HangBoundSeconds(const RunPlan& plan) { return 3 * plan.expectedSeconds + 15; }
+double HangBoundSeconds(const RunPlan& plan) {
+  // An upload the receiver gave up is started again, at most twice, each
+  // after the link's 10 s without a request and a new reboot.
+  const double restarts = plan.direction == Direction::Upload ? 2 * (10 + 5) : 0;
+  return 3 * plan.expectedSeconds + 15 + restarts;
+}
 
 std::string ProfileOptions(const SoakProfile& profile) {
   const auto join = [](const auto& items, auto word) {

@@ -72,7 +72,8 @@ std::string DescribePlan(const RunPlan& plan);
 std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfile& profile);
 
 // After this many seconds a run counts as hung and is ended: three times its
-// expected time, and some seconds more for a loaded machine.
+// expected time, and some seconds more for a loaded machine (and for an
+// upload, for the two restarts it may need).
 double HangBoundSeconds(const RunPlan& plan);
 
 // The options that give a later soak the same profile ("--line-seconds 3

@@ -381,10 +381,11 @@ TEST_F(UsbThroughLibusb, LostAndLateRepliesGiveExactBytesWhateverTheNumbering) {
 }
 
 TEST_F(UsbThroughLibusb, RepliesLaterThanEveryReadFailTheBlocks) {
-  // The blocks fail, and the stale replies the next reads find are not taken
-  // as data.
+  // Every reply later than the five reads a chunk is given (the block sizes
+  // are waited for that long): the blocks fail, and the stale replies the
+  // next reads find are not taken as data.
   auto run =
-      Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
+      Start({"--delay-ms", "1200"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
   EXPECT_EQ(1, run->Wait()) << run->Err();
   EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (Comm_TransferBlock: Timeout")) << run->Err();
   EXPECT_TRUE(Contains(run->FinalLine(), "EEPROM (Comm_TransferBlock: Timeout")) << run->Err();

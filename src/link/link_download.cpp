@@ -137,11 +137,19 @@ void Link::LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering aft
 int32_t Link::FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received,
                          double percent) {
   matcher_.BeginChunk(remaining, useUsb_ ? kUsbChunkSize : kSerialChunkSize);
-  // Replies still owed to earlier requests come first (the receiver is busy
-  // with them, and asking while it is would only add to its queue), or leave
-  // the window; and the chunk needs a count no live request may answer.
+  // Replies still owed to earlier requests come first: the receiver is busy
+  // with them, and asking while it is would only add to its queue. A line
+  // quiet for kOwedReplyQuietMs has lost them (their counts stay taken while
+  // they are live). And the chunk needs a count no live request may answer.
+  uint64_t lastHeard = clock().NowMs();
+  uint64_t bytesSeen = bytesReceived_;
   const auto ready = [&] {
     const uint64_t now = clock().NowMs();
+    if (bytesReceived_ != bytesSeen) {
+      bytesSeen = bytesReceived_;
+      lastHeard = now;
+    }
+    if (now - lastHeard >= static_cast<uint64_t>(kOwedReplyQuietMs)) matcher_.OwedRepliesLost();
     return matcher_.AllRepliesIn(now) && matcher_.NextRequestCount(now) >= 0;
   };
   if (!ready()) {

@@ -52,6 +52,10 @@ inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
 // During a serial upload the receiver asks for every piece; it is given up
 // after this long without a request.
 inline constexpr int kSerialUploadSilenceMs = 60000;
+// Before the next chunk, replies owed to earlier requests are waited for
+// until the line has been quiet this long: as long as a serial chunk waits
+// for its own reply before its fifth time-out.
+inline constexpr int kOwedReplyQuietMs = kSerialSilenceMs + (kMaxTimeouts - 1) * kSerialReadTimeoutMs;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
 // A line is quiet when nothing has come from the receiver for this long:

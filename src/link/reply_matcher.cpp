@@ -83,7 +83,11 @@ bool ReplyMatcher::CountFree(int32_t count) const {
 bool ReplyMatcher::AllRepliesIn(uint64_t nowMs) {
   Prune(nowMs);
   return std::all_of(live_.begin(), live_.end(),
-                     [&](const Request& request) { return Current(request) || request.replyLength >= 0; });
+                     [&](const Request& request) { return Current(request) || !request.owed; });
+}
+
+void ReplyMatcher::OwedRepliesLost() {
+  for (Request& request : live_) request.owed = request.owed && Current(request);
 }
 
 void ReplyMatcher::BeginChunk(int32_t remaining, int32_t limit) {
@@ -109,7 +113,7 @@ int32_t ReplyMatcher::NextRequestCount(uint64_t nowMs) {
 }
 
 void ReplyMatcher::ChunkRequested(uint8_t sequence, int32_t count, uint64_t nowMs) {
-  live_.push_back({count, sequence, nowMs, chunk_, -1});
+  live_.push_back({count, sequence, nowMs, chunk_, -1, true});
   ++chunkRequests_;
 }
 
@@ -154,6 +158,7 @@ void ReplyMatcher::LearnFromReply(uint8_t sequence, uint32_t length, int candida
   if (candidates != 1) return;
   // The reply names its request: its length is that request's from now on.
   named->replyLength = l;
+  named->owed = false;
   Learn(&dataNumbering_, sequence == named->sequence);
 }
 

@@ -128,6 +128,10 @@ class ReplyMatcher {
   // answered: none is left for the receiver to work on.
   bool AllRepliesIn(uint64_t nowMs);
 
+  // The replies owed are taken as lost (the line went quiet): AllRepliesIn
+  // no longer waits for them, though they stay live.
+  void OwedRepliesLost();
+
   // Starts the next chunk, with `remaining` bytes of the block left (>= 0)
   // and chunks of at most `limit` bytes (> 0).
   void BeginChunk(int32_t remaining, int32_t limit);
@@ -167,6 +171,7 @@ class ReplyMatcher {
     uint64_t sentMs;
     uint64_t chunk;
     int32_t replyLength;  // -1 until a reply has named it alone
+    bool owed;            // no reply has named it, nor has it been given up
   };
 
   void Prune(uint64_t nowMs);

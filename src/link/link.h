@@ -274,7 +274,8 @@ class Link {
   bool IsWantedData();
   ReplyMatcher::Verdict JudgeDataReply();
   void LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering after, const char* kind);
-  int32_t AwaitQuietLine(double percent, bool clearsOwed);
+  int32_t AwaitReplies(double percent, const std::function<bool()>& done);
+  int32_t AwaitQuietLine(double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
   int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);

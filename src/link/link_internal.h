@@ -57,6 +57,10 @@ inline constexpr int kBlockSizeRequests = 5;
 // answer does not reach it; on either transport it has given up when it has
 // not asked for this long.
 inline constexpr int kUploadRequestSilenceMs = 10000;
+// Before the next chunk, replies owed to earlier requests are waited for
+// until the line has been quiet this long: as long as a serial chunk waits
+// for its own reply before its fifth time-out.
+inline constexpr int kOwedReplyQuietMs = kSerialSilenceMs + (kMaxTimeouts - 1) * kSerialReadTimeoutMs;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
 // A line is quiet when nothing has come from the receiver for this long:

@@ -63,6 +63,8 @@ TEST(RideOut, AnUploadTheReceiverGaveUpIsStartedAgainAndSaysSo) {
   ProgressWatcher watcher;
   const UploadReport report = Transfer_ToToppy(
       rig->link(), store, workspace, ui, MakeUpload(*rig, Only({ComponentKind::Eeprom})), watcher.Hooks());
+  // The receiver takes the image after it has said it is complete.
+  EXPECT_TRUE(rig->receiver().WaitForEvent("image accepted", 5000));
   const sim::ReceiverMemory memory = rig->receiver().MemorySnapshot();
   EXPECT_EQ(report.result, result::kOk) << Transfer_Summary(report);
   EXPECT_EQ(report.restarts, 1);

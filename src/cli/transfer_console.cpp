@@ -283,6 +283,12 @@ bool ReceiverWait::OnStatus(uint8_t status, ProgressDisplay& display, const std:
   return timedOut_;
 }
 
+void ReceiverWait::StartOver() {
+  answered_ = false;
+  noticed_ = false;
+  start_ = std::chrono::steady_clock::now();
+}
+
 void ReceiverWait::ShowUsbReason(uint8_t status, const std::string& usbDiagnostic, ProgressDisplay& display) {
   if (status != comm_status::kWaitingForUsb) return;
   if (usbDiagnostic != pendingReason_) {
@@ -362,6 +368,14 @@ TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, Receiv
       Comm_Cancel();
     }
   };
+  // In an upload the workflow's status-line texts say that it starts again
+  // after a fault; the wait for the receiver then starts over.
+  if (upload) {
+    hooks.statusLine = [&display, &wait](const std::string& text) {
+      display.PrintLine(text);
+      wait.StartOver();
+    };
+  }
   hooks.blockStarting = [&display, upload](ComponentKind kind, int64_t byteCount) {
     display.OnBlockStarting(upload ? "TFD image" : ComponentName(kind), byteCount);
   };

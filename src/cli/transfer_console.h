@@ -163,6 +163,9 @@ class ReceiverWait {
   bool timedOut() const { return timedOut_; }
   // The receiver has answered (answeredStatus came).
   bool answered() const { return answered_; }
+  // The receiver is waited for again from now (an upload that starts again
+  // from the reboot): the notice, the time-out and the answer count anew.
+  void StartOver();
   // "Gave up after N s: " and why: "no answer from the receiver on PORT.";
   // for USB, "the receiver on USB is there but cannot be used: REASON." or
   // "the receiver on USB is there but does not answer." when it was found

@@ -116,9 +116,9 @@ int32_t Link::OpenUsb() {
       LogStep("Comm_Open", "Topfield USB device found but not usable: " + diagnostic);
       lastLogged = diagnostic;
     }
-    if (!callback_ && clock().NowMs() - start >= static_cast<uint64_t>(kUnattendedWaitMs)) {
-      LogStep("Comm_Open",
-              Format("No Topfield USB interface found within %d seconds", kUnattendedWaitMs / 1000));
+    const int limit = receiverWaitLimitMs_ > 0 ? receiverWaitLimitMs_ : kUnattendedWaitMs;
+    if ((!callback_ || receiverWaitLimitMs_ > 0) && clock().NowMs() - start >= static_cast<uint64_t>(limit)) {
+      LogStep("Comm_Open", Format("No Topfield USB interface found within %d seconds", limit / 1000));
       return result::kOpenUsbNotFound;
     }
     const uint64_t waited = clock().NowMs() - start;

@@ -116,6 +116,12 @@ class Link {
   // without calling the callback.
   int32_t Open(const std::string& device, CommCallback callback);
 
+  // With ms > 0, the USB wait of Open ends after ms with kOpenUsbNotFound and
+  // a serial mode wait with its time-out also when there is a callback (a
+  // receiver expected back after a restart); 0 (the start) leaves only the
+  // waits without a callback bounded (kUnattendedWaitMs).
+  void SetReceiverWaitLimit(int ms) { receiverWaitLimitMs_ = ms; }
+
   // Closes the connection if open, calls the callback with status 8. Always
   // 0; harmless when closed.
   int32_t Close();
@@ -256,7 +262,8 @@ class Link {
   void DiscardWaitingInput();
   int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
   int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t WaitBlockSize(uint32_t* blockSize);
+  int32_t RequestBlockSize(uint8_t blockType, uint32_t* blockSize);
+  int32_t WaitBlockSize(bool untilQuiet, bool* taken);
   bool IsOwnBlockSizeReply();
   int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received, double percent);
   void RequestChunk(int32_t offset);
@@ -267,7 +274,8 @@ class Link {
   bool IsWantedData();
   ReplyMatcher::Verdict JudgeDataReply();
   void LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering after, const char* kind);
-  int32_t AwaitQuietLine(double percent, bool clearsOwed);
+  int32_t AwaitReplies(double percent, const std::function<bool()>& done);
+  int32_t AwaitQuietLine(double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
   int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);
@@ -282,11 +290,12 @@ class Link {
   std::unique_ptr<Transport> transport_;
   bool useUsb_ = false;
   bool globalCancel_ = false;
-  bool serialFault_ = false;    // the serial port reported a fault since Open
-  bool readFault_ = false;      // the last WaitForCMD met a fault of the port or the pipe
-  ReplyMatcher matcher_;        // which replies answer the requests of a download
-  uint64_t bytesReceived_ = 0;  // every byte read since the link was made
-  uint8_t damagedCommand_ = 0;  // command byte of a packet the last WaitForCMD refused for its checksum
+  int receiverWaitLimitMs_ = 0;  // see SetReceiverWaitLimit
+  bool serialFault_ = false;     // the serial port reported a fault since Open
+  bool readFault_ = false;       // the last WaitForCMD met a fault of the port or the pipe
+  ReplyMatcher matcher_;         // which replies answer the requests of a download
+  uint64_t bytesReceived_ = 0;   // every byte read since the link was made
+  uint8_t damagedCommand_ = 0;   // command byte of a packet the last WaitForCMD refused for its checksum
   uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;

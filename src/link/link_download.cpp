@@ -2,15 +2,17 @@
 // answers with its size (08, BE24), and the program asks for the block chunk
 // by chunk (04: count and BE24 offset), each answered by a data packet (05).
 //
-// A chunk whose reply is late is asked for again, so one chunk may be
-// answered more than once, and a data reply carries no offset. Which reply
-// answers the request in flight is decided by the ReplyMatcher
-// (link/reply_matcher.h, where the rules are stated and argued); this file
-// does the waiting: the time-outs and repeats of each transport, and the quiet
-// line the matcher asks for.
+// A chunk whose reply is late is asked for again, a receiver may answer a
+// request twice or after its repeat's answer, and a data reply carries no
+// offset. Which reply answers the request in flight is decided by the
+// ReplyMatcher (link/reply_matcher.h, where the rules are stated and argued);
+// this file does the waiting: the time-outs and repeats of each transport,
+// the wait for a free count or for the window of the last 07 to pass, and the
+// quiet line after a block that failed.
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "codec/crc16.h"
 #include "link/link.h"
@@ -26,6 +28,9 @@ namespace {
 constexpr uint8_t kDataReply = 0x05;
 constexpr uint8_t kBlockSizeReply = 0x08;
 
+// The longest the link waits for one reply bounds the matcher's window.
+static_assert(ReplyMatcher::kWindowMs == static_cast<uint64_t>(kSerialChunkDeadlineMs));
+
 }  // namespace
 
 int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
@@ -38,12 +43,15 @@ int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacit
 
 int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
   if (matcher_.StaleRepliesPossible()) {
-    if (const int32_t quiet = AwaitQuietLine(0, true); quiet != result::kOk) return quiet;
+    if (const int32_t quiet = AwaitQuietLine(0); quiet != result::kOk) return quiet;
   }
-  SendCMD07(blockType);
-  matcher_.SizeRequested(seqNo_);
+  // A late or repeated size reply of the block before must not be taken for this one's.
+  if (const int32_t waited =
+          AwaitReplies(0, [&] { return matcher_.SizeRequestWaitMs(clock().NowMs()) == 0; });
+      waited != result::kOk)
+    return waited;
   uint32_t blockSize = 0;
-  if (const int32_t waited = WaitBlockSize(&blockSize); waited != result::kOk) return waited;
+  if (const int32_t asked = RequestBlockSize(blockType, &blockSize); asked != result::kOk) return asked;
   if (log_.enabled()) LogStep(kTransferLower, Format("Reported size of the block=%u", blockSize));
   if (blockSize > static_cast<uint32_t>(bufferCapacity)) {
     LogStep(kTransfer, Format("exiting because the block of %u bytes exceeds the buffer of %d bytes.",
@@ -81,27 +89,71 @@ int32_t Link::DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCa
   return FinishTransfer(*size);
 }
 
-int32_t Link::WaitBlockSize(uint32_t* blockSize) {
+int32_t Link::RequestBlockSize(uint8_t blockType, uint32_t* blockSize) {
+  // Two size replies of one block give the same size, so a late reply to an
+  // earlier 07 of this block is as good as the reply to the latest.
+  for (int request = 1; request <= kBlockSizeRequests; ++request) {
+    if (request > 1) serialRx_.Clear();
+    SendCMD07(blockType);
+    matcher_.SizeRequested(seqNo_, clock().NowMs());
+    bool taken = false;
+    if (const int32_t r = WaitBlockSize(false, &taken); r != result::kOk) return r;
+    // None in time: what is still on its way comes before the 07 is repeated.
+    if (!taken) {
+      if (const int32_t r = WaitBlockSize(true, &taken); r != result::kOk) return r;
+    }
+    if (taken) {
+      // Block size: BE24; a shorter reply reads as zero bytes.
+      *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
+      return result::kOk;
+    }
+    LogStep(kTransfer, Format("no block-size reply to request # %d.", request));
+  }
+  LogStep(kTransfer, "exiting because WaitForCMD failed");
+  return result::kTransferTimeout;
+}
+
+int32_t Link::WaitBlockSize(bool untilQuiet, bool* taken) {
+  // Without untilQuiet: until a size reply of this block is taken, one comes
+  // damaged, or kBlockSizeReplyMs have passed. With it: until one is taken or
+  // nothing has come for kQuietLineMs. The callback is called meanwhile, so
+  // that the wait can be cancelled on either transport.
   const uint64_t start = clock().NowMs();
+  uint64_t lastHeard = start;
   uint64_t lastNotify = start;
-  const uint64_t limit = useUsb_ ? kUsbReplyDeadlineMs : kSerialBlockSizeDeadlineMs;
+  uint64_t bytesSeen = bytesReceived_;
   for (;;) {
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();
-    const uint64_t now = clock().NowMs();
-    if (received && rxPacket_.Command == kBlockSizeReply && IsOwnBlockSizeReply()) break;
-    if (!received || now - start > limit) {
+    if (!received && readFault_) {
       LogStep(kTransfer, "exiting because WaitForCMD failed");
       return result::kTransferTimeout;
     }
+    if (received && rxPacket_.Command == kBlockSizeReply && IsOwnBlockSizeReply()) {
+      *taken = true;
+      return result::kOk;
+    }
+    const uint64_t now = clock().NowMs();
+    if (bytesReceived_ != bytesSeen) {
+      bytesSeen = bytesReceived_;
+      lastHeard = now;
+    }
+    if (untilQuiet) {
+      if (now - lastHeard >= static_cast<uint64_t>(kQuietLineMs)) return result::kOk;
+      if (now - start >= static_cast<uint64_t>(kQuietLineCapMs)) {
+        LogStep(kTransfer, "exiting because the line does not fall silent.");
+        return result::kTransferTimeout;
+      }
+    } else {
+      const bool damaged = received && rxPacket_.Command == 0 && damagedCommand_ == kBlockSizeReply;
+      if (damaged || now - start >= static_cast<uint64_t>(kBlockSizeReplyMs)) return result::kOk;
+    }
     if (now - lastNotify >= static_cast<uint64_t>(kKeepAliveMs)) {
       Notify(comm_status::kProgress, 0);
+      if (globalCancel_) return CancelExit();
       lastNotify = now;
     }
   }
-  // Block size: BE24; a shorter reply reads as zero bytes.
-  *blockSize = ReadBE24(PayloadHead<3>(rxPacket_).data());
-  return result::kOk;
 }
 
 bool Link::IsOwnBlockSizeReply() {
@@ -126,33 +178,50 @@ void Link::LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering aft
 
 int32_t Link::FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received,
                          double percent) {
-  const int32_t limit = useUsb_ ? kUsbChunkSize : kSerialChunkSize;
+  matcher_.BeginChunk(remaining, useUsb_ ? kUsbChunkSize : kSerialChunkSize);
   // Replies still owed to earlier requests come first: the receiver is busy
-  // with them, and asking while it is would only add to its queue.
-  if (!matcher_.AllRepliesIn()) {
-    if (const int32_t r = AwaitQuietLine(percent, matcher_.NeedsQuietLine()); r != result::kOk) return r;
+  // with them, and asking while it is would only add to its queue. A line
+  // quiet for kOwedReplyQuietMs has lost them (their counts stay taken while
+  // they are live). And the chunk needs a count no live request may answer.
+  uint64_t lastHeard = clock().NowMs();
+  uint64_t bytesSeen = bytesReceived_;
+  const auto ready = [&] {
+    const uint64_t now = clock().NowMs();
+    if (bytesReceived_ != bytesSeen) {
+      bytesSeen = bytesReceived_;
+      lastHeard = now;
+    }
+    if (now - lastHeard >= static_cast<uint64_t>(kOwedReplyQuietMs)) matcher_.OwedRepliesLost();
+    return matcher_.AllRepliesIn(now) && matcher_.NextRequestCount(now) >= 0;
+  };
+  if (!ready()) {
+    if (log_.enabled()) LogStep(kTransfer, "waiting for replies to earlier requests.");
+    if (const int32_t r = AwaitReplies(percent, ready); r != result::kOk) return r;
   }
-  matcher_.BeginChunk(remaining, limit);
-  if (matcher_.NextRequestCount() != std::min(remaining, limit) && log_.enabled())
-    LogStep(kTransfer, Format("chunk at %d asked for as %d bytes: replies of other counts may still come.",
-                              offset, matcher_.NextRequestCount()));
   RequestChunk(offset);
   const int32_t waited = useUsb_ ? WaitChunkUsb(offset, percent) : WaitChunkSerial(offset, percent);
   if (waited != result::kOk) return waited;
-  // The matcher stores no more than the chunk's requests asked for, so it
-  // lies within the block and the buffer.
+  // The matcher takes no reply longer than the chunk's requests asked for, so
+  // it lies within the block and the buffer.
   *received = static_cast<int32_t>(matcher_.storeCount());
   if (*received > 0) std::memcpy(buffer + offset, rxPacket_.Data.data(), static_cast<size_t>(*received));
   return result::kOk;
 }
 
 void Link::RequestChunk(int32_t offset) {
+  const int32_t count = matcher_.NextRequestCount(clock().NowMs());
+  // No free count for a repeat now: the time-out that asked for it counts,
+  // and the next one tries again.
+  if (count < 0) return;
+  if (count != matcher_.FullCount() && log_.enabled())
+    LogStep(kTransfer, Format("chunk at %d asked for as %d bytes: replies of other counts may still come.",
+                              offset, count));
   // Before every request the serial queues are emptied, so that bytes of an
   // earlier, late reply cannot be taken for this one.
   if (!useUsb_ && transport_) transport_->Purge();
   serialRx_.Clear();
-  SendCMD04(static_cast<uint32_t>(offset), matcher_.NextRequestCount());
-  matcher_.ChunkRequested(seqNo_);
+  SendCMD04(static_cast<uint32_t>(offset), count);
+  matcher_.ChunkRequested(seqNo_, count, clock().NowMs());
 }
 
 bool Link::IsDataPacket() const {
@@ -166,13 +235,17 @@ ReplyMatcher::Verdict Link::JudgeDataReply() {
   const bool damaged = rxPacket_.Command == 0;
   const ReplyMatcher::Numbering before = matcher_.dataNumbering();
   const ReplyMatcher::Verdict verdict =
-      matcher_.OnDataReply(rxPacket_.Sequence, rxPacket_.DataLength, damaged);
+      matcher_.OnDataReply(rxPacket_.Sequence, rxPacket_.DataLength, damaged, clock().NowMs());
   LogLearnt(before, matcher_.dataNumbering(), "data");
   switch (verdict) {
     case ReplyMatcher::Verdict::Take:
     case ReplyMatcher::Verdict::Damaged: break;
     case ReplyMatcher::Verdict::Duplicate:
       LogStep(kTransfer, "late reply to a repeated request discarded.");
+      break;
+    case ReplyMatcher::Verdict::Ambiguous:
+      LogStep(kTransfer, Format("data packet of %u bytes ignored: it may answer another chunk's request.",
+                                rxPacket_.DataLength));
       break;
     case ReplyMatcher::Verdict::EarlierRequest:
       LogStep(kTransfer,
@@ -247,18 +320,13 @@ int32_t Link::WaitChunkSerial(int32_t offset, double percent) {
   }
 }
 
-// --- Quiet line -------------------------------------------------------------------
+// --- Waits between requests -------------------------------------------------------
 
-int32_t Link::AwaitQuietLine(double percent, bool clearsOwed) {
-  // Reads and judges what comes until no reply is owed any more or nothing
-  // has come for kQuietLineMs. Only a wait that must clear what is owed
-  // (rules 3 and 5 of reply_matcher.h) lets the silence do so.
-  if (log_.enabled()) LogStep(kTransfer, "waiting for replies to earlier requests.");
+int32_t Link::AwaitReplies(double percent, const std::function<bool()>& done) {
+  // Reads and judges what comes until done; the matcher's window bounds it.
   const uint64_t start = clock().NowMs();
-  uint64_t lastHeard = start;
   uint64_t lastNotify = start;
-  uint64_t bytesSeen = bytesReceived_;
-  while (!matcher_.AllRepliesIn()) {
+  while (!done()) {
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();
     if (!received && readFault_) {
@@ -267,14 +335,6 @@ int32_t Link::AwaitQuietLine(double percent, bool clearsOwed) {
     }
     if (received && IsDataPacket()) JudgeDataReply();
     const uint64_t now = clock().NowMs();
-    if (bytesReceived_ != bytesSeen) {
-      bytesSeen = bytesReceived_;
-      lastHeard = now;
-    }
-    if (now - lastHeard >= static_cast<uint64_t>(kQuietLineMs)) {
-      if (clearsOwed) matcher_.LineWentQuiet();
-      break;
-    }
     if (now - start >= static_cast<uint64_t>(kQuietLineCapMs)) {
       LogStep(kTransfer, "exiting because the line does not fall silent.");
       return result::kTransferTimeout;
@@ -287,6 +347,25 @@ int32_t Link::AwaitQuietLine(double percent, bool clearsOwed) {
   }
   serialRx_.Clear();
   return result::kOk;
+}
+
+int32_t Link::AwaitQuietLine(double percent) {
+  // After a block that failed, replies to its requests may come later than
+  // the window: what comes is read and judged until nothing has come for
+  // kQuietLineMs.
+  if (log_.enabled()) LogStep(kTransfer, "waiting for replies to earlier requests.");
+  uint64_t lastHeard = clock().NowMs();
+  uint64_t bytesSeen = bytesReceived_;
+  const int32_t waited = AwaitReplies(percent, [&] {
+    const uint64_t now = clock().NowMs();
+    if (bytesReceived_ != bytesSeen) {
+      bytesSeen = bytesReceived_;
+      lastHeard = now;
+    }
+    return now - lastHeard >= static_cast<uint64_t>(kQuietLineMs);
+  });
+  if (waited == result::kOk) matcher_.LineWentQuiet();
+  return waited;
 }
 
 }  // namespace tolv

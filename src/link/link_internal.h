@@ -45,13 +45,22 @@ inline constexpr int kMaxTimeouts = 5;
 inline constexpr int kMaxRequestsPerChunk = 16;
 // Replies that do not come although the line is not silent (stray packets or
 // bytes only): a USB wait gives up after this long, a serial chunk is asked
-// for again, a serial block-size wait gives up.
+// for again.
 inline constexpr int kUsbReplyDeadlineMs = 1000;
 inline constexpr int kSerialChunkDeadlineMs = 2000;
-inline constexpr int kSerialBlockSizeDeadlineMs = 5000;
-// During a serial upload the receiver asks for every piece; it is given up
-// after this long without a request.
-inline constexpr int kSerialUploadSilenceMs = 60000;
+// The block size, on either transport: each 07 waits this long for its reply;
+// when none came (lost, damaged or late), the line is let fall quiet (a late
+// reply taken meanwhile) and the 07 sent again, up to kBlockSizeRequests 07s.
+inline constexpr int kBlockSizeReplyMs = 1000;
+inline constexpr int kBlockSizeRequests = 5;
+// During an upload the receiver asks for every piece, and asks again when an
+// answer does not reach it; on either transport it has given up when it has
+// not asked for this long.
+inline constexpr int kUploadRequestSilenceMs = 10000;
+// Before the next chunk, replies owed to earlier requests are waited for
+// until the line has been quiet this long: as long as a serial chunk waits
+// for its own reply before its fifth time-out.
+inline constexpr int kOwedReplyQuietMs = kSerialSilenceMs + (kMaxTimeouts - 1) * kSerialReadTimeoutMs;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
 // A line is quiet when nothing has come from the receiver for this long:

@@ -144,7 +144,8 @@ int32_t Link::ModeWaitSerial(bool upload) {
       return texts.timeout;
     }
     if (rxPacket_.Command == kSerialAnnouncement) break;
-    if (!callback_ && clock().NowMs() - start >= static_cast<uint64_t>(kUnattendedWaitMs)) {
+    const int limit = receiverWaitLimitMs_ > 0 ? receiverWaitLimitMs_ : kUnattendedWaitMs;
+    if ((!callback_ || receiverWaitLimitMs_ > 0) && clock().NowMs() - start >= static_cast<uint64_t>(limit)) {
       LogStep(texts.operation, texts.waitFailed);
       return texts.timeout;
     }

@@ -117,12 +117,17 @@ int32_t Link::ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* ex
 int32_t Link::Upload(const uint8_t* data, int32_t dataSize) {
   int32_t requestedOffset = 0;
   uint64_t lastRequest = clock().NowMs();
-  const uint64_t limit = useUsb_ ? kUsbReplyDeadlineMs : kSerialUploadSilenceMs;
   for (;;) {
+    // Called on every pass (a USB read of 200 ms at most): the wait for the
+    // next request can be cancelled on either transport.
     Notify(comm_status::kProgress, Percent(requestedOffset, dataSize));
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();
     const uint64_t now = clock().NowMs();
+    if (!received && readFault_) {
+      LogStep(kTransfer, "exiting because WaitForCMD in data transfer loop failed.");
+      return result::kTransferTimeout;
+    }
     if (received && rxPacket_.Command == kBlockComplete) break;
     if (received && rxPacket_.Command == kDataRequest) {
       seqNo_ = rxPacket_.Sequence;
@@ -130,7 +135,9 @@ int32_t Link::Upload(const uint8_t* data, int32_t dataSize) {
       lastRequest = now;
       continue;
     }
-    if (!received || now - lastRequest > limit) {
+    // A request that is late is waited for (a USB read that timed out is no
+    // failure); a receiver silent for kUploadRequestSilenceMs has given up.
+    if (now - lastRequest > static_cast<uint64_t>(kUploadRequestSilenceMs)) {
       LogStep(kTransfer, "exiting because WaitForCMD in data transfer loop failed.");
       return result::kTransferTimeout;
     }

@@ -9,13 +9,14 @@ namespace tolv {
 void ReplyMatcher::StartSession() { *this = ReplyMatcher(); }
 
 void ReplyMatcher::AbandonBlock() {
-  unknownOwed_ = true;
+  staleReplies_ = true;
   chunkOpen_ = false;
 }
 
 void ReplyMatcher::LineWentQuiet() {
-  unknownOwed_ = false;
-  owed_.clear();
+  staleReplies_ = false;
+  live_.clear();
+  sizeAsked_ = false;
   // The 07s still unanswered stay counted: a size reply that comes now is not
   // the one to learn the numbering from.
 }
@@ -26,8 +27,15 @@ void ReplyMatcher::Learn(Numbering* numbering, bool echoed) {
 
 // --- Block size ---------------------------------------------------------------
 
-void ReplyMatcher::SizeRequested(uint8_t sequence) {
+uint64_t ReplyMatcher::SizeRequestWaitMs(uint64_t nowMs) const {
+  if (!sizeAsked_ || nowMs - sizeSentMs_ >= kWindowMs) return 0;
+  return kWindowMs - (nowMs - sizeSentMs_);
+}
+
+void ReplyMatcher::SizeRequested(uint8_t sequence, uint64_t nowMs) {
   sizeSequence_ = sequence;
+  sizeAsked_ = true;
+  sizeSentMs_ = nowMs;
   ++sizeRepliesDue_;
 }
 
@@ -38,67 +46,128 @@ ReplyMatcher::Verdict ReplyMatcher::OnSizeReply(uint8_t sequence) {
   if (sizeRepliesDue_ == 1) Learn(&sizeNumbering_, echoed);
   sizeRepliesDue_ = std::max(sizeRepliesDue_ - 1, 0);
   if (!echoed && sizeNumbering_ == Numbering::Echoed) return Verdict::EarlierRequest;
-  // The 07 went out after every earlier request, so every earlier reply came
-  // before this one.
-  owed_.clear();
   return Verdict::Take;
 }
 
 // --- Chunks ---------------------------------------------------------------------
 
-bool ReplyMatcher::NeedsQuietLine() const {
-  // The counts owed fall, so the last is the lowest; below 1 nothing can go.
-  return unknownOwed_ || (!owed_.empty() && owed_.back().count <= 1);
-}
-
-void ReplyMatcher::BeginChunk(int32_t remaining, int32_t limit) {
-  for (Owed& request : owed_) request.currentChunk = false;
-  nextCount_ = std::min(remaining, limit);
-  if (!owed_.empty()) nextCount_ = std::min(nextCount_, owed_.back().count - 1);
-  smallestCount_ = nextCount_;
-  sequences_.clear();
-  chunkOpen_ = true;
-}
-
-void ReplyMatcher::ChunkRequested(uint8_t sequence) {
-  sequences_.push_back(sequence);
-  owed_.push_back({nextCount_, true});
-  smallestCount_ = std::min(smallestCount_, nextCount_);
-  // A repeat asks for one byte less, so that its reply is told from the one before.
-  if (nextCount_ > 1) --nextCount_;
-}
-
-std::deque<ReplyMatcher::Owed>::iterator ReplyMatcher::Named(uint32_t length) {
-  return std::find_if(owed_.begin(), owed_.end(), [length](const Owed& request) {
-    return static_cast<uint32_t>(request.count) == length;
+void ReplyMatcher::Prune(uint64_t nowMs) {
+  // Requests leave the window in the order sent; the chunk under way keeps its own.
+  std::erase_if(live_, [&](const Request& request) {
+    return !Current(request) && nowMs - request.sentMs >= kWindowMs;
   });
 }
 
-ReplyMatcher::Verdict ReplyMatcher::OnDataReply(uint8_t sequence, uint32_t length, bool damaged) {
+int32_t ReplyMatcher::ExpectedLength(const Request& request) const {
+  if (request.replyLength >= 0) return request.replyLength;
+  if (answersAtMost_ > 0) return std::min(request.count, answersAtMost_);
+  return request.count;
+}
+
+bool ReplyMatcher::MayAnswer(const Request& request, uint32_t length) const {
+  const auto l = static_cast<int64_t>(length);
+  if (request.replyLength >= 0) return l == request.replyLength;
+  if (answersAtMost_ > 0) return l == std::min(request.count, answersAtMost_);
+  // No bytes answer only a request for none.
+  if (l == 0) return request.count == 0;
+  // A receiver's limit is at least every length it has answered.
+  return l == request.count || (l < request.count && l >= answersAtLeast_);
+}
+
+bool ReplyMatcher::CountFree(int32_t count) const {
+  return std::none_of(live_.begin(), live_.end(), [&](const Request& request) {
+    return request.count == count || ExpectedLength(request) == count;
+  });
+}
+
+bool ReplyMatcher::AllRepliesIn(uint64_t nowMs) {
+  Prune(nowMs);
+  return std::all_of(live_.begin(), live_.end(),
+                     [&](const Request& request) { return Current(request) || !request.owed; });
+}
+
+void ReplyMatcher::OwedRepliesLost() {
+  for (Request& request : live_) request.owed = request.owed && Current(request);
+}
+
+void ReplyMatcher::BeginChunk(int32_t remaining, int32_t limit) {
+  ++chunk_;
+  chunkOpen_ = true;
+  remaining_ = remaining;
+  limit_ = limit;
+  chunkRequests_ = 0;
+}
+
+int32_t ReplyMatcher::FullCount() const {
+  const int32_t count = std::min(remaining_, limit_);
+  return answersAtMost_ > 0 ? std::min(count, answersAtMost_) : count;
+}
+
+int32_t ReplyMatcher::NextRequestCount(uint64_t nowMs) {
+  Prune(nowMs);
+  const int32_t full = FullCount();
+  // The largest count whose reply no live request may share.
+  for (int32_t count = full; count >= std::min(full, 1); --count)
+    if (CountFree(count)) return count;
+  return -1;
+}
+
+void ReplyMatcher::ChunkRequested(uint8_t sequence, int32_t count, uint64_t nowMs) {
+  live_.push_back({count, sequence, nowMs, chunk_, -1, true});
+  ++chunkRequests_;
+}
+
+ReplyMatcher::Verdict ReplyMatcher::OnDataReply(uint8_t sequence, uint32_t length, bool damaged,
+                                                uint64_t nowMs) {
   if (damaged) return Verdict::Damaged;
-  // A chunk asked for once with nothing else owed: any reply answers that
-  // request, and shows how the receiver numbers its data replies.
-  const bool alone = chunkOpen_ && owed_.size() == 1 && owed_.front().currentChunk;
-  if (alone) Learn(&dataNumbering_, sequence == sequences_.front());
-  auto named = Named(length);
-  if (named == owed_.end()) {
-    if (!alone || length >= static_cast<uint32_t>(owed_.front().count)) return Verdict::WrongLength;
-    named = owed_.begin();  // a part of the chunk
+  Prune(nowMs);
+  int candidates = 0;
+  int current = 0;
+  bool allShort = true;
+  Request* named = nullptr;
+  for (Request& request : live_) {
+    if (!MayAnswer(request, length)) continue;
+    ++candidates;
+    current += Current(request) ? 1 : 0;
+    allShort = allShort && static_cast<int64_t>(length) < request.count;
+    named = &request;
   }
-  const bool current = chunkOpen_ && named->currentChunk;
-  if (current && !AnswersChunk(sequence)) return Verdict::EarlierRequest;
-  // By the order, every request before the one answered is answered or lost.
-  owed_.erase(owed_.begin(), named + 1);
-  if (!current) return Verdict::Duplicate;
+  if (candidates == 0) return Verdict::WrongLength;
+  if (current != 0 && current != candidates) return Verdict::Ambiguous;
+  // A reply refused for its number teaches nothing.
+  if (current != 0 && !AnswersChunk(sequence)) return Verdict::EarlierRequest;
+  LearnFromReply(sequence, length, candidates, named, allShort);
+  if (current == 0) return Verdict::Duplicate;
+  // Every request of the chunk asks for its offset; of a reply longer than
+  // the smallest of them asked for (as a faulty receiver's may be), only
+  // that many bytes are stored.
+  storeCount_ = length;
+  for (const Request& request : live_)
+    if (Current(request)) storeCount_ = std::min(storeCount_, static_cast<uint32_t>(request.count));
   chunkOpen_ = false;
-  storeCount_ = std::min(length, static_cast<uint32_t>(smallestCount_));
   return Verdict::Take;
+}
+
+void ReplyMatcher::LearnFromReply(uint8_t sequence, uint32_t length, int candidates, Request* named,
+                                  bool allShort) {
+  const auto l = static_cast<int32_t>(length);
+  // No reply is longer than the receiver's limit; one shorter than every
+  // request it may answer is that limit.
+  answersAtLeast_ = std::max(answersAtLeast_, l);
+  if (allShort && l > 0 && answersAtMost_ == 0) answersAtMost_ = l;
+  if (candidates != 1) return;
+  // The reply names its request: its length is that request's from now on.
+  named->replyLength = l;
+  named->owed = false;
+  Learn(&dataNumbering_, sequence == named->sequence);
 }
 
 bool ReplyMatcher::AnswersChunk(uint8_t sequence) const {
   const Numbering numbering = dataNumbering_ != Numbering::Unknown ? dataNumbering_ : sizeNumbering_;
-  return numbering != Numbering::Echoed ||
-         std::find(sequences_.begin(), sequences_.end(), sequence) != sequences_.end();
+  if (numbering != Numbering::Echoed) return true;
+  return std::any_of(live_.begin(), live_.end(), [&](const Request& request) {
+    return Current(request) && request.sequence == sequence;
+  });
 }
 
 }  // namespace tolv

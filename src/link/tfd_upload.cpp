@@ -2,7 +2,10 @@
 
 #include "link/tfd_upload.h"
 
+#include <optional>
+
 #include "link/comm.h"
+#include "link/link_internal.h"
 #include "results/result_codes.h"
 #include "tfd/tfd_store.h"
 
@@ -21,9 +24,12 @@ int32_t UploadOpenResult(int32_t openResult) {
 // callback nobody can cancel: the tries end after kUnattendedWaitMs. A cancel
 // that came in meanwhile (in the callback of the close, say) ends the tries
 // before the next open, which would forget it.
-int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback) {
+// After a restart the tries end after kRestartReceiverWaitMs also with a
+// callback: a receiver that does not come back (a pulled cable) ends the upload.
+int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallback& callback, bool restart) {
   LinkClock& clock = link.clock();
   const uint64_t start = clock.NowMs();
+  const int limit = restart ? kRestartReceiverWaitMs : kUnattendedWaitMs;
   for (;;) {
     link.Close();
     if (link.canceled()) return result::kTfdUploadCanceled;
@@ -31,7 +37,7 @@ int32_t ReachUploadMode(Link& link, const std::string& device, const CommCallbac
       return UploadOpenResult(opened);
     const int32_t mode = link.UploadMode();
     if (mode != result::kUploadModeTimeout) return mode;
-    if (!callback && clock.NowMs() - start >= static_cast<uint64_t>(kUnattendedWaitMs)) return mode;
+    if ((!callback || restart) && clock.NowMs() - start >= static_cast<uint64_t>(limit)) return mode;
   }
 }
 
@@ -64,12 +70,18 @@ bool TFD_ImageSuitsReceiver(int32_t imageSystemId, int32_t reportedSystemId) {
   return image == kWildcardSystemId || image == static_cast<uint16_t>(reportedSystemId);
 }
 
-int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCallback& callback,
-                             const uint8_t* image, int32_t imageSize, const ReceiverCheck& check) {
-  if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
-    return UploadOpenResult(opened);
+namespace {
+
+// One session from the reboot on: reboot, upload mode, the check (asked
+// only for a receiver it has not yet approved), the whole image, the end.
+// The link is left closed on every path.
+int32_t UploadSession(Link& link, const std::string& device, const CommCallback& callback,
+                      const uint8_t* image, int32_t imageSize, const ReceiverCheck& check, bool restart,
+                      std::optional<int32_t>& approved) {
   link.Reboot();
-  const int32_t mode = ReachUploadMode(link, device, callback);
+  link.SetReceiverWaitLimit(restart ? kRestartReceiverWaitMs : 0);
+  const int32_t mode = ReachUploadMode(link, device, callback, restart);
+  link.SetReceiverWaitLimit(0);
   if (mode == result::kTfdUploadOpenFailed || mode == result::kTfdUploadCanceled ||
       mode == result::kOpenUsbNotFound)
     return mode;  // nothing is open
@@ -82,7 +94,12 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
     link.Close();
     return mode == result::kUploadModeCanceled ? result::kTfdUploadCanceled : mode;
   }
-  if (const int32_t checked = CheckReceiver(link, check); checked != result::kOk) return checked;
+  int32_t reported = 0;
+  link.GetReceiverInfo(&reported, nullptr);
+  if (approved != reported) {
+    if (const int32_t checked = CheckReceiver(link, check); checked != result::kOk) return checked;
+    approved = reported;
+  }
   // The receiver fetches the image piece by piece; the block type is only
   // reported, never sent.
   int32_t size = imageSize;
@@ -96,6 +113,34 @@ int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCa
   link.End();
   link.Close();
   return result::kOk;
+}
+
+}  // namespace
+
+int32_t TFD_SaveImageToToppy(Link& link, const std::string& device, const CommCallback& callback,
+                             const uint8_t* image, int32_t imageSize, const ReceiverCheck& check,
+                             const UploadRestartNotice& restarting) {
+  if (const int32_t opened = link.Open(device, callback); opened != result::kOk)
+    return UploadOpenResult(opened);
+  std::optional<int32_t> approved;
+  for (int session = 1;; ++session) {
+    const int32_t sent =
+        UploadSession(link, device, callback, image, imageSize, check, session > 1, approved);
+    // Only a session the receiver stopped (a time-out, a failed port) goes
+    // again; the receiver takes an image only whole, so nothing half-taken
+    // can be in the way. A cancel that came as the session ended is kept.
+    if (sent != result::kTfdUploadTimeout || session > kUploadRestarts || link.canceled()) return sent;
+    link.Log(LinkLog_StepLine("TFD_SaveToToppy",
+                              link_detail::Format("upload stopped by a fault (%d); starting again from the "
+                                                  "reboot, restart %d of %d",
+                                                  sent, session, kUploadRestarts)));
+    // Session n ended by a fault: restart n.
+    if (restarting) restarting(session, sent);
+    link.SetReceiverWaitLimit(kRestartReceiverWaitMs);
+    const int32_t opened = link.Open(device, callback);
+    link.SetReceiverWaitLimit(0);
+    if (opened != result::kOk) return UploadOpenResult(opened);
+  }
 }
 
 int32_t TFD_SaveToToppy(const std::string& device, CommCallback callback, int32_t systemId,

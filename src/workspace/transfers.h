@@ -56,7 +56,9 @@ struct TransferHooks {
   // pending events; this is where a cancel can come in.
   CommCallback progress;
   // Texts the workflow itself puts into the status line: the block's label
-  // ("Loader:", ...) before a block is fetched, an empty text after it.
+  // ("Loader:", ...) before a block is fetched, an empty text after it; in an
+  // upload, before a session stopped by a fault starts again, "Upload stopped
+  // (REASON); starting again from the reboot (N of 2)."
   std::function<void(const std::string& text)> statusLine;
   // Before a block moves: its kind and its size on the wire in bytes when
   // known in advance (0 when not: a firmware download). For an upload, kind is
@@ -159,6 +161,7 @@ struct UploadReport {
   bool canceled = false;
   bool opened = false;  // the port was opened at least once
   bool rebooted = false;
+  int restarts = 0;  // sessions started again after a fault (at most kUploadRestarts)
   // Done when the upload ran to the end and nothing selected was left out
   // (Succeeded), and for a dry run once the receiver told its SystemID.
   // Failed when it was refused before sending (the refusal's message as the

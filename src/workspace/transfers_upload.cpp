@@ -143,6 +143,17 @@ int32_t LearnReceiverSystemId(Link& link, const std::string& port, const CancelW
   return mode.openResult != result::kOk ? mode.openResult : mode.modeResult;
 }
 
+// A session stopped by a fault starts again: the user is told in the status
+// line (which tolv prints) why and which restart it is.
+UploadRestartNotice RestartNotice(const TransferHooks& hooks, UploadReport& report) {
+  return [&hooks, &report](int restart, int32_t cause) {
+    report.restarts = restart;
+    if (!hooks.statusLine) return;
+    hooks.statusLine("Upload stopped (" + Result_Text(cause) + "); starting again from the reboot (" +
+                     std::to_string(restart) + " of " + std::to_string(kUploadRestarts) + ").");
+  };
+}
+
 }  // namespace
 
 UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace, UserInteraction& ui,
@@ -165,7 +176,7 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
       CloseOnUnwind closeOnError(link);
       report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
                                            static_cast<int32_t>(image.size()),
-                                           ModelCheck(workspace.systemId, ui, report));
+                                           ModelCheck(workspace.systemId, ui, report), RestartNotice(hooks, report));
     }
   }
   report.canceled = watch.requested();

@@ -152,6 +152,7 @@ void MiniReceiver::RequestUpload(uint32_t offset, uint32_t count) {
 }
 
 void MiniReceiver::NextUploadRequest() {
+  if (answersUntilStop_ >= 0 && answersUntilStop_-- == 0) return;
   if (!pendingRequests_.empty()) {
     const auto [offset, count] = pendingRequests_.front();
     pendingRequests_.pop_front();
@@ -173,6 +174,11 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
   const auto modeReply = [&] { ReplyTo(packet, 0x02, ModePayload(), false, replyDelayMs); };
   const auto startUpload = [&] {
     uploaded.clear();
+    answersUntilStop_ = -1;
+    if (!uploadStopsAfter.empty()) {
+      answersUntilStop_ = uploadStopsAfter.front();
+      uploadStopsAfter.pop_front();
+    }
     pendingRequests_.assign(extraUploadRequests.begin(), extraUploadRequests.end());
     NextUploadRequest();
   };
@@ -205,10 +211,16 @@ void MiniReceiver::OnPacket(const WirePacket& packet) {
         delay = sizeReplyDelays.front();
         sizeReplyDelays.pop_front();
       }
+      currentBlock_ = type;
+      if (dropSizeReplies > 0) {
+        --dropSizeReplies;
+        break;
+      }
+      const bool corrupt = corruptSizeReplies > 0;
+      if (corrupt) --corruptSizeReplies;
       ReplyTo(packet, 0x08,
               {static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 8), static_cast<uint8_t>(size)},
-              false, delay);
-      currentBlock_ = type;
+              corrupt, delay);
       break;
     }
     case 0x04: {

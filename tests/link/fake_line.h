@@ -102,6 +102,8 @@ class MiniReceiver {
   bool echoSequence = false;             // replies carry their request's sequence byte, not replySequence
   std::deque<uint64_t> dataReplyDelays;  // delays of the next data replies, in turn (then replyDelayMs)
   std::deque<uint64_t> sizeReplyDelays;  // delays of the next block-size replies, in turn
+  int dropSizeReplies = 0;               // the next n block selections go unanswered
+  int corruptSizeReplies = 0;            // the next n block-size replies have a wrong checksum
   int32_t sizeOverride = -1;             // block size reported instead of the real one
   std::function<void()> onDataRequest;   // called for every data request
 
@@ -111,6 +113,9 @@ class MiniReceiver {
   int32_t uploadPiece = 255;
   std::vector<std::pair<uint32_t, uint32_t>> extraUploadRequests;  // (offset, count) asked first
   std::vector<uint8_t> uploaded;
+  // Upload sessions in turn that stop asking after this many answers (the
+  // receiver gives up; it asks again only after the next reboot).
+  std::deque<int> uploadStopsAfter;
 
   std::vector<WirePacket> received;                    // every packet from the link
   std::vector<std::pair<uint32_t, int>> dataRequests;  // (offset, count) of every 04
@@ -129,6 +134,7 @@ class MiniReceiver {
   uint32_t uploadOffset_ = 0;
   uint8_t currentBlock_ = 0;
   std::deque<std::pair<uint32_t, uint32_t>> pendingRequests_;
+  int answersUntilStop_ = -1;  // of this upload session; -1: asks to the end
 };
 
 // The whole text of a file ("" when missing).

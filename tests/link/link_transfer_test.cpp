@@ -37,29 +37,44 @@ class TransferTest : public test::LinkTest {
 };
 
 TEST_F(TransferTest, RequestPatterns) {
+  // The fake line takes no time, so every request of the block lies within
+  // the reply window of those before it: no two ask for the same count until
+  // the earlier one has left the window, and the counts fall from the chunk
+  // size, one byte a chunk.
   const Bytes block = test::RandomBytes(1, 70000);
   for (const bool usb : {true, false}) {
     OpenInMode(usb, false);
     receiver->blocks[2] = block;
+    std::vector<uint64_t> sent;
+    receiver->onDataRequest = [&] { sent.push_back(clock.now); };
     ASSERT_EQ(Download(2), 0);
     EXPECT_EQ(size, 70000);
     EXPECT_EQ(Received(), block);
-    std::vector<std::pair<uint32_t, int>> expected;
-    const int chunk = usb ? 30000 : 255;
-    for (int offset = 0; offset < 70000; offset += chunk)
-      expected.emplace_back(offset, std::min(chunk, 70000 - offset));
-    EXPECT_EQ(receiver->dataRequests, expected);
-    EXPECT_EQ(expected.size(), usb ? 3u : 275u);
-    EXPECT_EQ(expected.back().second, usb ? 10000 : 130);
-    // Statuses: block started, one progress per chunk, 100 at the end.
-    EXPECT_EQ(statuses.front(), std::make_pair(uint8_t{5}, 2.0));
-    EXPECT_EQ(CountStatus(6), static_cast<int>(expected.size()) + 1);
-    EXPECT_EQ(statuses.back(), std::make_pair(uint8_t{6}, 100.0));
+    const auto& requests = receiver->dataRequests;
     if (usb) {
+      const std::vector<std::pair<uint32_t, int>> expected = {{0, 30000}, {30000, 29999}, {59999, 10001}};
+      EXPECT_EQ(requests, expected);
       EXPECT_NEAR(statuses[2].second, 30000.0 / 70000 * 100, 1e-9);
     } else {
-      EXPECT_EQ(line->purges, 275);  // the serial queues are emptied before every request
+      EXPECT_EQ(requests[0], std::make_pair(0u, 255));
+      EXPECT_EQ(requests[1], std::make_pair(255u, 254));
+      EXPECT_EQ(line->purges, static_cast<int>(requests.size()));  // before every request
     }
+    uint32_t offset = 0;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].first, offset) << i;
+      offset += static_cast<uint32_t>(requests[i].second);
+      for (size_t j = 0; j < i; ++j) {
+        const bool live = sent[i] - sent[j] < ReplyMatcher::kWindowMs;
+        EXPECT_TRUE(!live || requests[i].second != requests[j].second) << i << " " << j;
+      }
+    }
+    EXPECT_EQ(offset, 70000u);
+    // Statuses: block started, one progress per chunk (and more while the
+    // link waits for a count to leave the window), 100 at the end.
+    EXPECT_EQ(statuses.front(), std::make_pair(uint8_t{5}, 2.0));
+    EXPECT_GE(CountStatus(6), static_cast<int>(requests.size()) + 1);
+    EXPECT_EQ(statuses.back(), std::make_pair(uint8_t{6}, 100.0));
   }
 }
 
@@ -157,7 +172,8 @@ TEST_F(TransferTest, AFailedSerialPortFailsEveryLaterWaitAtOnce) {
   line->writeFault = true;
   const uint64_t writeFailed = clock.now;
   EXPECT_EQ(Download(3), result::kTransferTimeout);
-  EXPECT_LT(clock.now - writeFailed, 1000u);
+  // (Besides the wait for the window of the 07 before.)
+  EXPECT_LT(clock.now - writeFailed, 1000u + ReplyMatcher::kWindowMs);
 }
 
 TEST_F(TransferTest, SilentUsbReceiverIsBoundedToo) {
@@ -188,9 +204,9 @@ TEST_F(TransferTest, LateRepliesAreToldApartByTheirLength) {
   // with one byte less; the receiver numbers every reply alike, so only the
   // lengths tell the replies apart. The reply to the repeat comes while the
   // link waits for it before the next chunk, or only once the next chunk has
-  // been asked for (for fewer bytes than any reply still owed).
+  // been asked for.
   const Bytes block = test::RandomBytes(11, 31000);
-  for (const uint64_t repeatDelay : {500, 2000}) {
+  for (const uint64_t repeatDelay : {500, 900}) {
     for (const bool usb : {true, false}) {
       OpenInMode(usb, false);
       link->SetLogFile(dir.File("TolvPack.log"));
@@ -199,15 +215,14 @@ TEST_F(TransferTest, LateRepliesAreToldApartByTheirLength) {
       ASSERT_EQ(Download(0), 0) << usb << repeatDelay;
       EXPECT_EQ(Received(), block) << usb << repeatDelay;
       // The next chunk starts after the bytes every request asked for (the
-      // last repeat's count).
+      // last repeat's count), asking for a count neither live request has.
       const auto& requests = receiver->dataRequests;
       const auto next = std::find_if(requests.begin(), requests.end(), [](auto& r) { return r.first != 0; });
       ASSERT_NE(next, requests.end());
       const int stored = std::prev(next)->second;
       EXPECT_EQ(requests[1].second, requests[0].second - 1) << usb;
       const int natural = std::min(requests[0].second, 31000 - stored);
-      EXPECT_EQ(*next, std::make_pair(static_cast<uint32_t>(stored),
-                                      repeatDelay == 500 || usb ? natural : stored - 1))
+      EXPECT_EQ(*next, std::make_pair(static_cast<uint32_t>(stored), usb ? natural : stored - 1))
           << usb << repeatDelay;
       EXPECT_NE(Log().find("Comm_TransferBlock: late reply to a repeated request discarded."),
                 std::string::npos)
@@ -227,8 +242,10 @@ TEST_F(TransferTest, AStaleBlockSizeReplyOfAnEchoingReceiverIsNotTaken) {
   receiver->blocks[3] = test::RandomBytes(12, 256);
   receiver->blocks[0] = test::RandomBytes(13, 4000);
   ASSERT_EQ(Download(3), 0);  // shows that the receiver echoes
-  // The size wait gives up after 5 s, the quiet line takes 1.5 s more.
-  receiver->sizeReplyDelays = {7000};
+  // Five 07s, each waited for 1 s and then for a quiet line of 1.5 s: the
+  // block is given up after 12.5 s, and the quiet line before the next block
+  // ends at 14 s.
+  receiver->sizeReplyDelays = {16000};
   EXPECT_EQ(Download(0), result::kTransferTimeout);
   ASSERT_EQ(Download(3), 0);
   EXPECT_EQ(Received(), receiver->blocks[3]);
@@ -242,7 +259,7 @@ TEST_F(TransferTest, AfterAFailedBlockItsLateRepliesAreWaitedOut) {
   OpenInMode(false, false);
   receiver->blocks[0] = test::RandomBytes(13, 4000);
   receiver->blocks[3] = test::RandomBytes(12, 256);
-  receiver->sizeReplyDelays = {5500};  // the wait gives up after 5 s
+  receiver->sizeReplyDelays = {13000};  // the block is given up after 12.5 s
   EXPECT_EQ(Download(0), result::kTransferTimeout);
   ASSERT_EQ(Download(3), 0);
   EXPECT_EQ(Received(), receiver->blocks[3]);
@@ -264,6 +281,54 @@ TEST_F(TransferTest, BlockLargerThanTheBufferIsRefused) {
   EXPECT_EQ(size, 0);
   ASSERT_EQ(Download(4, 1000), 0);
   EXPECT_EQ(Received(), Bytes(1000, 3));
+}
+
+TEST_F(TransferTest, LostDamagedOrLateBlockSizeRepliesAreAskedForAgain) {
+  // A 07 whose reply does not come within 1 s is sent again once the line is
+  // quiet; a reply late enough to miss its own wait may still be taken. The
+  // replies to repeats that come after the one taken are never taken for the
+  // next block.
+  struct Case {
+    const char* name;
+    int drop, corrupt;
+    uint64_t delay;
+    size_t selections;  // 07s sent for block 2
+  };
+  const Case cases[] = {
+      {"one lost", 1, 0, 1, 2},
+      {"four lost", 4, 0, 1, 5},
+      {"one damaged", 0, 1, 1, 2},
+      {"lost, then damaged", 1, 1, 1, 3},
+      {"late, in the quiet", 0, 0, 1800, 1},
+      {"later than the quiet", 0, 0, 3000, 2},
+  };
+  const Bytes block = test::RandomBytes(31, 5000);
+  const Bytes eeprom = test::RandomBytes(32, 256);
+  for (const bool usb : {true, false}) {
+    for (const Case& c : cases) {
+      OpenInMode(usb, false);
+      receiver->blocks[2] = block;
+      receiver->blocks[3] = eeprom;
+      receiver->dropSizeReplies = c.drop;
+      receiver->corruptSizeReplies = c.corrupt;
+      receiver->sizeReplyDelays = {c.delay};
+      ASSERT_EQ(Download(2), 0) << c.name << usb;
+      EXPECT_EQ(Received(), block) << c.name << usb;
+      const auto selections = std::count_if(receiver->received.begin(), receiver->received.end(),
+                                            [](const test::WirePacket& p) { return p.command == 0x07; });
+      EXPECT_EQ(static_cast<size_t>(selections), c.selections) << c.name << usb;
+      ASSERT_EQ(Download(3), 0) << c.name << usb;
+      EXPECT_EQ(Received(), eeprom) << c.name << usb;
+    }
+  }
+  // Five lost: the block times out, each missing reply logged.
+  OpenInMode(true, false);
+  link->SetLogFile(dir.File("TolvPack.log"));
+  receiver->blocks[2] = block;
+  receiver->dropSizeReplies = 5;
+  EXPECT_EQ(Download(2), result::kTransferTimeout);
+  EXPECT_NE(Log().find("Comm_TransferBlock: no block-size reply to request # 5.\r\n"), std::string::npos);
+  link->SetLogFile("");
 }
 
 TEST_F(TransferTest, SilentBlockSizeWaitIsBounded) {
@@ -482,29 +547,38 @@ TEST_F(TransferTest, UploadServesZerosPastTheDataAndRefusesBeyondTheArea) {
 }
 
 TEST_F(TransferTest, UploadWaitsAreBoundedAndCancellable) {
-  // USB: one read without a request ends the upload.
-  OpenInMode(true, true);
-  line->incoming.clear();  // the receiver asks for nothing
-  Bytes data(100, 1);
-  int32_t dataSize = 100;
-  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferTimeout);
-  // Serial: a long silence ends it.
-  OpenInMode(false, true);
-  line->incoming.clear();
-  const uint64_t start = clock.now;
-  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferTimeout);
-  EXPECT_GE(clock.now - start, 60000u);
-  // And a cancel from the callback ends it at once.
-  OpenInMode(false, true);
-  line->incoming.clear();
-  onStatus = [&](uint8_t status, double) {
-    if (status == 6 && CountStatus(6) == 3) link->Cancel();
-  };
-  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferCanceled);
+  Bytes data = test::RandomBytes(33, 600);
+  for (const bool usb : {true, false}) {
+    // Requests that come seconds late are waited for, on USB as on a serial line.
+    OpenInMode(usb, true);
+    line->incoming.clear();
+    receiver->uploadSize = 600;
+    receiver->uploadPiece = 200;
+    receiver->replyDelayMs = 4000;
+    line->Send(test::FramePacket(usb, 1, 0x04, usb ? Bytes{0, 200, 0, 0, 0} : Bytes{200, 0, 0, 0}), 4000);
+    int32_t dataSize = 600;
+    EXPECT_EQ(link->TransferBlock(2, data.data(), 600, &dataSize), 0) << usb;
+    EXPECT_EQ(receiver->uploaded, data) << usb;
+    // A receiver that stops asking is given up after 10 s of silence.
+    OpenInMode(usb, true);
+    line->incoming.clear();
+    const uint64_t start = clock.now;
+    EXPECT_EQ(link->TransferBlock(2, data.data(), 600, &dataSize), result::kTransferTimeout) << usb;
+    EXPECT_GE(clock.now - start, 10000u) << usb;
+    EXPECT_LT(clock.now - start, 11000u) << usb;
+    // The callback is called meanwhile, and a cancel from it ends the wait at once.
+    OpenInMode(usb, true);
+    line->incoming.clear();
+    onStatus = [&](uint8_t status, double) {
+      if (status == 6 && CountStatus(6) == 3) link->Cancel();
+    };
+    EXPECT_EQ(link->TransferBlock(2, data.data(), 600, &dataSize), result::kTransferCanceled) << usb;
+    onStatus = nullptr;
+  }
   // Data larger than the buffer said to hold it is refused.
   OpenInMode(false, true);
-  dataSize = 101;
-  EXPECT_EQ(link->TransferBlock(2, data.data(), 100, &dataSize), result::kTransferBlockTooLarge);
+  int32_t dataSize = 601;
+  EXPECT_EQ(link->TransferBlock(2, data.data(), 600, &dataSize), result::kTransferBlockTooLarge);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <filesystem>
+
 #include "link/comm.h"
 #include "link_fixture.h"
 #include "results/result_codes.h"
@@ -131,13 +134,11 @@ TEST_F(UploadTest, AReceiverOfAnotherModelIsAskedAboutBeforeAnythingGoes) {
 
 TEST_F(UploadTest, FailuresAreNeverReportedAsSuccess) {
   const Bytes image(1000, 7);
-  // The receiver stops asking: time-out.
+  // The receiver stops asking in every session: time-out, after the restarts.
   Make(true);
   receiver->uploadSize = 1000;
   receiver->uploadPiece = 100;
-  onStatus = [&](uint8_t status, double) {
-    if (status == 6 && CountStatus(6) == 3) receiver->silent = true;
-  };
+  receiver->uploadStopsAfter = {3, 3, 3};
   EXPECT_EQ(Upload("USB", image), result::kTfdUploadTimeout);
   EXPECT_EQ(line->openTransports, 0);
   // A request beyond the 8 MiB image area.
@@ -159,6 +160,82 @@ TEST_F(UploadTest, FailuresAreNeverReportedAsSuccess) {
   EXPECT_EQ(Upload("USB", image, false), result::kUploadModeTimeout);
   EXPECT_GE(clock.now - start, static_cast<uint64_t>(kUnattendedWaitMs));
   EXPECT_EQ(line->openTransports, 0);
+}
+
+TEST_F(UploadTest, AnUploadTheReceiverStoppedStartsAgainAtMostTwice) {
+  // Each session reboots the receiver and sends the whole image; the model
+  // check is asked once; each restart is told and logged.
+  struct Case {
+    std::deque<int> stops;  // answers after which each session's receiver gives up
+    int32_t result;
+    std::vector<int> restarts;
+  };
+  const Case cases[] = {
+      {{}, 0, {}},
+      {{4}, 0, {1}},
+      {{0, 7}, 0, {1, 2}},
+      {{2, 2, 2}, result::kTfdUploadTimeout, {1, 2}},
+  };
+  const Bytes image = test::RandomBytes(25, 1000);
+  test::TempDir dir;
+  for (const bool usb : {true, false}) {
+    for (const Case& c : cases) {
+      Make(usb);
+      link->SetLogFile(dir.File("TolvPack.log"));
+      receiver->announceAfterRebootMs = 200;
+      receiver->uploadSize = 1000;
+      receiver->uploadPiece = 100;
+      receiver->uploadStopsAfter = c.stops;
+      int checks = 0;
+      std::vector<int> restarts;
+      const int32_t result = TFD_SaveImageToToppy(
+          *link, usb ? "USB" : "/dev/ttyFAKE", Recorder(), image.data(), static_cast<int32_t>(image.size()),
+          [&](int32_t) { return ++checks > 0; },
+          [&](int restart, int32_t cause) {
+            EXPECT_EQ(cause, result::kTfdUploadTimeout);
+            restarts.push_back(restart);
+          });
+      link->SetLogFile("");
+      EXPECT_EQ(result, c.result) << usb << c.stops.size();
+      EXPECT_EQ(restarts, c.restarts) << usb << c.stops.size();
+      EXPECT_EQ(checks, 1) << usb;
+      const auto commands = CommandsReceived();
+      EXPECT_EQ(std::count(commands.begin(), commands.end(), 0x0B), static_cast<long>(c.restarts.size()) + 1);
+      if (c.result == 0) {
+        EXPECT_EQ(receiver->uploaded, image) << usb << c.stops.size();
+      }
+      EXPECT_EQ(line->openTransports, 0);
+      const std::string log = test::ReadText(dir.File("TolvPack.log"));
+      EXPECT_EQ(
+          log.find("TFD_SaveToToppy   : upload stopped by a fault (2115); starting again from the reboot, "
+                   "restart 1 of 2") != std::string::npos,
+          !c.restarts.empty());
+      std::filesystem::remove(dir.File("TolvPack.log"));
+    }
+  }
+}
+
+TEST_F(UploadTest, AReceiverThatDoesNotComeBackEndsTheRestart) {
+  // The cable pulled for good: after the restart the receiver never answers
+  // again, and the wait for it ends by itself although a callback could cancel.
+  const Bytes image(1000, 9);
+  for (const bool usb : {true, false}) {
+    Make(usb);
+    receiver->announceAfterRebootMs = 200;
+    receiver->uploadSize = 1000;
+    receiver->uploadStopsAfter = {1};
+    std::vector<int> restarts;
+    const int32_t result =
+        TFD_SaveImageToToppy(*link, usb ? "USB" : "/dev/ttyFAKE", Recorder(), image.data(),
+                             static_cast<int32_t>(image.size()), {}, [&](int restart, int32_t) {
+                               restarts.push_back(restart);
+                               line->usbPollsUntilPresent = line->usbPolls + 100000000;
+                               receiver->silent = true;
+                             });
+    EXPECT_EQ(result, usb ? result::kOpenUsbNotFound : result::kUploadModeTimeout) << usb;
+    EXPECT_EQ(restarts, std::vector<int>{1}) << usb;
+    EXPECT_EQ(line->openTransports, 0) << usb;
+  }
 }
 
 TEST_F(UploadTest, EmptyImageIsOffered) {

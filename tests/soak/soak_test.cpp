@@ -73,6 +73,19 @@ TEST(SoakVerdict, KnownOutcomesGetTheirClass) {
   EXPECT_EQ("exit 0, but item1: its detail", wrong.reason);
 }
 
+TEST(SoakVerdict, AClearFailureIsClassedByItsFirstCause) {
+  const struct {
+    FailureEvidence evidence;
+    FailureCause cause;
+  } cases[] = {
+      {{}, FailureCause::kOther},
+      {{.cablePulled = true, .interrupted = true, .silentPastTimeout = true}, FailureCause::kCablePulled},
+      {{.interrupted = true, .silentPastTimeout = true}, FailureCause::kInterrupted},
+      {{.silentPastTimeout = true}, FailureCause::kSilentPastTimeout},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(CauseName(c.cause), CauseName(ClassifyFailure(c.evidence)));
+}
+
 TEST(SoakVerdict, AnItemIsNewOldEitherOrWrongByItsBytes) {
   const Contents absent, old{true, {1, 2, 3, 4}}, fresh{true, {1, 9, 3, 9}};
   EXPECT_EQ(State::kOld, CheckItem("f", absent, absent, fresh).state);
@@ -91,7 +104,9 @@ TEST(SoakVerdict, AnItemIsNewOldEitherOrWrongByItsBytes) {
 
 TEST(SoakPlan, ASeedGivesOneRunAndThePlansKeepTheirBounds) {
   SoakProfile profile;
+  profile.numberings = {"echo", "own", "newest", "none"};
   std::set<std::string> seen;
+  std::set<std::string> repeatsByNumbering;
   for (uint64_t seed = 1; seed <= 3000; ++seed) {
     const RunPlan plan = MakePlan(seed * 0x9E3779B97F4A7C15ull, profile);
     const std::string text = DescribePlan(plan);
@@ -101,9 +116,13 @@ TEST(SoakPlan, ASeedGivesOneRunAndThePlansKeepTheirBounds) {
     ASSERT_TRUE(std::is_sorted(plan.parts.begin(), plan.parts.end())) << text;
     ASSERT_TRUE(plan.direction == Direction::Upload || plan.parts.back() != 5) << "never fetched: " << text;
     ASSERT_TRUE(plan.direction == Direction::Download || plan.parts != std::vector<int>{4}) << text;
+    const FaultPlan& f = plan.faults;
     for (double chance :
-         {plan.faults.drop, plan.faults.corrupt, plan.faults.late, plan.faults.slow, plan.faults.junk})
+         {f.drop, f.corrupt, f.late, f.slow, f.junk, f.duplicate, f.duplicateLate, f.overtake})
       ASSERT_TRUE(chance >= 0 && chance <= 25) << text;
+    const bool repeats = f.duplicate + f.duplicateLate + f.overtake > 0;
+    ASSERT_TRUE(plan.direction == Direction::Download || !repeats) << "downloads only: " << text;
+    if (f.duplicate > 0 && f.duplicateLate > 0 && f.overtake > 0) repeatsByNumbering.insert(plan.numbering);
     ASSERT_TRUE(plan.transport == Transport::Pty || plan.faults.junk == 0) << "serial only: " << text;
     ASSERT_LT(plan.faults.unplugAfter, std::max(1, plan.packets)) << text;
     ASSERT_GT(plan.expectedSeconds, 1.0) << text;
@@ -119,7 +138,12 @@ TEST(SoakPlan, ASeedGivesOneRunAndThePlansKeepTheirBounds) {
     ASSERT_EQ(plan.faults.drop, read.drop) << text;
     ASSERT_EQ(plan.faults.late, read.late) << text;
     ASSERT_EQ(plan.faults.junk, read.junk) << text;
+    ASSERT_EQ(f.duplicate, read.duplicate) << text;
+    ASSERT_EQ(f.duplicateLate, read.duplicateLate) << text;
+    ASSERT_EQ(f.overtake, read.overtake) << text;
   }
+  // Replies that come twice or overtake one another, with every numbering.
+  EXPECT_EQ(4u, repeatsByNumbering.size());
   // Every transport and line, both directions.
   for (const char* kind : {"pty download", "pty upload", "pty@115200 download", "pty@57600 upload",
                            "usb download", "usb upload"})
@@ -191,7 +215,7 @@ TEST(SoakProgram, StandInsThatLieCrashOrLitterGetTheirClass) {
       {"exit 0", "false success"},
       {"mkdir -p out && echo half > out/.tolv-save-1 && exit 1", "unclean"},
       {"kill -SEGV $$", "crash"},
-      {"exit 1", "clear failure"},
+      {"exit 1", "clear failure (other)"},  // no cable pulled, no Ctrl-C, no late reply
   };
   for (const auto& standIn : standIns) {
     TempDir bin;
@@ -205,7 +229,12 @@ TEST(SoakProgram, StandInsThatLieCrashOrLitterGetTheirClass) {
     const std::string verdict = std::string(standIn.verdict);
     EXPECT_NE(std::string::npos, run.out.find("->  " + verdict + "  ")) << run.out << run.err;
     EXPECT_EQ(std::string::npos, run.out.find("->  correct")) << run.out;
-    EXPECT_EQ(verdict == "clear failure" ? 0 : 1, run.status) << standIn.script;
+    const bool clear = verdict == "clear failure (other)";
+    EXPECT_EQ(clear ? 0 : 1, run.status) << standIn.script;
+    // The table gives the clear failures by cause.
+    if (clear) {
+      EXPECT_NE(std::string::npos, run.out.find("\n  other                 2 ")) << run.out;
+    }
   }
 }
 

@@ -155,6 +155,49 @@ TEST(LateReplies, ADuplicateIsNeverStoredAsTheNextChunk) {
   }
 }
 
+TEST(RepeatedReplies, DuplicatesAndOvertakingRepliesGiveExactBytesWithEveryNumbering) {
+  // A receiver that sends replies twice (the copy at once, or while it serves
+  // the next request), a block size twice, or answers a repeat before the
+  // request it repeats; each numbering, on a paced serial line (where a copy
+  // arrives after the host's next request, not swept away by its purge) and
+  // on USB. A reply taken for the wrong chunk would show in the firmware.
+  using enum sim::ReplyNumbering;
+  struct Fault {
+    const char* name;
+    void (*apply)(sim::FaultSwitches&);
+  };
+  const Fault faults[] = {{"duplicate", [](sim::FaultSwitches& f) { f.duplicateEveryNthData = 3; }},
+                          {"duplicate-late", [](sim::FaultSwitches& f) { f.duplicateLateEveryNthData = 3; }},
+                          {"duplicate sizes", [](sim::FaultSwitches& f) { f.duplicateSizes = true; }},
+                          {"overtake", [](sim::FaultSwitches& f) { f.overtakeEveryNthData = 3; }},
+                          {"short replies, some lost", [](sim::FaultSwitches& f) {
+                             f.maxReplyBytes = 200;
+                             f.dropEveryNthData = 7;
+                           }}};
+  for (const bool usb : {false, true}) {
+    for (const sim::ReplyNumbering numbering : {Echo, Own, Newest, None}) {
+      for (const Fault& fault : faults) {
+        const std::string which = std::string(usb ? "USB " : "serial ") + fault.name + " numbering " +
+                                  std::to_string(static_cast<int>(numbering));
+        sim::ReceiverOptions options = FastOptions();
+        options.faults.numbering = numbering;
+        options.faults.lateMs = 150;
+        fault.apply(options.faults);
+        if (usb && options.faults.maxReplyBytes > 0) options.faults.maxReplyBytes = 7000;
+        auto rig =
+            usb ? SimRig::Usb(TestMemory(200000), options) : SimRig::Serial(TestMemory(6000), options, 11520);
+        const Outcome run = Download(*rig, Only({ComponentKind::Eeprom, ComponentKind::Firmware}));
+        const sim::ReceiverMemory memory = rig->receiver().MemorySnapshot();
+        const sim::ReceiverStats stats = rig->receiver().Stats();
+        EXPECT_TRUE(run.report.AllStored()) << which << ": " << Transfer_Summary(run.report);
+        EXPECT_EQ(memory.firmware, run.workspace.Image(ComponentKind::Firmware)) << which;
+        EXPECT_EQ(memory.eeprom, run.workspace.Image(ComponentKind::Eeprom)) << which;
+        EXPECT_GE(stats.duplicatedReplies + stats.heldReplies + stats.droppedReplies, 1) << which;
+      }
+    }
+  }
+}
+
 TEST(StaleBytes, AnAnnouncementLeftFromAnEarlierRebootIsNotTakenForTheNewOne) {
   // tolv reboot, then a download later: the first loader's announcement still
   // waits on the line; the receiver boots for longer than the reboot pause.

@@ -106,7 +106,13 @@ TEST(PulledCable, InTheMiddleOfAnUploadTheReceiverKeepsItsMemory) {
         rig->link(), store, workspace, ui, MakeUpload(*rig, Only({ComponentKind::Loader})), watcher.Hooks());
     EXPECT_NE(result::kOk, report.result) << (usb ? "USB" : "serial");
     EXPECT_TRUE(rig->receiver().WaitForEvent("cable pulled after 3 packets", 1000));
-    EXPECT_EQ(4, rig->receiver().Stats().transferPackets);
+    // The upload starts again once: the serial port is gone with the cable
+    // and cannot be opened; the emulated USB receiver, found again after the
+    // pull, is cut again and then not back in time. Its memory stays as it was.
+    if (!usb) {
+      EXPECT_EQ(4, rig->receiver().Stats().transferPackets);
+    }
+    EXPECT_EQ(1, report.restarts) << Transfer_Summary(report);
     EXPECT_EQ(before, rig->receiver().MemorySnapshot());
   }
 }

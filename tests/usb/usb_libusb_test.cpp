@@ -357,14 +357,19 @@ TEST_F(UsbThroughLibusb, ADeviceThatCannotBeUsedIsNamedWhileWaiting) {
 TEST_F(UsbThroughLibusb, LostAndLateRepliesGiveExactBytesWhateverTheNumbering) {
   // Every third data reply is lost, or comes after the link's 200 ms read has
   // given up: the chunk is asked for again and the replies to every request
-  // arrive, the late one first. The receiver numbers its replies each way a
+  // arrive, the late one first. Or every other reply (and every block size)
+  // comes again later, or every third is held until the repeat's answer has
+  // gone out. The receiver numbers its replies each way a
   // receiver may, and takes 20 ms over each, so that the request for the next
   // chunk has come by the time the answer to a repeated one goes out. A
   // firmware of noise goes out as five chunks of 30000 bytes and a short one,
   // so a duplicate taken for the next chunk would fit it and show in the file.
   WriteBytes(dir_.File("noise.bin"), RandomBytes(75, 150000));
   const std::vector<std::vector<std::string>> faults = {
-      {"--drop-every", "3"}, {"--late-every", "3", "--late-ms", "300", "--delay-ms", "20"}};
+      {"--drop-every", "3"},
+      {"--late-every", "3", "--late-ms", "300", "--delay-ms", "20"},
+      {"--duplicate-late-every", "2", "--late-ms", "100", "--duplicate-sizes"},
+      {"--overtake-every", "3"}};
   for (const char* numbering : {"echo", "own", "newest", "none"}) {
     for (const std::vector<std::string>& fault : faults) {
       SCOPED_TRACE(std::string(numbering) + " " + fault[0]);
@@ -385,10 +390,11 @@ TEST_F(UsbThroughLibusb, LostAndLateRepliesGiveExactBytesWhateverTheNumbering) {
 }
 
 TEST_F(UsbThroughLibusb, RepliesLaterThanEveryReadFailTheBlocks) {
-  // The blocks fail, and the stale replies the next reads find are not taken
-  // as data.
+  // Every reply later than the five reads a chunk is given (the block sizes
+  // are waited for that long): the blocks fail, and the stale replies the
+  // next reads find are not taken as data.
   auto run =
-      Start({"--delay-ms", "250"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
+      Start({"--delay-ms", "1200"}, {"download", "--port", "USB", "--only", "loader,eeprom", "-o", "late/"});
   EXPECT_EQ(3, run->Wait()) << run->Err();
   EXPECT_TRUE(Contains(run->FinalLine(), "Not received: Loader (the receiver stopped answering (code 2403))"))
       << run->Err();

@@ -105,9 +105,13 @@ int CountPackets(const RunPlan& plan) {
 void DrawChances(RunPlan& plan, SoakRandom& random, int maxFaults) {
   FaultPlan& f = plan.faults;
   const bool serial = plan.transport == Transport::Pty;
+  const bool download = plan.direction == Direction::Download;
   std::vector<double*> chosen;
   for (double* kind : {&f.drop, &f.corrupt, &f.late, &f.slow, &f.junk})
     if ((kind != &f.junk || serial) && random.Chance(kind == &f.late ? 70 : 40)) chosen.push_back(kind);
+  // Only a download's replies come twice or overtake one another.
+  for (double* kind : {&f.duplicate, &f.duplicateLate, &f.overtake})
+    if (download && random.Chance(40)) chosen.push_back(kind);
   if (chosen.empty()) chosen.push_back(&f.late);
   const auto any = [&] {
     return chosen[static_cast<size_t>(random.Between(0, static_cast<int64_t>(chosen.size()) - 1))];
@@ -140,7 +144,8 @@ double ExpectedSeconds(const RunPlan& plan) {
   seconds += wire / LineRate(plan) + plan.packets * (usb ? 0.003 : 0.002);
   const FaultPlan& f = plan.faults;
   const double faults = plan.packets / 100.0;
-  seconds += faults * ((f.drop + f.corrupt) * 2.0 + f.late * (f.lateMs / 1000.0 + 1.0) + f.slow * 0.06);
+  seconds += faults * ((f.drop + f.corrupt) * 2.0 + f.late * (f.lateMs / 1000.0 + 1.0) + f.slow * 0.06 +
+                       (f.duplicate + f.duplicateLate) * 0.1 + f.overtake * 1.0);
   return seconds;
 }
 
@@ -201,15 +206,21 @@ std::string DescribePlan(const RunPlan& plan) {
     text += " (firmware " + std::to_string(plan.firmwareSize / 1000) + " kB)";
   text += " seq=" + plan.numbering;
   const FaultPlan& f = plan.faults;
-  const std::pair<const char*, double> chances[] = {
-      {"drop", f.drop}, {"corrupt", f.corrupt}, {"late", f.late}, {"slow", f.slow}, {"junk", f.junk}};
+  const std::pair<const char*, double> chances[] = {{"drop", f.drop},
+                                                    {"corrupt", f.corrupt},
+                                                    {"late", f.late},
+                                                    {"slow", f.slow},
+                                                    {"junk", f.junk},
+                                                    {"duplicate", f.duplicate},
+                                                    {"duplicate-late", f.duplicateLate},
+                                                    {"overtake", f.overtake}};
   char number[32];
   for (const auto& [name, percent] : chances) {
     if (percent <= 0) continue;
     std::snprintf(number, sizeof number, " %s %.3g%%", name, percent);
     text += number;
   }
-  if (f.late > 0) text += " (" + std::to_string(f.lateMs) + " ms)";
+  if (f.late > 0 || f.duplicateLate > 0) text += " (" + std::to_string(f.lateMs) + " ms)";
   if (f.unplugAfter >= 0) text += " unplug@" + std::to_string(f.unplugAfter);
   if (f.interruptAfterMs >= 0) text += " ctrl-c@" + std::to_string(f.interruptAfterMs) + "ms";
   if (f.garbleEvery > 0) text += " garble/" + std::to_string(f.garbleEvery);
@@ -227,8 +238,14 @@ std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfil
   }
   const FaultPlan& f = plan.faults;
   std::string chances;
-  const std::pair<const char*, double> kinds[] = {
-      {"drop", f.drop}, {"corrupt", f.corrupt}, {"late", f.late}, {"slow", f.slow}, {"junk", f.junk}};
+  const std::pair<const char*, double> kinds[] = {{"drop", f.drop},
+                                                  {"corrupt", f.corrupt},
+                                                  {"late", f.late},
+                                                  {"slow", f.slow},
+                                                  {"junk", f.junk},
+                                                  {"duplicate", f.duplicate},
+                                                  {"duplicate-late", f.duplicateLate},
+                                                  {"overtake", f.overtake}};
   char item[48];
   for (const auto& [name, percent] : kinds) {
     if (percent <= 0) continue;
@@ -242,7 +259,12 @@ std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfil
   return args;
 }
 
-double HangBoundSeconds(const RunPlan& plan) { return 3 * plan.expectedSeconds + 15; }
+double HangBoundSeconds(const RunPlan& plan) {
+  // An upload the receiver gave up is started again, at most twice, each
+  // after the link's 10 s without a request and a new reboot.
+  const double restarts = plan.direction == Direction::Upload ? 2 * (10 + 5) : 0;
+  return 3 * plan.expectedSeconds + 15 + restarts;
+}
 
 std::string ProfileOptions(const SoakProfile& profile) {
   const auto join = [](const auto& items, auto word) {

@@ -42,6 +42,9 @@ struct SoakProfile {
 struct FaultPlan {
   // Chances per packet of a transfer, in percent.
   double drop = 0, corrupt = 0, late = 0, slow = 0, junk = 0;
+  // Downloads: replies sent twice (the copy at once or lateMs later), and
+  // data replies held until the answer to their repeat has gone out.
+  double duplicate = 0, duplicateLate = 0, overtake = 0;
   int lateMs = 450;
   int unplugAfter = -1;       // packets; -1: the cable stays in
   int interruptAfterMs = -1;  // Ctrl-C this long after tolv starts; -1: none
@@ -72,7 +75,8 @@ std::string DescribePlan(const RunPlan& plan);
 std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfile& profile);
 
 // After this many seconds a run counts as hung and is ended: three times its
-// expected time, and some seconds more for a loaded machine.
+// expected time, and some seconds more for a loaded machine (and for an
+// upload, for the two restarts it may need).
 double HangBoundSeconds(const RunPlan& plan);
 
 // The options that give a later soak the same profile ("--line-seconds 3

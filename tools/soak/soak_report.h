@@ -1,5 +1,5 @@
 // What the soak prints: a line per run, and at the end the table of classes
-// with the time each took, and the classes by transport, direction and the
+// with the time each took (the clear failures also by cause), and the classes by transport, direction and the
 // receiver's numbering.
 #pragma once
 
@@ -23,6 +23,8 @@ class SoakTally {
   int failing() const { return failing_; }
   // Runs with this verdict.
   int count(Verdict verdict) const { return byVerdict_[static_cast<size_t>(verdict)].runs; }
+  // Clear failures of this cause.
+  int count(FailureCause cause) const { return byCause_[static_cast<size_t>(cause)].runs; }
   std::string Tables() const;
 
  private:
@@ -30,10 +32,16 @@ class SoakTally {
     int runs = 0;
     double totalSeconds = 0;
     double maxSeconds = 0;
+    void Add(double seconds) {
+      ++runs;
+      totalSeconds += seconds;
+      if (seconds > maxSeconds) maxSeconds = seconds;
+    }
   };
   int runs_ = 0;
   int failing_ = 0;
   std::array<ClassTime, kVerdictCount> byVerdict_{};
+  std::array<ClassTime, kFailureCauseCount> byCause_{};  // the clear failures
   // "pty download", "usb upload", "seq own" ...: runs per verdict.
   std::map<std::string, std::array<int, kVerdictCount>> byKind_;
 };

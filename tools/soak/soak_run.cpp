@@ -70,6 +70,9 @@ class Driver {
   Driver(const RunPlan& plan, const SoakSetup& setup, std::string folder)
       : plan_(plan), setup_(setup), folder_(std::move(folder)) {}
 
+  // The plan's Ctrl-C was sent (not the one that answers a wait for a pulled cable).
+  bool sentCtrlC() const { return ctrlC_; }
+
   double Run(RunFacts& facts) {
     std::vector<std::string> emulator = {setup_.binDir + "/toppy-sim", "--seed", "seed", "--dump", "dump"};
     const std::vector<std::string> faults = EmulatorFaultArgs(plan_, setup_.profile);
@@ -127,6 +130,7 @@ class Driver {
       if (!interrupted && (due || AsksToReconnect())) {
         group ? process.SignalGroup(SIGINT) : process.Signal(SIGINT);
         interrupted = true;
+        ctrlC_ = due;
       }
       if (now < bound) continue;
       // Ended as a user would end it, then for good.
@@ -156,7 +160,35 @@ class Driver {
   const RunPlan& plan_;
   const SoakSetup& setup_;
   const std::string folder_;
+  bool ctrlC_ = false;
 };
+
+// How long the link waits for one chunk's reply before it gives the block
+// up: on a serial line 300 ms of silence and four more reads of 50 ms, on USB
+// five reads of 200 ms. A reply later than this is the receiver silent past
+// the link's time-out.
+constexpr int kSerialChunkPatienceMs = 500;
+constexpr int kUsbChunkPatienceMs = 1000;
+
+std::string FileText(const std::string& path) {
+  const Contents contents = ReadContents(path);
+  return std::string(contents.bytes.begin(), contents.bytes.end());
+}
+
+// The cause of a clear failure, from the emulator's events (on USB its
+// standard error is tolv's), the Ctrl-C sent and tolv's last words.
+FailureCause CauseOf(const RunPlan& plan, const std::string& folder, bool ctrlC) {
+  const std::string tolvErr = FileText(folder + "/tolv.err");
+  const std::string events = plan.transport == Transport::Usb ? tolvErr : FileText(folder + "/sim.err");
+  FailureEvidence evidence;
+  evidence.cablePulled = events.find("cable pulled") != std::string::npos;
+  evidence.interrupted = ctrlC;
+  const int patience = plan.transport == Transport::Usb ? kUsbChunkPatienceMs : kSerialChunkPatienceMs;
+  evidence.silentPastTimeout = plan.direction == Direction::Download && plan.faults.late > 0 &&
+                               plan.faults.lateMs > patience &&
+                               tolvErr.find("Timeout while waiting or a response") != std::string::npos;
+  return ClassifyFailure(evidence);
+}
 
 // Files in dir that are not named in names.
 std::vector<std::string> Litter(const std::string& dir, const std::vector<std::string>& names) {
@@ -233,13 +265,17 @@ RunResult ExecuteRun(const RunPlan& plan, const SoakSetup& setup, int index) {
   const RunBytes bytes = MakeRunBytes(plan);
   const std::map<int, Contents> before = PrepareFolder(plan, bytes, folder);
   RunFacts facts;
-  result.seconds = Driver(plan, setup, folder).Run(facts);
+  Driver driver(plan, setup, folder);
+  result.seconds = driver.Run(facts);
   if (plan.direction == Direction::Download)
     CheckDownload(plan, bytes, before, folder, facts);
   else
     CheckUpload(bytes, folder, facts);
   result.judgement = Judge(facts);
-  if (setup.keepAll || !AsExpected(result.judgement.verdict, setup.profile)) {
+  if (result.judgement.verdict == Verdict::kClearFailure)
+    result.cause = CauseOf(plan, folder, driver.sentCtrlC());
+  if (setup.keepAll || !AsExpected(result.judgement.verdict, setup.profile) ||
+      result.cause == FailureCause::kOther) {
     result.folder = folder;
   } else {
     fs::remove_all(folder);

@@ -21,14 +21,16 @@ struct SoakSetup {
 struct RunResult {
   RunPlan plan;
   Judgement judgement;
-  double seconds = 0;  // tolv's time, from its start to its end
-  std::string folder;  // the run's folder when kept, else empty
+  FailureCause cause = FailureCause::kNone;  // of a clear failure; else kNone
+  double seconds = 0;                        // tolv's time, from its start to its end
+  std::string folder;                        // the run's folder when kept, else empty
 };
 
 // Carries out the run of plan in the folder workDir/run-INDEX-SEED and
-// judges it. The folder is removed afterwards unless the run fails the soak
-// (a sabotaged one: unless it ends as silent corruption or a clear failure)
-// or keepAll is set. May run on several threads at once. Throws
+// judges it, a clear failure with its cause. The folder is removed afterwards
+// unless the run fails the soak (a sabotaged one: unless it ends as silent
+// corruption or a clear failure), is a clear failure of another cause than
+// those planned, or keepAll is set. May run on several threads at once. Throws
 // std::runtime_error when the emulator cannot be started or a file of the
 // run cannot be written: that says nothing about tolv.
 RunResult ExecuteRun(const RunPlan& plan, const SoakSetup& setup, int index);

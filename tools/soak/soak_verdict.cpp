@@ -78,6 +78,24 @@ const char* VerdictName(Verdict verdict) {
   return "?";
 }
 
+const char* CauseName(FailureCause cause) {
+  switch (cause) {
+    case FailureCause::kNone: return "";
+    case FailureCause::kCablePulled: return "cable pulled";
+    case FailureCause::kInterrupted: return "Ctrl-C";
+    case FailureCause::kSilentPastTimeout: return "receiver silent";
+    case FailureCause::kOther: return "other";
+  }
+  return "?";
+}
+
+FailureCause ClassifyFailure(const FailureEvidence& evidence) {
+  if (evidence.cablePulled) return FailureCause::kCablePulled;
+  if (evidence.interrupted) return FailureCause::kInterrupted;
+  if (evidence.silentPastTimeout) return FailureCause::kSilentPastTimeout;
+  return FailureCause::kOther;
+}
+
 bool VerdictFailsSoak(Verdict verdict) {
   return verdict != Verdict::kCorrect && verdict != Verdict::kClearFailure;
 }

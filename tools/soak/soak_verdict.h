@@ -25,6 +25,25 @@ enum class Verdict {
 };
 inline constexpr int kVerdictCount = 7;
 
+// Why a clear failure failed: a fault the run was meant to end in (the cable
+// pulled, a Ctrl-C, the receiver silent for longer than the link waits), or
+// another fault, one the tool should have ridden out.
+enum class FailureCause { kNone, kCablePulled, kInterrupted, kSilentPastTimeout, kOther };
+inline constexpr int kFailureCauseCount = 5;
+
+// "", "cable pulled", "Ctrl-C", "receiver silent", "other".
+const char* CauseName(FailureCause cause);
+
+// What tells the cause of a clear failure apart, in this order: the emulator
+// said it pulled the cable; the soak sent the plan's Ctrl-C; the receiver sent
+// a reply later than the link's patience and tolv reported a time-out.
+struct FailureEvidence {
+  bool cablePulled = false;
+  bool interrupted = false;
+  bool silentPastTimeout = false;
+};
+FailureCause ClassifyFailure(const FailureEvidence& evidence);
+
 // "correct", "clear failure", "unclean", "silent corruption", "false
 // success", "crash", "hang".
 const char* VerdictName(Verdict verdict);

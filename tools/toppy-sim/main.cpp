@@ -77,6 +77,17 @@ Faults:
   --late-every N       send every Nth data reply late, after the tool's
                        time-outs, so that it asks again and gets both replies
   --late-ms N          how late (default 450)
+  --duplicate-every N  send every Nth data reply twice, the copy at once
+  --duplicate-late-every N
+                       send every Nth data reply twice, the copy --late-ms
+                       later (the receiver serves other requests meanwhile)
+  --duplicate-sizes    send every block-size reply twice, the copy --late-ms
+                       later
+  --overtake-every N   hold every Nth data reply until the next data reply
+                       has gone out: the tool asks again after its time-out,
+                       and the answer to the repeat comes first
+  --max-reply N        answer at most N data bytes per reply, whatever the
+                       tool asks for
   --seq MODE           how replies are numbered: echo (the request's sequence
                        byte, the default), own (the receiver's own counter,
                        two up per reply), newest (the last sequence byte seen
@@ -91,8 +102,10 @@ Faults:
                        (block size, data reply, upload request): KIND:PERCENT
                        items separated by commas, KIND one of drop, corrupt,
                        late (--late-ms late), slow (up to 120 ms late), junk
-                       (up to 24 junk bytes before it; serial only), e.g.
-                       drop:2,late:1.5
+                       (up to 24 junk bytes before it; serial only),
+                       duplicate, duplicate-late, overtake (block sizes and
+                       data replies, as the switches above; overtake: data
+                       only), e.g. drop:2,late:1.5,duplicate:1
   --fault-seed N       seed of the random faults (default 1): the same seed
                        draws the same faults for the same packets
   --unplug-after N     pull the cable instead of sending packet N+1 of the
@@ -232,6 +245,14 @@ bool ParseValueOption(const std::string& option, const std::string& value, Optio
     faults.lateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
   else if (option == "--late-ms")
     faults.lateMs = static_cast<int>(ParseNumber(option, value, 0, 60000));
+  else if (option == "--duplicate-every")
+    faults.duplicateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--duplicate-late-every")
+    faults.duplicateLateEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--overtake-every")
+    faults.overtakeEveryNthData = static_cast<int>(ParseNumber(option, value, 0, kMax));
+  else if (option == "--max-reply")
+    faults.maxReplyBytes = static_cast<int>(ParseNumber(option, value, 0, 0xFFFF));
   else if (option == "--store-wrong")
     faults.storeWrongBlock = ParseBlockName(option, value);
   else if (option == "--seq")
@@ -276,6 +297,8 @@ Options ParseOptions(int argc, char** argv) {
       options.receiver.faults.silent = true;
     else if (option == "--any-sysid")
       options.receiver.faults.acceptAnySystemId = true;
+    else if (option == "--duplicate-sizes")
+      options.receiver.faults.duplicateSizes = true;
     else if (option == "--own-seq")
       options.receiver.faults.numbering = ReplyNumbering::Own;
     else if (option == "--start-in-loader")

@@ -37,9 +37,16 @@ RandomFaultChances ParseRandomFaults(const std::string& text) {
       chances.slow = percent;
     else if (kind == "junk")
       chances.junk = percent;
+    else if (kind == "duplicate")
+      chances.duplicate = percent;
+    else if (kind == "duplicate-late")
+      chances.duplicateLate = percent;
+    else if (kind == "overtake")
+      chances.overtake = percent;
     else
-      throw std::invalid_argument("--random-faults: unknown fault \"" + kind +
-                                  "\" (drop, corrupt, late, slow or junk)");
+      throw std::invalid_argument(
+          "--random-faults: unknown fault \"" + kind +
+          "\" (drop, corrupt, late, slow, junk, duplicate, duplicate-late or overtake)");
   }
   return chances;
 }
@@ -70,6 +77,11 @@ PacketFate FaultDice::Next(bool serial) {
   const uint64_t amounts = NextValue();
   if (slow) fate.slowMs = 1 + static_cast<int>(amounts % kMaxSlowMs);
   if (junk && serial) fate.junkBytes = 1 + static_cast<int>((amounts >> 32) % kMaxJunkBytes);
+  if (chances_.Repeats()) {
+    fate.duplicate = Hit(chances_.duplicate);
+    fate.duplicateLate = Hit(chances_.duplicateLate);
+    fate.overtake = Hit(chances_.overtake);
+  }
   return fate;
 }
 

@@ -17,13 +17,18 @@ struct RandomFaultChances {
   double late = 0;     // sent after the host's time-outs (FaultSwitches::lateMs later)
   double slow = 0;     // sent up to kMaxSlowMs later, within the host's time-outs
   double junk = 0;     // serial: up to kMaxJunkBytes junk bytes before the packet
+  // Replies only (block sizes, data):
+  double duplicate = 0;      // sent twice, the copy at once
+  double duplicateLate = 0;  // sent twice, the copy FaultSwitches::lateMs later
+  double overtake = 0;       // data: held until the host's repeat has been answered
 
-  bool Any() const { return drop > 0 || corrupt > 0 || late > 0 || slow > 0 || junk > 0; }
+  bool Repeats() const { return duplicate > 0 || duplicateLate > 0 || overtake > 0; }
+  bool Any() const { return drop > 0 || corrupt > 0 || late > 0 || slow > 0 || junk > 0 || Repeats(); }
 };
 
 // "KIND:PERCENT" items separated by commas, KIND one of drop, corrupt, late,
-// slow, junk, PERCENT a decimal number from 0 to 100 ("drop:2.5,late:1").
-// Throws std::invalid_argument naming the bad item.
+// slow, junk, duplicate, duplicate-late, overtake, PERCENT a decimal number from 0 to 100
+// ("drop:2.5,late:1"). Throws std::invalid_argument naming the bad item.
 RandomFaultChances ParseRandomFaults(const std::string& text);
 
 // What befalls one packet.
@@ -33,6 +38,9 @@ struct PacketFate {
   bool late = false;
   int slowMs = 0;     // extra delay, 0 when not slow
   int junkBytes = 0;  // serial only; 0 on USB
+  bool duplicate = false;
+  bool duplicateLate = false;
+  bool overtake = false;
 };
 
 class FaultDice {
@@ -44,7 +52,8 @@ class FaultDice {
 
   // The fate of the next packet; junk only on a serial line. Every call
   // draws the same number of values, so a packet's fate depends only on the
-  // seed and how many packets came before it.
+  // seed and how many packets came before it (the repeating kinds draw only
+  // when one has a chance, so that earlier seeds draw as before).
   PacketFate Next(bool serial);
 
  private:

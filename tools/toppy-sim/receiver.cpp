@@ -20,6 +20,8 @@ constexpr uint8_t kCmdReboot = 0x0B;
 constexpr uint8_t kCmdText = 0xFF;
 
 constexpr size_t kUsbUploadPiece = 0x8000;
+// A held reply goes out this long after the reply that overtook it.
+constexpr int kHeldReplyGapMs = 10;
 constexpr size_t kMaxUploadImage = 0xFFFFFF;  // offsets are 24 bits
 
 // Line noise of a booting receiver; never contains the magic.
@@ -161,14 +163,71 @@ uint8_t Receiver::ReplySequence(const SimPacket& request) {
 
 std::optional<SimPacket> Receiver::NextPacket(ReceiverPort& port, SimClock::time_point deadline,
                                               const std::stop_token& stop) {
-  if (!backlog_.empty()) {
-    SimPacket packet = std::move(backlog_.front());
-    backlog_.pop_front();
-    return packet;
+  for (;;) {
+    // Replies due meanwhile go out while the receiver waits.
+    SendDue(port, stop);
+    if (!backlog_.empty()) {
+      SimPacket packet = std::move(backlog_.front());
+      backlog_.pop_front();
+      return packet;
+    }
+    const SimClock::time_point until = later_.empty() ? deadline : std::min(deadline, later_.front().due);
+    std::optional<SimPacket> packet = port.Receive(until, stop);
+    if (packet) {
+      newestSeen_ = packet->sequence;
+      return packet;
+    }
+    if (stop.stop_requested() || later_.empty() || SimClock::now() >= deadline) return std::nullopt;
   }
-  std::optional<SimPacket> packet = port.Receive(deadline, stop);
-  if (packet) newestSeen_ = packet->sequence;
-  return packet;
+}
+
+void Receiver::SendDue(ReceiverPort& port, const std::stop_token& stop) {
+  while (!later_.empty() && later_.front().due <= SimClock::now()) {
+    const LaterReply reply = std::move(later_.front());
+    later_.pop_front();
+    SendLater(port, reply.request, reply.command, reply.body, stop);
+  }
+}
+
+void Receiver::SendLater(ReceiverPort& port, const SimPacket& request, uint8_t command,
+                         const std::vector<uint8_t>& body, const std::stop_token& stop) {
+  if (options_.faults.numbering == ReplyNumbering::Newest) TakeInArrivals(port, stop);
+  const uint8_t sequence = ReplySequence(request);
+  port.Send(
+      port.IsUsb() ? EncodeUsbPacket(sequence, command, body) : EncodeSerialPacket(sequence, command, body),
+      stop);
+}
+
+void Receiver::Repeat(const PacketFate& fate, const SimPacket& request, uint8_t command,
+                      const std::vector<uint8_t>& body, int n, const std::vector<uint8_t>& bytes,
+                      ReceiverPort& port, const std::stop_token& stop) {
+  const FaultSwitches& faults = options_.faults;
+  const bool isData = command == kCmdData;
+  const auto every = [&](int period) { return isData && period > 0 && n % period == 0; };
+  const auto schedule = [&](LaterReply reply) {
+    const auto at =
+        std::upper_bound(later_.begin(), later_.end(), reply.due,
+                         [](SimClock::time_point due, const LaterReply& r) { return due < r.due; });
+    later_.insert(at, std::move(reply));
+  };
+  // A copy at once: the same bytes again.
+  if (fate.duplicate || every(faults.duplicateEveryNthData)) {
+    Count(&ReceiverStats::duplicatedReplies);
+    port.Send(bytes, stop);
+  }
+  // A copy later, numbered as it goes out.
+  if (fate.duplicateLate || every(faults.duplicateLateEveryNthData) ||
+      (command == kCmdBlockSize && faults.duplicateSizes)) {
+    Count(&ReceiverStats::duplicatedReplies);
+    schedule({SimClock::now() + std::chrono::milliseconds(faults.lateMs), request, command, body});
+  }
+  // A held reply follows the next one, a little after it: by then the host
+  // has taken that one and may have asked for the next chunk.
+  if (isData && held_) {
+    held_->due = SimClock::now() + std::chrono::milliseconds(kHeldReplyGapMs);
+    schedule(std::move(*held_));
+    held_.reset();
+  }
 }
 
 void Receiver::TakeInArrivals(ReceiverPort& port, const std::stop_token& stop) {
@@ -251,7 +310,14 @@ void Receiver::Transmit(ReceiverPort& port, const SimPacket* request, uint8_t se
     for (size_t i = 0; i < noise.size(); ++i) noise[i] = kBootJunk[i % kBootJunk.size()];
     bytes.insert(bytes.begin(), noise.begin(), noise.end());
   }
+  // Held: it goes out after the next data reply (one held at a time).
+  if (request && isData && !held_ && (fate.overtake || every(faults.overtakeEveryNthData))) {
+    Count(&ReceiverStats::heldReplies);
+    held_ = LaterReply{SimClock::now(), *request, command, body};
+    return;
+  }
   port.Send(bytes, stop);
+  if (request) Repeat(fate, *request, command, body, n, bytes, port, stop);
 }
 
 void Receiver::RunNormal(ReceiverPort& port, const std::stop_token& stop) {
@@ -265,6 +331,8 @@ void Receiver::Reboot(ReceiverPort& port, const std::stop_token& stop) {
   // was taken in and not yet acted on is gone with it.
   port.BeginReboot();
   backlog_.clear();
+  later_.clear();
+  held_.reset();
   Count(&ReceiverStats::reboots);
   Note("reboot");
   if (!SleepFor(options_.timing.bootMs, stop)) return;
@@ -353,7 +421,9 @@ void Receiver::ServeData(ReceiverPort& port, const SimPacket& request, const std
   // Request: count (USB 16 bits, serial 8 bits), then the offset in 24 bits.
   const size_t countWidth = port.IsUsb() ? 2 : 1;
   if (request.payload.size() < countWidth + 3) return;
-  const size_t count = GetBE(request.payload, 0, countWidth);
+  size_t count = GetBE(request.payload, 0, countWidth);
+  if (options_.faults.maxReplyBytes > 0)
+    count = std::min(count, static_cast<size_t>(options_.faults.maxReplyBytes));
   const size_t offset = GetBE(request.payload, countWidth, 3);
   Count(&ReceiverStats::dataRequests);
   const size_t from = std::min(offset, block.size());

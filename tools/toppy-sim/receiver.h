@@ -97,6 +97,18 @@ struct FaultSwitches {
   // and the receiver, answering in order, then sends both replies.
   int lateEveryNthData = 0;
   int lateMs = 450;
+  // Every Nth data reply is sent twice: the copy at once, or (late) lateMs
+  // after the first while the receiver goes on serving requests.
+  int duplicateEveryNthData = 0;
+  int duplicateLateEveryNthData = 0;
+  // Every Nth data reply is held until the next data reply has gone out: the
+  // host asks again after its time-out, and the receiver answers the repeat
+  // first, then the request it held.
+  int overtakeEveryNthData = 0;
+  // Every block-size reply (08) is sent again lateMs later.
+  bool duplicateSizes = false;
+  // A data reply carries at most this many bytes (0: as many as asked).
+  int maxReplyBytes = 0;
   // How replies (mode, block size, data) are numbered.
   ReplyNumbering numbering = ReplyNumbering::Echo;
   // Upload: ask for the image in fixed pieces of this many bytes, from offset
@@ -140,6 +152,8 @@ struct ReceiverStats {
   int uploadRequests = 0;   // 04 sent in upload (repeats included)
   int transferPackets = 0;  // 08, 05 and 04 sent (lost ones included)
   int garbledReplies = 0;
+  int duplicatedReplies = 0;  // copies sent (or to be sent) of replies already sent
+  int heldReplies = 0;        // data replies held until after the next one
   int uploadsAccepted = 0;
   int uploadsRefused = 0;
 };
@@ -186,6 +200,16 @@ class Receiver {
                  const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop);
   void Transmit(ReceiverPort& port, const SimPacket* request, uint8_t sequence, uint8_t command,
                 const std::vector<uint8_t>& payload, bool isData, const std::stop_token& stop);
+  // The repeating faults of reply n (0 unless data), just sent as bytes:
+  // its copies, and the release of a held reply.
+  void Repeat(const PacketFate& fate, const SimPacket& request, uint8_t command,
+              const std::vector<uint8_t>& body, int n, const std::vector<uint8_t>& bytes, ReceiverPort& port,
+              const std::stop_token& stop);
+  // Sends a reply numbered as it goes out, without faults.
+  void SendLater(ReceiverPort& port, const SimPacket& request, uint8_t command,
+                 const std::vector<uint8_t>& body, const std::stop_token& stop);
+  // Sends the replies whose time has come.
+  void SendDue(ReceiverPort& port, const std::stop_token& stop);
   std::vector<uint8_t> ModePayload() const;
   // The sequence byte of the reply to request, by the numbering in use.
   uint8_t ReplySequence(const SimPacket& request);
@@ -229,7 +253,15 @@ class Receiver {
   uint8_t sequence_ = 0;           // the receiver's own sequence counter
   uint8_t newestSeen_ = 0;         // sequence byte of the last packet read from the host
   std::deque<SimPacket> backlog_;  // packets read ahead by TakeInArrivals, not yet acted on
-  bool rebootRequested_ = false;   // a 0B came in during an upload
+  struct LaterReply {
+    SimClock::time_point due;
+    SimPacket request;
+    uint8_t command;
+    std::vector<uint8_t> body;
+  };
+  std::deque<LaterReply> later_;    // replies to go out at their time, in that order
+  std::optional<LaterReply> held_;  // a data reply held until the next one has gone out
+  bool rebootRequested_ = false;    // a 0B came in during an upload
   SimClock::time_point loaderDeadline_{};
 };
 

@@ -28,9 +28,6 @@ namespace {
 constexpr uint8_t kDataReply = 0x05;
 constexpr uint8_t kBlockSizeReply = 0x08;
 
-// The longest the link waits for one reply bounds the matcher's window.
-static_assert(ReplyMatcher::kWindowMs == static_cast<uint64_t>(kSerialChunkDeadlineMs));
-
 }  // namespace
 
 int32_t Link::Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {

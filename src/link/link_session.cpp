@@ -87,7 +87,8 @@ int32_t Link::ModeHandshake(bool upload) {
   if (waited != result::kOk) return waited;
   // A new session, with a loader that has just started: no reply to an
   // earlier request can come, and how it numbers its replies is learnt anew.
-  matcher_.StartSession();
+  // A reply comes within the longest the link waits for one, or never.
+  matcher_.StartSession(static_cast<uint64_t>(useUsb_ ? kUsbReplyDeadlineMs : kSerialChunkDeadlineMs));
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;

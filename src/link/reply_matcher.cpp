@@ -6,7 +6,10 @@
 
 namespace tolv {
 
-void ReplyMatcher::StartSession() { *this = ReplyMatcher(); }
+void ReplyMatcher::StartSession(uint64_t windowMs) {
+  *this = ReplyMatcher();
+  windowMs_ = windowMs;
+}
 
 void ReplyMatcher::AbandonBlock() {
   staleReplies_ = true;
@@ -28,8 +31,8 @@ void ReplyMatcher::Learn(Numbering* numbering, bool echoed) {
 // --- Block size ---------------------------------------------------------------
 
 uint64_t ReplyMatcher::SizeRequestWaitMs(uint64_t nowMs) const {
-  if (!sizeAsked_ || nowMs - sizeSentMs_ >= kWindowMs) return 0;
-  return kWindowMs - (nowMs - sizeSentMs_);
+  if (!sizeAsked_ || nowMs - sizeSentMs_ >= windowMs_) return 0;
+  return windowMs_ - (nowMs - sizeSentMs_);
 }
 
 void ReplyMatcher::SizeRequested(uint8_t sequence, uint64_t nowMs) {
@@ -54,7 +57,7 @@ ReplyMatcher::Verdict ReplyMatcher::OnSizeReply(uint8_t sequence) {
 void ReplyMatcher::Prune(uint64_t nowMs) {
   // Requests leave the window in the order sent; the chunk under way keeps its own.
   std::erase_if(live_, [&](const Request& request) {
-    return !Current(request) && nowMs - request.sentMs >= kWindowMs;
+    return !Current(request) && nowMs - request.sentMs >= windowMs_;
   });
 }
 
@@ -74,9 +77,10 @@ bool ReplyMatcher::MayAnswer(const Request& request, uint32_t length) const {
   return l == request.count || (l < request.count && l >= answersAtLeast_);
 }
 
-bool ReplyMatcher::CountFree(int32_t count) const {
+bool ReplyMatcher::CountFree(int32_t count, bool shareWithChunk) const {
   return std::none_of(live_.begin(), live_.end(), [&](const Request& request) {
-    return request.count == count || ExpectedLength(request) == count;
+    return (request.count == count || ExpectedLength(request) == count) &&
+           !(shareWithChunk && Current(request));
   });
 }
 
@@ -106,9 +110,12 @@ int32_t ReplyMatcher::FullCount() const {
 int32_t ReplyMatcher::NextRequestCount(uint64_t nowMs) {
   Prune(nowMs);
   const int32_t full = FullCount();
-  // The largest count whose reply no live request may share.
-  for (int32_t count = full; count >= std::min(full, 1); --count)
-    if (CountFree(count)) return count;
+  // The largest count whose reply no live request may share; else one that
+  // only the chunk's own requests share (they all ask for its offset, so a
+  // reply to any of them is the chunk's).
+  for (const bool share : {false, true})
+    for (int32_t count = full; count >= std::min(full, 1); --count)
+      if (CountFree(count, share)) return count;
   return -1;
 }
 

@@ -7,10 +7,9 @@
 // one request twice, or answer fewer bytes than asked. Nothing may ever be
 // stored at an offset it was not sent for. What ties a reply to its request:
 //
-// - A window of time. A request is answered within kWindowMs of being sent,
-//   or never: a serial chunk unanswered that long is asked again even while
-//   bytes arrive, and a USB one long before. Requests sent within the window
-//   are "live".
+// - A window of time. A request is answered within the window of being
+//   sent, or never: the longest the link waits for one reply (2 s on a
+//   serial line, 1 s on USB). Requests sent within the window are "live".
 // - Length. A receiver answers a request of count c with min(c, N) bytes, N
 //   its own limit (unknown until a reply shorter than asked shows it), the
 //   same length every time it answers that request. The count is free for
@@ -24,9 +23,10 @@
 // The rules.
 // 1. Counts. A request asks for the largest count, no more than the chunk's
 //    remainder, the chunk limit and N, that is neither the count nor the
-//    expected reply length of a live request. When there is none, the link
-//    reads and judges replies until one is free (the oldest request leaves
-//    the window). A request of the chunk under way stays live while it is.
+//    expected reply length of a live request, or failing that of a live
+//    request of another chunk. When there is none, the link reads and judges
+//    replies until one is free (the oldest request leaves the window). A
+//    request of the chunk under way stays live while it is.
 // 2. Naming. A reply of length L may answer a live request whose reply
 //    length is known to be L (a reply has named it before), or, while that
 //    is unknown, whose count is L, or above L where the receiver may answer
@@ -79,8 +79,8 @@ namespace tolv {
 
 class ReplyMatcher {
  public:
-  // How long after it was sent a request may still be answered, in ms: the
-  // link's longest wait for one reply (kSerialChunkDeadlineMs).
+  // How long after it was sent a request may still be answered, in ms,
+  // unless a session sets it otherwise.
   static constexpr uint64_t kWindowMs = 2000;
 
   // How the receiver numbers a kind of reply.
@@ -96,8 +96,10 @@ class ReplyMatcher {
   };
 
   // A new session with a loader that has just started: nothing is live, and
-  // how the receiver numbers its replies and its limit are learnt anew.
-  void StartSession();
+  // how the receiver numbers its replies and its limit are learnt anew. A
+  // request is answered within windowMs or never.
+  void StartSession(uint64_t windowMs = kWindowMs);
+  uint64_t windowMs() const { return windowMs_; }
 
   // A block failed or was cancelled: its chunk is closed, and a reply to it
   // may still come later than the window.
@@ -179,11 +181,12 @@ class ReplyMatcher {
   // The length of the reply the request will get, as far as known; -1 if not.
   int32_t ExpectedLength(const Request& request) const;
   bool MayAnswer(const Request& request, uint32_t length) const;
-  bool CountFree(int32_t count) const;
+  bool CountFree(int32_t count, bool shareWithChunk) const;
   void LearnFromReply(uint8_t sequence, uint32_t length, int candidates, Request* named, bool allShort);
   bool AnswersChunk(uint8_t sequence) const;
   static void Learn(Numbering* numbering, bool echoed);
 
+  uint64_t windowMs_ = kWindowMs;
   Numbering sizeNumbering_ = Numbering::Unknown;
   Numbering dataNumbering_ = Numbering::Unknown;  // Unknown: taken as sizeNumbering_
   int sizeRepliesDue_ = 0;                        // 07s of the session not answered

@@ -121,7 +121,8 @@ const Case kCases[] = {
      "Z B1000 R255 T300 R254 D254:t B746 R253 D253:t S253 D0:w"},
     {"a reply that may answer another chunk's unanswered request is ambiguous until that leaves",
      "Z B1000 R255 T300 R254 A Z B1000 R253 D253:a T1700 R255 D255:t"},
-    {"with no count free the chunk waits for the window", "Z B3/1 R1 D1:t B2/1 R- T1999 R- T1 R1 D1:t"},
+    {"with no count free the chunk waits for the window; its repeats may share its count",
+     "Z B3/1 R1 D1:t B2/1 R- T1999 R- T1 R1 T300 R1 D1:t S1"},
     {"an echoing receiver's number refuses a reply, never admits one",
      "Z B1000 R255 D255:t B745 R254 T300 R253 D253@2:e D253@4:t"},
 };

@@ -61,7 +61,7 @@ class SaveSignals : public ::testing::Test {
 TEST_F(SaveSignals, CtrlCWhileADownloadIsSavedLeavesNoTemporariesAndSaysWhatWasWritten) {
   fs::create_directories(dir_.File("seed"));
   fs::create_directories(dir_.File("got"));
-  WriteBytes(dir_.File("seed/firmware.bin"), RandomBytes(2, 2'000'000));
+  WriteBytes(dir_.File("seed/firmware.bin"), RandomBytes(2, 300'000));
   WriteBytes(dir_.File("seed/flash.bin"), DvbSSettings(42));
   ChildProcess sim(BuildBinDir() + "/toppy-sim",
                    {"--baud", "0", "--boot-ms", "100", "--seed", dir_.File("seed")}, dir_.File("sim.err"));
@@ -70,7 +70,7 @@ TEST_F(SaveSignals, CtrlCWhileADownloadIsSavedLeavesNoTemporariesAndSaysWhatWasW
   ChildProcess tolv(BuildBinDir() + "/tolv",
                     {"download", "--port", *port, "-o", dir_.File("got/"), "-o", dir_.File("s.std")},
                     dir_.File("tolv.err"));
-  ASSERT_TRUE(SignalAtFirstTemporary(dir_.File("got"), tolv.pid(), SIGINT, 60000)) << Text("tolv.err");
+  ASSERT_TRUE(SignalAtFirstTemporary(dir_.File("got"), tolv.pid(), SIGINT, 120000)) << Text("tolv.err");
   EXPECT_EQ(tolv.Wait(30000), 130);  // cancelled
   const std::string errors = Text("tolv.err");
   EXPECT_EQ(EntriesIn(dir_.File("got"), ".tolv-"), 0u);

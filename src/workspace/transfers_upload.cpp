@@ -174,9 +174,9 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
     } else {
       if (hooks.blockStarting) hooks.blockStarting(ComponentKind::Flash, report.imageSize);
       CloseOnUnwind closeOnError(link);
-      report.result = TFD_SaveImageToToppy(link, request.port, watch.callback(), image.data(),
-                                           static_cast<int32_t>(image.size()),
-                                           ModelCheck(workspace.systemId, ui, report), RestartNotice(hooks, report));
+      report.result = TFD_SaveImageToToppy(
+          link, request.port, watch.callback(), image.data(), static_cast<int32_t>(image.size()),
+          ModelCheck(workspace.systemId, ui, report), RestartNotice(hooks, report));
     }
   }
   report.canceled = watch.requested();

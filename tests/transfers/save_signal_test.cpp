@@ -123,6 +123,7 @@ TEST_F(SaveSignals, SigtermWhileConvertSavesAFolderLeavesNoTemporaries) {
 TEST_F(SaveSignals, EndingABackupWhileItsFolderIsBuiltLeavesNothing) {
   fs::create_directories(dir_.File("seed"));
   WriteBytes(dir_.File("seed/flash.bin"), DvbSSettings(42));
+  WriteBytes(dir_.File("seed/firmware.bin"), RandomBytes(5, 20'000));
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     fs::create_directories(dir_.File("work"));

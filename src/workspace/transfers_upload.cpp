@@ -191,25 +191,12 @@ UploadReport Transfer_ToToppy(Link& link, TfdStore& store, Workspace& workspace,
   return report;
 }
 
-namespace {
-
-// Says nothing and answers No: the plan's image is made without a word.
-class QuietInteraction : public UserInteraction {
- public:
-  void Information(const std::string&) override {}
-  void Message(const std::string&) override {}
-  bool Question(const std::string&) override { return false; }
-  std::string InputText(const std::string&, const std::string&, const std::string& preset) override {
-    return preset;
-  }
-};
-
-}  // namespace
+namespace {}  // namespace
 
 ComponentBytes Transfer_UploadShares(Workspace& workspace, const ComponentSelection& selection) {
   ComponentBytes shares{};
   auto store = std::make_unique<TfdStore>();
-  QuietInteraction quiet;
+  SilentInteraction quiet;  // the plan's image is made without a word
   UploadReport report;
   const std::vector<uint8_t> packedFlash = workspace.packedFlash;  // FillStore packs through it
   FillStore(workspace, *store, selection, quiet, report);

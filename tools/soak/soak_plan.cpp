@@ -1,6 +1,7 @@
 #include "soak_plan.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -196,6 +197,23 @@ RunPlan MakePlan(uint64_t seed, const SoakProfile& profile) {
   return plan;
 }
 
+namespace {
+
+// The random fault kinds as the emulator names them, with their chances in percent.
+using FaultChances = std::array<std::pair<const char*, double>, 8>;
+FaultChances ChancesOf(const FaultPlan& f) {
+  return {{{"drop", f.drop},
+           {"corrupt", f.corrupt},
+           {"late", f.late},
+           {"slow", f.slow},
+           {"junk", f.junk},
+           {"duplicate", f.duplicate},
+           {"duplicate-late", f.duplicateLate},
+           {"overtake", f.overtake}}};
+}
+
+}  // namespace
+
 std::string DescribePlan(const RunPlan& plan) {
   std::string text = plan.transport == Transport::Usb ? "usb" : "pty";
   if (plan.baud) text += "@" + std::to_string(plan.baud);
@@ -206,14 +224,7 @@ std::string DescribePlan(const RunPlan& plan) {
     text += " (firmware " + std::to_string(plan.firmwareSize / 1000) + " kB)";
   text += " seq=" + plan.numbering;
   const FaultPlan& f = plan.faults;
-  const std::pair<const char*, double> chances[] = {{"drop", f.drop},
-                                                    {"corrupt", f.corrupt},
-                                                    {"late", f.late},
-                                                    {"slow", f.slow},
-                                                    {"junk", f.junk},
-                                                    {"duplicate", f.duplicate},
-                                                    {"duplicate-late", f.duplicateLate},
-                                                    {"overtake", f.overtake}};
+  const FaultChances chances = ChancesOf(f);
   char number[32];
   for (const auto& [name, percent] : chances) {
     if (percent <= 0) continue;
@@ -238,14 +249,7 @@ std::vector<std::string> EmulatorFaultArgs(const RunPlan& plan, const SoakProfil
   }
   const FaultPlan& f = plan.faults;
   std::string chances;
-  const std::pair<const char*, double> kinds[] = {{"drop", f.drop},
-                                                  {"corrupt", f.corrupt},
-                                                  {"late", f.late},
-                                                  {"slow", f.slow},
-                                                  {"junk", f.junk},
-                                                  {"duplicate", f.duplicate},
-                                                  {"duplicate-late", f.duplicateLate},
-                                                  {"overtake", f.overtake}};
+  const FaultChances kinds = ChancesOf(f);
   char item[48];
   for (const auto& [name, percent] : kinds) {
     if (percent <= 0) continue;

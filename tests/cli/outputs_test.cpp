@@ -157,6 +157,7 @@ TEST_F(TolvOutputs, EveryCommandTakesTheEndOfTheOptions) {
 // A name that is not UTF-8, or holds a newline, cannot break a line of
 // output or the JSON.
 TEST_F(TolvOutputs, NamesThatAreNotUtf8OrHoldANewlineStayReadable) {
+  if (!test::ProgramSuffix().empty()) GTEST_SKIP() << "Windows keeps names in UTF-16: none is not UTF-8";
   const std::string odd = "odd\xE9\xFF\nname.std";
   fs::copy_file(work.File("settings.std"), work.File(odd));
   std::string parsed;

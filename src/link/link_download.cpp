@@ -189,6 +189,9 @@ int32_t Link::FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int
       lastHeard = now;
     }
     if (now - lastHeard >= static_cast<uint64_t>(kOwedReplyQuietMs)) matcher_.OwedRepliesLost();
+    // Requests that no reply has named keep their counts past the window,
+    // until the line has been quiet for kQuietLineMs (when no count is free).
+    if (now - lastHeard >= static_cast<uint64_t>(kQuietLineMs)) matcher_.LateRepliesLost();
     return matcher_.AllRepliesIn(now) && matcher_.NextRequestCount(now) >= 0;
   };
   if (!ready()) {

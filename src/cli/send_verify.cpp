@@ -242,8 +242,13 @@ void Send_Closing(const SendResult& sent, const std::string& port, const std::st
     const bool more = std::any_of(sent.unchecked.begin(), sent.unchecked.end(),
                                   [](ComponentKind kind) { return kind != ComponentKind::Loader; });
     if (more && !sent.outcome.IsDone()) ui.Note("Then run the same command again to send the rest.");
-  } else if (!sent.answered) {
+  } else if (!sent.answered && !sent.sendStarted) {
     ui.Note("The receiver on " + port + " did not answer; nothing was sent to it.");
+  } else if (!sent.answered) {
+    // A start over after a fault that the receiver never answered.
+    ui.Note("The receiver on " + port +
+            " stopped answering after part was sent. Once it answers again, run the same command "
+            "again to send it all.");
   } else {
     const bool rebooted = ui.AskReboot();
     if (rebooted) Toppy_Reboot(port);

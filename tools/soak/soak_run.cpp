@@ -65,6 +65,11 @@ std::map<int, Contents> PrepareFolder(const RunPlan& plan, const RunBytes& bytes
 
 // Runs the transfer: tolv on the emulator's pseudo-terminal, or under the
 // emulator on its USB bus. Fills end and status of facts; tolv's seconds.
+std::string FileText(const std::string& path) {
+  const Contents contents = ReadContents(path);
+  return std::string(contents.bytes.begin(), contents.bytes.end());
+}
+
 class Driver {
  public:
   Driver(const RunPlan& plan, const SoakSetup& setup, std::string folder)
@@ -107,8 +112,11 @@ class Driver {
     const std::vector<std::string> tolv = Tolv("USB");
     argv.insert(argv.end(), tolv.begin(), tolv.end());
     const double seconds = Watch(argv, /*group=*/true, facts);
-    // The emulator ends with tolv and gives its status, 128 + N for signal N.
-    if (facts.end == RunFacts::End::kExited && facts.status > 128 && facts.status < 128 + 65) {
+    // The emulator ends with tolv and gives its status, 128 + N for signal N,
+    // which it then says (tolv itself exits 130 after a Ctrl-C).
+    if (facts.end == RunFacts::End::kExited && facts.status > 128 && facts.status < 128 + 65 &&
+        FileText(folder_ + "/tolv.err").find("toppy-sim: the command was ended by signal") !=
+            std::string::npos) {
       facts.end = RunFacts::End::kSignalled;
       facts.status -= 128;
     }
@@ -169,11 +177,6 @@ class Driver {
 // the link's time-out.
 constexpr int kSerialChunkPatienceMs = 500;
 constexpr int kUsbChunkPatienceMs = 1000;
-
-std::string FileText(const std::string& path) {
-  const Contents contents = ReadContents(path);
-  return std::string(contents.bytes.begin(), contents.bytes.end());
-}
 
 // The cause of a clear failure, from the emulator's events (on USB its
 // standard error is tolv's), the Ctrl-C sent and tolv's last words.

@@ -275,15 +275,26 @@ int32_t Link::ChunkTimedOut(int* timeouts, int32_t offset, double percent) {
 
 int32_t Link::WaitChunkUsb(int32_t offset, double percent) {
   int timeouts = 0;
+  bool heard = false;  // a packet came since the latest request
   uint64_t requested = clock().NowMs();
   for (;;) {
     const bool received = WaitForCMD();
     if (globalCancel_) return CancelExit();
     if (received && IsWantedData()) return result::kOk;
+    heard = heard || received;
     // Reads that bring other packets do not hold the request open forever.
     if (received && clock().NowMs() - requested <= static_cast<uint64_t>(kUsbReplyDeadlineMs)) continue;
+    // As on a serial line, only silence counts towards giving the block up: a
+    // receiver that answers, if damaged or late, is asked again, at most
+    // kMaxRequestsPerChunk times a chunk.
+    if (heard) timeouts = 0;
+    if (matcher_.chunkRequests() >= kMaxRequestsPerChunk) {
+      LogStep(kTransfer, "exiting because WaitForCMD failed in the data transfer loop.");
+      return result::kTransferTimeout;
+    }
     if (const int32_t r = ChunkTimedOut(&timeouts, offset, percent); r != result::kOk) return r;
     requested = clock().NowMs();
+    heard = false;
   }
 }
 

@@ -270,7 +270,7 @@ TEST_F(TransferTest, EndlessEmptyRepliesEnd) {
   receiver->blocks[3] = {};
   receiver->sizeOverride = 256;  // claims 256 bytes, then serves none
   EXPECT_EQ(Download(3), result::kTransferTimeout);
-  EXPECT_EQ(receiver->dataRequests.size(), 5u);
+  EXPECT_EQ(receiver->dataRequests.size(), 16u);  // as many as a chunk may take
 }
 
 TEST_F(TransferTest, BlockLargerThanTheBufferIsRefused) {

@@ -187,9 +187,9 @@ FailureCause CauseOf(const RunPlan& plan, const std::string& folder, bool ctrlC)
   evidence.cablePulled = events.find("cable pulled") != std::string::npos;
   evidence.interrupted = ctrlC;
   const int patience = plan.transport == Transport::Usb ? kUsbChunkPatienceMs : kSerialChunkPatienceMs;
-  evidence.silentPastTimeout = plan.direction == Direction::Download && plan.faults.late > 0 &&
-                               plan.faults.lateMs > patience &&
-                               tolvErr.find("Timeout while waiting or a response") != std::string::npos;
+  evidence.silentPastTimeout =
+      plan.direction == Direction::Download && plan.faults.late > 0 && plan.faults.lateMs > patience &&
+      tolvErr.find("the receiver stopped answering (code 2403)") != std::string::npos;
   return ClassifyFailure(evidence);
 }
 

@@ -32,8 +32,7 @@ Contents ReadContents(const std::string& path) {
 }
 
 // Inputs go into a run's own new folder: written plainly, without the
-// library's folder lock, which a child forked meanwhile by the other job
-// could hold until it executes its program.
+// library's folder lock (see ForkMutex).
 void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -52,7 +51,11 @@ std::string FolderName(const RunPlan& plan, int index) {
 // Returns the outputs' contents before the run.
 std::map<int, Contents> PrepareFolder(const RunPlan& plan, const RunBytes& bytes, const std::string& folder) {
   for (const char* sub : {"seed", "dump", "out", "inputs"}) fs::create_directories(folder + "/" + sub);
-  sim::Memory_Dump(bytes.start, folder + "/seed");
+  {
+    // Its saves lock the folder: no child may be forked holding that lock.
+    std::lock_guard lock(ForkMutex());
+    sim::Memory_Dump(bytes.start, folder + "/seed");
+  }
   std::map<int, Contents> before;
   SoakRandom random(plan.seed ^ 0x01D0F11E5ull);
   for (const auto& [part, file] : bytes.files) {

@@ -189,10 +189,11 @@ TEST_F(TransferTest, LostAndCorruptedRepliesAreRecovered) {
   for (const bool usb : {true, false}) {
     OpenInMode(usb, false);
     receiver->blocks[0] = block;
-    // Four faults in a row: the fifth request of the chunk succeeds.
-    receiver->dropDataReplies = 1;
-    receiver->corruptDataReplies = 2;
-    receiver->overlongDataReplies = 1;
+    // Twelve faults in a row, only four of them silent: the receiver is
+    // heard, so the thirteenth request of the chunk succeeds.
+    receiver->dropDataReplies = 4;
+    receiver->corruptDataReplies = 6;
+    receiver->overlongDataReplies = 2;
     ASSERT_EQ(Download(0), 0) << usb;
     // A corrupted or overlong packet is never stored: the data are exact.
     EXPECT_EQ(Received(), block) << usb;

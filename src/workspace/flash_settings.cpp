@@ -144,4 +144,20 @@ void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace) {
     workspace.keptHeader.reset();
 }
 
+std::string PackFailure_Reason(const Workspace& workspace, const std::string& file) {
+  const uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
+  if (Flash_HasModelHeader(systemId) || Workspace_OwnModelHeader(workspace) != nullptr)
+    return "The settings do not compress into the block of 131,072 bytes; they do not look like a "
+           "receiver's settings. Load settings taken from a receiver and save again.";
+  if (workspace.systemId == 0)
+    return "The SystemID is not set, and " + file +
+           "'s header needs it. Set the receiver's SystemID (File, Change SysID; --sysid with tolv) and save "
+           "again.";
+  return "SystemID " + std::to_string(workspace.systemId) +
+         " is not a known model, so there is no header for " + file +
+         ". Set the receiver's own SystemID (File, Change SysID; --sysid with tolv), or load a dump or STD "
+         "file "
+         "of that receiver first, and save again.";
+}
+
 }  // namespace tolv

@@ -96,6 +96,13 @@ void Workspace_KeepModelHeader(Workspace& workspace, const uint8_t* packed, size
 // precedence inside the packers.
 const ModelHeader* Workspace_OwnModelHeader(const Workspace& workspace);
 
+// Why PackFlashData or PackDefaultsData refused the workspace's settings and
+// what to do, as sentences that follow a packing failure's own text: no model
+// header for the SystemID (not set, or not a known model; file names what
+// needs the header, e.g. "the dump"), or settings that do not compress into
+// the block of 131,072 bytes.
+std::string PackFailure_Reason(const Workspace& workspace, const std::string& file);
+
 // Forgets the kept header once neither the Flash nor the Defaults is present
 // (after a removal): nothing taken in with it is left.
 void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/firmware_sections.h"
 #include "link/link_log.h"
 #include "link/packet.h"
 #include "link/reply_matcher.h"
@@ -55,8 +56,6 @@ inline constexpr uint8_t kBlockDefaults = 4;
 
 // Size of the receiver information that follows the SystemID in a mode reply.
 inline constexpr int32_t kReceiverInfoSize = 32;
-// The work area of a firmware block's expansion: at most 8 MiB expanded.
-inline constexpr int32_t kFirmwareWorkAreaSize = 8388608;
 // An upload is served from an area of this size (the TFD image buffer): the
 // data offered, then zeros. A receiver may ask for fixed pieces that run past
 // the end of the image.
@@ -277,7 +276,6 @@ class Link {
   int32_t AwaitReplies(double percent, const std::function<bool()>& done);
   int32_t AwaitQuietLine(double percent);
   int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
-  int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
   int32_t Upload(const uint8_t* data, int32_t dataSize);
   int32_t AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t* requestedOffset);
   int32_t CancelExit();

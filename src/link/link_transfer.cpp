@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "codec/block_codec.h"
 #include "codec/crc16.h"
+#include "codec/firmware_sections.h"
 #include "link/link.h"
 #include "link/link_internal.h"
 #include "results/result_codes.h"
@@ -60,55 +60,30 @@ int32_t Link::FinishTransfer(int32_t size) {
 
 int32_t Link::ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity,
                              int32_t* expandedSize) {
-  // A firmware block is a series of sections, each a 6-byte header
-  //   0 expanded length L (BE16) | 2 stored length P (BE16) | 4 end marker
-  // and P bytes: L raw bytes when P = L, else a compressed stream of L bytes.
-  // The last header has the end marker 0xFFFF and no data.
   const int64_t limit = std::min(bufferCapacity, kFirmwareWorkAreaSize);
-  int64_t expanded = 0;
-  int32_t pos = 0;
-  // First pass: every section lies within the block and the total fits.
-  for (;;) {
-    if (blockSize - pos < 6) {
-      LogStep(kTransfer,
-              Format("exiting because the firmware sections end at byte %d without an end marker.", pos));
+  std::vector<uint8_t> expanded;
+  const SectionsExpansion result = FirmwareSections_Expand(buffer, blockSize, limit, &expanded);
+  switch (result.fault) {
+    case SectionsFault::None: break;
+    case SectionsFault::NoEndMarker:
+      LogStep(kTransfer, Format("exiting because the firmware sections end at byte %d without an end marker.",
+                                result.position));
       return result::kTransferBadBlockData;
-    }
-    const uint32_t storedLength = ReadBE16(buffer + pos + 2);
-    if (ReadBE16(buffer + pos + 4) == 0xFFFF) break;
-    if (storedLength > static_cast<uint32_t>(blockSize - pos - 6)) {
-      LogStep(kTransfer, Format("exiting because the firmware section at byte %d runs past the block.", pos));
+    case SectionsFault::PastBlock:
+      LogStep(kTransfer, Format("exiting because the firmware section at byte %d runs past the block.",
+                                result.position));
       return result::kTransferBadBlockData;
-    }
-    expanded += ReadBE16(buffer + pos);
-    if (expanded > limit) {
+    case SectionsFault::TooLarge:
       LogStep(kTransfer, Format("exiting because the expanded firmware exceeds %lld bytes.",
                                 static_cast<long long>(limit)));
       return result::kTransferBlockTooLarge;
-    }
-    pos += 6 + static_cast<int32_t>(storedLength);
-  }
-  return ExpandSections(buffer, static_cast<int32_t>(expanded), expandedSize);
-}
-
-int32_t Link::ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize) {
-  std::vector<uint8_t> work(static_cast<size_t>(expandedTotal));
-  int32_t out = 0;
-  for (int32_t pos = 0; ReadBE16(buffer + pos + 4) != 0xFFFF;) {
-    const int32_t length = static_cast<int32_t>(ReadBE16(buffer + pos));
-    const int32_t stored = static_cast<int32_t>(ReadBE16(buffer + pos + 2));
-    const uint8_t* section = buffer + pos + 6;
-    if (stored == length) {
-      std::memcpy(work.data() + out, section, static_cast<size_t>(length));
-    } else if (Block_Decompress(section, stored, work.data() + out, length) == 0) {
-      LogStep(kTransfer, Format("exiting because the firmware section at byte %d does not decompress.", pos));
+    case SectionsFault::NotDecodable:
+      LogStep(kTransfer, Format("exiting because the firmware section at byte %d does not decompress.",
+                                result.position));
       return result::kTransferBadBlockData;
-    }
-    out += length;
-    pos += 6 + stored;
   }
-  std::copy(work.begin(), work.end(), buffer);
-  *expandedSize = out;
+  std::copy(expanded.begin(), expanded.end(), buffer);
+  *expandedSize = static_cast<int32_t>(expanded.size());
   return result::kOk;
 }
 

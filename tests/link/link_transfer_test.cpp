@@ -490,7 +490,7 @@ TEST_F(TransferTest, UploadServesEveryRequest) {
     ASSERT_EQ(link->TransferBlock(2, data.data(), 70000, &dataSize), 0);
     EXPECT_EQ(dataSize, 70000);
     EXPECT_EQ(receiver->uploaded, image);
-    EXPECT_EQ(link->seqNo(), receiver->replySequence);  // taken from every request
+    EXPECT_EQ(link->channel().seqNo(), receiver->replySequence);  // taken from every request
     EXPECT_EQ(statuses.back(), std::make_pair(uint8_t{6}, 100.0));
   }
 }

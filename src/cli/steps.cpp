@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "cli/cli_command.h"
-#include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "cli/json_text.h"
 #include "common/file_io.h"
@@ -15,9 +14,10 @@
 #include "common/utf8_path.h"
 #include "flash/checksums.h"
 #include "flash/layout.h"
-#include "window/commands.h"
+#include "workspace/availability.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
+#include "workspace/file_forms.h"
 #include "workspace/flash_files.h"
 
 namespace tolv::cli {
@@ -40,7 +40,7 @@ bool SplitAssignment(const std::string& arg, std::string& word, std::string& fil
 std::string FormExtensions() {
   std::string list;
   for (const FileForm& form : FileForms())
-    list += std::string(list.empty() ? "" : ", ") + "NAME." + form.extension;
+    if (form.namedByExtension) list += std::string(list.empty() ? "" : ", ") + "NAME." + form.extension;
   return list;
 }
 
@@ -167,10 +167,10 @@ Step SysIdStep(const std::string& text) {
 }
 
 // A Defaults copy, refused as the window refuses it (its menu entry disabled).
-Step DefaultsCopyStep(const char* text, CommandId command, Outcome (*copy)(Workspace&, UserInteraction&)) {
-  return {StepRole::kOperation, text, [command, copy](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = Command_Refusal(command, ws))
-              return ReportFailure(ui, *refusal);
+Step DefaultsCopyStep(const char* text, std::optional<std::string> (*refusal)(const Workspace&),
+                      Outcome (*copy)(Workspace&, UserInteraction&)) {
+  return {StepRole::kOperation, text, [refusal, copy](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refused = refusal(ws)) return ReportFailure(ui, *refused);
             return copy(ws, ui);
           }};
 }
@@ -190,11 +190,6 @@ Step RemoveStep(ComponentKind kind) {
 
 // --- outputs --------------------------------------------------------------
 
-// The window's rule for the save of kind's BIN file.
-std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
-  return Command_Refusal(SaveBinCommand(kind), ws);
-}
-
 // Whether an output of the run writes to standard output: the lines naming
 // the files written then go to standard error, so that nothing but the
 // output's bytes reaches standard output.
@@ -210,7 +205,7 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
   return {StepRole::kOutput,
           arg,
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind))
+            if (std::optional<std::string> refusal = SaveBin_Refusal(ws, kind))
               return ReportFailure(ui, *refusal);
             Component_SaveBin(ws, kind, path);
             Wrote(path);
@@ -218,14 +213,14 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
           },
           path,
           false,
-          [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
+          [kind](const Workspace& ws) { return SaveBin_Refusal(ws, kind); }};
 }
 
 Step SaveBlocksStep(const std::string& arg, const std::string& path) {
   return {StepRole::kOutput,
           arg,
           [path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash))
+            if (std::optional<std::string> refusal = SaveBin_Refusal(ws, ComponentKind::Flash))
               return ReportFailure(ui, *refusal);
             const FlashBlocksSaved saved = FlashBlocks_Save(ws, path, ui);
             for (const std::string& name : saved.written) Wrote(name);
@@ -237,7 +232,7 @@ Step SaveBlocksStep(const std::string& arg, const std::string& path) {
           },
           path,
           false,
-          [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
+          [](const Workspace& ws) { return SaveBin_Refusal(ws, ComponentKind::Flash); }};
 }
 
 Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
@@ -391,9 +386,9 @@ std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t&
   }
   std::optional<Step> step;
   if (arg == "--flash-to-defaults")
-    step = DefaultsCopyStep("--flash-to-defaults", CommandId::FlashToDefaults, &Defaults_FromFlash);
+    step = DefaultsCopyStep("--flash-to-defaults", &FlashToDefaults_Refusal, &Defaults_FromFlash);
   if (arg == "--defaults-to-flash")
-    step = DefaultsCopyStep("--defaults-to-flash", CommandId::DefaultsToFlash, &Defaults_ToFlash);
+    step = DefaultsCopyStep("--defaults-to-flash", &DefaultsToFlash_Refusal, &Defaults_ToFlash);
   if (arg == "--null-defaults") step = NullDefaultsStep();
   if (step) ++index;
   return step;

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "workspace/availability.h"
+
 namespace tolv {
 namespace {
 
@@ -73,11 +75,6 @@ std::optional<ComponentKind> InRun(CommandId id, CommandId first) {
   return static_cast<ComponentKind>(Index(id) - Index(first));
 }
 
-std::optional<std::string> Needs(bool available, const char* reason) {
-  if (available) return std::nullopt;
-  return std::string(reason);
-}
-
 }  // namespace
 
 CommandId LoadBinCommand(ComponentKind kind) { return Nth(Cmd::LoadLoaderBin, kind); }
@@ -111,26 +108,16 @@ CommandId CommandForMenuEntry(MenuEntryId id) {
 }
 
 std::optional<std::string> Command_Refusal(CommandId command, const Workspace& workspace) {
-  const bool flash = workspace.Present(ComponentKind::Flash);
-  const bool eeprom = workspace.Present(ComponentKind::Eeprom);
-  if (std::optional<ComponentKind> kind = InRun(command, Cmd::SaveLoaderBin)) {
-    if (workspace.Present(*kind)) return std::nullopt;
-    return std::string("The ") + ComponentName(*kind) + " is not present: there is nothing to save.";
-  }
+  if (std::optional<ComponentKind> kind = InRun(command, Cmd::SaveLoaderBin))
+    return SaveBin_Refusal(workspace, *kind);
   switch (command) {
-    case Cmd::SaveFlashBlocks: return Command_Refusal(Cmd::SaveFlashBin, workspace);
-    case Cmd::SaveFlashDump: return Needs(flash, "Saving a flash dump needs the Flash.");
-    case Cmd::SaveStd:
-      return Needs(flash && eeprom, "Saving an STD file needs both the Flash and the EEPROM.");
-    case Cmd::SaveTfd:
-      return Needs(workspace.AnyPresent(), "Saving a TFD file needs at least one component.");
-    case Cmd::ToToppy:
-      return Needs(workspace.AnyPresent(), "Sending to the receiver needs at least one component.");
-    case Cmd::FlashToDefaults:
-      return Needs(flash && eeprom, "Flash && EEPROM => Defaults needs both the Flash and the EEPROM.");
-    case Cmd::DefaultsToFlash:
-      return Needs(workspace.Present(ComponentKind::Defaults),
-                   "Defaults => Flash && EEPROM needs the Defaults.");
+    case Cmd::SaveFlashBlocks: return SaveBin_Refusal(workspace, ComponentKind::Flash);
+    case Cmd::SaveFlashDump: return SaveFlashDump_Refusal(workspace);
+    case Cmd::SaveStd: return SaveStd_Refusal(workspace);
+    case Cmd::SaveTfd: return SaveTfd_Refusal(workspace);
+    case Cmd::ToToppy: return ToToppy_Refusal(workspace);
+    case Cmd::FlashToDefaults: return FlashToDefaults_Refusal(workspace);
+    case Cmd::DefaultsToFlash: return DefaultsToFlash_Refusal(workspace);
     default: return std::nullopt;
   }
 }

@@ -1,21 +1,20 @@
 // The dialog of every file command, and the pairs of a filter.
 #include "window/file_dialogs.h"
 
+#include "workspace/file_forms.h"
+
 namespace tolv {
 namespace {
 
-constexpr const char* kFilterStd = "Topfield STD (*.std)|*.std|All files|*.*";
-constexpr const char* kFilterTfd = "Topfield TFD (*.tfd)|*.tfd|All files|*.*";
-constexpr const char* kFilterBin = "Binaries (*.bin)|*.bin|All files|*.*";
-constexpr const char* kFilterDump = "Flash Dump (*.dmp)|*.dmp|All files|*.*";
-constexpr const char* kFilterBlocks = "Block binaries (*[??].bin)|*[??].bin|All files|*.*";
-
-FileDialogRequest Open(const char* extension, const char* title, const char* filter) {
-  return {FileDialogRequest::Kind::Open, extension, title, filter};
+// Every dialog offers the extension and filter of its form's row.
+FileDialogRequest Open(FileFormId id, const char* title) {
+  const FileForm& form = FileFormOf(id);
+  return {FileDialogRequest::Kind::Open, form.extension, title, form.filter};
 }
 
-FileDialogRequest Save(const char* extension, const char* title, const char* filter) {
-  return {FileDialogRequest::Kind::Save, extension, title, filter};
+FileDialogRequest Save(FileFormId id, const char* title) {
+  const FileForm& form = FileFormOf(id);
+  return {FileDialogRequest::Kind::Save, form.extension, title, form.filter};
 }
 
 // The titles of the BIN loads and saves, in ComponentKind order.
@@ -31,19 +30,19 @@ constexpr const char* kSaveBinTitles[kComponentCount] = {
 std::optional<FileDialogRequest> DialogRequestFor(CommandId command) {
   if (std::optional<ComponentKind> kind = CommandComponent(command)) {
     const size_t k = static_cast<size_t>(*kind);
-    if (command == LoadBinCommand(*kind)) return Open("bin", kLoadBinTitles[k], kFilterBin);
-    if (command == SaveBinCommand(*kind)) return Save("bin", kSaveBinTitles[k], kFilterBin);
+    if (command == LoadBinCommand(*kind)) return Open(FileFormId::ComponentBin, kLoadBinTitles[k]);
+    if (command == SaveBinCommand(*kind)) return Save(FileFormId::ComponentBin, kSaveBinTitles[k]);
     return std::nullopt;  // a removal
   }
   switch (command) {
-    case CommandId::LoadStd: return Open("std", "TolvPack: Load a std files", kFilterStd);
-    case CommandId::LoadTfd: return Open("tfd", "TolvPack: Load a tfd files", kFilterTfd);
-    case CommandId::SaveStd: return Save("std", "TolvPack: Save a std files", kFilterStd);
-    case CommandId::SaveTfd: return Save("tfd", "TolvPack: Save a tfd file", kFilterTfd);
-    case CommandId::LoadFlashDump: return Open("dmp", "TolvPack: Load a Flash Dump", kFilterDump);
-    case CommandId::LoadFlashBlock: return Open("bin", "TolvPack: Load flash blocks", kFilterBlocks);
-    case CommandId::SaveFlashDump: return Save("dmp", "TolvPack: Save a Flash Dump", kFilterDump);
-    case CommandId::SaveFlashBlocks: return Save("bin", "TolvPack: Save flash blocks", kFilterBlocks);
+    case CommandId::LoadStd: return Open(FileFormId::Std, "TolvPack: Load a std files");
+    case CommandId::LoadTfd: return Open(FileFormId::Tfd, "TolvPack: Load a tfd files");
+    case CommandId::SaveStd: return Save(FileFormId::Std, "TolvPack: Save a std files");
+    case CommandId::SaveTfd: return Save(FileFormId::Tfd, "TolvPack: Save a tfd file");
+    case CommandId::LoadFlashDump: return Open(FileFormId::FlashDump, "TolvPack: Load a Flash Dump");
+    case CommandId::LoadFlashBlock: return Open(FileFormId::FlashBlocks, "TolvPack: Load flash blocks");
+    case CommandId::SaveFlashDump: return Save(FileFormId::FlashDump, "TolvPack: Save a Flash Dump");
+    case CommandId::SaveFlashBlocks: return Save(FileFormId::FlashBlocks, "TolvPack: Save flash blocks");
     default: return std::nullopt;
   }
 }

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "cli/inspect.h"
 #include "common/file_io.h"
 #include "damage_internal.h"
 #include "flash/checksums.h"
@@ -10,6 +9,7 @@
 #include "flash/packing.h"
 #include "tfd/tfd_store.h"
 #include "workspace/bin_files.h"
+#include "workspace/file_inspection.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
 #include "workspace/tfd_files.h"
@@ -139,8 +139,7 @@ Verdict CompareSilent(Form form, const Workspace& known, const Workspace& got) {
 
 // What "tolv info" and "tolv verify" make of the file, against the load.
 void Inspect(Form form, const std::string& path, CaseResult& result) {
-  const cli::FileReport report =
-      IsBin(form) ? cli::InspectComponentBin(path, BinKind(form)) : cli::InspectFile(path);
+  const FileReport report = IsBin(form) ? InspectComponentBin(path, BinKind(form)) : InspectFile(path);
   bool agrees = true;
   if (result.verdict == Verdict::kRefused) agrees = !report.Readable();
   if (result.verdict == Verdict::kNamed) agrees = report.Readable() && !report.AllOk();

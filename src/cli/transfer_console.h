@@ -221,7 +221,7 @@ void FinishDownload(const DownloadReport& report, const std::string& port, doubl
 
 // The line that says why the serial port could not be opened ("Cannot open
 // the serial port /dev/ttyS9: no such port (...)."), when the link's last
-// open of it failed (Comm_OpenDiagnostic); empty otherwise.
+// open of it failed (TransferRunner::OpenDiagnostic); empty otherwise.
 std::string SerialOpenFailureText();
 
 // For a serial port: opens it as the link will and closes it again; when it

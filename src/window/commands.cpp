@@ -12,57 +12,57 @@ using C = ControlId;
 using M = MenuEntryId;
 using Cmd = CommandId;
 
-constexpr CommandBinding Click(C control, Cmd command, const char* handler) {
-  return {Trigger::Click, control, M::MenuFileExit, command, handler};
+constexpr CommandBinding Click(C control, Cmd command) {
+  return {Trigger::Click, control, M::MenuFileExit, command};
 }
-constexpr CommandBinding DoubleClick(C control, Cmd command, const char* handler) {
-  return {Trigger::DoubleClick, control, M::MenuFileExit, command, handler};
+constexpr CommandBinding DoubleClick(C control, Cmd command) {
+  return {Trigger::DoubleClick, control, M::MenuFileExit, command};
 }
-constexpr CommandBinding Pick(M entry, Cmd command, const char* handler) {
-  return {Trigger::MenuPick, C::GroupBox1, entry, command, handler};
+constexpr CommandBinding Pick(M entry, Cmd command) {
+  return {Trigger::MenuPick, C::GroupBox1, entry, command};
 }
 
 constexpr std::array kBindings = {
-    Click(C::ButtonNew, Cmd::New, "ButtonNewClick"),
-    Click(C::ButtonLoadSTD, Cmd::LoadStd, "ButtonLoadSTDClick"),
-    Click(C::ButtonLoadTFD, Cmd::LoadTfd, "ButtonLoadTFDClick"),
-    Click(C::ButtonLoadFromToppy, Cmd::FromToppy, "ButtonLoadFromToppyClick"),
-    Click(C::ButtonSaveSTD, Cmd::SaveStd, "ButtonSaveSTDClick"),
-    Click(C::ButtonSaveTFD, Cmd::SaveTfd, "ButtonSaveTFDClick"),
-    Click(C::ButtonSaveToToppy, Cmd::ToToppy, "ButtonSaveToToppyClick"),
-    DoubleClick(C::Label1, Cmd::UnloadLoader, "Label1DblClick"),
-    DoubleClick(C::Label2, Cmd::UnloadFirmware, "Label2DblClick"),
-    DoubleClick(C::Label3, Cmd::UnloadFlash, "Label3DblClick"),
-    DoubleClick(C::Label4, Cmd::UnloadEeprom, "Label4DblClick"),
-    DoubleClick(C::Label5, Cmd::UnloadDefaults, "Label5DblClick"),
-    DoubleClick(C::Label11, Cmd::UnloadBackground, "Label11DblClick"),
-    DoubleClick(C::Label9, Cmd::ChangeSysId, "Label9DblClick"),
-    Pick(M::MenuFileChangeSysID, Cmd::ChangeSysId, "MenuFileChangeSysIDClick"),
-    Pick(M::MenuFileExit, Cmd::Exit, "MenuFileExitClick"),
-    Pick(M::MenuLoadLoaderBIN, Cmd::LoadLoaderBin, "MenuLoadLoaderBINClick"),
-    Pick(M::MenuLoadFirmwareBIN, Cmd::LoadFirmwareBin, "MenuLoadFirmwareBINClick"),
-    Pick(M::MenuLoadFlashBIN, Cmd::LoadFlashBin, "MenuLoadFlashBINClick"),
-    Pick(M::MenuLoadEEPROMBIN, Cmd::LoadEepromBin, "MenuLoadEEPROMBINClick"),
-    Pick(M::MenuLoadDefaultsBIN, Cmd::LoadDefaultsBin, "MenuLoadDefaultsBINClick"),
-    Pick(M::MenuLoadBackgroundBIN, Cmd::LoadBackgroundBin, "MenuLoadBackgroundBINClick"),
-    Pick(M::MenuLoadFlashDMP, Cmd::LoadFlashDump, "MenuLoadFlashDMPClick"),
-    Pick(M::MenuLoadFlashBlock, Cmd::LoadFlashBlock, "MenuLoadFlashBlockClick"),
-    Pick(M::MenuSaveLoaderBIN, Cmd::SaveLoaderBin, "MenuSaveLoaderBINClick"),
-    Pick(M::MenuSaveFirmwareBIN, Cmd::SaveFirmwareBin, "MenuSaveFirmwareBINClick"),
-    Pick(M::MenuSaveFlashBIN, Cmd::SaveFlashBin, "MenuSaveFlashBINClick"),
-    Pick(M::MenuSaveEEPROMBIN, Cmd::SaveEepromBin, "MenuSaveEEPROMBINClick"),
-    Pick(M::MenuSaveDefaultsBIN, Cmd::SaveDefaultsBin, "MenuSaveDefaultsBINClick"),
-    Pick(M::MenuSaveBackgroundBIN, Cmd::SaveBackgroundBin, "MenuSaveBackgroundBINClick"),
-    Pick(M::MenuSaveFlashDMP, Cmd::SaveFlashDump, "MenuSaveFlashDMPClick"),
-    Pick(M::MenuSaveFlashBlocks, Cmd::SaveFlashBlocks, "MenuSaveFlashBlocksClick"),
-    Pick(M::MenuFlashEEPROMDefaults, Cmd::FlashToDefaults, "MenuFlashEEPROMDefaultsClick"),
-    Pick(M::MenuDefaultsFlashEEPROM, Cmd::DefaultsToFlash, "MenuDefaultsFlashEEPROMClick"),
-    Pick(M::MenuDefaultsNULLSettings, Cmd::NullDefaults, "MenuDefaultsNULLSettingsClick"),
-    Pick(M::MenuRemoveLoader, Cmd::UnloadLoader, "MenuRemoveLoaderClick"),
-    Pick(M::MenuRemoveFirmware, Cmd::UnloadFirmware, "MenuRemoveFirmwareClick"),
-    Pick(M::MenuRemoveSettings, Cmd::UnloadFlash, "MenuRemoveSettingsClick"),
-    Pick(M::MenuRemoveEEPROM, Cmd::UnloadEeprom, "MenuRemoveEEPROMClick"),
-    Pick(M::MenuRemoveDefaults, Cmd::UnloadDefaults, "MenuRemoveDefaultsClick"),
+    Click(C::ButtonNew, Cmd::New),
+    Click(C::ButtonLoadSTD, Cmd::LoadStd),
+    Click(C::ButtonLoadTFD, Cmd::LoadTfd),
+    Click(C::ButtonLoadFromToppy, Cmd::FromToppy),
+    Click(C::ButtonSaveSTD, Cmd::SaveStd),
+    Click(C::ButtonSaveTFD, Cmd::SaveTfd),
+    Click(C::ButtonSaveToToppy, Cmd::ToToppy),
+    DoubleClick(C::Label1, Cmd::UnloadLoader),
+    DoubleClick(C::Label2, Cmd::UnloadFirmware),
+    DoubleClick(C::Label3, Cmd::UnloadFlash),
+    DoubleClick(C::Label4, Cmd::UnloadEeprom),
+    DoubleClick(C::Label5, Cmd::UnloadDefaults),
+    DoubleClick(C::Label11, Cmd::UnloadBackground),
+    DoubleClick(C::Label9, Cmd::ChangeSysId),
+    Pick(M::MenuFileChangeSysID, Cmd::ChangeSysId),
+    Pick(M::MenuFileExit, Cmd::Exit),
+    Pick(M::MenuLoadLoaderBIN, Cmd::LoadLoaderBin),
+    Pick(M::MenuLoadFirmwareBIN, Cmd::LoadFirmwareBin),
+    Pick(M::MenuLoadFlashBIN, Cmd::LoadFlashBin),
+    Pick(M::MenuLoadEEPROMBIN, Cmd::LoadEepromBin),
+    Pick(M::MenuLoadDefaultsBIN, Cmd::LoadDefaultsBin),
+    Pick(M::MenuLoadBackgroundBIN, Cmd::LoadBackgroundBin),
+    Pick(M::MenuLoadFlashDMP, Cmd::LoadFlashDump),
+    Pick(M::MenuLoadFlashBlock, Cmd::LoadFlashBlock),
+    Pick(M::MenuSaveLoaderBIN, Cmd::SaveLoaderBin),
+    Pick(M::MenuSaveFirmwareBIN, Cmd::SaveFirmwareBin),
+    Pick(M::MenuSaveFlashBIN, Cmd::SaveFlashBin),
+    Pick(M::MenuSaveEEPROMBIN, Cmd::SaveEepromBin),
+    Pick(M::MenuSaveDefaultsBIN, Cmd::SaveDefaultsBin),
+    Pick(M::MenuSaveBackgroundBIN, Cmd::SaveBackgroundBin),
+    Pick(M::MenuSaveFlashDMP, Cmd::SaveFlashDump),
+    Pick(M::MenuSaveFlashBlocks, Cmd::SaveFlashBlocks),
+    Pick(M::MenuFlashEEPROMDefaults, Cmd::FlashToDefaults),
+    Pick(M::MenuDefaultsFlashEEPROM, Cmd::DefaultsToFlash),
+    Pick(M::MenuDefaultsNULLSettings, Cmd::NullDefaults),
+    Pick(M::MenuRemoveLoader, Cmd::UnloadLoader),
+    Pick(M::MenuRemoveFirmware, Cmd::UnloadFirmware),
+    Pick(M::MenuRemoveSettings, Cmd::UnloadFlash),
+    Pick(M::MenuRemoveEEPROM, Cmd::UnloadEeprom),
+    Pick(M::MenuRemoveDefaults, Cmd::UnloadDefaults),
 };
 
 // The command of a run of six per-component commands that begins at first.

@@ -75,7 +75,6 @@ struct CommandBinding {
   ControlId control;  // for Click and DoubleClick
   MenuEntryId entry;  // for MenuPick
   CommandId command;
-  const char* handler;  // the event handler's name: "ButtonLoadSTDClick", "Label9DblClick"
 };
 
 // Every binding: the 7 buttons, the 7 double-click labels and the 26 menu

@@ -116,9 +116,6 @@ struct ControlDesign {
 std::span<const ControlDesign> ControlTable();
 const ControlDesign& Control(ControlId id);
 
-// The control of that name ("CheckBox9"), or nothing.
-std::optional<ControlId> ControlByName(const std::string& name);
-
 // The control's rectangle in the window's client area (the parent group
 // boxes' offsets added): for a face whose controls all sit directly on the
 // window.
@@ -197,9 +194,6 @@ std::span<const MenuDesign> MainMenu();
 
 // The item of an entry (its name and caption).
 const MenuItemDesign& MenuEntry(MenuEntryId id);
-
-// The entry of that name ("MenuSaveFlashDMP"), or nothing.
-std::optional<MenuEntryId> MenuEntryByName(const std::string& name);
 
 // The access key of a stored caption: the character after a single "&", in
 // lower case ("E&xit" -> 'x'); 0 when there is none ("Flash && EEPROM").

@@ -1,6 +1,7 @@
-// A program run in the background by a test: its standard output is read
-// line by line, its standard error goes to a file; it is ended (SIGTERM, then
-// SIGKILL) and waited for when the object goes.
+// Programs started by a test (fork and exec): StartProgram, which every test
+// that runs a program goes through, and ChildProcess, a program run in the
+// background whose standard output is read line by line and which is ended
+// (SIGTERM, then SIGKILL) and waited for when the object goes. POSIX only.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,27 @@
 #include <vector>
 
 namespace tolv::test {
+
+// How StartProgram sets up the child. A descriptor of -1 leaves the stream
+// this process's; the caller closes its descriptors after the start (open
+// them close-on-exec, so that the child keeps only its three).
+struct ChildSetup {
+  std::string cwd;                       // "" for this process's
+  std::vector<std::string> environment;  // "NAME=value" entries on top of this process's
+  int in = -1;
+  int out = -1;
+  int err = -1;
+};
+
+// Starts program (a path) with args. Returns its process ID, or -1 when it
+// could not be started; a child that cannot change folder or exec ends with
+// status 127.
+pid_t StartProgram(const std::string& program, const std::vector<std::string>& args,
+                   const ChildSetup& setup = {});
+
+// The exit status of a process that ended (waitpid's status): its exit code,
+// or -signal when a signal ended it.
+int ExitStatusOf(int waitStatus);
 
 class ChildProcess {
  public:

@@ -207,9 +207,9 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
             if (std::optional<std::string> refusal = SaveBin_Refusal(ws, kind))
               return ReportFailure(ui, *refusal);
-            Component_SaveBin(ws, kind, path);
-            Wrote(path);
-            return Outcome::Done();
+            const Outcome saved = Component_SaveBin(ws, kind, path);
+            if (saved) Wrote(path);
+            return saved;
           },
           path,
           false,
@@ -454,8 +454,8 @@ namespace {
 
 // Applies one step; an output under a SaveInterruptGuard. Returns its
 // outcome (failed with the text of an exception, which is printed), and in
-// canceled whether a request to stop came meanwhile.
-Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
+// cancelled whether a request to stop came meanwhile.
+Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& cancelled) {
   std::optional<SaveInterruptGuard> guard;
   if (step.role == StepRole::kOutput) guard.emplace();
   Outcome outcome;
@@ -464,7 +464,7 @@ Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui
   } catch (const std::exception& error) {
     outcome = ReportFailure(ui, error.what());
   }
-  canceled = guard && SaveInterruptGuard::Requested();
+  cancelled = guard && SaveInterruptGuard::Requested();
   return outcome;
 }
 
@@ -490,20 +490,20 @@ Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleIn
   } noticesEnd;
   ReserveStandardOutput(steps);
   for (size_t i = 0; i < steps.size(); ++i) {
-    bool canceled = false;
-    const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);
-    if (!outcome.Stops() && !canceled) continue;
+    bool cancelled = false;
+    const Outcome outcome = ApplyStep(steps[i], workspace, ui, cancelled);
+    if (!outcome.Stops() && !cancelled) continue;
     const std::string step = "\"" + steps[i].text + "\"";
     const bool later = i + 1 < steps.size();
     const std::string notRun = later ? "; the steps after it were not run." : ".";
-    if (canceled && !outcome.Stops()) {
+    if (cancelled && !outcome.Stops()) {
       // A save that was replacing files when the request came has finished.
       const std::string line = "tolv: cancelled after " + step + ", which was written" + notRun;
       ui.Failure(line);
       return Outcome::Cancelled(line);
     }
-    if (later) ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step + notRun);
-    return canceled ? Outcome::Cancelled(outcome.Text()) : outcome;
+    if (later) ui.Note("tolv: " + std::string(cancelled ? "cancelled" : "stopped") + " at " + step + notRun);
+    return cancelled ? Outcome::Cancelled(outcome.Text()) : outcome;
   }
   return Outcome::Done();
 }

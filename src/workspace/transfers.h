@@ -4,10 +4,11 @@
 // run the very same steps.
 //
 // From Toppy: open the link, reboot the receiver, close, reopen and ask for
-// download mode until the receiver answers (each 2371 is retried, without a
-// limit: the user cancels), take over the SystemID it reports, fetch each
-// selected block into the workspace (Flash and Defaults arrive packed, are
-// checked and unpacked), end the session, close, and ask "Reboot the Toppy?".
+// download mode until the receiver answers (each kDownloadModeTimeout is
+// retried, without a limit: the user cancels), take over the SystemID it
+// reports, fetch each selected block into the workspace (Flash and Defaults
+// arrive packed, are checked and unpacked), end the session, close, and ask
+// "Reboot the Toppy?".
 //
 // To Toppy: fill the TFD store with the selected present components (Flash
 // and Defaults packed for the SystemID), upload its image in one session
@@ -126,7 +127,6 @@ struct DownloadReport {
   int32_t openResult = 0;            // the last Open made (the one before the reboot when no other followed)
   int32_t modeResult = 0;            // 0 when the receiver reached download mode
   int32_t systemId = 0;              // as the receiver reported it (when modeResult is 0)
-  bool canceled = false;             // the user cancelled at some point
   bool opened = false;               // the port was opened at least once
   std::vector<BlockOutcome> blocks;  // one per selected block, in block order
   bool rebooted = false;             // the reboot question was answered Yes

@@ -1,5 +1,5 @@
-// The command table and the availability rules.
-#include "window/commands.h"
+// The command bindings, and Command_Refusal by the workspace's rules.
+#include "window/command_bindings.h"
 
 #include <array>
 

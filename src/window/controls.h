@@ -2,7 +2,7 @@
 // window, the native Win32 window) creates, where, with which caption, hint,
 // font and start colour. A face builds its whole window from these tables
 // alone; behaviour lives in the view (window/view.h), the command table
-// (window/commands.h) and the model (window/window_model.h).
+// (window/command_bindings.h) and the model (window/window_model.h).
 //
 // No toolkit type appears here: rectangles are ints in pixels, colours are
 // 0xRRGGBB, fonts are a family name, a pixel height and a weight.

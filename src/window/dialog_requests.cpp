@@ -1,5 +1,5 @@
 // The dialog of every file command, and the pairs of a filter.
-#include "window/file_dialogs.h"
+#include "window/dialog_requests.h"
 
 #include "workspace/file_forms.h"
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "window/closing_interaction.h"
-#include "window/commands.h"
-#include "window/file_dialogs.h"
+#include "window/command_bindings.h"
+#include "window/dialog_requests.h"
 #include "window/view.h"
 #include "workspace/outcome.h"
 #include "workspace/transfer_runner.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "window/commands.h"
+#include "window/command_bindings.h"
 #include "window/controls.h"
-#include "window/file_dialogs.h"
+#include "window/dialog_requests.h"
 
 namespace tolv::test {
 namespace {

@@ -1,5 +1,5 @@
 // The sub-commands of the tolv program. Each lives in its own file and is
-// listed once in the dispatch table of commands.cpp.
+// listed once in the dispatch table of command_table.cpp.
 #pragma once
 
 #include <string>

@@ -81,7 +81,8 @@ int RunDiff(const std::vector<std::string>& args) {
     auto b = std::make_unique<Workspace>();
     const bool loadedA = LoadBackup(parsed.backups[0], stepA, *a);
     const bool loadedB = LoadBackup(parsed.backups[1], stepB, *b);
-    if (!loadedA || !loadedB) return kExitUsage;
+    if (!loadedA || !loadedB)
+      return ExitStatus(Outcome::Failed("a backup cannot be loaded", FailureCause::kBadArgument));
     const BackupDiff diff = Backups_Compare(*a, *b);
     try {
       ModelList_Load();
@@ -93,10 +94,10 @@ int RunDiff(const std::vector<std::string>& args) {
     } else {
       PrintBackupDiffText(diff, parsed.backups[0], parsed.backups[1], stdout);
     }
-    return diff.Same() ? kExitOk : kExitFailure;
+    return ExitStatus(diff.Same() ? Outcome::Done() : Outcome::Failed("the backups differ"));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tolv diff: %s\n", error.what());
-    return kExitUsage;
+    return ExitStatus(Outcome::Failed(error.what(), FailureCause::kBadArgument));
   }
 }
 

@@ -83,7 +83,7 @@ struct OutputsWritten {
   std::vector<std::string> written;
   std::vector<std::string> failed;  // each has told why
   std::vector<std::string> notRun;  // after a cancel
-  bool canceled = false;            // and a line has said which exist
+  bool cancelled = false;           // and a line has said which exist
   // Of all the outputs together: done when every one was written.
   Outcome outcome;
 };
@@ -112,8 +112,8 @@ OutputsWritten WriteOutputs(const std::vector<Step>& outputs, Workspace& workspa
     (written.Stops() ? result.failed : result.written).push_back(text);
     result.outcome.Merge(written);
   }
-  result.canceled = SaveInterruptGuard::Requested();
-  if (result.canceled) {
+  result.cancelled = SaveInterruptGuard::Requested();
+  if (result.cancelled) {
     std::vector<std::string> missing = result.failed;
     missing.insert(missing.end(), result.notRun.begin(), result.notRun.end());
     const std::string line =
@@ -179,7 +179,7 @@ int RunDownload(const std::vector<std::string>& args) {
     outcome.Merge(outputs.outcome);
   }
   ui.Note(Send_PlainText(Transfer_Summary(report)));
-  if (!outputs.failed.empty() && !outputs.canceled) ui.Note("Not written: " + List(outputs.failed) + ".");
+  if (!outputs.failed.empty() && !outputs.cancelled) ui.Note("Not written: " + List(outputs.failed) + ".");
   FinishDownload(report, parsed.request.port, SecondsSince(start), ui);
   return ExitStatus(outcome);
 }

@@ -30,16 +30,17 @@ namespace {
 int RunInfo(const std::vector<std::string>& args) {
   bool json = false;
   const std::vector<std::string> files = ParseFileArguments(args, &json);
-  int status = kExitOk;
+  Outcome outcome = Outcome::Done();
   const bool allRead = InspectArguments(files, [&](const FileReport& report) {
     if (json) {
       PrintReportJson(report, stdout);
     } else {
       PrintReportText(report, stdout);
     }
-    if (!report.Readable()) status = kExitFailure;
+    if (!report.Readable()) outcome.Merge(Outcome::Failed(report.path + " cannot be read as " + report.form));
   });
-  return allRead ? status : kExitFailure;
+  if (!allRead) outcome.Merge(Outcome::Failed("a file or folder cannot be read"));
+  return ExitStatus(outcome);
 }
 
 }  // namespace

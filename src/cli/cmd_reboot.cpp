@@ -3,8 +3,8 @@
 #include "cli/send_verify.h"
 #include "cli/steps.h"
 #include "cli/transfer_console.h"
-#include "link/comm.h"
 #include "results/result_codes.h"
+#include "workspace/transfer_runner.h"
 
 namespace tolv::cli {
 namespace {
@@ -31,22 +31,20 @@ int RunReboot(const std::vector<std::string>& args) {
   const TransferHooks hooks = ConsoleTransferHooks(display, false, wait);
   // Open (waiting for a USB receiver until it comes, Ctrl-C or the time-out),
   // reboot, close. Only a command written to the receiver counts.
-  const int32_t opened = Comm_Open(port, hooks.progress);
-  const int32_t rebooted = opened == result::kOk ? Comm_Reboot() : opened;
-  Comm_Close();
+  const RebootReport report = LinkTransfers().Reboot(port, hooks);
   display.EndLine();
   std::string failure;
   if (wait.timedOut()) {
     failure = "Not rebooted: " + wait.GaveUpText();
-  } else if (opened == result::kOpenSerialFailed && !SerialOpenFailureText().empty()) {
+  } else if (report.openResult == result::kOpenSerialFailed && !SerialOpenFailureText().empty()) {
     failure = SerialOpenFailureText();
-  } else if (rebooted != result::kOk) {
-    failure = "Not rebooted: " + Send_PlainText(Result_Text(rebooted));
+  } else if (report.result != result::kOk) {
+    failure = "Not rebooted: " + Send_PlainText(Result_Text(report.result));
   }
   if (!failure.empty()) {
     std::fprintf(stderr, "%s\n", failure.c_str());
     // A cancel ends the wait for the receiver: the user stopped it.
-    const bool cancelled = rebooted == result::kOpenUsbCanceled && !wait.timedOut();
+    const bool cancelled = report.result == result::kOpenUsbCanceled && !wait.timedOut();
     return ExitStatus(cancelled ? Outcome::Cancelled(failure)
                                 : Outcome::Failed(failure, FailureCause::kNotReached));
   }

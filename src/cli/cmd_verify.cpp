@@ -32,16 +32,17 @@ void PrintVerdict(const FileReport& report) {
 int RunVerify(const std::vector<std::string>& args) {
   bool json = false;
   const std::vector<std::string> files = ParseFileArguments(args, &json);
-  bool allOk = true;
+  Outcome outcome = Outcome::Done();
   const bool allRead = InspectArguments(files, [&](const FileReport& report) {
     if (json) {
       PrintReportJson(report, stdout);
     } else {
       PrintVerdict(report);
     }
-    allOk = allOk && report.AllOk();
+    if (!report.AllOk()) outcome.Merge(Outcome::Failed(report.path + " is not sound"));
   });
-  return allRead && allOk ? kExitOk : kExitFailure;
+  if (!allRead) outcome.Merge(Outcome::Failed("a file or folder cannot be read"));
+  return ExitStatus(outcome);
 }
 
 }  // namespace

@@ -36,17 +36,21 @@ bool ConsoleInteraction::Question(const std::string& text) {
   return false;
 }
 
-bool ConsoleInteraction::AskOnTerminal(const std::string& text) {
-  std::fprintf(stream_, "%s [y/N] ", text.c_str());
-  std::fflush(stream_);
+bool AskYesNo(const std::string& text, std::FILE* input, std::FILE* stream) {
+  std::fprintf(stream, "%s [y/N] ", text.c_str());
+  std::fflush(stream);
   std::string answer;
   int c;
-  while ((c = std::fgetc(answers_.input)) != EOF && c != '\n') {
+  while ((c = std::fgetc(input)) != EOF && c != '\n') {
     if (!std::isspace(c)) answer += static_cast<char>(std::tolower(c));
   }
   // The end of input leaves the prompt's line open.
-  if (c == EOF) std::fputc('\n', stream_);
-  if (answer == "y" || answer == "yes") return true;
+  if (c == EOF) std::fputc('\n', stream);
+  return answer == "y" || answer == "yes";
+}
+
+bool ConsoleInteraction::AskOnTerminal(const std::string& text) {
+  if (AskYesNo(text, answers_.input, stream_)) return true;
   Failure("Answered No: nothing more is done.");
   return false;
 }

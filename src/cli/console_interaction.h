@@ -66,4 +66,9 @@ class ConsoleInteraction : public UserInteraction {
   AnswerSource answers_;
 };
 
+// Prints "TEXT [y/N] " to stream and reads one line of input: "y" or "yes"
+// (any case, blanks ignored) is Yes; anything else, an empty line and the end
+// of input (which ends the prompt's line) are No.
+bool AskYesNo(const std::string& text, std::FILE* input, std::FILE* stream);
+
 }  // namespace tolv::cli

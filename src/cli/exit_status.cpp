@@ -14,6 +14,7 @@ int ExitStatus(const Outcome& outcome) {
     case FailureCause::kNotReached: return kExitNotReached;
     case FailureCause::kReadBackDiffers: return kExitReadBackDiffers;
     case FailureCause::kInputRefused: return kExitInputRefused;
+    case FailureCause::kBadArgument: return kExitUsage;
     case FailureCause::kOther: break;
   }
   return kExitFailure;

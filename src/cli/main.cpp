@@ -1,5 +1,5 @@
 // tolv: the window's commands from the command line.
-#include "cli/commands.h"
+#include "cli/command_table.h"
 #include "link/hard_stop.h"
 
 int main(int argc, char** argv) {

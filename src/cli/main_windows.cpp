@@ -9,7 +9,7 @@
 
 #include <cstdio>
 
-#include "cli/commands.h"
+#include "cli/command_table.h"
 #include "common/windows_text.h"
 
 int main() {

@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "cli/cli_command.h"
-#include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "cli/json_text.h"
 #include "common/file_io.h"
@@ -15,9 +14,10 @@
 #include "common/utf8_path.h"
 #include "flash/checksums.h"
 #include "flash/layout.h"
-#include "window/commands.h"
+#include "workspace/availability.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
+#include "workspace/file_forms.h"
 #include "workspace/flash_files.h"
 #include "workspace/flash_settings.h"
 
@@ -41,7 +41,7 @@ bool SplitAssignment(const std::string& arg, std::string& word, std::string& fil
 std::string FormExtensions() {
   std::string list;
   for (const FileForm& form : FileForms())
-    list += std::string(list.empty() ? "" : ", ") + "NAME." + form.extension;
+    if (form.namedByExtension) list += std::string(list.empty() ? "" : ", ") + "NAME." + form.extension;
   return list;
 }
 
@@ -140,10 +140,10 @@ Step SysIdStep(const std::string& text) {
 }
 
 // A Defaults copy, refused as the window refuses it (its menu entry disabled).
-Step DefaultsCopyStep(const char* text, CommandId command, Outcome (*copy)(Workspace&, UserInteraction&)) {
-  return {StepRole::kOperation, text, [command, copy](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = Command_Refusal(command, ws))
-              return ReportFailure(ui, *refusal);
+Step DefaultsCopyStep(const char* text, std::optional<std::string> (*refusal)(const Workspace&),
+                      Outcome (*copy)(Workspace&, UserInteraction&)) {
+  return {StepRole::kOperation, text, [refusal, copy](Workspace& ws, ConsoleInteraction& ui) {
+            if (std::optional<std::string> refused = refusal(ws)) return ReportFailure(ui, *refused);
             return copy(ws, ui);
           }};
 }
@@ -163,11 +163,6 @@ Step RemoveStep(ComponentKind kind) {
 
 // --- outputs --------------------------------------------------------------
 
-// The window's rule for the save of kind's BIN file.
-std::optional<std::string> AbsentRefusal(const Workspace& ws, ComponentKind kind) {
-  return Command_Refusal(SaveBinCommand(kind), ws);
-}
-
 // Whether an output of the run writes to standard output: the lines naming
 // the files written then go to standard error, so that nothing but the
 // output's bytes reaches standard output.
@@ -183,22 +178,22 @@ Step SaveBinStep(const std::string& arg, ComponentKind kind, const std::string& 
   return {StepRole::kOutput,
           arg,
           [kind, path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, kind))
+            if (std::optional<std::string> refusal = SaveBin_Refusal(ws, kind))
               return ReportFailure(ui, *refusal);
-            Component_SaveBin(ws, kind, path);
-            Wrote(path);
-            return Outcome::Done();
+            const Outcome saved = Component_SaveBin(ws, kind, path);
+            if (saved) Wrote(path);
+            return saved;
           },
           path,
           false,
-          [kind](const Workspace& ws) { return AbsentRefusal(ws, kind); }};
+          [kind](const Workspace& ws) { return SaveBin_Refusal(ws, kind); }};
 }
 
 Step SaveBlocksStep(const std::string& arg, const std::string& path) {
   return {StepRole::kOutput,
           arg,
           [path](Workspace& ws, ConsoleInteraction& ui) {
-            if (std::optional<std::string> refusal = AbsentRefusal(ws, ComponentKind::Flash))
+            if (std::optional<std::string> refusal = SaveBin_Refusal(ws, ComponentKind::Flash))
               return ReportFailure(ui, *refusal);
             const FlashBlocksSaved saved = FlashBlocks_Save(ws, path, ui);
             for (const std::string& name : saved.written) Wrote(name);
@@ -210,7 +205,7 @@ Step SaveBlocksStep(const std::string& arg, const std::string& path) {
           },
           path,
           false,
-          [](const Workspace& ws) { return AbsentRefusal(ws, ComponentKind::Flash); }};
+          [](const Workspace& ws) { return SaveBin_Refusal(ws, ComponentKind::Flash); }};
 }
 
 Step SaveFormStep(const std::string& arg, const FileForm& form, const std::string& path) {
@@ -364,9 +359,9 @@ std::optional<Step> ParseOperation(const std::vector<std::string>& args, size_t&
   }
   std::optional<Step> step;
   if (arg == "--flash-to-defaults")
-    step = DefaultsCopyStep("--flash-to-defaults", CommandId::FlashToDefaults, &Defaults_FromFlash);
+    step = DefaultsCopyStep("--flash-to-defaults", &FlashToDefaults_Refusal, &Defaults_FromFlash);
   if (arg == "--defaults-to-flash")
-    step = DefaultsCopyStep("--defaults-to-flash", CommandId::DefaultsToFlash, &Defaults_ToFlash);
+    step = DefaultsCopyStep("--defaults-to-flash", &DefaultsToFlash_Refusal, &Defaults_ToFlash);
   if (arg == "--null-defaults") step = NullDefaultsStep();
   if (step) ++index;
   return step;
@@ -432,8 +427,8 @@ namespace {
 
 // Applies one step; an output under a SaveInterruptGuard. Returns its
 // outcome (failed with the text of an exception, which is printed), and in
-// canceled whether a request to stop came meanwhile.
-Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& canceled) {
+// cancelled whether a request to stop came meanwhile.
+Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui, bool& cancelled) {
   std::optional<SaveInterruptGuard> guard;
   if (step.role == StepRole::kOutput) guard.emplace();
   Outcome outcome;
@@ -442,7 +437,7 @@ Outcome ApplyStep(const Step& step, Workspace& workspace, ConsoleInteraction& ui
   } catch (const std::exception& error) {
     outcome = ReportFailure(ui, error.what());
   }
-  canceled = guard && SaveInterruptGuard::Requested();
+  cancelled = guard && SaveInterruptGuard::Requested();
   return outcome;
 }
 
@@ -468,20 +463,20 @@ Outcome RunSteps(const std::vector<Step>& steps, Workspace& workspace, ConsoleIn
   } noticesEnd;
   ReserveStandardOutput(steps);
   for (size_t i = 0; i < steps.size(); ++i) {
-    bool canceled = false;
-    const Outcome outcome = ApplyStep(steps[i], workspace, ui, canceled);
-    if (!outcome.Stops() && !canceled) continue;
+    bool cancelled = false;
+    const Outcome outcome = ApplyStep(steps[i], workspace, ui, cancelled);
+    if (!outcome.Stops() && !cancelled) continue;
     const std::string step = "\"" + steps[i].text + "\"";
     const bool later = i + 1 < steps.size();
     const std::string notRun = later ? "; the steps after it were not run." : ".";
-    if (canceled && !outcome.Stops()) {
+    if (cancelled && !outcome.Stops()) {
       // A save that was replacing files when the request came has finished.
       const std::string line = "tolv: cancelled after " + step + ", which was written" + notRun;
       ui.Failure(line);
       return Outcome::Cancelled(line);
     }
-    if (later) ui.Note("tolv: " + std::string(canceled ? "cancelled" : "stopped") + " at " + step + notRun);
-    return canceled ? Outcome::Cancelled(outcome.Text()) : outcome;
+    if (later) ui.Note("tolv: " + std::string(cancelled ? "cancelled" : "stopped") + " at " + step + notRun);
+    return cancelled ? Outcome::Cancelled(outcome.Text()) : outcome;
   }
   return Outcome::Done();
 }

@@ -2,7 +2,6 @@
 #include "cli/transfer_console.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <sstream>
@@ -10,10 +9,9 @@
 
 #include "cli/ports_platform.h"
 #include "cli/steps.h"
-#include "link/comm.h"
-#include "link/tfd_upload.h"
 #include "link/transport.h"
 #include "results/result_codes.h"
+#include "workspace/transfer_runner.h"
 
 namespace tolv::cli {
 namespace {
@@ -242,15 +240,7 @@ bool TransferConsole::AskReboot() {
   }
   // No is the answer of an empty line and of the end of input; neither is
   // a failure: the transfer is over.
-  std::fprintf(stderr, "%s [y/N] ", kRebootQuestion);
-  std::fflush(stderr);
-  std::string answer;
-  int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') {
-    if (!std::isspace(c)) answer += static_cast<char>(std::tolower(c));
-  }
-  if (c == EOF) std::fputc('\n', stderr);
-  return answer == "y" || answer == "yes";
+  return AskYesNo(kRebootQuestion, stdin, stderr);
 }
 
 bool TransferConsole::QuestionDefaultNo(const std::string& text) {
@@ -335,12 +325,12 @@ void FinishDownload(const DownloadReport& report, const std::string& port, doubl
   if (report.modeResult != result::kOk)
     return ui.Note("The receiver on " + port + " never answered; nothing was fetched.");
   const bool rebooted = ui.AskReboot();
-  if (rebooted) Toppy_Reboot(port);
+  if (rebooted) LinkTransfers().Reboot(port, {});
   ui.Note(ReceiverLeftText(ReceiverLeftAfter(true, rebooted), port));
 }
 
 std::string SerialOpenFailureText() {
-  const std::string why = Comm_OpenDiagnostic();
+  const std::string why = LinkTransfers().OpenDiagnostic();
   return why.empty() ? std::string() : "Cannot open the serial port " + why + ".";
 }
 
@@ -357,15 +347,16 @@ TransferHooks ConsoleTransferHooks(ProgressDisplay& display, bool upload, Receiv
   hooks.progress = [&display, &wait, cancelSent](uint8_t status, double value) {
     // The percentage alone cannot tell bytes and rate: the link knows the
     // block's size once the receiver has reported it (a firmware's too).
-    if (status == comm_status::kProgress) display.OnTransferSize(Comm_TransferSize());
+    if (status == comm_status::kProgress) display.OnTransferSize(LinkTransfers().TransferSize());
     // A time-out's cancel is the command giving up, which it says itself.
     if (status != comm_status::kCancelRequested || !wait.timedOut()) display.OnStatus(status, value);
     // Status 1 comes before every USB poll: the reason is the last poll's.
     const bool timeUp = wait.OnStatus(
-        status, display, status == comm_status::kWaitingForUsb ? Comm_UsbDiagnostic() : std::string());
+        status, display,
+        status == comm_status::kWaitingForUsb ? LinkTransfers().UsbDiagnostic() : std::string());
     if ((InterruptGuard::Requested() || timeUp) && !*cancelSent) {
       *cancelSent = true;
-      Comm_Cancel();
+      LinkTransfers().Cancel();
     }
   };
   // In an upload the workflow's status-line texts say that it starts again

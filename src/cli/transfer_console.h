@@ -39,8 +39,9 @@ class ProgressDisplay {
   // for its loader". The window and the log keep every status.
   void SetWaitsForLoader(bool waits) { waitsForLoader_ = waits; }
 
-  // The link's status callback (status 1 to 9 and its value). After a
-  // cancel (status 9) the blocks the link gives up at once are not shown.
+  // The link's status callback (comm_status, with its value). After a
+  // cancel (kCancelRequested) the blocks the link gives up at once are not
+  // shown.
   void OnStatus(uint8_t status, double value);
   // Before a block: its name and its size on the wire (0: not known).
   void OnBlockStarting(const std::string& name, int64_t byteCount);
@@ -221,7 +222,7 @@ void FinishDownload(const DownloadReport& report, const std::string& port, doubl
 
 // The line that says why the serial port could not be opened ("Cannot open
 // the serial port /dev/ttyS9: no such port (...)."), when the link's last
-// open of it failed (Comm_OpenDiagnostic); empty otherwise.
+// open of it failed (TransferRunner::OpenDiagnostic); empty otherwise.
 std::string SerialOpenFailureText();
 
 // For a serial port: opens it as the link will and closes it again; when it

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/file_dialogs.h"
+#include "ui/file_filter.h"
 
 namespace tolv {
 namespace {

@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/file_dialogs.h"
+#include "ui/file_filter.h"
 #include "window/controls.h"
 #include "window/view.h"
 #include "window/window_model.h"

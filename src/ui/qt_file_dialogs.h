@@ -1,7 +1,7 @@
 // The toolkit's open and save dialogs behind the FileDialogs interface.
 #pragma once
 
-#include "ui/file_dialogs.h"
+#include "ui/file_filter.h"
 
 class QFileDialog;
 class QWidget;

@@ -153,12 +153,6 @@ std::span<const ControlDesign> ControlTable() { return kControls; }
 
 const ControlDesign& Control(ControlId id) { return kControls[Index(id)]; }
 
-std::optional<ControlId> ControlByName(const std::string& name) {
-  for (const ControlDesign& design : kControls)
-    if (name == design.name) return design.id;
-  return std::nullopt;
-}
-
 Rect ClientRect(ControlId id) {
   Rect rect = Control(id).rect;
   for (std::optional<ControlId> parent = Control(id).parent; parent; parent = Control(*parent).parent) {
@@ -177,13 +171,6 @@ const MenuItemDesign& MenuEntry(MenuEntryId id) {
     for (const MenuItemDesign& item : menu.items)
       if (item.id == id) return item;
   return kSeparator;  // not reached: every entry is in a menu
-}
-
-std::optional<MenuEntryId> MenuEntryByName(const std::string& name) {
-  for (const MenuDesign& menu : kMenus)
-    for (const MenuItemDesign& item : menu.items)
-      if (item.id && name == item.name) return item.id;
-  return std::nullopt;
 }
 
 char AccessKey(const std::string& caption) {

@@ -2,7 +2,7 @@
 // window, the native Win32 window) creates, where, with which caption, hint,
 // font and start colour. A face builds its whole window from these tables
 // alone; behaviour lives in the view (window/view.h), the command table
-// (window/commands.h) and the model (window/window_model.h).
+// (window/command_bindings.h) and the model (window/window_model.h).
 //
 // No toolkit type appears here: rectangles are ints in pixels, colours are
 // 0xRRGGBB, fonts are a family name, a pixel height and a weight.
@@ -116,9 +116,6 @@ struct ControlDesign {
 std::span<const ControlDesign> ControlTable();
 const ControlDesign& Control(ControlId id);
 
-// The control of that name ("CheckBox9"), or nothing.
-std::optional<ControlId> ControlByName(const std::string& name);
-
 // The control's rectangle in the window's client area (the parent group
 // boxes' offsets added): for a face whose controls all sit directly on the
 // window.
@@ -197,9 +194,6 @@ std::span<const MenuDesign> MainMenu();
 
 // The item of an entry (its name and caption).
 const MenuItemDesign& MenuEntry(MenuEntryId id);
-
-// The entry of that name ("MenuSaveFlashDMP"), or nothing.
-std::optional<MenuEntryId> MenuEntryByName(const std::string& name);
 
 // The access key of a stored caption: the character after a single "&", in
 // lower case ("E&xit" -> 'x'); 0 when there is none ("Flash && EEPROM").

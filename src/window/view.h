@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "window/commands.h"
+#include "window/command_bindings.h"
 #include "window/controls.h"
 #include "workspace/workspace.h"
 
@@ -48,7 +48,7 @@ struct WindowState {
   bool controlsLocked = false;
   // The transfer under way, if any ("TransferBusy" while not None).
   TransferKind transfer = TransferKind::None;
-  // The link reported the cancel (status 9) of the running From Toppy: its
+  // The link reported the cancel (kCancelRequested) of the running From Toppy: its
   // button reads "From Toppy" again while the workflow winds down.
   bool fromToppyCaptionRestored = false;
   // The status line's text (a trailing carriage return is not shown), its

@@ -171,8 +171,7 @@ Outcome WindowModel::RunFileOperation(CommandId command, const std::string& name
   if (std::optional<ComponentKind> kind = CommandComponent(command)) {
     if (command == LoadBinCommand(*kind)) return Component_LoadBin(ws, *kind, name, ui);
     if (command != SaveBinCommand(*kind)) return Outcome::NothingToDo();
-    Component_SaveBin(ws, *kind, name);
-    return Outcome::Done();
+    return Component_SaveBin(ws, *kind, name);
   }
   switch (command) {
     case CommandId::LoadStd: return STD_Load(ws, name, ui);

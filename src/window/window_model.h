@@ -21,10 +21,11 @@
 #include <vector>
 
 #include "window/closing_interaction.h"
-#include "window/commands.h"
-#include "window/file_dialogs.h"
+#include "window/command_bindings.h"
+#include "window/dialog_requests.h"
 #include "window/view.h"
 #include "workspace/outcome.h"
+#include "workspace/transfer_runner.h"
 #include "workspace/transfers.h"
 #include "workspace/user_interaction.h"
 #include "workspace/workspace.h"
@@ -55,28 +56,6 @@ class WindowFace {
   // The user's decimal separator, for the progress text ("42,5% done").
   virtual std::string DecimalSeparator() const { return "."; }
 };
-
-// The receiver side of the transfers. The standard one (LinkTransfers) runs
-// the workflows of workspace/transfers.h on the process-wide link; tests give
-// one of their own.
-class TransferRunner {
- public:
-  virtual ~TransferRunner() = default;
-  virtual DownloadReport FromToppy(Workspace& workspace, UserInteraction& ui, const DownloadRequest& request,
-                                   const TransferHooks& hooks) = 0;
-  virtual UploadReport ToToppy(Workspace& workspace, UserInteraction& ui, const UploadRequest& request,
-                               const TransferHooks& hooks) = 0;
-  // Makes the link operation under way give up (called from inside a
-  // progress hook, by a second press of the transfer button or a close).
-  virtual void Cancel() = 0;
-  // Why a USB receiver that the link waits for cannot be used ("" when it
-  // is simply not there); see Transfer_UsbWaitReason.
-  virtual std::string UsbDiagnostic() = 0;
-};
-
-// The process-wide link's transfers (Transfer_FromToppy, Transfer_ToToppy,
-// Comm_Cancel, Comm_UsbDiagnostic). One instance for the whole run.
-TransferRunner& LinkTransfers();
 
 // What the model works with; every pointer outlives the model.
 struct WindowServices {

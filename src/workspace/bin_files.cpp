@@ -96,8 +96,9 @@ Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::s
   return Outcome::Done();
 }
 
-void Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path) {
+Outcome Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path) {
   SaveFileAtomically(path, ByteView(workspace.Image(kind)));
+  return Outcome::Done();
 }
 
 }  // namespace tolv

@@ -56,8 +56,8 @@ Outcome Component_LoadBin(Workspace& workspace, ComponentKind kind, const std::s
 // current length; the Defaults with all 524,544 bytes), replacing an existing
 // file only once the new one is complete. Nothing is checked or recomputed;
 // the presence flag is not tested (callers offer the save only for a present
-// component). Throws FileError on failure; an existing file then stays as it
-// was.
-void Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path);
+// component). Done once written; throws FileError on failure, and an
+// existing file then stays as it was.
+Outcome Component_SaveBin(const Workspace& workspace, ComponentKind kind, const std::string& path);
 
 }  // namespace tolv

@@ -29,20 +29,12 @@ void Flash_DetectLayout(Workspace& workspace);
 // CRCs while the EEPROM is present. Never fails.
 void Flash_UpdateChecksums(Workspace& workspace);
 
-// Unpacks the packed settings block (packedSize bytes) over flash, as the STD
-// and flash dump loads do: on success flash holds the result (bytes the block
-// does not reach keep their values); on failure it may hold the blocks
-// unpacked before the fault, so callers pass a copy (the loads' starting
-// image, a new image) and keep it only on success. A block whose directory
-// names no block at all (every entry unused: offset 0 or CRC 0xFFFF, as in an
-// erased or zeroed block) holds no settings and counts as a failure, so such
-// a file never passes for settings. So does one whose unpacked entries fail
-// the load check (PackedBlock_CheckForLoad: data of another length than
-// stated, or a wrong data CRC). findings, when given, receives what the load
-// check found: the refusal (empty when the unpacker itself refused or all
-// went well) and the wrong checksums over sound data of a block that
-// unpacked. The directory must give the whole settings part in order
-// (PackedBlock_CheckCoverage), or the block fails.
+// Unpacks the packed settings block over flash, as the STD and dump loads do.
+// Fails for a block whose directory names no block (erased, zeroed), whose
+// entries fail the load check (PackedBlock_CheckForLoad) or that does not
+// give the whole settings part in order (PackedBlock_CheckCoverage); flash
+// may then hold part of it, so callers pass a scratch copy. findings, when
+// given, receives the refusal and the wrong checksums over sound data.
 bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<uint8_t>& flash,
                           PackedLoadFindings* findings = nullptr);
 
@@ -59,22 +51,13 @@ bool Flash_UnpackSettings(const uint8_t* packed, size_t packedSize, std::vector<
 Outcome Flash_LoadPackedSettings(Workspace& workspace, const uint8_t* packed, size_t packedSize,
                                  UserInteraction& ui, uint16_t systemId = 0);
 
-// Takes the packed Flash or Defaults block that packedFlash holds into its
-// image, as the TFD import and a receiver download do: unpacked as under
-// Flash_UnpackSettings (a block that names no block, or fails the load
-// check, fails), over the image while the component is present and over
-// zeros while it is absent; the Defaults also take their default EEPROM from
-// the block's second entry (the unpacker alone stops after the default
-// settings) when the block has one: that entry passes the same load check or
-// the block fails. The image starts from zeros. On success the component is present and, for the Flash,
-// its layout recognised, and the block's model header is kept for the
-// workspace's SystemID (Workspace_KeepModelHeader); on failure nothing
-// changes and false is returned. The callers own the messages: findings,
-// when given, receives the load check's refusal and wrong checksums as under
-// Flash_UnpackSettings, and in named what the directory walk names, a model
-// header that is not the workspace SystemID's, a defaults block without its
-// default EEPROM (then zero). Section checksums are the callers' to name
-// (Settings_CheckSections), each in its own words.
+// Takes the packed Flash or Defaults block in packedFlash into its image, as
+// the TFD import and a download do: unpacked from zeros (Flash_UnpackSettings;
+// the Defaults also take the default EEPROM of its second entry, under the
+// same load check). On success the component is present, a Flash has its
+// layout and the model header is kept for the workspace's SystemID; on
+// failure nothing changes (false). findings, when given, receives what the
+// load check and the directory walk name; the callers word the messages.
 bool Workspace_TakePackedBlock(Workspace& workspace, ComponentKind kind,
                                PackedLoadFindings* findings = nullptr);
 

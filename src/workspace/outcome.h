@@ -28,6 +28,7 @@ enum class FailureCause : uint8_t {
   kNotReached,       // the port could not be opened, the receiver never answered or was lost
   kReadBackDiffers,  // what the receiver holds after a write differs from what was sent
   kInputRefused,     // an input was refused: damaged, or made for another model
+  kBadArgument,      // what the command line names cannot be used as given (tolv's usage status)
 };
 
 struct Outcome {

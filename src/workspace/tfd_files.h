@@ -24,54 +24,28 @@
 
 namespace tolv {
 
-// Imports the TFD file fileName into workspace through store.
-//
-// The whole file is read and checked first (header, every block's length,
-// type, CRC and expansion); a file that fails shows the result text of the
-// failure (for example "TFD_Load: Invalid file header CRC") and changes
-// nothing, not even the SystemID. Otherwise the SystemID becomes the header's
-// system ID, and each of the block types 0 to 5 that the file holds replaces
-// its component (which becomes present) when its size is right; a block of
-// the wrong size shows that block's message ("Invalid size of loader block
-// (<>64kB)", ...) and leaves the component as it was, and the import goes on
-// with the next type. Flash and Defaults are unpacked into a scratch image,
-// so a block that fails to unpack ("UnPackFlashData failed to unpack the
-// flash block" / "... defaults block") leaves the image and its flag exactly
-// as they were. The Defaults take the default settings and, when the packed
-// block carries a sound one, the default EEPROM; their last 128 kB stay. A
-// new Flash gets its layout recognised. A Flash or Defaults block that is
-// taken leaves its model header kept for the file's SystemID
-// (Workspace_KeepModelHeader). Components whose type is absent from the file
-// keep their contents and flags.
-//
-// Done when the file loaded and every block in it was accepted (no message
-// shown); otherwise failed, with every message shown as its reasons (the
-// accepted blocks of the file stay taken). Throws FileError when the file
-// exists but cannot be read (the workspace then unchanged).
+// Imports the TFD file fileName through store. The whole file is checked
+// first; a fault shows its result text and changes nothing, SystemID included.
+// Then the SystemID is the header's and each block type 0 to 5 replaces its
+// component when its size is right (else its size message, and the next
+// type); Flash and Defaults are judged as Workspace_TakePackedBlock judges a
+// block, its model header kept for the file's SystemID. Types the file lacks
+// stay as they were. Done when every block was taken; else failed with each
+// message. Throws FileError, changing nothing, when the file cannot be read.
 Outcome TFD_Import(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
 // The notice of a TFD file that holds count bytes after its last block: the
 // import names them and goes on.
 std::string TFD_BytesAfterBlocksText(size_t count);
 
-// Exports the present components of workspace as the TFD file fileName,
-// through store (cleared first).
-//
-// With SystemID 0 shows "Please enter a valid system ID" (a plain message) and
-// writes nothing. Otherwise rewrites the checksums (Flash_UpdateChecksums) and
-// puts every present component into its block (Flash and Defaults packed with
-// the SystemID's low 16 bits into packedFlash, with the kept model header for
-// a SystemID without a built-in template: Workspace_OwnModelHeader). When any block fails (a
-// packing failure shows "PackFlashData failed to pack the flash data." or
-// "PackFlashData failed to pack the defaults data.", followed by the reason
-// and what to do (PackFailure_Reason), each block its own message) nothing is written: an existing file stays
-// as it was. Otherwise the file is written with the SystemID's low 16 bits in its header, also when no
-// component is present; an existing file is replaced only once the new one is complete. A store too large for
-// one file shows the result text and writes nothing.
-//
-// Done when the file was written; otherwise failed, with every message
-// shown as its reasons. Throws FileError when the file cannot be written (an
-// existing file then intact).
+// Exports the present components as the TFD file fileName through store
+// (cleared first), the checksums rewritten and Flash and Defaults packed for
+// the SystemID's low 16 bits (Workspace_OwnModelHeader for a model without a
+// template). SystemID 0 shows "Please enter a valid system ID"; a block that
+// fails shows its message with the reason (PackFailure_Reason); either writes
+// nothing. Done when written (also
+// with no component present); else failed with each message. Throws
+// FileError when the file cannot be written; an existing file stays intact.
 Outcome TFD_Export(Workspace& workspace, TfdStore& store, const std::string& fileName, UserInteraction& ui);
 
 // The same two operations through the library's process-wide TFD store.

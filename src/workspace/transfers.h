@@ -4,10 +4,11 @@
 // run the very same steps.
 //
 // From Toppy: open the link, reboot the receiver, close, reopen and ask for
-// download mode until the receiver answers (each 2371 is retried, without a
-// limit: the user cancels), take over the SystemID it reports, fetch each
-// selected block into the workspace (Flash and Defaults arrive packed, are
-// checked and unpacked), end the session, close, and ask "Reboot the Toppy?".
+// download mode until the receiver answers (each kDownloadModeTimeout is
+// retried, without a limit: the user cancels), take over the SystemID it
+// reports, fetch each selected block into the workspace (Flash and Defaults
+// arrive packed, are checked and unpacked), end the session, close, and ask
+// "Reboot the Toppy?".
 //
 // To Toppy: fill the TFD store with the selected present components (Flash
 // and Defaults packed for the SystemID), upload its image in one session
@@ -126,7 +127,6 @@ struct DownloadReport {
   int32_t openResult = 0;            // the last Open made (the one before the reboot when no other followed)
   int32_t modeResult = 0;            // 0 when the receiver reached download mode
   int32_t systemId = 0;              // as the receiver reported it (when modeResult is 0)
-  bool canceled = false;             // the user cancelled at some point
   bool opened = false;               // the port was opened at least once
   std::vector<BlockOutcome> blocks;  // one per selected block, in block order
   bool rebooted = false;             // the reboot question was answered Yes
@@ -216,28 +216,14 @@ const char* Transfer_BlockLabel(ComponentKind kind);
 
 // --- Workflows ----------------------------------------------------------------
 
-// One block of From Toppy: fetches block kind into receiveBuffer (of
-// receiveBufferCapacity bytes) and stores it in workspace:
-// - Loader and EEPROM: exactly 65,536 and 256 bytes, else refused;
-// - Firmware: any size; the Firmware becomes exactly what arrived;
-// - Flash and Defaults: a packed block of at most 131,072 bytes (a longer one
-//   is refused, not cut), copied into a zero-filled packedFlash and judged
-//   as a file's block is (Workspace_TakePackedBlock): refused as a load
-//   refuses it, with "UnPackFlashData failed to unpack the flash block" (for
-//   the Defaults too, as the window always said) and the load check's reason,
-//   the image and its flag staying as they were; taken with what a load names
-//   (wrong chunk or header CRCs over sound data, the directory walk, a model
-//   header of another model) in the outcome's note. The Defaults also
-//   take the default EEPROM from the block when it carries a sound one; a new
-//   Flash gets its layout recognised; the block's model header is kept for
-//   the SystemID the receiver reported (Workspace_KeepModelHeader).
-// - EEPROM: stored as it arrived also when record checksums do not match
-//   (the receiver's own state); the outcome's note names them.
-// - Flash and Defaults: likewise stored with section checksums that do not
-//   match (in the layout their settings have); the note names each with its stored and computed
-//   value, "its section checksums 1 (stored 0x1234, computed 0x5678) do not
-//   match", since saving an STD or TFD file or a flash dump rewrites them.
-// Sets the status line to the block's label first and to "" at the end.
+// One block of From Toppy: fetched into receiveBuffer (receiveBufferCapacity
+// bytes) and stored as a file's block would be: Loader and EEPROM at their
+// exact size only, the Firmware as it came, Flash and Defaults as a packed
+// block of at most 131,072 bytes judged by Workspace_TakePackedBlock (refused
+// with "UnPackFlashData failed to unpack the flash block" and the reason,
+// changing nothing). Record and section checksums that do not match are kept
+// as the receiver has them and named in the note, as is what the load check
+// names. The status line shows the block's label meanwhile.
 BlockOutcome Toppy_ReceiveBlock(Link& link, Workspace& workspace, UserInteraction& ui, ComponentKind kind,
                                 uint8_t* receiveBuffer, int32_t receiveBufferCapacity,
                                 const TransferHooks& hooks);

@@ -126,7 +126,7 @@ std::string SectionNote(const Workspace& workspace, ComponentKind kind) {
 // A cancel counts also when it came only after the last block: the user
 // asked to stop, and what arrived is not to be taken further.
 Outcome DownloadOutcome(const DownloadReport& report) {
-  if (report.canceled) return Outcome::Cancelled(Transfer_Summary(report));
+  if (report.outcome.IsCancelled()) return Outcome::Cancelled(Transfer_Summary(report));
   if (report.AllStored()) return Outcome::Done();
   // A receiver that never answered, or stopped answering (a pulled cable),
   // was not reached; a block that came but could not be taken is another
@@ -230,12 +230,13 @@ DownloadReport Transfer_FromToppy(Link& link, Workspace& workspace, UserInteract
     link.End();
     link.Close();  // also after a failed handshake: the port must not stay held
   }
-  report.canceled = watch.requested();
+  // A cancel first, as the summary tells it; then the outcome with its reason.
+  if (watch.requested()) report.outcome = Outcome::Cancelled({});
   report.opened = watch.deviceOpened();
   // The window lets New and the removals run between two steps of the link.
   for (BlockOutcome& block : report.blocks) block.discarded = block.stored && !workspace.Present(block.kind);
   report.outcome = DownloadOutcome(report);
-  if (request.reportFailures && !report.canceled &&
+  if (request.reportFailures && !report.outcome.IsCancelled() &&
       (!report.AllStored() || report.AnyNote() || report.AnyDiscarded()))
     ui.Information(Transfer_Summary(report));
   report.rebooted = transfer_detail::OfferReboot(link, ui, request.port, report.opened);

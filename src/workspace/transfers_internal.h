@@ -36,10 +36,9 @@ class CloseOnUnwind {
   int uncaught_;
 };
 
-// The caller's progress hook, watched for a cancel request (status 9) and
-// for an open port (status 2). The link forgets a cancel at its next Open;
-// the workflow must not, or a cancel pressed between two link operations
-// would be lost.
+// The caller's progress hook, watched for a cancel request
+// (comm_status::kCancelRequested) and for an open port (kDeviceOpened). The link forgets a cancel at its next
+// Open; the workflow must not, or a cancel pressed between two link operations would be lost.
 class CancelWatch {
  public:
   explicit CancelWatch(const TransferHooks& hooks);

@@ -111,7 +111,8 @@ std::string Transfer_Summary(const DownloadReport& report) {
     // The handshake reports a device that did not open as "not opened"; the
     // open's own result says why.
     const int32_t cause = report.openResult != 0 ? report.openResult : report.modeResult;
-    return (report.canceled ? "Cancelled; nothing received: " : "Nothing received: ") + Result_Text(cause);
+    return (report.outcome.IsCancelled() ? "Cancelled; nothing received: " : "Nothing received: ") +
+           Result_Text(cause);
   }
   std::string received, discarded, failed;
   for (const BlockOutcome& block : report.blocks) {
@@ -122,8 +123,8 @@ std::string Transfer_Summary(const DownloadReport& report) {
     list += block.stored ? " (" + std::to_string(block.byteCount) + " bytes" + note + ")"
                          : " (" + block.failure + ")";
   }
-  std::string text =
-      (report.canceled ? "Cancelled. SystemID " : "SystemID ") + std::to_string(report.systemId) + ".";
+  std::string text = (report.outcome.IsCancelled() ? "Cancelled. SystemID " : "SystemID ") +
+                     std::to_string(report.systemId) + ".";
   if (report.blocks.empty()) return text + " No blocks requested.";
   if (!received.empty()) text += " Received: " + received + ".";
   // What the workspace holds at the end is what counts.

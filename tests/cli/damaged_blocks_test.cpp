@@ -89,7 +89,7 @@ class DamagedBlocks : public ::testing::TestWithParam<Damage> {
   }
 
   std::string Work(const std::string& name) const { return work.File(name); }
-  test::TolvResult Tolv(const std::string& args) const { return test::RunTolv(args, work.path()); }
+  test::ProgramRun Tolv(const std::string& args) const { return test::RunTolv(args, work.path()); }
 
   test::TempDir work;
   Workspace ws;
@@ -104,7 +104,7 @@ TEST_P(DamagedBlocks, EveryFormRefusesOrNamesTheDamage) {
     const std::string out = "out" + std::to_string(run);
     const std::string args =
         run < 3 ? inputs[run] + " -o flash=" + out + ".bin" : "bad.dmp -o blocks=" + out + ".bin";
-    const test::TolvResult r = Tolv("convert " + args);
+    const test::ProgramRun r = Tolv("convert " + args);
     EXPECT_EQ(r.status, damage.loads ? 0 : 5) << args << "\n" << r.err;
     EXPECT_TRUE(test::Contains(r.err, damage.named)) << args << "\n" << r.err;
     const std::string written = Work(run < 3 ? out + ".bin" : out + " [01].bin");
@@ -117,7 +117,7 @@ TEST_P(DamagedBlocks, EveryFormRefusesOrNamesTheDamage) {
     }
   }
   // info tells what a load will do with it.
-  const test::TolvResult info = Tolv("info bad.std");
+  const test::ProgramRun info = Tolv("info bad.std");
   EXPECT_EQ(test::Contains(info.out, "Problem: packed block is not loaded: entry 3, chunk 0: the data"),
             !damage.loads)
       << info.out;

@@ -24,7 +24,7 @@ using TolvDiff = test::SettingsBackupTest;
 
 TEST_F(TolvDiff, TheSameBackupInOtherFormsIsTheSameButForTheSystemId) {
   ASSERT_EQ(Tolv("convert settings.std -o s.tfd -o parts/").status, 0);
-  test::TolvResult same = Tolv("diff settings.std s.tfd");
+  test::ProgramRun same = Tolv("diff settings.std s.tfd");
   EXPECT_EQ(same.status, 0) << same.out << same.err;
   std::vector<std::string> lines = Lines(same.out);
   ASSERT_EQ(lines.size(), 10u) << same.out;
@@ -33,7 +33,7 @@ TEST_F(TolvDiff, TheSameBackupInOtherFormsIsTheSameButForTheSystemId) {
   EXPECT_EQ(lines[9], "The backups are the same.");
 
   // The folder carries no SystemID: unknown there, not another one.
-  test::TolvResult folder = Tolv("diff s.tfd parts/");
+  test::ProgramRun folder = Tolv("diff s.tfd parts/");
   EXPECT_EQ(folder.status, 0) << folder.out;
   EXPECT_TRUE(Contains(folder.out, "\nSystemID: A 406 (")) << folder.out;
   EXPECT_TRUE(Contains(folder.out, "), B unknown: it carries none\nLoader: in neither\n")) << folder.out;
@@ -55,14 +55,14 @@ TEST_F(TolvDiff, BackupFoldersCompareWithTheirOwnSystemIds) {
   other.systemId = 1416;
   ASSERT_EQ(2, cli::Backup_Write(ws, work.File("a"), {"USB", 0}, ui));
   ASSERT_EQ(2, cli::Backup_Write(other, work.File("b"), {"USB", 0}, ui));
-  const test::TolvResult models = Tolv("diff a/ b/");
+  const test::ProgramRun models = Tolv("diff a/ b/");
   EXPECT_EQ(models.status, 1) << models.out << models.err;
   EXPECT_TRUE(Contains(models.out, "The backups differ: SystemID")) << models.out;
   EXPECT_EQ(Tolv("diff a/ a/").status, 0);
   std::vector<uint8_t> eeprom = test::ReadBytes(work.File("b/eeprom.bin"));
   eeprom[200] ^= 1;
   test::WriteBytes(work.File("b/eeprom.bin"), eeprom);
-  const test::TolvResult damaged = Tolv("diff a/ b/");
+  const test::ProgramRun damaged = Tolv("diff a/ b/");
   EXPECT_EQ(damaged.status, 2);
   EXPECT_TRUE(Contains(damaged.err, "eeprom.bin: its SHA-256 differs from SHA256SUMS")) << damaged.err;
 }
@@ -86,7 +86,7 @@ TEST_F(TolvDiff, DifferencesAreNamedBySectionRecordAndOffset) {
   Put("b/eeprom.bin", eeprom);
   Put("b/firmware.bin", longer);
 
-  test::TolvResult r = Tolv("diff a/ b/");
+  test::ProgramRun r = Tolv("diff a/ b/");
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out,
             "A: a/\nB: b/\nSystemID: unknown: neither carries one\nLoader: only in A (65536 bytes)\n"
@@ -102,7 +102,7 @@ TEST_F(TolvDiff, DifferencesAreNamedBySectionRecordAndOffset) {
             "The backups differ: Loader, Firmware, Flash, EEPROM.\n");
 
   // One JSON object; the bad EEPROM checksums B now has are not noted.
-  test::TolvResult json = Tolv("diff --json a/ b/");
+  test::ProgramRun json = Tolv("diff --json a/ b/");
   EXPECT_EQ(json.status, 1);
   EXPECT_TRUE(json.err.empty()) << json.err;
   ASSERT_EQ(Lines(json.out).size(), 1u);
@@ -123,7 +123,7 @@ TEST_F(TolvDiff, DifferencesAreNamedBySectionRecordAndOffset) {
 TEST_F(TolvDiff, OtherLayoutsDefaultsAndManyRuns) {
   Put("s.bin", test::SettingsImage(kLayoutDvbS, 21));
   Put("t.bin", flash());
-  test::TolvResult layouts = Tolv("diff flash=s.bin flash=t.bin");
+  test::ProgramRun layouts = Tolv("diff flash=s.bin flash=t.bin");
   EXPECT_EQ(layouts.status, 1);
   EXPECT_TRUE(Contains(layouts.out, "; layout DVB-s in A, DVB-t in B\n  settings, 0x00000-0x5FFFF: "))
       << layouts.out;
@@ -134,7 +134,7 @@ TEST_F(TolvDiff, OtherLayoutsDefaultsAndManyRuns) {
   defaults[0x60107] ^= 1;  // carried along after the default EEPROM
   for (size_t i = 0x100; i < 0x200; i += 2) defaults[i] ^= 1;
   Put("d2.bin", defaults);
-  test::TolvResult runs = Tolv("diff defaults=d1.bin defaults=d2.bin");
+  test::ProgramRun runs = Tolv("diff defaults=d1.bin defaults=d2.bin");
   EXPECT_EQ(runs.status, 1);
   EXPECT_TRUE(Contains(runs.out,
                        "\n  settings, 0x00000-0x5FFFF: 128 bytes in 128 runs: 0x00100, 0x00102, 0x00104, "
@@ -142,7 +142,7 @@ TEST_F(TolvDiff, OtherLayoutsDefaultsAndManyRuns) {
                        "  default EEPROM record 2, 0x60022-0x60027: 1 byte in 1 run: 0x60024\n"
                        "  carried rest, 0x60100-0x800FF: 1 byte in 1 run: 0x60107\n"))
       << runs.out;
-  test::TolvResult json = Tolv("diff --json defaults=d1.bin defaults=d2.bin");
+  test::ProgramRun json = Tolv("diff --json defaults=d1.bin defaults=d2.bin");
   EXPECT_TRUE(Contains(json.out, "\"runCount\":128,\"runs\":[[256,256],")) << json.out;
   EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '['), 2 + 64 + 1 + 1 + 3) << json.out;
 }
@@ -154,16 +154,16 @@ TEST_F(TolvDiff, BackupsThatCannotBeLoadedExitWithTwo) {
                          "diff --bogus settings.std settings.std", "diff 'block=x [01].bin' settings.std",
                          "diff settings.std notes.txt"};
   for (const char* args : usage) {
-    test::TolvResult r = Tolv(args);
+    test::ProgramRun r = Tolv(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_TRUE(r.out.empty()) << args;
     EXPECT_TRUE(Contains(r.err, "--help")) << args << r.err;
   }
-  test::TolvResult missing = Tolv("diff settings.std missing.std");
+  test::ProgramRun missing = Tolv("diff settings.std missing.std");
   EXPECT_EQ(missing.status, 2);
   EXPECT_TRUE(missing.out.empty());
   EXPECT_TRUE(missing.err.ends_with("tolv diff: \"missing.std\" could not be loaded.\n")) << missing.err;
-  test::TolvResult empty = Tolv("diff --json empty/ settings.std");
+  test::ProgramRun empty = Tolv("diff --json empty/ settings.std");
   EXPECT_EQ(empty.status, 2);
   EXPECT_TRUE(empty.out.empty());
   EXPECT_TRUE(Contains(empty.err, "The folder \"empty/\" holds no component BIN file")) << empty.err;

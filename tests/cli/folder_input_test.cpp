@@ -22,7 +22,7 @@ using TolvFolders = test::SettingsBackupTest;
 TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
   Put("l.bin", test::RandomBytes(3, kLoaderImageSize));
   ASSERT_EQ(Tolv("convert settings.std loader=l.bin -o parts/").status, 0);
-  test::TolvResult back = Tolv("convert parts --sysid 406 -o again.std");
+  test::ProgramRun back = Tolv("convert parts --sysid 406 -o again.std");
   EXPECT_EQ(back.status, 0) << back.err;
   // These settings are terrestrial, 406 a satellite model: said, not refused.
   ASSERT_EQ(Lines(back.err).size(), 1u) << back.err;
@@ -36,7 +36,7 @@ TEST_F(TolvFolders, ConvertReadsBackWhatItWroteToAFolder) {
 
 TEST_F(TolvFolders, AFolderThatGivesNothingOrFailsStopsTheRun) {
   std::filesystem::create_directories(work.File("empty"));
-  test::TolvResult empty = Tolv("convert empty/ -o x.dmp");
+  test::ProgramRun empty = Tolv("convert empty/ -o x.dmp");
   EXPECT_EQ(empty.status, 1);
   EXPECT_EQ(
       Lines(empty.err)[0],
@@ -49,14 +49,14 @@ TEST_F(TolvFolders, AFolderThatGivesNothingOrFailsStopsTheRun) {
   eeprom[50] ^= 1;
   Put("bad/eeprom.bin", eeprom);
   Put("bad/flash.bin", test::RandomBytes(1, 100));
-  test::TolvResult bad = Tolv("convert bad/ -o x.dmp");
+  test::ProgramRun bad = Tolv("convert bad/ -o x.dmp");
   EXPECT_EQ(bad.status, 5);  // input refused
   EXPECT_EQ(Lines(bad.err), (std::vector<std::string>{
                                 "Invalid file size (<>512kB)", "tolv: \"bad/flash.bin\" was not loaded.",
                                 "tolv: stopped at \"bad/\"; the steps after it were not run."}));
   EXPECT_FALSE(test::Exists(work.File("x.dmp")));
   std::filesystem::remove(work.File("bad/flash.bin"));
-  test::TolvResult noted = Tolv("convert bad/ -o eeprom=e.bin");
+  test::ProgramRun noted = Tolv("convert bad/ -o eeprom=e.bin");
   EXPECT_EQ(noted.status, 0);
   EXPECT_TRUE(Lines(noted.err)[0].starts_with("bad/eeprom.bin: BAD EEPROM record 4 CRC stored")) << noted.err;
 }
@@ -69,7 +69,7 @@ TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
   Put("dir/eeprom.bin", eeprom);
   Put("dir/defaults.bin", ws.Image(ComponentKind::Flash));  // the 524,288-byte form
   // A loader.bin of 100 bytes is no loader: info tells it all and fails.
-  test::TolvResult info = Tolv("info dir");
+  test::ProgramRun info = Tolv("info dir");
   EXPECT_EQ(info.status, 1) << info.err;
   EXPECT_TRUE(
       Contains(info.out, "dir/loader.bin: Loader BIN, 100 bytes\n  Problem: a Loader BIN has 65536 bytes\n"));
@@ -77,7 +77,7 @@ TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
                        "dir/firmware.bin: Firmware BIN, 65536 bytes\n  Component: Firmware, 65536 bytes\n"));
   EXPECT_TRUE(Contains(info.out, "dir/defaults.bin: Defaults BIN, 524288 bytes\n  Layout: DVB-t\n"));
 
-  test::TolvResult verify = Tolv("verify dir/");
+  test::ProgramRun verify = Tolv("verify dir/");
   EXPECT_EQ(verify.status, 1);
   const std::vector<std::string> lines = Lines(verify.out);
   ASSERT_EQ(lines.size(), 4u) << verify.out;
@@ -86,7 +86,7 @@ TEST_F(TolvFolders, InfoAndVerifyTakeEachFileAsTheComponentItsNameSays) {
   EXPECT_TRUE(lines[2].starts_with("dir/eeprom.bin: BAD EEPROM record 4 CRC stored")) << lines[2];
   EXPECT_EQ(lines[3], "dir/defaults.bin: OK (Defaults BIN, 18 checksums)");
 
-  test::TolvResult json = Tolv("verify --json dir/ settings.std");
+  test::ProgramRun json = Tolv("verify --json dir/ settings.std");
   EXPECT_EQ(json.status, 1);
   const std::vector<std::string> objects = Lines(json.out);
   ASSERT_EQ(objects.size(), 5u);

@@ -23,7 +23,7 @@ TEST(TolvModels, ListsTheModelListWithWhatCanBePacked) {
   TOLV_SKIP_WITHOUT_SHARED_TESTDATA();
   test::TempDir work;
   std::filesystem::copy_file(*test::SharedTestdataDir() + "/Firmware.dat", work.File("Firmware.dat"));
-  test::TolvResult r = test::RunTolv("models", work.path());
+  test::ProgramRun r = test::RunTolv("models", work.path());
   EXPECT_EQ(r.status, 0) << r.err;
   const std::vector<std::string> lines = Lines(r.out);
   // 306 records, system ID 1505 twice: 305 rows; every packable ID is listed.
@@ -38,7 +38,7 @@ TEST(TolvModels, ListsTheModelListWithWhatCanBePacked) {
   EXPECT_EQ(lines.back(), kPackableLine);
 
   EXPECT_EQ(Lines(test::RunTolv("models 4502", work.path()).out)[2], " 4502  no        unknown SysID=4502");
-  test::TolvResult json = test::RunTolv("models --json 21031", work.path());
+  test::ProgramRun json = test::RunTolv("models --json 21031", work.path());
   EXPECT_TRUE(json.out.ends_with(
       "\"models\":[{\"systemId\":21031,\"name\":\"TF6060CI\",\"inList\":true,\"packable\":true}]}\n"));
 }
@@ -57,7 +57,7 @@ TEST(TolvModels, WithoutAModelListTheSearchedPlacesAreNamed) {
   const std::vector<std::string> env = {
       "HOME=" + home.path(), "XDG_DATA_HOME=", "XDG_DATA_DIRS=" + data.path(),
       "APPDATA=" + test::NativePath(userData), "PROGRAMDATA=" + data.path()};
-  test::TolvResult r = test::RunTolv("models", work.path(), env, tolv);
+  test::ProgramRun r = test::RunTolv("models", work.path(), env, tolv);
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string inData = test::NativePath(data.path() + "/tolvpack/Firmware.dat");
   EXPECT_EQ(r.out, "No model list: Firmware.dat is in none of these places:\n  " +
@@ -70,7 +70,7 @@ TEST(TolvModels, WithoutAModelListTheSearchedPlacesAreNamed) {
                        "10416  yes       unknown SysID=10416\n10446  yes       unknown SysID=10446\n"
                        "12406  yes       unknown SysID=12406\n21031  yes       unknown SysID=21031\n" +
                        kPackableLine + "\n");
-  test::TolvResult json = test::RunTolv("models --json 416", work.path(), env, tolv);
+  test::ProgramRun json = test::RunTolv("models --json 416", work.path(), env, tolv);
   EXPECT_TRUE(json.out.starts_with("{\"modelList\":null,\"searched\":[")) << json.out;
   EXPECT_TRUE(json.out.ends_with(cli::JsonString(inData) +
                                  "],\"models\":[{\"systemId\":416,\"name\":\"unknown SysID=416\","

@@ -46,7 +46,7 @@ class TolvOutputs : public test::SettingsBackupTest {
 TEST_F(TolvOutputs, AFolderSaveThatCannotReplaceOneFileReplacesNone) {
   PutOldBackup();
   fs::create_directories(work.File("out/flash.bin"));
-  test::TolvResult r = Tolv("convert all.tfd -o out/");
+  test::ProgramRun r = Tolv("convert all.tfd -o out/");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Lines(r.err)[0], "Cannot replace \"out/flash.bin\": it is a folder.");
   EXPECT_TRUE(r.out.empty());
@@ -57,12 +57,12 @@ TEST_F(TolvOutputs, AWriteProtectedFileIsReplacedOnlyWithForceAndStaysProtected)
   PutOldBackup();
   WriteProtect(work.File("out/eeprom.bin"));
   for (const char* args : {"convert all.tfd -o out/", "convert all.tfd -o eeprom=out/eeprom.bin"}) {
-    test::TolvResult r = Tolv(args);
+    test::ProgramRun r = Tolv(args);
     EXPECT_EQ(r.status, 1) << args;
     EXPECT_EQ(r.err, "Cannot replace \"out/eeprom.bin\": the file is write-protected.\n") << args;
     ExpectOldBackup();
   }
-  test::TolvResult forced = Tolv("convert --force all.tfd -o out/");
+  test::ProgramRun forced = Tolv("convert --force all.tfd -o out/");
   EXPECT_EQ(forced.status, 0) << forced.err;
   EXPECT_EQ(test::ReadBytes(work.File("out/loader.bin")), loader);
   EXPECT_EQ(test::ReadBytes(work.File("out/eeprom.bin")), ws.Image(ComponentKind::Eeprom));
@@ -74,7 +74,7 @@ TEST_F(TolvOutputs, TwoOutputsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
       "convert all.tfd -o x.dmp -o flash=x.dmp", "convert all.tfd -o e/ -o eeprom=e/flash.bin",
       "convert all.tfd -o x.std -o eeprom=./x.std", "convert all.tfd -o blocks=b.bin -o 'flash=b [03].bin'"};
   for (const char* args : cases) {
-    test::TolvResult r = Tolv(args);
+    test::ProgramRun r = Tolv(args);
     EXPECT_EQ(r.status, 2) << args;
     EXPECT_TRUE(Contains(r.err, "both write")) << r.err;
     EXPECT_TRUE(r.out.empty()) << args;
@@ -91,7 +91,7 @@ TEST_F(TolvOutputs, TwoOutputsNamingOneFileAreRefusedBeforeAnythingIsWritten) {
 // this one does not replace are named.
 TEST_F(TolvOutputs, FilesOfAnEarlierSaveThatStayAreNamed) {
   Put("out/firmware.bin", {2});
-  test::TolvResult r = Tolv("convert all.tfd -o out/");
+  test::ProgramRun r = Tolv("convert all.tfd -o out/");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "out/firmware.bin is from before and was not replaced\n");
   EXPECT_EQ(Tolv("convert --yes all.tfd --remove loader -o out/").err,
@@ -103,24 +103,24 @@ TEST_F(TolvOutputs, FilesOfAnEarlierSaveThatStayAreNamed) {
   Workspace satellite = test::SettingsWorkspace(kLayoutDvbS, 406, 3);
   Component_SaveBin(satellite, ComponentKind::Flash, work.File("s.bin"));
   ASSERT_EQ(Tolv("convert flash=s.bin -o blocks=b.bin").status, 0);
-  test::TolvResult blocks = Tolv("convert all.tfd -o blocks=b.bin");
+  test::ProgramRun blocks = Tolv("convert all.tfd -o blocks=b.bin");
   EXPECT_EQ(blocks.status, 0);
   EXPECT_EQ(blocks.err, "b [12].bin is from before and was not replaced\n");
 }
 
 TEST_F(TolvOutputs, FoldersNamedBeyondAsciiAreWrittenAndReadBack) {
   const std::string folder = "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9t\xC3\xA9";  // "日本 été"
-  test::TolvResult out = Tolv("convert all.tfd -o '" + folder + "/'");
+  test::ProgramRun out = Tolv("convert all.tfd -o '" + folder + "/'");
   EXPECT_EQ(out.status, 0) << out.err;
   EXPECT_TRUE(Contains(out.out, "Wrote " + folder + "/loader.bin\n")) << out.out;
-  test::TolvResult verify = Tolv("verify '" + folder + "/'");
+  test::ProgramRun verify = Tolv("verify '" + folder + "/'");
   EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
-  test::TolvResult back = Tolv("convert '" + folder + "' --sysid 406 -o again.tfd");
+  test::ProgramRun back = Tolv("convert '" + folder + "' --sysid 406 -o again.tfd");
   EXPECT_EQ(back.status, 0) << back.err;
   EXPECT_EQ(test::ReadBytes(work.File("again.tfd")), test::ReadBytes(work.File("all.tfd")));
   // Checked beforehand too: a download into a folder below a file stops.
   ASSERT_EQ(Tolv("convert all.tfd -o 'eeprom=" + folder + "/file'").status, 0);
-  test::TolvResult download = Tolv("download --port nowhere -o '" + folder + "/file/x/'");
+  test::ProgramRun download = Tolv("download --port nowhere -o '" + folder + "/file/x/'");
   EXPECT_EQ(download.status, 1);
   EXPECT_TRUE(Contains(download.err, "\"" + folder + "/file\" is not a folder")) << download.err;
 }
@@ -148,7 +148,7 @@ TEST_F(TolvOutputs, EveryCommandTakesTheEndOfTheOptions) {
       {"diff -- settings.std all.tfd", 1},  // they differ
   };
   for (const Case& c : cases) {
-    test::TolvResult r = Tolv(c.args);
+    test::ProgramRun r = Tolv(c.args);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_FALSE(Contains(r.err, "unknown option \"--\"")) << c.args;
   }
@@ -188,7 +188,7 @@ TEST_F(TolvOutputs, ReadingAFolderFinishesTheSetAKillCutOffAndSaysSo) {
   Put("out/.tolv-save-stale", {9});
   const std::string journal = "tolv set 1\n" + hex("eeprom.bin") + "\t" + hex(".tolv-save-k1ll3d") + "\n";
   Put("out/.tolv-journal", std::vector<uint8_t>(journal.begin(), journal.end()));
-  test::TolvResult r = Tolv("convert out/ -o eeprom=copy.bin");
+  test::ProgramRun r = Tolv("convert out/ -o eeprom=copy.bin");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(r.err, "tolv: Finished an interrupted save in \"out/\": \"out/eeprom.bin\"")) << r.err;
   EXPECT_TRUE(

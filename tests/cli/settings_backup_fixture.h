@@ -30,7 +30,7 @@ class SettingsBackupTest : public ::testing::Test {
     std::filesystem::create_directories(std::filesystem::path(work.File(name)).parent_path());
     WriteBytes(work.File(name), bytes);
   }
-  TolvResult Tolv(const std::string& args) { return RunTolv(args, work.path()); }
+  ProgramRun Tolv(const std::string& args) { return RunTolv(args, work.path()); }
 
   TempDir work;
   Workspace ws;

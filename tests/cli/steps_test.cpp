@@ -255,6 +255,7 @@ TEST(ExitStatus, EachOutcomeHasItsOwnStatus) {
       {Outcome::Failed("x", FailureCause::kNotReached), 3},
       {Outcome::Failed("x", FailureCause::kReadBackDiffers), 4},
       {Outcome::Failed("x", FailureCause::kInputRefused), 5},
+      {Outcome::Failed("x", FailureCause::kBadArgument), 2},
       {Outcome::Cancelled("x"), 130},
       // A cancel after a failure is still the failure; a cause survives a merge.
       {Outcome::Failed("x", FailureCause::kNotReached).Merge(Outcome::Cancelled("y")), 3},

@@ -57,7 +57,7 @@ TEST(TolvProgramPosix, StreamTargetsAreWrittenInPlace) {
     EXPECT_EQ(test::ReadBytes(work.File("log.txt")), c.expected) << c.output;
     EXPECT_FALSE(std::filesystem::is_symlink(work.File("log.txt")));
   }
-  test::TolvResult twice =
+  test::ProgramRun twice =
       test::RunTolv("convert settings.std -o eeprom=- -o flash=/dev/stdout", work.path());
   EXPECT_EQ(twice.status, 2);
   EXPECT_TRUE(test::Contains(twice.err, "both write")) << twice.err;
@@ -65,16 +65,16 @@ TEST(TolvProgramPosix, StreamTargetsAreWrittenInPlace) {
 
   ASSERT_EQ(::mkfifo(work.File("out.dmp").c_str(), 0644), 0);
   ASSERT_EQ(::mkfifo(work.File("Firmware.dat").c_str(), 0644), 0);
-  test::TolvResult out = test::RunTolv("convert settings.std -o out.dmp", work.path());
+  test::ProgramRun out = test::RunTolv("convert settings.std -o out.dmp", work.path());
   EXPECT_EQ(out.status, 1);
   EXPECT_EQ(out.err, "Cannot write file \"out.dmp\": nothing reads from it\n");
   EXPECT_TRUE(std::filesystem::is_fifo(work.File("out.dmp")));
-  test::TolvResult info = test::RunTolv("info out.dmp", work.path());
+  test::ProgramRun info = test::RunTolv("info out.dmp", work.path());
   EXPECT_EQ(info.status, 1);
   EXPECT_TRUE(test::Contains(info.err, "Cannot read file \"out.dmp\": it is not a regular file")) << info.err;
   // The model list in the current folder is a FIFO: passed over, whether or
   // not a list lies beside the program.
-  test::TolvResult models = test::RunTolv("models", work.path());
+  test::ProgramRun models = test::RunTolv("models", work.path());
   EXPECT_EQ(models.status, 0) << models.err;
   EXPECT_FALSE(test::Contains(models.out, "Model list: " + work.File("Firmware.dat"))) << models.out;
 }
@@ -87,7 +87,7 @@ TEST(TolvProgramPosix, ADanglingLinkToAnotherOutputIsRefused) {
   test::ScriptedInteraction ui;
   ASSERT_TRUE(STD_Save(ws, work.File("settings.std"), ui));
   std::filesystem::create_symlink("target.bin", work.File("lnk.bin"));
-  test::TolvResult r =
+  test::ProgramRun r =
       test::RunTolv("convert settings.std -o eeprom=target.bin -o flash=lnk.bin", work.path());
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(test::Contains(r.err, "both write")) << r.err;

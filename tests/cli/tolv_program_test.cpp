@@ -22,7 +22,7 @@ namespace {
 using test::Contains;
 using test::Lines;
 using test::ScriptedInteraction;
-using Result = test::TolvResult;
+using Result = test::ProgramRun;
 
 class TolvProgram : public ::testing::Test {
  protected:

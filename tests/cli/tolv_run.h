@@ -9,20 +9,11 @@
 
 namespace tolv::test {
 
-struct TolvResult {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 // Runs program (tolv in the build folder unless given; a path without the
 // system's ".exe") with args as RunProgram takes them, in the folder cwd,
 // standard input empty, with the environment entries env set on top
 // ("HOME=/x").
-TolvResult RunTolv(const std::string& args, const std::string& cwd, const std::vector<std::string>& env = {},
+ProgramRun RunTolv(const std::string& args, const std::string& cwd, const std::vector<std::string>& env = {},
                    const std::string& program = "");
-
-std::vector<std::string> Lines(const std::string& text);
-bool Contains(const std::string& text, const std::string& part);
 
 }  // namespace tolv::test

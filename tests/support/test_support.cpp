@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -80,6 +81,17 @@ std::vector<uint8_t> Text(size_t count) {
   std::vector<uint8_t> bytes(count);
   for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(kText[i % kText.size()]);
   return bytes;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 std::vector<std::string> SplitArguments(const std::string& line) {

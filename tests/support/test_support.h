@@ -86,6 +86,12 @@ std::vector<uint8_t> Text(size_t count);
 // standard error together).
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// Whether part occurs in text.
+bool Contains(const std::string& text, const std::string& part);
+
+// The lines of text, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+
 // A program's exit status and what it wrote to standard output and error.
 struct ProgramRun {
   int status = -1;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "child_process.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -38,37 +39,16 @@ int RunCommand(const std::string& command, std::string* output) {
 int RunProgramInto(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                    const std::vector<std::string>& environment, const std::string& outPath,
                    const std::string& errPath) {
-  std::vector<char*> argv;
-  std::vector<std::string> words = {program};
-  words.insert(words.end(), args.begin(), args.end());
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  // The child's environment: this one's with the entries set on top.
-  std::vector<std::string> entries = environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('=') + 1);
-    if (std::none_of(environment.begin(), environment.end(),
-                     [&](const std::string& set) { return set.starts_with(name); }))
-      entries.push_back(text);
-  }
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  const pid_t pid = ::fork();
+  // Standard input is no terminal: a program that would ask a question
+  // must not wait for an answer.
+  ChildSetup setup{cwd, environment, ::open("/dev/null", O_RDONLY | O_CLOEXEC),
+                   ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644),
+                   ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+  const bool opened = setup.in >= 0 && setup.out >= 0 && setup.err >= 0;
+  const pid_t pid = opened ? StartProgram(program, args, setup) : -1;
+  for (int fd : {setup.in, setup.out, setup.err})
+    if (fd >= 0) ::close(fd);
   if (pid < 0) return -1;
-  if (pid == 0) {
-    // Standard input is no terminal: a program that would ask a question
-    // must not wait for an answer.
-    const int in = ::open("/dev/null", O_RDONLY);
-    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-        ::chdir(cwd.c_str()) != 0)
-      ::_exit(127);
-    ::execve(program.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;

@@ -19,12 +19,6 @@ std::vector<uint8_t> SoundEeprom(uint32_t seed) {
 
 class TolvTfd : public ::testing::Test {
  protected:
-  struct Result {
-    int status;
-    std::string out;
-    std::string err;
-  };
-
   void SetUp() override {
     test::WriteBytes(Work("loader.bin"), test::MachineCode(65536));
     test::WriteBytes(Work("firmware.bin"), test::MachineCode(1 << 20));
@@ -39,14 +33,13 @@ class TolvTfd : public ::testing::Test {
   std::string Work(const std::string& name) const { return work_.File(name); }
 
   // Runs tolv with args, and with the environment entries env ("NAME=value").
-  Result Tolv(const std::string& args, const std::vector<std::string>& env = {}) const {
-    const test::ProgramRun run = test::RunProgram(test::BuildBinDir() + "/tolv", args, work_.path(), env);
-    return {run.status, run.out, run.err};
+  test::ProgramRun Tolv(const std::string& args, const std::vector<std::string>& env = {}) const {
+    return test::RunProgram(test::BuildBinDir() + "/tolv", args, work_.path(), env);
   }
 
   // Every component in one TFD file for SystemID 406.
   void MakeFullTfd(const std::string& name) {
-    const Result r = Tolv(
+    const test::ProgramRun r = Tolv(
         "convert --yes loader=loader.bin firmware=firmware.bin flash=flash.bin eeprom=eeprom.bin "
         "background=background.bin --flash-to-defaults --sysid 406 -o " +
         name);
@@ -58,7 +51,7 @@ class TolvTfd : public ::testing::Test {
 
 TEST_F(TolvTfd, ConvertOutAndBackInIsExact) {
   MakeFullTfd("all.tfd");
-  Result r = Tolv("convert all.tfd -o again.tfd -o parts/");
+  test::ProgramRun r = Tolv("convert all.tfd -o again.tfd -o parts/");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::ReadBytes(Work("again.tfd")), test::ReadBytes(Work("all.tfd")));
   for (const char* kind : {"loader", "firmware", "eeprom", "background"}) {
@@ -76,7 +69,8 @@ TEST_F(TolvTfd, OneThreadOrSeveralWriteTheSameFile) {
       "convert --yes firmware=firmware.bin flash=flash.bin eeprom=eeprom.bin --flash-to-defaults --sysid 406 "
       "-o ";
   for (const char* threads : {"1", "3"}) {
-    const Result r = Tolv(inputs + "t" + threads + ".tfd", {std::string("TOLV_THREADS=") + threads});
+    const test::ProgramRun r =
+        Tolv(inputs + "t" + threads + ".tfd", {std::string("TOLV_THREADS=") + threads});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   EXPECT_EQ(test::ReadBytes(Work("t1.tfd")), test::ReadBytes(Work("t3.tfd")));
@@ -84,7 +78,7 @@ TEST_F(TolvTfd, OneThreadOrSeveralWriteTheSameFile) {
 
 TEST_F(TolvTfd, InfoAndVerifyOfASoundFile) {
   MakeFullTfd("all.tfd");
-  Result info = Tolv("info all.tfd");
+  test::ProgramRun info = Tolv("info all.tfd");
   ASSERT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("all.tfd: TFD file"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("SystemID: 406"), std::string::npos);
@@ -97,11 +91,11 @@ TEST_F(TolvTfd, InfoAndVerifyOfASoundFile) {
   EXPECT_NE(info.out.find("Checksums: defaults EEPROM record: 7 OK, 0 BAD"), std::string::npos);
   EXPECT_EQ(info.out.find("BAD "), std::string::npos);
 
-  Result verify = Tolv("verify all.tfd");
+  test::ProgramRun verify = Tolv("verify all.tfd");
   EXPECT_EQ(verify.status, 0) << verify.out;
   EXPECT_NE(verify.out.find("all.tfd: OK (TFD file,"), std::string::npos);
 
-  Result json = Tolv("info --json all.tfd");
+  test::ProgramRun json = Tolv("info --json all.tfd");
   EXPECT_NE(json.out.find("\"form\":\"TFD file\""), std::string::npos);
   EXPECT_NE(json.out.find("\"ok\":true}"), std::string::npos);
 }
@@ -114,7 +108,7 @@ TEST_F(TolvTfd, TheKnownHeaderOfSixBlocksFor406) {
   ASSERT_EQ(std::vector<uint8_t>(file.begin(), file.begin() + 10),
             std::vector<uint8_t>({0x00, 0x08, 0x0E, 0x98, 0x01, 0x96, 0x00, 0x01, 0x00, 0x06}));
   test::WriteBytes(Work("six.tfd"), file);
-  Result info = Tolv("info six.tfd");
+  test::ProgramRun info = Tolv("info six.tfd");
   EXPECT_NE(info.out.find("SystemID: 406"), std::string::npos) << info.out;
   EXPECT_NE(info.out.find("Checksums: TFD block: 6 OK, 0 BAD"), std::string::npos);
   EXPECT_NE(info.out.find("Component: Firmware, 155 bytes, block type 1, 3 chunks (3 stored)"),
@@ -134,23 +128,23 @@ TEST_F(TolvTfd, DamagedFilesAreNamedAndStopTheConversion) {
   file.resize(file.size() - 1);
   test::WriteBytes(Work("short.tfd"), file);
 
-  Result verify = Tolv("verify bad.tfd short.tfd");
+  test::ProgramRun verify = Tolv("verify bad.tfd short.tfd");
   EXPECT_EQ(verify.status, 1);
   EXPECT_NE(verify.out.find("bad.tfd: BAD TFD block 0 (type 0) CRC"), std::string::npos) << verify.out;
   EXPECT_NE(verify.out.find("short.tfd: BAD TFD_Load: Unexpected end of file"), std::string::npos);
 
-  Result convert = Tolv("convert bad.tfd -o out.tfd");
+  test::ProgramRun convert = Tolv("convert bad.tfd -o out.tfd");
   EXPECT_EQ(convert.status, 5);  // input refused
   EXPECT_NE(convert.err.find("TFD_Load: Invalid data CRC"), std::string::npos) << convert.err;
   EXPECT_FALSE(test::Exists(Work("out.tfd")));
 }
 
 TEST_F(TolvTfd, SavesThatTheWindowWouldNotOfferOrThatLackASystemId) {
-  Result empty = Tolv("convert --sysid 406 -o empty.tfd");
+  test::ProgramRun empty = Tolv("convert --sysid 406 -o empty.tfd");
   EXPECT_EQ(empty.status, 1);
   EXPECT_FALSE(test::Exists(Work("empty.tfd")));
 
-  Result noId = Tolv("convert loader=loader.bin -o noid.tfd");
+  test::ProgramRun noId = Tolv("convert loader=loader.bin -o noid.tfd");
   EXPECT_EQ(noId.status, 1);
   EXPECT_NE(noId.err.find("Please enter a valid system ID"), std::string::npos) << noId.err;
   EXPECT_FALSE(test::Exists(Work("noid.tfd")));

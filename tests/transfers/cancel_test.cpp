@@ -36,7 +36,7 @@ std::unique_ptr<Cancelled> DownloadCancelledWhen(SimRig& rig, ComponentSelection
 // portOpened: the port was opened before the cancel, so the reboot question
 // comes; a receiver that was never reached is not offered a reboot.
 void ExpectCleanEnd(const Cancelled& run, SimRig& rig, bool portOpened = true) {
-  EXPECT_TRUE(run.report.canceled);
+  EXPECT_TRUE(run.report.outcome.IsCancelled());
   EXPECT_EQ(portOpened, run.report.opened);
   EXPECT_EQ(portOpened ? std::vector<std::string>{"Reboot the Toppy?"} : std::vector<std::string>{},
             run.shown);

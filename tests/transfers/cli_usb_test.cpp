@@ -14,7 +14,7 @@
 #include <functional>
 #include <thread>
 
-#include "cli/commands.h"
+#include "cli/command_table.h"
 #include "flash/packing.h"
 #include "link/comm.h"
 #include "results/result_codes.h"

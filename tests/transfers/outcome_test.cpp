@@ -55,7 +55,7 @@ TEST(DownloadOutcome, DoneFailedOrCancelledAsTheBlocksFared) {
       return status == comm_status::kSessionEnded;
     });
     EXPECT_TRUE(run.download.AllStored());
-    EXPECT_TRUE(run.download.canceled);
+    EXPECT_TRUE(run.download.outcome.IsCancelled());
     EXPECT_EQ(Outcome::Cancelled(Transfer_Summary(run.download)), run.download.outcome);
   }
 }

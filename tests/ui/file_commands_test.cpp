@@ -11,8 +11,8 @@
 
 #include "flash/layout.h"
 #include "ui_test_support.h"
-#include "window/commands.h"
-#include "window/file_dialogs.h"
+#include "window/command_bindings.h"
+#include "window/dialog_requests.h"
 #include "workspace_fixtures.h"
 
 namespace tolv::test {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "ui/file_dialogs.h"
+#include "ui/file_filter.h"
 #include "ui/main_window.h"
 #include "workspace/workspace.h"
 

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "child_process.h"
 #include "flash/packing.h"
 #include "test_support.h"
 #include "workspace/workspace.h"
@@ -35,30 +36,18 @@ std::string TextOf(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // toppy-sim --usb ... -- COMMAND..., run in a folder, standard output and
 // error to files there.
 class SimRun {
  public:
   SimRun(const std::string& dir, const std::vector<std::string>& args) : dir_(dir) {
-    std::vector<std::string> all = {BuildBinDir() + "/toppy-sim"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) {
-      if (chdir(dir.c_str()) != 0) _exit(126);
-      const int out = open("run.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open("run.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, STDOUT_FILENO);
-      dup2(err, STDERR_FILENO);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    ChildSetup setup;
+    setup.cwd = dir;
+    setup.out = open((dir + "/run.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    setup.err = open((dir + "/run.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid_ = StartProgram(BuildBinDir() + "/toppy-sim", args, setup);
+    close(setup.out);
+    close(setup.err);
   }
   ~SimRun() {
     if (!status_ && pid_ > 0) {

@@ -1,116 +1,81 @@
-// The window's tables: controls, menus, the command bindings and the
-// dialogs, each against a list written out here from the window's design.
+// The window's tables: the controls' layout (inside the window, no overlaps,
+// Tab order along the rows), the menus, the command bindings and the dialogs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "window/commands.h"
+#include "window/command_bindings.h"
 #include "window/controls.h"
-#include "window/file_dialogs.h"
+#include "window/dialog_requests.h"
 
 namespace tolv::test {
 namespace {
 
-struct Placement {
-  const char* name;
-  ControlKind kind;
-  const char* parent;  // "" for the client area
-  Rect rect;
-  const char* caption;
-};
+// Whether two rectangles share more than an edge: rows of buttons and check
+// boxes are laid out 16 pixels apart at a height of 17, so neighbours share
+// their border line.
+bool Overlap(const Rect& a, const Rect& b) {
+  const int width = std::min(a.left + a.width, b.left + b.width) - std::max(a.left, b.left);
+  const int height = std::min(a.top + a.height, b.top + b.height) - std::max(a.top, b.top);
+  return width > 1 && height > 1;
+}
 
-using K = ControlKind;
+bool Inside(const Rect& inner, int width, int height) {
+  return inner.left >= 0 && inner.top >= 0 && inner.left + inner.width <= width &&
+         inner.top + inner.height <= height;
+}
 
-const Placement kPlacements[] = {
-    {"GroupBox1", K::Group, "", {8, 8, 161, 281}, "Load"},
-    {"ButtonNew", K::Button, "GroupBox1", {17, 24, 121, 17}, "New"},
-    {"ButtonLoadSTD", K::Button, "GroupBox1", {16, 48, 121, 17}, "STD"},
-    {"ButtonLoadTFD", K::Button, "GroupBox1", {16, 64, 121, 17}, "TFD"},
-    {"GroupBox3", K::Group, "GroupBox1", {8, 88, 145, 185}, ""},
-    {"ComboBox1", K::ComboBox, "GroupBox3", {8, 12, 121, 21}, ""},
-    {"CheckBox1", K::CheckBox, "GroupBox3", {8, 40, 121, 17}, "Loader"},
-    {"CheckBox2", K::CheckBox, "GroupBox3", {8, 56, 121, 17}, "Firmware"},
-    {"CheckBox3", K::CheckBox, "GroupBox3", {8, 72, 121, 17}, "Settings"},
-    {"CheckBox4", K::CheckBox, "GroupBox3", {8, 88, 121, 17}, "EEPROM"},
-    {"CheckBox5", K::CheckBox, "GroupBox3", {8, 104, 121, 17}, "Defaults"},
-    {"CheckBox13", K::CheckBox, "GroupBox3", {8, 120, 121, 17}, "Background"},
-    {"CheckBox11", K::CheckBox, "GroupBox3", {8, 136, 121, 17}, "Log transfer"},
-    {"ButtonLoadFromToppy", K::Button, "GroupBox3", {8, 160, 121, 17}, "From Toppy"},
-    {"GroupBox2", K::Group, "", {176, 8, 161, 281}, "Save"},
-    {"ButtonSaveSTD", K::Button, "GroupBox2", {8, 48, 121, 17}, "STD"},
-    {"ButtonSaveTFD", K::Button, "GroupBox2", {8, 64, 121, 17}, "TFD"},
-    {"GroupBox4", K::Group, "GroupBox2", {8, 88, 145, 185}, ""},
-    {"ComboBox2", K::ComboBox, "GroupBox4", {8, 12, 121, 21}, ""},
-    {"CheckBox6", K::CheckBox, "GroupBox4", {8, 40, 121, 17}, "Loader"},
-    {"CheckBox7", K::CheckBox, "GroupBox4", {8, 56, 121, 17}, "Firmware"},
-    {"CheckBox8", K::CheckBox, "GroupBox4", {8, 72, 121, 17}, "Settings"},
-    {"CheckBox9", K::CheckBox, "GroupBox4", {8, 88, 121, 17}, "EEPROM"},
-    {"CheckBox10", K::CheckBox, "GroupBox4", {8, 104, 121, 17}, "Defaults"},
-    {"CheckBox14", K::CheckBox, "GroupBox4", {8, 120, 121, 17}, "Background"},
-    {"CheckBox12", K::CheckBox, "GroupBox4", {8, 136, 121, 17}, "Log transfer"},
-    {"ButtonSaveToToppy", K::Button, "GroupBox4", {8, 160, 121, 17}, "To Toppy"},
-    {"Label10", K::StatusLine, "", {8, 296, 329, 14}, "-"},
-    {"PB1", K::ProgressBar, "", {8, 312, 329, 17}, ""},
-    {"Label1", K::ColouredLabel, "", {8, 338, 105, 23}, "Loader"},
-    {"Label2", K::ColouredLabel, "", {120, 338, 105, 23}, "Firmware"},
-    {"Label3", K::ColouredLabel, "", {8, 362, 105, 23}, "Flash"},
-    {"Label4", K::ColouredLabel, "", {120, 362, 105, 23}, "EEPROM"},
-    {"Label5", K::ColouredLabel, "", {232, 362, 105, 23}, "Defaults"},
-    {"Label11", K::ColouredLabel, "", {8, 386, 105, 23}, "Background"},
-    {"Label6", K::ColouredLabel, "", {8, 410, 105, 23}, "DVB-s"},
-    {"Label7", K::ColouredLabel, "", {120, 410, 105, 23}, "DVB-t"},
-    {"Label8", K::ColouredLabel, "", {232, 410, 105, 23}, "DVB-c"},
-    {"Label9", K::ColouredLabel, "", {8, 434, 329, 23}, "SystemID ="},
-};
-
-TEST(WindowControls, EveryControlHasItsPlaceKindCaptionAndLook) {
-  ASSERT_EQ(ControlTable().size(), std::size(kPlacements));
-  for (size_t i = 0; i < std::size(kPlacements); ++i) {
-    const Placement& p = kPlacements[i];
+TEST(WindowControls, EveryControlLiesInsideItsParentAndOverlapsNoSibling) {
+  const WindowDesign& window = MainWindow();
+  std::set<std::string> names;
+  for (size_t i = 0; i < ControlTable().size(); ++i) {
     const ControlDesign& design = ControlTable()[i];
-    SCOPED_TRACE(p.name);
-    EXPECT_EQ(design.name, std::string(p.name));
+    SCOPED_TRACE(design.name);
     EXPECT_EQ(Index(design.id), i);
-    EXPECT_EQ(ControlByName(p.name), design.id);
-    EXPECT_EQ(design.kind, p.kind);
-    EXPECT_EQ(design.parent ? Control(*design.parent).name : "", std::string(p.parent));
+    EXPECT_TRUE(names.insert(design.name).second) << "names are unique";
+    EXPECT_GT(design.rect.width, 0);
+    EXPECT_GT(design.rect.height, 0);
     if (design.parent) {
       EXPECT_LT(Index(*design.parent), i) << "a parent is made before its children";
+      EXPECT_EQ(Control(*design.parent).kind, ControlKind::Group);
+      const Rect& box = Control(*design.parent).rect;
+      EXPECT_TRUE(Inside(design.rect, box.width, box.height));
     }
-    EXPECT_EQ(design.rect, p.rect);
-    EXPECT_EQ(design.caption, std::string(p.caption));
-    const bool coloured = p.kind == K::ColouredLabel;
+    EXPECT_TRUE(Inside(ClientRect(design.id), window.clientWidth, window.clientHeight));
+    for (size_t j = 0; j < i; ++j) {
+      const ControlDesign& other = ControlTable()[j];
+      if (other.parent != design.parent) continue;
+      EXPECT_FALSE(Overlap(design.rect, other.rect)) << "overlaps " << other.name;
+      // The Tab order (the table's) goes along the rows, top to bottom.
+      EXPECT_TRUE(other.rect.top < design.rect.top ||
+                  (other.rect.top == design.rect.top && other.rect.left < design.rect.left))
+          << "comes after " << other.name << " in the Tab order but not in the layout";
+    }
+    const bool coloured = design.kind == ControlKind::ColouredLabel;
     EXPECT_EQ(design.font.pixelHeight, coloured ? 16 : 11);
     EXPECT_EQ(design.font.bold, coloured);
-    EXPECT_EQ(design.font.family, std::string("Tahoma"));
     EXPECT_EQ(design.startColour != kNoColour, coloured);
   }
-  EXPECT_EQ(ControlByName("Label12"), std::nullopt);
-
-  const char* removeHint = "Double click to remove this block";
-  for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "Label11"})
-    EXPECT_EQ(Control(*ControlByName(name)).hint, std::string(removeHint));
-  EXPECT_EQ(Control(ControlId::Label9).hint, std::string("Double click to edit SysID"));
-  EXPECT_EQ(Control(ControlId::Label6).hint, std::string(""));
-  EXPECT_EQ(Control(ControlId::Label1).startColour, 0x004000u);  // dark green
-  EXPECT_EQ(Control(ControlId::Label7).startColour, 0x404000u);  // dark olive
-  EXPECT_EQ(Control(ControlId::Label9).startColour, 0x000080u);  // navy
-
   // Inside two group boxes, the offsets add up.
   EXPECT_EQ(ClientRect(ControlId::ButtonSaveToToppy), (Rect{176 + 8 + 8, 8 + 88 + 160, 121, 17}));
-  EXPECT_EQ(ClientRect(ControlId::ButtonNew), (Rect{25, 32, 121, 17}));
-  EXPECT_EQ(ClientRect(ControlId::Label9), (Rect{8, 434, 329, 23}));
+  EXPECT_EQ(ClientRect(ControlId::Label9), Control(ControlId::Label9).rect);
+}
 
-  const WindowDesign& window = MainWindow();
-  EXPECT_EQ(window.caption, std::string("Tolv Pack"));
-  EXPECT_EQ(window.clientWidth, 344);
-  EXPECT_EQ(window.clientHeight, 461);
-  EXPECT_EQ(window.left + window.top, 0);
-  EXPECT_FALSE(window.resizable);
-  EXPECT_TRUE(window.minimiseButton);
-  EXPECT_FALSE(window.maximiseButton);
+TEST(WindowControls, OnlyTheLabelsADoubleClickActsOnHintAtIt) {
+  std::set<CommandId> removals;
+  for (const ControlDesign& design : ControlTable()) {
+    const std::optional<CommandId> command = CommandForDoubleClick(design.id);
+    const bool edit = command == CommandId::ChangeSysId;
+    if (command && !edit) removals.insert(*command);
+    EXPECT_EQ(design.hint, std::string(!command ? ""
+                                       : edit   ? "Double click to edit SysID"
+                                                : "Double click to remove this block"))
+        << design.name;
+  }
+  EXPECT_EQ(removals.size(), kComponentCount) << "each component has its label";
 }
 
 // "Name=Caption" per entry, "-" per separator.
@@ -119,7 +84,7 @@ std::vector<std::string> Entries(const MenuDesign& menu) {
   for (const MenuItemDesign& item : menu.items) {
     entries.push_back(item.IsSeparator() ? "-" : std::string(item.name) + "=" + item.caption);
     if (item.id) {
-      EXPECT_EQ(MenuEntryByName(item.name), item.id);
+      EXPECT_EQ(&MenuEntry(*item.id), &item);
     }
   }
   return entries;
@@ -155,22 +120,26 @@ TEST(WindowControls, MenusHoldEveryEntryInOrderWithAccessKeys) {
   EXPECT_EQ(ShownCaption("NULL Settings"), "NULL Settings");
 }
 
-TEST(WindowCommands, EveryTriggerRunsItsCommandThroughItsHandler) {
-  std::set<std::string> handlers;
+TEST(WindowCommands, EveryButtonMenuEntryAndLabelRunsOneCommand) {
+  std::set<std::pair<Trigger, size_t>> triggers;
   size_t menuBindings = 0;
   for (const CommandBinding& binding : CommandBindings()) {
-    EXPECT_TRUE(handlers.insert(binding.handler).second) << binding.handler << " bound twice";
-    const std::string handler = binding.handler;
     if (binding.trigger == Trigger::MenuPick) {
       ++menuBindings;
-      EXPECT_EQ(handler, std::string(MenuEntry(binding.entry).name) + "Click");
+      EXPECT_TRUE(triggers.insert({binding.trigger, Index(binding.entry)}).second);
       EXPECT_EQ(CommandForMenuEntry(binding.entry), binding.command);
-    } else {
-      const char* event = binding.trigger == Trigger::Click ? "Click" : "DblClick";
-      EXPECT_EQ(handler, std::string(Control(binding.control).name) + event);
+      continue;
     }
+    EXPECT_TRUE(triggers.insert({binding.trigger, Index(binding.control)}).second);
+    const ControlKind kind =
+        binding.trigger == Trigger::Click ? ControlKind::Button : ControlKind::ColouredLabel;
+    EXPECT_EQ(Control(binding.control).kind, kind) << Control(binding.control).name;
   }
   EXPECT_EQ(menuBindings, kMenuEntryCount) << "every menu entry runs a command";
+  for (const ControlDesign& design : ControlTable())
+    if (design.kind == ControlKind::Button) {
+      EXPECT_TRUE(CommandForClick(design.id)) << design.name;
+    }
   EXPECT_EQ(CommandForClick(ControlId::ButtonLoadSTD), CommandId::LoadStd);
   EXPECT_EQ(CommandForClick(ControlId::ButtonSaveToToppy), CommandId::ToToppy);
   EXPECT_EQ(CommandForClick(ControlId::CheckBox1), std::nullopt);
@@ -196,40 +165,42 @@ constexpr const char* kDmp = "Flash Dump (*.dmp)|*.dmp|All files|*.*";
 constexpr const char* kBlocks = "Block binaries (*[??].bin)|*[??].bin|All files|*.*";
 
 TEST(WindowCommands, EachFileCommandAsksForItsOwnDialog) {
-  const std::pair<const char*, FileDialogRequest> expected[] = {
-      {"ButtonLoadSTDClick", {Dlg::Open, "std", "TolvPack: Load a std files", kStd}},
-      {"ButtonLoadTFDClick", {Dlg::Open, "tfd", "TolvPack: Load a tfd files", kTfd}},
-      {"ButtonSaveSTDClick", {Dlg::Save, "std", "TolvPack: Save a std files", kStd}},
-      {"ButtonSaveTFDClick", {Dlg::Save, "tfd", "TolvPack: Save a tfd file", kTfd}},
-      {"MenuLoadLoaderBINClick", {Dlg::Open, "bin", "TolvPack: Load a Loader BIN", kBin}},
-      {"MenuLoadFirmwareBINClick", {Dlg::Open, "bin", "TolvPack: Load a Firmware BIN", kBin}},
-      {"MenuLoadFlashBINClick", {Dlg::Open, "bin", "TolvPack: Load a Flash BIN", kBin}},
-      {"MenuLoadEEPROMBINClick", {Dlg::Open, "bin", "TolvPack: Load a EEPROM BIN", kBin}},
-      {"MenuLoadDefaultsBINClick", {Dlg::Open, "bin", "TolvPack: Load a Defaults BIN", kBin}},
-      {"MenuLoadBackgroundBINClick", {Dlg::Open, "bin", "TolvPack: Load a Background BIN", kBin}},
-      {"MenuLoadFlashDMPClick", {Dlg::Open, "dmp", "TolvPack: Load a Flash Dump", kDmp}},
-      {"MenuLoadFlashBlockClick", {Dlg::Open, "bin", "TolvPack: Load flash blocks", kBlocks}},
-      {"MenuSaveLoaderBINClick", {Dlg::Save, "bin", "TolvPack: Save a Loader BIN", kBin}},
-      {"MenuSaveFirmwareBINClick", {Dlg::Save, "bin", "TolvPack: Save a Firmware BIN", kBin}},
-      {"MenuSaveFlashBINClick", {Dlg::Save, "bin", "TolvPack: Save a Flash BIN", kBin}},
-      {"MenuSaveEEPROMBINClick", {Dlg::Save, "bin", "TolvPack: Save a EEPROM BIN", kBin}},
-      {"MenuSaveDefaultsBINClick", {Dlg::Save, "bin", "TolvPack: Save a Defaults BIN", kBin}},
-      {"MenuSaveBackgroundBINClick", {Dlg::Save, "bin", "TolvPack: Save a Background BIN", kBin}},
-      {"MenuSaveFlashDMPClick", {Dlg::Save, "dmp", "TolvPack: Save a Flash Dump", kDmp}},
-      {"MenuSaveFlashBlocksClick", {Dlg::Save, "bin", "TolvPack: Save flash blocks", kBlocks}},
+  using C = CommandId;
+  const std::pair<CommandId, FileDialogRequest> expected[] = {
+      {C::LoadStd, {Dlg::Open, "std", "TolvPack: Load a std files", kStd}},
+      {C::LoadTfd, {Dlg::Open, "tfd", "TolvPack: Load a tfd files", kTfd}},
+      {C::SaveStd, {Dlg::Save, "std", "TolvPack: Save a std files", kStd}},
+      {C::SaveTfd, {Dlg::Save, "tfd", "TolvPack: Save a tfd file", kTfd}},
+      {C::LoadLoaderBin, {Dlg::Open, "bin", "TolvPack: Load a Loader BIN", kBin}},
+      {C::LoadFirmwareBin, {Dlg::Open, "bin", "TolvPack: Load a Firmware BIN", kBin}},
+      {C::LoadFlashBin, {Dlg::Open, "bin", "TolvPack: Load a Flash BIN", kBin}},
+      {C::LoadEepromBin, {Dlg::Open, "bin", "TolvPack: Load a EEPROM BIN", kBin}},
+      {C::LoadDefaultsBin, {Dlg::Open, "bin", "TolvPack: Load a Defaults BIN", kBin}},
+      {C::LoadBackgroundBin, {Dlg::Open, "bin", "TolvPack: Load a Background BIN", kBin}},
+      {C::LoadFlashDump, {Dlg::Open, "dmp", "TolvPack: Load a Flash Dump", kDmp}},
+      {C::LoadFlashBlock, {Dlg::Open, "bin", "TolvPack: Load flash blocks", kBlocks}},
+      {C::SaveLoaderBin, {Dlg::Save, "bin", "TolvPack: Save a Loader BIN", kBin}},
+      {C::SaveFirmwareBin, {Dlg::Save, "bin", "TolvPack: Save a Firmware BIN", kBin}},
+      {C::SaveFlashBin, {Dlg::Save, "bin", "TolvPack: Save a Flash BIN", kBin}},
+      {C::SaveEepromBin, {Dlg::Save, "bin", "TolvPack: Save a EEPROM BIN", kBin}},
+      {C::SaveDefaultsBin, {Dlg::Save, "bin", "TolvPack: Save a Defaults BIN", kBin}},
+      {C::SaveBackgroundBin, {Dlg::Save, "bin", "TolvPack: Save a Background BIN", kBin}},
+      {C::SaveFlashDump, {Dlg::Save, "dmp", "TolvPack: Save a Flash Dump", kDmp}},
+      {C::SaveFlashBlocks, {Dlg::Save, "bin", "TolvPack: Save flash blocks", kBlocks}},
   };
   size_t dialogs = 0;
-  for (const CommandBinding& binding : CommandBindings()) {
-    const std::optional<FileDialogRequest> request = DialogRequestFor(binding.command);
+  for (size_t i = 0; i < kCommandCount; ++i) {
+    const CommandId command = static_cast<CommandId>(i);
+    const std::optional<FileDialogRequest> request = DialogRequestFor(command);
     if (!request) continue;
     ++dialogs;
     bool listed = false;
-    for (const auto& [handler, want] : expected) {
-      if (std::string(handler) != binding.handler) continue;
+    for (const auto& [want, dialog] : expected) {
+      if (want != command) continue;
       listed = true;
-      EXPECT_EQ(*request, want) << handler;
+      EXPECT_EQ(*request, dialog) << dialog.title;
     }
-    EXPECT_TRUE(listed) << binding.handler << " shows a dialog it should not";
+    EXPECT_TRUE(listed) << "command " << i << " shows a dialog it should not";
   }
   EXPECT_EQ(dialogs, std::size(expected));
 

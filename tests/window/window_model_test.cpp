@@ -69,7 +69,10 @@ class FakeTransfers : public TransferRunner {
     ++cancels;
     if (hooks_) hooks_->progress(9, 0);
   }
+  RebootReport Reboot(const std::string&, const TransferHooks&) override { return {}; }
   std::string UsbDiagnostic() override { return diagnostic; }
+  std::string OpenDiagnostic() override { return {}; }
+  int32_t TransferSize() override { return 0; }
 
   std::vector<DownloadRequest> downloads;
   std::vector<UploadRequest> uploads;

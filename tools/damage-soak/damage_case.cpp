@@ -6,7 +6,6 @@
 
 #include "cli/backup_diff.h"
 #include "cli/backup_folder.h"
-#include "cli/file_forms.h"
 #include "cli/folder_input.h"
 #include "cli/inspect.h"
 #include "common/file_io.h"
@@ -16,6 +15,8 @@
 #include "flash/packing.h"
 #include "tfd/tfd_store.h"
 #include "workspace/bin_files.h"
+#include "workspace/file_forms.h"
+#include "workspace/file_inspection.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"
 #include "workspace/tfd_files.h"
@@ -169,9 +170,9 @@ Verdict CompareSilent(Form form, const Workspace& known, const Workspace& got) {
 
 // What "tolv info" and "tolv verify" make of the file, against the load.
 void Inspect(Form form, const std::string& path, CaseResult& result) {
-  const cli::FileReport report = IsBin(form)                   ? cli::InspectComponentBin(path, BinKind(form))
-                                 : form == Form::kBackupFolder ? cli::InspectBackupFolder(path)
-                                                               : cli::InspectFile(path);
+  const FileReport report = IsBin(form)                   ? InspectComponentBin(path, BinKind(form))
+                            : form == Form::kBackupFolder ? cli::InspectBackupFolder(path)
+                                                          : InspectFile(path);
   bool agrees = true;
   if (result.verdict == Verdict::kRefused) agrees = !report.Readable();
   if (result.verdict == Verdict::kNamed) agrees = report.Readable() && !report.AllOk();
@@ -241,7 +242,7 @@ std::string ConvertDifference(const Workspace& got, const Workspace& back, const
 // equal, or the save refused, or the difference named. A reload refused, or a
 // difference nothing names, is a fault.
 void Convert(Random& random, Workspace& got, const std::string& dir, CaseResult& result) {
-  const std::vector<cli::FileForm>& forms = cli::FileForms();
+  const std::vector<FileForm>& forms = FileForms();
   const size_t pick = random.Below(forms.size() + 1);
   auto back = std::make_unique<Workspace>();
   RecordingInteraction saveUi, loadUi;
@@ -250,7 +251,7 @@ void Convert(Random& random, Workspace& got, const std::string& dir, CaseResult&
   bool carriesId = false;
   std::string written = dir + "/convert-";
   if (pick < forms.size()) {
-    const cli::FileForm& form = forms[pick];
+    const FileForm& form = forms[pick];
     if (!form.save || !form.load || (form.saveRefusal && form.saveRefusal(got))) return;
     written += std::string("out.") + form.extension;
     if (form.save(got, written, saveUi).Stops()) return;

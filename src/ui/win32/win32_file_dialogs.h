@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "window/file_dialogs.h"
+#include "window/dialog_requests.h"
 
 namespace tolv::win32 {
 

@@ -3,13 +3,14 @@
 #include <map>
 #include <memory>
 
-#include "cli/inspect.h"
 #include "results/result_codes.h"
 #include "tfd/tfd_store.h"
+#include "workspace/file_forms.h"
+#include "workspace/file_inspection.h"
 #include "workspace/packed_load_check.h"
 #include "workspace/tfd_files.h"
 
-namespace tolv::cli {
+namespace tolv {
 namespace {
 
 // The chunks of one block type as the file holds them.
@@ -92,7 +93,9 @@ void AddBlockTypes(const TfdFileInfo& info, const TfdStore& store, FileReport& r
 
 }  // namespace
 
-bool TakesTfd(const std::string& extension, uint64_t, const std::string&) { return extension == "tfd"; }
+bool TakesTfd(const std::string& extension, uint64_t, const std::string&) {
+  return extension == FileFormOf(FileFormId::Tfd).extension;
+}
 
 void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report) {
   TfdFileInfo info;
@@ -123,4 +126,4 @@ void InspectTfd(const std::vector<uint8_t>& bytes, FileReport& report) {
   AddBlockTypes(info, *store, report);
 }
 
-}  // namespace tolv::cli
+}  // namespace tolv

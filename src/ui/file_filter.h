@@ -1,11 +1,11 @@
 // The toolkit's side of the window's open and save dialogs (their requests
-// and interface are the window model's: window/file_dialogs.h).
+// and interface are the window model's: window/dialog_requests.h).
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "window/file_dialogs.h"
+#include "window/dialog_requests.h"
 
 namespace tolv {
 

@@ -1,7 +1,6 @@
 // The window's commands: which button, menu entry or double-click runs which
 // command, and when a command is available on the workspace (with the reason
-// when it is not). The window enables its controls by these rules; the
-// command-line tool asks the same rules why it refuses a step.
+// when it is not). The window enables its controls by these rules.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +75,6 @@ struct CommandBinding {
   ControlId control;  // for Click and DoubleClick
   MenuEntryId entry;  // for MenuPick
   CommandId command;
-  const char* handler;  // the event handler's name: "ButtonLoadSTDClick", "Label9DblClick"
 };
 
 // Every binding: the 7 buttons, the 7 double-click labels and the 26 menu
@@ -93,21 +91,10 @@ CommandId CommandForMenuEntry(MenuEntryId id);
 
 // --- Availability -----------------------------------------------------------
 
-// Why command cannot run on this workspace, or nothing when it can. Only the
-// save side, the two Defaults copies and To Toppy depend on the workspace:
-// - a component's Save BIN: "The <Component> is not present: there is nothing
-//   to save." (so also Save Flash Blocks, which needs the Flash);
-// - Save Flash DMP: "Saving a flash dump needs the Flash.";
-// - Save STD: "Saving an STD file needs both the Flash and the EEPROM.";
-// - Save TFD: "Saving a TFD file needs at least one component.";
-// - To Toppy: "Sending to the receiver needs at least one component.";
-// - "Flash && EEPROM => Defaults": "Flash && EEPROM => Defaults needs both
-//   the Flash and the EEPROM.";
-// - "Defaults => Flash && EEPROM": "Defaults => Flash && EEPROM needs the
-//   Defaults.".
-// Every other command is always available (loads, New, removals of absent
-// components, which do nothing, NULL Settings, Change SysID, Exit). Whether a
-// transfer locks the command is not part of this: see window/view.h.
+// Why command cannot run on this workspace, or nothing when it can: the
+// save side, the two Defaults copies and To Toppy follow the rules of
+// workspace/availability.h; every other command is always available. Whether
+// a transfer locks the command is not part of this: see window/view.h.
 std::optional<std::string> Command_Refusal(CommandId command, const Workspace& workspace);
 
 inline bool Command_Available(CommandId command, const Workspace& workspace) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "window/commands.h"
+#include "window/command_bindings.h"
 
 namespace tolv {
 

@@ -1,5 +1,5 @@
 // The table of the tolv sub-commands and the dispatch to them.
-#include "cli/commands.h"
+#include "cli/command_table.h"
 
 #include <cstdio>
 

@@ -31,8 +31,10 @@ void ShowComponents(const Workspace& workspace, WindowView& view) {
   for (ComponentKind kind : kAllComponents)
     view.controls[Index(ComponentLabel(kind))].colour =
         workspace.Present(kind) ? kColourPresent : kColourAbsent;
-  // The recognised layout lights its label while there are settings to have one.
-  const uint8_t layout = workspace.Present(ComponentKind::Flash) ? workspace.layoutVariant : kLayoutNone;
+  // The layout recognised in the settings present lights its label; settings
+  // of no known layout light none, whatever an earlier image's was.
+  const bool recognised = workspace.Present(ComponentKind::Flash) && workspace.sectionTableMatchesFlash;
+  const uint8_t layout = recognised ? workspace.layoutVariant : kLayoutNone;
   const std::pair<C, uint8_t> layouts[] = {
       {C::Label6, kLayoutDvbS}, {C::Label7, kLayoutDvbT}, {C::Label8, kLayoutDvbC}};
   for (const auto& [label, variant] : layouts)

@@ -125,15 +125,21 @@ TEST_F(WindowViewTest, SavingIsOfferedForWhatIsPresentWithTheReasonWhenNot) {
 }
 
 TEST_F(WindowViewTest, TheRecognisedLayoutIsLitWhileTheFlashIsPresent) {
+  // Settings of no known layout (a dump of an unknown receiver) keep the
+  // variant of an earlier image, but light nothing.
   const C labels[] = {C::Label6, C::Label7, C::Label8};
   for (bool flash : {true, false}) {
-    workspace.Present(ComponentKind::Flash) = flash;
-    for (uint8_t variant = kLayoutNone; variant <= kLayoutDvbC; ++variant) {
-      workspace.layoutVariant = variant;
-      const WindowView view = View();
-      for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(view[labels[i]].colour, flash && variant == i + 1 ? kColourLayoutLit : kColourLayoutUnlit)
-            << "flash " << flash << " variant " << int(variant) << " label " << i;
+    for (bool recognised : {true, false}) {
+      workspace.Present(ComponentKind::Flash) = flash;
+      workspace.sectionTableMatchesFlash = recognised;
+      for (uint8_t variant = kLayoutNone; variant <= kLayoutDvbC; ++variant) {
+        workspace.layoutVariant = variant;
+        const WindowView view = View();
+        for (int i = 0; i < 3; ++i)
+          EXPECT_EQ(view[labels[i]].colour,
+                    flash && recognised && variant == i + 1 ? kColourLayoutLit : kColourLayoutUnlit)
+              << "flash " << flash << " recognised " << recognised << " variant " << int(variant);
+      }
     }
   }
 }

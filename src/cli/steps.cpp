@@ -9,7 +9,6 @@
 #include "cli/cli_command.h"
 #include "cli/file_forms.h"
 #include "cli/folder_input.h"
-#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
 #include "common/utf8_path.h"
@@ -19,6 +18,7 @@
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 namespace {

@@ -61,6 +61,9 @@ constexpr std::array kBindings = {
     Pick(M::MenuRemoveSettings, Cmd::UnloadFlash, "MenuRemoveSettingsClick"),
     Pick(M::MenuRemoveEEPROM, Cmd::UnloadEeprom, "MenuRemoveEEPROMClick"),
     Pick(M::MenuRemoveDefaults, Cmd::UnloadDefaults, "MenuRemoveDefaultsClick"),
+    Pick(M::MenuToppyBackUp, Cmd::BackUpToppy, "MenuToppyBackUpClick"),
+    Pick(M::MenuToppyRestore, Cmd::RestoreBackup, "MenuToppyRestoreClick"),
+    Pick(M::MenuToppyCompare, Cmd::CompareBackup, "MenuToppyCompareClick"),
 };
 
 // The command of a run of six per-component commands that begins at first.

@@ -1,5 +1,6 @@
 // The transfers of the window on the process-wide link.
 #include "link/comm.h"
+#include "link/tfd_upload.h"
 #include "window/window_model.h"
 
 namespace tolv {
@@ -17,6 +18,7 @@ class ProcessLinkTransfers : public TransferRunner {
   }
   void Cancel() override { Comm_Cancel(); }
   std::string UsbDiagnostic() override { return Comm_UsbDiagnostic(); }
+  void Reboot(const std::string& port) override { Toppy_Reboot(port); }
 };
 
 }  // namespace

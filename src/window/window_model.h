@@ -23,6 +23,7 @@
 #include "window/closing_interaction.h"
 #include "window/commands.h"
 #include "window/file_dialogs.h"
+#include "window/job_progress.h"
 #include "window/view.h"
 #include "workspace/outcome.h"
 #include "workspace/transfers.h"
@@ -72,6 +73,9 @@ class TransferRunner {
   // Why a USB receiver that the link waits for cannot be used ("" when it
   // is simply not there); see Transfer_UsbWaitReason.
   virtual std::string UsbDiagnostic() = 0;
+  // Restarts the receiver on port on its own (Toppy_Reboot, no callback):
+  // the answer Yes to "Reboot the Toppy?" at the end of a job.
+  virtual void Reboot(const std::string& port) = 0;
 };
 
 // The process-wide link's transfers (Transfer_FromToppy, Transfer_ToToppy,
@@ -164,7 +168,8 @@ class WindowModel {
   void Controls_Lock();
   void Controls_Unlock();
   // The link's progress callback: status line, hint and bar by
-  // Transfer_Progress, the From Toppy caption on a cancel; then a render of
+  // Transfer_Progress (during a job, the bar over the whole job), the From
+  // Toppy caption on a cancel; then a render of
   // these (the rest of the display is refreshed at the transfer's end) and
   // the face's pending messages. The hint says why a USB receiver cannot be
   // used, or, once the receiver has not answered for kSilentReceiverHintMs
@@ -193,6 +198,24 @@ class WindowModel {
   void Render();
   void RenderTransferState();
 
+  // The owner's jobs on a backup folder (window_jobs.cpp). Each runs its
+  // receiver sessions as one transfer (backup and compare on the From Toppy
+  // side, whose button cancels; restore on the To Toppy side), with the bar
+  // over the whole job, answers "Reboot the Toppy?" itself once at the end
+  // (never when the loader may be wrong) and tells its result in one box.
+  void BackUpJob();
+  void RestoreJob();
+  void CompareJob();
+  // The backup folder the user picks, judged and loaded into backup; empty
+  // (after telling why) when there is none to use.
+  std::string ChooseBackup(const std::string& title, const std::string& nothingDone, Workspace& backup);
+  // The progress hooks of a job's session.
+  TransferHooks JobHooks();
+  // Ends a job's report: unless the loader may be wrong or the receiver
+  // never answered, asks "Reboot the Toppy?" and says the state it is left
+  // in; then shows every line in one box.
+  void EndJob(std::vector<std::string> lines, const std::string& port, bool answered, bool loaderSuspect);
+
   Workspace& workspace_;
   UserInteraction& interaction_;
   FileDialogs& fileDialogs_;
@@ -202,6 +225,7 @@ class WindowModel {
   WindowFace& face_;
   WindowState state_;
   WindowView shown_;  // the view last rendered
+  JobProgress job_;   // the bar over a running job; inactive outside one
   // When the press that started the running transfer came, and the double-
   // click time then (0: not known, every later press cancels).
   uint32_t transferPressMs_ = 0;

@@ -69,9 +69,11 @@ class FakeTransfers : public TransferRunner {
     if (hooks_) hooks_->progress(9, 0);
   }
   std::string UsbDiagnostic() override { return diagnostic; }
+  void Reboot(const std::string& port) override { reboots.push_back(port); }
 
   std::vector<DownloadRequest> downloads;
   std::vector<UploadRequest> uploads;
+  std::vector<std::string> reboots;
   int cancels = 0;
   std::string diagnostic;
   bool fail = false;                                 // the transfer throws half-way

@@ -14,7 +14,6 @@
 #include "workspace/backup_diff.h"
 #include "workspace/backup_folder.h"
 #include "workspace/backup_jobs.h"
-#include "workspace/commands.h"
 #include "workspace/folder_check.h"
 
 namespace tolv {
@@ -198,7 +197,7 @@ void WindowModel::CompareJob() {
       ChooseBackup("TolvPack: Compare the Toppy with a backup", "nothing was compared.", *backup);
   if (dir.empty()) return;
   // A receiver never gives the Background: it is not compared.
-  Workspace_Unload(*backup, ComponentKind::Background, interaction_);
+  backup->Present(ComponentKind::Background) = false;
   DownloadRequest request;
   request.port = SelectedPort(state_.loadPort);
   request.log = state_.checked[Index(ControlId::CheckBox11)];

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "common/sha256.h"
 #include "flash/model_list.h"
 #include "results/result_codes.h"
 #include "test_support.h"
@@ -290,6 +291,24 @@ TEST_F(WindowJobsTest, TheBarRunsOnceOverTheWholeJobAndACancelMakesNoBackup) {
   model->PickMenuEntry(M::MenuToppyBackUp);
   EXPECT_NE(LastText().find(kNoBackupCancelled), std::string::npos) << LastText();
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST_F(WindowJobsTest, ABackgroundInTheBackupIsLeftOutOfTheCompareWithoutAQuestion) {
+  const std::string backup = BackUp();
+  ASSERT_FALSE(backup.empty()) << LastText();
+  const std::vector<uint8_t> background(kBackgroundImageSize, 0x33);
+  SaveFileAtomically(backup + "/background.bin", ByteView(background));
+  std::vector<uint8_t> sums = ReadFileBytes(backup + "/SHA256SUMS");
+  const std::string line = Sha256_Hex(Sha256_Of(background)) + "  background.bin\n";
+  sums.insert(sums.end(), line.begin(), line.end());
+  SaveFileAtomically(backup + "/SHA256SUMS", ByteView(sums));
+  ui.Clear();
+  dialogs.answers.push_back(backup);
+  model->PickMenuEntry(M::MenuToppyCompare);
+  ASSERT_EQ(ui.Texts().size(), 2u) << LastText();
+  EXPECT_EQ(ui.Texts()[0], kRebootQuestion);
+  EXPECT_NE(LastText().find("Background: in neither"), std::string::npos) << LastText();
+  EXPECT_NE(LastText().find("The backups are the same."), std::string::npos);
 }
 
 }  // namespace

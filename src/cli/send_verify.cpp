@@ -162,8 +162,13 @@ void Send_Closing(const SendResult& sent, const std::string& port, const std::st
     for (const std::string& line :
          Restore_LoaderAdvice(sent, resendLoader, "Then run the same command again to send the rest."))
       ui.Note(line);
-  } else if (!sent.answered) {
+  } else if (!sent.answered && !sent.sendStarted) {
     ui.Note("The receiver on " + port + " did not answer; nothing was sent to it.");
+  } else if (!sent.answered) {
+    // A start over after a fault that the receiver never answered.
+    ui.Note("The receiver on " + port +
+            " stopped answering after part was sent. Once it answers again, run the same command "
+            "again to send it all.");
   } else {
     const bool rebooted = ui.AskReboot();
     if (rebooted) Toppy_Reboot(port);

@@ -18,6 +18,7 @@
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
+#include "workspace/flash_settings.h"
 #include "workspace/json_text.h"
 
 namespace tolv::cli {
@@ -62,26 +63,6 @@ Step LoadFormStep(const std::string& arg, const FileForm& form) {
           [&form, arg](Workspace& ws, ConsoleInteraction& ui) { return form.load(ws, arg, ui); }};
 }
 
-std::string Hex4(uint32_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%04X", value);
-  return text;
-}
-
-// Names every bad checksum of the settings and EEPROM that a load brought in.
-// Returns whether there was one.
-bool NoteBadChecksums(const std::string& source, const std::vector<ChecksumCheck>& checks,
-                      const std::string& group, ConsoleInteraction& ui) {
-  bool any = false;
-  for (const ChecksumCheck& check : checks) {
-    if (check.Ok()) continue;
-    ui.Note(source + ": BAD " + group + " " + std::to_string(check.number) + " CRC stored " +
-            Hex4(check.stored) + ", computed " + Hex4(check.computed));
-    any = true;
-  }
-  return any;
-}
-
 // A file whose checksums are bad loads like any other, but the next STD, TFD
 // or flash dump save rewrites them, and the damage would vanish unseen: the
 // load names them as the Flash and EEPROM arrive.
@@ -94,16 +75,8 @@ Step ReportingBadChecksums(Step step) {
     const std::vector<uint8_t> eepromBefore = held(ComponentKind::Eeprom);
     Outcome loaded = load(ws, ui);
     if (loaded.Stops()) return loaded;
-    const std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
-    const std::vector<uint8_t>& eeprom = ws.Image(ComponentKind::Eeprom);
-    bool bad = false;
-    if (ws.Present(ComponentKind::Flash) && flash != flashBefore && ws.sectionTableMatchesFlash)
-      bad |= NoteBadChecksums(
-          source, Flash_CheckSectionChecksums(flash.data(), flash.size(), ws.sectionTable), "section", ui);
-    if (ws.Present(ComponentKind::Eeprom) && eeprom != eepromBefore)
-      bad |=
-          NoteBadChecksums(source, Eeprom_CheckChecksums(eeprom.data(), eeprom.size()), "EEPROM record", ui);
-    if (bad) ui.Note(source + ": saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+    for (const std::string& note : Load_BadChecksumNotes(ws, flashBefore, eepromBefore, source))
+      ui.Note(note);
     return loaded;
   };
   return step;

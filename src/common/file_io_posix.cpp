@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 
@@ -108,10 +110,53 @@ std::string ParentOf(const std::string& path) {
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
-// A name for a hidden file beside target, for mkostemp.
-std::string HiddenNameBeside(const std::string& target, const char* prefix) {
+// A folder name as the saves key it: with its last "/", "./" for none.
+std::string FolderKey(const std::string& folder) {
+  if (folder.empty() || folder == ".") return "./";
+  return folder.back() == '/' ? folder : folder + "/";
+}
+
+// The folders this thread's saves hold open (FolderLock), by their names.
+// A save works relative to the open folder, so that a folder on the way
+// swapped for a link after it was opened is never followed.
+thread_local std::vector<std::pair<std::string, int>> t_openFolders;
+
+// A file within a folder: the open folder and the name in it, or (for a
+// folder no save holds) the working directory and the whole path.
+struct At {
+  int dir = AT_FDCWD;
+  std::string name;
+  const char* c_str() const { return name.c_str(); }
+};
+
+At InFolder(const std::string& path) {
+  const size_t cut = path.rfind('/');
+  const std::string folder = FolderKey(cut == std::string::npos ? std::string() : path.substr(0, cut + 1));
+  for (const auto& [key, fd] : t_openFolders)
+    if (key == folder) return {fd, path.substr(cut == std::string::npos ? 0 : cut + 1)};
+  return {AT_FDCWD, path};
+}
+
+// A new hidden file beside target, created exclusively (never through a
+// link) with mode 0600: its descriptor, its path in name. -1 and errno
+// when it cannot be made.
+int CreateHiddenBeside(const std::string& target, const char* prefix, std::string& name) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::atomic<uint64_t> counter{0};
   const std::string dir = ParentOf(target);
-  return (dir.empty() ? "./" : dir) + prefix + "XXXXXX";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t seed = (static_cast<uint64_t>(::getpid()) << 32) ^ counter.fetch_add(1) ^
+                    static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string suffix;
+    for (int i = 0; i < 6; ++i, seed = seed * 6364136223846793005u + 1442695040888963407u)
+      suffix += kLetters[(seed >> 33) % (sizeof kLetters - 1)];
+    name = (dir.empty() ? "./" : dir) + prefix + suffix;
+    const At at = InFolder(name);
+    const int fd = ::openat(at.dir, at.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 // What the new file takes over from the file it replaces: its permission
@@ -125,7 +170,8 @@ struct Kept {
 
 Kept PropertiesToKeep(const std::string& target) {
   struct stat st {};
-  if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+  const At at = InFolder(target);
+  if (::fstatat(at.dir, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
     return {true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -146,11 +192,11 @@ void ApplyKept(int fd, const Kept& kept, const std::string& path) {
 
 // Creates the temporary file and registers it, with every signal held off
 // in between, so that a cancel either knows the file or finds none.
-int CreateRegistered(std::string& temp, int& slot) {
+int CreateRegistered(const std::string& target, std::string& temp, int& slot) {
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &previous);
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  const int fd = CreateHiddenBeside(target, ".tolv-save-", temp);
   const int error = errno;
   slot = fd >= 0 ? save_detail::Temporaries_Register(temp) : -1;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -266,7 +312,11 @@ std::string ReplacedFile(const std::string& path) {
 
 TargetInfo InspectTarget(const std::string& target) {
   struct stat st {};
-  if (::stat(target.c_str(), &st) != 0) return {};
+  const At at = InFolder(target);
+  // Within a folder a save holds, the name itself: a link there now was
+  // swapped in after the links were followed.
+  const int follow = at.dir == AT_FDCWD ? 0 : AT_SYMLINK_NOFOLLOW;
+  if (::fstatat(at.dir, at.c_str(), &st, follow) != 0) return {};
   TargetInfo info;
   info.exists = true;
   info.folder = S_ISDIR(st.st_mode);
@@ -274,10 +324,9 @@ TargetInfo InspectTarget(const std::string& target) {
   // Protected: nobody may write it (the superuser, whom the system lets
   // write anything, included), or this process may not.
   info.foreignOwner = info.regular && ::geteuid() != 0 && st.st_uid != ::geteuid();
-  info.writeProtected =
-      info.regular &&
-      ((st.st_mode & 0222) == 0 ||
-       (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)));
+  info.writeProtected = info.regular && ((st.st_mode & 0222) == 0 ||
+                                         (::faccessat(at.dir, at.c_str(), W_OK, AT_EACCESS | follow) != 0 &&
+                                          (errno == EACCES || errno == EPERM)));
   return info;
 }
 
@@ -285,8 +334,8 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
                          const std::vector<ByteView>& parts) {
   ThrowIfCanceled(shown);
   const Kept kept = PropertiesToKeep(target);
-  Temporary temp{HiddenNameBeside(target, ".tolv-save-"), -1};
-  Fd fd(CreateRegistered(temp.name, temp.slot));
+  Temporary temp;
+  Fd fd(CreateRegistered(target, temp.name, temp.slot));
   if (fd.get() < 0) Fail("Cannot create file", shown, errno);
   try {
     for (ByteView part : parts) WriteAll(fd.get(), shown, part);
@@ -294,7 +343,7 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
     if (::fsync(fd.get()) != 0) Fail("Cannot write file", shown, errno);
     if (::close(fd.release()) != 0) Fail("Cannot write file", shown, errno);
   } catch (...) {
-    ::unlink(temp.name.c_str());
+    RemoveQuietly(temp.name);
     Temporaries_Unregister(temp.slot);
     throw;
   }
@@ -303,7 +352,8 @@ Temporary WriteTemporary(const std::string& target, const std::string& shown,
 
 // A copy of the old file's bytes and permissions in the new file fd.
 void CopyInto(int fd, const std::string& target, const std::string& shown) {
-  Fd from(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  const At at = InFolder(target);
+  Fd from(::openat(at.dir, at.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat st {};
   if (from.get() < 0 || ::fstat(from.get(), &st) != 0) Fail("Cannot replace file", shown, errno);
   std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
@@ -323,20 +373,33 @@ void CopyInto(int fd, const std::string& target, const std::string& shown) {
 // never goes away.
 std::optional<KeptOld> KeepOld(const std::string& target, const std::string& shown) {
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0) return std::nullopt;
+  const At at = InFolder(target);
+  if (::fstatat(at.dir, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = HiddenNameBeside(target, ".tolv-old-");
-    Fd placeholder(::mkostemp(name.data(), O_CLOEXEC));
+    std::string name;
+    Fd placeholder(CreateHiddenBeside(target, ".tolv-old-", name));
     if (placeholder.get() < 0) Fail("Cannot replace file", shown, errno);
-    ::unlink(name.c_str());
-    if (!g_refuseLinks && ::link(target.c_str(), name.c_str()) == 0) return KeptOld{name, false};
-    if (!g_refuseLinks && errno == EEXIST) continue;
-    Fd copy(::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600));
+    const At kept = InFolder(name);
+    if (g_refuseLinks) {
+      // The placeholder itself becomes the copy.
+      try {
+        CopyInto(placeholder.get(), target, shown);
+      } catch (...) {
+        ::unlinkat(kept.dir, kept.c_str(), 0);
+        throw;
+      }
+      return KeptOld{name, false};
+    }
+    ::unlinkat(kept.dir, kept.c_str(), 0);
+    // linkat does not follow a link that target may have become.
+    if (::linkat(at.dir, at.c_str(), kept.dir, kept.c_str(), 0) == 0) return KeptOld{name, false};
+    if (errno == EEXIST) continue;
+    Fd copy(::openat(kept.dir, kept.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (copy.get() < 0) Fail("Cannot replace file", shown, errno);
     try {
       CopyInto(copy.get(), target, shown);
     } catch (...) {
-      ::unlink(name.c_str());
+      ::unlinkat(kept.dir, kept.c_str(), 0);
       throw;
     }
     return KeptOld{name, false};
@@ -345,14 +408,37 @@ std::optional<KeptOld> KeepOld(const std::string& target, const std::string& sho
 }
 
 void PutInPlace(const std::string& temp, const std::string& target, const std::string& shown) {
-  if (::rename(temp.c_str(), target.c_str()) != 0) Fail("Cannot create file", shown, errno);
+  const At from = InFolder(temp), to = InFolder(target);
+  if (::renameat(from.dir, from.c_str(), to.dir, to.c_str()) != 0) Fail("Cannot create file", shown, errno);
 }
 
 bool RestoreOld(const KeptOld& kept, const std::string& target) noexcept {
-  return ::rename(kept.name.c_str(), target.c_str()) == 0;
+  try {
+    const At from = InFolder(kept.name), to = InFolder(target);
+    return ::renameat(from.dir, from.c_str(), to.dir, to.c_str()) == 0;
+  } catch (...) {
+    return false;
+  }
 }
 
-void RemoveQuietly(const std::string& path) noexcept { ::unlink(path.c_str()); }
+void RemoveQuietly(const std::string& path) noexcept {
+  try {
+    const At at = InFolder(path);
+    ::unlinkat(at.dir, at.c_str(), 0);
+  } catch (...) {
+    ::unlink(path.c_str());
+  }
+}
+
+std::optional<std::vector<uint8_t>> ReadInFolder(const std::string& path) {
+  const At at = InFolder(path);
+  Fd fd(::openat(at.dir, at.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  bytes.resize(ReadAt(fd, path, 0, bytes.data(), bytes.size()));
+  return bytes;
+}
 
 void RemoveForCancel(const char* path) noexcept { ::unlink(path); }
 
@@ -365,26 +451,32 @@ std::optional<std::string> ExistingFileIdentity(const std::string& path) {
 std::string ComparableName(const std::string& name) { return name; }
 
 FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
-  const std::string path = folder.empty() ? "." : folder;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Fd fd(::open(FolderKey(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) Fail("Cannot create file", shown, errno);
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK)
       throw FileError("Cannot save " + Quote(shown) +
                       ": another save into its folder is under way. Nothing was written.");
-    return;  // no locks on this file system
+    break;  // no locks on this file system: the folder is still worked in through fd
   }
   handle_ = fd.release();
+  AddName(folder);
+}
+
+void FolderLock::AddName(const std::string& folder) {
+  t_openFolders.emplace_back(FolderKey(folder), static_cast<int>(handle_));
 }
 
 FolderLock::~FolderLock() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  std::erase_if(t_openFolders, [this](const auto& entry) { return entry.second == handle_; });
+  ::close(static_cast<int>(handle_));
 }
 
 std::optional<std::string> NameIdentity(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+  const At at = InFolder(path);
+  if (::fstatat(at.dir, at.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
   // The type too: a link made at once may get the number of the file it
   // replaced.
   return std::to_string(st.st_mode & S_IFMT) + ":" + std::to_string(st.st_dev) + ":" +

@@ -326,6 +326,17 @@ FolderLock::FolderLock(const std::string& folder, const std::string& shown) {
   handle_ = reinterpret_cast<long long>(file);
 }
 
+void FolderLock::AddName(const std::string&) {}
+
+std::optional<std::vector<uint8_t>> ReadInFolder(const std::string& path) {
+  if (!IsRegularFile(path)) return std::nullopt;
+  try {
+    return ReadFileBytes(path);
+  } catch (const FileError&) {
+    return std::nullopt;
+  }
+}
+
 FolderLock::~FolderLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }

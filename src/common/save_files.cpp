@@ -40,8 +40,15 @@ void Notice(const std::string& text) {
   if (g_notice) g_notice(text);
 }
 
+// The folder part of path with its last separator, empty when none (a ":"
+// or "\\" within a POSIX name is part of the name).
+std::string FolderPart(const std::string& path) {
+  const auto last = std::find_if(path.rbegin(), path.rend(), IsFolderSeparator);
+  return path.substr(0, static_cast<size_t>(path.rend() - last));
+}
+
 std::string FolderOf(const std::string& path) {
-  const std::string dir = DirectoryOf(path);
+  const std::string dir = FolderPart(path);
   return dir.empty() ? "./" : dir;
 }
 
@@ -74,15 +81,9 @@ bool PlainName(const std::string& name) {
 
 // The folder's journal as pairs of file and temporary names (names within
 // the folder); nothing when there is none or it cannot be read.
-std::vector<std::pair<std::string, std::string>> ReadJournal(const std::string& journal) {
+std::vector<std::pair<std::string, std::string>> ReadJournal(const std::vector<uint8_t>& bytes) {
   std::vector<std::pair<std::string, std::string>> entries;
-  std::string text;
-  try {
-    const std::vector<uint8_t> bytes = ReadFileBytes(journal);
-    text.assign(bytes.begin(), bytes.end());
-  } catch (const FileError&) {
-    return entries;
-  }
+  const std::string text(bytes.begin(), bytes.end());
   size_t at = text.find('\n');
   if (at == std::string::npos || text.substr(0, at) != kJournalHead) return entries;
   for (size_t next; (next = text.find('\n', ++at)) != std::string::npos; at = next) {
@@ -110,9 +111,9 @@ std::string Quoted(const std::vector<std::string>& names) {
 // named through Saves_OnNotice.
 void TidyLockedFolder(const std::string& folder) {
   const std::string journal = folder + kJournalName;
-  if (FileExists(journal)) {
+  if (const std::optional<std::vector<uint8_t>> bytes = save_detail::ReadInFolder(journal)) {
     std::vector<std::string> finished;
-    for (const auto& [file, temp] : ReadJournal(journal)) {
+    for (const auto& [file, temp] : ReadJournal(*bytes)) {
       if (!save_detail::NameIdentity(folder + temp)) continue;
       save_detail::PutInPlace(folder + temp, folder + file, folder + file);
       finished.push_back(folder + file);
@@ -146,7 +147,11 @@ class FolderLocks {
     for (size_t i = 0; i < targets.size(); ++i) {
       const std::string folder = FolderOf(targets[i]);
       const std::string identity = save_detail::ExistingFileIdentity(folder).value_or(folder);
-      if (std::find(seen.begin(), seen.end(), identity) != seen.end()) continue;
+      const auto same = std::find(seen.begin(), seen.end(), identity);
+      if (same != seen.end()) {
+        locks_[static_cast<size_t>(same - seen.begin())]->AddName(folder);
+        continue;
+      }
       seen.push_back(identity);
       locks_.push_back(std::make_unique<save_detail::FolderLock>(folder, files[i].path));
       TidyLockedFolder(folder);
@@ -208,8 +213,8 @@ Journal::Journal(const std::vector<std::string>& targets, Temporaries& temps) {
     if (FolderOf(target) != folder) return;
   std::string text = std::string(kJournalHead) + "\n";
   for (size_t i = 0; i < targets.size(); ++i)
-    text += Hex(targets[i].substr(DirectoryOf(targets[i]).size())) + "\t" +
-            Hex(temps.Name(i).substr(DirectoryOf(temps.Name(i)).size())) + "\n";
+    text += Hex(targets[i].substr(FolderPart(targets[i]).size())) + "\t" +
+            Hex(temps.Name(i).substr(FolderPart(temps.Name(i)).size())) + "\n";
   const std::string journal = folder + kJournalName;
   save_detail::Temporary temp = save_detail::WriteTemporary(
       journal, journal, {ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size())});

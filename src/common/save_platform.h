@@ -109,12 +109,23 @@ class FolderLock {
   // another save holds its lock.
   FolderLock(const std::string& folder, const std::string& shown);
   ~FolderLock();
+  // Another name of the same folder, which the save's files may use.
+  void AddName(const std::string& folder);
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
   long long handle_ = -1;
 };
+
+// The bytes of the regular file at path, read without following a link
+// (on POSIX systems relative to the folder a FolderLock holds); nothing when
+// there is none or it cannot be read.
+std::optional<std::vector<uint8_t>> ReadInFolder(const std::string& path);
+
+// While a FolderLock holds a folder, the functions above that take a name in
+// it work on POSIX systems relative to the folder as it was opened, never
+// through a link swapped in for the folder or the name since.
 
 // What is at path itself, a link not followed: its identity, or nothing
 // when no such name exists. Compared just before a file is replaced, so that

@@ -62,10 +62,8 @@ Link::Link(LinkDevices devices)
     : devices_(std::move(devices)),
       clock_(devices_.clock ? devices_.clock : &SystemLinkClock()),
       log_(devices_.nowText),
-      txData_(kLinkBufferSize),
-      // Room for the padding of the longest USB packet to a multiple of 512.
-      txBuf_(Packet_UsbPaddedSize(kLinkBufferSize)),
-      readBuffer_(kLinkBufferSize) {
+      channel_(*clock_, log_),
+      download_(TransferContext{channel_, *clock_, log_, callback_}) {
   if (!devices_.openSerial) devices_.openSerial = Serial_Open;
   if (!devices_.pollUsb) devices_.pollUsb = Link_PollUsb;
 }
@@ -85,15 +83,12 @@ void Link::LogStep(std::string_view operation, std::string_view message) {
 int32_t Link::Open(const std::string& device, CommCallback callback) {
   if (log_.enabled()) LogStep("Comm_Open", "called by main program: Device=" + device);
   // A connection left open would keep the port or the interface claimed.
-  transport_.reset();
+  const bool usb = IsUsbDeviceName(device);
+  channel_.Reset(usb ? kUsbProfile : kSerialProfile);
   callback_ = std::move(callback);
-  serialRx_.Clear();
-  useUsb_ = IsUsbDeviceName(device);
-  globalCancel_ = false;
-  serialFault_ = false;
   usbDiagnostic_.clear();
   openDiagnostic_.clear();
-  return useUsb_ ? OpenUsb() : OpenSerial(device);
+  return usb ? OpenUsb() : OpenSerial(device);
 }
 
 int32_t Link::OpenUsb() {
@@ -101,14 +96,14 @@ int32_t Link::OpenUsb() {
   std::string lastLogged;
   for (;;) {
     Notify(comm_status::kWaitingForUsb, 0);
-    if (globalCancel_) {
+    if (channel_.canceled()) {
       LogStep("Comm_Open", "Exiting due to GlobalCancel");
       return result::kOpenUsbCanceled;
     }
     std::string diagnostic;
     std::unique_ptr<Transport> found = devices_.pollUsb(&diagnostic);
     if (found) {
-      transport_ = std::move(found);
+      channel_.Attach(std::move(found));
       break;
     }
     usbDiagnostic_ = diagnostic;
@@ -125,7 +120,7 @@ int32_t Link::OpenUsb() {
     clock().SleepMs(waited < static_cast<uint64_t>(kUsbFastPollPhaseMs) ? kUsbFastPollMs : kUsbSlowPollMs);
   }
   usbDiagnostic_.clear();
-  LogStep("Comm_Open", "Topfield USB interface enumerated as " + transport_->Description());
+  LogStep("Comm_Open", "Topfield USB interface enumerated as " + channel_.Description());
   Notify(comm_status::kDeviceOpened, 0);
   return result::kOk;
 }
@@ -138,21 +133,21 @@ int32_t Link::OpenSerial(const std::string& device) {
     openDiagnostic_ = diagnostic;
     return result::kOpenSerialFailed;
   }
-  transport_ = std::move(port);
+  channel_.Attach(std::move(port));
   Notify(comm_status::kDeviceOpened, 0);
   return result::kOk;
 }
 
 int32_t Link::Close() {
   LogStep("Comm_Close", "called by main program");
-  transport_.reset();
+  channel_.Close();
   Notify(comm_status::kDeviceClosed, 0);
   return result::kOk;
 }
 
 int32_t Link::Cancel() {
   LogStep("Comm_Cancel", "called by main program");
-  globalCancel_ = true;
+  channel_.Cancel();
   LogStep("Comm_Cancel", "Called by main program");
   Notify(comm_status::kCancelRequested, 0);
   return result::kOk;
@@ -166,7 +161,7 @@ void Link::GetReceiverInfo(int32_t* systemId, uint8_t* info) const {
 void Link::TakeReceiverInfo() {
   // Mode reply: SystemID (BE16), then 32 bytes of receiver information. A
   // shorter reply leaves the missing bytes zero.
-  const auto payload = PayloadHead<2 + kReceiverInfoSize>(rxPacket_);
+  const auto payload = PayloadHead<2 + kReceiverInfoSize>(channel_.rxPacket());
   reportedSystemId_ = static_cast<int32_t>(ReadBE16(payload.data()));
   std::copy(payload.begin() + 2, payload.end(), reportedInfo_.begin());
 }

@@ -2,10 +2,14 @@
 // serial port, the packet dialogue on it and the session operations built from
 // that dialogue.
 //
-// `Link` holds the whole link state (device, buffers, sequence number, cancel
-// flag, callback, log). The program uses one process-wide instance through the
-// Comm_* functions of link/comm.h; tests and tools make their own, with their
-// own devices and clock.
+// `Link` is the session: it opens the device, runs the mode handshakes, the
+// reboot and the end, and holds the callback, the log and what the receiver
+// reported. Its parts: the PacketChannel (link/packet_channel.h: the
+// transport, framing, buffers, cancel flag), the BlockDownload
+// (link/block_download.h, with the ReplyMatcher) and the upload
+// (link/block_upload.h). The program uses one process-wide instance through
+// the Comm_* functions of link/comm.h; tests and tools make their own, with
+// their own devices and clock.
 //
 // Single-threaded: every call, callbacks included, runs on the caller's
 // thread. The callback may call Cancel (and only Cancel) on the same link
@@ -21,63 +25,15 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "link/block_download.h"
 #include "link/link_log.h"
-#include "link/packet.h"
-#include "link/reply_matcher.h"
+#include "link/link_types.h"
+#include "link/packet_channel.h"
+#include "link/transfer_context.h"
 #include "link/transport.h"
 
 namespace tolv {
-
-// Status callback of the link: status 1..9 and a value (see comm_status).
-using CommCallback = std::function<void(uint8_t status, double value)>;
-
-// The statuses the link reports through the callback.
-namespace comm_status {
-inline constexpr uint8_t kWaitingForUsb = 1;  // before every poll for the USB receiver; value 0
-inline constexpr uint8_t kDeviceOpened = 2;   // device open; again on every pass of a serial mode wait
-inline constexpr uint8_t kDownloadMode = 3;   // download mode reached
-inline constexpr uint8_t kUploadMode = 4;     // upload mode reached
-inline constexpr uint8_t kBlockStarted = 5;   // value: the block type
-inline constexpr uint8_t kProgress = 6;       // value: percent done, 0..100
-inline constexpr uint8_t kSessionEnded = 7;
-inline constexpr uint8_t kDeviceClosed = 8;
-inline constexpr uint8_t kCancelRequested = 9;
-}  // namespace comm_status
-
-// Block types of receiver transfers (the component numbers).
-inline constexpr uint8_t kBlockLoader = 0;
-inline constexpr uint8_t kBlockFirmware = 1;
-inline constexpr uint8_t kBlockFlash = 2;
-inline constexpr uint8_t kBlockEeprom = 3;
-inline constexpr uint8_t kBlockDefaults = 4;
-
-// Size of the receiver information that follows the SystemID in a mode reply.
-inline constexpr int32_t kReceiverInfoSize = 32;
-// The work area of a firmware block's expansion: at most 8 MiB expanded.
-inline constexpr int32_t kFirmwareWorkAreaSize = 8388608;
-// An upload is served from an area of this size (the TFD image buffer): the
-// data offered, then zeros. A receiver may ask for fixed pieces that run past
-// the end of the image.
-inline constexpr int32_t kUploadAreaSize = 8388608;
-
-// Without a callback nobody can cancel, so the waits that otherwise last
-// until the receiver answers or the user cancels (the USB receiver wait, the
-// serial mode waits, the upload-mode retries) give up after this long.
-inline constexpr int kUnattendedWaitMs = 10000;
-
-// Monotonic time for the link's time-outs and pauses. Tests substitute a clock
-// that advances only when the fake device waits.
-class LinkClock {
- public:
-  virtual ~LinkClock() = default;
-  virtual uint64_t NowMs() = 0;
-  virtual void SleepMs(int ms) = 0;
-};
-
-// The steady clock of the machine.
-LinkClock& SystemLinkClock();
 
 // How a link reaches its devices. Empty members fall back to the real ones:
 // Serial_Open, Link_PollUsb (the process's USB provider at the time of the
@@ -88,8 +44,6 @@ struct LinkDevices {
   LinkClock* clock = nullptr;
   std::function<std::string()> nowText;  // date and time of the log's opening and closing lines
 };
-
-enum class TransferDirection { Download, Upload };
 
 class Link {
  public:
@@ -126,9 +80,9 @@ class Link {
   // 0; harmless when closed.
   int32_t Close();
 
-  bool isOpen() const { return transport_ != nullptr; }
+  bool isOpen() const { return channel_.isOpen(); }
   LinkClock& clock() { return *clock_; }
-  bool useUsb() const { return useUsb_; }
+  bool useUsb() const { return channel_.profile().usb; }
 
   // Why the last USB poll found the receiver unusable; empty when it was
   // simply absent or was found.
@@ -215,101 +169,37 @@ class Link {
   void Log(std::string_view line) { log_.Log(line); }
   LinkLog& log() { return log_; }
 
-  // --- Packet layer (used by the session operations; public for tests) -------
+  // --- Parts ---------------------------------------------------------------
 
-  // Frames the payload in txData() (payloadSize bytes) with SeqNo and command
-  // and writes it. False on a refused size, time-out, failure or (USB) cancel.
-  bool SendPacket(uint8_t command, int32_t payloadSize);
-
-  // Receives: USB one read of up to 30208 bytes, serial at most one byte.
-  // rxPacket().Command is non-zero when a packet was parsed (its checksum
-  // matched). False when a USB read timed out or failed, or the cancel flag
-  // was set; on a serial line false from the first fault of the port (a
-  // read or a write) until the next Open, after a pause of the read
-  // time-out: a port that failed (an adapter pulled out) brings no reply any
-  // more, so the waits built on this one give up at once.
-  bool WaitForCMD();
-
-  bool SendCMD02();
-  bool SendCMD03();
-  bool SendCMD04(uint32_t startAddress, int32_t nrOfBytes);
-  bool SendCMD05(const uint8_t* source, int32_t nrOfBytes);
-  // As SendCMD05 with the first `available` bytes (0..nrOfBytes) from source
-  // and zeros after them.
-  bool SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes);
-  bool SendCMD06();
-  bool SendCMD07(uint8_t blockType);
-  bool SendCMD0B();
-
-  uint8_t* txData() { return txData_.data(); }
-  const ToppyPacketType& rxPacket() const { return rxPacket_; }
-  uint8_t seqNo() const { return seqNo_; }
-  bool canceled() const { return globalCancel_; }
+  // The packet channel, as the session operations left it (sequence number,
+  // last packet, profile).
+  const PacketChannel& channel() const { return channel_; }
+  bool canceled() const { return channel_.canceled(); }
   TransferDirection transferDirection() const { return transferDirection_; }
-  int32_t serialRxCount() const { return serialRx_.count(); }
 
  private:
   void Notify(uint8_t status, double value);
   void LogStep(std::string_view operation, std::string_view message);
   int32_t OpenUsb();
   int32_t OpenSerial(const std::string& device);
-  bool WaitUsb();
-  bool WaitSerial();
   int32_t ModeHandshake(bool upload);
   int32_t ModeWaitUsb(bool upload);
   int32_t ModeWaitSerial(bool upload);
   void TakeReceiverInfo();
-  void DiscardWaitingInput();
-  int32_t Download(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t DownloadBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size);
-  int32_t RequestBlockSize(uint8_t blockType, uint32_t* blockSize);
-  int32_t WaitBlockSize(bool untilQuiet, bool* taken);
-  bool IsOwnBlockSizeReply();
-  int32_t FetchChunk(uint8_t* buffer, int32_t offset, int32_t remaining, int32_t* received, double percent);
-  void RequestChunk(int32_t offset);
-  int32_t WaitChunkUsb(int32_t offset, double percent);
-  int32_t WaitChunkSerial(int32_t offset, double percent);
-  int32_t ChunkTimedOut(int* timeouts, int32_t offset, double percent);
-  bool IsDataPacket() const;
-  bool IsWantedData();
-  ReplyMatcher::Verdict JudgeDataReply();
-  void LogLearnt(ReplyMatcher::Numbering before, ReplyMatcher::Numbering after, const char* kind);
-  int32_t AwaitReplies(double percent, const std::function<bool()>& done);
-  int32_t AwaitQuietLine(double percent);
-  int32_t ExpandFirmware(uint8_t* buffer, int32_t blockSize, int32_t bufferCapacity, int32_t* expandedSize);
-  int32_t ExpandSections(uint8_t* buffer, int32_t expandedTotal, int32_t* expandedSize);
-  int32_t Upload(const uint8_t* data, int32_t dataSize);
-  int32_t AnswerUploadRequest(const uint8_t* data, int32_t dataSize, int32_t* requestedOffset);
-  int32_t CancelExit();
-  int32_t FinishTransfer(int32_t size);
 
   LinkDevices devices_;
   LinkClock* clock_;
   LinkLog log_;
   CommCallback callback_;
-  std::unique_ptr<Transport> transport_;
-  bool useUsb_ = false;
-  bool globalCancel_ = false;
+  PacketChannel channel_;
+  BlockDownload download_;
   int receiverWaitLimitMs_ = 0;  // see SetReceiverWaitLimit
-  bool serialFault_ = false;     // the serial port reported a fault since Open
-  bool readFault_ = false;       // the last WaitForCMD met a fault of the port or the pipe
-  ReplyMatcher matcher_;         // which replies answer the requests of a download
-  uint64_t bytesReceived_ = 0;   // every byte read since the link was made
-  uint8_t damagedCommand_ = 0;   // command byte of a packet the last WaitForCMD refused for its checksum
-  uint8_t seqNo_ = 0;
   TransferDirection transferDirection_ = TransferDirection::Download;
   int32_t reportedSystemId_ = 0;
   int32_t transferSize_ = 0;
   std::array<uint8_t, kReceiverInfoSize> reportedInfo_{};
   std::string usbDiagnostic_;
   std::string openDiagnostic_;
-  std::vector<uint8_t> txData_;
-  std::vector<uint8_t> txBuf_;
-  // One whole USB transfer as read, and the scratch space into which a
-  // session's stale bytes are drained on either transport.
-  std::vector<uint8_t> readBuffer_;
-  SerialReceiver serialRx_;
-  ToppyPacketType rxPacket_;
 };
 
 }  // namespace tolv

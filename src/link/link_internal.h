@@ -7,18 +7,11 @@
 #include <cstdint>
 #include <string>
 
+#include "link/link_profile.h"
 #include "link/packet.h"
 
 namespace tolv::link_detail {
 
-// A serial read of one byte returns it or, after this long, nothing.
-inline constexpr int kSerialReadTimeoutMs = 50;
-// A serial write of n bytes may take 100 ms per byte plus 1000 ms.
-inline constexpr int kSerialWriteMsPerByte = 100;
-inline constexpr int kSerialWriteBaseMs = 1000;
-// One USB read must complete within 200 ms, one write within 100 ms.
-inline constexpr int kUsbReadTimeoutMs = 200;
-inline constexpr int kUsbWriteTimeoutMs = 100;
 // Pause after the reboot command, so the receiver takes it before the port closes.
 inline constexpr int kRebootPauseMs = 600;
 // Pace of the polls for the USB receiver: a loader may listen only a few
@@ -27,27 +20,14 @@ inline constexpr int kRebootPauseMs = 600;
 inline constexpr int kUsbFastPollMs = 2;
 inline constexpr int kUsbSlowPollMs = 10;
 inline constexpr int kUsbFastPollPhaseMs = 10000;
-// Discarding what waits on the USB pipe before a session: one read of this
-// long finds the pipe empty; at most this many transfers are taken off it.
-inline constexpr int kStaleUsbReadMs = 20;
-inline constexpr int kMaxStaleUsbTransfers = 64;
-
-// Download chunks: one 30208-byte USB read holds a 30000-byte reply; a serial
-// packet carries at most 255 bytes.
-inline constexpr int32_t kUsbChunkSize = 30000;
-inline constexpr int32_t kSerialChunkSize = 255;
-// A serial chunk reply counts as late when the line has been silent this long.
-inline constexpr int kSerialSilenceMs = 300;
+// Discarding what waits on the line before a session: at most this many
+// reads (USB transfers) are taken off it.
+inline constexpr int kMaxStaleReads = 64;
 // The fifth time-out of one chunk ends the transfer.
 inline constexpr int kMaxTimeouts = 5;
 // Requests of one chunk, first and repeated, before the transfer is given up
 // even though bytes keep arriving (a line that never completes a reply).
 inline constexpr int kMaxRequestsPerChunk = 16;
-// Replies that do not come although the line is not silent (stray packets or
-// bytes only): a USB wait gives up after this long, a serial chunk is asked
-// for again.
-inline constexpr int kUsbReplyDeadlineMs = 1000;
-inline constexpr int kSerialChunkDeadlineMs = 2000;
 // The block size, on either transport: each 07 waits this long for its reply;
 // when none came (lost, damaged or late), the line is let fall quiet (a late
 // reply taken meanwhile) and the 07 sent again, up to kBlockSizeRequests 07s.
@@ -58,9 +38,10 @@ inline constexpr int kBlockSizeRequests = 5;
 // not asked for this long.
 inline constexpr int kUploadRequestSilenceMs = 10000;
 // Before the next chunk, replies owed to earlier requests are waited for
-// until the line has been quiet this long: as long as a serial chunk waits
-// for its own reply before its fifth time-out.
-inline constexpr int kOwedReplyQuietMs = kSerialSilenceMs + (kMaxTimeouts - 1) * kSerialReadTimeoutMs;
+// until the line has been quiet this long, on either transport: as long as a
+// serial chunk waits for its own reply before its fifth time-out.
+inline constexpr int kOwedReplyQuietMs =
+    kSerialProfile.silenceMs + (kMaxTimeouts - 1) * kSerialProfile.readTimeoutMs;
 // Callback calls during long waits that otherwise make none.
 inline constexpr int kKeepAliveMs = 250;
 // A line is quiet when nothing has come from the receiver for this long:

@@ -1,4 +1,5 @@
-// Session operations: reboot, the mode handshakes and the end of an exchange.
+// Session operations: reboot, the mode handshakes, the block transfer and the
+// end of an exchange.
 //
 // The handshake differs by transport. On USB the program speaks first (03 for
 // download, 01 for upload) and the receiver answers with command 2. On a
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 
+#include "link/block_upload.h"
 #include "link/link.h"
 #include "link/link_internal.h"
 #include "results/result_codes.h"
@@ -46,30 +48,15 @@ constexpr uint8_t kSerialAnnouncement = 0x01;
 int32_t Link::Reboot() {
   LogStep("Comm_Reboot", "called by main program");
   if (!isOpen()) return result::kRebootNotOpened;
-  DiscardWaitingInput();
-  // A command that never left (a failed write, a cancel) must not pass for a
-  // reboot: the caller tells the user.
-  if (!SendCMD0B()) return result::kRebootNotSent;
-  return result::kOk;
-}
-
-void Link::DiscardWaitingInput() {
   // The reboot starts a new session: what still waits on the line belongs to
   // an earlier one (an announcement of an earlier reboot that nobody read, a
-  // late reply) and must not be taken for this session's. A serial port is
-  // emptied; a USB pipe is read until a read finds nothing.
-  int32_t discarded = 0;
-  for (int i = 0; i < kMaxStaleUsbTransfers; ++i) {
-    const IoResult read = useUsb_ ? transport_->Read(readBuffer_.data(), kUsbReadSize, kStaleUsbReadMs)
-                                  : transport_->Read(readBuffer_.data(), kUsbReadSize, 0);
-    if (read.status != IoResult::Status::Ok || (!useUsb_ && read.byteCount <= 0)) break;
-    discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
-  }
-  if (!useUsb_) transport_->Purge();
-  serialRx_.Clear();
-  bytesReceived_ += static_cast<uint64_t>(discarded);
-  if (discarded > 0)
+  // late reply) and must not be taken for this session's.
+  if (const int32_t discarded = channel_.DiscardWaitingInput(); discarded > 0)
     LogStep("Comm_Reboot", Format("%d bytes left on the line from before discarded", discarded));
+  // A command that never left (a failed write, a cancel) must not pass for a
+  // reboot: the caller tells the user.
+  if (!channel_.SendCMD0B()) return result::kRebootNotSent;
+  return result::kOk;
 }
 
 int32_t Link::DownloadMode() { return ModeHandshake(false); }
@@ -83,12 +70,9 @@ int32_t Link::ModeHandshake(bool upload) {
     LogStep(texts.operation, "exiting because hDevice=0");
     return texts.notOpened;
   }
-  const int32_t waited = useUsb_ ? ModeWaitUsb(upload) : ModeWaitSerial(upload);
+  const int32_t waited = channel_.profile().usb ? ModeWaitUsb(upload) : ModeWaitSerial(upload);
   if (waited != result::kOk) return waited;
-  // A new session, with a loader that has just started: no reply to an
-  // earlier request can come, and how it numbers its replies is learnt anew.
-  // A reply comes within the longest the link waits for one, or never.
-  matcher_.StartSession(static_cast<uint64_t>(useUsb_ ? kUsbReplyDeadlineMs : kSerialChunkDeadlineMs));
+  download_.StartSession();
   LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   Notify(texts.reachedStatus, 0);
   transferDirection_ = upload ? TransferDirection::Upload : TransferDirection::Download;
@@ -101,29 +85,29 @@ int32_t Link::ModeWaitUsb(bool upload) {
     LogStep(texts.operation, "Exiting due to GlobalCancel");
     return texts.canceled;
   };
-  const bool sent = upload ? SendCMD02() : SendCMD03();
+  const bool sent = upload ? channel_.SendCMD02() : channel_.SendCMD03();
   // A send that failed because of a cancel is a cancel, not a time-out: the
   // callers retry time-outs with a new open, which would forget the cancel.
-  if (!sent && globalCancel_) return canceledExit();
+  if (!sent && channel_.canceled()) return canceledExit();
   if (!sent) {
     LogStep(texts.operation, texts.sendFailed);
     return texts.timeout;
   }
   const uint64_t start = clock().NowMs();
   for (;;) {
-    const bool received = WaitForCMD();
-    if (globalCancel_) return canceledExit();
+    const bool received = channel_.WaitForCMD();
+    if (channel_.canceled()) return canceledExit();
     if (!received) {
       LogStep(texts.operation, texts.sendFailed);
       return texts.timeout;
     }
-    if (rxPacket_.Command == kUsbModeReply) break;
-    if (clock().NowMs() - start > static_cast<uint64_t>(kUsbReplyDeadlineMs)) {
+    if (channel_.rxPacket().Command == kUsbModeReply) break;
+    if (clock().NowMs() - start > static_cast<uint64_t>(channel_.profile().replyDeadlineMs)) {
       LogStep(texts.operation, texts.sendFailed);
       return texts.timeout;
     }
   }
-  seqNo_ = rxPacket_.Sequence;
+  channel_.SetSeqNo(channel_.rxPacket().Sequence);
   TakeReceiverInfo();
   if (upload) LogStep(texts.operation, Format("reported SystemID=%d", reportedSystemId_));
   return result::kOk;
@@ -135,8 +119,8 @@ int32_t Link::ModeWaitSerial(bool upload) {
   for (;;) {
     // Every pass reports status 2, which is where the window takes a cancel.
     Notify(comm_status::kDeviceOpened, 0);
-    const bool received = WaitForCMD();
-    if (globalCancel_) {
+    const bool received = channel_.WaitForCMD();
+    if (channel_.canceled()) {
       LogStep(texts.operation, "Exiting due to GlobalCancel");
       return texts.canceled;
     }
@@ -144,7 +128,7 @@ int32_t Link::ModeWaitSerial(bool upload) {
       LogStep(texts.operation, texts.waitFailed);
       return texts.timeout;
     }
-    if (rxPacket_.Command == kSerialAnnouncement) break;
+    if (channel_.rxPacket().Command == kSerialAnnouncement) break;
     const int limit = receiverWaitLimitMs_ > 0 ? receiverWaitLimitMs_ : kUnattendedWaitMs;
     if ((!callback_ || receiverWaitLimitMs_ > 0) && clock().NowMs() - start >= static_cast<uint64_t>(limit)) {
       LogStep(texts.operation, texts.waitFailed);
@@ -152,19 +136,39 @@ int32_t Link::ModeWaitSerial(bool upload) {
     }
   }
   TakeReceiverInfo();
-  seqNo_ = rxPacket_.Sequence;
+  channel_.SetSeqNo(channel_.rxPacket().Sequence);
   if (upload) {
-    SendCMD02();
+    channel_.SendCMD02();
   } else {
-    SendCMD03();
+    channel_.SendCMD03();
   }
   return result::kOk;
+}
+
+int32_t Link::TransferBlock(uint8_t blockType, uint8_t* buffer, int32_t bufferCapacity, int32_t* size) {
+  if (log_.enabled()) LogStep(kTransfer, Format("called by main program: BlockType=%d", blockType));
+  if (!isOpen()) {
+    LogStep(kTransfer, "exiting because hDevice=0");
+    return result::kTransferNotOpened;
+  }
+  transferSize_ = 0;
+  Notify(comm_status::kBlockStarted, blockType);
+  const int32_t capacity = buffer ? std::max(bufferCapacity, 0) : 0;
+  if (transferDirection_ == TransferDirection::Download)
+    return download_.Run(blockType, buffer, capacity, size, &transferSize_);
+  if (*size < 0 || *size > capacity) {
+    LogStep(kTransfer,
+            Format("exiting because the data size %d exceeds the buffer of %d bytes.", *size, capacity));
+    return result::kTransferBlockTooLarge;
+  }
+  transferSize_ = *size;
+  return Upload_Block(TransferContext{channel_, *clock_, log_, callback_}, buffer, *size);
 }
 
 int32_t Link::End() {
   LogStep("Comm_End", "called by main program");
   if (!isOpen()) return result::kEndNotOpened;
-  SendCMD06();
+  channel_.SendCMD06();
   Notify(comm_status::kSessionEnded, 0);
   return result::kOk;
 }

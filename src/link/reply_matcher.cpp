@@ -55,9 +55,11 @@ ReplyMatcher::Verdict ReplyMatcher::OnSizeReply(uint8_t sequence) {
 // --- Chunks ---------------------------------------------------------------------
 
 void ReplyMatcher::Prune(uint64_t nowMs) {
-  // Requests leave the window in the order sent; the chunk under way keeps its own.
+  // Requests leave the window in the order sent; the chunk under way keeps its
+  // own. A request no reply has named may still be answered later than the
+  // window (its receiver was slow, not silent): it stays until a quiet line.
   std::erase_if(live_, [&](const Request& request) {
-    return !Current(request) && nowMs - request.sentMs >= windowMs_;
+    return !Current(request) && !request.mayComeLate && nowMs - request.sentMs >= windowMs_;
   });
 }
 
@@ -94,6 +96,10 @@ void ReplyMatcher::OwedRepliesLost() {
   for (Request& request : live_) request.owed = request.owed && Current(request);
 }
 
+void ReplyMatcher::LateRepliesLost() {
+  for (Request& request : live_) request.mayComeLate = request.mayComeLate && Current(request);
+}
+
 void ReplyMatcher::BeginChunk(int32_t remaining, int32_t limit) {
   ++chunk_;
   chunkOpen_ = true;
@@ -120,7 +126,7 @@ int32_t ReplyMatcher::NextRequestCount(uint64_t nowMs) {
 }
 
 void ReplyMatcher::ChunkRequested(uint8_t sequence, int32_t count, uint64_t nowMs) {
-  live_.push_back({count, sequence, nowMs, chunk_, -1, true});
+  live_.push_back({count, sequence, nowMs, chunk_, -1, true, true});
   ++chunkRequests_;
 }
 
@@ -166,6 +172,7 @@ void ReplyMatcher::LearnFromReply(uint8_t sequence, uint32_t length, int candida
   // The reply names its request: its length is that request's from now on.
   named->replyLength = l;
   named->owed = false;
+  named->mayComeLate = false;
   Learn(&dataNumbering_, sequence == named->sequence);
 }
 

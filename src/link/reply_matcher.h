@@ -26,7 +26,9 @@
 //    expected reply length of a live request, or failing that of a live
 //    request of another chunk. When there is none, the link reads and judges
 //    replies until one is free (the oldest request leaves the window). A
-//    request of the chunk under way stays live while it is.
+//    request of the chunk under way stays live while it is; one that no
+//    reply has named stays live past the window until the line goes quiet,
+//    as a slow receiver may still answer it.
 // 2. Naming. A reply of length L may answer a live request whose reply
 //    length is known to be L (a reply has named it before), or, while that
 //    is unknown, whose count is L, or above L where the receiver may answer
@@ -63,8 +65,8 @@
 // or leave the window (AllRepliesIn), so that requests do not pile up behind
 // a slow receiver.
 //
-// What remains: a reply later than the window (or than the quiet line of
-// rule 4) from a receiver that does not echo; and, while N is unknown, a
+// What remains: a reply later than a quiet line (rule 4, or a wait for a free
+// count) from a receiver that does not echo; and, while N is unknown, a
 // short reply that two live requests of different chunks could have: that one
 // is refused (rule 2), and a chunk that stays ambiguous ends in a time-out.
 //
@@ -109,7 +111,8 @@ class ReplyMatcher {
   // quiet line (rule 4).
   bool StaleRepliesPossible() const { return staleReplies_; }
 
-  // The line has been quiet: no reply to an earlier request can come any more.
+  // The line has been quiet: no reply to an earlier request can come any
+  // more, and every request leaves the window (a chunk under way included).
   void LineWentQuiet();
 
   // --- Block size -------------------------------------------------------------
@@ -133,6 +136,10 @@ class ReplyMatcher {
   // The replies owed are taken as lost (the line went quiet): AllRepliesIn
   // no longer waits for them, though they stay live.
   void OwedRepliesLost();
+
+  // The line has been quiet long past the replies owed: requests that no
+  // reply has named leave at the end of their window, like the others.
+  void LateRepliesLost();
 
   // Starts the next chunk, with `remaining` bytes of the block left (>= 0)
   // and chunks of at most `limit` bytes (> 0).
@@ -174,6 +181,7 @@ class ReplyMatcher {
     uint64_t chunk;
     int32_t replyLength;  // -1 until a reply has named it alone
     bool owed;            // no reply has named it, nor has it been given up
+    bool mayComeLate;     // no reply has named it: it outlives its window
   };
 
   void Prune(uint64_t nowMs);

@@ -288,7 +288,11 @@ void WindowModel::RestoreJob() {
          Restore_LoaderAdvice(result, resend, "Then restore the same backup again to send the rest."))
       lines.push_back(line);
   } else if (!result.answered) {
-    lines.push_back("The receiver on " + request.port + " did not answer; nothing was sent to it.");
+    lines.push_back(result.sendStarted
+                        ? "The receiver on " + request.port +
+                              " stopped answering after part was sent. Once it answers again, "
+                              "restore the same backup again to send it all."
+                        : "The receiver on " + request.port + " did not answer; nothing was sent to it.");
   } else if (result.sendStarted && !result.outcome.IsDone()) {
     lines.push_back("Restore the same backup again to send it all.");
   }

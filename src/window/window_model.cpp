@@ -5,9 +5,11 @@
 
 #include <exception>
 
+#include "common/file_io.h"
 #include "workspace/bin_files.h"
 #include "workspace/commands.h"
 #include "workspace/flash_files.h"
+#include "workspace/flash_settings.h"
 #include "workspace/std_file.h"
 #include "workspace/tfd_files.h"
 
@@ -130,12 +132,40 @@ void WindowModel::RunCommand(CommandId command) {
 // A fresh dialog for the command; a chosen name goes to the format's
 // operation, which reports its own failures; then the display is refreshed,
 // whatever the outcome (a failed TFD import may have taken some blocks). A
-// cancelled dialog changes nothing.
+// cancelled dialog changes nothing. What the save found in the folder (an
+// interrupted set it finished, leftovers it removed) and the wrong settings
+// and EEPROM checksums a load brought in are told afterwards, in one box.
 void WindowModel::RunFileCommand(CommandId command) {
-  const std::string fileName = fileDialogs_.Choose(*DialogRequestFor(command));
+  const FileDialogRequest request = *DialogRequestFor(command);
+  const std::string fileName = fileDialogs_.Choose(request);
   if (fileName.empty()) return;
-  RunFileOperation(command, fileName);
+  auto held = [this](ComponentKind kind) {
+    return workspace_.Present(kind) ? workspace_.Image(kind) : std::vector<uint8_t>();
+  };
+  const std::vector<uint8_t> flashBefore = held(ComponentKind::Flash);
+  const std::vector<uint8_t> eepromBefore = held(ComponentKind::Eeprom);
+  std::vector<std::string> notices;
+  Saves_OnNotice([&notices](const std::string& text) { notices.push_back(text); });
+  Outcome outcome;
+  try {
+    outcome = RunFileOperation(command, fileName);
+  } catch (...) {
+    Saves_OnNotice({});
+    ShowNotices(notices);
+    throw;
+  }
+  Saves_OnNotice({});
+  if (request.kind == FileDialogRequest::Kind::Open && !outcome.Stops())
+    for (std::string& note : Load_BadChecksumNotes(workspace_, flashBefore, eepromBefore, fileName))
+      notices.push_back(std::move(note));
   Status_Refresh();
+  ShowNotices(notices);
+}
+
+void WindowModel::ShowNotices(const std::vector<std::string>& notices) {
+  std::string text;
+  for (const std::string& notice : notices) text += (text.empty() ? "" : "\n") + notice;
+  if (!text.empty()) interaction_.Notice(text);
 }
 
 Outcome WindowModel::RunFileOperation(CommandId command, const std::string& name) {

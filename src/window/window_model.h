@@ -180,6 +180,8 @@ class WindowModel {
   void RunCommand(CommandId command);
   void RunFileCommand(CommandId command);
   Outcome RunFileOperation(CommandId command, const std::string& fileName);
+  // The notices of one command, joined into one box; none shows nothing.
+  void ShowNotices(const std::vector<std::string>& notices);
   Outcome SaveFlashBlocks(const std::string& fileName);
   void Unload(ComponentKind kind);
   // The display follows a workspace command only when it changed something.

@@ -26,35 +26,13 @@ Outcome FlashDump_Load(Workspace& workspace, const std::string& path, UserIntera
   return loaded;
 }
 
-namespace {
-
-// Why the packer refused, and what to do about it: it has no model header for
-// the SystemID, or the settings do not compress into the block.
-std::string PackFailureText(const Workspace& workspace) {
-  const uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
-  std::string text = "PackFlashData failed to pack the data! ";
-  if (Flash_HasModelHeader(systemId) || Workspace_OwnModelHeader(workspace) != nullptr)
-    return text +
-           "The settings do not compress into the block of 131,072 bytes; they do not look like a "
-           "receiver's settings. Load settings taken from a receiver and save again.";
-  if (workspace.systemId == 0)
-    return text +
-           "The SystemID is not set, and the dump's header needs it. Set the receiver's SystemID "
-           "(File, Change SysID; --sysid with tolv) and save again.";
-  return text + "SystemID " + std::to_string(workspace.systemId) +
-         " is not a known model, so there is no header for the dump. Set the receiver's own SystemID "
-         "(File, Change SysID; --sysid with tolv), or load a dump or STD file of that receiver first, "
-         "and save again.";
-}
-
-}  // namespace
-
 Outcome FlashDump_Save(Workspace& workspace, const std::string& path, UserInteraction& ui) {
   Flash_UpdateChecksums(workspace);
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
   if (!PackFlashData(static_cast<uint16_t>(workspace.systemId), workspace.Image(ComponentKind::Flash).data(),
                      packed.data(), Workspace_OwnModelHeader(workspace)))
-    return ShowFailure(ui, PackFailureText(workspace));
+    return ShowFailure(ui,
+                       "PackFlashData failed to pack the data! " + PackFailure_Reason(workspace, "the dump"));
   workspace.packedFlash = packed;
   SaveFileAtomically(path, ByteView(packed));
   return Outcome::Done();

@@ -2,6 +2,7 @@
 #include "workspace/flash_settings.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "flash/checksums.h"
 #include "flash/layout.h"
@@ -142,6 +143,57 @@ const ModelHeader* Workspace_OwnModelHeader(const Workspace& workspace) {
 void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace) {
   if (!workspace.Present(ComponentKind::Flash) && !workspace.Present(ComponentKind::Defaults))
     workspace.keptHeader.reset();
+}
+
+std::string PackFailure_Reason(const Workspace& workspace, const std::string& file) {
+  const uint16_t systemId = static_cast<uint16_t>(workspace.systemId);
+  if (Flash_HasModelHeader(systemId) || Workspace_OwnModelHeader(workspace) != nullptr)
+    return "The settings do not compress into the block of 131,072 bytes; they do not look like a "
+           "receiver's settings. Load settings taken from a receiver and save again.";
+  if (workspace.systemId == 0)
+    return "The SystemID is not set, and " + file +
+           "'s header needs it. Set the receiver's SystemID (File, Change SysID; --sysid with tolv) and save "
+           "again.";
+  return "SystemID " + std::to_string(workspace.systemId) +
+         " is not a known model, so there is no header for " + file +
+         ". Set the receiver's own SystemID (File, Change SysID; --sysid with tolv), or load a dump or STD "
+         "file "
+         "of that receiver first, and save again.";
+}
+
+namespace {
+
+std::string Hex4(uint32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%04X", value);
+  return text;
+}
+
+void AddBadChecks(std::vector<std::string>& notes, const std::string& source,
+                  const std::vector<ChecksumCheck>& checks, const std::string& group) {
+  for (const ChecksumCheck& check : checks) {
+    if (check.Ok()) continue;
+    notes.push_back(source + ": BAD " + group + " " + std::to_string(check.number) + " CRC stored " +
+                    Hex4(check.stored) + ", computed " + Hex4(check.computed));
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> Load_BadChecksumNotes(const Workspace& ws, const std::vector<uint8_t>& flashBefore,
+                                               const std::vector<uint8_t>& eepromBefore,
+                                               const std::string& source) {
+  std::vector<std::string> notes;
+  const std::vector<uint8_t>& flash = ws.Image(ComponentKind::Flash);
+  const std::vector<uint8_t>& eeprom = ws.Image(ComponentKind::Eeprom);
+  if (ws.Present(ComponentKind::Flash) && flash != flashBefore && ws.sectionTableMatchesFlash)
+    AddBadChecks(notes, source, Flash_CheckSectionChecksums(flash.data(), flash.size(), ws.sectionTable),
+                 "section");
+  if (ws.Present(ComponentKind::Eeprom) && eeprom != eepromBefore)
+    AddBadChecks(notes, source, Eeprom_CheckChecksums(eeprom.data(), eeprom.size()), "EEPROM record");
+  if (!notes.empty())
+    notes.push_back(source + ": saving an STD file, a TFD file or a flash dump rewrites these checksums.");
+  return notes;
 }
 
 }  // namespace tolv

@@ -96,6 +96,24 @@ void Workspace_KeepModelHeader(Workspace& workspace, const uint8_t* packed, size
 // precedence inside the packers.
 const ModelHeader* Workspace_OwnModelHeader(const Workspace& workspace);
 
+// What a load that brought in the Flash or the EEPROM tells about them: a
+// line "SOURCE: BAD section 5 CRC stored 0x1234, computed 0x5678" (or "BAD
+// EEPROM record N ...") for each wrong checksum of an image that changed
+// from flashBefore / eepromBefore (empty for one absent before), and then
+// "SOURCE: saving an STD file, a TFD file or a flash dump rewrites these
+// checksums."; nothing when every checksum holds.
+std::vector<std::string> Load_BadChecksumNotes(const Workspace& workspace,
+                                               const std::vector<uint8_t>& flashBefore,
+                                               const std::vector<uint8_t>& eepromBefore,
+                                               const std::string& source);
+
+// Why PackFlashData or PackDefaultsData refused the workspace's settings and
+// what to do, as sentences that follow a packing failure's own text: no model
+// header for the SystemID (not set, or not a known model; file names what
+// needs the header, e.g. "the dump"), or settings that do not compress into
+// the block of 131,072 bytes.
+std::string PackFailure_Reason(const Workspace& workspace, const std::string& file);
+
 // Forgets the kept header once neither the Flash nor the Defaults is present
 // (after a removal): nothing taken in with it is left.
 void Workspace_ForgetModelHeaderIfUnused(Workspace& workspace);

@@ -85,7 +85,7 @@ Outcome STD_Save(Workspace& workspace, const std::string& path, UserInteraction&
   std::vector<uint8_t> packed(kPackedBlockSize, 0);
   if (!PackFlashData(systemId, workspace.Image(ComponentKind::Flash).data(), packed.data(),
                      Workspace_OwnModelHeader(workspace)))
-    return ShowFailure(ui, "Failed to pack.");
+    return ShowFailure(ui, "Failed to pack. " + PackFailure_Reason(workspace, "the STD file"));
   workspace.packedFlash = packed;
   std::array<uint8_t, kStdHeaderSize> header = BuildHeader(systemId, packed.data());
   SaveFileAtomically(outputName,

@@ -57,7 +57,8 @@ Outcome STD_LoadFromBytes(Workspace& workspace, const uint8_t* file, size_t file
 // packs the Flash (low 16 bits of the SystemID) into packedFlash, with the
 // kept model header for a SystemID without a built-in template
 // (Workspace_OwnModelHeader); a system ID without either, or settings that do
-// not fit, show "Failed to pack." and write nothing (failed). The file replaces an existing one only once it
+// not fit, show "Failed to pack." followed by the reason and what to do
+// (PackFailure_Reason) and write nothing (failed). The file replaces an existing one only once it
 // is complete (FileError on failure, the old file intact). Presence flags are not tested (the window offers
 // the save while Flash and EEPROM are present). Done when the file was written.
 Outcome STD_Save(Workspace& workspace, const std::string& path, UserInteraction& ui);

@@ -89,8 +89,10 @@ Outcome ExportPacked(Workspace& workspace, TfdStore& store, ComponentKind kind, 
                               workspace.packedFlash.data(), ownHeader);
   }
   if (!packed) {
-    return ShowFailure(ui, kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data."
-                                                        : "PackFlashData failed to pack the defaults data.");
+    return ShowFailure(ui,
+                       (kind == ComponentKind::Flash ? "PackFlashData failed to pack the flash data. "
+                                                     : "PackFlashData failed to pack the defaults data. ") +
+                           PackFailure_Reason(workspace, "the TFD file"));
   }
   TFD_SetBlock(store, BlockTypeOf(kind), workspace.packedFlash.data(), kPackedBlockSize);
   return Outcome::Done();

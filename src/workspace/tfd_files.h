@@ -63,12 +63,11 @@ std::string TFD_BytesAfterBlocksText(size_t count);
 // the SystemID's low 16 bits into packedFlash, with the kept model header for
 // a SystemID without a built-in template: Workspace_OwnModelHeader). When any block fails (a
 // packing failure shows "PackFlashData failed to pack the flash data." or
-// "PackFlashData failed to pack the defaults data.", each block its own
-// message) nothing is written: an existing file stays as it was. Otherwise
-// the file is written with the SystemID's low 16 bits in its header, also
-// when no component is present; an existing file is replaced only once the
-// new one is complete. A store too large for one file shows the result text
-// and writes nothing.
+// "PackFlashData failed to pack the defaults data.", followed by the reason
+// and what to do (PackFailure_Reason), each block its own message) nothing is written: an existing file stays
+// as it was. Otherwise the file is written with the SystemID's low 16 bits in its header, also when no
+// component is present; an existing file is replaced only once the new one is complete. A store too large for
+// one file shows the result text and writes nothing.
 //
 // Done when the file was written; otherwise failed, with every message
 // shown as its reasons. Throws FileError when the file cannot be written (an

@@ -248,6 +248,56 @@ TEST(FileIoPosixTest, ASecondSaveIntoTheFolderASwappedLinkAndALinkOfAnotherUserA
   EXPECT_EQ(test::ReadBytes(victim), std::vector<uint8_t>{5});
 }
 
+// ":" and "\\" are letters of a name here, not separators of folders.
+TEST(FileIoPosixTest, NamesWithColonsAndBackslashesAreSavedInTheirFolder) {
+  test::TempDir dir;
+  const std::vector<uint8_t> one = {1};
+  for (const char* name : {"a:b.bin", "c\\d.bin"}) {
+    SaveFilesAtomically({{dir.File(name), {one}}, {dir.File(std::string(name) + "2"), {one}}});
+    EXPECT_EQ(test::ReadBytes(dir.File(name)), one) << name;
+  }
+  EXPECT_EQ(HiddenFiles(dir.path()), std::vector<std::string>{});
+}
+
+// The folder of a save swapped for a link to another folder at any point
+// of the save: the save goes on in the folder it opened, and nothing is
+// written, kept or removed through the link.
+TEST(FileIoPosixTest, AFolderSwappedForALinkDuringASaveIsNotWrittenThrough) {
+  namespace fs = std::filesystem;
+  const std::vector<uint8_t> one = {1}, two = {2};
+  for (const char* stage : {"written", "journal", "kept", "replaced"}) {
+    for (bool refuseLinks : {false, true}) {
+      SCOPED_TRACE(std::string(stage) + (refuseLinks ? " copies" : " links"));
+      test::TempDir top;
+      const std::string folder = top.File("out"), moved = top.File("moved"), victim = top.File("victim");
+      fs::create_directory(folder);
+      fs::create_directory(victim);
+      for (const std::string& dir : {folder, victim}) {
+        test::WriteBytes(dir + "/a.bin", {5});
+        test::WriteBytes(dir + "/b.bin", {6});
+      }
+      bool swapped = false;
+      testing::RefuseHardLinks(refuseLinks);
+      testing::OnSaveProgress([&](const char* at, const std::string&) {
+        if (swapped || std::string(at) != stage) return;
+        fs::rename(folder, moved);
+        fs::create_directory_symlink(victim, folder);
+        swapped = true;
+      });
+      SaveFilesAtomically({{folder + "/a.bin", {one}}, {folder + "/b.bin", {two}}});
+      testing::OnSaveProgress({});
+      testing::RefuseHardLinks(false);
+      ASSERT_TRUE(swapped);
+      EXPECT_EQ(test::ReadBytes(moved + "/a.bin"), one);
+      EXPECT_EQ(test::ReadBytes(moved + "/b.bin"), two);
+      EXPECT_EQ(HiddenFiles(moved), std::vector<std::string>{});
+      EXPECT_EQ(test::ReadBytes(victim + "/a.bin"), std::vector<uint8_t>{5});
+      EXPECT_EQ(test::ReadBytes(victim + "/b.bin"), std::vector<uint8_t>{6});
+      EXPECT_EQ(std::distance(fs::directory_iterator(victim), fs::directory_iterator{}), 2);
+    }
+  }
+}
+
 // In the window, a request to end the program during a save still ends it
 // by the signal, but no temporary file stays: one being written is removed
 // at once, and a set being replaced is finished first.

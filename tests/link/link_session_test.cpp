@@ -133,7 +133,7 @@ TEST_F(LinkTest, UsbModeHandshakes) {
   link->GetReceiverInfo(&systemId, info);
   EXPECT_EQ(systemId, 1416);
   EXPECT_EQ(std::vector<uint8_t>(info, info + 32), receiver->info);
-  EXPECT_EQ(link->seqNo(), 0x33);
+  EXPECT_EQ(link->channel().seqNo(), 0x33);
   EXPECT_EQ(statuses.back().first, 3);
   EXPECT_EQ(link->transferDirection(), TransferDirection::Download);
 

@@ -26,6 +26,7 @@ using Numbering = ReplyMatcher::Numbering;
 //   S<n>       the bytes to store of the reply taken
 //   N<n>       the receiver's limit as learnt (0: unknown)
 //   A          the block is abandoned
+//   Q          the line went quiet; L: quiet long past the replies owed
 class Script {
  public:
   explicit Script(ReplyMatcher& m) : m_(m) {}
@@ -56,6 +57,8 @@ class Script {
       case 'S': EXPECT_EQ(std::stoul(arg), m_.storeCount()); break;
       case 'N': EXPECT_EQ(std::stoi(arg), m_.answersAtMost()); break;
       case 'A': m_.AbandonBlock(); break;
+      case 'Q': m_.LineWentQuiet(); break;
+      case 'L': m_.LateRepliesLost(); break;
       default: FAIL() << "no such step";
     }
   }
@@ -119,8 +122,10 @@ const Case kCases[] = {
      "Z B1000 R255 D255:t B745 R254 D100:w D254:t N0"},
     {"a reply shorter than one seen names no request left unanswered",
      "Z B1000 R255 T300 R254 D254:t B746 R253 D253:t S253 D0:w"},
-    {"a reply that may answer another chunk's unanswered request is ambiguous until that leaves",
-     "Z B1000 R255 T300 R254 A Z B1000 R253 D253:a T1700 R255 D255:t"},
+    {"a reply that may answer another chunk's unanswered request is ambiguous until the line is quiet",
+     "Z B1000 R255 T300 R254 A Z B1000 R253 D253:a T1700 R252 D253:a Q R255 D255:t"},
+    {"a request no reply named keeps its count past the window, and its late reply is a duplicate",
+     "Z B1000 R255 T300 R254 D254:t B746 T2500 R253 D255:d D254:d D253:t B493 L R255 D255:t"},
     {"with no count free the chunk waits for the window; its repeats may share its count",
      "Z B3/1 R1 D1:t B2/1 R- T1999 R- T1 R1 T300 R1 D1:t S1"},
     {"an echoing receiver's number refuses a reply, never admits one",

@@ -187,8 +187,13 @@ TEST_F(TfdFilesTest, PackingFailuresAreAllReportedAndWriteNothing) {
   const std::vector<uint8_t> previous = test::RandomBytes(9, 900);
   test::WriteBytes(path, previous);
   EXPECT_FALSE(TFD_Export(ws, *store_, path, ui_));
-  EXPECT_EQ(ui_.Texts(), std::vector<std::string>({"PackFlashData failed to pack the flash data.",
-                                                   "PackFlashData failed to pack the defaults data."}));
+  const std::string reason =
+      " SystemID 416 is not a known model, so there is no header for the TFD file. Set the receiver's own "
+      "SystemID (File, Change SysID; --sysid with tolv), or load a dump or STD file of that receiver first, "
+      "and save again.";
+  EXPECT_EQ(ui_.Texts(),
+            std::vector<std::string>({"PackFlashData failed to pack the flash data." + reason,
+                                      "PackFlashData failed to pack the defaults data." + reason}));
   EXPECT_EQ(test::ReadBytes(path), previous);
   EXPECT_FALSE(TFD_Export(ws, *store_, dir_.File("new.tfd"), ui_));
   EXPECT_FALSE(test::Exists(dir_.File("new.tfd")));

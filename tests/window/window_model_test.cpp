@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/file_io.h"
 #include "flash/layout.h"
 #include "flash/model_list.h"
 #include "test_support.h"
@@ -182,6 +183,43 @@ TEST_F(WindowModelTest, LoadingAnStdFileLightsFlashEepromAndTheSystemId) {
   EXPECT_EQ(reloaded.Image(ComponentKind::Flash), workspace.Image(ComponentKind::Flash));
   EXPECT_EQ(reloaded.Image(ComponentKind::Eeprom), workspace.Image(ComponentKind::Eeprom));
   EXPECT_EQ(reloaded.systemId, 406);
+}
+
+// As tolv notes them: the wrong checksums a load brings in, and a set of
+// files that a killed save left for the next save into the folder to finish.
+TEST_F(WindowModelTest, LoadsNameWrongChecksumsAndSavesNameTheInterruptedSetTheyFinish) {
+  std::vector<uint8_t> eeprom = EepromImage(3);
+  eeprom[0] ^= 0x01;  // record 1 no longer matches its CRC
+  const std::string eepromBin = dir.File("eeprom.bin");
+  WriteBytes(eepromBin, eeprom);
+  dialogs.answers.push_back(eepromBin);
+  model->PickMenuEntry(M::MenuLoadEEPROMBIN);
+  ASSERT_EQ(ui.events().size(), 1u);
+  EXPECT_EQ(ui.events()[0].kind, ScriptedInteraction::Event::Kind::Notice);
+  const std::string& text = ui.events()[0].text;
+  EXPECT_TRUE(text.starts_with(eepromBin + ": BAD EEPROM record 1 CRC stored 0x")) << text;
+  EXPECT_TRUE(text.ends_with("\n" + eepromBin +
+                             ": saving an STD file, a TFD file or a flash dump rewrites these checksums."))
+      << text;
+  // The same file again changes nothing, and says nothing.
+  dialogs.answers.push_back(eepromBin);
+  model->PickMenuEntry(M::MenuLoadEEPROMBIN);
+  EXPECT_EQ(ui.events().size(), 1u);
+
+  // A journal naming one finished temporary: the next save finishes it.
+  const std::string hexName = "6f6c642e62696e";                      // "old.bin"
+  const std::string hexTemp = "2e746f6c762d736176652d414243444546";  // ".tolv-save-ABCDEF"
+  WriteBytes(dir.File(".tolv-save-ABCDEF"), {9, 9});
+  const std::string journal = "tolv set 1\n" + hexName + "\t" + hexTemp + "\n";
+  WriteBytes(dir.File(".tolv-journal"), std::vector<uint8_t>(journal.begin(), journal.end()));
+  dialogs.answers.push_back(dir.File("saved.bin"));
+  model->PickMenuEntry(M::MenuSaveEEPROMBIN);
+  ASSERT_EQ(ui.events().size(), 2u);
+  EXPECT_EQ(ui.events()[1].text, "Finished an interrupted save in \"" + DirectoryOf(dir.File("x")) +
+                                     "\": \"" + dir.File("old.bin") +
+                                     "\" now hold the contents it was writing.");
+  EXPECT_EQ(ReadBytes(dir.File("old.bin")), (std::vector<uint8_t>{9, 9}));
+  EXPECT_EQ(ReadBytes(dir.File("saved.bin")), eeprom);
 }
 
 TEST_F(WindowModelTest, RemovingAComponentAsksAndUnchecksOnlyItsSaveBox) {

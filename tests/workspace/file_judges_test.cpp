@@ -42,11 +42,13 @@ std::vector<uint8_t> StdFile(const Workspace& source) {
 
 uint8_t* Entry(std::vector<uint8_t>& file, int j) { return file.data() + kStdPackedOffset + 64 + 64 * j; }
 
-packed::DirectoryEntry Read(std::vector<uint8_t>& file, int j) {
-  return packed::ReadEntry(Entry(file, j), false);
-}
-void Write(std::vector<uint8_t>& file, int j, packed::DirectoryEntry e) {
-  packed::WriteEntry(Entry(file, j), e, false);
+// A damage that changes one field of directory entry j.
+std::function<void(std::vector<uint8_t>&)> EditEntry(int j, void (*edit)(packed::DirectoryEntry&)) {
+  return [j, edit](std::vector<uint8_t>& file) {
+    packed::DirectoryEntry e = packed::ReadEntry(Entry(file, j), false);
+    edit(e);
+    packed::WriteEntry(Entry(file, j), e, false);
+  };
 }
 
 enum class Verdict { kRefused, kNamed, kSilent };
@@ -64,20 +66,10 @@ TEST(FileJudges, DamagedDirectoriesAreRefusedOrNamedNeverTakenSilently) {
   const DirectoryCase cases[] = {
       {"count lowered (file byte 97)", [](auto& f) { f[97] = 0x20; }, Verdict::kRefused,
        "the directory ends after entry 31, which gives only 262144 of the 393216 bytes"},
-      {"entry unused by offset",
-       [](auto& f) {
-         auto e = Read(f, 5);
-         e.blockOffset = 0;
-         Write(f, 5, e);
-       },
-       Verdict::kNamed, "entry 5 of the directory is unused and was passed over"},
-      {"entry unused by CRC",
-       [](auto& f) {
-         auto e = Read(f, 9);
-         e.blockCrc = 0xFFFF;
-         Write(f, 9, e);
-       },
-       Verdict::kNamed, "entry 9 of the directory is unused"},
+      {"entry unused by offset", EditEntry(5, [](auto& e) { e.blockOffset = 0; }), Verdict::kNamed,
+       "entry 5 of the directory is unused and was passed over"},
+      {"entry unused by CRC", EditEntry(9, [](auto& e) { e.blockCrc = 0xFFFF; }), Verdict::kNamed,
+       "entry 9 of the directory is unused"},
       {"entries swapped", [](auto& f) { std::swap_ranges(Entry(f, 5), Entry(f, 6), Entry(f, 6)); },
        Verdict::kRefused, "entry 6: its block lies below that of entry 5"},
       {"last entry swapped with the first unread",
@@ -85,21 +77,11 @@ TEST(FileJudges, DamagedDirectoriesAreRefusedOrNamedNeverTakenSilently) {
        "entry 48 names a block below that of entry 47"},
       {"entry doubled", [](auto& f) { std::copy_n(Entry(f, 5), 64, Entry(f, 6)); }, Verdict::kNamed,
        "entry 6 names the block of entry 5 again"},
-      {"offset lowered",
-       [](auto& f) {
-         auto e = Read(f, 3);
-         e.blockOffset -= 1024;
-         Write(f, 3, e);
-       },
-       Verdict::kRefused, "UnPackFlashData failed to unpack the flash block"},
+      {"offset lowered", EditEntry(3, [](auto& e) { e.blockOffset -= 1024; }), Verdict::kRefused,
+       "UnPackFlashData failed to unpack the flash block"},
       {"header SystemID 407", [](auto& f) { f[11] = 0x97; }, Verdict::kNamed,
        "model header is that of SystemID 406, not of 407"},
-      {"unused entries past the settings",
-       [](auto& f) {
-         auto e = Read(f, 50);
-         e.blockOffset = 0;
-         Write(f, 50, e);
-       },
+      {"unused entries past the settings", EditEntry(50, [](auto& e) { e.blockOffset = 0; }),
        Verdict::kSilent, ""},
   };
   for (const DirectoryCase& c : cases) {

@@ -142,12 +142,18 @@ TEST(StdSave, PackingFailuresWriteNothingAndKeepAnExistingFile) {
   Workspace noTemplate = test::SettingsWorkspace(kLayoutDvbS, 416, 1);
   Workspace tooBig = test::SettingsWorkspace(kLayoutDvbS, 406, 1);
   tooBig.Image(ComponentKind::Flash) = test::RandomBytes(2, kFlashImageSize);
-  for (Workspace* ws : {&noTemplate, &tooBig}) {
+  const std::pair<Workspace*, const char*> cases[] = {
+      {&noTemplate,
+       "Failed to pack. SystemID 416 is not a known model, so there is no header for the STD file."},
+      {&tooBig, "Failed to pack. The settings do not compress into the block of 131,072 bytes;"}};
+  for (const auto& [ws, text] : cases) {
     const std::vector<uint8_t> packedBefore = ws->packedFlash;
     ScriptedInteraction ui;
     EXPECT_FALSE(STD_Save(*ws, dir.File("x.std"), ui));
     ASSERT_EQ(ui.events().size(), 1u);
-    EXPECT_EQ(ui.events()[0], (ScriptedInteraction::Event{Kind::Information, "Failed to pack."}));
+    EXPECT_EQ(ui.events()[0].kind, Kind::Information);
+    EXPECT_TRUE(ui.events()[0].text.starts_with(text)) << ui.events()[0].text;
+    EXPECT_TRUE(ui.events()[0].text.ends_with("and save again.")) << ui.events()[0].text;
     EXPECT_EQ(test::ReadBytes(dir.File("x.std")), previous);
     EXPECT_EQ(ws->packedFlash, packedBefore);
   }

@@ -1,7 +1,13 @@
 // One case: known images, a form, a damage, the load and its verdict.
 #include <algorithm>
 #include <memory>
+#include <optional>
+#include <tuple>
 
+#include "cli/backup_diff.h"
+#include "cli/backup_folder.h"
+#include "cli/file_forms.h"
+#include "cli/folder_input.h"
 #include "cli/inspect.h"
 #include "common/file_io.h"
 #include "damage_internal.h"
@@ -32,13 +38,26 @@ ComponentKind BinKind(Form form) {
     case Form::kEepromBin: return ComponentKind::Eeprom;
     case Form::kFlashBin: return ComponentKind::Flash;
     case Form::kDefaultsBin: return ComponentKind::Defaults;
+    case Form::kFirmwareBin: return ComponentKind::Firmware;
     default: return ComponentKind::Loader;
   }
 }
 
 bool IsBin(Form form) {
   return form == Form::kEepromBin || form == Form::kFlashBin || form == Form::kDefaultsBin ||
-         form == Form::kLoaderBin;
+         form == Form::kLoaderBin || form == Form::kFirmwareBin;
+}
+
+// A backup folder as "tolv restore", "diff" and "verify" take one: refused
+// unless every file matches SHA256SUMS; then its KIND.bin files, and the
+// SystemID backup.json records.
+Outcome LoadBackupFolder(Workspace& got, const std::string& dir, UserInteraction& ui) {
+  const std::vector<std::string> faults = Backup_Faults(dir);
+  if (!faults.empty()) return ShowFailure(ui, faults.front());
+  for (const cli::FolderFile& file : cli::FolderComponentFiles(dir))
+    if (Outcome loaded = Component_LoadBin(got, file.kind, file.path, ui); loaded.Stops()) return loaded;
+  got.systemId = Backup_ReadRecord(dir).systemId.value_or(0);
+  return Outcome::Done();
 }
 
 Outcome Load(Form form, Workspace& got, const std::string& path, UserInteraction& ui) {
@@ -50,6 +69,7 @@ Outcome Load(Form form, Workspace& got, const std::string& path, UserInteraction
       return TFD_Import(got, *store, path, ui);
     }
     case Form::kBlockFile: return FlashBlock_Load(got, path, ui);
+    case Form::kBackupFolder: return LoadBackupFolder(got, path, ui);
     default: return Component_LoadBin(got, BinKind(form), path, ui);
   }
 }
@@ -84,9 +104,9 @@ bool EepromCovered(size_t at) { return at < 82; }
 // checksum: every byte a TFD block or a packed block carries is; a BIN file's
 // or a flash block file's only where the component has checksums of its own.
 bool Covered(Form form, ComponentKind kind, size_t at) {
-  if (form == Form::kTfd) return true;
+  if (form == Form::kTfd || form == Form::kBackupFolder) return true;
   if ((form == Form::kStd || form == Form::kDump) && kind == ComponentKind::Flash) return true;
-  if (form == Form::kBlockFile || form == Form::kLoaderBin) return false;
+  if (form == Form::kBlockFile || form == Form::kLoaderBin || form == Form::kFirmwareBin) return false;
   switch (kind) {
     case ComponentKind::Eeprom: return EepromCovered(at);
     case ComponentKind::Flash: return SettingsCovered(at);
@@ -115,6 +135,12 @@ std::vector<Compared> ComparedParts(Form form) {
               {ComponentKind::Eeprom, 0},
               {ComponentKind::Defaults, kDefaultsEepromOffset + kEepromImageSize}};
     case Form::kBlockFile: return {{ComponentKind::Flash, 0}};
+    case Form::kBackupFolder:
+      return {{ComponentKind::Loader, 0},
+              {ComponentKind::Firmware, 0},
+              {ComponentKind::Flash, 0},
+              {ComponentKind::Eeprom, 0},
+              {ComponentKind::Defaults, 0}};
     default: return {{BinKind(form), 0}};
   }
 }
@@ -122,11 +148,15 @@ std::vector<Compared> ComparedParts(Form form) {
 // The verdict of a load that said nothing.
 Verdict CompareSilent(Form form, const Workspace& known, const Workspace& got) {
   bool uncovered = false;
-  if ((form == Form::kStd || form == Form::kTfd) && known.systemId != got.systemId) return Verdict::kSilent;
+  if ((form == Form::kStd || form == Form::kTfd || form == Form::kBackupFolder) &&
+      known.systemId != got.systemId)
+    return Verdict::kSilent;
   for (const Compared& part : ComparedParts(form)) {
     const std::vector<uint8_t>& a = known.Image(part.kind);
     const std::vector<uint8_t>& b = got.Image(part.kind);
-    if (!got.Present(part.kind) || a.size() != b.size()) return Verdict::kSilent;
+    if (!got.Present(part.kind)) return Verdict::kSilent;
+    // A firmware has no fixed size and no checksum: nothing tells its length.
+    if (a.size() != b.size()) return form == Form::kFirmwareBin ? Verdict::kUncovered : Verdict::kSilent;
     const size_t n = part.bytes ? std::min(part.bytes, a.size()) : a.size();
     for (size_t i = 0; i < n; ++i) {
       if (a[i] == b[i]) continue;
@@ -139,8 +169,9 @@ Verdict CompareSilent(Form form, const Workspace& known, const Workspace& got) {
 
 // What "tolv info" and "tolv verify" make of the file, against the load.
 void Inspect(Form form, const std::string& path, CaseResult& result) {
-  const cli::FileReport report =
-      IsBin(form) ? cli::InspectComponentBin(path, BinKind(form)) : cli::InspectFile(path);
+  const cli::FileReport report = IsBin(form)                   ? cli::InspectComponentBin(path, BinKind(form))
+                                 : form == Form::kBackupFolder ? cli::InspectBackupFolder(path)
+                                                               : cli::InspectFile(path);
   bool agrees = true;
   if (result.verdict == Verdict::kRefused) agrees = !report.Readable();
   if (result.verdict == Verdict::kNamed) agrees = report.Readable() && !report.AllOk();
@@ -153,6 +184,129 @@ void Inspect(Form form, const std::string& path, CaseResult& result) {
       "form " + report.form + ", " + std::to_string(report.BadChecksumCount()) + " bad checksums";
 }
 
+// Whether "tolv diff" of known and got names exactly the bytes that differ,
+// against a plain count of them (a byte one image lacks differs).
+void CheckDiff(const Workspace& known, const Workspace& got, CaseResult& result) {
+  const BackupDiff diff = Backups_Compare(known, got);
+  std::string says;
+  if (diff.systemIdA != known.systemId || diff.systemIdB != got.systemId) says += "SystemIDs | ";
+  for (ComponentKind kind : kAllComponents) {
+    const ComponentDiff& c = diff.components[static_cast<size_t>(kind)];
+    if (c.sizeA.has_value() != known.Present(kind) || c.sizeB.has_value() != got.Present(kind)) {
+      says += ComponentName(kind) + std::string(" presence | ");
+      continue;
+    }
+    if (!c.InBoth()) continue;
+    const std::vector<uint8_t>& a = known.Image(kind);
+    const std::vector<uint8_t>& b = got.Image(kind);
+    uint64_t differing = 0;
+    std::optional<uint64_t> first;
+    for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+      if (i < a.size() && i < b.size() && a[i] == b[i]) continue;
+      ++differing;
+      if (!first) first = i;
+    }
+    if (differing != c.bytes.differing || first != c.bytes.first)
+      says += ComponentName(kind) + (" " + std::to_string(differing) + " bytes differ, diff says ") +
+              std::to_string(c.bytes.differing) + " | ";
+  }
+  result.diffAgrees = says.empty();
+  result.diffSays = says;
+}
+
+Form FormOfExtension(const std::string& extension) {
+  return extension == "std" ? Form::kStd : extension == "dmp" ? Form::kDump : Form::kTfd;
+}
+
+// Whether the converted images equal the loaded ones where the form carries
+// them; "" when they do, else what differs.
+std::string ConvertDifference(const Workspace& got, const Workspace& back, const std::vector<Compared>& parts,
+                              bool carriesId) {
+  if (carriesId && static_cast<uint16_t>(got.systemId) != static_cast<uint16_t>(back.systemId))
+    return "SystemID " + std::to_string(back.systemId);
+  for (const Compared& part : parts) {
+    if (!got.Present(part.kind)) continue;
+    const std::vector<uint8_t>& a = got.Image(part.kind);
+    const std::vector<uint8_t>& b = back.Image(part.kind);
+    if (!back.Present(part.kind)) return std::string(ComponentName(part.kind)) + " missing";
+    const size_t n = part.bytes ? std::min(part.bytes, a.size()) : a.size();
+    if (b.size() < n || !std::equal(a.begin(), a.begin() + static_cast<ptrdiff_t>(n), b.begin()))
+      return std::string(ComponentName(part.kind)) + " differs";
+  }
+  return "";
+}
+
+// "tolv convert" of the loaded images into a form drawn at random (STD, dump,
+// TFD, or a BIN file of a component they hold) and the file read again:
+// equal, or the save refused, or the difference named. A reload refused, or a
+// difference nothing names, is a fault.
+void Convert(Random& random, Workspace& got, const std::string& dir, CaseResult& result) {
+  const std::vector<cli::FileForm>& forms = cli::FileForms();
+  const size_t pick = random.Below(forms.size() + 1);
+  auto back = std::make_unique<Workspace>();
+  RecordingInteraction saveUi, loadUi;
+  Outcome reloaded;
+  std::vector<Compared> parts;
+  bool carriesId = false;
+  std::string written = dir + "/convert-";
+  if (pick < forms.size()) {
+    const cli::FileForm& form = forms[pick];
+    if (!form.save || !form.load || (form.saveRefusal && form.saveRefusal(got))) return;
+    written += std::string("out.") + form.extension;
+    if (form.save(got, written, saveUi).Stops()) return;
+    if (form.outputName) written = form.outputName(written);
+    reloaded = form.load(*back, written, loadUi);
+    parts = ComparedParts(FormOfExtension(form.extension));
+    carriesId = FormOfExtension(form.extension) != Form::kDump;
+  } else {
+    std::vector<ComponentKind> held;
+    for (ComponentKind kind : kAllComponents)
+      if (got.Present(kind)) held.push_back(kind);
+    if (held.empty()) return;
+    const ComponentKind kind = held[random.Below(held.size())];
+    written += "out.bin";
+    Component_SaveBin(got, kind, written);
+    reloaded = Component_LoadBin(*back, kind, written, loadUi);
+    parts = {{kind, 0}};
+  }
+  if (reloaded.Stops()) {
+    result.convertAgrees = false;
+    result.convertSays = "the converted " + written + " was refused: " + loadUi.said;
+    return;
+  }
+  NameBadChecksums(*back, loadUi);
+  const std::string difference = ConvertDifference(got, *back, parts, carriesId);
+  if (!difference.empty() && loadUi.said.empty()) {
+    result.convertAgrees = false;
+    result.convertSays = "the converted " + written + " differs silently: " + difference;
+  }
+}
+
+// A "Firmware.dat": no checksum covers any of it, so a damage is at worst
+// uncovered; the parse must never fail or read beyond the file.
+void RunModelListCase(const Workspace& known, const std::vector<uint8_t>& bytes, CaseResult& result) {
+  const ModelList list = ModelList::Parse(bytes);
+  const std::vector<ModelList::Model> models = KnownModels(known);
+  const bool equal = list.size() == models.size() &&
+                     std::equal(models.begin(), models.end(), list.models().begin(), [](auto& a, auto& b) {
+                       return a.systemId == b.systemId && a.name == b.name;
+                     });
+  result.verdict = equal ? Verdict::kEqual : Verdict::kUncovered;
+}
+
+// The file of a written form that the damage goes to, and the form its
+// bytes are damaged as: a backup folder's file drawn at random.
+std::pair<std::string, Form> DamagedFile(Random& random, Form form, const std::string& path) {
+  if (form != Form::kBackupFolder) return {path, form};
+  static const std::pair<const char*, Form> kFiles[] = {
+      {"backup.tfd", Form::kTfd},           {"loader.bin", Form::kLoaderBin},
+      {"firmware.bin", Form::kFirmwareBin}, {"flash.bin", Form::kFlashBin},
+      {"eeprom.bin", Form::kEepromBin},     {"defaults.bin", Form::kDefaultsBin},
+      {"backup.json", Form::kLoaderBin},    {"SHA256SUMS", Form::kLoaderBin}};
+  const auto& [name, as] = kFiles[random.Below(std::size(kFiles))];
+  return {path + "/" + name, as};
+}
+
 }  // namespace
 
 CaseResult RunCase(uint64_t seed, const std::string& dir) {
@@ -162,15 +316,22 @@ CaseResult RunCase(uint64_t seed, const std::string& dir) {
   auto known = std::make_unique<Workspace>();
   MakeKnown(random, *known);
   std::vector<uint8_t> bytes;
-  std::string path;
+  std::string path, file;
   do {
     result.form = static_cast<Form>(random.Below(static_cast<uint64_t>(Form::kCount)));
     result.damage = static_cast<Damage>(random.Below(static_cast<uint64_t>(Damage::kCount)));
     path = WriteForm(result.form, *known, dir);
-    bytes = ReadFileBytes(path);
-    result.where = ApplyDamage(random, result.form, result.damage, bytes);
+    Form as;
+    std::tie(file, as) = DamagedFile(random, result.form, path);
+    bytes = ReadFileBytes(file);
+    result.where = ApplyDamage(random, as, result.damage, bytes);
   } while (result.where.empty());
-  SaveFileAtomically(path, ByteView(bytes));
+  if (file != path) result.where = file.substr(path.size() + 1) + ": " + result.where;
+  SaveFileAtomically(file, ByteView(bytes));
+  if (result.form == Form::kModelList) {
+    RunModelListCase(*known, bytes, result);
+    return result;
+  }
   // A flash block file goes into the settings it came from.
   auto got = std::make_unique<Workspace>();
   if (result.form == Form::kBlockFile) *got = *known;
@@ -186,12 +347,16 @@ CaseResult RunCase(uint64_t seed, const std::string& dir) {
     result.verdict = CompareSilent(result.form, *known, *got);
   }
   Inspect(result.form, path, result);
+  if (outcome.Stops()) return result;
+  CheckDiff(*known, *got, result);
+  Convert(random, *got, dir, result);
   return result;
 }
 
 const char* FormName(Form form) {
-  static const char* const kNames[] = {"STD",       "dump",         "TFD",        "EEPROM BIN",
-                                       "Flash BIN", "Defaults BIN", "Loader BIN", "flash block file"};
+  static const char* const kNames[] = {"STD",          "dump",         "TFD",          "EEPROM BIN",
+                                       "Flash BIN",    "Defaults BIN", "Loader BIN",   "flash block file",
+                                       "Firmware BIN", "Firmware.dat", "backup folder"};
   return kNames[static_cast<size_t>(form)];
 }
 

@@ -2,8 +2,13 @@
 #include "damage_internal.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
+#include "cli/backup_folder.h"
+#include "codec/crc16.h"
+#include "common/file_io.h"
+#include "common/utf8_path.h"
 #include "flash/checksums.h"
 #include "flash/layout.h"
 #include "flash/packing.h"
@@ -77,6 +82,27 @@ void MakeKnown(Random& random, Workspace& known) {
                                        static_cast<uint16_t>(known.systemId)};
 }
 
+std::vector<ModelList::Model> KnownModels(const Workspace& known) {
+  std::vector<ModelList::Model> models = {{1416, "TF5000PVR"}, {21031, "TF6000F"}};
+  models.push_back({static_cast<uint16_t>(known.systemId), "Model " + std::to_string(known.systemId)});
+  return models;
+}
+
+// Big-endian: a 20-byte header counting the 348-byte model records (ID at
+// 0, name at 4) and the 72-byte records of the second table.
+std::vector<uint8_t> ModelListBytes(const std::vector<ModelList::Model>& models) {
+  constexpr size_t kHeader = 20, kRecord = 348, kSecond = 72, kSecondCount = 2;
+  std::vector<uint8_t> bytes(kHeader + models.size() * kRecord + kSecondCount * kSecond, 0);
+  WriteBE16(bytes.data() + 14, static_cast<uint32_t>(models.size()));
+  WriteBE16(bytes.data() + 18, kSecondCount);
+  for (size_t i = 0; i < models.size(); ++i) {
+    uint8_t* record = bytes.data() + kHeader + i * kRecord;
+    WriteBE16(record, models[i].systemId);
+    std::copy(models[i].name.begin(), models[i].name.end(), record + 4);
+  }
+  return bytes;
+}
+
 std::string WriteForm(Form form, const Workspace& known, const std::string& dir) {
   Workspace copy = known;
   SilentInteraction ui;
@@ -101,6 +127,18 @@ std::string WriteForm(Form form, const Workspace& known, const std::string& dir)
     case Form::kLoaderBin:
       Component_SaveBin(copy, ComponentKind::Loader, base + "-loader.bin");
       return base + "-loader.bin";
+    case Form::kFirmwareBin:
+      Component_SaveBin(copy, ComponentKind::Firmware, base + "-firmware.bin");
+      return base + "-firmware.bin";
+    case Form::kModelList:
+      SaveFileAtomically(dir + "/Firmware.dat", ByteView(ModelListBytes(KnownModels(known))));
+      return dir + "/Firmware.dat";
+    case Form::kBackupFolder: {
+      // A backup folder must not exist before it is written.
+      std::filesystem::remove_all(PathFromUtf8(dir + "/backup"));
+      Backup_Write(copy, dir + "/backup", BackupOrigin{"USB", 1765000000}, ui);
+      return dir + "/backup";
+    }
     case Form::kBlockFile:
     case Form::kCount: break;
   }

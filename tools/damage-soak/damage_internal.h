@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "damage_soak.h"
+#include "flash/model_list.h"
 #include "workspace/workspace.h"
 
 namespace tolv::damage {
@@ -35,6 +36,11 @@ void MakeKnown(Random& random, Workspace& known);
 
 // Writes known in form to dir with the project's savers; returns the path.
 std::string WriteForm(Form form, const Workspace& known, const std::string& dir);
+
+// The models of the known "Firmware.dat" of a case (the known SystemID's
+// among them), and the file's bytes.
+std::vector<ModelList::Model> KnownModels(const Workspace& known);
+std::vector<uint8_t> ModelListBytes(const std::vector<ModelList::Model>& models);
 
 // Applies damage to the bytes of a file of form; returns what it changed, or
 // "" when the damage does not apply to the form (the case is then drawn again).

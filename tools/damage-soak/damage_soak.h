@@ -19,6 +19,9 @@ enum class Form : uint8_t {
   kDefaultsBin,
   kLoaderBin,
   kBlockFile,
+  kFirmwareBin,
+  kModelList,     // "Firmware.dat"
+  kBackupFolder,  // what "tolv backup" writes; one of its files damaged
   kCount
 };
 
@@ -60,6 +63,15 @@ struct CaseResult {
   bool inspectAgrees = true;
   std::string inspectSays;  // what they said when they disagree
   std::string loadSaid;     // the load's words
+  // What a convert of the loaded images makes of them (written in another
+  // form and read again): equal, refused or named, never a silent
+  // difference. Unset when nothing was loaded or the form has no saver.
+  bool convertAgrees = true;
+  std::string convertSays;
+  // Whether "tolv diff" of the known and the loaded images names exactly the
+  // bytes that differ.
+  bool diffAgrees = true;
+  std::string diffSays;
 };
 
 // Runs the case of seed in folder dir (which must exist; its files are

@@ -23,14 +23,18 @@ constexpr const char* kUsage =
     "usage: tolv-damage-soak [--cases N] [--seed S] [--replay SEED] [--dir DIR] [--verbose]\n"
     "\n"
     "Writes files of every form (STD, flash dump, TFD, BIN files, flash block\n"
-    "files) with the project's savers from images whose bytes it knows, damages\n"
+    "files, Firmware.dat, backup folders) with the project's savers from images\n"
+    "whose bytes it knows, damages\n"
     "them (flips, cuts, extensions, directory entries unused, moved, swapped,\n"
     "doubled, the entry count, chunk sizes with every CRC recomputed, the\n"
     "SystemID), loads them again and classes each case: refused, named, equal\n"
     "to the known image, uncovered (differs only in bytes no checksum covers),\n"
     "or silent (bytes a checksum covers differ and nothing was said). It also\n"
     "checks that \"tolv info\" and \"tolv verify\" judge each file as the load\n"
-    "did. Case i has the seed S + i; --replay runs one case again.\n"
+    "did, that \"tolv diff\" names exactly the bytes that differ from the known\n"
+    "images, and that a convert of what was loaded (written as STD, dump, TFD\n"
+    "or BIN and read again) is equal, refused or named. Case i has the seed\n"
+    "S + i; --replay runs one case again.\n"
     "\n"
     "Exit status: 0 when no case is silent and every judgement agrees, 1\n"
     "otherwise, 2 for a wrong command line.\n";
@@ -73,6 +77,8 @@ void PrintCase(const CaseResult& r, const char* what) {
               FormName(r.form), DamageName(r.damage), r.where.c_str(), VerdictName(r.verdict),
               r.loadSaid.empty() ? "" : "; load said: ", r.loadSaid.c_str());
   if (!r.inspectAgrees) std::printf("  info/verify: %s\n", r.inspectSays.c_str());
+  if (!r.diffAgrees) std::printf("  diff: %s\n", r.diffSays.c_str());
+  if (!r.convertAgrees) std::printf("  convert: %s\n", r.convertSays.c_str());
 }
 
 using Row = std::array<uint64_t, static_cast<size_t>(Verdict::kCount)>;
@@ -101,22 +107,26 @@ int main(int argc, char** argv) {
     forms.push_back({FormName(static_cast<Form>(f)), {}});
   for (int d = 0; d < static_cast<int>(Damage::kCount); ++d)
     damages.push_back({DamageName(static_cast<Damage>(d)), {}});
-  uint64_t silent = 0, disagree = 0;
+  uint64_t silent = 0, disagree = 0, diffWrong = 0, convertWrong = 0;
   for (uint64_t i = 0; i < options.cases; ++i) {
     const CaseResult r = tolv::damage::RunCase(options.seed + i, dir.string());
     forms[static_cast<size_t>(r.form)].second[static_cast<size_t>(r.verdict)]++;
     damages[static_cast<size_t>(r.damage)].second[static_cast<size_t>(r.verdict)]++;
-    const bool bad = r.verdict == Verdict::kSilent || !r.inspectAgrees;
+    const bool bad = r.verdict == Verdict::kSilent || !r.inspectAgrees || !r.diffAgrees || !r.convertAgrees;
     silent += r.verdict == Verdict::kSilent;
     disagree += !r.inspectAgrees;
+    diffWrong += !r.diffAgrees;
+    convertWrong += !r.convertAgrees;
     if (bad || options.verbose || options.replay) PrintCase(r, bad ? "FAULT" : "case");
   }
   if (options.dir.empty()) fs::remove_all(dir);
   std::printf(
-      "\n%llu cases from seed %llu: %llu silent differences, %llu where info/verify disagree with the load\n",
+      "\n%llu cases from seed %llu: %llu silent differences, %llu where info/verify disagree with the load,"
+      " %llu where diff misnames a difference, %llu converts that changed the images silently\n",
       static_cast<unsigned long long>(options.cases), static_cast<unsigned long long>(options.seed),
-      static_cast<unsigned long long>(silent), static_cast<unsigned long long>(disagree));
+      static_cast<unsigned long long>(silent), static_cast<unsigned long long>(disagree),
+      static_cast<unsigned long long>(diffWrong), static_cast<unsigned long long>(convertWrong));
   PrintTable("form", forms);
   PrintTable("damage", damages);
-  return silent == 0 && disagree == 0 ? 0 : 1;
+  return silent == 0 && disagree == 0 && diffWrong == 0 && convertWrong == 0 ? 0 : 1;
 }

@@ -18,6 +18,12 @@ constexpr int kLoader = 0, kFirmware = 1, kSettings = 2, kEeprom = 3, kDefaults 
 constexpr double kUnpacedPtyRate = 1.0e6;
 constexpr double kUsbRate = 4.0e6;
 constexpr size_t kMaxFirmware = 600000;
+// A download never has two requests of one count within the reply window
+// (2 s on a serial line, 1 s on USB), and a serial chunk is at most 255 bytes:
+// at most 255 + 254 + ... + 1 bytes a window, however fast the line. Each
+// block's size request waits for the window of the one before.
+constexpr double kSerialDownloadRate = 255.0 * 256.0 / 2.0 / 2.0;
+constexpr double kSerialWindowSeconds = 2.0, kUsbWindowSeconds = 1.0;
 
 // A component's bytes on the wire, about: packed blocks are full size, the
 // firmware and an upload's TFD image shrink by what compresses.
@@ -142,7 +148,12 @@ double ExpectedSeconds(const RunPlan& plan) {
   double seconds = usb ? 1.5 : 1.2;  // programs, reboot, mode handshake
   double wire = 0;
   for (int part : plan.parts) wire += WireBytes(part, plan);
-  seconds += wire / LineRate(plan) + plan.packets * (usb ? 0.003 : 0.002);
+  double rate = LineRate(plan);
+  if (plan.direction == Direction::Download) {
+    if (!usb) rate = std::min(rate, kSerialDownloadRate);
+    seconds += static_cast<double>(plan.parts.size()) * (usb ? kUsbWindowSeconds : kSerialWindowSeconds);
+  }
+  seconds += wire / rate + plan.packets * (usb ? 0.003 : 0.002);
   const FaultPlan& f = plan.faults;
   const double faults = plan.packets / 100.0;
   seconds += faults * ((f.drop + f.corrupt) * 2.0 + f.late * (f.lateMs / 1000.0 + 1.0) + f.slow * 0.06 +

@@ -5,11 +5,16 @@
 
 #include <sys/types.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tolv::soak {
+
+// Held while a process is forked, and by whoever opens a file that must not
+// leak into a child before it executes its program (a save's folder lock).
+std::mutex& ForkMutex();
 
 class SoakProcess {
  public:

@@ -31,6 +31,11 @@ namespace {
 
 }  // namespace
 
+std::mutex& ForkMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 SoakProcess::SoakProcess(const std::vector<std::string>& argv, const std::string& cwd,
                          const std::string& outPath, const std::string& errPath) {
   std::vector<char*> args;
@@ -46,8 +51,12 @@ SoakProcess::SoakProcess(const std::vector<std::string>& argv, const std::string
     out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (out < 0) throw std::runtime_error(outPath + ": " + std::strerror(errno));
   }
-  pid_ = fork();
-  if (pid_ == 0) BecomeProgram(args.data(), cwd.c_str(), out, errPath.c_str());
+  {
+    std::lock_guard lock(ForkMutex());
+    pid_ = fork();
+    // The child never returns from it, nor releases the lock.
+    if (pid_ == 0) BecomeProgram(args.data(), cwd.c_str(), out, errPath.c_str());
+  }
   close(out);
   if (pid_ < 0) {
     if (pipeFds[0] >= 0) close(pipeFds[0]);

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -30,8 +31,12 @@ Contents ReadContents(const std::string& path) {
   return {true, ReadFileBytes(path)};
 }
 
+// Inputs go into a run's own new folder: written plainly, without the
+// library's folder lock (see ForkMutex).
 void Write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  SaveFileAtomically(path, ByteView(bytes));
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 std::string FolderName(const RunPlan& plan, int index) {
@@ -46,7 +51,11 @@ std::string FolderName(const RunPlan& plan, int index) {
 // Returns the outputs' contents before the run.
 std::map<int, Contents> PrepareFolder(const RunPlan& plan, const RunBytes& bytes, const std::string& folder) {
   for (const char* sub : {"seed", "dump", "out", "inputs"}) fs::create_directories(folder + "/" + sub);
-  sim::Memory_Dump(bytes.start, folder + "/seed");
+  {
+    // Its saves lock the folder: no child may be forked holding that lock.
+    std::lock_guard lock(ForkMutex());
+    sim::Memory_Dump(bytes.start, folder + "/seed");
+  }
   std::map<int, Contents> before;
   SoakRandom random(plan.seed ^ 0x01D0F11E5ull);
   for (const auto& [part, file] : bytes.files) {
@@ -65,6 +74,11 @@ std::map<int, Contents> PrepareFolder(const RunPlan& plan, const RunBytes& bytes
 
 // Runs the transfer: tolv on the emulator's pseudo-terminal, or under the
 // emulator on its USB bus. Fills end and status of facts; tolv's seconds.
+std::string FileText(const std::string& path) {
+  const Contents contents = ReadContents(path);
+  return std::string(contents.bytes.begin(), contents.bytes.end());
+}
+
 class Driver {
  public:
   Driver(const RunPlan& plan, const SoakSetup& setup, std::string folder)
@@ -107,8 +121,11 @@ class Driver {
     const std::vector<std::string> tolv = Tolv("USB");
     argv.insert(argv.end(), tolv.begin(), tolv.end());
     const double seconds = Watch(argv, /*group=*/true, facts);
-    // The emulator ends with tolv and gives its status, 128 + N for signal N.
-    if (facts.end == RunFacts::End::kExited && facts.status > 128 && facts.status < 128 + 65) {
+    // The emulator ends with tolv and gives its status, 128 + N for signal N,
+    // which it then says (tolv itself exits 130 after a Ctrl-C).
+    if (facts.end == RunFacts::End::kExited && facts.status > 128 && facts.status < 128 + 65 &&
+        FileText(folder_ + "/tolv.err").find("toppy-sim: the command was ended by signal") !=
+            std::string::npos) {
       facts.end = RunFacts::End::kSignalled;
       facts.status -= 128;
     }
@@ -170,11 +187,6 @@ class Driver {
 constexpr int kSerialChunkPatienceMs = 500;
 constexpr int kUsbChunkPatienceMs = 1000;
 
-std::string FileText(const std::string& path) {
-  const Contents contents = ReadContents(path);
-  return std::string(contents.bytes.begin(), contents.bytes.end());
-}
-
 // The cause of a clear failure, from the emulator's events (on USB its
 // standard error is tolv's), the Ctrl-C sent and tolv's last words.
 FailureCause CauseOf(const RunPlan& plan, const std::string& folder, bool ctrlC) {
@@ -184,9 +196,9 @@ FailureCause CauseOf(const RunPlan& plan, const std::string& folder, bool ctrlC)
   evidence.cablePulled = events.find("cable pulled") != std::string::npos;
   evidence.interrupted = ctrlC;
   const int patience = plan.transport == Transport::Usb ? kUsbChunkPatienceMs : kSerialChunkPatienceMs;
-  evidence.silentPastTimeout = plan.direction == Direction::Download && plan.faults.late > 0 &&
-                               plan.faults.lateMs > patience &&
-                               tolvErr.find("Timeout while waiting or a response") != std::string::npos;
+  evidence.silentPastTimeout =
+      plan.direction == Direction::Download && plan.faults.late > 0 && plan.faults.lateMs > patience &&
+      tolvErr.find("the receiver stopped answering (code 2403)") != std::string::npos;
   return ClassifyFailure(evidence);
 }
 

@@ -77,7 +77,13 @@ int WaitForCommand(pid_t pid, const volatile sig_atomic_t& stopSignal) {
   for (;;) {
     int status = 0;
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (done == pid && WIFEXITED(status)) return WEXITSTATUS(status);
+    // Said, so that a status of 130 from a command that took a Ctrl-C and
+    // ended by itself is not taken for one killed by the signal.
+    if (done == pid) {
+      std::fprintf(stderr, "toppy-sim: the command was ended by signal %d\n", WTERMSIG(status));
+      return 128 + WTERMSIG(status);
+    }
     if (done < 0 && errno != EINTR) return 127;
     const int signal = stopSignal;
     if (signal != 0 && signal != SIGINT && !passedOn) {

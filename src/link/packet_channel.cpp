@@ -1,9 +1,10 @@
 // Sending and receiving single packets, and the commands the program sends.
 
+#include "link/packet_channel.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "link/link.h"
 #include "link/link_internal.h"
 
 namespace tolv {
@@ -18,40 +19,66 @@ constexpr uint8_t kEndCommand = 0x06;
 
 }  // namespace
 
-bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
+PacketChannel::PacketChannel(LinkClock& clock, LinkLog& log)
+    : clock_(clock),
+      log_(log),
+      txData_(kLinkBufferSize),
+      // Room for the padding of the longest USB packet to a multiple of 512.
+      txBuf_(Packet_UsbPaddedSize(kLinkBufferSize)),
+      readBuffer_(kLinkBufferSize) {}
+
+void PacketChannel::Reset(const LinkProfile& profile) {
+  // A connection left open would keep the port or the interface claimed.
+  transport_.reset();
+  profile_ = &profile;
+  serialRx_.Clear();
+  canceled_ = false;
+  serialFault_ = false;
+}
+
+void PacketChannel::LogStep(std::string_view operation, std::string_view message) {
+  if (log_.enabled()) log_.Log(LinkLog_StepLine(operation, message));
+}
+
+bool PacketChannel::SendPacket(uint8_t command, int32_t payloadSize) {
   if (!transport_) return false;
   uint8_t* tx = txBuf_.data();
   const int32_t packetSize =
-      useUsb_ ? Packet_FrameUsb(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize)
-              : Packet_FrameSerial(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize);
+      profile_->usb ? Packet_FrameUsb(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize)
+                    : Packet_FrameSerial(seqNo_, command, txData_.data(), payloadSize, tx, kLinkBufferSize);
   if (packetSize < 0) {
     LogStep(kSendPacket, Format("Packet with %d data bytes refused: too long", payloadSize));
     return false;
   }
-  if (!useUsb_) {
-    if (log_.enabled()) LogStep(kSendPacket, "Sending serial data: " + LinkLog_HexDump(tx, packetSize));
-    // The port's write time-out: 100 ms per byte plus 1000 ms.
-    const IoResult written =
-        transport_->Write(tx, packetSize, kSerialWriteMsPerByte * packetSize + kSerialWriteBaseMs);
-    log_.Dump(tx, written.byteCount);
-    if (written.status != IoResult::Status::Ok) {
-      LogStep(kSendPacket, "WriteFile on serial port failed.");
-      serialFault_ = serialFault_ || written.status == IoResult::Status::Fault;
-      return false;
-    }
-    return true;
+  return profile_->usb ? SendUsb(command, tx, packetSize) : SendSerial(tx, packetSize);
+}
+
+bool PacketChannel::SendSerial(uint8_t* tx, int32_t packetSize) {
+  if (log_.enabled()) LogStep(kSendPacket, "Sending serial data: " + LinkLog_HexDump(tx, packetSize));
+  const IoResult written =
+      transport_->Write(tx, packetSize, profile_->writeMsPerByte * packetSize + profile_->writeBaseMs);
+  log_.Dump(tx, written.byteCount);
+  if (written.status != IoResult::Status::Ok) {
+    LogStep(kSendPacket, "WriteFile on serial port failed.");
+    serialFault_ = serialFault_ || written.status == IoResult::Status::Fault;
+    return false;
   }
+  return true;
+}
+
+bool PacketChannel::SendUsb(uint8_t command, uint8_t* tx, int32_t packetSize) {
   if (log_.enabled()) LogStep(kSendPacket, "Sending USB data: " + LinkLog_HexDump(tx, packetSize));
   // A USB packet goes out padded with zeros to a multiple of 512 bytes.
   const int32_t paddedSize = Packet_UsbPaddedSize(packetSize);
   std::fill(tx + packetSize, tx + paddedSize, uint8_t{0});
   // The end of the session goes out after a cancel too, as on a serial line:
   // without it the receiver stays in its loader session.
-  if (globalCancel_ && command != kEndCommand) {
+  if (canceled_ && command != kEndCommand) {
     LogStep(kSendPacket, "Exiting due to GlobalCancel");
     return false;
   }
-  const IoResult written = transport_->Write(tx, paddedSize, kUsbWriteTimeoutMs);
+  const IoResult written =
+      transport_->Write(tx, paddedSize, profile_->writeMsPerByte * paddedSize + profile_->writeBaseMs);
   log_.Dump(tx, paddedSize);
   if (written.status == IoResult::Status::Timeout) {
     LogStep(kSendPacket, "WriteFile on USB interface timed out.");
@@ -64,20 +91,20 @@ bool Link::SendPacket(uint8_t command, int32_t payloadSize) {
   return true;
 }
 
-bool Link::WaitForCMD() {
+bool PacketChannel::WaitForCMD() {
   rxPacket_.Command = 0;
   damagedCommand_ = 0;
   readFault_ = false;
-  if (globalCancel_) {
+  if (canceled_) {
     LogStep(kWaitForCmd, "Exiting due to GlobalCancel");
     return false;
   }
   if (!transport_) return false;
-  return useUsb_ ? WaitUsb() : WaitSerial();
+  return profile_->usb ? WaitUsb() : WaitSerial();
 }
 
-bool Link::WaitUsb() {
-  const IoResult read = transport_->Read(readBuffer_.data(), kUsbReadSize, kUsbReadTimeoutMs);
+bool PacketChannel::WaitUsb() {
+  const IoResult read = transport_->Read(readBuffer_.data(), profile_->readSize, profile_->readTimeoutMs);
   if (read.status == IoResult::Status::Timeout) {
     LogStep(kWaitForCmd, "ReadFile on USB interface timed out.");
     return false;
@@ -87,7 +114,7 @@ bool Link::WaitUsb() {
     readFault_ = true;
     return false;
   }
-  const int32_t byteCount = std::clamp(read.byteCount, 0, kUsbReadSize);
+  const int32_t byteCount = std::clamp(read.byteCount, 0, profile_->readSize);
   bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(readBuffer_.data(), byteCount);
   switch (Packet_ParseUsb(readBuffer_.data(), byteCount, rxPacket_)) {
@@ -115,7 +142,7 @@ bool Link::WaitUsb() {
   return true;
 }
 
-bool Link::WaitSerial() {
+bool PacketChannel::WaitSerial() {
   const int32_t dropped = serialRx_.MakeRoom();
   if (dropped > 0)
     LogStep(kWaitForCmd, Format("Receive buffer full: %d bytes without a packet dropped", dropped));
@@ -124,19 +151,19 @@ bool Link::WaitSerial() {
   // callers which retry (the mode waits with a new Open) keep a modest pace.
   if (serialFault_) {
     readFault_ = true;
-    clock().SleepMs(kSerialReadTimeoutMs);
+    clock_.SleepMs(profile_->readTimeoutMs);
     return false;
   }
   uint8_t* slot = serialRx_.WritePointer();
-  const IoResult read = transport_->Read(slot, 1, kSerialReadTimeoutMs);
+  const IoResult read = transport_->Read(slot, profile_->readSize, profile_->readTimeoutMs);
   if (read.status == IoResult::Status::Fault) {
     LogStep(kWaitForCmd, "ReadFile on serial port failed.");
     serialFault_ = true;
     readFault_ = true;
-    clock().SleepMs(kSerialReadTimeoutMs);
+    clock_.SleepMs(profile_->readTimeoutMs);
     return false;
   }
-  const int32_t byteCount = std::clamp(read.byteCount, 0, 1);
+  const int32_t byteCount = std::clamp(read.byteCount, 0, profile_->readSize);
   if (byteCount == 0) return true;
   bytesReceived_ += static_cast<uint64_t>(byteCount);
   log_.Dump(slot, byteCount);
@@ -160,21 +187,42 @@ bool Link::WaitSerial() {
   return true;
 }
 
+// --- The line ------------------------------------------------------------------
+
+int32_t PacketChannel::DiscardWaitingInput() {
+  // A serial port is emptied; a USB pipe is read until a read finds nothing.
+  int32_t discarded = 0;
+  for (int i = 0; i < kMaxStaleReads; ++i) {
+    const IoResult read = transport_->Read(readBuffer_.data(), kUsbReadSize, profile_->staleReadMs);
+    if (read.status != IoResult::Status::Ok || (profile_->purgeable && read.byteCount <= 0)) break;
+    discarded += std::clamp(read.byteCount, 0, kUsbReadSize);
+  }
+  if (profile_->purgeable) transport_->Purge();
+  serialRx_.Clear();
+  bytesReceived_ += static_cast<uint64_t>(discarded);
+  return discarded;
+}
+
+void PacketChannel::PurgeForRequest() {
+  if (profile_->purgeable && transport_) transport_->Purge();
+  serialRx_.Clear();
+}
+
 // --- Commands ---------------------------------------------------------------
 // 02 upload mode (code 1 on USB), 03 download mode, 04 data request,
 // 05 data, 06 end of the exchange, 07 block selection, 0B reboot.
 
-bool Link::SendCMD02() {
+bool PacketChannel::SendCMD02() {
   LogStep("SendCMD02", "called by TolvWrap");
-  return SendPacket(useUsb_ ? 0x01 : 0x02, 0);
+  return SendPacket(profile_->uploadModeCommand, 0);
 }
 
-bool Link::SendCMD03() {
+bool PacketChannel::SendCMD03() {
   LogStep("SendCMD03", "called by TolvWrap");
   return SendPacket(0x03, 0);
 }
 
-bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
+bool PacketChannel::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
   if (log_.enabled())
     LogStep("SendCMD04",
             Format("called by TolvWrap: StartAddress=%4.4X, NrOfBytes=%d", startAddress, nrOfBytes));
@@ -182,7 +230,7 @@ bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
   uint8_t* p = txData_.data();
   int32_t n = 0;
   // Count: 16 bits on USB, 8 bits on a serial line; then the 24-bit start address.
-  if (useUsb_) p[n++] = static_cast<uint8_t>(nrOfBytes >> 8);
+  if (profile_->requestCountBytes == 2) p[n++] = static_cast<uint8_t>(nrOfBytes >> 8);
   p[n++] = static_cast<uint8_t>(nrOfBytes);
   p[n++] = static_cast<uint8_t>(startAddress >> 16);
   p[n++] = static_cast<uint8_t>(startAddress >> 8);
@@ -190,11 +238,11 @@ bool Link::SendCMD04(uint32_t startAddress, int32_t nrOfBytes) {
   return SendPacket(0x04, n);
 }
 
-bool Link::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
+bool PacketChannel::SendCMD05(const uint8_t* source, int32_t nrOfBytes) {
   return SendCMD05Padded(source, nrOfBytes, nrOfBytes);
 }
 
-bool Link::SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes) {
+bool PacketChannel::SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrOfBytes) {
   if (log_.enabled()) LogStep("SendCMD05", Format("called by TolvWrap: NrOfBytes=%d", nrOfBytes));
   // A size no packet can carry is not copied; SendPacket refuses it.
   if (nrOfBytes > 0 && nrOfBytes <= kUsbMaxPayload) {
@@ -205,23 +253,23 @@ bool Link::SendCMD05Padded(const uint8_t* source, int32_t available, int32_t nrO
   return SendPacket(0x05, nrOfBytes);
 }
 
-bool Link::SendCMD06() {
+bool PacketChannel::SendCMD06() {
   LogStep("SendCMD06", "called by TolvWrap");
   ++seqNo_;
   return SendPacket(0x06, 0);
 }
 
-bool Link::SendCMD07(uint8_t blockType) {
+bool PacketChannel::SendCMD07(uint8_t blockType) {
   LogStep("SendCMD07", "called by TolvWrap");
   ++seqNo_;
   txData_[0] = blockType;
   return SendPacket(0x07, 1);
 }
 
-bool Link::SendCMD0B() {
+bool PacketChannel::SendCMD0B() {
   LogStep("SendCMD0B", "called by TolvWrap");
   const bool sent = SendPacket(0x0B, 0);
-  clock().SleepMs(kRebootPauseMs);
+  clock_.SleepMs(kRebootPauseMs);
   return sent;
 }
 

@@ -2,7 +2,6 @@
 // checked before it is called complete.
 #include <ctime>
 
-#include "cli/backup_folder.h"
 #include "cli/cli_command.h"
 #include "cli/output_check.h"
 #include "cli/send_verify.h"
@@ -11,6 +10,8 @@
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
 #include "results/result_codes.h"
+#include "workspace/backup_folder.h"
+#include "workspace/backup_jobs.h"
 
 namespace tolv::cli {
 namespace {
@@ -24,9 +25,7 @@ struct BackupArgs {
 
 BackupArgs ParseBackupArgs(const std::vector<std::string>& args) {
   BackupArgs parsed;
-  parsed.request.selection = ParseOnlyList("loader,firmware,flash,eeprom,defaults", false);
-  parsed.request.reportFailures = false;  // the final lines say it
-  parsed.request.readLoaderTwice = true;  // it has no checksum: two reads must agree
+  parsed.request = Backup_Request("", false);
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -70,28 +69,15 @@ Outcome TargetUsable(const BackupArgs& parsed, ConsoleInteraction& ui) {
   return ReportFailure(ui, "tolv backup: " + fault + ". Nothing was fetched.");
 }
 
-// The first component that did not arrive, with why.
-std::string MissingText(const DownloadReport& report) {
-  if (report.modeResult != 0) return "the receiver did not answer";
-  for (const BlockOutcome& block : report.blocks) {
-    if (block.readsDiffer) return "the Loader is not trustworthy: " + block.failure;
-    if (!block.stored)
-      return std::string(ComponentName(block.kind)) + " did not arrive (" + Send_PlainText(block.failure) +
-             ")";
-  }
-  return "not every component arrived";
-}
-
 // Writes the folder once everything arrived; done when it is complete.
 Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const DownloadReport& report,
                    TransferConsole& ui) {
   if (report.outcome.IsCancelled()) {
-    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
-    ui.Note(kNoBackup);
-    return Outcome::Cancelled(kNoBackup);
+    ui.Note(kNoBackupCancelled);
+    return Outcome::Cancelled(kNoBackupCancelled);
   }
   if (!report.outcome) {
-    const std::string text = "No backup was made: " + MissingText(report) + ".";
+    const std::string text = "No backup was made: " + Backup_MissingText(report, Send_PlainText) + ".";
     ui.Failure(text + (report.modeResult != 0 ? ""
                                               : " \"tolv download --port " + parsed.request.port +
                                                     " -o DIR/\" saves what arrives."));
@@ -104,31 +90,25 @@ Outcome MakeBackup(const BackupArgs& parsed, const Workspace& workspace, const D
   std::string named = dir;
   while (named.size() > 1 && IsFolderSeparator(named.back())) named.pop_back();
   for (const std::string& leftover : Backup_RemoveLeftovers(DirectoryOf(named)))
-    ui.Note("Removed \"" + leftover + "\", left by a backup that did not end.");
+    ui.Note(Backup_LeftoverText(leftover));
   // Ctrl-C or a request to end while the folder is built removes it.
   SaveInterruptGuard interrupt;
   try {
     const int count = Backup_Write(workspace, dir, {parsed.request.port, taken}, ui);
-    ui.Note("Backup complete: " + dir + " (" + std::to_string(count) + " components, verified)");
+    ui.Note(Backup_CompleteText(dir, count));
     return Outcome::Done();
   } catch (const SaveCanceled&) {
-    constexpr const char* kNoBackup = "Cancelled; no backup was made.";
-    ui.Note(kNoBackup);
-    return Outcome::Cancelled(kNoBackup);
+    ui.Note(kNoBackupCancelled);
+    return Outcome::Cancelled(kNoBackupCancelled);
   } catch (const FileError& error) {
-    return ReportFailure(
-        ui, "No backup was made: " + std::string(error.what()) + ". Nothing was left in \"" + dir + "\".");
+    return ReportFailure(ui, Backup_FailedText(error.what(), dir));
   }
 }
 
 int RunBackup(const std::vector<std::string>& args) {
   const BackupArgs parsed = ParseBackupArgs(args);
   ProgressDisplay display(stderr, StderrIsTerminal());
-  std::vector<int64_t> job;
-  for (ComponentKind kind : kAllComponents)
-    if (parsed.request.selection[static_cast<size_t>(kind)]) job.push_back(Transfer_WireSize(kind));
-  job.insert(job.begin() + 1, Transfer_WireSize(ComponentKind::Loader));  // read twice
-  display.SetJob(job);
+  display.SetJob(Backup_JobBlocks());
   display.SetWaitsForLoader(true);
   TransferConsole ui({.reboot = parsed.reboot}, display);
   if (const Outcome usable = TargetUsable(parsed, ui); usable.Stops()) return ExitStatus(usable);

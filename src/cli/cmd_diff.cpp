@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "cli/backup_diff.h"
-#include "cli/backup_folder.h"
 #include "cli/cli_command.h"
 #include "cli/folder_input.h"
 #include "cli/steps.h"
 #include "common/file_io.h"
 #include "flash/model_list.h"
+#include "workspace/backup_folder.h"
 
 namespace tolv::cli {
 namespace {

@@ -6,12 +6,12 @@
 #include <set>
 
 #include "cli/cli_command.h"
-#include "cli/json_text.h"
 #include "cli/steps.h"
 #include "common/utf8_path.h"
 #include "flash/model_list.h"
 #include "flash/packing.h"
 #include "workspace/commands.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 namespace {

@@ -3,7 +3,6 @@
 // request.
 #include <chrono>
 
-#include "cli/backup_folder.h"
 #include "cli/cli_command.h"
 #include "cli/send_verify.h"
 #include "cli/steps.h"
@@ -15,6 +14,7 @@
 #include "link/comm.h"
 #include "link/tfd_upload.h"
 #include "results/result_codes.h"
+#include "workspace/backup_folder.h"
 
 namespace tolv::cli {
 namespace {
@@ -138,24 +138,17 @@ Outcome BackupsIntact(const RestoreArgs& parsed, ConsoleInteraction& ui) {
 void ShowPlan(Workspace& workspace, const UploadRequest& request, bool verify, ConsoleInteraction& ui) {
   ui.Note(std::string(request.dryRun ? "Dry run: nothing will be sent. " : "") +
           "Restore to the receiver on " + request.port + ":");
-  const ComponentBytes shares = Transfer_UploadShares(workspace, request.selection);
-  double sending = kSessionSeconds;
-  double checking = kSessionSeconds;
-  for (ComponentKind kind : kAllComponents) {
-    const size_t k = static_cast<size_t>(kind);
-    if (!request.selection[k]) continue;
-    const double seconds = Send_UploadSeconds(shares[k], request.port);
-    sending += seconds;
-    checking += Send_ReadBackSeconds(kind, shares[k], request.port);
+  const RestorePlan plan = Restore_Plan(workspace, request.selection, request.port);
+  for (const RestorePlanLine& item : plan.lines) {
     char line[96];
-    std::snprintf(line, sizeof line, "  %-10s %9zu bytes  about %s to send", ComponentName(kind),
-                  workspace.Image(kind).size(), Send_DurationText(seconds).c_str());
+    std::snprintf(line, sizeof line, "  %-10s %9zu bytes  about %s to send", ComponentName(item.kind),
+                  item.bytes, Send_DurationText(item.seconds).c_str());
     ui.Note(line);
   }
   ui.Note("  made for SystemID " + ModelText(workspace.systemId));
   if (request.dryRun) return;
-  ui.Note("About " + Send_DurationText(sending) + " in all with the reboot" +
-          (verify ? "; reading it back to compare adds about " + Send_DurationText(checking) +
+  ui.Note("About " + Send_DurationText(plan.sendSeconds) + " in all with the reboot" +
+          (verify ? "; reading it back to compare adds about " + Send_DurationText(plan.readBackSeconds) +
                         " (--no-verify skips it)."
                   : "; not read back (--no-verify)."));
 }

@@ -3,8 +3,8 @@
 
 #include "cli/cli_command.h"
 #include "cli/inspect.h"
-#include "cli/json_text.h"
 #include "cli/steps.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 

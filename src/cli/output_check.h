@@ -7,16 +7,10 @@
 #include <vector>
 
 #include "cli/steps.h"
+#include "workspace/folder_check.h"
 #include "workspace/workspace.h"
 
 namespace tolv::cli {
-
-// Why a file cannot be written into folder ("" is the current folder), or an
-// empty text when it can: the folder must exist, be a folder and take a new
-// file (tried by creating and removing one). With mayCreate a folder that
-// does not exist yet passes when its nearest existing parent does. Reads the
-// file system only; leaves nothing behind.
-std::string Folder_WriteFault(const std::string& folder, bool mayCreate);
 
 // Checks every output step (StepRole::kOutput; others are skipped) against
 // expected, a workspace in which exactly the components that will be there

@@ -2,10 +2,7 @@
 #include "cli/send_verify.h"
 
 #include <algorithm>
-#include <cmath>
 
-#include "cli/backup_diff.h"
-#include "cli/backup_folder.h"
 #include "cli/steps.h"
 #include "cli/upload_plan.h"
 #include "flash/model_list.h"
@@ -15,12 +12,6 @@
 
 namespace tolv::cli {
 namespace {
-
-std::string NameList(const std::vector<ComponentKind>& kinds) {
-  std::string list;
-  for (ComponentKind kind : kinds) list += (list.empty() ? "" : ", ") + std::string(ComponentName(kind));
-  return list;
-}
 
 bool Has(const std::vector<ComponentKind>& kinds, ComponentKind kind) {
   return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
@@ -44,38 +35,12 @@ TransferHooks NamingReceiver(TransferHooks hooks, ProgressDisplay& display) {
   return hooks;
 }
 
-// The components sent that a receiver gives back: all but the Background.
-ComponentSelection ReadableSelection(const std::vector<ComponentKind>& sent) {
-  ComponentSelection selection{};
-  for (ComponentKind kind : sent)
-    if (kind != ComponentKind::Background) selection[static_cast<size_t>(kind)] = true;
-  return selection;
-}
-
-// How one component read back differs from what was sent; empty when it
-// does not. The Flash and the Defaults are compared unpacked, as far as
-// their packed form brings them back (ReadBack_ComparedBytes).
-std::string Difference(const Workspace& sent, const Workspace& read, const BlockOutcome& block) {
-  const ComponentKind kind = block.kind;
-  const std::string name = ComponentName(kind);
-  if (!block.stored) return name + " could not be read back (" + block.failure + ")";
-  const std::vector<uint8_t>& a = sent.Image(kind);
-  const std::vector<uint8_t>& b = read.Image(kind);
-  const uint64_t end =
-      a.size() == b.size() ? ReadBack_ComparedBytes(kind, a.size()) : std::max(a.size(), b.size());
-  const BytesDiff diff = CompareBytes(a, b, 0, end);
-  if (diff.Same()) return {};
-  return name + " (" + std::to_string(diff.differing) +
-         (diff.differing == 1 ? " byte differs" : " bytes differ") + ", the first at offset " +
-         std::to_string(diff.first.value_or(0)) + ")";
-}
-
 // Reads back what was sent and compares it; says the verdict and sorts the
 // sent components into result.checked and result.unchecked.
 Outcome ReadBackAndCompare(const SendOptions& options, const std::string& port, const Workspace& sent,
                            const UploadReport& report, ProgressDisplay& display, TransferConsole& ui,
                            SendResult& result) {
-  const DownloadRequest request{port, ReadableSelection(report.sent), options.log, false};
+  const DownloadRequest request{port, ReadBack_Selection(report.sent), options.log, false};
   ui.Note("Reading back what was sent to compare it.");
   auto read = std::make_unique<Workspace>();
   ReceiverWait wait(request.port, options.timeoutSeconds, comm_status::kDownloadMode);
@@ -92,21 +57,9 @@ Outcome ReadBackAndCompare(const SendOptions& options, const std::string& port, 
     ui.Failure("Not verified: " + why);
     return Outcome::Failed("Not verified: " + why, FailureCause::kNotReached);
   }
-  std::string differ;
-  for (const BlockOutcome& block : back.blocks) {
-    const std::string difference = Difference(sent, *read, block);
-    if (!difference.empty()) {
-      differ += (differ.empty() ? "" : "; ") + difference;
-      if (block.kind == ComponentKind::Loader)
-        result.loader = block.stored ? LoaderFate::kWrong : LoaderFate::kUnknown;
-      continue;
-    }
-    result.checked.push_back(block.kind);
-    std::erase(result.unchecked, block.kind);
-    if (block.kind == ComponentKind::Loader) result.loader = LoaderFate::kVerified;
-  }
+  const std::string differ = ReadBack_Sort(sent, *read, back, result);
   if (!result.checked.empty())
-    ui.Note("Verified: " + NameList(result.checked) +
+    ui.Note("Verified: " + Restore_NameList(result.checked) +
             (Has(report.sent, ComponentKind::Background)
                  ? " (the Background cannot be read back: a receiver never gives it)"
                  : ""));
@@ -200,48 +153,15 @@ std::string Send_PlainText(std::string text) {
   return text;
 }
 
-namespace {
-
-double BytesPerSecond(const std::string& port) {
-  const bool usb = port == "USB" || port == "usb";
-  return usb ? 1000000.0 : 115200.0 / 10.0;
-}
-
-}  // namespace
-
-double Send_UploadSeconds(int64_t imageShare, const std::string& port) {
-  // The receiver asks for the image in pieces: a few bytes of framing each.
-  return static_cast<double>(imageShare) * 1.02 / BytesPerSecond(port);
-}
-
-double Send_ReadBackSeconds(ComponentKind kind, int64_t imageShare, const std::string& port) {
-  if (kind == ComponentKind::Background) return 0;
-  // The firmware comes back compressed as it went; the others as their
-  // blocks, asked for chunk by chunk (255 bytes on a serial line).
-  const int64_t bytes = kind == ComponentKind::Firmware ? imageShare : Transfer_WireSize(kind);
-  return static_cast<double>(bytes) * 1.1 / BytesPerSecond(port);
-}
-
 void Send_Closing(const SendResult& sent, const std::string& port, const std::string& resendLoader,
                   double seconds, TransferConsole& ui) {
   if (sent.portFailed) return;
   ui.Note("Took " + Send_DurationText(seconds) + ".");
-  if (sent.sendStarted && !sent.outcome.IsDone()) {
-    if (!sent.checked.empty())
-      ui.Note("The receiver now holds, sent whole and checked: " + NameList(sent.checked) + ".");
-    if (!sent.unchecked.empty())
-      ui.Note("Not checked (sent, or partly sent): " + NameList(sent.unchecked) + ".");
-  }
-  const bool loaderSuspect = sent.loader == LoaderFate::kWrong || sent.loader == LoaderFate::kUnknown;
-  if (loaderSuspect) {
-    ui.Note(std::string("Its loader ") +
-            (sent.loader == LoaderFate::kWrong ? "read back wrong" : "was sent but not checked") +
-            ": do not restart the receiver or switch it off, or it may never start again. Leave it on "
-            "and send the loader again: " +
-            resendLoader);
-    const bool more = std::any_of(sent.unchecked.begin(), sent.unchecked.end(),
-                                  [](ComponentKind kind) { return kind != ComponentKind::Loader; });
-    if (more && !sent.outcome.IsDone()) ui.Note("Then run the same command again to send the rest.");
+  for (const std::string& line : Restore_HeldLines(sent)) ui.Note(line);
+  if (Restore_LoaderSuspect(sent)) {
+    for (const std::string& line :
+         Restore_LoaderAdvice(sent, resendLoader, "Then run the same command again to send the rest."))
+      ui.Note(line);
   } else if (!sent.answered && !sent.sendStarted) {
     ui.Note("The receiver on " + port + " did not answer; nothing was sent to it.");
   } else if (!sent.answered) {
@@ -255,13 +175,6 @@ void Send_Closing(const SendResult& sent, const std::string& port, const std::st
     if (sent.sendStarted && !sent.outcome.IsDone()) ui.Note("Run the same command again to send it all.");
     ui.Note(ReceiverLeftText(ReceiverLeftAfter(true, rebooted), port));
   }
-}
-
-std::string Send_DurationText(double seconds) {
-  const long total = std::lround(std::max(0.0, seconds));
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-  return text;
 }
 
 }  // namespace tolv::cli

@@ -8,7 +8,6 @@
 
 #include "cli/cli_command.h"
 #include "cli/folder_input.h"
-#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "common/save_interrupt.h"
 #include "common/utf8_path.h"
@@ -20,6 +19,7 @@
 #include "workspace/file_forms.h"
 #include "workspace/flash_files.h"
 #include "workspace/flash_settings.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 namespace {

@@ -3,6 +3,7 @@
 
 #include "cli/steps.h"
 #include "results/result_codes.h"
+#include "workspace/backup_jobs.h"
 #include "workspace/commands.h"
 
 namespace tolv::cli {
@@ -38,8 +39,7 @@ Outcome Upload_ReadyToSend(const std::string& command, int32_t systemId, bool on
 
 Outcome Upload_AskForLoader(const UploadRequest& request, ConsoleInteraction& ui) {
   if (!request.selection[static_cast<size_t>(ComponentKind::Loader)]) return Outcome::Done();
-  const std::string question =
-      "Write the loader too? A loader that arrives wrong can leave the receiver unable to start.";
+  const std::string question = kLoaderQuestion;
   if (ui.Question(question)) return Outcome::Done();
   ui.Note("Nothing was sent; --only without loader sends the rest.");
   return Outcome::Cancelled(question);

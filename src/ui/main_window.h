@@ -141,6 +141,10 @@ class TForm1 : public QMainWindow, private WindowFace {
   QAction* MenuRemoveSettings = nullptr;
   QAction* MenuRemoveEEPROM = nullptr;
   QAction* MenuRemoveDefaults = nullptr;
+  QMenu* MenuToppy = nullptr;
+  QAction* MenuToppyBackUp = nullptr;
+  QAction* MenuToppyRestore = nullptr;
+  QAction* MenuToppyCompare = nullptr;
 
  protected:
   // Asks the model: during a transfer the window closes only once the

@@ -135,6 +135,7 @@ void TForm1::BuildMenu() {
   MenuSave = findChild<QMenu*>("MenuSave");
   MenuDefaults = findChild<QMenu*>("MenuDefaults");
   MenuRemove = findChild<QMenu*>("MenuRemove");
+  MenuToppy = findChild<QMenu*>("MenuToppy");
 }
 
 void TForm1::ApplyWindowFrame() {
@@ -219,6 +220,9 @@ void TForm1::NameActions() {
   MenuRemoveSettings = actions_[Index(MenuEntryId::MenuRemoveSettings)];
   MenuRemoveEEPROM = actions_[Index(MenuEntryId::MenuRemoveEEPROM)];
   MenuRemoveDefaults = actions_[Index(MenuEntryId::MenuRemoveDefaults)];
+  MenuToppyBackUp = actions_[Index(MenuEntryId::MenuToppyBackUp)];
+  MenuToppyRestore = actions_[Index(MenuEntryId::MenuToppyRestore)];
+  MenuToppyCompare = actions_[Index(MenuEntryId::MenuToppyCompare)];
 }
 
 }  // namespace tolv

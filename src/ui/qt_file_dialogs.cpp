@@ -22,6 +22,11 @@ void ConfigureFileDialog(QFileDialog& dialog, const FileDialogRequest& request) 
     filters << QString::fromStdString(filter.displayName + " (" + filter.patterns + ")");
   dialog.setNameFilters(filters);
   dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+  // A folder: the dialog lists folders only and takes the one chosen.
+  if (request.kind == FileDialogRequest::Kind::Folder) {
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  }
 }
 
 std::string QtFileDialogs::Choose(const FileDialogRequest& request) {

@@ -1,13 +1,18 @@
 // Renders a picture of the main window into a PNG file, without a display:
 //
 //   tolvpack-screenshot OUTPUT.png
+//   tolvpack-screenshot --job-result OUTPUT.png
 //
 // The window shows a typical state (Firmware, Flash and EEPROM present, a
 // DVB-s layout, SystemID 406) inside a plain drawn frame with its caption.
+// With --job-result the picture is the box that ends a compare of the
+// receiver with a backup folder (Toppy menu), its text made by the same
+// functions from a demonstration receiver whose EEPROM differs in two bytes.
 // The model name comes from a "Firmware.dat" in the current directory, as in
 // the program itself.
 #include <QApplication>
 #include <QCheckBox>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 
@@ -17,6 +22,8 @@
 
 #include "flash/layout.h"
 #include "ui/main_window.h"
+#include "workspace/backup_diff.h"
+#include "workspace/transfers.h"
 #include "workspace/user_interaction.h"
 
 namespace {
@@ -75,13 +82,40 @@ QImage Framed(const QPixmap& client, const QString& caption, const QFont& font) 
   return image;
 }
 
+// The text of the box that ends a compare job: the download's summary, the
+// comparison, and the receiver's state.
+std::string CompareResultText(tolv::Workspace backup) {
+  backup.Image(tolv::ComponentKind::Firmware).assign(1536000, 0x90);
+  tolv::Workspace receiver = backup;
+  receiver.Image(tolv::ComponentKind::Eeprom)[0x12] ^= 0x01;
+  receiver.Image(tolv::ComponentKind::Eeprom)[0x13] ^= 0x80;
+  tolv::DownloadReport report;
+  report.opened = true;
+  report.systemId = backup.systemId;
+  for (tolv::ComponentKind kind : tolv::kAllComponents) {
+    if (!backup.Present(kind)) continue;
+    tolv::BlockOutcome block;
+    block.kind = kind;
+    block.stored = true;
+    const int64_t wire = tolv::Transfer_WireSize(kind);
+    block.byteCount = static_cast<int32_t>(wire > 0 ? wire : static_cast<int64_t>(backup.Image(kind).size()));
+    report.blocks.push_back(block);
+  }
+  return tolv::Transfer_Summary(report) + "\n" +
+         tolv::BackupDiff_Text(tolv::Backups_Compare(backup, receiver), "TF5000PVR-406-20261208-1450",
+                               "the receiver on USB") +
+         "The receiver waits in its loader: switch it off and on to start it.";
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: tolvpack-screenshot OUTPUT.png\n");
+  const bool jobResult = argc == 3 && std::string(argv[1]) == "--job-result";
+  if (argc != 2 && !jobResult) {
+    std::fprintf(stderr, "usage: tolvpack-screenshot [--job-result] OUTPUT.png\n");
     return 2;
   }
+  const char* output = argv[argc - 1];
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
 
@@ -98,9 +132,18 @@ int main(int argc, char* argv[]) {
   window.show();
   app.processEvents();
 
-  const QImage picture = Framed(window.grab(), window.windowTitle(), window.font());
-  if (!picture.save(QString::fromLocal8Bit(argv[1]), "PNG")) {
-    std::fprintf(stderr, "tolvpack-screenshot: cannot write %s\n", argv[1]);
+  QImage picture = Framed(window.grab(), window.windowTitle(), window.font());
+  if (jobResult) {
+    // The box as QtUserInteraction::Information shows it.
+    QMessageBox box(QMessageBox::Information, "TolvPack",
+                    QString::fromStdString(CompareResultText(workspace)), QMessageBox::Ok);
+    box.setFont(window.font());
+    box.show();
+    app.processEvents();
+    picture = Framed(box.grab(), box.windowTitle(), window.font());
+  }
+  if (!picture.save(QString::fromLocal8Bit(output), "PNG")) {
+    std::fprintf(stderr, "tolvpack-screenshot: cannot write %s\n", output);
     return 1;
   }
   return 0;

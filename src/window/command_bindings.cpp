@@ -63,6 +63,9 @@ constexpr std::array kBindings = {
     Pick(M::MenuRemoveSettings, Cmd::UnloadFlash),
     Pick(M::MenuRemoveEEPROM, Cmd::UnloadEeprom),
     Pick(M::MenuRemoveDefaults, Cmd::UnloadDefaults),
+    Pick(M::MenuToppyBackUp, Cmd::BackUpToppy),
+    Pick(M::MenuToppyRestore, Cmd::RestoreBackup),
+    Pick(M::MenuToppyCompare, Cmd::CompareBackup),
 };
 
 // The command of a run of six per-component commands that begins at first.

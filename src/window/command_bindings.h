@@ -46,10 +46,13 @@ enum class CommandId : uint8_t {
   UnloadEeprom,
   UnloadDefaults,
   UnloadBackground,
-  ChangeSysId,  // the SystemID input box
-  Exit,         // ends the program (a running transfer is cancelled first)
+  ChangeSysId,    // the SystemID input box
+  Exit,           // ends the program (a running transfer is cancelled first)
+  BackUpToppy,    // a folder, then everything the receiver gives into a new backup folder in it
+  RestoreBackup,  // a backup folder, checked, its plan asked for, sent, read back and compared
+  CompareBackup,  // a backup folder, then the receiver's components compared with it
 };
-inline constexpr size_t kCommandCount = static_cast<size_t>(CommandId::Exit) + 1;
+inline constexpr size_t kCommandCount = static_cast<size_t>(CommandId::CompareBackup) + 1;
 
 constexpr size_t Index(CommandId id) { return static_cast<size_t>(id); }
 
@@ -77,7 +80,7 @@ struct CommandBinding {
   CommandId command;
 };
 
-// Every binding: the 7 buttons, the 7 double-click labels and the 26 menu
+// Every binding: the 7 buttons, the 7 double-click labels and the 29 menu
 // entries. Controls not listed (group boxes, check boxes, combo boxes, the
 // status line, the bar, the layout labels) run no command.
 std::span<const CommandBinding> CommandBindings();

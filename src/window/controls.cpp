@@ -139,12 +139,20 @@ constexpr std::array<MenuItemDesign, 5> kRemoveItems = {{
     {M::MenuRemoveDefaults, "MenuRemoveDefaults", "Defaults"},
 }};
 
-const std::array<MenuDesign, 5> kMenus = {{
+// The owner's jobs: the receiver against a backup folder.
+constexpr std::array<MenuItemDesign, 3> kToppyItems = {{
+    {M::MenuToppyBackUp, "MenuToppyBackUp", "&Back up to a folder..."},
+    {M::MenuToppyRestore, "MenuToppyRestore", "&Restore a backup..."},
+    {M::MenuToppyCompare, "MenuToppyCompare", "&Compare with a backup..."},
+}};
+
+const std::array<MenuDesign, 6> kMenus = {{
     {"MenuFile", "&File", kFileItems},
     {"MenuLoad", "&Load", kLoadItems},
     {"MenuSave", "&Save", kSaveItems},
     {"MenuDefaults", "&Defaults", kDefaultsItems},
     {"MenuRemove", "&Remove", kRemoveItems},
+    {"MenuToppy", "&Toppy", kToppyItems},
 }};
 
 }  // namespace

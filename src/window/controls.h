@@ -169,8 +169,11 @@ enum class MenuEntryId : uint8_t {
   MenuRemoveSettings,
   MenuRemoveEEPROM,
   MenuRemoveDefaults,
+  MenuToppyBackUp,
+  MenuToppyRestore,
+  MenuToppyCompare,
 };
-inline constexpr size_t kMenuEntryCount = static_cast<size_t>(MenuEntryId::MenuRemoveDefaults) + 1;
+inline constexpr size_t kMenuEntryCount = static_cast<size_t>(MenuEntryId::MenuToppyCompare) + 1;
 
 constexpr size_t Index(MenuEntryId id) { return static_cast<size_t>(id); }
 
@@ -189,7 +192,8 @@ struct MenuDesign {
   std::span<const MenuItemDesign> items;
 };
 
-// The menu bar's menus in order: File, Load, Save, Defaults, Remove.
+// The menu bar's menus in order: File, Load, Save, Defaults, Remove, Toppy
+// (the owner's jobs on a backup folder).
 std::span<const MenuDesign> MainMenu();
 
 // The item of an entry (its name and caption).

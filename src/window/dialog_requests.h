@@ -15,7 +15,9 @@ namespace tolv {
 // builds a fresh request, so nothing of one command (title, filter, default
 // extension, chosen name) carries over to the next.
 struct FileDialogRequest {
-  enum class Kind { Open, Save };
+  // Open and Save choose a file; Folder an existing folder (the dialog may
+  // let the user make a new one), without filter or extension.
+  enum class Kind { Open, Save, Folder };
   Kind kind = Kind::Open;
   // Appended (after a dot) by the dialog when the user typed a name without
   // an extension, e.g. "std".

@@ -100,6 +100,10 @@ bool ControlLockedDuringTransfer(ControlId id) {
 }
 
 bool MenuEntryLockedDuringTransfer(MenuEntryId id) {
+  // The jobs use the link themselves.
+  if (id == MenuEntryId::MenuToppyBackUp || id == MenuEntryId::MenuToppyRestore ||
+      id == MenuEntryId::MenuToppyCompare)
+    return true;
   return Index(id) >= Index(MenuEntryId::MenuLoadLoaderBIN) &&
          Index(id) <= Index(MenuEntryId::MenuSaveFlashBlocks);
 }

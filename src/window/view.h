@@ -130,8 +130,8 @@ bool MenuEntryEnabled(MenuEntryId id, const Workspace& workspace, const WindowSt
 // of both groups (not the "Log transfer" boxes). New, the combo boxes and the
 // labels stay usable.
 bool ControlLockedDuringTransfer(ControlId id);
-// The menu entries a transfer disables: every Load and Save entry. The File,
-// Defaults and Remove menus stay usable.
+// The menu entries a transfer disables: every Load and Save entry, and the
+// Toppy menu's jobs. The File, Defaults and Remove menus stay usable.
 bool MenuEntryLockedDuringTransfer(MenuEntryId id);
 
 // The button of a transfer (ButtonLoadFromToppy, ButtonSaveToToppy), its

@@ -122,6 +122,9 @@ void WindowModel::RunCommand(CommandId command) {
     case CommandId::FromToppy: return FromToppy();
     case CommandId::ToToppy: return ToToppy();
     case CommandId::Exit: return face_.CloseWindow();
+    case CommandId::BackUpToppy: return BackUpJob();
+    case CommandId::RestoreBackup: return RestoreJob();
+    case CommandId::CompareBackup: return CompareJob();
     default: return;  // every other command has a dialog or a component
   }
 }

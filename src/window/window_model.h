@@ -23,6 +23,7 @@
 #include "window/closing_interaction.h"
 #include "window/command_bindings.h"
 #include "window/dialog_requests.h"
+#include "window/job_progress.h"
 #include "window/view.h"
 #include "workspace/outcome.h"
 #include "workspace/transfer_runner.h"
@@ -143,7 +144,8 @@ class WindowModel {
   void Controls_Lock();
   void Controls_Unlock();
   // The link's progress callback: status line, hint and bar by
-  // Transfer_Progress, the From Toppy caption on a cancel; then a render of
+  // Transfer_Progress (during a job, the bar over the whole job), the From
+  // Toppy caption on a cancel; then a render of
   // these (the rest of the display is refreshed at the transfer's end) and
   // the face's pending messages. The hint says why a USB receiver cannot be
   // used, or, once the receiver has not answered for kSilentReceiverHintMs
@@ -174,6 +176,24 @@ class WindowModel {
   void Render();
   void RenderTransferState();
 
+  // The owner's jobs on a backup folder (window_jobs.cpp). Each runs its
+  // receiver sessions as one transfer (backup and compare on the From Toppy
+  // side, whose button cancels; restore on the To Toppy side), with the bar
+  // over the whole job, answers "Reboot the Toppy?" itself once at the end
+  // (never when the loader may be wrong) and tells its result in one box.
+  void BackUpJob();
+  void RestoreJob();
+  void CompareJob();
+  // The backup folder the user picks, judged and loaded into backup; empty
+  // (after telling why) when there is none to use.
+  std::string ChooseBackup(const std::string& title, const std::string& nothingDone, Workspace& backup);
+  // The progress hooks of a job's session.
+  TransferHooks JobHooks();
+  // Ends a job's report: unless the loader may be wrong or the receiver
+  // never answered, asks "Reboot the Toppy?" and says the state it is left
+  // in; then shows every line in one box.
+  void EndJob(std::vector<std::string> lines, const std::string& port, bool answered, bool loaderSuspect);
+
   Workspace& workspace_;
   UserInteraction& interaction_;
   FileDialogs& fileDialogs_;
@@ -183,6 +203,7 @@ class WindowModel {
   WindowFace& face_;
   WindowState state_;
   WindowView shown_;  // the view last rendered
+  JobProgress job_;   // the bar over a running job; inactive outside one
   // When the press that started the running transfer came, and the double-
   // click time then (0: not known, every later press cancels).
   uint32_t transferPressMs_ = 0;

@@ -39,6 +39,10 @@ TransferHooks WindowModel::Hooks() {
 void WindowModel::Transfer_Progress(uint8_t status, double value) {
   const TransferProgressView progress = tolv::Transfer_Progress(status, value, face_.DecimalSeparator());
   state_.progress = progress.barPosition;
+  if (job_.Active()) {
+    if (status == comm_status::kProgress) job_.BlockPercent(value);
+    state_.progress = job_.Bar();
+  }
   if (progress.statusText) state_.statusText = *progress.statusText;
   state_.statusHint = WaitHint(status);
   if (progress.restoreFromToppyCaption) state_.fromToppyCaptionRestored = true;
@@ -95,6 +99,7 @@ void WindowModel::RunTransfer(TransferKind kind, const std::function<void()>& tr
 
 void WindowModel::FinishTransfer() {
   transferDoubleClickMs_ = 0;
+  job_.Stop();
   state_.statusText = WindowState().statusText;  // "-"
   state_.statusHint.clear();
   state_.transfer = TransferKind::None;

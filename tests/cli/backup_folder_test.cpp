@@ -1,5 +1,5 @@
 // The backup folder: made whole or not at all, checked against its sums.
-#include "cli/backup_folder.h"
+#include "workspace/backup_folder.h"
 
 #include <gtest/gtest.h>
 

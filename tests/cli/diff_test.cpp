@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "cli/backup_folder.h"
 #include "settings_backup_fixture.h"
 #include "test_support.h"
 #include "tolv_run.h"
+#include "workspace/backup_folder.h"
 #include "workspace/bin_files.h"
 #include "workspace/std_file.h"
 #include "workspace_fixtures.h"
@@ -53,8 +53,8 @@ TEST_F(TolvDiff, BackupFoldersCompareWithTheirOwnSystemIds) {
   SilentInteraction ui;
   Workspace other = ws;
   other.systemId = 1416;
-  ASSERT_EQ(2, cli::Backup_Write(ws, work.File("a"), {"USB", 0}, ui));
-  ASSERT_EQ(2, cli::Backup_Write(other, work.File("b"), {"USB", 0}, ui));
+  ASSERT_EQ(2, Backup_Write(ws, work.File("a"), {"USB", 0}, ui));
+  ASSERT_EQ(2, Backup_Write(other, work.File("b"), {"USB", 0}, ui));
   const test::ProgramRun models = Tolv("diff a/ b/");
   EXPECT_EQ(models.status, 1) << models.out << models.err;
   EXPECT_TRUE(Contains(models.out, "The backups differ: SystemID")) << models.out;

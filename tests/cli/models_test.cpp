@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "cli/json_text.h"
 #include "test_support.h"
 #include "tolv_run.h"
+#include "workspace/json_text.h"
 
 namespace tolv {
 namespace {
@@ -72,7 +72,7 @@ TEST(TolvModels, WithoutAModelListTheSearchedPlacesAreNamed) {
                        kPackableLine + "\n");
   test::ProgramRun json = test::RunTolv("models --json 416", work.path(), env, tolv);
   EXPECT_TRUE(json.out.starts_with("{\"modelList\":null,\"searched\":[")) << json.out;
-  EXPECT_TRUE(json.out.ends_with(cli::JsonString(inData) +
+  EXPECT_TRUE(json.out.ends_with(JsonString(inData) +
                                  "],\"models\":[{\"systemId\":416,\"name\":\"unknown SysID=416\","
                                  "\"inList\":false,\"packable\":false}]}\n"))
       << json.out;

@@ -9,9 +9,9 @@
 #include <tuple>
 
 #include "cli/cli_command.h"
-#include "cli/json_text.h"
 #include "common/file_io.h"
 #include "test_support.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 namespace {

@@ -11,6 +11,7 @@
 
 #include <signal.h>
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -262,6 +263,76 @@ TEST_F(TransferTest, ABlockLongerThanItsPlaceIsRefusedAndSaid) {
   EXPECT_NE(ui.events()[0].text.find("Not received: Flash"), std::string::npos) << ui.events()[0].text;
   EXPECT_EQ(ui.events()[1].text, "Reboot the Toppy?");
   ExpectIdle();
+}
+
+// The Toppy menu's jobs against the emulator: a backup of one receiver, then,
+// on a receiver whose loader and EEPROM differ, a compare that names them, a
+// restore, and a compare that finds it the same as the backup; the
+// emulator's memory is then the backup's, byte for byte.
+TEST_F(TransferTest, TheToppyMenuBacksUpComparesAndRestoresAgainstTheEmulator) {
+  // A small firmware keeps the four jobs short.
+  const std::string firmware = dir.File("small-firmware.bin");
+  WriteBytes(firmware, MachineCode(5000));
+  StartReceiver({"--sysid", "406", "--firmware", firmware});
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("backups")));
+  dialogs.Answer(dir.File("backups"));
+  ui.AnswerQuestion(false);  // "Reboot the Toppy?"
+  window->MenuToppyBackUp->trigger();
+  ASSERT_TRUE(StopReceiver());
+  std::string backup;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.File("backups")))
+    backup = entry.path().string();
+  ASSERT_NE(ui.Texts().back().find("Backup complete: " + backup + " (5 components, verified)"),
+            std::string::npos)
+      << ui.Texts().back();
+  const sim::ReceiverMemory memory = sim::ReceiverMemory::Builtin(406);
+  EXPECT_EQ(ReadBytes(backup + "/loader.bin"), memory.loader);
+  EXPECT_EQ(ReadBytes(backup + "/firmware.bin"), MachineCode(5000));
+  EXPECT_EQ(ReadBytes(backup + "/eeprom.bin"), memory.eeprom);
+
+  WriteBytes(dir.File("other-loader.bin"), RandomBytes(31, kLoaderImageSize));
+  WriteBytes(dir.File("other-eeprom.bin"), RandomBytes(32, kEepromImageSize));
+  sim.reset();
+  std::filesystem::remove_all(dir.File("dump"));
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("dump")));
+  const std::string dump = dir.File("dump");
+  sim = std::make_unique<ChildProcess>(
+      BuildBinDir() + "/toppy-sim",
+      std::vector<std::string>{"--sysid", "406", "--firmware", firmware, "--loader",
+                               dir.File("other-loader.bin"), "--eeprom", dir.File("other-eeprom.bin"),
+                               "--baud", "0", "--boot-ms", "50", "--dump", dump},
+      dir.File("toppy-sim.log"));
+  const std::string port = sim->ReadLine(10000).value_or("");
+  ASSERT_FALSE(port.empty());
+  OpenWindow({port});
+  window->ComboBox1->setCurrentIndex(1);
+  window->ComboBox2->setCurrentIndex(1);
+
+  dialogs.Answer(backup);
+  ui.AnswerQuestion(false);
+  window->MenuToppyCompare->trigger();
+  EXPECT_NE(ui.Texts().back().find("The backups differ: Loader, EEPROM."), std::string::npos)
+      << ui.Texts().back();
+
+  dialogs.Answer(backup);
+  for (bool answer : {true, true, false}) ui.AnswerQuestion(answer);  // the plan, the loader, the reboot
+  window->MenuToppyRestore->trigger();
+  EXPECT_NE(ui.Texts().back().find("Verified: Loader, Firmware, Flash, EEPROM, Defaults"), std::string::npos)
+      << ui.Texts().back();
+
+  dialogs.Answer(backup);
+  ui.AnswerQuestion(false);
+  window->MenuToppyCompare->trigger();
+  EXPECT_NE(ui.Texts().back().find("The backups are the same."), std::string::npos) << ui.Texts().back();
+  EXPECT_TRUE(ui.AllAnswersUsed());
+  EXPECT_TRUE(dialogs.AllAnswersUsed());
+  ExpectIdle();
+
+  ASSERT_TRUE(StopReceiver());
+  for (const char* name : {"loader.bin", "firmware.bin", "eeprom.bin"})
+    EXPECT_EQ(ReadBytes(dump + "/" + name), ReadBytes(backup + "/" + name)) << name;
+  EXPECT_TRUE(SameSettings(Unpacked(ReadBytes(dump + "/flash.dmp"), kFlashImageSize),
+                           ReadBytes(backup + "/flash.bin")));
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ std::vector<std::string> Entries(const MenuDesign& menu) {
 TEST(WindowControls, MenusHoldEveryEntryInOrderWithAccessKeys) {
   using V = std::vector<std::string>;
   const auto menus = MainMenu();
-  ASSERT_EQ(menus.size(), 5u);
+  ASSERT_EQ(menus.size(), 6u);
   EXPECT_EQ(Entries(menus[0]), (V{"MenuFileChangeSysID=Change SysID", "-", "MenuFileExit=E&xit"}));
   EXPECT_EQ(Entries(menus[1]), (V{"MenuLoadLoaderBIN=Loader BIN", "MenuLoadFirmwareBIN=Firmware BIN",
                                   "MenuLoadFlashBIN=Flash BIN", "MenuLoadEEPROMBIN=EEPROM BIN",
@@ -109,9 +109,12 @@ TEST(WindowControls, MenusHoldEveryEntryInOrderWithAccessKeys) {
   EXPECT_EQ(Entries(menus[4]),
             (V{"MenuRemoveLoader=Loader", "MenuRemoveFirmware=Firmware", "MenuRemoveSettings=Settings",
                "MenuRemoveEEPROM=EEPROM", "MenuRemoveDefaults=Defaults"}));
+  EXPECT_EQ(Entries(menus[5]),
+            (V{"MenuToppyBackUp=&Back up to a folder...", "MenuToppyRestore=&Restore a backup...",
+               "MenuToppyCompare=&Compare with a backup..."}));
   std::string keys;
   for (const MenuDesign& menu : menus) keys += AccessKey(menu.caption);
-  EXPECT_EQ(keys, "flsdr");
+  EXPECT_EQ(keys, "flsdrt");
   EXPECT_EQ(AccessKey(MenuEntry(MenuEntryId::MenuFileExit).caption), 'x');
   EXPECT_EQ(AccessKey("Flash && EEPROM => Defaults"), 0) << "\"&&\" is a shown \"&\"";
   EXPECT_EQ(AccessKey("Save && E&xit"), 'x');

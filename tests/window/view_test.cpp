@@ -205,7 +205,10 @@ TEST_F(WindowViewTest, ATransferLocksExactlyItsSetAndKeepsItsButtonForTheCancel)
                                         "MenuSaveDefaultsBIN",
                                         "MenuSaveBackgroundBIN",
                                         "MenuSaveFlashDMP",
-                                        "MenuSaveFlashBlocks"};
+                                        "MenuSaveFlashBlocks",
+                                        "MenuToppyBackUp",
+                                        "MenuToppyRestore",
+                                        "MenuToppyCompare"};
   EXPECT_EQ(Disabled(View()), locked);
   EXPECT_EQ(View()[C::ButtonLoadFromToppy].caption, kCancelTransferCaption);
   state.fromToppyCaptionRestored = true;  // the link reported the cancel

@@ -69,13 +69,17 @@ class FakeTransfers : public TransferRunner {
     ++cancels;
     if (hooks_) hooks_->progress(9, 0);
   }
-  RebootReport Reboot(const std::string&, const TransferHooks&) override { return {}; }
+  RebootReport Reboot(const std::string& port, const TransferHooks&) override {
+    reboots.push_back(port);
+    return {};
+  }
   std::string UsbDiagnostic() override { return diagnostic; }
   std::string OpenDiagnostic() override { return {}; }
   int32_t TransferSize() override { return 0; }
 
   std::vector<DownloadRequest> downloads;
   std::vector<UploadRequest> uploads;
+  std::vector<std::string> reboots;
   int cancels = 0;
   std::string diagnostic;
   bool fail = false;                                 // the transfer throws half-way

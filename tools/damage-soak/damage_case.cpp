@@ -53,11 +53,11 @@ bool IsBin(Form form) {
 // unless every file matches SHA256SUMS; then its KIND.bin files, and the
 // SystemID backup.json records.
 Outcome LoadBackupFolder(Workspace& got, const std::string& dir, UserInteraction& ui) {
-  const std::vector<std::string> faults = cli::Backup_Faults(dir);
+  const std::vector<std::string> faults = Backup_Faults(dir);
   if (!faults.empty()) return ShowFailure(ui, faults.front());
   for (const cli::FolderFile& file : cli::FolderComponentFiles(dir))
     if (Outcome loaded = Component_LoadBin(got, file.kind, file.path, ui); loaded.Stops()) return loaded;
-  got.systemId = cli::Backup_ReadRecord(dir).systemId.value_or(0);
+  got.systemId = Backup_ReadRecord(dir).systemId.value_or(0);
   return Outcome::Done();
 }
 
@@ -188,11 +188,11 @@ void Inspect(Form form, const std::string& path, CaseResult& result) {
 // Whether "tolv diff" of known and got names exactly the bytes that differ,
 // against a plain count of them (a byte one image lacks differs).
 void CheckDiff(const Workspace& known, const Workspace& got, CaseResult& result) {
-  const cli::BackupDiff diff = cli::Backups_Compare(known, got);
+  const BackupDiff diff = Backups_Compare(known, got);
   std::string says;
   if (diff.systemIdA != known.systemId || diff.systemIdB != got.systemId) says += "SystemIDs | ";
   for (ComponentKind kind : kAllComponents) {
-    const cli::ComponentDiff& c = diff.components[static_cast<size_t>(kind)];
+    const ComponentDiff& c = diff.components[static_cast<size_t>(kind)];
     if (c.sizeA.has_value() != known.Present(kind) || c.sizeB.has_value() != got.Present(kind)) {
       says += ComponentName(kind) + std::string(" presence | ");
       continue;

@@ -136,7 +136,7 @@ std::string WriteForm(Form form, const Workspace& known, const std::string& dir)
     case Form::kBackupFolder: {
       // A backup folder must not exist before it is written.
       std::filesystem::remove_all(PathFromUtf8(dir + "/backup"));
-      cli::Backup_Write(copy, dir + "/backup", cli::BackupOrigin{"USB", 1765000000}, ui);
+      Backup_Write(copy, dir + "/backup", BackupOrigin{"USB", 1765000000}, ui);
       return dir + "/backup";
     }
     case Form::kBlockFile:

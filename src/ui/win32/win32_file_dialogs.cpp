@@ -2,6 +2,7 @@
 #include "ui/win32/win32_file_dialogs.h"
 
 #include <commdlg.h>
+#include <shlobj.h>
 
 #include <stdexcept>
 
@@ -18,6 +19,23 @@ std::string FailureText(DWORD error) {
   return "The file dialog failed (error " + std::to_string(error) + ").";
 }
 
+// The folder dialog: folders on the disk only; "" when cancelled.
+std::string ChooseFolder(HWND owner, const std::string& title) {
+  const std::wstring caption = Utf8ToWide(title);
+  BROWSEINFOW info{};
+  info.hwndOwner = owner;
+  info.lpszTitle = caption.c_str();
+  info.ulFlags = BIF_RETURNONLYFSDIRS;
+  PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+  if (chosen == nullptr) return "";
+  std::wstring path(MAX_PATH + 1, L'\0');
+  const BOOL named = SHGetPathFromIDListW(chosen, path.data());
+  CoTaskMemFree(chosen);
+  if (!named) throw std::runtime_error("The folder chosen is not a folder on a disk.");
+  path.resize(path.find(L'\0'));
+  return WideToUtf8(path);
+}
+
 }  // namespace
 
 std::wstring DialogFilter(const std::string& filter) {
@@ -31,6 +49,7 @@ std::wstring DialogFilter(const std::string& filter) {
 }
 
 std::string Win32FileDialogs::Choose(const FileDialogRequest& request) {
+  if (request.kind == FileDialogRequest::Kind::Folder) return ChooseFolder(owner_, request.title);
   const std::wstring filter = DialogFilter(request.filter);
   const std::wstring title = Utf8ToWide(request.title);
   const std::wstring extension = Utf8ToWide(request.defaultExtension);

@@ -218,6 +218,46 @@ TEST_F(Win32WindowTest, TheSystemIdBoxTakesATypedNumber) {
 // From Toppy on "USB", where no receiver ever comes: the window locks the
 // transfer's controls, keeps answering, and one press of "Cancel transfer"
 // ends the wait.
+// A visible dialog of process pid (class "#32770"), or null.
+HWND ProcessDialog(DWORD pid) {
+  struct Search {
+    DWORD pid;
+    HWND found;
+  } search{pid, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        wchar_t name[16] = L"";
+        GetClassNameW(hwnd, name, 16);
+        if (owner != s->pid || !IsWindowVisible(hwnd) || std::wstring(name) != L"#32770") return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The Toppy menu's backup asks for a folder with the system's folder
+// browser; a cancelled choice starts nothing and tells nothing.
+TEST_F(Win32WindowTest, TheBackupAsksForAFolderAndACancelledChoiceStartsNothing) {
+  WindowDriver window("", dir.path());
+  ASSERT_NE(window.window(), nullptr);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window.window(), &pid);
+  window.PickMenu(MenuEntryId::MenuToppyBackUp);
+  HWND browser = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (browser = ProcessDialog(pid)) != nullptr; })) << "no folder dialog";
+  WindowDriver::Answer(browser, IDCANCEL);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(browser); })) << "the folder dialog stays open";
+  Sleep(500);
+  EXPECT_EQ(ProcessDialog(pid), nullptr) << "no box after a cancelled choice";
+  EXPECT_EQ(window.Text(C::Label10), "-");
+  EXPECT_EQ(window.Text(C::ButtonLoadFromToppy), "From Toppy");
+  EXPECT_TRUE(window.Enabled(C::ButtonLoadSTD));
+}
+
 TEST_F(Win32WindowTest, CancelDuringATransferEndsItAndUnlocksTheControls) {
   WindowDriver window("", dir.path());
   ASSERT_NE(window.window(), nullptr);

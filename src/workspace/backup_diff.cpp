@@ -1,5 +1,5 @@
 // Comparing two backups component by component.
-#include "cli/backup_diff.h"
+#include "workspace/backup_diff.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include "flash/layout.h"
 #include "flash/packing.h"
 
-namespace tolv::cli {
+namespace tolv {
 namespace {
 
 // The settings part of the Flash image and of the Defaults image: the 13
@@ -124,4 +124,4 @@ BackupDiff Backups_Compare(const Workspace& a, const Workspace& b) {
   return diff;
 }
 
-}  // namespace tolv::cli
+}  // namespace tolv

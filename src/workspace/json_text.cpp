@@ -1,9 +1,9 @@
 // JSON text for the --json outputs.
-#include "cli/json_text.h"
+#include "workspace/json_text.h"
 
 #include <cstdio>
 
-namespace tolv::cli {
+namespace tolv {
 namespace {
 
 // The length of the valid UTF-8 sequence at text[at], or 0 when the byte
@@ -96,4 +96,4 @@ std::string PrintableName(const std::string& name) {
   return out + "\"";
 }
 
-}  // namespace tolv::cli
+}  // namespace tolv

@@ -1,5 +1,5 @@
 // Making a backup folder, and checking one.
-#include "cli/backup_folder.h"
+#include "workspace/backup_folder.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,18 +10,18 @@
 #include <random>
 #include <sstream>
 
-#include "cli/folder_input.h"
-#include "cli/inspect.h"
-#include "cli/json_text.h"
-#include "cli/output_check.h"
 #include "common/file_io.h"
 #include "common/platform.h"
 #include "common/sha256.h"
 #include "common/version.h"
+#include "flash/checksums.h"
 #include "flash/model_list.h"
+#include "workspace/bin_files.h"
+#include "workspace/folder_check.h"
+#include "workspace/json_text.h"
 #include "workspace/tfd_files.h"
 
-namespace tolv::cli {
+namespace tolv {
 namespace {
 
 namespace fs = std::filesystem;
@@ -79,14 +79,30 @@ class BuildFolder {
 
 std::string Sha256HexOf(ByteView bytes) { return Sha256_Hex(Sha256_Of(bytes)); }
 
-std::string FileName(ComponentKind kind) { return ComponentWord(kind) + ".bin"; }
+std::string FileName(ComponentKind kind) { return Backup_ComponentFileName(kind); }
 
-// "true", "false", or "null" for a component without checksums (loader,
-// firmware, background), from the file as written.
+// "true", "false", or "null" for a component without checksums, from the
+// file as written.
 std::string ChecksumsHeld(const std::string& path, ComponentKind kind) {
-  const FileReport report = InspectComponentBin(path, kind);
-  if (report.checksums.empty() && report.problems.empty()) return "null";
-  return JsonBool(report.AllOk());
+  const std::optional<bool> held = Component_ChecksumsHeld(kind, ReadFileBytes(path));
+  return held ? JsonBool(*held) : "null";
+}
+
+// Whether every section checksum of a settings image holds; nothing when no
+// layout is recognised (there are then no sections to check).
+std::optional<bool> SectionsHold(const uint8_t* settings, size_t size) {
+  const uint8_t variant = Flash_RecogniseLayout(settings, size);
+  if (variant == kLayoutNone) return std::nullopt;
+  const std::vector<ChecksumCheck> checks =
+      Flash_CheckSectionChecksums(settings, size, Layout_Sections(variant));
+  return std::all_of(checks.begin(), checks.end(),
+                     [](const ChecksumCheck& c) { return c.stored == c.computed; });
+}
+
+bool RecordsHold(const uint8_t* eeprom, size_t size) {
+  const std::vector<ChecksumCheck> checks = Eeprom_CheckChecksums(eeprom, size);
+  return std::all_of(checks.begin(), checks.end(),
+                     [](const ChecksumCheck& c) { return c.stored == c.computed; });
 }
 
 std::string UtcText(std::time_t time) {
@@ -189,6 +205,27 @@ std::string FileNamePart(const std::string& text) {
 }
 
 }  // namespace
+
+std::string Backup_ComponentFileName(ComponentKind kind) {
+  std::string word = ComponentName(kind);
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word + ".bin";
+}
+
+std::optional<bool> Component_ChecksumsHeld(ComponentKind kind, const std::vector<uint8_t>& image) {
+  switch (kind) {
+    case ComponentKind::Flash: return SectionsHold(image.data(), image.size());
+    case ComponentKind::Eeprom: return RecordsHold(image.data(), image.size());
+    case ComponentKind::Defaults: {
+      if (image.size() < kDefaultsEepromOffset + kEepromImageSize) return std::nullopt;
+      // The settings part by its sections, the default EEPROM by its records.
+      const bool records = RecordsHold(image.data() + kDefaultsEepromOffset, kEepromImageSize);
+      const std::optional<bool> sections = SectionsHold(image.data(), kDefaultsSettingsSize);
+      return records && sections.value_or(true);
+    }
+    default: return std::nullopt;
+  }
+}
 
 size_t ReadBack_ComparedBytes(ComponentKind kind, size_t imageSize) {
   if (kind == ComponentKind::Flash) return std::min(imageSize, kDefaultsSettingsSize);
@@ -318,8 +355,7 @@ std::vector<std::string> Backup_CheckSums(const std::string& dir) {
   }
   // What a restore loads must be covered by the sums.
   std::vector<std::string> loaded = {kBackupTfdName};
-  for (const FolderFile& file : FolderComponentFiles(TextOf(folder)))
-    loaded.push_back(TextOf(PathOf(file.path).filename()));
+  for (ComponentKind kind : kAllComponents) loaded.push_back(FileName(kind));
   for (const std::string& name : loaded) {
     std::error_code error;
     if (fs::exists(folder / PathOf(name), error) &&
@@ -400,4 +436,19 @@ std::vector<std::string> Backup_Faults(const std::string& dir) {
   }
 }
 
-}  // namespace tolv::cli
+Outcome Backup_Load(Workspace& workspace, const std::string& dir, UserInteraction& ui) {
+  const fs::path folder = FolderPathOf(dir);
+  std::error_code error;
+  if (const fs::path tfd = folder / kBackupTfdName; fs::exists(tfd, error)) {
+    if (const Outcome loaded = TFD_Import(workspace, TextOf(tfd), ui); loaded.Stops()) return loaded;
+  }
+  for (ComponentKind kind : kAllComponents) {
+    const fs::path file = folder / FileName(kind);
+    if (!fs::exists(file, error)) continue;
+    if (const Outcome loaded = Component_LoadBin(workspace, kind, TextOf(file), ui); loaded.Stops())
+      return loaded;
+  }
+  return Outcome::Done();
+}
+
+}  // namespace tolv

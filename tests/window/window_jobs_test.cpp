@@ -11,6 +11,7 @@
 
 #include "common/file_io.h"
 #include "common/sha256.h"
+#include "fake_dialogs.h"
 #include "flash/model_list.h"
 #include "results/result_codes.h"
 #include "test_support.h"
@@ -34,19 +35,6 @@ class Face : public WindowFace {
   void CloseWindow() override {}
   std::vector<int> bars;
   std::function<void()> whilePending;
-};
-
-class Dialogs : public FileDialogs {
- public:
-  std::string Choose(const FileDialogRequest& request) override {
-    requests.push_back(request);
-    if (answers.empty()) return "";
-    std::string answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  std::vector<FileDialogRequest> requests;
-  std::deque<std::string> answers;
 };
 
 // A receiver that gives what its memory holds and keeps what it is sent;
@@ -156,7 +144,7 @@ class WindowJobsTest : public ::testing::Test {
 
   Workspace workspace;
   ScriptedInteraction ui;
-  Dialogs dialogs;
+  test::FakeDialogs dialogs;
   Receiver receiver;
   Face face;
   std::unique_ptr<WindowModel> model;

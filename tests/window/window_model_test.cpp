@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "fake_dialogs.h"
 #include "flash/layout.h"
 #include "flash/model_list.h"
 #include "test_support.h"
@@ -100,19 +101,6 @@ class FakeTransfers : public TransferRunner {
   const TransferHooks* hooks_ = nullptr;
 };
 
-class FakeDialogs : public FileDialogs {
- public:
-  std::string Choose(const FileDialogRequest& request) override {
-    requests.push_back(request);
-    if (answers.empty()) return "";
-    std::string answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  std::vector<FileDialogRequest> requests;
-  std::deque<std::string> answers;
-};
-
 class WindowModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -132,7 +120,7 @@ class WindowModelTest : public ::testing::Test {
 
   Workspace workspace;
   ScriptedInteraction ui;
-  FakeDialogs dialogs;
+  test::FakeDialogs dialogs;
   FakeTransfers transfers;
   FakeFace face;
   std::unique_ptr<WindowModel> model;

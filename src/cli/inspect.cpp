@@ -3,10 +3,10 @@
 
 #include <map>
 
-#include "cli/backup_folder.h"
 #include "cli/folder_input.h"
-#include "cli/json_text.h"
 #include "common/file_io.h"
+#include "workspace/backup_folder.h"
+#include "workspace/json_text.h"
 
 namespace tolv::cli {
 namespace {

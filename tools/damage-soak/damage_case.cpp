@@ -5,7 +5,6 @@
 #include <tuple>
 
 #include "cli/backup_diff.h"
-#include "cli/backup_folder.h"
 #include "cli/folder_input.h"
 #include "cli/inspect.h"
 #include "common/file_io.h"
@@ -14,6 +13,7 @@
 #include "flash/layout.h"
 #include "flash/packing.h"
 #include "tfd/tfd_store.h"
+#include "workspace/backup_folder.h"
 #include "workspace/bin_files.h"
 #include "workspace/file_forms.h"
 #include "workspace/file_inspection.h"

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "cli/backup_folder.h"
 #include "codec/crc16.h"
 #include "common/file_io.h"
 #include "common/utf8_path.h"
@@ -13,6 +12,7 @@
 #include "flash/layout.h"
 #include "flash/packing.h"
 #include "tfd/tfd_store.h"
+#include "workspace/backup_folder.h"
 #include "workspace/bin_files.h"
 #include "workspace/flash_files.h"
 #include "workspace/std_file.h"

@@ -136,8 +136,9 @@ class WindowJobsTest : public ::testing::Test {
     dialogs.answers.push_back(dir.path());
     ui.AnswerQuestion(false);  // "Reboot the Toppy?"
     model->PickMenuEntry(M::MenuToppyBackUp);
+    // Named as the job names it: the folder chosen, "/", the new folder.
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-      if (entry.is_directory()) return entry.path().string();
+      if (entry.is_directory()) return dir.path() + "/" + entry.path().filename().string();
     return {};
   }
   std::string LastText() const { return ui.Texts().empty() ? "" : ui.Texts().back(); }
